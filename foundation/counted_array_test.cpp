@@ -1,0 +1,253 @@
+#include "foundation/counted_array.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "foundation/counted_string.h"
+#include "foundation/element_kinds.h"
+
+namespace cdt {
+namespace {
+
+std::string text(const CountedString& s) { return s.str(); }
+
+TEST(CountedString, EmptyValuesAndCreation) {
+  CountedString none;
+  EXPECT_EQ(length(none), 0u);
+  EXPECT_EQ(none.data(), nullptr);
+  EXPECT_EQ(textOf(none), nullptr);
+
+  EXPECT_EQ(createString("abc", 0).data(), nullptr);
+  CountedString spaces = createString(nullptr, 3);
+  ASSERT_NE(spaces.data(), nullptr);
+  EXPECT_EQ(std::memcmp(spaces.data(), "   \0", 4), 0);
+  EXPECT_EQ(arrayCapacityField(spaces.data()), 3);
+
+  CountedString emptied("x");
+  emptied.value() = static_cast<char*>(eraseFromArray(StringOps, emptied.value(), 0, 1));
+  ASSERT_NE(emptied.data(), nullptr);  // sole owner keeps its block
+  EXPECT_EQ(textOf(emptied), nullptr);
+}
+
+TEST(CountedString, CopyOnWriteGivesExactBlockAndRestoresOwner) {
+  CountedString a("hello");
+  CountedString b = a;
+  EXPECT_EQ(a.data(), b.data());
+  EXPECT_EQ(arrayCapacityField(a.data()), -1);
+
+  b.append('!');
+  EXPECT_NE(a.data(), b.data());
+  EXPECT_EQ(text(a), "hello");
+  EXPECT_EQ(text(b), "hello!");
+  EXPECT_EQ(arrayCapacityField(b.data()), 6);  // sized exactly
+  EXPECT_EQ(arrayCapacityField(a.data()), 5);  // sole again, capacity = length
+
+  CountedString c("");
+  EXPECT_EQ(c.data(), nullptr);
+}
+
+TEST(CountedString, SharedEmptyBlockReturnsToCapacityOne) {
+  CountedString a("x");
+  a.value() = static_cast<char*>(eraseFromArray(StringOps, a.value(), 0, 1));
+  {
+    CountedString b = a;
+    EXPECT_EQ(arrayCapacityField(a.data()), -1);
+  }
+  EXPECT_EQ(arrayCapacityField(a.data()), 1);
+}
+
+TEST(CountedString, ThreeHoldersCountDown) {
+  CountedString a("abc");
+  CountedString b = a;
+  {
+    CountedString c = b;
+    EXPECT_EQ(arrayCapacityField(a.data()), -2);
+  }
+  EXPECT_EQ(arrayCapacityField(a.data()), -1);
+}
+
+TEST(CountedString, SelfShareIsHarmless) {
+  CountedString a("abc");
+  a.value() = static_cast<char*>(shareArray(StringOps, a.value(), a.value()));
+  EXPECT_EQ(arrayCapacityField(a.data()), 3);
+  EXPECT_EQ(text(a), "abc");
+  CountedString& alias = a;
+  a = alias;
+  EXPECT_EQ(arrayCapacityField(a.data()), 3);
+}
+
+TEST(CountedString, GrowthRuleWhenAppendingOneCharacterAtATime) {
+  CountedString s;
+  std::vector<int32_t> capacities;
+  for (int i = 0; i < 2100; ++i) {
+    s.append('a');
+    int32_t capacity = arrayCapacityField(s.data());
+    if (capacities.empty() || capacities.back() != capacity) capacities.push_back(capacity);
+  }
+  EXPECT_EQ(capacities, (std::vector<int32_t>{1, 65, 130, 260, 520, 1033, 1546, 2059, 2572}));
+  EXPECT_EQ(s.length(), 2100u);
+  EXPECT_EQ(s.data()[2100], 0);
+}
+
+TEST(CountedString, GrowthExamples) {
+  struct Case {
+    uint32_t capacity, needed, expected;
+  } cases[] = {{1, 2, 65}, {100, 101, 200}, {600, 601, 1113}, {1000, 1001, 1513}};
+  for (const auto& c : cases) {
+    char* s = static_cast<char*>(setArrayCapacity(StringOps, nullptr, c.capacity));
+    s = static_cast<char*>(setArrayLength(StringOps, s, c.capacity));
+    s = static_cast<char*>(setArrayLength(StringOps, s, c.needed));
+    EXPECT_EQ(arrayCapacityField(s), static_cast<int32_t>(c.expected)) << c.capacity;
+    s = static_cast<char*>(setArrayCapacity(StringOps, s, 0));
+    EXPECT_EQ(s, nullptr);
+  }
+}
+
+TEST(CountedString, SpliceReplacePastTheEndFillsWithSpaces) {
+  CountedString s("abc");
+  s.replaceFrom(5, "xy", 2);
+  EXPECT_EQ(text(s), "abc  xy");
+  EXPECT_EQ(s.length(), 7u);
+}
+
+TEST(CountedString, SpliceModes) {
+  CountedString s("abcdef");
+  CountedString shared = s;
+  s.value() = static_cast<char*>(spliceArray(StringOps, s.value(), 2, "XY", 2, kSpliceOverwrite));
+  EXPECT_EQ(text(s), "abXYef");
+  EXPECT_EQ(text(shared), "abcdef");
+  s.value() = static_cast<char*>(spliceArray(StringOps, s.value(), 1, "12", 2, kSpliceInsert));
+  EXPECT_EQ(text(s), "a12bXYef");
+  s.value() = static_cast<char*>(spliceArray(StringOps, s.value(), 3, "Z", 1, kSpliceReplace));
+  EXPECT_EQ(text(s), "a12Z");
+  // Overwrite past the end extends; insert past the end leaves a gap of spaces.
+  s.value() = static_cast<char*>(spliceArray(StringOps, s.value(), 3, "uvw", 3, kSpliceOverwrite));
+  EXPECT_EQ(text(s), "a12uvw");
+  s.value() = static_cast<char*>(spliceArray(StringOps, s.value(), 8, "!", 1, kSpliceInsert));
+  EXPECT_EQ(text(s), "a12uvw  !");
+  // Without a source, live characters stay and new ones are spaces.
+  s.value() = static_cast<char*>(spliceArray(StringOps, s.value(), 7, nullptr, 4, kSpliceOverwrite));
+  EXPECT_EQ(text(s), "a12uvw  !  ");
+  // The same on a shared block builds a new one.
+  CountedString t("abcdef");
+  CountedString u = t;
+  t.value() = static_cast<char*>(spliceArray(StringOps, t.value(), 8, "xy", 2, kSpliceInsert));
+  EXPECT_EQ(text(t), "abcdef  xy");
+  EXPECT_EQ(text(u), "abcdef");
+  CountedString v = u;
+  u.value() = static_cast<char*>(spliceArray(StringOps, u.value(), 1, "XY", 2, kSpliceOverwrite));
+  EXPECT_EQ(text(u), "aXYdef");
+  CountedString w = v;
+  v.value() = static_cast<char*>(spliceArray(StringOps, v.value(), 1, "XY", 2, kSpliceInsert));
+  EXPECT_EQ(text(v), "aXYbcdef");
+  EXPECT_EQ(text(w), "abcdef");
+  EXPECT_EQ(arrayCapacityField(w.data()), 6);
+}
+
+TEST(CountedString, AppendingItsOwnTextIsSafe) {
+  CountedString s("abc");
+  s.append(s.view());
+  EXPECT_EQ(text(s), "abcabc");
+  s.assign(s.view().substr(2));
+  EXPECT_EQ(text(s), "cabc");
+}
+
+TEST(CountedArrayEngine, EraseOnSoleKeepsBlockOnSharedGivesNone) {
+  CountedString s("abcd");
+  s.value() = static_cast<char*>(eraseFromArray(StringOps, s.value(), 1, 2));
+  EXPECT_EQ(text(s), "ad");
+  EXPECT_EQ(arrayCapacityField(s.data()), 4);
+  s.value() = static_cast<char*>(eraseFromArray(StringOps, s.value(), 5, 2));
+  EXPECT_EQ(text(s), "ad");
+  s.value() = static_cast<char*>(eraseFromArray(StringOps, s.value(), 0, 100));
+  ASSERT_NE(s.data(), nullptr);
+  EXPECT_EQ(arrayCapacityField(s.data()), 4);
+
+  CountedString a("abcd");
+  CountedString b = a;
+  b.value() = static_cast<char*>(eraseFromArray(StringOps, b.value(), 0, 4));
+  EXPECT_EQ(b.data(), nullptr);
+  EXPECT_EQ(text(a), "abcd");
+  EXPECT_EQ(arrayCapacityField(a.data()), 4);
+  CountedString c = a;
+  c.value() = static_cast<char*>(eraseFromArray(StringOps, c.value(), 1, 1));
+  EXPECT_EQ(text(c), "acd");
+  EXPECT_EQ(arrayCapacityField(c.data()), 3);
+}
+
+// A block laid out by other means: the engine must never change or free it.
+struct ConstantBlock {
+  ArrayHeader header{5, 0};
+  char text[6] = "const";
+  char* value() { return text; }
+};
+
+TEST(CountedArrayEngine, ConstantBlocksAreNeverChangedOrFreed) {
+  ConstantBlock block;
+  char* s = block.value();
+  EXPECT_EQ(shareArray(StringOps, nullptr, s), s);
+  EXPECT_EQ(block.header.capacity, 0);
+  releaseArrayReference(StringOps, s);
+  char* changed = static_cast<char*>(spliceArray(StringOps, s, 5, "!", 1, kSpliceInsert));
+  EXPECT_NE(changed, s);
+  EXPECT_STREQ(changed, "const!");
+  EXPECT_STREQ(block.text, "const");
+  changed = static_cast<char*>(setArrayCapacity(StringOps, changed, 0));
+  EXPECT_EQ(changed, nullptr);
+  EXPECT_EQ(setArrayCapacity(StringOps, s, 0), nullptr);
+  EXPECT_EQ(block.header.length, 5);
+}
+
+TEST(CountedArrayEngine, SetCapacityZeroOnSoleSharedAndConstant) {
+  CountedString sole("abc");
+  EXPECT_EQ(setArrayCapacity(StringOps, sole.detach(), 0), nullptr);
+
+  CountedString a("abc");
+  CountedString b = a;
+  EXPECT_EQ(setArrayCapacity(StringOps, b.detach(), 0), nullptr);
+  EXPECT_EQ(arrayCapacityField(a.data()), 3);
+  EXPECT_EQ(text(a), "abc");
+
+  ConstantBlock block;
+  EXPECT_EQ(setArrayCapacity(StringOps, block.value(), 0), nullptr);
+  EXPECT_STREQ(block.text, "const");
+}
+
+TEST(CountedArrayEngine, SetCapacityShrinksLengthAndCopiesShared) {
+  CountedString a("abcdef");
+  a.value() = static_cast<char*>(setArrayCapacity(StringOps, a.value(), 3));
+  EXPECT_EQ(text(a), "abc");
+  EXPECT_EQ(arrayCapacityField(a.data()), 3);
+  CountedString b = a;
+  b.value() = static_cast<char*>(setArrayCapacity(StringOps, b.value(), 10));
+  EXPECT_EQ(text(b), "abc");
+  EXPECT_EQ(arrayCapacityField(b.data()), 10);
+  EXPECT_EQ(arrayCapacityField(a.data()), 3);
+}
+
+TEST(CountedArrayEngine, SetLengthShrinksAndGrows) {
+  StringArray strings;
+  strings.setLength(3);
+  EXPECT_EQ(strings.size(), 3u);
+  for (uint32_t i = 0; i < 3; ++i) EXPECT_EQ(strings[i].data(), nullptr);
+  strings.at(0) = CountedString("zero");
+  strings.at(2) = CountedString("two");
+  CountedString kept = strings[2];
+  strings.setLength(1);
+  EXPECT_EQ(strings.size(), 1u);
+  EXPECT_EQ(arrayCapacityField(kept.data()), 3);  // the array's reference was released
+  strings.setLength(4);
+  EXPECT_EQ(strings[0], "zero");
+  EXPECT_EQ(strings[3].data(), nullptr);
+  StringArray copy = strings;
+  copy.setLength(2);
+  EXPECT_EQ(strings.size(), 4u);
+  EXPECT_EQ(copy.size(), 2u);
+  EXPECT_EQ(copy[0].data(), strings[0].data());
+}
+
+}  // namespace
+}  // namespace cdt

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Checks that the tools and libraries the build needs are installed. As root it
+# installs what is missing with apt-get; otherwise it prints the command to run.
+set -euo pipefail
+
+need_bench=0
+[ "${1:-}" = "--bench" ] && need_bench=1
+
+missing=()
+command -v cmake >/dev/null 2>&1 || missing+=(cmake)
+command -v make >/dev/null 2>&1 || missing+=(make)
+command -v g++ >/dev/null 2>&1 || command -v c++ >/dev/null 2>&1 || missing+=(g++)
+[ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
+[ -f /usr/include/gmock/gmock.h ] || missing+=(libgmock-dev)
+if [ "$need_bench" = 1 ]; then
+  [ -f /usr/include/benchmark/benchmark.h ] || missing+=(libbenchmark-dev)
+fi
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then
+  echo "Installing missing prerequisites: ${missing[*]}"
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
+else
+  echo "Missing prerequisites: ${missing[*]}" >&2
+  echo "Install them with:  sudo apt-get install ${missing[*]}" >&2
+  exit 1
+fi
