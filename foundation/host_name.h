@@ -1,0 +1,12 @@
+// The local computer's host name, as the operating system reports it.
+#pragma once
+
+#include "foundation/counted_string.h"
+
+namespace cdt {
+
+// The host name from gethostname(); the empty string when the query fails.
+// A name longer than the 4096-byte buffer is cut to fit.
+[[nodiscard]] CountedString localComputerName();
+
+}  // namespace cdt
