@@ -17,7 +17,7 @@ prereqs:
 test: prereqs
 	cmake -S . -B $(DEBUG_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DCDT_SANITIZE=ON -DCDT_WERROR=$(WERROR)
 	cmake --build $(DEBUG_DIR) -j $(JOBS)
-	cd $(DEBUG_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	cd $(DEBUG_DIR) && \
 	  ctest --output-on-failure -j $(JOBS) -LE exhaustive $(CTEST_ARGS)
 
 build: prereqs
