@@ -133,9 +133,6 @@ TEST(HostEdits, InsertMakesTheFirstHostMaster) {
   EXPECT_EQ(c.insertHost(9, nullptr), 1u);
   EXPECT_FALSE(c.hosts[1].isMaster);
   EXPECT_TRUE(c.hosts[1].hostName.empty());
-  EXPECT_TRUE(c.hosts[1].oncePerRev);
-  EXPECT_EQ(c.hosts[1].channels[2].range, RANGE_AUTO);
-  EXPECT_EQ(c.hosts[1].channels[2].coupling, COUPLING_DC);
   EXPECT_EQ(c.masterHostIndex(), 0);
 }
 

@@ -303,7 +303,9 @@ public:
   Configuration& operator=(const Configuration& other);
   virtual ~Configuration();
 
-  // Change notification; called by `markModified`. Empty here.
+  // Change notification; called by `markModified`, once per setter or edit
+  // and after any relink it does, so it always sees a linked configuration.
+  // Never called by construction, copying or assignment. Empty here.
   virtual void onChanged() {}
 
   void markModified();
@@ -419,6 +421,9 @@ public:
   void setRelayUsage(uint32_t relay, int32_t usage, int32_t sourceIndex);
 
   // --- Structural edits (clamp or refuse bad positions; relink) ---
+  // A refused edit changes nothing and leaves `modified` as it was. The
+  // calibration-point edits also refuse a probe number past the last probe;
+  // inserting and setting a point sort the points; none of them relinks.
   uint32_t insertStage(uint32_t position);
   void removeStage(uint32_t index);
   void swapStages(uint32_t a, uint32_t b);
@@ -435,6 +440,8 @@ public:
   // Gives rack `index` the values a newly inserted rack's probes and relays
   // get (disconnected probes on stage 0 with the default calibration). Used
   // by `insertRack` and by the text reader for racks a count line creates.
+  // Neither relinks nor marks the configuration modified; the rack's own
+  // strings and the probes' names are left as they are.
   void initialiseNewRack(uint32_t index);
 
 private:
