@@ -1,0 +1,82 @@
+// CsvExporter: turns the records of one data file, handed over in file order,
+// into a CSV text file. Only blade-measurement records (type 3) count; they
+// are grouped into runs of distinct channel slots, and each complete group
+// becomes one line:
+//
+//   Time,Speed,Sync,Start Rev,End Rev[,<probe> RMS,<probe> DNS,
+//       <probe> Blade1 DNS..,<probe> Blade1 TOA..] for each probe of the host
+//
+// The columns come from the configuration: the probes linked to the four
+// channels of the host of the first accepted record, and the blade count of
+// each probe's stage. The header is written before the first line.
+//
+// Lifecycle: one create, any number of exportRecord calls, one
+// finishCsvExporter, then the object is destroyed. The exporter holds at most
+// five record references (the group's first record and one per channel slot)
+// however long the file, and one line's worth of text at a time.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+
+#include "config/model.h"
+#include "datafile/data_record.h"
+
+namespace cdt {
+
+struct CsvExporter {
+  CsvExporter() = default;
+  // Closes the stream if finishCsvExporter was not called.
+  ~CsvExporter();
+  CsvExporter(const CsvExporter&) = delete;
+  CsvExporter& operator=(const CsvExporter&) = delete;
+
+  std::FILE* stream = nullptr;                   // owned; closed by finishCsvExporter
+  const Configuration* configuration = nullptr;  // not owned; outlives the exporter
+  // Captured when the header is written: the probe on each channel slot of
+  // the host (none when the slot has none) and its stage's blade count,
+  // clamped to 0..65535. Not owned.
+  const Probe* channelProbes[kChannelsPerHost] = {};
+  uint32_t channelBlades[kChannelsPerHost] = {};
+  RecordRef currentRecord;  // the record that opened the current group
+  RecordRef slotRecords[kChannelsPerHost];
+  uint32_t hostIndex = 0;  // of the first accepted record
+  bool withTimeOfArrival = false;
+  bool headerWritten = false;
+  bool writeFailed = false;  // some write to the stream came up short
+
+  // The line being composed; written out whenever it is full and at the end
+  // of each line, so a line normally reaches the stream in one write.
+  std::unique_ptr<char[]> pending;
+  std::size_t pendingLength = 0;
+  // The stream's own buffer; must outlive the stream.
+  std::unique_ptr<char[]> streamBuffer;
+};
+
+// Creates (or truncates) `path` for writing text and returns an exporter on
+// it, or nullptr when the file cannot be opened. `configuration` must stay
+// unchanged and alive until the exporter is finished.
+[[nodiscard]] std::unique_ptr<CsvExporter> createCsvExporter(const Configuration& configuration,
+                                                             const char* path,
+                                                             bool withTimeOfArrival);
+
+// createCsvExporter on "<directory>/<baseName>.YYYY-MM-DD.hh-mm-ss.csv" with
+// the UTC calendar fields of `time` (microseconds since 1970).
+[[nodiscard]] std::unique_ptr<CsvExporter> createTimestampedCsvExporter(
+    const Configuration& configuration, const char* directory, const char* baseName, uint64_t time,
+    bool withTimeOfArrival);
+
+// Hands one record to the exporter, which takes its own reference if it keeps
+// it; the caller keeps its reference. Records that are not blade measurements
+// are ignored (as are those whose channel is 4 or more, or that are too short
+// for their layout), and so is nullptr. Returns 1 for an ignored record, else
+// 1 while every write so far succeeded and 0 once one failed.
+int exportRecord(CsvExporter& exporter, DataRecord* record);
+
+// Writes what is pending (the header too, if no line has been written yet and
+// a record was accepted), closes the stream and drops every record reference.
+// True when every write and the close succeeded. Call once.
+[[nodiscard]] bool finishCsvExporter(CsvExporter& exporter);
+
+}  // namespace cdt
