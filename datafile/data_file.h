@@ -1,0 +1,208 @@
+// DataFile: one data file opened for reading (openDataFile) or being written
+// (createDataFile). The byte layout is in datafile/format.h.
+//
+// Reading streams: the open checks the header against the real file size,
+// parses the embedded configuration and stands at the first record; each
+// readNextRecord then reads one record. Memory use does not grow with the
+// file: the index is read only when seekToIndexEntry first needs it. The first
+// reason reading stopped (end of records, a damaged record, an I/O error) is
+// kept with its file offset, for diagnostics.
+//
+// Writing goes to the final path with ".temp" appended; closeDataFile appends
+// the index, completes the header and renames the file to its final path.
+//
+// A DataFile belongs to one thread at a time. Records it yields are
+// reference-counted and may outlive it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "config/model.h"
+#include "datafile/data_record.h"
+#include "datafile/format.h"
+#include "foundation/counted_string.h"
+#include "foundation/element_kinds.h"
+#include "foundation/file_stream.h"
+
+namespace cdt {
+
+// The 56-byte file header, decoded.
+struct DataFileHeader {
+  uint32_t magic1 = 0;
+  uint32_t magic2 = 0;
+  uint64_t configOffset = 0;
+  uint64_t configLength = 0;  // readers use the low 32 bits
+  uint64_t dataOffset = 0;
+  uint64_t indexOffset = 0;  // end of the records; 0 while the file is written
+  uint64_t indexEnd = 0;     // 0 while the file is written
+  int64_t timeZoneBias = 0;  // microseconds, UTC minus local time of the writer
+};
+
+DataFileHeader decodeFileHeader(const unsigned char (&bytes)[kFileHeaderSize]);
+void encodeFileHeader(const DataFileHeader& header, unsigned char (&bytes)[kFileHeaderSize]);
+
+// The position where records start after a configuration text of `length`
+// bytes: the end of the text rounded up to a multiple of kDataAlignment.
+constexpr uint64_t dataOffsetFor(uint64_t configLength) {
+  return (kFileHeaderSize + configLength + kDataAlignment - 1) & ~uint64_t{kDataAlignment - 1};
+}
+
+// One index entry, decoded: a record's time and the position just past it.
+struct IndexEntry {
+  uint64_t time = 0;
+  uint64_t position = 0;
+};
+static_assert(sizeof(IndexEntry) == kIndexEntrySize);
+using IndexArray = CountedArray<IndexEntry, &IndexEntryOps>;
+
+// Why an open failed or where and why reading stopped.
+enum class DataFileStatus : uint8_t {
+  Ok,
+  // Opening.
+  CannotOpen,            // no such file, or no permission
+  ShortHeader,           // fewer than 56 bytes
+  BadMagic,              // not a data file
+  EmptyConfiguration,    // configLength (low 32 bits) is 0
+  ConfigurationPastEnd,  // the configuration block runs past the end of the file
+  IndexReversed,         // indexEnd lies before indexOffset
+  IndexPastEnd,          // the index runs past the end of the file
+  // Reading records.
+  EndOfRecords,  // the next record would start at or after indexOffset
+  CutRecord,     // a record runs past indexOffset or the end of the file, or has no body
+  BadType,       // record type above 3
+  BadSize,       // record size not a multiple of 4
+  NotReadable,   // the file is being written, or is not open
+  // Either.
+  IoError,  // a read or seek failed for another reason
+};
+
+// A short lower-case description ("end of records", "record cut short", ...).
+const char* dataFileStatusText(DataFileStatus status);
+
+struct DataFileReport {
+  DataFileStatus status = DataFileStatus::Ok;
+  uint64_t offset = 0;  // the file position the status refers to
+};
+
+class DataFile {
+ public:
+  // Reading constructor: opens `path` and checks it. Test isOpen(); on
+  // failure openReport() tells why and the stream is closed again.
+  explicit DataFile(const char* path);
+  // Writing constructor: creates `path` + ".temp" (and missing directories)
+  // and writes the header and the configuration text. Test isOpen().
+  DataFile(const Configuration& configuration, const char* path);
+  // closeDataFile, ignoring its result.
+  ~DataFile();
+
+  DataFile(const DataFile&) = delete;
+  DataFile& operator=(const DataFile&) = delete;
+
+  bool isOpen() const { return stream_.isOpen(); }
+  bool isWriting() const { return writing_; }
+  // The file actually open: for a file being written, the ".temp" path.
+  const CountedString& path() const { return stream_.path(); }
+
+  // As read from the file, or as being written (index fields 0 until closed).
+  const DataFileHeader& header() const { return header_; }
+  // The embedded configuration; for a file being written, a copy of the one
+  // it was created with. Owned by the DataFile and valid as long as it.
+  const Configuration& configuration() const { return configuration_; }
+  Configuration& configuration() { return configuration_; }
+  // Whether the configuration block parsed without a failed structural line
+  // (an open file keeps whatever the parser produced either way).
+  bool configurationParsed() const { return configurationParsed_; }
+
+  // Ok, or why the reading constructor failed.
+  DataFileReport openReport() const { return openReport_; }
+  // Ok with the position of the next record while reading goes on; after
+  // readNextRecord yielded none, the reason and the offset of the record (or
+  // position) where reading stopped. Reset by a successful seekToIndexEntry.
+  DataFileReport lastReadStatus() const { return readReport_; }
+
+  // Reading: the number of entries the header announces. Writing: the
+  // entries collected so far.
+  uint32_t indexEntryCount() const;
+  // The index in memory. While reading it is read on the first call (the
+  // reading position is kept); false when it cannot be read or held, with
+  // the index left empty. Writing: always true.
+  [[nodiscard]] bool loadIndex();
+  // Empty until loadIndex; the entries stay valid until closeDataFile (or,
+  // while writing, until the next writeRecord).
+  const IndexArray& index() const { return index_; }
+
+ private:
+  friend RecordRef readNextRecord(DataFile& file);
+  friend bool seekToIndexEntry(DataFile& file, uint32_t k);
+  friend bool writeRecord(DataFile& file, const DataRecord& record);
+  friend bool closeDataFile(DataFile& file);
+
+  void openForReading(const char* path);
+  void failOpen(DataFileStatus status, uint64_t offset);
+  RecordRef readRecord();
+  RecordRef stopReading(DataFileStatus status, uint64_t offset);
+  // `cut` for a read that met the end of the file, IoError for a failed one.
+  DataFileStatus shortRead(DataFileStatus cut);
+
+  void createForWriting(const Configuration& configuration, const char* path);
+  bool write(const void* bytes, uint64_t size);
+  bool finishWriting();
+
+  FileStream stream_;
+  DataFileHeader header_;
+  Configuration configuration_;
+  bool writing_ = false;
+  bool configurationParsed_ = false;
+  // Any write since creation failed (reported by closeDataFile).
+  bool writeFailed_ = false;
+  IndexArray index_;
+  // Entries announced by the header (reading).
+  uint32_t indexCount_ = 0;
+  // Start of the next record (reading) or end of the last one (writing).
+  uint64_t position_ = 0;
+  DataFileReport openReport_;
+  DataFileReport readReport_;
+};
+
+// Opens and checks a data file; nullptr when that fails (missing file, not a
+// data file, a header whose sizes do not fit the file, an I/O error). The
+// second form also tells why (Ok on success).
+[[nodiscard]] std::unique_ptr<DataFile> openDataFile(const char* path);
+[[nodiscard]] std::unique_ptr<DataFile> openDataFile(const char* path, DataFileReport& report);
+
+// The next record in file order, or none: at the end of the records, at a
+// damaged or cut record, on an I/O error, and for a file being written. The
+// caller holds the record's only reference. After a none every further call
+// yields none too; lastReadStatus() tells why. Nothing larger than the bytes
+// the file still holds before its index is ever allocated.
+[[nodiscard]] RecordRef readNextRecord(DataFile& file);
+
+// Moves the reading position to the end of the record of index entry k, so
+// that the next readNextRecord yields the record after it. False, with the
+// position unchanged, for a file being written, for k at or past the number
+// of entries, or when the index cannot be read; else whether the seek worked.
+[[nodiscard]] bool seekToIndexEntry(DataFile& file, uint32_t k);
+
+// Creates `path` + ".temp" (missing directories included) holding the header
+// and the configuration text; nullptr when the file cannot be created.
+[[nodiscard]] std::unique_ptr<DataFile> createDataFile(const Configuration& configuration,
+                                                       const char* path);
+// createDataFile on "<directory>/<baseName>.YYYY-MM-DD.hh-mm-ss.cdt" with the
+// UTC calendar fields of `time` (microseconds since 1970).
+[[nodiscard]] std::unique_ptr<DataFile> createTimestampedDataFile(
+    const Configuration& configuration, const char* directory, const char* baseName, uint64_t time);
+
+// Appends the record's file bytes and adds an index entry when its time is
+// later than the last entry's. False, and no entry, when the write fails or the
+// file is not being written.
+[[nodiscard]] bool writeRecord(DataFile& file, const DataRecord& record);
+
+// Ends the file's use; the object stays allocated and can be closed again.
+// A file being written is finished first: index appended, header rewritten,
+// stream closed, ".temp" renamed away. Then the index is released and the
+// stream closed. False when finishing a written file failed anywhere (a write,
+// the close or the rename) or an earlier write had failed; true otherwise.
+[[nodiscard]] bool closeDataFile(DataFile& file);
+
+}  // namespace cdt

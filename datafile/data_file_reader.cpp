@@ -1,0 +1,176 @@
+// Reading a data file. Every size the header or a record header states is
+// checked against the bytes the file really holds before anything of that
+// size is allocated, and every way a file can turn out damaged ends in
+// failOpen or stopReading, which keep the reason and the offset.
+#include <cstring>
+#include <memory>
+
+#include "config/config_text.h"
+#include "datafile/byte_order.h"
+#include "datafile/data_file.h"
+#include "foundation/tokenizer.h"
+
+namespace cdt {
+
+namespace {
+
+// The counted-array engine holds at most this many elements.
+constexpr uint32_t kMaxIndexEntries = 0x7FFFFFFF;
+
+}  // namespace
+
+void DataFile::failOpen(DataFileStatus status, uint64_t offset) {
+  openReport_ = {status, offset};
+  readReport_ = {DataFileStatus::NotReadable, 0};
+  // The path stays stored for whoever reports the failure.
+  (void)stream_.close();
+}
+
+void DataFile::openForReading(const char* path) {
+  writing_ = false;
+  if (path == nullptr || !stream_.reopen(CountedString(path), "rb")) {
+    return failOpen(DataFileStatus::CannotOpen, 0);
+  }
+  unsigned char bytes[kFileHeaderSize];
+  if (stream_.read(bytes, sizeof bytes, 1) != 1) {
+    return failOpen(shortRead(DataFileStatus::ShortHeader), 0);
+  }
+  const int64_t fileSize = stream_.size();
+  if (fileSize < 0) return failOpen(DataFileStatus::IoError, 0);
+  const auto size = static_cast<uint64_t>(fileSize);
+  header_ = decodeFileHeader(bytes);
+  if (header_.magic1 != kMagic1 || header_.magic2 != kMagic2) {
+    return failOpen(DataFileStatus::BadMagic, kHeaderMagic1);
+  }
+
+  // The block is read right after the header, whatever configOffset says.
+  const auto configLength = static_cast<uint32_t>(header_.configLength);
+  if (configLength == 0) return failOpen(DataFileStatus::EmptyConfiguration, kFileHeaderSize);
+  // The file may have shrunk since the header was read.
+  const uint64_t afterHeader = size > kFileHeaderSize ? size - kFileHeaderSize : 0;
+  if (configLength > afterHeader) {
+    return failOpen(DataFileStatus::ConfigurationPastEnd, kFileHeaderSize);
+  }
+  if (header_.indexEnd < header_.indexOffset) {
+    return failOpen(DataFileStatus::IndexReversed, header_.indexOffset);
+  }
+  if (header_.indexEnd > size) return failOpen(DataFileStatus::IndexPastEnd, header_.indexOffset);
+  // The count is truncated to 32 bits, so the entries may cover less than
+  // [indexOffset, indexEnd); they never cover more, but say so explicitly.
+  indexCount_ = static_cast<uint32_t>((header_.indexEnd - header_.indexOffset) >> kIndexEntryShift);
+  if (uint64_t{indexCount_} * kIndexEntrySize > size - header_.indexOffset) {
+    return failOpen(DataFileStatus::IndexPastEnd, header_.indexOffset);
+  }
+
+  // Bounded by the file size checked above.
+  auto text = std::make_unique_for_overwrite<char[]>(configLength);
+  if (stream_.read(text.get(), configLength, 1) != 1) {
+    return failOpen(shortRead(DataFileStatus::ConfigurationPastEnd), kFileHeaderSize);
+  }
+  Tokenizer tokenizer(text.get(), configLength);
+  configurationParsed_ = parseConfigText(configuration_, tokenizer);
+
+  if (!stream_.setPosition(header_.dataOffset)) {
+    return failOpen(DataFileStatus::IoError, header_.dataOffset);
+  }
+  position_ = header_.dataOffset;
+  openReport_ = {DataFileStatus::Ok, 0};
+  readReport_ = {DataFileStatus::Ok, position_};
+}
+
+DataFileStatus DataFile::shortRead(DataFileStatus cut) {
+  return stream_.hasError() ? DataFileStatus::IoError : cut;
+}
+
+RecordRef DataFile::stopReading(DataFileStatus status, uint64_t offset) {
+  readReport_ = {status, offset};
+  return {};
+}
+
+RecordRef DataFile::readRecord() {
+  // Reading on after a failure would start inside a damaged record.
+  if (readReport_.status != DataFileStatus::Ok) return {};
+  if (writing_ || !isOpen()) return stopReading(DataFileStatus::NotReadable, position_);
+
+  const uint64_t start = position_;
+  if (start >= header_.indexOffset) return stopReading(DataFileStatus::EndOfRecords, start);
+  const uint64_t remaining = header_.indexOffset - start;
+  if (remaining < kRecordHeaderSize) return stopReading(DataFileStatus::CutRecord, start);
+
+  unsigned char head[kRecordHeaderSize];
+  if (stream_.read(head, sizeof head, 1) != 1) {
+    return stopReading(shortRead(DataFileStatus::CutRecord), start);
+  }
+  const uint32_t size = loadU32(head + kRecordSize);
+  if (loadU16(head + kRecordType) >= kRecordTypeCount) {
+    return stopReading(DataFileStatus::BadType, start);
+  }
+  if (size % 4 != 0) return stopReading(DataFileStatus::BadSize, start);
+  // A record without a body holds no type's layout; one that runs into the
+  // index was cut (or its size is damaged). Neither is allocated.
+  if (size <= kMinRecordSize || size - kRecordCountSize > remaining) {
+    return stopReading(DataFileStatus::CutRecord, start);
+  }
+
+  RecordRef record = newRecord(size);
+  // The whole header, reserved word included, so the record in memory holds
+  // exactly the bytes of the file.
+  std::memcpy(record->fileBytes(), head, sizeof head);
+  if (stream_.read(record->body(), record->bodySize(), 1) != 1) {
+    return stopReading(shortRead(DataFileStatus::CutRecord), start);
+  }
+  position_ = start + (size - kRecordCountSize);
+  readReport_.offset = position_;
+  return record;
+}
+
+RecordRef readNextRecord(DataFile& file) {
+  return file.readRecord();
+}
+
+bool DataFile::loadIndex() {
+  if (writing_ || index_.size() == indexCount_) return true;
+  if (!isOpen() || indexCount_ > kMaxIndexEntries) return false;
+  index_.setLength(indexCount_);
+  bool loaded = stream_.setPosition(header_.indexOffset) &&
+                stream_.read(index_.mutableData(), kIndexEntrySize, indexCount_) == indexCount_;
+  // Back to where reading stands, whatever the outcome.
+  loaded = stream_.setPosition(position_) && loaded;
+  if (!loaded) {
+    index_.clear();
+    return false;
+  }
+  for (IndexEntry& entry : index_) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&entry);
+    entry = {loadU64(bytes + kIndexEntryTime), loadU64(bytes + kIndexEntryPosition)};
+  }
+  return true;
+}
+
+bool seekToIndexEntry(DataFile& file, uint32_t k) {
+  if (file.writing_ || !file.isOpen() || k >= file.indexCount_) return false;
+  if (!file.loadIndex()) return false;
+  const uint64_t target = file.index_[k].position;
+  if (!file.stream_.setPosition(target)) {
+    // Leave the stream where reading stood.
+    (void)file.stream_.setPosition(file.position_);
+    return false;
+  }
+  file.position_ = target;
+  file.readReport_ = {DataFileStatus::Ok, target};
+  return true;
+}
+
+std::unique_ptr<DataFile> openDataFile(const char* path, DataFileReport& report) {
+  auto file = std::make_unique<DataFile>(path);
+  report = file->openReport();
+  if (!file->isOpen()) return nullptr;
+  return file;
+}
+
+std::unique_ptr<DataFile> openDataFile(const char* path) {
+  DataFileReport ignored;
+  return openDataFile(path, ignored);
+}
+
+}  // namespace cdt
