@@ -129,6 +129,23 @@ TEST(NumberFormat, NearRoundingBoundariesLikePrintf) {
   }
 }
 
+// The DNS mean is a double: random bit patterns and means of random floats.
+TEST(NumberFormat, DoubleG8LikePrintf) {
+  std::mt19937_64 random(3000);
+  for (int i = 0; i < 1000000; ++i) {
+    double v = std::bit_cast<double>(random());
+    if (i % 2 == 1) {
+      const float a = std::bit_cast<float>(static_cast<uint32_t>(random()));
+      const float b = static_cast<float>(random() % 100000) / 1000.0f;
+      v = (static_cast<double>(a) + b) / static_cast<double>(1 + random() % 60);
+    }
+    char fast[kMaxG8Length];
+    char slow[64];
+    std::snprintf(slow, sizeof slow, "%.8g", v);
+    ASSERT_EQ(std::string(fast, formatDoubleG8(fast, v)), slow) << v;
+  }
+}
+
 // Every float bit pattern; takes many minutes, so only on request.
 TEST(NumberFormat, ExhaustiveAllFloatsLikePrintf) {
   const char* on = std::getenv("CDT_EXHAUSTIVE");
