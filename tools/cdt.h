@@ -1,0 +1,17 @@
+// The cdt companion tool: "cdt COMMAND [OPTIONS] ARGS", in the style of git.
+#pragma once
+
+#include <cstdio>
+
+namespace cdt {
+
+// The tool's version, printed by "cdt --version".
+inline constexpr const char* kCdtVersion = "0.1.0";
+
+// Runs one cdt command line (argv[0] is the program). Handles "--help",
+// "--version", "help [COMMAND]" and "COMMAND --help" itself; everything else
+// goes to the command. Results go to `out`, messages to `err`. Returns 0 on
+// success, 1 when a file failed, 2 on a usage error.
+int runCdt(int argc, char** argv, FILE* out, FILE* err);
+
+}  // namespace cdt
