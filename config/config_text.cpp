@@ -13,6 +13,8 @@ namespace cdt {
 namespace {
 
 constexpr uint32_t kMaxKeywordPatterns = 100;
+// Room kept free before the lines the writer formats itself.
+constexpr uint32_t kBlockRoom = 1024;
 
 bool matchesPattern(TextBuffer line, TextBuffer pattern) {
   if (textEquals(line, pattern)) return true;
@@ -24,8 +26,10 @@ bool matchesPattern(TextBuffer line, TextBuffer pattern) {
 
 void writeBlock(CountedString& text, int w, const char* kind, uint32_t number,
                 const FieldDescriptor* table, const void* record) {
+  reserveTextRoom(text, kBlockRoom);
   formatAppend(text, "%*sBegin %s %u\n", w + 2, "", kind, number);
   writeFieldLines(table, record, text, static_cast<uint32_t>(w + 4));
+  reserveTextRoom(text, kBlockRoom);
   formatAppend(text, "%*sEnd %s\n", w + 2, "", kind);
 }
 
@@ -121,6 +125,7 @@ void writeConfigText(const Configuration& configuration, CountedString& text, ui
   const uint32_t hostCount = configuration.hosts.size();
   const uint32_t rackCount = configuration.racks.size();
 
+  reserveTextRoom(text, kBlockRoom);
   formatAppend(text, "%*sBegin Configuration\n", w, "");
   formatAppend(text, "%*snumStages = %d\n", w, "", static_cast<int>(configuration.stages.size()));
   formatAppend(text, "%*snumRacks = %d\n", w, "", static_cast<int>(rackCount));
@@ -144,14 +149,17 @@ void writeConfigText(const Configuration& configuration, CountedString& text, ui
   }
   for (uint32_t p = 0; p < rackCount * kSlotsPerRack; ++p) {
     const Probe& probe = configuration.probeAt(p);
+    reserveTextRoom(text, kBlockRoom);
     formatAppend(text, "%*sBegin Probe %u\n", w + 2, "", p);
     writeFieldLines(kProbeFields, &probe, text, indent + 4);
     formatAppend(text, "%*snumCalData = %u\n", w + 4, "", probe.calData.size());
     for (uint32_t j = 0; j < probe.calData.size(); ++j) {
       const CalPoint& point = probe.calData[j];
+      reserveTextRoom(text, kBlockRoom);
       formatAppend(text, "%*scalData[%d] = { %.6f, %.6f, %.6f }\n", w + 4, "", static_cast<int>(j),
                    point.x, point.y, point.z);
     }
+    reserveTextRoom(text, kBlockRoom);
     formatAppend(text, "%*sEnd Probe\n", w + 2, "");
   }
   formatAppend(text, "%*sEnd Configuration\n", w, "");

@@ -1,5 +1,6 @@
 #include "config/field_lines.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdint>
 #include <cstring>
@@ -14,6 +15,11 @@ namespace cdt {
 namespace {
 
 constexpr char kQuote = '"';
+// Room for one typical line; longer ones grow the text themselves.
+constexpr uint32_t kLineRoom = 256;
+// Geometric growth stops here, well inside the engine's 32-bit lengths; past
+// it the appends grow the text exactly.
+constexpr uint64_t kMaxReservedText = uint64_t{1} << 30;
 constexpr char kEscape = '\\';
 
 // Fields are reached through untyped addresses, so integers are copied in and
@@ -141,6 +147,7 @@ void writeFieldLine(const FieldDescriptor& row, const void* record, CountedStrin
       const uint32_t n = list.size();
       formatAppend(text, "%*s%s = %d\n", w, "", row.key, static_cast<int>(n));
       for (uint32_t i = 0; i < n; ++i) {
+        reserveTextRoom(text, kLineRoom);
         formatAppend(text, "%*s%s[%d] = ", w, "", row.key, static_cast<int>(i));
         appendQuoted(text, list[i]);
       }
@@ -202,10 +209,25 @@ void storeValue(const FieldDescriptor& row, void* field, TextBuffer value) {
 
 }  // namespace
 
+void reserveTextRoom(CountedString& text, uint32_t room) {
+  char*& p = text.value();
+  const int32_t capacity = arrayCapacityField(p);
+  // A shared or constant block is copied by the next write in any case.
+  if (p != nullptr && capacity <= 0) return;
+  const uint64_t length = arrayLength(p);
+  if (static_cast<uint64_t>(capacity) >= length + room) return;
+  uint64_t wanted = std::max<uint64_t>(2 * static_cast<uint64_t>(capacity), length + room);
+  // Beyond the largest block the engine accepts, the appends grow it exactly.
+  if (wanted > kMaxReservedText) wanted = length + room;
+  if (wanted > kMaxReservedText) return;
+  p = static_cast<char*>(setArrayCapacity(StringOps, p, static_cast<uint32_t>(wanted)));
+}
+
 void writeFieldLines(const FieldDescriptor* table, const void* record, CountedString& text,
                      uint32_t indent) {
   const int w = static_cast<int>(indent);
   for (const FieldDescriptor* row = table; row->key != nullptr; ++row) {
+    reserveTextRoom(text, kLineRoom);
     writeFieldLine(*row, record, text, w);
   }
 }

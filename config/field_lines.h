@@ -19,6 +19,12 @@ namespace cdt {
 void writeFieldLines(const FieldDescriptor* table, const void* record, CountedString& text,
                      uint32_t indent);
 
+// Keeps at least `room` characters free at the end of `text`, growing its
+// block geometrically. Formatted appends grow a block only to the size they
+// need; the writers call this first so that a whole configuration text is not
+// copied once per line.
+void reserveTextRoom(CountedString& text, uint32_t room);
+
 // Applies one key = value line (or key[index] = value for list rows) to
 // `record`. True when the line has a key = value shape and its key names a row
 // of `table`, whether or not the value passed its type's check. A value that
