@@ -1,0 +1,116 @@
+// Nanoseconds per number for the CSV float formats: the exact formatter
+// against snprintf and std::to_chars, on measurement-like values and on
+// random bit patterns.
+#include "csv/float_format.h"
+
+#include <benchmark/benchmark.h>
+
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <random>
+#include <vector>
+
+namespace {
+
+constexpr size_t kCount = 4096;  // a power of two, so cycling is a mask
+
+// Magnitudes from 1e-3 to 1e5 with both signs, as blade positions, RMS
+// values and speeds are.
+const std::vector<float>& measurements() {
+  static const std::vector<float> values = [] {
+    std::mt19937 random(1);
+    std::uniform_real_distribution<float> exponent(-3.0f, 5.0f);
+    std::vector<float> v(kCount);
+    for (float& f : v) f = std::pow(10.0f, exponent(random)) * (random() % 2 != 0 ? -1.0f : 1.0f);
+    return v;
+  }();
+  return values;
+}
+
+// Every finite float is equally likely.
+const std::vector<float>& bitPatterns() {
+  static const std::vector<float> values = [] {
+    std::mt19937 random(2);
+    std::vector<float> v;
+    while (v.size() < kCount) {
+      const auto f = std::bit_cast<float>(static_cast<uint32_t>(random()));
+      if (std::isfinite(f)) v.push_back(f);
+    }
+    return v;
+  }();
+  return values;
+}
+
+template <typename Format>
+void run(benchmark::State& state, const std::vector<float>& values, Format format) {
+  char buf[64];
+  size_t i = 0;
+  for (auto _ : state) {
+    char* end = format(buf, values[i++ & (kCount - 1)]);
+    benchmark::DoNotOptimize(end);
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+}
+
+char* formatG8(char* out, float v) {
+  return cdt::formatFloatG8(out, v);
+}
+char* formatG6(char* out, float v) {
+  return cdt::formatFloatG6(out, v);
+}
+
+char* snprintfG8(char* out, float v) {
+  return out + std::snprintf(out, 64, "%.8g", static_cast<double>(v));
+}
+char* snprintfG6(char* out, float v) {
+  return out + std::snprintf(out, 64, "%.6g", static_cast<double>(v));
+}
+
+char* toCharsG8(char* out, float v) {
+  return std::to_chars(out, out + 64, static_cast<double>(v), std::chars_format::general, 8).ptr;
+}
+char* toCharsG6(char* out, float v) {
+  return std::to_chars(out, out + 64, static_cast<double>(v), std::chars_format::general, 6).ptr;
+}
+
+using Values = const std::vector<float>& (*)();
+
+void BM_FormatFloatG8(benchmark::State& state, Values values) {
+  run(state, values(), formatG8);
+}
+void BM_SnprintfG8(benchmark::State& state, Values values) {
+  run(state, values(), snprintfG8);
+}
+void BM_ToCharsG8(benchmark::State& state, Values values) {
+  run(state, values(), toCharsG8);
+}
+void BM_FormatFloatG6(benchmark::State& state, Values values) {
+  run(state, values(), formatG6);
+}
+void BM_SnprintfG6(benchmark::State& state, Values values) {
+  run(state, values(), snprintfG6);
+}
+void BM_ToCharsG6(benchmark::State& state, Values values) {
+  run(state, values(), toCharsG6);
+}
+
+BENCHMARK_CAPTURE(BM_FormatFloatG8, measurements, measurements);
+BENCHMARK_CAPTURE(BM_SnprintfG8, measurements, measurements);
+BENCHMARK_CAPTURE(BM_ToCharsG8, measurements, measurements);
+BENCHMARK_CAPTURE(BM_FormatFloatG6, measurements, measurements);
+BENCHMARK_CAPTURE(BM_SnprintfG6, measurements, measurements);
+BENCHMARK_CAPTURE(BM_ToCharsG6, measurements, measurements);
+BENCHMARK_CAPTURE(BM_FormatFloatG8, bit_patterns, bitPatterns);
+BENCHMARK_CAPTURE(BM_SnprintfG8, bit_patterns, bitPatterns);
+BENCHMARK_CAPTURE(BM_ToCharsG8, bit_patterns, bitPatterns);
+BENCHMARK_CAPTURE(BM_FormatFloatG6, bit_patterns, bitPatterns);
+BENCHMARK_CAPTURE(BM_SnprintfG6, bit_patterns, bitPatterns);
+BENCHMARK_CAPTURE(BM_ToCharsG6, bit_patterns, bitPatterns);
+
+}  // namespace
+
+BENCHMARK_MAIN();

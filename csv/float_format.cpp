@@ -1,0 +1,281 @@
+#include "csv/float_format.h"
+
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+namespace cdt {
+
+namespace {
+
+__extension__ typedef unsigned __int128 Uint128;
+
+// Scaling a float by 10^k with k = precision - floor(log10 of its binary
+// magnitude) needs k from 6 - 38 to 8 + 45.
+constexpr int kMinPow10 = -32;
+constexpr int kMaxPow10 = 53;
+
+constexpr int bitLength(Uint128 v) {
+  int n = 0;
+  for (; v != 0; v >>= 1) ++n;
+  return n;
+}
+
+constexpr Uint128 pow5(int n) {
+  Uint128 p = 1;
+  for (int i = 0; i < n; ++i) p *= 5;
+  return p;
+}
+
+// floor(log2(10^x)) for |x| <= 55, from exact integers: 10^x = 5^x * 2^x and
+// 5^n (n >= 1) is never a power of two.
+constexpr int floorLog2Pow10(int x) {
+  return x >= 0 ? bitLength(pow5(x)) - 1 + x : x - bitLength(pow5(-x));
+}
+
+// 10^k as a 128-bit mantissa with its top bit set: 10^k ~= mantissa *
+// 2^(log2 - 127) with log2 = floor(log2(10^k)). Exact for k >= 0 (5^53 fits
+// in 128 bits); rounded up for k < 0, so a product with it is never below the
+// exact one and above it by less than 2^-127 relative.
+struct Pow10 {
+  uint64_t high;
+  uint64_t low;
+  int log2;
+};
+
+constexpr Pow10 makePow10(int k) {
+  Uint128 mantissa = 0;
+  const int log2 = floorLog2Pow10(k);
+  if (k >= 0) {
+    mantissa = pow5(k) << (127 - (log2 - k));
+  } else {
+    Uint128 divisor = 1;
+    for (int i = 0; i < -k; ++i) divisor *= 10;
+    // ceil(2^(127 - log2) / 10^-k) by binary long division; the quotient is
+    // below 2^128 because 10^-k lies strictly between 2^(-log2 - 1) and
+    // 2^-log2.
+    Uint128 remainder = 0;
+    for (int i = 0; i <= 127 - log2; ++i) {
+      remainder = 2 * remainder + (i == 0 ? 1 : 0);
+      mantissa <<= 1;
+      if (remainder >= divisor) {
+        remainder -= divisor;
+        mantissa |= 1;
+      }
+    }
+    if (remainder != 0) ++mantissa;
+  }
+  return Pow10{static_cast<uint64_t>(mantissa >> 64), static_cast<uint64_t>(mantissa), log2};
+}
+
+constexpr auto kPow10 = [] {
+  std::array<Pow10, kMaxPow10 - kMinPow10 + 1> table{};
+  for (int k = kMinPow10; k <= kMaxPow10; ++k) table[k - kMinPow10] = makePow10(k);
+  return table;
+}();
+
+constexpr bool pow10TableNormalised() {
+  for (const Pow10& p : kPow10) {
+    if ((p.high >> 63) != 1) return false;
+  }
+  return true;
+}
+static_assert(pow10TableNormalised());
+static_assert(kPow10[0 - kMinPow10].high == uint64_t{1} << 63 && kPow10[0 - kMinPow10].low == 0);
+
+// floor(e * log10(2)).
+constexpr int floorLog10Pow2(int e) {
+  return (e * 78913) >> 18;
+}
+
+// 10^x <= 2^e < 10^(x + 1) for x = floorLog10Pow2(e) over every binary
+// magnitude a float has. log2(10^x) is irrational unless x == 0, so the
+// comparisons with the integer e reduce to its floor.
+constexpr bool floorLog10Pow2Exact() {
+  for (int e = -149; e <= 127; ++e) {
+    const int x = floorLog10Pow2(e);
+    const bool lowOk = x == 0 ? e >= 0 : floorLog2Pow10(x) < e;
+    const bool highOk = x + 1 == 0 ? e < 0 : e <= floorLog2Pow10(x + 1);
+    if (!lowOk || !highOk) return false;
+  }
+  return true;
+}
+static_assert(floorLog10Pow2Exact());
+
+constexpr uint32_t kPow10U32[] = {1,      10,      100,      1000,      10000,
+                                  100000, 1000000, 10000000, 100000000, 1000000000};
+
+// 5^n for the n where 5^n can divide a 24-bit mantissa.
+constexpr uint32_t kPow5U32[] = {1, 5, 25, 125, 625, 3125, 15625, 78125, 390625, 1953125, 9765625};
+
+// Whether mantissa * 2^exponent * 10^k is an integer, i.e. whether the
+// scaled value dropped no nonzero fraction. 10^k = 5^k * 2^k, and 5^k is odd.
+bool scaledIsExact(uint32_t mantissa, int exponent, int k) {
+  if (k < 0) {
+    if (-k >= static_cast<int>(std::size(kPow5U32)) || mantissa % kPow5U32[-k] != 0) return false;
+  }
+  const int twos = -(exponent + k);
+  return twos <= 0 || std::countr_zero(mantissa) >= twos;
+}
+
+// The value rounded to `Precision` significant digits: digits * 10^(exponent
+// - Precision + 1) with digits in [10^(Precision-1), 10^Precision).
+struct Decimal {
+  uint32_t digits;
+  int exponent;
+};
+
+// mantissa * 2^exponent with the mantissa in [2^23, 2^24).
+template <int Precision>
+Decimal roundToDecimal(uint32_t mantissa, int exponent) {
+  // 10^x0 <= value < 2 * 10^(x0 + 1), so the value scaled by 10^k has
+  // Precision + 1 or Precision + 2 digits before the point: at least one digit
+  // beyond those kept, for rounding.
+  const int x0 = floorLog10Pow2(exponent + 23);
+  const int k = Precision - x0;
+  const Pow10& p = kPow10[k - kMinPow10];
+  // mantissa * p (152 bits) without its lowest 64 bits, then the floor of
+  // value * 10^k. For k >= 0 the table is exact. For k < 0 (values of 10^7
+  // and more, so exponent >= 0) it adds less than 2^-96 to a result below
+  // 2^31, while a non-integer value * 10^k = mantissa * 2^(exponent + k) /
+  // 5^-k has a denominator of at most 2 * 5^32 < 2^76 and so lies at least
+  // 2^-76 below the next integer: the floor is exact either way.
+  const Uint128 product = static_cast<Uint128>(mantissa) * p.high +
+                          static_cast<uint64_t>((static_cast<Uint128>(mantissa) * p.low) >> 64);
+  const int shift = 127 - 64 - exponent - p.log2;
+  const auto scaled = static_cast<uint32_t>(product >> shift);
+
+  constexpr uint32_t kLimit = kPow10U32[Precision];
+  Decimal d;
+  uint32_t rest;
+  uint32_t half;
+  if (scaled >= 10 * kLimit) {
+    d = {scaled / 100, x0 + 1};
+    rest = scaled % 100;
+    half = 50;
+  } else {
+    d = {scaled / 10, x0};
+    rest = scaled % 10;
+    half = 5;
+  }
+  // Round half to even on the exact expansion: exactly half only when no
+  // nonzero fraction lies below the scaled integer.
+  if (rest > half ||
+      (rest == half && ((d.digits & 1) != 0 || !scaledIsExact(mantissa, exponent, k)))) {
+    if (++d.digits == kLimit) d = {kLimit / 10, d.exponent + 1};
+  }
+  return d;
+}
+
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+void putPair(char* out, uint32_t v) {
+  std::memcpy(out, kDigitPairs + 2 * v, 2);
+}
+
+// Writes the digits into buf[0, 8), padded with '0' after Precision digits,
+// and returns how many digits remain once trailing zeros are dropped.
+template <int Precision>
+int putDigits(char* buf, uint32_t digits) {
+  static_assert(Precision == 6 || Precision == 8);
+  if constexpr (Precision == 8) {
+    const uint32_t high = digits / 10000;
+    const uint32_t low = digits % 10000;
+    putPair(buf, high / 100);
+    putPair(buf + 2, high % 100);
+    putPair(buf + 4, low / 100);
+    putPair(buf + 6, low % 100);
+  } else {
+    const uint32_t low = digits % 10000;
+    putPair(buf, digits / 10000);
+    putPair(buf + 2, low / 100);
+    putPair(buf + 4, low % 100);
+    putPair(buf + 6, 0);
+  }
+  if constexpr (std::endian::native == std::endian::little) {
+    // Trailing '0' characters are the top zero bytes once '0' is removed;
+    // the first digit is never '0', so some byte stays nonzero.
+    uint64_t word;
+    std::memcpy(&word, buf, 8);
+    word ^= 0x3030303030303030u;
+    return 8 - std::countl_zero(word) / 8;
+  } else {
+    int n = 8;
+    while (buf[n - 1] == '0') --n;
+    return n;
+  }
+}
+
+template <int Precision>
+char* formatFloat(char* out, float value) {
+  const auto bits = std::bit_cast<uint32_t>(value);
+  *out = '-';
+  out += bits >> 31;
+  const uint32_t biased = (bits >> 23) & 0xff;
+  const uint32_t fraction = bits & 0x7fffff;
+
+  uint32_t mantissa;
+  int exponent;
+  if (biased == 0xff) {
+    std::memcpy(out, fraction != 0 ? "nan" : "inf", 3);
+    return out + 3;
+  } else if (biased != 0) {
+    mantissa = fraction | 0x800000;
+    exponent = static_cast<int>(biased) - 150;
+  } else if (fraction != 0) {
+    const int normalise = std::countl_zero(fraction) - 8;
+    mantissa = fraction << normalise;
+    exponent = -149 - normalise;
+  } else {
+    *out = '0';
+    return out + 1;
+  }
+
+  const Decimal d = roundToDecimal<Precision>(mantissa, exponent);
+  // Eight digits and eight more '0' so that fixed-size copies may run past
+  // the significant ones; the caller's room absorbs the excess.
+  char buf[16];
+  std::memset(buf + 8, '0', 8);
+  const int n = putDigits<Precision>(buf, d.digits);
+  const int x = d.exponent;
+
+  if (x < -4 || x >= Precision) {
+    out[0] = buf[0];
+    out[1] = '.';
+    std::memcpy(out + 2, buf + 1, 8);
+    out += n > 1 ? n + 1 : 1;
+    out[0] = 'e';
+    out[1] = x < 0 ? '-' : '+';
+    putPair(out + 2, static_cast<uint32_t>(x < 0 ? -x : x));  // |x| <= 45 for floats
+    return out + 4;
+  }
+  if (x >= 0) {
+    // The integer part has x + 1 <= Precision digits.
+    std::memcpy(out, buf, 8);
+    out += x + 1;
+    if (n <= x + 1) return out;
+    *out = '.';
+    std::memcpy(out + 1, buf + x + 1, 8);
+    return out + 1 + (n - x - 1);
+  }
+  std::memcpy(out, "0.000", 5);
+  out += 1 - x;
+  std::memcpy(out, buf, 8);
+  return out + n;
+}
+
+}  // namespace
+
+char* formatFloatG8(char* out, float value) {
+  return formatFloat<8>(out, value);
+}
+
+char* formatFloatG6(char* out, float value) {
+  return formatFloat<6>(out, value);
+}
+
+}  // namespace cdt

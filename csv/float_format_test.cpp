@@ -1,0 +1,165 @@
+#include "csv/float_format.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace cdt {
+namespace {
+
+struct Case {
+  const char* format;
+  char* (*formatter)(char*, float);
+};
+constexpr Case kCases[] = {{"%.8g", formatFloatG8}, {"%.6g", formatFloatG6}};
+
+// Whether both formatters agree with printf on `v`; allocation-free so that
+// millions of checks stay quick under the sanitizers.
+bool agrees(float v) {
+  for (const Case& c : kCases) {
+    char expected[64];
+    const int length = std::snprintf(expected, sizeof expected, c.format, static_cast<double>(v));
+    char got[kFloatFormatRoom];
+    const char* end = c.formatter(got, v);
+    if (end - got != length || std::memcmp(got, expected, static_cast<size_t>(length)) != 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// What the formatters and printf write for `v`.
+std::string describe(float v) {
+  char bits[16];
+  std::snprintf(bits, sizeof bits, "%08x", std::bit_cast<uint32_t>(v));
+  std::string report = std::string("0x") + bits + ":";
+  for (const Case& c : kCases) {
+    char expected[64];
+    std::snprintf(expected, sizeof expected, c.format, static_cast<double>(v));
+    char got[kFloatFormatRoom];
+    report += std::string(" ") + c.format + " \"" + std::string(got, c.formatter(got, v)) +
+              "\" printf \"" + expected + "\"";
+  }
+  return report + "\n";
+}
+
+float fromBits(uint32_t bits) {
+  return std::bit_cast<float>(bits);
+}
+
+// Checks `v` and `radius` neighbouring floats on each side, both signs.
+void expectAround(float v, int radius) {
+  uint32_t bits = std::bit_cast<uint32_t>(std::fabs(v));
+  for (int64_t i = -radius; i <= radius; ++i) {
+    const int64_t b = static_cast<int64_t>(bits) + i;
+    if (b < 0 || b >= 0x7f800000) continue;
+    const auto u = static_cast<uint32_t>(b);
+    ASSERT_TRUE(agrees(fromBits(u))) << describe(fromBits(u));
+    ASSERT_TRUE(agrees(fromBits(u | 0x80000000u))) << describe(fromBits(u | 0x80000000u));
+  }
+}
+
+TEST(FloatFormat, SpecialValues) {
+  for (uint32_t bits :
+       {0x00000000u, 0x80000000u, 0x7f800000u, 0xff800000u, 0x7fc00000u, 0xffc00000u, 0x7f800001u,
+        0xff800001u, 0x7fbfffffu, 0x7fffffffu, 0xffffffffu, 0x00000001u, 0x80000001u, 0x007fffffu,
+        0x00800000u, 0x7f7fffffu, 0xff7fffffu, 0x3f800000u}) {
+    EXPECT_TRUE(agrees(fromBits(bits))) << describe(fromBits(bits));
+  }
+  char buf[kFloatFormatRoom];
+  EXPECT_EQ(std::string(buf, formatFloatG8(buf, -std::nanf(""))), "-nan");
+  EXPECT_EQ(std::string(buf, formatFloatG6(buf, -0.0f)), "-0");
+  EXPECT_EQ(std::string(buf, formatFloatG8(buf, 1.0e-45f)), "1.4012985e-45");
+}
+
+// Ties exist: 2^-12 = 0.000244140625 has nine significant digits and 2^-9 =
+// 0.001953125 has seven, so the even neighbour wins.
+TEST(FloatFormat, ExactTiesRoundToEven) {
+  char buf[kFloatFormatRoom];
+  EXPECT_EQ(std::string(buf, formatFloatG8(buf, std::ldexp(1.0f, -12))), "0.00024414062");
+  EXPECT_EQ(std::string(buf, formatFloatG6(buf, std::ldexp(1.0f, -9))), "0.00195312");
+  EXPECT_EQ(std::string(buf, formatFloatG6(buf, std::ldexp(3.0f, -9))), "0.00585938");
+  // Every float of the form odd * 2^-j whose expansion ends one or two
+  // digits past either precision.
+  for (uint32_t odd = 1; odd < 2000; odd += 2) {
+    for (int j = 1; j <= 40; ++j) expectAround(std::ldexp(static_cast<float>(odd), -j), 0);
+  }
+}
+
+// The choice between fixed and exponent form and the decimal exponent's
+// off-by-one cases live next to powers of ten and two.
+TEST(FloatFormat, AroundPowersOfTenAndTwo) {
+  for (int x = -46; x <= 39; ++x) {
+    expectAround(std::strtof(("1e" + std::to_string(x)).c_str(), nullptr), 40);
+  }
+  for (int e = -149; e <= 127; ++e) expectAround(std::ldexp(1.0f, e), 8);
+}
+
+// Floats nearest the midpoints between neighbouring 8- and 6-digit decimals,
+// including the midpoints below the next power of ten where rounding up
+// carries into a new digit.
+TEST(FloatFormat, AroundRoundingBoundaries) {
+  std::mt19937 random(12345);
+  for (int x = -45; x <= 38; ++x) {
+    for (int digits : {6, 8}) {
+      const uint32_t limit = digits == 8 ? 100000000 : 1000000;
+      for (int i = 0; i < 40; ++i) {
+        const uint32_t d = i == 0 ? limit - 1 : limit / 10 + random() % (limit - limit / 10);
+        const std::string text = std::to_string(d) + "5e" + std::to_string(x - digits);
+        expectAround(std::strtof(text.c_str(), nullptr), 2);
+      }
+    }
+  }
+}
+
+TEST(FloatFormat, RandomBitPatterns) {
+  std::mt19937 random(2024);
+  for (int i = 0; i < 2000000; ++i) {
+    const float v = fromBits(static_cast<uint32_t>(random()));
+    ASSERT_TRUE(agrees(v)) << describe(v);
+  }
+}
+
+// Every float against printf. Takes minutes, so it runs only with
+// CDT_EXHAUSTIVE=1 (on CDT_EXHAUSTIVE_THREADS threads, default all cores).
+TEST(FloatFormatExhaustive, AllBitPatterns) {
+  const char* enabled = std::getenv("CDT_EXHAUSTIVE");
+  if (enabled == nullptr || std::string(enabled) != "1") GTEST_SKIP() << "set CDT_EXHAUSTIVE=1";
+  const char* threadsText = std::getenv("CDT_EXHAUSTIVE_THREADS");
+  unsigned threads = threadsText != nullptr ? static_cast<unsigned>(std::atoi(threadsText))
+                                            : std::thread::hardware_concurrency();
+  if (threads == 0) threads = 1;
+
+  constexpr uint64_t kChunk = uint64_t{1} << 20;
+  std::atomic<uint64_t> next{0};
+  std::atomic<uint64_t> failures{0};
+  std::vector<std::string> reports(threads);
+  std::vector<std::thread> workers;
+  for (unsigned t = 0; t < threads; ++t) {
+    workers.emplace_back([&, t] {
+      for (uint64_t start; (start = next.fetch_add(kChunk)) < (uint64_t{1} << 32);) {
+        for (uint64_t b = start; b < start + kChunk; ++b) {
+          const float v = fromBits(static_cast<uint32_t>(b));
+          if (!agrees(v) && failures.fetch_add(1) < 20) reports[t] += describe(v);
+        }
+      }
+    });
+  }
+  for (std::thread& w : workers) w.join();
+  std::string all;
+  for (const std::string& r : reports) all += r;
+  EXPECT_EQ(failures.load(), 0u) << all;
+}
+
+}  // namespace
+}  // namespace cdt
