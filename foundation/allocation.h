@@ -9,14 +9,14 @@
 namespace cdt {
 
 // `size` bytes with undefined contents; nullptr for 0.
-void* checkedAlloc(std::size_t size);
+[[nodiscard]] void* checkedAlloc(std::size_t size);
 
 // Resizes `block` (which may be nullptr) to `size` bytes. Size 0 frees the
 // block and returns nullptr.
-void* checkedRealloc(void* block, std::size_t size);
+[[nodiscard]] void* checkedRealloc(void* block, std::size_t size);
 
 // `count` * `size` zero bytes; nullptr when either is 0.
-void* checkedCalloc(std::size_t count, std::size_t size);
+[[nodiscard]] void* checkedCalloc(std::size_t count, std::size_t size);
 
 // Frees `block`; false (and nothing done) for nullptr.
 bool checkedFree(void* block);
