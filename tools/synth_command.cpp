@@ -1,19 +1,305 @@
-// Placeholder until the command is written: the command exists, its help
-// works, and running it reports that it is not available yet.
+// cdt synth: makes a realistic recording with the library's own writer.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "config/model.h"
+#include "datafile/aggregation.h"
+#include "datafile/data_file.h"
+#include "datafile/record_constructors.h"
+#include "foundation/text_building.h"
 #include "tools/commands.h"
+#include "tools/progress.h"
+#include "tools/synth_config.h"
+#include "tools/synth_crash.h"
+#include "tools/synth_signal.h"
+#include "tools/time_text.h"
 
 namespace cdt {
 
-int runSynth(const CommandArgs& args, FILE* /*out*/, FILE* err) {
-  return usageError(args, err, "not yet available");
+namespace {
+
+constexpr const char* kDefaultStart = "2011-05-06T12:30:00Z";
+constexpr uint32_t kEntriesPerEvent = 2;
+constexpr uint32_t kFixedEveryExtras = 5;
+
+constexpr OptionSpec kOptions[] = {
+    {"hosts", "N", "acquisition hosts, one data file each (1 to 16; default 1)"},
+    {"probes", "N", "probes per host, on channels 0 to N-1 (1 to 4; default 4)"},
+    {"stages", "N", "rotor stages (1 to 16; default 1); probe k watches stage k mod N"},
+    {"blades", "N[,N...]", "blades per stage: one count for all, or one per stage (default 60)"},
+    {"revolutions", "N", "revolutions to record (default 1000)"},
+    {"size", "MB", "record until each file holds MB x 1000000 bytes (replaces --revolutions)"},
+    {"rpm", "R", "shaft speed at the end of the run-up (default 3000)"},
+    {"aggregate", "N",
+     "store revolution-range records of N revolutions (default: one per revolution)"},
+    {"profiles", "N",
+     "a profile every N revolutions, alternately plain and packed (default: none)"},
+    {"extras", "N",
+     "a type-1 record every N revolutions, a type-0 every 5N (default 100; 0: none)"},
+    {"start", "TIME", "UTC time of the first revolution, ISO 8601 (default 2011-05-06T12:30:00Z)"},
+    {"seed", "N", "seed of the measurement noise (default 1)"},
+    {"name", "NAME", "configuration name, which begins every file name (default Rig1)"},
+    {"unfinished", nullptr, "leave the files as being written (\".temp\", no index)"},
+    {"damage", nullptr, "cut the last record of every file short"},
+};
+
+constexpr const char* kDescription =
+    "Writes one data file per host into DIR (created when missing), named\n"
+    "NAME.0000.DaqN.YYYY-MM-DD.hh-mm-ss.cdt after the start time, and prints their paths.\n"
+    "Each revolution gives one blade record per probe (or, with --aggregate, one\n"
+    "revolution-range record per probe every N revolutions). The same options give\n"
+    "the same files.\n"
+    "\n"
+    "Example: cdt synth --hosts 2 --revolutions 500 --profiles 100 out/\n";
+
+// Parses "60" or "60,48,36" into blade counts.
+bool parseBladeList(const std::string& text, std::vector<uint16_t>& blades) {
+  blades.clear();
+  size_t begin = 0;
+  for (;;) {
+    size_t comma = text.find(',', begin);
+    std::string piece =
+        text.substr(begin, comma == std::string::npos ? std::string::npos : comma - begin);
+    std::optional<int64_t> value = parseInteger(piece);
+    if (!value || *value < 1 || *value > 1000 || blades.size() >= 64) return false;
+    blades.push_back(static_cast<uint16_t>(*value));
+    if (comma == std::string::npos) return true;
+    begin = comma + 1;
+  }
+}
+
+bool validName(const std::string& name) {
+  if (name.empty() || name.size() > 64) return false;
+  for (char c : name) {
+    if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20) return false;
+  }
+  return true;
+}
+
+// Reads the options; 0 when they are good, else the usage error's status.
+int readOptions(const CommandArgs& args, FILE* err, SynthOptions& o) {
+  auto hosts = integerOption(args, "hosts", 1, 1, 16, err);
+  if (!hosts) return 2;
+  auto probes = integerOption(args, "probes", 4, 1, kChannelsPerHost, err);
+  if (!probes) return 2;
+  auto stages = integerOption(args, "stages", 1, 1, 16, err);
+  if (!stages) return 2;
+  auto revolutions = integerOption(args, "revolutions", 1000, 1, 4000000000LL, err);
+  if (!revolutions) return 2;
+  auto size = integerOption(args, "size", 0, 1, 1000000, err);
+  if (!size) return 2;
+  auto rpm = realOption(args, "rpm", 3000.0, 10.0, 100000.0, err);
+  if (!rpm) return 2;
+  auto aggregate = integerOption(args, "aggregate", 0, 1, 1000000, err);
+  if (!aggregate) return 2;
+  auto profiles = integerOption(args, "profiles", 0, 1, 1000000000, err);
+  if (!profiles) return 2;
+  auto extras = integerOption(args, "extras", 100, 0, 1000000000, err);
+  if (!extras) return 2;
+  auto seed = integerOption(args, "seed", 1, 0, INT64_MAX, err);
+  if (!seed) return 2;
+  o.hosts = static_cast<uint32_t>(*hosts);
+  o.probesPerHost = static_cast<uint32_t>(*probes);
+  o.stages = static_cast<uint32_t>(*stages);
+  o.revolutions = static_cast<uint64_t>(*revolutions);
+  o.targetBytes = static_cast<uint64_t>(*size) * 1000000;
+  o.rpm = *rpm;
+  o.aggregate = static_cast<uint32_t>(*aggregate);
+  o.profileEvery = static_cast<uint32_t>(*profiles);
+  o.extrasEvery = static_cast<uint32_t>(*extras);
+  o.seed = static_cast<uint64_t>(*seed);
+  if (auto blades = args.value("blades"); blades && !parseBladeList(*blades, o.blades)) {
+    return usageError(args, err,
+                      "--blades wants counts from 1 to 1000 separated by commas, not '%s'",
+                      blades->c_str());
+  }
+  std::string start = args.value("start").value_or(kDefaultStart);
+  std::optional<uint64_t> startTime = parseTimeText(start);
+  if (!startTime) {
+    return usageError(args, err, "--start wants a UTC time like %s, not '%s'", kDefaultStart,
+                      start.c_str());
+  }
+  o.start = *startTime;
+  o.name = args.value("name").value_or("Rig1");
+  if (!validName(o.name)) {
+    return usageError(args, err, "--name wants 1 to 64 characters without slashes, not '%s'",
+                      o.name.c_str());
+  }
+  o.unfinished = args.has("unfinished");
+  o.damage = args.has("damage");
+  return 0;
+}
+
+// Bytes one revolution adds to each file, on average.
+double bytesPerRevolution(const SynthOptions& o) {
+  double bytes = 0;
+  for (uint32_t k = 0; k < o.probesPerHost; ++k) {
+    const uint16_t blades = stageBlades(o, k % o.stages);
+    bytes +=
+        o.aggregate > 0
+            ? static_cast<double>(bladeRangeRecordSize(blades) - kRecordCountSize) / o.aggregate
+            : bladeRevolutionRecordSize(blades) - kRecordCountSize;
+  }
+  if (o.profileEvery > 0) {
+    bytes += (kPlainProfileSize + kPackedProfileSize - 2.0 * kRecordCountSize) / 2 / o.profileEvery;
+  }
+  if (o.extrasEvery > 0) {
+    bytes += (kEntriesBaseSize + kEntrySize * kEntriesPerEvent - kRecordCountSize) /
+             static_cast<double>(o.extrasEvery);
+    bytes += (kFixedRecordSize - kRecordCountSize) /
+             static_cast<double>(o.extrasEvery * kFixedEveryExtras);
+  }
+  return bytes;
+}
+
+// One host's data file while it is written.
+struct HostRecording {
+  uint16_t host = 0;
+  std::unique_ptr<DataFile> file;
+  std::unique_ptr<HostSignal> signal;
+  std::vector<RecordRef> scratch;       // per slot, reused while nobody else holds it
+  std::vector<RecordRef> accumulators;  // per slot, with --aggregate
+  uint64_t end = 0;                     // end of the last record written
+  uint64_t lastStart = 0;               // start of the last record written
+  uint64_t profiles = 0;
+  bool writeFailed = false;
+
+  void write(const DataRecord& record) {
+    if (!writeRecord(*file, record)) {
+      writeFailed = true;
+      return;
+    }
+    lastStart = end;
+    end += record.fileSize();
+  }
+
+  void flushAccumulators() {
+    for (RecordRef& accumulator : accumulators) {
+      if (accumulator) write(*accumulator);
+      accumulator.reset();
+    }
+  }
+
+  void recordRevolution(const SynthOptions& o, const Revolution& rev) {
+    for (uint32_t slot = 0; slot < o.probesPerHost; ++slot) {
+      RecordRef& record = scratch[slot];
+      if (!record || record->referenceCount() != 0) {
+        record = newBladeRecord(host, signal->blades(slot));
+      }
+      signal->fillBladeRecord(*record, slot, rev);
+      if (o.aggregate == 0) {
+        write(*record);
+      } else {
+        accumulateRecord(accumulators[slot], record.get());
+      }
+    }
+    if (o.aggregate > 0 && rev.number % o.aggregate == 0) flushAccumulators();
+    if (o.profileEvery > 0 && rev.number % o.profileEvery == 0) {
+      RecordRef profile = newProfileRecord(host);
+      signal->fillProfile(*profile, static_cast<uint32_t>(profiles % o.probesPerHost), rev);
+      if (profiles++ % 2 == 1) profile = packProfile(profile.get());
+      write(*profile);
+    }
+    if (o.extrasEvery > 0 && rev.number % o.extrasEvery == 0) {
+      RecordRef entries = newType1Record(host, kEntriesPerEvent);
+      signal->fillEntries(*entries, rev);
+      write(*entries);
+      if (rev.number % (uint64_t{o.extrasEvery} * kFixedEveryExtras) == 0) {
+        RecordRef fixed = newType0Record(host);
+        signal->fillFixed(*fixed, rev);
+        write(*fixed);
+      }
+    }
+  }
+};
+
+std::string withoutTrailingSlashes(std::string dir) {
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  return dir;
+}
+
+}  // namespace
+
+int runSynth(const CommandArgs& args, FILE* out, FILE* err) {
+  SynthOptions options;
+  if (int status = readOptions(args, err, options); status != 0) return status;
+  const std::string dir = withoutTrailingSlashes(args.positionals[0]);
+
+  Configuration configuration;
+  buildSynthConfiguration(configuration, options);
+
+  uint64_t planned = options.revolutions;
+  if (options.targetBytes > 0) {
+    planned = static_cast<uint64_t>(static_cast<double>(options.targetBytes) /
+                                    bytesPerRevolution(options)) +
+              1;
+  }
+
+  std::vector<HostRecording> recordings(options.hosts);
+  for (uint32_t h = 0; h < options.hosts; ++h) {
+    HostRecording& r = recordings[h];
+    r.host = static_cast<uint16_t>(h);
+    CountedString base = formatString("%s.%04d.%s", configuration.name.c_str(),
+                                      configuration.revision, configuration.hosts[h].name.c_str());
+    r.file = createTimestampedDataFile(configuration, dir.c_str(), base.c_str(), options.start);
+    if (!r.file) {
+      return fileError(args, err, "cannot create a data file in '%s'", dir.c_str());
+    }
+    r.signal = std::make_unique<HostSignal>(configuration, options, h);
+    r.scratch.resize(options.probesPerHost);
+    r.accumulators.resize(options.probesPerHost);
+    r.end = r.file->header().dataOffset;
+    r.lastStart = r.end;
+  }
+
+  {
+    ProgressLine progress(err, "synth: revolution", "", planned);
+    SynthShaft shaft(options, planned);
+    for (uint64_t done = 0;; ++done) {
+      const bool finished = options.targetBytes > 0 ? recordings[0].end >= options.targetBytes
+                                                    : done >= options.revolutions;
+      if (finished || recordings[0].writeFailed) break;
+      const Revolution rev = shaft.next();
+      for (HostRecording& r : recordings) r.recordRevolution(options, rev);
+      progress.update(done);
+    }
+  }
+
+  int status = 0;
+  std::vector<std::string> written;
+  for (HostRecording& r : recordings) {
+    r.flushAccumulators();
+    std::string temporary = r.file->path().str();
+    std::string path = temporary.substr(0, temporary.size() - 5);  // without ".temp"
+    const bool closed = closeDataFile(*r.file);
+    r.file.reset();
+    if (r.writeFailed || !closed) {
+      status = fileError(args, err, "cannot write '%s'", path.c_str());
+      continue;
+    }
+    if (options.unfinished || options.damage) {
+      std::string error;
+      std::string reshaped;
+      if (!simulateCrash(path, r.lastStart, {options.unfinished, options.damage}, reshaped,
+                         error)) {
+        status = fileError(args, err, "%s", error.c_str());
+        continue;
+      }
+      path = reshaped;
+    }
+    written.push_back(path);
+  }
+  for (const std::string& path : written) std::fprintf(out, "%s\n", path.c_str());
+  return status;
 }
 
 const CommandSpec kSynthCommand = {
     "synth",
     "Makes a realistic recording for tests and demonstrations",
     "cdt synth [OPTIONS] DIR",
-    "",
-    {},
+    kDescription,
+    kOptions,
     1,
     1,
     runSynth,

@@ -1,0 +1,40 @@
+#include "tools/progress.h"
+
+#include <unistd.h>
+
+#include <utility>
+
+#include "foundation/time_value.h"
+
+namespace cdt {
+
+ProgressLine::ProgressLine(FILE* stream, std::string label, std::string unit, uint64_t total)
+    : label_(std::move(label)), unit_(std::move(unit)), total_(total) {
+  if (stream != nullptr && isatty(fileno(stream)) == 1) stream_ = stream;
+}
+
+ProgressLine::~ProgressLine() {
+  if (stream_ != nullptr && lastDraw_ != 0) {
+    std::fprintf(stream_, "\r\033[K");
+    std::fflush(stream_);
+  }
+}
+
+void ProgressLine::update(uint64_t done) {
+  // The clock is read only every 1024 calls: callers report per record.
+  if (stream_ == nullptr || (++calls_ & 1023) != 1) return;
+  const uint64_t now = currentTime();
+  if (lastDraw_ != 0 && now - lastDraw_ < 100000) return;
+  lastDraw_ = now;
+  if (total_ > 0) {
+    std::fprintf(stream_, "\r%s %llu of %llu %s (%llu%%)\033[K", label_.c_str(),
+                 static_cast<unsigned long long>(done), static_cast<unsigned long long>(total_),
+                 unit_.c_str(), static_cast<unsigned long long>(done * 100 / total_));
+  } else {
+    std::fprintf(stream_, "\r%s %llu %s\033[K", label_.c_str(),
+                 static_cast<unsigned long long>(done), unit_.c_str());
+  }
+  std::fflush(stream_);
+}
+
+}  // namespace cdt

@@ -1,0 +1,37 @@
+// What `cdt synth` makes: the shape of the installation and of the recording.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace cdt {
+
+struct SynthOptions {
+  uint32_t hosts = 1;
+  uint32_t probesPerHost = 4;  // on channels 0 to probesPerHost - 1 of each host
+  uint32_t stages = 1;
+  // Blades of stage i: blades[i], or the last entry for the stages beyond.
+  std::vector<uint16_t> blades{60};
+  uint64_t revolutions = 1000;
+  // When not 0, revolutions is replaced by the count that makes each file at
+  // least this many bytes long.
+  uint64_t targetBytes = 0;
+  double rpm = 3000.0;         // the speed the ramp ends at
+  uint32_t aggregate = 0;      // revolutions per range record; 0: one-revolution records
+  uint32_t profileEvery = 0;   // a profile every this many revolutions; 0: none
+  uint32_t extrasEvery = 100;  // a type-1 record every this many, a type-0 every 5 times as many
+  uint64_t start = 0;          // time of the first revolution
+  uint64_t seed = 1;
+  std::string name = "Rig1";
+  bool unfinished = false;
+  bool damage = false;
+};
+
+// The blade count of stage `stage` under `options`.
+inline uint16_t stageBlades(const SynthOptions& options, uint32_t stage) {
+  if (options.blades.empty()) return 0;
+  return stage < options.blades.size() ? options.blades[stage] : options.blades.back();
+}
+
+}  // namespace cdt
