@@ -1,15 +1,298 @@
-// Placeholder until the command is written: the command exists, its help
-// works, and running it reports that it is not available yet.
+// cdt info: what is inside data files, as text or as JSON.
+#include <string>
+
 #include "tools/commands.h"
+#include "tools/config_summary.h"
+#include "tools/info_scan.h"
+#include "tools/json_writer.h"
+#include "tools/progress.h"
+#include "tools/time_text.h"
 
 namespace cdt {
 
-int runInfo(const CommandArgs& args, FILE* /*out*/, FILE* err) {
-  return usageError(args, err, "not yet available");
+namespace {
+
+constexpr OptionSpec kOptions[] = {
+    {"json", nullptr, "print one JSON object per file, one per line"},
+};
+
+constexpr const char* kDescription =
+    "For each FILE: whether it is finished or still being written, the header\n"
+    "fields, the configuration (stages, hosts with each channel's probe, racks),\n"
+    "the records by type, host and channel, their layouts, times, revolutions and\n"
+    "speeds, the index, and where reading stopped and why.\n"
+    "\n"
+    "Example: cdt info recording.cdt\n";
+
+const char* kTypeNames[kRecordTypeCount] = {"type 0", "type 1", "type 2 (profiles)",
+                                            "type 3 (blade records)"};
+
+std::string hostLabel(const Configuration& c, uint16_t index) {
+  if (index < c.hosts.size()) return c.hosts[index].name.str();
+  return "host " + std::to_string(index) + " (not in the configuration)";
+}
+
+std::string optionalTime(const std::optional<uint64_t>& time) {
+  return time ? formatTimeText(*time) : "-";
+}
+
+const char* stateText(const FileInfo& info) {
+  return info.finished ? "finished" : "being written";
+}
+
+// Why reading stopped, and how much of the records it left.
+std::string stopText(const FileInfo& info) {
+  const DataFileHeader& header = info.file->header();
+  std::string text = dataFileStatusText(info.stop.status);
+  text += " at offset " + std::to_string(info.stop.offset);
+  if (!info.finished) {
+    if (info.fileSize > 0 && static_cast<uint64_t>(info.fileSize) > header.dataOffset) {
+      text += "; " + std::to_string(static_cast<uint64_t>(info.fileSize) - header.dataOffset) +
+              " bytes of records wait for the index (cdt recover makes them readable)";
+    }
+  } else if (info.stop.status != DataFileStatus::EndOfRecords &&
+             header.indexOffset > info.stop.offset) {
+    text +=
+        "; " + std::to_string(header.indexOffset - info.stop.offset) + " bytes of records not read";
+  }
+  return text;
+}
+
+void printText(const FileInfo& info, FILE* out) {
+  const DataFile& file = *info.file;
+  const DataFileHeader& h = file.header();
+  const Configuration& c = file.configuration();
+  std::fprintf(out, "%s\n", info.path.c_str());
+  std::fprintf(out, "  state: %s\n", stateText(info));
+  if (info.fileSize >= 0) {
+    std::fprintf(out, "  file size: %lld bytes\n", static_cast<long long>(info.fileSize));
+  }
+  std::fprintf(out,
+               "  header: configuration at %llu, %llu bytes; records at %llu; index %llu to %llu; "
+               "time zone bias %lld s\n",
+               static_cast<unsigned long long>(h.configOffset),
+               static_cast<unsigned long long>(h.configLength),
+               static_cast<unsigned long long>(h.dataOffset),
+               static_cast<unsigned long long>(h.indexOffset),
+               static_cast<unsigned long long>(h.indexEnd),
+               static_cast<long long>(h.timeZoneBias / 1000000));
+  writeConfigSummary(c, out, "  ");
+  if (!file.configurationParsed()) {
+    std::fprintf(out, "    (the configuration text did not parse completely)\n");
+  }
+
+  std::fprintf(out, "  records: %llu\n", static_cast<unsigned long long>(info.records));
+  for (uint16_t type = 0; type < kRecordTypeCount; ++type) {
+    if (info.byType[type] == 0) continue;
+    std::fprintf(out, "    %s: %llu", kTypeNames[type],
+                 static_cast<unsigned long long>(info.byType[type]));
+    if (type == kRecordTypeBlades) {
+      std::fprintf(out, " (%llu one-revolution, %llu revolution-range)",
+                   static_cast<unsigned long long>(info.revolutionRecords),
+                   static_cast<unsigned long long>(info.rangeRecords));
+    } else if (type == kRecordTypeProfile) {
+      std::fprintf(out, " (%llu plain, %llu packed)",
+                   static_cast<unsigned long long>(info.plainProfiles),
+                   static_cast<unsigned long long>(info.packedProfiles));
+    }
+    std::fputc('\n', out);
+  }
+  if (info.malformed > 0) {
+    std::fprintf(out, "    malformed: %llu (size does not fit the layout)\n",
+                 static_cast<unsigned long long>(info.malformed));
+  }
+  for (const auto& [index, host] : info.hosts) {
+    std::fprintf(out, "    %s:", hostLabel(c, index).c_str());
+    const char* separator = " ";
+    for (uint16_t type = 0; type < kRecordTypeCount; ++type) {
+      if (host.byType[type] == 0) continue;
+      std::fprintf(out, "%stype %u: %llu", separator, unsigned{type},
+                   static_cast<unsigned long long>(host.byType[type]));
+      separator = ", ";
+    }
+    std::fputc('\n', out);
+    for (const auto& [slot, channel] : host.channels) {
+      std::fprintf(out, "      channel %u: %llu one-revolution, %llu revolution-range; ",
+                   unsigned{slot}, static_cast<unsigned long long>(channel.revolutionRecords),
+                   static_cast<unsigned long long>(channel.rangeRecords));
+      if (channel.bladesMin == channel.bladesMax) {
+        std::fprintf(out, "%u blades\n", unsigned{channel.bladesMin});
+      } else {
+        std::fprintf(out, "%u to %u blades\n", unsigned{channel.bladesMin},
+                     unsigned{channel.bladesMax});
+      }
+    }
+  }
+  std::fprintf(out, "  time: %s to %s\n", optionalTime(info.firstTime).c_str(),
+               optionalTime(info.lastTime).c_str());
+  if (info.firstRevolution) {
+    std::fprintf(out, "  revolutions: %llu to %llu\n",
+                 static_cast<unsigned long long>(*info.firstRevolution),
+                 static_cast<unsigned long long>(*info.lastRevolution));
+  } else {
+    std::fprintf(out, "  revolutions: -\n");
+  }
+  if (info.speedMin) {
+    std::fprintf(out, "  speed: %.6g to %.6g\n", *info.speedMin, *info.speedMax);
+  } else {
+    std::fprintf(out, "  speed: -\n");
+  }
+  std::fprintf(out, "  index: %u entries", info.indexEntries);
+  if (info.indexFirstTime) {
+    std::fprintf(out, ", %s to %s", formatTimeText(*info.indexFirstTime).c_str(),
+                 formatTimeText(*info.indexLastTime).c_str());
+  }
+  std::fputc('\n', out);
+  std::fprintf(out, "  reading stopped: %s\n", stopText(info).c_str());
+}
+
+void optionalTimeJson(JsonWriter& json, const char* key, const std::optional<uint64_t>& time) {
+  json.key(key);
+  if (time) {
+    json.value(formatTimeText(*time));
+  } else {
+    json.null();
+  }
+}
+
+void printJson(const FileInfo& info, FILE* out) {
+  const DataFile& file = *info.file;
+  const DataFileHeader& h = file.header();
+  const Configuration& c = file.configuration();
+  JsonWriter json;
+  json.beginObject();
+  json.key("path").value(info.path);
+  json.key("state").value(stateText(info));
+  json.key("fileSize").value(int64_t{info.fileSize});
+  json.key("header").beginObject();
+  json.key("configOffset").value(h.configOffset);
+  json.key("configLength").value(h.configLength);
+  json.key("dataOffset").value(h.dataOffset);
+  json.key("indexOffset").value(h.indexOffset);
+  json.key("indexEnd").value(h.indexEnd);
+  json.key("timeZoneBias").value(h.timeZoneBias);
+  json.endObject();
+  json.key("configuration").beginObject();
+  json.key("parsed").value(file.configurationParsed());
+  writeConfigSummaryJson(c, json);
+  json.endObject();
+
+  json.key("records").beginObject();
+  json.key("total").value(info.records);
+  json.key("byType").beginArray();
+  for (uint64_t count : info.byType) json.value(count);
+  json.endArray();
+  json.key("oneRevolution").value(info.revolutionRecords);
+  json.key("revolutionRange").value(info.rangeRecords);
+  json.key("plainProfiles").value(info.plainProfiles);
+  json.key("packedProfiles").value(info.packedProfiles);
+  json.key("malformed").value(info.malformed);
+  json.key("hosts").beginArray();
+  for (const auto& [index, host] : info.hosts) {
+    json.beginObject();
+    json.key("hostIndex").value(uint32_t{index});
+    json.key("name");
+    if (index < c.hosts.size()) {
+      json.value(c.hosts[index].name.view());
+    } else {
+      json.null();
+    }
+    json.key("byType").beginArray();
+    for (uint64_t count : host.byType) json.value(count);
+    json.endArray();
+    json.key("channels").beginArray();
+    for (const auto& [slot, channel] : host.channels) {
+      json.beginObject();
+      json.key("channel").value(uint32_t{slot});
+      json.key("oneRevolution").value(channel.revolutionRecords);
+      json.key("revolutionRange").value(channel.rangeRecords);
+      json.key("bladesMin").value(uint32_t{channel.bladesMin});
+      json.key("bladesMax").value(uint32_t{channel.bladesMax});
+      json.endObject();
+    }
+    json.endArray();
+    json.endObject();
+  }
+  json.endArray();
+  json.endObject();
+
+  optionalTimeJson(json, "firstTime", info.firstTime);
+  optionalTimeJson(json, "lastTime", info.lastTime);
+  json.key("revolutions");
+  if (info.firstRevolution) {
+    json.beginObject();
+    json.key("first").value(*info.firstRevolution);
+    json.key("last").value(*info.lastRevolution);
+    json.endObject();
+  } else {
+    json.null();
+  }
+  json.key("speed");
+  if (info.speedMin) {
+    json.beginObject();
+    json.key("min").value(*info.speedMin);
+    json.key("max").value(*info.speedMax);
+    json.endObject();
+  } else {
+    json.null();
+  }
+  json.key("index").beginObject();
+  json.key("entries").value(info.indexEntries);
+  optionalTimeJson(json, "firstTime", info.indexFirstTime);
+  optionalTimeJson(json, "lastTime", info.indexLastTime);
+  json.endObject();
+  json.key("stopped").beginObject();
+  json.key("reason").value(dataFileStatusText(info.stop.status));
+  json.key("offset").value(info.stop.offset);
+  json.key("damaged").value(info.finished && info.stop.status != DataFileStatus::EndOfRecords);
+  json.endObject();
+  json.endObject();
+  std::fprintf(out, "%s\n", json.text().c_str());
+}
+
+void showProgress(void* context, uint64_t bytes) {
+  static_cast<ProgressLine*>(context)->update(bytes);
+}
+
+}  // namespace
+
+int runInfo(const CommandArgs& args, FILE* out, FILE* err) {
+  const bool asJson = args.has("json");
+  int status = 0;
+  bool first = true;
+  for (const std::string& path : args.positionals) {
+    FileInfo info;
+    DataFileReport report;
+    bool opened;
+    {
+      ProgressLine progress(err, "info: read", "bytes", 0);
+      opened = scanDataFile(path, info, report, showProgress, &progress);
+    }
+    if (!opened) {
+      status = fileError(args, err, "cannot read '%s': %s", path.c_str(),
+                         dataFileStatusText(report.status));
+      continue;
+    }
+    if (asJson) {
+      printJson(info, out);
+    } else {
+      if (!first) std::fputc('\n', out);
+      printText(info, out);
+    }
+    first = false;
+  }
+  return status;
 }
 
 const CommandSpec kInfoCommand = {
-    "info", "Shows what is inside data files", "cdt info [--json] FILE...", "", {}, 1, -1, runInfo,
+    "info",
+    "Shows what is inside data files",
+    "cdt info [--json] FILE...",
+    kDescription,
+    kOptions,
+    1,
+    -1,
+    runInfo,
 };
 
 }  // namespace cdt

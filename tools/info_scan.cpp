@@ -1,0 +1,103 @@
+#include "tools/info_scan.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace cdt {
+
+namespace {
+
+void widen(std::optional<uint64_t>& low, std::optional<uint64_t>& high, uint64_t value) {
+  low = low ? std::min(*low, value) : value;
+  high = high ? std::max(*high, value) : value;
+}
+
+void widen(std::optional<double>& low, std::optional<double>& high, double value) {
+  if (!std::isfinite(value)) return;
+  low = low ? std::min(*low, value) : value;
+  high = high ? std::max(*high, value) : value;
+}
+
+void tally(FileInfo& info, const DataRecord& record) {
+  const uint16_t type = record.type();
+  ++info.records;
+  ++info.byType[type];
+  HostTally& host = info.hosts[record.hostIndex()];
+  ++host.byType[type];
+  if (!info.firstTime) info.firstTime = record.time();
+  info.lastTime = record.time();
+
+  switch (type) {
+    case kRecordTypeBlades: {
+      if (!hasBladeLayout(record)) {
+        ++info.malformed;
+        return;
+      }
+      ChannelTally& channel = host.channels[bladeChannel(record)];
+      const uint16_t blades = bladeCount(record);
+      channel.bladesMin = std::min(channel.bladesMin, blades);
+      channel.bladesMax = std::max(channel.bladesMax, blades);
+      if (blades > bladeEntryCapacity(record)) ++info.malformed;
+      widen(info.speedMin, info.speedMax, bladeSpeed(record));
+      widen(info.firstRevolution, info.lastRevolution, bladeStartRevolution(record));
+      if (isRevolutionRange(record)) {
+        ++info.rangeRecords;
+        ++channel.rangeRecords;
+        widen(info.firstRevolution, info.lastRevolution, bladeEndRevolution(record));
+      } else {
+        ++info.revolutionRecords;
+        ++channel.revolutionRecords;
+      }
+      return;
+    }
+    case kRecordTypeProfile:
+      if (!hasProfileLayout(record)) {
+        ++info.malformed;
+        return;
+      }
+      ++(isPackedProfile(record) ? info.packedProfiles : info.plainProfiles);
+      widen(info.speedMin, info.speedMax, profileSpeed(record));
+      widen(info.firstRevolution, info.lastRevolution, profileStartRevolution(record));
+      widen(info.firstRevolution, info.lastRevolution, profileEndRevolution(record));
+      return;
+    case kRecordTypeEntries:
+      if (!hasEntriesLayout(record)) ++info.malformed;
+      return;
+    default:
+      if (!hasFixedLayout(record)) ++info.malformed;
+      return;
+  }
+}
+
+}  // namespace
+
+bool scanDataFile(const std::string& path, FileInfo& info, DataFileReport& report,
+                  void (*progress)(void* context, uint64_t bytes), void* context) {
+  info.path = path;
+  info.file = openDataFile(path.c_str(), report);
+  if (!info.file) return false;
+  struct stat status;
+  if (stat(path.c_str(), &status) == 0) info.fileSize = status.st_size;
+
+  DataFile& file = *info.file;
+  const DataFileHeader& header = file.header();
+  info.finished = header.indexOffset != 0 || header.indexEnd != 0;
+  uint64_t bytes = 0;
+  while (RecordRef record = readNextRecord(file)) {
+    tally(info, *record);
+    bytes += record->fileSize();
+    if (progress != nullptr) progress(context, bytes);
+  }
+  info.stop = file.lastReadStatus();
+
+  info.indexEntries = file.indexEntryCount();
+  if (info.indexEntries > 0 && file.loadIndex() && !file.index().empty()) {
+    info.indexFirstTime = file.index()[0].time;
+    info.indexLastTime = file.index()[file.index().size() - 1].time;
+  }
+  return true;
+}
+
+}  // namespace cdt
