@@ -8,24 +8,28 @@
 namespace cdt {
 namespace {
 
-constexpr uint64_t kMaxElements = 0x7FFFFFFF;
-
 char* elementAt(void* array, uint64_t index, const ElementOps& ops) {
   return static_cast<char*>(array) + index * ops.elementSize;
 }
 
-uint32_t terminatorSlots(const ElementOps& ops) { return (ops.elementFlags & kTerminated) ? 1 : 0; }
+uint32_t terminatorSlots(const ElementOps& ops) {
+  return (ops.elementFlags & kTerminated) ? 1 : 0;
+}
 
-bool hasOps(const ElementOps& ops) { return (ops.elementFlags & kHasElementOps) != 0; }
+bool hasOps(const ElementOps& ops) {
+  return (ops.elementFlags & kHasElementOps) != 0;
+}
 
 // Counts past the signed 32-bit header fields cannot be represented; treat
 // them like a request the allocator cannot meet.
 uint32_t checkedCount(uint64_t n) {
-  if (n > kMaxElements) allocationFailed();
+  if (n > kMaxArrayLength) allocationFailed();
   return static_cast<uint32_t>(n);
 }
 
-void* blockStart(void* array) { return static_cast<char*>(array) - kArrayHeaderSize; }
+void* blockStart(void* array) {
+  return static_cast<char*>(array) - kArrayHeaderSize;
+}
 
 // Reallocates the block of `array` (or allocates one for nullptr) to hold
 // `capacity` elements plus the terminator slot.
@@ -47,11 +51,21 @@ void writeTerminator(const ElementOps& ops, void* array) {
   if (!(ops.elementFlags & kTerminated)) return;
   char* slot = elementAt(array, static_cast<uint32_t>(arrayHeader(array)->length), ops);
   switch (ops.elementSize) {
-    case 1: *slot = 0; break;
-    case 2: std::memset(slot, 0, 2); break;
-    case 4: std::memset(slot, 0, 4); break;
-    case 8: std::memset(slot, 0, 8); break;
-    default: std::memset(slot, 0, ops.elementSize); break;
+    case 1:
+      *slot = 0;
+      break;
+    case 2:
+      std::memset(slot, 0, 2);
+      break;
+    case 4:
+      std::memset(slot, 0, 4);
+      break;
+    case 8:
+      std::memset(slot, 0, 8);
+      break;
+    default:
+      std::memset(slot, 0, ops.elementSize);
+      break;
   }
 }
 
@@ -93,8 +107,6 @@ void destroyElements(const ElementOps& ops, void* elements, uint32_t count) {
   if (count != 0 && hasOps(ops)) ops.destroy(elements, count);
 }
 
-bool soleOwner(const void* array) { return array == nullptr || arrayHeader(array)->capacity > 0; }
-
 // The capacity a solely owned block grows to when it must hold `needed`
 // elements: doubled, at least 64 more, never more than 512 (or 4096 bytes)
 // beyond the need. Only kinds with geometric growth use it.
@@ -105,6 +117,13 @@ uint32_t grownCapacity(const ElementOps& ops, uint32_t current, uint32_t needed)
   uint64_t grown = std::max({2 * c, c + 64, n});
   grown = std::min({grown, n + 512, n + 4096 / ops.elementSize});
   return checkedCount(grown);
+}
+
+// How many of the n elements written at `position` fall on elements that
+// were already live (the rest lie past the old end).
+uint32_t liveRun(uint32_t position, uint32_t n, uint32_t oldLength) {
+  const uint64_t end = std::min<uint64_t>(static_cast<uint64_t>(position) + n, oldLength);
+  return end > position ? static_cast<uint32_t>(end - position) : 0;
 }
 
 // Makes sure a solely owned (or absent) block can hold `needed` elements.
@@ -138,6 +157,9 @@ void releaseArrayReference(const ElementOps& ops, void* array) {
 }
 
 void* shareArray(const ElementOps& ops, void* oldArray, void* newArray) {
+  // Taking and dropping a reference would turn a sole block's real capacity
+  // into its length on the way back; the net effect is nothing anyway.
+  if (oldArray == newArray) return newArray;
   if (newArray != nullptr) {
     ArrayHeader* header = arrayHeader(newArray);
     if (header->capacity > 0) {
@@ -159,7 +181,7 @@ void* setArrayCapacity(const ElementOps& ops, void* array, uint32_t n) {
     return created;
   }
   uint32_t length = arrayLength(array);
-  if (soleOwner(array)) {
+  if (isSoleOwner(array)) {
     if (n < length) destroyElements(ops, elementAt(array, n, ops), length - n);
     if (n == 0) {
       checkedFree(blockStart(array));
@@ -186,7 +208,7 @@ void* eraseFromArray(const ElementOps& ops, void* array, uint32_t position, uint
   if (array == nullptr || position >= length) return array;
   uint32_t k = std::min(count, length - position);
   uint32_t m = length - k;
-  if (soleOwner(array)) {
+  if (isSoleOwner(array)) {
     destroyElements(ops, elementAt(array, position, ops), k);
     std::memmove(elementAt(array, position, ops), elementAt(array, position + k, ops),
                  static_cast<std::size_t>(m - position) * ops.elementSize);
@@ -211,7 +233,7 @@ void* setArrayLength(const ElementOps& ops, void* array, uint32_t n) {
   if (array == nullptr) {
     if (n == 0) return nullptr;
     array = allocateBlock(ops, n);
-  } else if (soleOwner(array)) {
+  } else if (isSoleOwner(array)) {
     if (n < oldLength) destroyElements(ops, elementAt(array, n, ops), oldLength - n);
     array = reserveSole(ops, array, n);
   } else {
@@ -243,7 +265,7 @@ void* spliceArray(const ElementOps& ops, void* array, uint32_t position, const v
   }
   const uint32_t newLength = checkedCount(newLength64);
 
-  if (soleOwner(array)) {
+  if (isSoleOwner(array)) {
     if (mode < 0 && array != nullptr && newLength < oldLength) {
       destroyElements(ops, elementAt(array, newLength, ops), oldLength - newLength);
     }
@@ -263,16 +285,15 @@ void* spliceArray(const ElementOps& ops, void* array, uint32_t position, const v
     } else {
       // Elements that are already live are assigned (or kept when there is no
       // source); those beyond the old end are constructed.
-      uint32_t liveEnd = static_cast<uint32_t>(std::min<uint64_t>(p + n, oldLength));
-      uint32_t assigned = liveEnd > position ? liveEnd - position : 0;
+      const uint32_t assigned = liveRun(position, n, oldLength);
       if (assigned != 0 && source != nullptr) {
         assignElements(ops, elementAt(array, position, ops), source, assigned);
       }
       uint32_t constructed = n - assigned;
-      const void* rest =
-          source != nullptr ? static_cast<const char*>(source) +
-                                  static_cast<std::size_t>(assigned) * ops.elementSize
-                            : nullptr;
+      const void* rest = source != nullptr
+                             ? static_cast<const char*>(source) +
+                                   static_cast<std::size_t>(assigned) * ops.elementSize
+                             : nullptr;
       copyElements(ops, elementAt(array, p + assigned, ops), rest, constructed);
     }
     finish(ops, array, newLength);
@@ -287,7 +308,14 @@ void* spliceArray(const ElementOps& ops, void* array, uint32_t position, const v
     if (position > oldLength) {
       initElements(ops, elementAt(created, oldLength, ops), position - oldLength);
     }
-    copyElements(ops, elementAt(created, position, ops), source, n);
+    // Without a source, replace and overwrite keep the old elements they fall
+    // on, exactly as they do in place: whether the block was shared must not
+    // change the result.
+    const uint32_t kept = mode <= 0 && source == nullptr ? liveRun(position, n, oldLength) : 0;
+    if (kept != 0) {
+      copyElements(ops, elementAt(created, position, ops), elementAt(array, position, ops), kept);
+    }
+    copyElements(ops, elementAt(created, p + kept, ops), source, n - kept);
     if (mode == 0 && p + n < oldLength) {
       copyElements(ops, elementAt(created, p + n, ops), elementAt(array, p + n, ops),
                    static_cast<uint32_t>(oldLength - (p + n)));
@@ -302,7 +330,7 @@ void* spliceArray(const ElementOps& ops, void* array, uint32_t position, const v
 }
 
 void* makeArrayPrivate(const ElementOps& ops, void* array) {
-  if (soleOwner(array)) return array;
+  if (isSoleOwner(array)) return array;
   return spliceArray(ops, array, 0, nullptr, 0, kSpliceOverwrite);
 }
 

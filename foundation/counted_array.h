@@ -23,6 +23,11 @@ inline constexpr uint32_t kGeometricGrowth = 0x1000;
 
 inline constexpr uint32_t kArrayHeaderSize = 8;
 
+// Lengths and capacities are signed 32-bit header fields: no array holds more
+// elements than this. A larger request ends the process like an allocation
+// the allocator cannot meet.
+inline constexpr uint32_t kMaxArrayLength = 0x7FFFFFFF;
+
 // How an element kind is created, copied and destroyed. The four operations
 // are called only when kHasElementOps is set, and always with count >= 1.
 struct ElementOps {
@@ -62,6 +67,12 @@ inline int32_t arrayCapacityField(const void* array) {
   return array != nullptr ? arrayHeader(array)->capacity : 0;
 }
 
+// True for nullptr and for a block with a single holder: only such an array
+// may be changed in place.
+inline bool isSoleOwner(const void* array) {
+  return array == nullptr || arrayHeader(array)->capacity > 0;
+}
+
 // Capacity becomes exactly n, length min(length, n). n = 0 releases the
 // caller's reference and returns nullptr.
 [[nodiscard]] void* setArrayCapacity(const ElementOps& ops, void* array, uint32_t n);
@@ -72,15 +83,18 @@ inline int32_t arrayCapacityField(const void* array) {
                                    uint32_t count);
 
 // Takes one more reference to newArray, then releases oldArray; returns
-// newArray. Assigning an array to itself is harmless.
+// newArray. Assigning an array to itself changes nothing.
 [[nodiscard]] void* shareArray(const ElementOps& ops, void* oldArray, void* newArray);
 
 // Length becomes n: new elements are initialised, surplus ones destroyed.
 [[nodiscard]] void* setArrayLength(const ElementOps& ops, void* array, uint32_t n);
 
-// Writes n elements from source at position (source nullptr: the new elements
-// are initialised). mode < 0 replace (length becomes position + n), 0
-// overwrite, > 0 insert. The source must not lie inside the array's block.
+// Writes n elements from source at position. mode < 0 replace (length becomes
+// position + n), 0 overwrite (length max(length, position + n)), > 0 insert.
+// A gap between the old end and position is initialised. With source nullptr
+// replace and overwrite keep the live elements they fall on and initialise the
+// rest; insert initialises all n. The source must not lie inside the array's
+// block.
 [[nodiscard]] void* spliceArray(const ElementOps& ops, void* array, uint32_t position,
                                 const void* source, uint32_t n, int mode);
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -12,7 +14,9 @@
 namespace cdt {
 namespace {
 
-std::string text(const CountedString& s) { return s.str(); }
+std::string text(const CountedString& s) {
+  return s.str();
+}
 
 TEST(CountedString, EmptyValuesAndCreation) {
   CountedString none;
@@ -54,6 +58,7 @@ TEST(CountedString, SharedEmptyBlockReturnsToCapacityOne) {
   a.value() = static_cast<char*>(eraseFromArray(StringOps, a.value(), 0, 1));
   {
     CountedString b = a;
+    EXPECT_EQ(b.data(), a.data());
     EXPECT_EQ(arrayCapacityField(a.data()), -1);
   }
   EXPECT_EQ(arrayCapacityField(a.data()), 1);
@@ -64,19 +69,25 @@ TEST(CountedString, ThreeHoldersCountDown) {
   CountedString b = a;
   {
     CountedString c = b;
+    EXPECT_EQ(c.data(), a.data());
     EXPECT_EQ(arrayCapacityField(a.data()), -2);
   }
-  EXPECT_EQ(arrayCapacityField(a.data()), -1);
+  EXPECT_EQ(arrayCapacityField(b.data()), -1);
 }
 
-TEST(CountedString, SelfShareIsHarmless) {
+TEST(CountedString, SelfShareChangesNothing) {
   CountedString a("abc");
+  a.value() = static_cast<char*>(setArrayCapacity(StringOps, a.value(), 40));
   a.value() = static_cast<char*>(shareArray(StringOps, a.value(), a.value()));
-  EXPECT_EQ(arrayCapacityField(a.data()), 3);
+  EXPECT_EQ(arrayCapacityField(a.data()), 40);  // the room is not forgotten
   EXPECT_EQ(text(a), "abc");
   CountedString& alias = a;
   a = alias;
-  EXPECT_EQ(arrayCapacityField(a.data()), 3);
+  EXPECT_EQ(arrayCapacityField(a.data()), 40);
+
+  CountedString b = a;
+  b.value() = static_cast<char*>(shareArray(StringOps, b.value(), a.value()));
+  EXPECT_EQ(arrayCapacityField(a.data()), -1);  // still exactly two holders
 }
 
 TEST(CountedString, GrowthRuleWhenAppendingOneCharacterAtATime) {
@@ -129,7 +140,8 @@ TEST(CountedString, SpliceModes) {
   s.value() = static_cast<char*>(spliceArray(StringOps, s.value(), 8, "!", 1, kSpliceInsert));
   EXPECT_EQ(text(s), "a12uvw  !");
   // Without a source, live characters stay and new ones are spaces.
-  s.value() = static_cast<char*>(spliceArray(StringOps, s.value(), 7, nullptr, 4, kSpliceOverwrite));
+  s.value() =
+      static_cast<char*>(spliceArray(StringOps, s.value(), 7, nullptr, 4, kSpliceOverwrite));
   EXPECT_EQ(text(s), "a12uvw  !  ");
   // The same on a shared block builds a new one.
   CountedString t("abcdef");
@@ -145,6 +157,31 @@ TEST(CountedString, SpliceModes) {
   EXPECT_EQ(text(v), "aXYbcdef");
   EXPECT_EQ(text(w), "abcdef");
   EXPECT_EQ(arrayCapacityField(w.data()), 6);
+}
+
+// Without a source, replace and overwrite keep the characters they fall on and
+// add spaces past the end; a shared block must give the same text.
+TEST(CountedString, SpliceWithoutSourceGivesTheSameTextSharedOrNot) {
+  for (const bool shared : {false, true}) {
+    CountedString s("abcdef");
+    CountedString other = s;
+    if (!shared) other.clear();
+    s.value() =
+        static_cast<char*>(spliceArray(StringOps, s.value(), 4, nullptr, 4, kSpliceOverwrite));
+    EXPECT_EQ(text(s), "abcdef  ") << shared;
+    s.value() =
+        static_cast<char*>(spliceArray(StringOps, s.value(), 0, nullptr, 1, kSpliceOverwrite));
+    EXPECT_EQ(text(s), "abcdef  ") << shared;
+    CountedString again = s;
+    if (!shared) again.clear();
+    s.value() =
+        static_cast<char*>(spliceArray(StringOps, s.value(), 1, nullptr, 2, kSpliceReplace));
+    EXPECT_EQ(text(s), "abc") << shared;
+    if (shared) {
+      EXPECT_EQ(text(other), "abcdef");
+      EXPECT_EQ(text(again), "abcdef  ");
+    }
+  }
 }
 
 TEST(CountedString, AppendingItsOwnTextIsSafe) {
@@ -247,6 +284,191 @@ TEST(CountedArrayEngine, SetLengthShrinksAndGrows) {
   EXPECT_EQ(strings.size(), 4u);
   EXPECT_EQ(copy.size(), 2u);
   EXPECT_EQ(copy[0].data(), strings[0].data());
+}
+
+// An element that knows whether it is alive, so that the engine's use of the
+// element operations is checked: assignment only over live elements, each
+// element destroyed exactly once, none lost or duplicated.
+struct Tracked {
+  static constexpr uint32_t kAlive = 0x600DF00D;
+  static constexpr uint32_t kDead = 0xDEADDEAD;
+  static inline int64_t live = 0;
+
+  Tracked() { ++live; }
+  explicit Tracked(int v) : value(v) { ++live; }
+  Tracked(const Tracked& other) : value(other.value) {
+    EXPECT_EQ(other.state, kAlive);
+    ++live;
+  }
+  Tracked& operator=(const Tracked& other) {
+    EXPECT_EQ(state, kAlive) << "assigned over raw storage";
+    EXPECT_EQ(other.state, kAlive);
+    value = other.value;
+    return *this;
+  }
+  ~Tracked() {
+    EXPECT_EQ(state, kAlive) << "destroyed twice";
+    state = kDead;
+    --live;
+  }
+
+  uint32_t state = kAlive;
+  int value = 0;
+};
+
+inline constexpr ElementOps TrackedOps = recordElementOps<Tracked>;
+
+int valueOf(const Tracked& t) {
+  return t.value;
+}
+int valueOf(char c) {
+  return c;
+}
+
+template <class T>
+T makeElement(int value);
+template <>
+Tracked makeElement<Tracked>(int value) {
+  return Tracked(value);
+}
+template <>
+char makeElement<char>(int value) {
+  return static_cast<char>('A' + value % 26);
+}
+
+// Random operations on several holders of shared and private blocks, each
+// checked against a plain vector: contents, the header invariants, the share
+// count of every block and (for tracked elements) the number of live ones.
+template <class T>
+void checkAgainstModel(const ElementOps& ops, int fresh, uint32_t seed) {
+  std::mt19937 random(seed);
+  auto below = [&random](uint32_t n) { return static_cast<uint32_t>(random() % n); };
+  std::vector<void*> arrays(1, nullptr);
+  std::vector<std::vector<int>> models(1);
+  int nextValue = 100;
+
+  auto check = [&](int step) {
+    std::map<void*, int> holders;
+    int64_t elements = 0;
+    for (size_t h = 0; h < arrays.size(); ++h) {
+      void* a = arrays[h];
+      ASSERT_EQ(arrayLength(a), models[h].size()) << "step " << step;
+      if (a == nullptr) continue;
+      if (++holders[a] == 1) elements += arrayLength(a);
+      const T* e = static_cast<const T*>(a);
+      for (uint32_t i = 0; i < arrayLength(a); ++i) {
+        ASSERT_EQ(valueOf(e[i]), models[h][i]) << "step " << step << " index " << i;
+      }
+      if (ops.elementFlags & kTerminated) {
+        ASSERT_EQ(valueOf(e[arrayLength(a)]), 0) << "step " << step;
+      }
+    }
+    for (const auto& [a, count] : holders) {
+      const int32_t capacity = arrayCapacityField(a);
+      if (count == 1) {
+        ASSERT_GE(capacity, static_cast<int32_t>(arrayLength(a))) << "step " << step;
+        ASSERT_GT(capacity, 0) << "step " << step;
+      } else {
+        ASSERT_EQ(capacity, 1 - count) << "step " << step;
+      }
+    }
+    if constexpr (std::is_same_v<T, Tracked>) {
+      ASSERT_EQ(Tracked::live, elements);
+    }
+  };
+
+  for (int step = 0; step < 3000; ++step) {
+    const size_t h = below(static_cast<uint32_t>(arrays.size()));
+    void*& a = arrays[h];
+    std::vector<int>& m = models[h];
+    const auto length = static_cast<uint32_t>(m.size());
+    switch (below(7)) {
+      case 0: {  // splice, with or without a source, past the end too
+        const uint32_t p = below(length + 4);
+        const uint32_t n = below(5);
+        const int mode = static_cast<int>(below(3)) - 1;
+        const bool withSource = below(4) != 0;
+        std::vector<T> source;
+        std::vector<int> values;
+        source.reserve(n);
+        for (uint32_t i = 0; i < n; ++i) {
+          source.push_back(makeElement<T>(nextValue++));
+          values.push_back(withSource ? valueOf(source.back()) : fresh);
+        }
+        std::vector<int> expected = m;
+        if (p > expected.size()) expected.resize(p, fresh);
+        if (mode > 0) {
+          expected.insert(expected.begin() + p, values.begin(), values.end());
+        } else {
+          for (uint32_t i = 0; i < n; ++i) {
+            if (p + i < expected.size()) {
+              if (withSource) expected[p + i] = values[i];
+            } else {
+              expected.push_back(values[i]);
+            }
+          }
+          if (mode < 0) expected.resize(p + n);
+        }
+        a = spliceArray(ops, a, p, withSource ? source.data() : nullptr, n, mode);
+        m = expected;
+        break;
+      }
+      case 1: {
+        const uint32_t p = below(length + 2);
+        const uint32_t count = below(5);
+        a = eraseFromArray(ops, a, p, count);
+        if (p < length) m.erase(m.begin() + p, m.begin() + std::min(length, p + count));
+        break;
+      }
+      case 2: {
+        const uint32_t n = below(length + 5);
+        a = setArrayLength(ops, a, n);
+        m.resize(n, fresh);
+        break;
+      }
+      case 3: {
+        const uint32_t n = below(length + 5);
+        a = setArrayCapacity(ops, a, n);
+        if (n < length) m.resize(n);
+        if (n == 0) {
+          ASSERT_EQ(a, nullptr);
+        }
+        break;
+      }
+      case 4:
+        if (arrays.size() < 6) {
+          arrays.push_back(shareArray(ops, nullptr, arrays[h]));
+          models.push_back(models[h]);
+        }
+        break;
+      case 5:
+        if (arrays.size() > 1) {
+          releaseArrayReference(ops, arrays[h]);
+          arrays.erase(arrays.begin() + static_cast<std::ptrdiff_t>(h));
+          models.erase(models.begin() + static_cast<std::ptrdiff_t>(h));
+        }
+        break;
+      default: {
+        const size_t other = below(static_cast<uint32_t>(arrays.size()));
+        a = shareArray(ops, a, arrays[other]);
+        m = models[other];
+        break;
+      }
+    }
+    check(step);
+    if (::testing::Test::HasFatalFailure()) return;
+  }
+  for (void* a : arrays) releaseArrayReference(ops, a);
+}
+
+TEST(CountedArrayEngine, RandomOperationsMatchAModel) {
+  for (uint32_t seed = 1; seed <= 8; ++seed) {
+    checkAgainstModel<Tracked>(TrackedOps, 0, seed);
+    ASSERT_FALSE(::testing::Test::HasFatalFailure()) << "seed " << seed;
+    EXPECT_EQ(Tracked::live, 0) << "seed " << seed;
+    checkAgainstModel<char>(StringOps, ' ', seed);
+    ASSERT_FALSE(::testing::Test::HasFatalFailure()) << "seed " << seed;
+  }
 }
 
 }  // namespace

@@ -13,8 +13,8 @@
 namespace cdt {
 
 inline constexpr ElementOps StringOps{
-    nullptr, nullptr, nullptr, nullptr,
-    0x20 | kTerminated | kFillNew | kGeometricGrowth, kArrayHeaderSize, 1};
+    nullptr,          nullptr, nullptr, nullptr, 0x20 | kTerminated | kFillNew | kGeometricGrowth,
+    kArrayHeaderSize, 1};
 
 // Raw-value helpers for code that stores engine pointers directly.
 
@@ -23,10 +23,12 @@ inline constexpr ElementOps StringOps{
 [[nodiscard]] char* createStringValue(const char* bytes, uint32_t n);
 
 // The string when it is not empty, else nullptr.
-inline const char* textOf(const char* s) { return s != nullptr && arrayLength(s) != 0 ? s : nullptr; }
+inline const char* textOf(const char* s) {
+  return s != nullptr && arrayLength(s) != 0 ? s : nullptr;
+}
 
 class CountedString {
-public:
+ public:
   CountedString() = default;
   CountedString(const char* bytes, uint32_t n) : p_(createStringValue(bytes, n)) {}
   // From C text; nullptr and "" give the empty string.
@@ -37,7 +39,7 @@ public:
       : p_(static_cast<char*>(shareArray(StringOps, nullptr, other.p_))) {}
   CountedString(CountedString&& other) noexcept : p_(other.p_) { other.p_ = nullptr; }
   CountedString& operator=(const CountedString& other) {
-    p_ = static_cast<char*>(shareArray(StringOps, p_, other.p_));
+    if (this != &other) p_ = static_cast<char*>(shareArray(StringOps, p_, other.p_));
     return *this;
   }
   CountedString& operator=(CountedString&& other) noexcept {
@@ -100,15 +102,23 @@ public:
     return a.view() == std::string_view(b != nullptr ? b : "");
   }
 
-private:
+ private:
   char* p_ = nullptr;
 };
 
 static_assert(sizeof(CountedString) == sizeof(char*));
 
-inline CountedString createString(const char* bytes, uint32_t n) { return {bytes, n}; }
-inline uint32_t length(const CountedString& s) { return s.length(); }
-inline const char* textOf(const CountedString& s) { return textOf(s.data()); }
-inline void releaseArray(CountedString& s) { s.clear(); }
+inline CountedString createString(const char* bytes, uint32_t n) {
+  return {bytes, n};
+}
+inline uint32_t length(const CountedString& s) {
+  return s.length();
+}
+inline const char* textOf(const CountedString& s) {
+  return textOf(s.data());
+}
+inline void releaseArray(CountedString& s) {
+  s.clear();
+}
 
 }  // namespace cdt
