@@ -1,5 +1,9 @@
 #!/usr/bin/env bash
-# Remakes examples/sample.cdt with the make_sample program.
+# Remakes examples/sample.cdt with `cdt synth`: one host with four probes on
+# channels 0 to 3 watching one stage of 8 blades, 300 revolutions of a run-up
+# with a profile every 100 revolutions and a few status records. The same
+# options give the same file; UTC keeps the header's time-zone bias at 0
+# whoever remakes it.
 #   examples/make_sample.sh [BUILD_DIR]   (default build/release)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -7,7 +11,12 @@ build=${1:-$root/build/release}
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release
 fi
-cmake --build "$build" --target make_sample
-# UTC, so the header's time-zone bias is 0 whoever remakes the file.
-TZ=UTC "$build/examples/make_sample" "$root/examples/sample.cdt"
+cmake --build "$build" --target cdt
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+written=$(TZ=UTC "$build/tools/cdt" synth --name Sample --hosts 1 --probes 4 --stages 1 \
+  --blades 8 --revolutions 300 --rpm 3000 --profiles 100 --extras 50 \
+  --start 2011-03-15T14:07:09Z --seed 20110315 "$scratch")
+mv "$written" "$root/examples/sample.cdt"
 echo "wrote $root/examples/sample.cdt ($(wc -c <"$root/examples/sample.cdt") bytes)"
