@@ -34,6 +34,6 @@ function(cdt_tests lib)
     target_link_libraries(${target} PRIVATE ${lib} cdt_testing GTest::gtest_main GTest::gmock)
     gtest_discover_tests(${target} DISCOVERY_TIMEOUT 120
       WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
-      PROPERTIES ENVIRONMENT "CDT_BUILD_DIR=${PROJECT_BINARY_DIR};ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+      PROPERTIES ENVIRONMENT "CDT_BUILD_DIR=${PROJECT_BINARY_DIR}")
   endforeach()
 endfunction()

@@ -110,3 +110,9 @@ std::string builtProgram(const std::string& relativePath) {
 }
 
 }  // namespace cdt::testing
+
+// Sanitizer defaults for every test program: an allocation the allocator
+// cannot meet returns null, as it does in production, so the program's own
+// fatal path is what the tests see; undefined behaviour stops the test.
+extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1:detect_leaks=1"; }
+extern "C" const char* __ubsan_default_options() { return "print_stacktrace=1:halt_on_error=1"; }
