@@ -24,7 +24,7 @@ constexpr uint32_t kLocalCopySize = 128;
 class TerminatedCopy {
  public:
   explicit TerminatedCopy(TextBuffer text) {
-    const uint32_t n = text.empty() ? 0 : text.length;
+    const uint32_t n = text.size();
     if (n < kLocalCopySize) {
       if (n != 0) std::memcpy(local_, text.text, n);
       local_[n] = '\0';

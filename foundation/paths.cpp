@@ -39,7 +39,7 @@ TextBuffer parentDirectory(TextBuffer path) {
 }  // namespace
 
 TextBuffer pathBaseName(TextBuffer path, const char* suffix) {
-  TextBuffer name = finalComponent(path);
+  TextBuffer name = finalComponent(TextBuffer(path.text, path.size()));
   const size_t s = suffix != nullptr ? std::strlen(suffix) : 0;
   if (s > 0 && name.length >= s && std::memcmp(name.text + (name.length - s), suffix, s) == 0) {
     name.length -= static_cast<uint32_t>(s);
@@ -56,14 +56,15 @@ TextBuffer pathDirectory(TextBuffer path) {
 }
 
 CountedString joinPath(TextBuffer directory, TextBuffer name) {
-  if (directory.empty()) return CountedString(name.text, name.empty() ? 0 : name.length);
+  const uint32_t n = name.size();
+  if (directory.empty()) return CountedString(name.text, n);
   uint32_t d = directory.length;
   while (d > 0 && isSeparator(directory.text[d - 1])) --d;
   uint32_t skip = 0;
-  while (skip < name.length && isSeparator(name.text[skip])) ++skip;
+  while (skip < n && isSeparator(name.text[skip])) ++skip;
   CountedString joined(directory.text, d);
   joined.append('/');
-  if (skip < name.length) joined.append(name.text + skip, name.length - skip);
+  if (skip < n) joined.append(name.text + skip, n - skip);
   return joined;
 }
 

@@ -39,6 +39,10 @@ TEST(PathBaseName, FinalComponentLessSuffix) {
 
   const std::string_view path = "x/y/name";
   EXPECT_EQ(pathBaseName(view(path)).text, path.data() + 4);  // a view into the path
+
+  // A view without text is empty whatever its length says.
+  EXPECT_TRUE(pathBaseName(TextBuffer(nullptr, 8), "name").empty());
+  EXPECT_TRUE(pathDirectory(TextBuffer(nullptr, 8)).empty());
 }
 
 TEST(PathDirectory, UpToTheFinalComponent) {
@@ -59,6 +63,8 @@ TEST(JoinPath, TrimsSeparatorsAtTheJoint) {
   EXPECT_EQ(joinPath(view("a"), view("")), "a/");
   EXPECT_EQ(joinPath(view(""), view("/c")), "/c");
   EXPECT_EQ(joinPath(TextBuffer(), TextBuffer()), "");
+  EXPECT_EQ(joinPath(view("a"), TextBuffer(nullptr, 4)), "a/");
+  EXPECT_EQ(joinPath(TextBuffer(nullptr, 4), view("b")), "b");
 }
 
 TEST(MakeDirectories, CreatesMissingParents) {

@@ -9,19 +9,12 @@
 namespace cdt {
 namespace {
 
-// Lengths and capacities are signed 32-bit in the block header.
-constexpr uint64_t kMaxStringLength = 0x7FFFFFFF;
-
 // Spare characters the first formatting attempt allows per conversion.
 constexpr uint64_t kSparePerConversion = 3;
 
 uint32_t checkedLength(uint64_t n) {
-  if (n > kMaxStringLength) allocationFailed();
+  if (n > kMaxArrayLength) allocationFailed();
   return static_cast<uint32_t>(n);
-}
-
-bool isSoleOrNone(const char* p) {
-  return p == nullptr || arrayCapacityField(p) > 0;
 }
 
 // Sets the length of a solely owned block whose characters up to `length` are
@@ -36,7 +29,7 @@ void setWrittenLength(char* p, uint32_t length) {
 void prepareFrom(CountedString& s, uint32_t position, uint64_t room) {
   char*& p = s.value();
   const uint32_t needed = checkedLength(room);
-  if (!isSoleOrNone(p) || static_cast<uint32_t>(arrayCapacityField(p)) < needed) {
+  if (!isSoleOwner(p) || static_cast<uint32_t>(arrayCapacityField(p)) < needed) {
     // A shared or constant block is copied here and left to its other holders.
     p = static_cast<char*>(setArrayCapacity(StringOps, p, needed));
   }
@@ -85,7 +78,7 @@ void formatAtV(CountedString& s, uint32_t position, const char* format, va_list 
   // arguments taken from it (by another holder) remain valid.
   char* sharedOld = nullptr;
   uint32_t capacity = checkedLength(position + roomFor(allowance) - 1);
-  if (!isSoleOrNone(p)) {
+  if (!isSoleOwner(p)) {
     sharedOld = p;
     p = static_cast<char*>(setArrayCapacity(StringOps, nullptr, capacity));
     const uint32_t kept = oldLength < position ? oldLength : position;

@@ -4,17 +4,8 @@
 
 namespace cdt {
 
-namespace {
-
-// A view with no text counts as length 0 whatever its length field says.
-uint32_t viewLength(TextBuffer text) {
-  return text.empty() ? 0 : text.length;
-}
-
-}  // namespace
-
 bool isBlankText(TextBuffer text) {
-  const uint32_t n = viewLength(text);
+  const uint32_t n = text.size();
   for (uint32_t i = 0; i < n; ++i) {
     if (!isSpaceChar(text.text[i])) return false;
   }
@@ -23,7 +14,7 @@ bool isBlankText(TextBuffer text) {
 
 TextBuffer trimText(TextBuffer text) {
   uint32_t begin = 0;
-  uint32_t end = viewLength(text);
+  uint32_t end = text.size();
   while (begin < end && isSpaceChar(text.text[begin])) ++begin;
   while (end > begin && isSpaceChar(text.text[end - 1])) --end;
   if (begin == end) return {};
@@ -31,7 +22,7 @@ TextBuffer trimText(TextBuffer text) {
 }
 
 TextBuffer stripQuotes(TextBuffer text, char quote) {
-  const uint32_t n = viewLength(text);
+  const uint32_t n = text.size();
   if (n > 1 && text.text[0] == quote && text.text[n - 1] == quote) {
     return {text.text + 1, n - 2};
   }
@@ -39,14 +30,14 @@ TextBuffer stripQuotes(TextBuffer text, char quote) {
 }
 
 bool textEquals(TextBuffer a, TextBuffer b) {
-  const uint32_t n = viewLength(a);
-  if (n != viewLength(b)) return false;
+  const uint32_t n = a.size();
+  if (n != b.size()) return false;
   if (n == 0 || a.text == b.text) return true;
   return std::memcmp(a.text, b.text, n) == 0;
 }
 
 uint32_t textColumn(TextBuffer text) {
-  const uint32_t n = viewLength(text);
+  const uint32_t n = text.size();
   uint32_t lineStart = n;
   while (lineStart > 0 && text.text[lineStart - 1] != '\n' && text.text[lineStart - 1] != '\r') {
     --lineStart;

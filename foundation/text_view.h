@@ -19,10 +19,16 @@ struct TextBuffer {
       : text(v.data()), length(static_cast<uint32_t>(v.size())) {}
 
   bool empty() const { return text == nullptr || length == 0; }
-  std::string_view view() const { return empty() ? std::string_view() : std::string_view(text, length); }
+  // The number of characters: 0 for a view without text, whatever its length.
+  uint32_t size() const { return text != nullptr ? length : 0; }
+  std::string_view view() const {
+    return empty() ? std::string_view() : std::string_view(text, length);
+  }
 };
 
-inline bool isSpaceChar(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+inline bool isSpaceChar(char c) {
+  return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
 
 // True when the view is empty or all white space.
 bool isBlankText(TextBuffer text);
