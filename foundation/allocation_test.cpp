@@ -6,13 +6,9 @@
 #include <cstring>
 #include <limits>
 
-// Under AddressSanitizer an impossible request must fail the way it does in
-// production (the allocator returns nothing) rather than stop in the
-// sanitizer's own report. Set here, so the tests do not depend on how they
-// are started; an ASAN_OPTIONS variable still takes precedence.
-extern "C" const char* __asan_default_options() {  // NOLINT(bugprone-reserved-identifier)
-  return "allocator_may_return_null=1";
-}
+// Every test program links test/support.cpp, whose sanitizer defaults make an
+// impossible request fail the way it does in production (the allocator
+// returns nothing) rather than stop in the sanitizer's own report.
 
 namespace cdt {
 namespace {

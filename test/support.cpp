@@ -46,7 +46,9 @@ void writeFile(const std::string& path, const std::string& bytes) {
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-bool fileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+bool fileExists(const std::string& path) {
+  return access(path.c_str(), F_OK) == 0;
+}
 
 namespace {
 
@@ -114,5 +116,9 @@ std::string builtProgram(const std::string& relativePath) {
 // Sanitizer defaults for every test program: an allocation the allocator
 // cannot meet returns null, as it does in production, so the program's own
 // fatal path is what the tests see; undefined behaviour stops the test.
-extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1:detect_leaks=1"; }
-extern "C" const char* __ubsan_default_options() { return "print_stacktrace=1:halt_on_error=1"; }
+extern "C" const char* __asan_default_options() {  // NOLINT(bugprone-reserved-identifier)
+  return "allocator_may_return_null=1:detect_leaks=1";
+}
+extern "C" const char* __ubsan_default_options() {  // NOLINT(bugprone-reserved-identifier)
+  return "print_stacktrace=1:halt_on_error=1";
+}
