@@ -64,14 +64,10 @@ TimeStamp dayOfYearToDate(const OrdinalTime& ordinal) {
 }
 
 OrdinalTime dateToDayOfYear(const TimeStamp& stamp) {
-  uint32_t month = stamp.month;
-  if (month > 12) month = 12;
-
   OrdinalTime ordinal;
   ordinal.year = stamp.year;
-  // Row 0 of the month table holds zeros, so month 0 counts as January.
   ordinal.dayOfYear =
-      static_cast<uint16_t>(daysBeforeMonth(month, isLeapYear(stamp.year)) + stamp.day);
+      static_cast<uint16_t>(daysBeforeMonth(stamp.month, isLeapYear(stamp.year)) + stamp.day);
   ordinal.hour = stamp.hour;
   ordinal.minute = stamp.minute;
   ordinal.second = stamp.second;

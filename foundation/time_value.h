@@ -61,9 +61,12 @@ constexpr bool isLeapYear(uint32_t year) {
   return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
 }
 
-// Days of the year before the first day of `month` (1 to 12).
+// Days of the year before the first day of `month` (1 to 12); month 0 counts
+// as January and 13 or more as December, so the table is never read past
+// its end.
 constexpr uint16_t daysBeforeMonth(uint32_t month, bool leap) {
-  return leap ? kMonthTable[month].daysBeforeLeap : kMonthTable[month].daysBeforeCommon;
+  const MonthInfo& row = kMonthTable[month < 12 ? month : 12];
+  return leap ? row.daysBeforeLeap : row.daysBeforeCommon;
 }
 
 OrdinalTime timeToCalendar(uint64_t time);

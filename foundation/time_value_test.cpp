@@ -53,6 +53,10 @@ TEST(TimeValue, CycleEndsAndClampedMonths) {
   EXPECT_EQ(dateToDayOfYear(stamp).dayOfYear, 345);
   stamp.month = 200;
   EXPECT_EQ(dateToDayOfYear(stamp).dayOfYear, 345);
+
+  // The table lookup itself stays inside the table.
+  static_assert(daysBeforeMonth(0, true) == 0 && daysBeforeMonth(3, true) == 60);
+  static_assert(daysBeforeMonth(13, false) == 334 && daysBeforeMonth(255, true) == 335);
 }
 
 TEST(TimeValue, FormatTimeStyles) {
