@@ -47,14 +47,14 @@ class FileStream {
   [[nodiscard]] size_t write(const void* data, size_t size, size_t count);
 
   // The byte position; all ones when not open or on failure.
-  uint64_t getPosition();
+  [[nodiscard]] uint64_t getPosition();
   // Moves to an absolute position (clearing the end-of-file indicator).
   [[nodiscard]] bool setPosition(uint64_t position);
   // Position 0 and the error indicator cleared.
   void rewind();
 
   // The byte written (0..255), or -1 on failure or when not open.
-  int putChar(int c);
+  [[nodiscard]] int putChar(int c);
 
   // True when not open; else closes and tells whether the close succeeded
   // (buffered data reached the file). The stream is closed either way.
@@ -73,10 +73,10 @@ class FileStream {
 
   // The open file's size in bytes, with this stream's buffered output
   // included; -1 when not open or on failure.
-  int64_t size();
+  [[nodiscard]] int64_t size();
   // The open file's last modification, in whole seconds since 1970 times
   // 1,000,000; 0 when not open or on failure.
-  uint64_t modificationTime();
+  [[nodiscard]] uint64_t modificationTime();
 
   // Formatted output; true when open and the write did not fail.
   [[nodiscard]] bool printFormatted(const char* format, ...) __attribute__((format(printf, 2, 3)));

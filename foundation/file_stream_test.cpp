@@ -24,15 +24,35 @@ TEST(FileStream, NotOpenAnswersNeutrally) {
   ASSERT_TRUE(stream.setPath(CountedString("somewhere")));
   EXPECT_FALSE(stream.open());  // still no mode
 
+  // Every operation answers without touching a stdio stream.
   char buffer[8] = "abc";
   EXPECT_EQ(stream.read(buffer, 1, sizeof buffer), 0u);
+  EXPECT_EQ(stream.write(buffer, 1, sizeof buffer), 0u);
   EXPECT_EQ(stream.getPosition(), UINT64_MAX);
   EXPECT_FALSE(stream.setPosition(0));
+  stream.rewind();
   EXPECT_EQ(stream.putChar('x'), -1);
   EXPECT_EQ(stream.size(), -1);
+  EXPECT_EQ(stream.modificationTime(), 0u);
+  EXPECT_FALSE(stream.printFormatted("%d", 1));
+  EXPECT_FALSE(stream.putString("text"));
   EXPECT_EQ(stream.getLine(buffer, sizeof buffer), nullptr);
   EXPECT_EQ(stream.getChar(), -1);
+  EXPECT_FALSE(stream.ungetChar('x'));
+  stream.clearError();
+  EXPECT_FALSE(stream.atEnd());
+  EXPECT_FALSE(stream.hasError());
+  EXPECT_EQ(stream.stdioStream(), nullptr);
+  EXPECT_STREQ(buffer, "abc");
   EXPECT_TRUE(stream.close());
+  EXPECT_TRUE(stream.close());
+
+  // A stream whose open failed answers the same way.
+  FileStream missing(CountedString("/nonexistent-directory/file"), "rb");
+  EXPECT_FALSE(missing.isOpen());
+  EXPECT_EQ(missing.getChar(), -1);
+  EXPECT_EQ(missing.size(), -1);
+  EXPECT_TRUE(missing.close());
 }
 
 TEST(FileStream, PathAndModeChangeOnlyWhileClosed) {

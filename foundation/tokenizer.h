@@ -62,8 +62,8 @@ TextBuffer tokenAt(const Tokenizer& tokenizer, const TokenRules& rules, int32_t 
 // Whole-view number checks: the view holds one number as strtol (in `base`:
 // 0 or 2 to 36; any other base accepts nothing) or strtod reads it, and
 // otherwise only white space. Only the view's characters are read.
-bool isIntegerText(TextBuffer text, int base);
-bool isRealText(TextBuffer text);
+[[nodiscard]] bool isIntegerText(TextBuffer text, int base);
+[[nodiscard]] bool isRealText(TextBuffer text);
 
 // The view's value when the matching check holds, else `fallback`. Values out
 // of range saturate as the C library's conversions do, with 32-bit `long`:
@@ -71,10 +71,10 @@ bool isRealText(TextBuffer text);
 // magnitude above 32 bits and negates a smaller one modulo 2^32 ("-1" gives
 // 4294967295), as parseUInt64 does modulo 2^64. The conversions may change
 // errno.
-int32_t parseInt32(TextBuffer text, int32_t fallback, int base);
-uint32_t parseUInt32(TextBuffer text, uint32_t fallback, int base);
-int64_t parseInt64(TextBuffer text, int64_t fallback, int base);
-uint64_t parseUInt64(TextBuffer text, uint64_t fallback, int base);
-double parseReal(TextBuffer text, double fallback);
+[[nodiscard]] int32_t parseInt32(TextBuffer text, int32_t fallback, int base);
+[[nodiscard]] uint32_t parseUInt32(TextBuffer text, uint32_t fallback, int base);
+[[nodiscard]] int64_t parseInt64(TextBuffer text, int64_t fallback, int base);
+[[nodiscard]] uint64_t parseUInt64(TextBuffer text, uint64_t fallback, int base);
+[[nodiscard]] double parseReal(TextBuffer text, double fallback);
 
 }  // namespace cdt
