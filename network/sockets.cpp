@@ -40,10 +40,6 @@ void setIpv4(SocketAddress& a, in_addr ip) {
   std::memcpy(a.address + kIpv4Offset, &ip, sizeof ip);
 }
 
-CountedString textString(const char* text) {
-  return CountedString(text, static_cast<uint32_t>(std::strlen(text)));
-}
-
 bool wouldBlock(int error) {
   return error == EWOULDBLOCK || error == EAGAIN;
 }
@@ -88,7 +84,7 @@ bool lookUpHost(const char* host, SocketAddress& out) {
     sockaddr_in foundAddress;
     std::memcpy(&foundAddress, result->ai_addr, sizeof foundAddress);
     setIpv4(out, foundAddress.sin_addr);
-    if (result->ai_canonname != nullptr) out.name = textString(result->ai_canonname);
+    if (result->ai_canonname != nullptr) out.name = CountedString(result->ai_canonname);
     found = true;
   }
   freeaddrinfo(result);
@@ -111,10 +107,13 @@ bool resolveAddress(const char* host, uint16_t port, SocketAddress& out) {
 
   if (host == nullptr || host[0] == '\0') return true;
 
-  // The all-zero and all-ones addresses go through the name lookup, which
-  // still accepts them as numbers.
+  // inet_addr reads every numeric form (127.1, 0x7f.0.0.1, ...) that a host
+  // name lookup would also read, so such texts get no name. Its error value
+  // is the all-ones address, and the all-zero address is not used either:
+  // both go through the name lookup, which still accepts them as numbers.
   in_addr ip{};
-  if (inet_pton(AF_INET, host, &ip) == 1 && ip.s_addr != INADDR_ANY && ip.s_addr != INADDR_NONE) {
+  ip.s_addr = inet_addr(host);
+  if (ip.s_addr != INADDR_NONE && ip.s_addr != INADDR_ANY) {
     setIpv4(out, ip);
     return true;
   }
@@ -133,7 +132,7 @@ CountedString reverseLookup(SocketAddress& address) {
     return {};
   }
   host[sizeof host - 1] = '\0';
-  address.name = textString(host);
+  address.name = CountedString(host);
   return address.name;
 }
 
@@ -150,7 +149,7 @@ CountedString addressText(const SocketAddress& address) {
   const in_addr ip = ipv4Of(address);
   char text[INET_ADDRSTRLEN];
   if (inet_ntop(AF_INET, &ip, text, sizeof text) == nullptr) return {};
-  return textString(text);
+  return CountedString(text);
 }
 
 CountedString addressName(const SocketAddress& address) {

@@ -42,9 +42,10 @@ struct SocketAddress {
 
 // Fills `out` with an IPv4 address and `port`; `out.name` is cleared first.
 // Without a host text (nullptr or "") the address is the any-address. A
-// dotted-decimal text other than 0.0.0.0 and 255.255.255.255 is used as it
-// is; anything else is looked up by name, and on success `out.name` becomes
-// the host's official name. False when the lookup finds no IPv4 address
+// numeric IPv4 text as inet_addr reads it (dotted decimal, also short, octal
+// and hexadecimal forms), other than 0.0.0.0 and 255.255.255.255, is used as
+// it is, without a name; anything else is looked up by name, and on success
+// `out.name` becomes the host's official name. False when the lookup finds no IPv4 address
 // (`out` then holds the family and port with a zero address).
 [[nodiscard]] bool resolveAddress(const char* host, uint16_t port, SocketAddress& out);
 
@@ -53,7 +54,7 @@ struct SocketAddress {
 // cleared and the empty string is returned. May block on the name service.
 CountedString reverseLookup(SocketAddress& address);
 // reverseLookup on a copy; `address` is not changed.
-CountedString reverseLookupCopy(const SocketAddress& address);
+[[nodiscard]] CountedString reverseLookupCopy(const SocketAddress& address);
 
 // True when the 4-byte IPv4 addresses are equal (ports and names ignored).
 [[nodiscard]] bool sameHost(const SocketAddress& a, const SocketAddress& b);

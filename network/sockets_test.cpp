@@ -62,6 +62,14 @@ TEST(SocketAddress, ResolvesNumbersNamesAndTheAnyAddress) {
     EXPECT_TRUE(a.name.empty());
   }
 
+  // Other numeric forms are numbers too: no name comes with them.
+  for (const char* number : {"127.1", "0x7f.0.0.1", "127.0.0.1 "}) {
+    a.name = CountedString("stale");
+    ASSERT_TRUE(resolveAddress(number, 80, a)) << number;
+    EXPECT_EQ(addressText(a), "127.0.0.1") << number;
+    EXPECT_TRUE(a.name.empty()) << number;
+  }
+
   ASSERT_TRUE(resolveAddress("localhost", 1234, a));
   EXPECT_FALSE(a.name.empty());
   EXPECT_EQ(a.address[4], 127);
@@ -190,7 +198,7 @@ TEST(Streams, CarryBytesAndReportWouldBlockAsZero) {
   EXPECT_EQ(receiveStream(pair.client, buffer, sizeof buffer), 0);
   // Nobody reads the server side, so the buffers fill and a send must
   // eventually report 0 instead of blocking.
-  std::vector<char> chunk(64 * 1024, 'x');
+  std::vector<char> chunk(std::size_t{64} * 1024, 'x');
   ssize_t last = 1;
   for (int i = 0; i < 10000 && last > 0; ++i) last = sendStream(pair.client, chunk.data(), 65536);
   EXPECT_EQ(last, 0);
