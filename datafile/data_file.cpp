@@ -64,8 +64,8 @@ const char* dataFileStatusText(DataFileStatus status) {
   return "unknown";
 }
 
-DataFile::DataFile(const char* path) {
-  openForReading(path);
+DataFile::DataFile(const char* path, ReadMode mode) {
+  openForReading(path, mode);
 }
 
 DataFile::DataFile(const Configuration& configuration, const char* path) {

@@ -85,11 +85,25 @@ struct DataFileReport {
   uint64_t offset = 0;  // the file position the status refers to
 };
 
+// Where the reading constructor takes the records to end.
+enum class ReadMode : uint8_t {
+  // At indexOffset, as the format states: a file still being written (index
+  // fields 0) yields no records, and a header whose index does not fit the
+  // file fails the open.
+  Normal,
+  // For recovering what a recorder left behind: when the header has no index
+  // (indexOffset 0) or its index does not fit the file, the records run to
+  // indexOffset if that lies within the file, else to the end of the file as
+  // it was when opened, and the index is taken as empty. Every record is still
+  // checked as in Normal mode, so reading stops at the first damaged one.
+  Salvage,
+};
+
 class DataFile {
  public:
   // Reading constructor: opens `path` and checks it. Test isOpen(); on
   // failure openReport() tells why and the stream is closed again.
-  explicit DataFile(const char* path);
+  explicit DataFile(const char* path, ReadMode mode = ReadMode::Normal);
   // Writing constructor: creates `path` + ".temp" (and missing directories)
   // and writes the header and the configuration text. Test isOpen().
   DataFile(const Configuration& configuration, const char* path);
@@ -113,6 +127,10 @@ class DataFile {
   // Whether the configuration block parsed without a failed structural line
   // (an open file keeps whatever the parser produced either way).
   bool configurationParsed() const { return configurationParsed_; }
+
+  // Reading: the position where the records end (indexOffset, unless the
+  // file was opened in ReadMode::Salvage). Writing: 0.
+  uint64_t recordsEnd() const { return recordsEnd_; }
 
   // Ok, or why the reading constructor failed.
   DataFileReport openReport() const { return openReport_; }
@@ -138,7 +156,7 @@ class DataFile {
   friend bool writeRecord(DataFile& file, const DataRecord& record);
   friend bool closeDataFile(DataFile& file);
 
-  void openForReading(const char* path);
+  void openForReading(const char* path, ReadMode mode);
   void failOpen(DataFileStatus status, uint64_t offset);
   RecordRef readRecord();
   RecordRef stopReading(DataFileStatus status, uint64_t offset);
@@ -159,6 +177,8 @@ class DataFile {
   IndexArray index_;
   // Entries announced by the header (reading).
   uint32_t indexCount_ = 0;
+  // End of the records (reading).
+  uint64_t recordsEnd_ = 0;
   // Start of the next record (reading) or end of the last one (writing).
   uint64_t position_ = 0;
   DataFileReport openReport_;
@@ -169,7 +189,8 @@ class DataFile {
 // data file, a header whose sizes do not fit the file, an I/O error). The
 // second form also tells why (Ok on success).
 [[nodiscard]] std::unique_ptr<DataFile> openDataFile(const char* path);
-[[nodiscard]] std::unique_ptr<DataFile> openDataFile(const char* path, DataFileReport& report);
+[[nodiscard]] std::unique_ptr<DataFile> openDataFile(const char* path, DataFileReport& report,
+                                                     ReadMode mode = ReadMode::Normal);
 
 // The next record in file order, or none: at the end of the records, at a
 // damaged or cut record, on an I/O error, and for a file being written. The

@@ -26,7 +26,7 @@ void DataFile::failOpen(DataFileStatus status, uint64_t offset) {
   (void)stream_.close();
 }
 
-void DataFile::openForReading(const char* path) {
+void DataFile::openForReading(const char* path, ReadMode mode) {
   writing_ = false;
   if (path == nullptr || !stream_.reopen(CountedString(path), "rb")) {
     return failOpen(DataFileStatus::CannotOpen, 0);
@@ -51,15 +51,29 @@ void DataFile::openForReading(const char* path) {
   if (configLength > afterHeader) {
     return failOpen(DataFileStatus::ConfigurationPastEnd, kFileHeaderSize);
   }
-  if (header_.indexEnd < header_.indexOffset) {
-    return failOpen(DataFileStatus::IndexReversed, header_.indexOffset);
-  }
-  if (header_.indexEnd > size) return failOpen(DataFileStatus::IndexPastEnd, header_.indexOffset);
-  // The count is truncated to 32 bits, so the entries may cover less than
-  // [indexOffset, indexEnd); they never cover more, but say so explicitly.
-  indexCount_ = static_cast<uint32_t>((header_.indexEnd - header_.indexOffset) >> kIndexEntryShift);
-  if (uint64_t{indexCount_} * kIndexEntrySize > size - header_.indexOffset) {
-    return failOpen(DataFileStatus::IndexPastEnd, header_.indexOffset);
+  const bool indexFits = header_.indexOffset != 0 && header_.indexOffset <= header_.indexEnd &&
+                         header_.indexEnd <= size;
+  if (mode == ReadMode::Salvage && !indexFits) {
+    // No index to trust: the records end where the index would start, or
+    // where the file ends if that lies before it.
+    recordsEnd_ =
+        header_.indexOffset != 0 && header_.indexOffset <= size ? header_.indexOffset : size;
+    indexCount_ = 0;
+  } else {
+    if (header_.indexEnd < header_.indexOffset) {
+      return failOpen(DataFileStatus::IndexReversed, header_.indexOffset);
+    }
+    if (header_.indexEnd > size) {
+      return failOpen(DataFileStatus::IndexPastEnd, header_.indexOffset);
+    }
+    // The count is truncated to 32 bits, so the entries may cover less than
+    // [indexOffset, indexEnd); they never cover more, but say so explicitly.
+    indexCount_ =
+        static_cast<uint32_t>((header_.indexEnd - header_.indexOffset) >> kIndexEntryShift);
+    if (uint64_t{indexCount_} * kIndexEntrySize > size - header_.indexOffset) {
+      return failOpen(DataFileStatus::IndexPastEnd, header_.indexOffset);
+    }
+    recordsEnd_ = header_.indexOffset;
   }
 
   // Bounded by the file size checked above.
@@ -93,8 +107,8 @@ RecordRef DataFile::readRecord() {
   if (writing_ || !isOpen()) return stopReading(DataFileStatus::NotReadable, position_);
 
   const uint64_t start = position_;
-  if (start >= header_.indexOffset) return stopReading(DataFileStatus::EndOfRecords, start);
-  const uint64_t remaining = header_.indexOffset - start;
+  if (start >= recordsEnd_) return stopReading(DataFileStatus::EndOfRecords, start);
+  const uint64_t remaining = recordsEnd_ - start;
   if (remaining < kRecordHeaderSize) return stopReading(DataFileStatus::CutRecord, start);
 
   unsigned char head[kRecordHeaderSize];
@@ -161,8 +175,8 @@ bool seekToIndexEntry(DataFile& file, uint32_t k) {
   return true;
 }
 
-std::unique_ptr<DataFile> openDataFile(const char* path, DataFileReport& report) {
-  auto file = std::make_unique<DataFile>(path);
+std::unique_ptr<DataFile> openDataFile(const char* path, DataFileReport& report, ReadMode mode) {
+  auto file = std::make_unique<DataFile>(path, mode);
   report = file->openReport();
   if (!file->isOpen()) return nullptr;
   return file;
