@@ -317,6 +317,8 @@ struct Tracked {
 };
 
 inline constexpr ElementOps TrackedOps = recordElementOps<Tracked>;
+// With a terminator slot after the last element, as string lists have.
+inline constexpr ElementOps TrackedListOps = recordElementOps<Tracked, kTerminated>;
 
 int valueOf(const Tracked& t) {
   return t.value;
@@ -463,9 +465,11 @@ void checkAgainstModel(const ElementOps& ops, int fresh, uint32_t seed) {
 
 TEST(CountedArrayEngine, RandomOperationsMatchAModel) {
   for (uint32_t seed = 1; seed <= 8; ++seed) {
-    checkAgainstModel<Tracked>(TrackedOps, 0, seed);
-    ASSERT_FALSE(::testing::Test::HasFatalFailure()) << "seed " << seed;
-    EXPECT_EQ(Tracked::live, 0) << "seed " << seed;
+    for (const ElementOps* ops : {&TrackedOps, &TrackedListOps}) {
+      checkAgainstModel<Tracked>(*ops, 0, seed);
+      ASSERT_FALSE(::testing::Test::HasFatalFailure()) << "seed " << seed;
+      EXPECT_EQ(Tracked::live, 0) << "seed " << seed;
+    }
     checkAgainstModel<char>(StringOps, ' ', seed);
     ASSERT_FALSE(::testing::Test::HasFatalFailure()) << "seed " << seed;
   }
