@@ -190,6 +190,16 @@ TEST(CountedString, AppendingItsOwnTextIsSafe) {
   EXPECT_EQ(text(s), "abcabc");
   s.assign(s.view().substr(2));
   EXPECT_EQ(text(s), "cabc");
+  s.replaceFrom(6, s.data(), 4);  // grows past its capacity while reading itself
+  EXPECT_EQ(text(s), "cabc  cabc");
+
+  const char* p = s.data();
+  EXPECT_TRUE(overlapsString(p, p + 10, 1));  // the terminator counts
+  EXPECT_FALSE(overlapsString(p, p + 11, 1));
+  EXPECT_FALSE(overlapsString(p, p - 1, 1));
+  EXPECT_TRUE(overlapsString(p, p - 1, 2));
+  EXPECT_FALSE(overlapsString(p, p, 0));
+  EXPECT_FALSE(overlapsString(nullptr, p, 4));
 }
 
 TEST(CountedArrayEngine, EraseOnSoleKeepsBlockOnSharedGivesNone) {

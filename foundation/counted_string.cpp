@@ -4,15 +4,14 @@
 #include <string>
 
 namespace cdt {
-namespace {
-
-// The engine requires sources outside the block being changed; text taken
-// from the string itself is copied first.
-bool insideBlock(const char* block, const char* bytes) {
-  return block != nullptr && bytes != nullptr && bytes >= block && bytes <= block + arrayLength(block);
+bool overlapsString(const char* s, const char* bytes, std::size_t n) {
+  if (s == nullptr || bytes == nullptr || n == 0) return false;
+  // Compared as addresses: the bytes usually belong to another object.
+  const auto begin = reinterpret_cast<std::uintptr_t>(s);
+  const std::uintptr_t end = begin + arrayLength(s) + 1;
+  const auto first = reinterpret_cast<std::uintptr_t>(bytes);
+  return first < end && first + n > begin;
 }
-
-}  // namespace
 
 char* createStringValue(const char* bytes, uint32_t n) {
   return static_cast<char*>(spliceArray(StringOps, nullptr, 0, bytes, n, kSpliceReplace));
@@ -39,7 +38,7 @@ void CountedString::assign(const char* bytes, uint32_t n) {
     clear();
     return;
   }
-  if (insideBlock(p_, bytes)) {
+  if (overlapsString(p_, bytes, n)) {
     std::string copy(bytes, n);
     assign(copy.data(), n);
     return;
@@ -49,7 +48,7 @@ void CountedString::assign(const char* bytes, uint32_t n) {
 
 void CountedString::append(const char* bytes, uint32_t n) {
   if (n == 0) return;
-  if (insideBlock(p_, bytes)) {
+  if (overlapsString(p_, bytes, n)) {
     std::string copy(bytes, n);
     append(copy.data(), n);
     return;
@@ -71,7 +70,7 @@ void CountedString::append(char c) {
 }
 
 void CountedString::replaceFrom(uint32_t position, const char* bytes, uint32_t n) {
-  if (insideBlock(p_, bytes)) {
+  if (overlapsString(p_, bytes, n)) {
     std::string copy(bytes, n);
     replaceFrom(position, copy.data(), n);
     return;

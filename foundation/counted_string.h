@@ -4,6 +4,7 @@
 // a shared holder gives that holder a block of its own.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -21,6 +22,11 @@ inline constexpr ElementOps StringOps{
 // spliceArray(StringOps, none, 0, bytes, n, replace): nullptr for n = 0, n
 // spaces for bytes nullptr.
 [[nodiscard]] char* createStringValue(const char* bytes, uint32_t n);
+
+// True when the n bytes at `bytes` overlap the block of the string value `s`
+// (its characters or terminator). Such bytes may move or change while `s` is
+// written, so writers copy them first.
+[[nodiscard]] bool overlapsString(const char* s, const char* bytes, std::size_t n);
 
 // The string when it is not empty, else nullptr.
 inline const char* textOf(const char* s) {

@@ -41,10 +41,7 @@ void prepareFrom(CountedString& s, uint32_t position, uint64_t room) {
 // {nullptr, 0} whatever its length field said.
 TextBuffer detachFrom(const CountedString& s, TextBuffer text, std::string& keep) {
   if (text.empty()) return {};
-  const char* block = s.data();
-  if (block == nullptr) return text;
-  const char* end = block + arrayLength(block) + 1;
-  if (text.text + text.length <= block || text.text >= end) return text;
+  if (!overlapsString(s.data(), text.text, text.length)) return text;
   keep.assign(text.text, text.length);
   return TextBuffer(keep.data(), text.length);
 }
