@@ -1,0 +1,199 @@
+// cdt info end to end, and the JSON writer under its --json output.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "config/model.h"
+#include "datafile/byte_order.h"
+#include "datafile/data_file.h"
+#include "datafile/record_constructors.h"
+#include "tools/json_writer.h"
+#include "tools/tool_test_support.h"
+
+namespace cdt {
+namespace {
+
+using testing::readFile;
+using testing::runCdt;
+using testing::RunResult;
+using testing::splitLines;
+using testing::TempDir;
+using testing::writeFile;
+
+bool hasLine(const std::string& text, const std::string& line) {
+  for (const std::string& l : splitLines(text)) {
+    if (l == line) return true;
+  }
+  return false;
+}
+
+std::string synthOne(const TempDir& dir, std::vector<std::string> options) {
+  options.insert(options.begin(), "synth");
+  options.push_back(dir.path());
+  RunResult r = runCdt(options);
+  EXPECT_EQ(r.status, 0) << r.err;
+  return splitLines(r.out).at(0);
+}
+
+TEST(CdtInfo, DescribesAFinishedRecording) {
+  TempDir dir;
+  const std::string path = synthOne(
+      dir, {"--revolutions", "120", "--profiles", "25", "--extras", "20", "--probes", "2"});
+  auto file = openDataFile(path.c_str());
+  ASSERT_TRUE(file);
+  const DataFileHeader h = file->header();
+  file.reset();
+
+  RunResult r = runCdt({"info", path});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.err.empty());
+  const std::string& out = r.out;
+  EXPECT_TRUE(out.starts_with(path + "\n  state: finished\n")) << out;
+  EXPECT_TRUE(hasLine(out, "  header: configuration at 56, " + std::to_string(h.configLength) +
+                               " bytes; records at " + std::to_string(h.dataOffset) + "; index " +
+                               std::to_string(h.indexOffset) + " to " + std::to_string(h.indexEnd) +
+                               "; time zone bias " + std::to_string(h.timeZoneBias / 1000000) +
+                               " s"));
+  const char* expected[] = {
+      "  configuration: Rig1 (revision 0)",
+      "    created: 2011-05-06T12:30:00Z",
+      "      Stage1: 60 blades",
+      "      Daq1 on acq01 (master, clock)",
+      "        channel 0: Probe101 on Stage1",
+      "        channel 1: Probe102 on Stage1",
+      "        channel 2: -",
+      "      Rack1 on acq01: 2 of 12 probes connected",
+      "  records: 251",
+      "    type 0: 1",
+      "    type 1: 6",
+      "    type 2 (profiles): 4 (2 plain, 2 packed)",
+      "    type 3 (blade records): 240 (240 one-revolution, 0 revolution-range)",
+      "    Daq1: type 0: 1, type 1: 6, type 2: 4, type 3: 240",
+      "      channel 0: 120 one-revolution, 0 revolution-range; 60 blades",
+      "      channel 1: 120 one-revolution, 0 revolution-range; 60 blades",
+      "  revolutions: 1 to 120",
+  };
+  for (const char* line : expected) EXPECT_TRUE(hasLine(out, line)) << line << "\n" << out;
+  EXPECT_NE(out.find("\n  time: 2011-05-06T12:30:00Z to 2011-05-06T12:30:0"), std::string::npos);
+  EXPECT_NE(out.find("\n  index: 120 entries, 2011-05-06T12:30:00Z to "), std::string::npos);
+  EXPECT_TRUE(
+      hasLine(out, "  reading stopped: end of records at offset " + std::to_string(h.indexOffset)));
+}
+
+TEST(CdtInfo, TellsWhereAndWhyReadingStopped) {
+  TempDir dir;
+  const std::string path = synthOne(dir, {"--revolutions", "10", "--extras", "0"});
+  auto file = openDataFile(path.c_str());
+  ASSERT_TRUE(file);
+  const DataFileHeader h = file->header();
+  file.reset();
+  // Record 5 gets an invalid type: five records come back, then the reason.
+  std::string bytes = readFile(path);
+  const uint64_t bad = h.dataOffset + 5 * 572;
+  storeU16(reinterpret_cast<unsigned char*>(bytes.data()) + bad + kRecordType, 9);
+  writeFile(path, bytes);
+
+  RunResult r = runCdt({"info", path});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(hasLine(r.out, "  records: 5")) << r.out;
+  EXPECT_TRUE(hasLine(r.out, "  reading stopped: invalid record type at offset " +
+                                 std::to_string(bad) + "; " + std::to_string(h.indexOffset - bad) +
+                                 " bytes of records not read"))
+      << r.out;
+  RunResult json = runCdt({"info", "--json", path});
+  EXPECT_NE(json.out.find("\"stopped\":{\"reason\":\"invalid record type\",\"offset\":" +
+                          std::to_string(bad) + ",\"damaged\":true}"),
+            std::string::npos)
+      << json.out;
+
+  TempDir other;
+  const std::string temp = synthOne(other, {"--revolutions", "10", "--unfinished"});
+  RunResult unfinished = runCdt({"info", temp});
+  ASSERT_EQ(unfinished.status, 0);
+  EXPECT_TRUE(hasLine(unfinished.out, "  state: being written"));
+  EXPECT_TRUE(hasLine(unfinished.out, "  records: 0"));
+  EXPECT_TRUE(hasLine(unfinished.out, "  time: - to -"));
+  EXPECT_NE(unfinished.out.find("; 22880 bytes of records wait for the index"), std::string::npos)
+      << unfinished.out;
+}
+
+TEST(CdtInfo, ReportsRecordsTheConfigurationDoesNotExplain) {
+  TempDir dir;
+  Configuration c;
+  c.insertHost(0, "pc");
+  const std::string path = dir.file("odd.cdt");
+  {
+    auto file = createDataFile(c, path.c_str());
+    ASSERT_TRUE(file);
+    RecordRef stray = newBladeRecord(5, 2);  // a host the configuration lacks
+    stray->setTime(1000);
+    setBladeChannel(*stray, 2);
+    ASSERT_TRUE(writeRecord(*file, *stray));
+    RecordRef shortOne = newBladeRecord(0, 2);
+    setBladeCount(*shortOne, 40);  // claims more blades than it holds
+    shortOne->setTime(2000);
+    ASSERT_TRUE(writeRecord(*file, *shortOne));
+    ASSERT_TRUE(closeDataFile(*file));
+  }
+  RunResult r = runCdt({"info", path});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(hasLine(r.out, "    malformed: 1 (size does not fit the layout)")) << r.out;
+  EXPECT_TRUE(hasLine(r.out, "    host 5 (not in the configuration): type 3: 1")) << r.out;
+  EXPECT_TRUE(hasLine(r.out, "      channel 2: 1 one-revolution, 0 revolution-range; 2 blades"));
+  EXPECT_TRUE(hasLine(r.out, "      channel 0: 1 one-revolution, 0 revolution-range; 40 blades"));
+  EXPECT_TRUE(hasLine(r.out, "  time: 1970-01-01T00:00:00.001Z to 1970-01-01T00:00:00.002Z"));
+}
+
+TEST(CdtInfo, GoesOnAfterAFileItCannotRead) {
+  TempDir dir;
+  const std::string good = synthOne(dir, {"--revolutions", "5"});
+  writeFile(dir.file("text.cdt"),
+            "this is not a data file, but it is long enough to hold a header");
+  RunResult r = runCdt({"info", "--json", dir.file("missing.cdt"), dir.file("text.cdt"), good});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(
+      r.err.find("cdt info: cannot read '" + dir.file("missing.cdt") + "': cannot open the file\n"),
+      std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("cdt info: cannot read '" + dir.file("text.cdt") + "': not a data file"),
+            std::string::npos);
+  const auto lines = splitLines(r.out);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_TRUE(lines[0].starts_with("{\"path\":\"" + good + "\",\"state\":\"finished\""));
+  EXPECT_TRUE(lines[0].ends_with("}"));
+}
+
+TEST(CdtInfo, JsonCarriesNamesSafely) {
+  TempDir dir;
+  const std::string path = synthOne(dir, {"--revolutions", "5", "--name", "Rig \"\xc3\x84\""});
+  RunResult r = runCdt({"info", "--json", path});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\"configuration\":{\"parsed\":true,\"name\":\"Rig \\\"\xc3\x84\\\"\""),
+            std::string::npos)
+      << r.out;
+}
+
+TEST(CdtJsonWriter, PlacesCommasAndEscapesText) {
+  JsonWriter json;
+  json.beginObject();
+  json.key("a").beginArray();
+  json.value(uint64_t{1});
+  json.value(int64_t{-2});
+  json.beginObject();
+  json.endObject();
+  json.null();
+  json.endArray();
+  json.key("t\n").value("q\"\\\x01\x7f");
+  json.key("bad").value("\xff\xc3\xa9\xe2\x82");
+  json.key("x").value(1.5);
+  json.key("inf").value(1.0 / 0.0);
+  json.key("f").value(false);
+  json.endObject();
+  EXPECT_EQ(json.text(),
+            "{\"a\":[1,-2,{},null],\"t\\u000a\":\"q\\\"\\\\\\u0001\x7f\","
+            "\"bad\":\"\xEF\xBF\xBD\xc3\xa9\xEF\xBF\xBD\xEF\xBF\xBD\",\"x\":1.5,\"inf\":null,"
+            "\"f\":false}");
+}
+
+}  // namespace
+}  // namespace cdt
