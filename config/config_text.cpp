@@ -12,7 +12,6 @@ namespace cdt {
 
 namespace {
 
-constexpr uint32_t kMaxKeywordPatterns = 100;
 // Room kept free before the lines the writer formats itself.
 constexpr uint32_t kBlockRoom = 1024;
 
@@ -97,21 +96,30 @@ bool applyCalibrationCount(Probe& probe, uint32_t n) {
 
 }  // namespace
 
-int32_t nextKeywordLine(const FieldDescriptor* table, void* record, Tokenizer& tokenizer,
-                        TextBuffer keywords) {
-  static constexpr TokenRules kLineRules{"\n", nullptr, true, 0, 0};
-  TextBuffer patterns[kMaxKeywordPatterns];
-  Tokenizer list(keywords.text, keywords.length);
-  const uint32_t patternCount = splitTokens(list, kLineRules, patterns, kMaxKeywordPatterns);
+KeywordPatterns splitKeywordList(TextBuffer keywords) {
+  static constexpr TokenRules kRules{"\n", nullptr, true, 0, 0};
+  KeywordPatterns list;
+  Tokenizer tokenizer(keywords.text, keywords.length);
+  list.count = splitTokens(tokenizer, kRules, list.patterns, KeywordPatterns::kMaxPatterns);
+  return list;
+}
 
+int32_t nextKeywordLine(const FieldDescriptor* table, void* record, Tokenizer& tokenizer,
+                        const KeywordPatterns& keywords) {
+  static constexpr TokenRules kLineRules{"\n", nullptr, true, 0, 0};
   while (!tokenizer.atEnd()) {
     const TextBuffer line = nextToken(tokenizer, kLineRules);
-    for (uint32_t i = 0; i < patternCount; ++i) {
-      if (matchesPattern(line, patterns[i])) return static_cast<int32_t>(i);
+    for (uint32_t i = 0; i < keywords.count; ++i) {
+      if (matchesPattern(line, keywords.patterns[i])) return static_cast<int32_t>(i);
     }
     parseFieldLine(table, record, line);
   }
   return kKeywordEndOfText;
+}
+
+int32_t nextKeywordLine(const FieldDescriptor* table, void* record, Tokenizer& tokenizer,
+                        TextBuffer keywords) {
+  return nextKeywordLine(table, record, tokenizer, splitKeywordList(keywords));
 }
 
 uint32_t lineNumberArgument(const Tokenizer& tokenizer) {
@@ -172,7 +180,8 @@ CountedString configToText(const Configuration& configuration, uint32_t indent) 
 }
 
 bool parseConfigText(Configuration& configuration, Tokenizer& tokenizer) {
-  const TextBuffer keywords(kConfigKeywords, sizeof(kConfigKeywords) - 1);
+  const KeywordPatterns keywords =
+      splitKeywordList(TextBuffer(kConfigKeywords, sizeof(kConfigKeywords) - 1));
   ReaderState state = configurationLevel(configuration);
   bool result = true;
   bool ended = false;

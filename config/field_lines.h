@@ -82,13 +82,25 @@ enum ConfigKeyword : int32_t {
   kKeywordEndProbe,
 };
 
+// A keyword list split into its patterns (line feed separated, trimmed, at
+// most 100). The views point into the list's text.
+struct KeywordPatterns {
+  static constexpr uint32_t kMaxPatterns = 100;
+  TextBuffer patterns[kMaxPatterns];
+  uint32_t count = 0;
+};
+KeywordPatterns splitKeywordList(TextBuffer keywords);
+
 // Reads lines (split at line feeds, trimmed, blank lines skipped) from the
-// tokenizer until one matches a pattern of `keywords` (at most 100 patterns
-// are used) and returns that pattern's position; every other line is applied
-// with parseFieldLine to `record`. -1 at the end of the text. The matched line
-// is left in tokenizer.lastToken.
+// tokenizer until one matches a pattern of `keywords` and returns that
+// pattern's position; every other line is applied with parseFieldLine to
+// `record`. -1 at the end of the text. The matched line is left in
+// tokenizer.lastToken.
 int32_t nextKeywordLine(const FieldDescriptor* table, void* record, Tokenizer& tokenizer,
                         TextBuffer keywords);
+// The same with the list already split (the reader splits it once per text).
+int32_t nextKeywordLine(const FieldDescriptor* table, void* record, Tokenizer& tokenizer,
+                        const KeywordPatterns& keywords);
 
 // The number that ends the line last read (tokenizer.lastToken), or all bits
 // set when its last word is not a number.
