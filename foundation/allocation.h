@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace cdt {
 
@@ -23,5 +24,15 @@ bool checkedFree(void* block);
 
 // Writes the fixed 25-byte message to standard error and aborts.
 [[noreturn]] void allocationFailed();
+
+// What the wrappers were asked for since the last reset (for tests that bound
+// the memory a damaged input can make the library request).
+struct AllocationStats {
+  uint64_t requests = 0;        // allocations and reallocations of more than 0 bytes
+  uint64_t requestedBytes = 0;  // their sizes added up
+  uint64_t largestRequest = 0;  // the largest single size
+};
+AllocationStats allocationStats();
+void resetAllocationStats();
 
 }  // namespace cdt

@@ -32,6 +32,23 @@ TEST(CheckedAllocation, ReallocGrowsShrinksAndFrees) {
   EXPECT_EQ(checkedRealloc(nullptr, 0), nullptr);
 }
 
+TEST(CheckedAllocation, StatisticsCountRequests) {
+  resetAllocationStats();
+  void* a = checkedAlloc(100);
+  void* b = checkedCalloc(10, 30);
+  a = checkedRealloc(a, 50);
+  void* none = checkedAlloc(0);
+  AllocationStats stats = allocationStats();
+  EXPECT_EQ(stats.requests, 3u);
+  EXPECT_EQ(stats.requestedBytes, 450u);
+  EXPECT_EQ(stats.largestRequest, 300u);
+  EXPECT_EQ(none, nullptr);
+  checkedFree(a);
+  checkedFree(b);
+  resetAllocationStats();
+  EXPECT_EQ(allocationStats().requests, 0u);
+}
+
 TEST(CheckedAllocation, CallocZeroFills) {
   auto* block = static_cast<unsigned char*>(checkedCalloc(8, 8));
   ASSERT_NE(block, nullptr);
