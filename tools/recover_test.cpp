@@ -227,5 +227,55 @@ TEST_F(RecoverTest, BadArgumentsAndUnreadableFilesFail) {
   EXPECT_EQ(readFile(dir.file("x.cdt")), finished);
 }
 
+TEST(RecoverSynthesized, UnfinishedAndDamagedRecordingsComeBack) {
+  TempDir dir;
+  // The same recording four ways: finished, never finished, finished with a
+  // cut last record, and both.
+  const std::vector<std::string> variants[] = {
+      {}, {"--unfinished"}, {"--damage"}, {"--unfinished", "--damage"}};
+  std::vector<std::string> paths;
+  for (const std::vector<std::string>& extra : variants) {
+    std::vector<std::string> args = {"synth", "--revolutions", "120", "--probes", "3", "--blades",
+                                     "5",     "--profiles",    "40",  "--extras", "10"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.push_back("v" + std::to_string(paths.size()));
+    const RunResult r = runCdt(args, dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    paths.push_back(r.out.substr(0, r.out.find('\n')));
+  }
+  const std::string& whole = paths[0];
+  const std::vector<std::string> wholeCsv = csvLines(whole, dir.path());
+  const std::vector<uint64_t> wholeRecords = recordTimes(dir.file(whole));
+  ASSERT_EQ(wholeCsv.size(), 121u);
+
+  // Never finished: the converter sees nothing until the file is recovered,
+  // and the recovered file is the finished one.
+  EXPECT_EQ(csvLines(paths[1], dir.path()), std::vector<std::string>{});
+  const RunResult unfinished = runCdt({"recover", paths[1], "u.cdt"}, dir.path());
+  ASSERT_EQ(unfinished.status, 0) << unfinished.err;
+  EXPECT_EQ(csvLines("u.cdt", dir.path()), wholeCsv);
+  expectSameFileBytes(readFile(dir.file("u.cdt")), readFile(dir.file(whole)));
+
+  // A cut last record: every record before it comes back, and the lines are
+  // those the converter reads from the damaged file itself.
+  for (const std::string& damaged : {paths[2], paths[3]}) {
+    const RunResult r = runCdt({"recover", damaged, "d.cdt"}, dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(std::to_string(wholeRecords.size() - 1) + " records kept"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("(record cut short at offset "), std::string::npos) << r.out;
+    EXPECT_EQ(recordTimes(dir.file("d.cdt")),
+              std::vector<uint64_t>(wholeRecords.begin(), wholeRecords.end() - 1));
+    const std::vector<std::string> lines = csvLines("d.cdt", dir.path());
+    if (damaged == paths[2]) {
+      EXPECT_EQ(lines, csvLines(damaged, dir.path()));
+    }
+    ASSERT_EQ(lines.size(), wholeCsv.size());
+    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.end() - 1),
+              std::vector<std::string>(wholeCsv.begin(), wholeCsv.end() - 1));
+  }
+}
+
 }  // namespace
 }  // namespace cdt
