@@ -60,7 +60,7 @@ enum class CopyPolicy {
 // releases its reference; writing through it first makes the block private.
 template <class T, const ElementOps* Ops, CopyPolicy Policy = CopyPolicy::Share>
 class CountedArray {
-public:
+ public:
   using value_type = T;
   static constexpr const ElementOps& ops() { return *Ops; }
 
@@ -81,6 +81,7 @@ public:
   }
   ~CountedArray() { releaseArrayReference(*Ops, p_); }
 
+  // Takes over an engine pointer that the caller held one reference to.
   static CountedArray adopt(T* value) {
     CountedArray a;
     a.p_ = value;
@@ -90,11 +91,15 @@ public:
   uint32_t size() const { return arrayLength(p_); }
   bool empty() const { return size() == 0; }
   const T* data() const { return p_; }
+  // Element i < size(); no check is made. Pointers and references into the
+  // array stay valid until the next change through this handle (other holders
+  // of a shared block change copies of their own).
   const T& operator[](uint32_t i) const { return p_[i]; }
   const T* begin() const { return p_; }
   const T* end() const { return p_ + size(); }
 
-  // Writable access: a shared or constant block is copied first.
+  // Writable access: a shared or constant block is copied first (so the
+  // result may differ from data()). at() needs i < size().
   T* mutableData() {
     p_ = static_cast<T*>(makeArrayPrivate(*Ops, p_));
     return p_;
@@ -122,15 +127,17 @@ public:
   }
   void append(const T& element) { insert(size(), element); }
   // Makes this array equal to `source`'s first n elements in a new or
-  // reused block (never shared with the source).
+  // reused block (never shared with the source); `source` must lie outside
+  // this array's block.
   void assignFrom(const T* source, uint32_t n) { splice(0, source, n, kSpliceReplace); }
 
-private:
+ private:
   static T* copyOf(T* old, T* source) {
     if constexpr (Policy == CopyPolicy::Share) {
       return static_cast<T*>(shareArray(*Ops, old, source));
     } else {
-      return static_cast<T*>(spliceArray(*Ops, old, 0, source, arrayLength(source), kSpliceReplace));
+      return static_cast<T*>(
+          spliceArray(*Ops, old, 0, source, arrayLength(source), kSpliceReplace));
     }
   }
 
