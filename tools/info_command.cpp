@@ -42,18 +42,16 @@ const char* stateText(const FileInfo& info) {
 
 // Why reading stopped, and how much of the records it left.
 std::string stopText(const FileInfo& info) {
-  const DataFileHeader& header = info.file->header();
   std::string text = dataFileStatusText(info.stop.status);
   text += " at offset " + std::to_string(info.stop.offset);
-  if (!info.finished) {
-    if (info.fileSize > 0 && static_cast<uint64_t>(info.fileSize) > header.dataOffset) {
-      text += "; " + std::to_string(static_cast<uint64_t>(info.fileSize) - header.dataOffset) +
-              " bytes of records wait for the index (cdt recover makes them readable)";
-    }
-  } else if (info.stop.status != DataFileStatus::EndOfRecords &&
-             header.indexOffset > info.stop.offset) {
+  const uint64_t end = info.file->recordsEnd();
+  if (info.stop.status != DataFileStatus::EndOfRecords && end > info.stop.offset) {
+    text += "; " + std::to_string(end - info.stop.offset) + " bytes of records not read";
+  }
+  if (info.salvaged) {
     text +=
-        "; " + std::to_string(header.indexOffset - info.stop.offset) + " bytes of records not read";
+        "; read to the end of the file: a file being written shows readers none of its "
+        "records until it is finished (cdt recover)";
   }
   return text;
 }
@@ -163,6 +161,7 @@ void printJson(const FileInfo& info, FILE* out) {
   json.beginObject();
   json.key("path").value(info.path);
   json.key("state").value(stateText(info));
+  json.key("readToEndOfFile").value(info.salvaged);
   json.key("fileSize").value(int64_t{info.fileSize});
   json.key("header").beginObject();
   json.key("configOffset").value(h.configOffset);
@@ -244,7 +243,7 @@ void printJson(const FileInfo& info, FILE* out) {
   json.key("stopped").beginObject();
   json.key("reason").value(dataFileStatusText(info.stop.status));
   json.key("offset").value(info.stop.offset);
-  json.key("damaged").value(info.finished && info.stop.status != DataFileStatus::EndOfRecords);
+  json.key("damaged").value(info.stop.status != DataFileStatus::EndOfRecords);
   json.endObject();
   json.endObject();
   std::fprintf(out, "%s\n", json.text().c_str());

@@ -81,9 +81,14 @@ bool scanDataFile(const std::string& path, FileInfo& info, DataFileReport& repor
   struct stat status;
   if (stat(path.c_str(), &status) == 0) info.fileSize = status.st_size;
 
+  info.finished = info.file->header().indexOffset != 0 || info.file->header().indexEnd != 0;
+  if (!info.finished) {
+    std::unique_ptr<DataFile> salvage = openDataFile(path.c_str(), report, ReadMode::Salvage);
+    if (!salvage) return false;
+    info.file = std::move(salvage);
+    info.salvaged = true;
+  }
   DataFile& file = *info.file;
-  const DataFileHeader& header = file.header();
-  info.finished = header.indexOffset != 0 || header.indexEnd != 0;
   uint64_t bytes = 0;
   while (RecordRef record = readNextRecord(file)) {
     tally(info, *record);

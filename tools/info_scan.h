@@ -29,6 +29,9 @@ struct FileInfo {
   int64_t fileSize = -1;
   std::unique_ptr<DataFile> file;  // open; its configuration is described
   bool finished = false;           // index fields set (else being written)
+  // The file is being written and its records were read to the end of the
+  // file, as a recovery would read them; the reader proper yields none.
+  bool salvaged = false;
 
   uint64_t records = 0;
   uint64_t byType[kRecordTypeCount] = {};
@@ -54,8 +57,10 @@ struct FileInfo {
   DataFileReport stop;  // where and why reading stopped
 };
 
-// Opens `path` and reads every record. False with `report` telling why when
-// the file cannot be opened as a data file. `progress` (may be null) is
+// Opens `path` and reads every record. A file still being written has no end
+// of records in its header; its records are then read up to the end of the
+// file (ReadMode::Salvage). False with `report` telling why when the file
+// cannot be opened as a data file. `progress` (may be null) is
 // called with the bytes read so far, now and then.
 [[nodiscard]] bool scanDataFile(const std::string& path, FileInfo& info, DataFileReport& report,
                                 void (*progress)(void* context, uint64_t bytes) = nullptr,

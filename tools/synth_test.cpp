@@ -245,8 +245,8 @@ TEST(CdtSynth, UnfinishedFilesKeepTheirRecordsOutOfReach) {
   EXPECT_EQ(fileSize(paths[0]), static_cast<int64_t>(file->header().dataOffset + 30 * 4 * 572));
 
   const std::string json = infoJson(paths[0]);
-  EXPECT_NE(json.find("\"state\":\"being written\""), std::string::npos);
-  EXPECT_EQ(jsonNumber(json, "total"), 0);
+  EXPECT_NE(json.find("\"state\":\"being written\",\"readToEndOfFile\":true"), std::string::npos);
+  EXPECT_EQ(jsonNumber(json, "total"), 120);
   EXPECT_EQ(convertToCsv(paths[0], dir.path(), std::string(kFileName) + ".csv"), "");
 }
 
