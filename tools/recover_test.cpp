@@ -238,7 +238,7 @@ TEST(RecoverSynthesized, UnfinishedAndDamagedRecordingsComeBack) {
     std::vector<std::string> args = {"synth", "--revolutions", "120", "--probes", "3", "--blades",
                                      "5",     "--profiles",    "40",  "--extras", "10"};
     args.insert(args.end(), extra.begin(), extra.end());
-    args.push_back("v" + std::to_string(paths.size()));
+    args.push_back(std::string("v").append(std::to_string(paths.size())));
     const RunResult r = runCdt(args, dir.path());
     ASSERT_EQ(r.status, 0) << r.err;
     paths.push_back(r.out.substr(0, r.out.find('\n')));
