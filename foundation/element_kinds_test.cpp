@@ -9,7 +9,8 @@ namespace {
 
 StringArray threeStrings() {
   StringArray a;
-  const CountedString values[] = {CountedString("one"), CountedString("two"), CountedString("three")};
+  const CountedString values[] = {CountedString("one"), CountedString("two"),
+                                  CountedString("three")};
   a.splice(0, values, 3, kSpliceReplace);
   return a;
 }
