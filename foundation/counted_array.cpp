@@ -116,6 +116,8 @@ uint32_t grownCapacity(const ElementOps& ops, uint32_t current, uint32_t needed)
   uint64_t n = needed;
   uint64_t grown = std::max({2 * c, c + 64, n});
   grown = std::min({grown, n + 512, n + 4096 / ops.elementSize});
+  // Near the largest representable length, reserve only what is needed.
+  if (grown > kMaxArrayLength) grown = n;
   return checkedCount(grown);
 }
 
