@@ -102,9 +102,10 @@ const CommandSpec kRecoverCommand = {
     "Writes a finished copy of an unfinished or damaged recording",
     "cdt recover FILE [OUT]",
     "Reads FILE, a data file that was never finished (its name ends in \".temp\" and its\n"
-    "header has no index) or whose records end in a damaged or cut record, and writes a\n"
-    "new, finished data file with the same configuration, every whole record up to the\n"
-    "first damaged one and a rebuilt index. FILE itself is never changed.\n"
+    "header has no index), whose index is cut off, or whose records end in a damaged or\n"
+    "cut record, and writes a new, finished data file with the same configuration, every\n"
+    "whole record up to the first damaged one and a rebuilt index. FILE itself is never\n"
+    "changed.\n"
     "\n"
     "OUT defaults to FILE without \".temp\", or, when a file of that name exists, to that\n"
     "name with \".recovered.cdt\" in place of \".cdt\". An existing OUT is replaced once\n"

@@ -193,6 +193,15 @@ TEST_F(RecoverTest, DamagedFinishedFileGoesToARecoveredName) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "x.cdt.temp -> x.recovered.cdt: 23 records kept, 0 bytes dropped\n");
   EXPECT_EQ(readFile(dir.file("x.cdt")), damaged);
+
+  // A finished file whose index was cut off (a copy that broke off) does not
+  // open for the converter; recovered, it gives every line.
+  writeFile(dir.file("short.cdt"), finished.substr(0, finished.size() - 20));
+  EXPECT_EQ(openDataFile(dir.file("short.cdt").c_str()), nullptr);
+  const RunResult cut = runCdt({"recover", "short.cdt"}, dir.path());
+  EXPECT_EQ(cut.status, 0);
+  EXPECT_EQ(cut.out, "short.cdt -> short.recovered.cdt: 23 records kept, 0 bytes dropped\n");
+  EXPECT_EQ(csvLines("short.recovered.cdt", dir.path()), finishedCsv);
 }
 
 TEST_F(RecoverTest, BadArgumentsAndUnreadableFilesFail) {

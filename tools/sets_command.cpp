@@ -82,9 +82,10 @@ const CommandSpec kSetsCommand = {
     "Lists the recordings in DIR in time order, one line per recording: its start time\n"
     "(UTC), then for each host of the configuration, in the configuration's host order,\n"
     "the path of that host's data file, or \"-\" where it has none; fields are separated\n"
-    "by tabs. Only data files named after the configuration (\"<name>.<revision>.<host>.\n"
-    "YYYY-MM-DD.hh-mm-ss.cdt\") count. The configuration is the saved text given with\n"
-    "--config, or else the one embedded in the first data file of DIR in name order.\n",
+    "by tabs. Only data files named after the configuration count:\n"
+    "  <name>.<revision as 4 digits>.<host>.YYYY-MM-DD.hh-mm-ss.cdt\n"
+    "The configuration is the saved text given with --config, or else the one embedded\n"
+    "in the first data file of DIR in name order.\n",
     kSetsOptions,
     1,
     1,
