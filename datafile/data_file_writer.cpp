@@ -71,6 +71,12 @@ bool writeRecord(DataFile& file, const DataRecord& record) {
   if (!file.write(record.fileBytes(), record.fileSize())) return false;
   const uint32_t count = file.index_.size();
   if (count != 0 && file.index_[count - 1].time >= record.time()) return true;
+  // Room is reserved ahead in doubling steps, so a long recording does not
+  // reallocate (and copy) the whole index for every record it indexes.
+  if (count == static_cast<uint32_t>(arrayCapacityField(file.index_.data()))) {
+    file.index_.setCapacity(
+        count < 1024 ? 1024 : (count > kMaxArrayLength / 2 ? kMaxArrayLength : count * 2));
+  }
   file.index_.append({record.time(), file.position_});
   return true;
 }
