@@ -31,6 +31,9 @@ function(cdt_tests lib)
     get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
     set(target ${folder}_${test_name})
     add_executable(${target} ${test_source})
+    if(folder STREQUAL "driver" OR folder STREQUAL "tools")
+      set_property(GLOBAL APPEND PROPERTY CDT_END_TO_END_TEST_TARGETS ${target})
+    endif()
     target_link_libraries(${target} PRIVATE ${lib} cdt_testing GTest::gtest_main GTest::gmock)
     gtest_discover_tests(${target} DISCOVERY_TIMEOUT 120
       WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
