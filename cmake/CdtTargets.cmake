@@ -35,8 +35,14 @@ function(cdt_tests lib)
       set_property(GLOBAL APPEND PROPERTY CDT_END_TO_END_TEST_TARGETS ${target})
     endif()
     target_link_libraries(${target} PRIVATE ${lib} cdt_testing GTest::gtest_main GTest::gmock)
+    # *_exhaustive_test.cpp runs for many minutes: label it so that the
+    # everyday runs can leave it out (ctest -LE exhaustive).
+    set(label_properties "")
+    if(test_name MATCHES "_exhaustive_test$")
+      set(label_properties LABELS exhaustive)
+    endif()
     gtest_discover_tests(${target} DISCOVERY_TIMEOUT 120
       WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
-      PROPERTIES ENVIRONMENT "CDT_BUILD_DIR=${PROJECT_BINARY_DIR}")
+      PROPERTIES ENVIRONMENT "CDT_BUILD_DIR=${PROJECT_BINARY_DIR}" ${label_properties})
   endforeach()
 endfunction()

@@ -49,14 +49,6 @@ CivilDate civilFromDays(uint64_t days) {
 
 }  // namespace
 
-char* formatG8(char* out, float v) {
-  return formatGeneral(out, v, 8, kMaxG8Length);
-}
-
-char* formatG6(char* out, float v) {
-  return formatGeneral(out, v, 6, kMaxG6Length);
-}
-
 char* formatDoubleG8(char* out, double v) {
   return formatGeneral(out, v, 8, kMaxG8Length);
 }

@@ -1,6 +1,8 @@
 // Fast text forms of the numbers in a CSV line. Each formatter writes its text
 // at `out` without a terminating zero and returns the end of what it wrote;
-// `out` must have room for the formatter's maximum length below.
+// `out` must have room for the formatter's maximum length below, and formatG8
+// and formatG6 need kNumberRoom writable bytes: they store whole blocks and
+// may leave scratch bytes past the returned end.
 //
 // The texts are byte-identical to the C library's printf with the format
 // named at each function (glibc spelling: "nan"/"-nan", "inf"/"-inf", at least
@@ -9,7 +11,12 @@
 
 #include <cstdint>
 
+#include "csv/float_format.h"
+
 namespace cdt {
+
+// Writable bytes that formatG8 and formatG6 need at `out`.
+inline constexpr int kNumberRoom = kFloatFormatRoom;
 
 // Longest text of each formatter.
 inline constexpr int kMaxG8Length = 15;        // "-1.2345678e-308" bound; floats need 14
@@ -17,10 +24,14 @@ inline constexpr int kMaxG6Length = 13;        // "-1.23457e-308" bound; floats 
 inline constexpr int kMaxU64Length = 20;       // 18446744073709551615
 inline constexpr int kMaxTimeCellLength = 32;  // a year of 6 digits needs 25
 
-// "%.8g" of `v` widened to double.
-char* formatG8(char* out, float v);
-// "%.6g" of `v` widened to double.
-char* formatG6(char* out, float v);
+// "%.8g" of `v` widened to double (kNumberRoom bytes at `out`).
+inline char* formatG8(char* out, float v) {
+  return formatFloatG8(out, v);
+}
+// "%.6g" of `v` widened to double (kNumberRoom bytes at `out`).
+inline char* formatG6(char* out, float v) {
+  return formatFloatG6(out, v);
+}
 // "%.8g" of a double (kMaxG8Length covers it too).
 char* formatDoubleG8(char* out, double v);
 // "%llu" of `v`.

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <time.h>
 
-#include <atomic>
 #include <bit>
 #include <cfloat>
 #include <cinttypes>
@@ -13,7 +12,6 @@
 #include <limits>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace cdt {
@@ -26,12 +24,12 @@ std::string viaPrintf(const char* format, float v) {
 }
 
 std::string g8(float v) {
-  char text[kMaxG8Length];
+  char text[kNumberRoom];
   return std::string(text, formatG8(text, v));
 }
 
 std::string g6(float v) {
-  char text[kMaxG6Length];
+  char text[kNumberRoom];
   return std::string(text, formatG6(text, v));
 }
 
@@ -144,37 +142,6 @@ TEST(NumberFormat, DoubleG8LikePrintf) {
     std::snprintf(slow, sizeof slow, "%.8g", v);
     ASSERT_EQ(std::string(fast, formatDoubleG8(fast, v)), slow) << v;
   }
-}
-
-// Every float bit pattern; takes many minutes, so only on request.
-TEST(NumberFormat, ExhaustiveAllFloatsLikePrintf) {
-  const char* on = std::getenv("CDT_EXHAUSTIVE");
-  if (on == nullptr || std::string(on) != "1") GTEST_SKIP() << "set CDT_EXHAUSTIVE=1 to run";
-  const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
-  std::atomic<uint64_t> mismatches{0};
-  std::atomic<uint64_t> firstBad{~0ull};
-  std::vector<std::thread> workers;
-  for (unsigned w = 0; w < threads; ++w) {
-    workers.emplace_back([&, w] {
-      char fast[32];
-      char slow[64];
-      for (uint64_t b = w; b <= 0xFFFFFFFFull; b += threads) {
-        const float v = std::bit_cast<float>(static_cast<uint32_t>(b));
-        const double d = v;
-        bool same = std::string_view(fast, formatG8(fast, v) - fast) ==
-                    std::string_view(slow, std::snprintf(slow, sizeof slow, "%.8g", d));
-        same = same && std::string_view(fast, formatG6(fast, v) - fast) ==
-                           std::string_view(slow, std::snprintf(slow, sizeof slow, "%.6g", d));
-        if (!same) {
-          ++mismatches;
-          uint64_t expected = ~0ull;
-          firstBad.compare_exchange_strong(expected, b);
-        }
-      }
-    });
-  }
-  for (auto& t : workers) t.join();
-  EXPECT_EQ(mismatches.load(), 0u) << "first mismatch at bits 0x" << std::hex << firstBad.load();
 }
 
 TEST(NumberFormat, U64LikePrintf) {
