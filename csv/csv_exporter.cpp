@@ -204,8 +204,10 @@ std::unique_ptr<CsvExporter> createCsvExporter(const Configuration& configuratio
   exporter->stream = stream;
   exporter->configuration = &configuration;
   exporter->withTimeOfArrival = withTimeOfArrival;
-  exporter->pending = std::make_unique<char[]>(kPendingSize);
-  exporter->streamBuffer = std::make_unique<char[]>(kStreamBufferSize);
+  // Only bytes written into the buffers are ever read from them; clearing a
+  // megabyte for every file would cost more than converting a small one.
+  exporter->pending = std::make_unique_for_overwrite<char[]>(kPendingSize);
+  exporter->streamBuffer = std::make_unique_for_overwrite<char[]>(kStreamBufferSize);
   // Without the larger buffer the stream still works, with its default one.
   (void)std::setvbuf(stream, exporter->streamBuffer.get(), _IOFBF, kStreamBufferSize);
   return exporter;
