@@ -1,0 +1,289 @@
+// Reads arbitrary bytes as a data file and converts it as cdt2csv does: open,
+// every record through a CsvExporter, finish. The CSV goes to a stream that
+// checks it as it is written: every line ends with "\n" and has the header's
+// number of cells, quoted cells as RFC 4180 has them. The records also go
+// through the aggregation (accumulateRecord, packProfile, expandProfile),
+// which must never change a record someone else holds, and reading resumes
+// from index entries (seekToIndexEntry). A header without a usable index is
+// read again in salvage mode, as cdt recover does.
+//
+// The bytes are written to one file in a private directory, on /dev/shm when
+// there is one, that is made once per process and removed at exit.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "csv/csv_exporter.h"
+#include "datafile/aggregation.h"
+#include "datafile/data_file.h"
+#include "datafile/data_record.h"
+
+namespace {
+
+using namespace cdt;
+
+void check(bool condition) {
+  if (!condition) std::abort();
+}
+
+// --- The input file ------------------------------------------------------------
+
+struct Scratch {
+  std::string directory;
+  std::string input;
+};
+
+Scratch* scratch = nullptr;
+
+void removeScratch() {
+  if (scratch == nullptr) return;
+  (void)unlink(scratch->input.c_str());
+  (void)rmdir(scratch->directory.c_str());
+}
+
+const Scratch& scratchFiles() {
+  if (scratch != nullptr) return *scratch;
+  for (const char* base : {"/dev/shm", "/tmp"}) {
+    std::string directory = std::string(base) + "/cdt-fuzz-XXXXXX";
+    if (mkdtemp(directory.data()) == nullptr) continue;
+    scratch = new Scratch{directory, directory + "/input.cdt"};
+    std::atexit(removeScratch);
+    return *scratch;
+  }
+  std::perror("datafile_csv_fuzz: no scratch directory");
+  std::abort();
+}
+
+void writeInput(const std::string& path, const uint8_t* data, size_t size) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  check(fd >= 0);
+  for (size_t done = 0; done < size;) {
+    const ssize_t n = write(fd, data + done, size - done);
+    check(n > 0);
+    done += static_cast<size_t>(n);
+  }
+  check(close(fd) == 0);
+}
+
+// --- The CSV check -----------------------------------------------------------------
+
+// Follows the CSV as the exporter writes it, in whatever pieces stdio hands
+// over, and keeps no more than its state. A small file can make a CSV of
+// hundreds of megabytes (thousands of blade columns on every line), so the
+// check is kept out of the coverage instrumentation, which would make it the
+// slowest part of the run.
+struct CsvChecker {
+  enum class Cell { Start, Plain, Quoted, AfterQuote };
+  Cell cell = Cell::Start;
+  uint64_t cells = 1;  // in the current line
+  uint64_t headerCells = 0;
+  uint64_t lines = 0;
+  bool midLine = false;
+
+  __attribute__((no_sanitize("coverage"))) void endLine() {
+    if (lines == 0) {
+      headerCells = cells;
+    } else {
+      check(cells == headerCells);
+    }
+    ++lines;
+    cells = 1;
+    cell = Cell::Start;
+    midLine = false;
+  }
+
+  __attribute__((no_sanitize("coverage"))) void take(const char* bytes, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+      const char c = bytes[i];
+      midLine = true;
+      switch (cell) {
+        case Cell::Quoted:
+          if (c == '"') cell = Cell::AfterQuote;
+          continue;
+        case Cell::AfterQuote:
+          // A doubled quote inside, or the end of the cell.
+          check(c == '"' || c == ',' || c == '\n');
+          if (c == '"') {
+            cell = Cell::Quoted;
+            continue;
+          }
+          break;
+        case Cell::Start:
+          if (c == '"') {
+            cell = Cell::Quoted;
+            continue;
+          }
+          break;
+        case Cell::Plain:
+          check(c != '"');
+          break;
+      }
+      // Outside quotes: no bare carriage return, commas and line ends split.
+      check(c != '\r');
+      if (c == ',') {
+        ++cells;
+        cell = Cell::Start;
+      } else if (c == '\n') {
+        endLine();
+      } else {
+        cell = Cell::Plain;
+      }
+    }
+  }
+
+  void finish() const { check(!midLine && cell == Cell::Start); }
+};
+
+__attribute__((no_sanitize("coverage"))) ssize_t checkerWrite(void* cookie, const char* bytes,
+                                                              size_t n) {
+  static_cast<CsvChecker*>(cookie)->take(bytes, n);
+  return static_cast<ssize_t>(n);
+}
+
+// The exporter is made as cdt2csv makes it, then writes into the checker
+// instead of its file.
+std::unique_ptr<CsvExporter> checkedExporter(const Configuration& configuration,
+                                             CsvChecker& checker) {
+  std::unique_ptr<CsvExporter> exporter = createCsvExporter(configuration, "/dev/null", true);
+  check(exporter != nullptr);
+  check(std::fclose(exporter->stream) == 0);
+  static char buffer[1 << 16];
+  cookie_io_functions_t functions{};
+  functions.write = checkerWrite;
+  exporter->stream = fopencookie(&checker, "w", functions);
+  check(exporter->stream != nullptr);
+  check(std::setvbuf(exporter->stream, buffer, _IOFBF, sizeof buffer) == 0);
+  return exporter;
+}
+
+// --- The records ---------------------------------------------------------------------
+
+uint64_t digest(const DataRecord& record) {
+  uint64_t h = 14695981039346656037u;
+  const unsigned char* bytes = record.fileBytes();
+  for (uint32_t i = 0; i < record.fileSize(); ++i) h = (h ^ bytes[i]) * 1099511628211u;
+  return h;
+}
+
+// A record as the reader must hand it out: a known type, a size that is a
+// multiple of 4 with a body, and its one reference for the caller.
+void checkRecord(const DataRecord& record) {
+  check(record.type() < kRecordTypeCount);
+  check(record.size() % 4 == 0 && record.size() > kMinRecordSize);
+  check(record.referenceCount() == 0);
+}
+
+// The aggregation state of one pass: merges go into the accumulators, and
+// the record merged last must come out of the next merge unchanged.
+struct Aggregation {
+  RecordRef blades;
+  RecordRef profiles;
+  RecordRef previous;
+  uint64_t previousDigest = 0;
+
+  void add(const RecordRef& record) {
+    DataRecord* r = record.get();
+    const RecordRef packed = packProfile(r);
+    const RecordRef plain = expandProfile(r);
+    if (r->type() == kRecordTypeProfile && hasProfileLayout(*r) && !isPackedProfile(*r)) {
+      check(packed.get() != r && packed->size() == kPackedProfileSize && isPackedProfile(*packed));
+      const RecordRef again = expandProfile(packed.get());
+      check(again->size() == kPlainProfileSize && !isPackedProfile(*again));
+      // Packing loses the low bits of the deviations, never a value.
+      for (uint32_t k = 0; k < kProfilePointCount; ++k) {
+        const uint32_t at = k * kPlainPointSize + kPlainPointValue;
+        check(loadI16(profilePoints(*again) + at) == loadI16(profilePoints(*r) + at));
+      }
+      accumulateRecord(profiles, again.get());
+    } else {
+      check(packed.get() == r);
+    }
+    if (plain.get() != r) check(plain->size() == kPlainProfileSize && !isPackedProfile(*plain));
+
+    const uint64_t before = digest(*r);
+    if (r->type() == kRecordTypeProfile) {
+      accumulateRecord(profiles, r);
+    } else {
+      accumulateRecord(blades, r);
+    }
+    check(digest(*r) == before);
+    if (previous) check(digest(*previous) == previousDigest);
+    previous = record;
+    previousDigest = before;
+  }
+};
+
+// Reading resumes after an index entry: at the first, the middle and the last
+// entry a few records are read; entries that do not exist are refused.
+void checkSeeks(DataFile& file, Aggregation& aggregation) {
+  const uint32_t count = file.indexEntryCount();
+  const bool loaded = file.loadIndex();
+  if (loaded) check(file.index().size() == count);
+  for (uint32_t k : {0u, count / 2, count - 1, count, count + 1, UINT32_MAX}) {
+    const DataFileReport before = file.lastReadStatus();
+    const bool sought = seekToIndexEntry(file, k);
+    if (k >= count) check(!sought);
+    if (!sought) {
+      check(file.lastReadStatus().status == before.status);
+      continue;
+    }
+    check(loaded && file.lastReadStatus().status == DataFileStatus::Ok);
+    for (int i = 0; i < 3; ++i) {
+      const RecordRef record = readNextRecord(file);
+      if (!record) break;
+      checkRecord(*record);
+      aggregation.add(record);
+    }
+  }
+}
+
+// Converts the file and checks everything on the way. Returns whether the
+// header has no usable index, so that salvage mode would read differently.
+bool convert(const char* path, ReadMode mode) {
+  DataFileReport report;
+  std::unique_ptr<DataFile> file = openDataFile(path, report, mode);
+  if (file == nullptr) {
+    check(report.status != DataFileStatus::Ok);
+    return report.status == DataFileStatus::IndexReversed ||
+           report.status == DataFileStatus::IndexPastEnd;
+  }
+  check(report.status == DataFileStatus::Ok);
+
+  CsvChecker checker;
+  std::unique_ptr<CsvExporter> exporter = checkedExporter(file->configuration(), checker);
+  Aggregation aggregation;
+  uint64_t position = file->lastReadStatus().offset;
+  while (RecordRef record = readNextRecord(*file)) {
+    checkRecord(*record);
+    position += record->fileSize();
+    check(file->lastReadStatus().offset == position && position <= file->recordsEnd());
+    check(exportRecord(*exporter, record.get()) == 1);
+    aggregation.add(record);
+  }
+  check(file->lastReadStatus().status != DataFileStatus::Ok);
+  check(!readNextRecord(*file));
+  check(finishCsvExporter(*exporter));
+  checker.finish();
+  exporter.reset();
+
+  checkSeeks(*file, aggregation);
+  check(closeDataFile(*file));
+  return file->header().indexOffset == 0;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const Scratch& files = scratchFiles();
+  writeInput(files.input, data, size);
+  if (convert(files.input.c_str(), ReadMode::Normal)) {
+    (void)convert(files.input.c_str(), ReadMode::Salvage);
+  }
+  return 0;
+}
