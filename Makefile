@@ -3,6 +3,7 @@ JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 WERROR    ?= OFF
 CTEST_ARGS ?=
+FUZZ_SECONDS ?= 60
 
 DEBUG_DIR   := build/debug
 RELEASE_DIR := build/release
@@ -30,8 +31,10 @@ demo: build
 bench:
 	@echo "The benchmarks are not built yet."
 
+# Every fuzz target for FUZZ_SECONDS seconds (clang, in build/fuzz).
 fuzz:
-	@echo "The fuzz targets are not built yet."
+	@scripts/check-prereqs.sh --fuzz
+	FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) WERROR=$(WERROR) scripts/fuzz.sh
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

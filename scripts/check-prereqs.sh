@@ -4,7 +4,13 @@
 set -euo pipefail
 
 need_bench=0
-[ "${1:-}" = "--bench" ] && need_bench=1
+need_fuzz=0
+for option in "$@"; do
+  case "$option" in
+    --bench) need_bench=1 ;;
+    --fuzz) need_fuzz=1 ;;
+  esac
+done
 
 missing=()
 command -v cmake >/dev/null 2>&1 || missing+=(cmake)
@@ -14,6 +20,13 @@ command -v g++ >/dev/null 2>&1 || command -v c++ >/dev/null 2>&1 || missing+=(g+
 [ -f /usr/include/gmock/gmock.h ] || missing+=(libgmock-dev)
 if [ "$need_bench" = 1 ]; then
   [ -f /usr/include/benchmark/benchmark.h ] || missing+=(libbenchmark-dev)
+fi
+if [ "$need_fuzz" = 1 ]; then
+  # libFuzzer and the sanitizer runtimes come with clang's runtime package.
+  command -v clang++ >/dev/null 2>&1 || missing+=(clang)
+  resource_dir=$(clang -print-resource-dir 2>/dev/null || true)
+  fuzzer_runtime=$resource_dir/lib/linux/libclang_rt.fuzzer-$(uname -m).a
+  [ -f "$fuzzer_runtime" ] || missing+=(libclang-rt-14-dev)
 fi
 
 if [ ${#missing[@]} -eq 0 ]; then
