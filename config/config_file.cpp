@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "config/config_text.h"
+#include "foundation/counted_array.h"
 #include "foundation/element_kinds.h"
 #include "foundation/file_stream.h"
 #include "foundation/time_value.h"
@@ -47,8 +48,9 @@ bool loadConfigFile(Configuration& configuration, const char* path) {
   FileStream stream(CountedString(path), "r");
   if (!stream.isOpen()) return false;
   const int64_t size = stream.size();
-  // The tokenizer addresses at most 2^32 - 1 bytes.
-  if (size < 0 || size > int64_t{UINT32_MAX}) return false;
+  // The whole file goes into one byte array, and no array holds more than
+  // kMaxArrayLength bytes: asking for more would end the process.
+  if (size < 0 || size > int64_t{kMaxArrayLength}) return false;
 
   const auto n = static_cast<uint32_t>(size);
   ByteArray bytes;

@@ -1,6 +1,7 @@
 #include "config/config_text.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <string_view>
@@ -394,6 +395,12 @@ TEST(ConfigFile, SaveStampsOnlyAfterAFullWriteAndLoadReadsItBack) {
   EXPECT_FALSE(loadConfigFile(other, dir.file("cut.txt").c_str()));
   testing::writeFile(dir.file("empty.txt"), "");
   EXPECT_TRUE(loadConfigFile(other, dir.file("empty.txt").c_str()));
+  // Larger than any byte array: refused, not a fatal allocation (the file is
+  // sparse, so it costs no disk space).
+  const std::string huge = dir.file("huge.txt");
+  testing::writeFile(huge, "");
+  ASSERT_EQ(truncate(huge.c_str(), off_t{1} << 31), 0);
+  EXPECT_FALSE(loadConfigFile(other, huge.c_str()));
 }
 
 }  // namespace
