@@ -60,7 +60,7 @@ using IndexArray = CountedArray<IndexEntry, &IndexEntryOps>;
 enum class DataFileStatus : uint8_t {
   Ok,
   // Opening.
-  CannotOpen,            // no such file, or no permission
+  CannotOpen,            // no such file, no permission, or not a regular file
   ShortHeader,           // fewer than 56 bytes
   BadMagic,              // not a data file
   EmptyConfiguration,    // configLength (low 32 bits) is 0

@@ -2,6 +2,8 @@
 // checked against the bytes the file really holds before anything of that
 // size is allocated, and every way a file can turn out damaged ends in
 // failOpen or stopReading, which keep the reason and the offset.
+#include <sys/stat.h>
+
 #include <cstring>
 #include <memory>
 
@@ -17,6 +19,14 @@ namespace {
 // The counted-array engine holds at most this many elements.
 constexpr uint32_t kMaxIndexEntries = 0x7FFFFFFF;
 
+// Only a regular file can hold a data file. Opening a named pipe to read
+// waits for a writer that may never come, and pipes, devices and directories
+// have no size to check the header against, so they are refused unopened.
+bool isRegularFile(const char* path) {
+  struct stat status;
+  return stat(path, &status) == 0 && S_ISREG(status.st_mode);
+}
+
 }  // namespace
 
 void DataFile::failOpen(DataFileStatus status, uint64_t offset) {
@@ -28,6 +38,11 @@ void DataFile::failOpen(DataFileStatus status, uint64_t offset) {
 
 void DataFile::openForReading(const char* path, ReadMode mode) {
   writing_ = false;
+  if (path != nullptr && !isRegularFile(path)) {
+    // Kept, as for a file that fails to open, for whoever reports the failure.
+    (void)stream_.setPath(CountedString(path));
+    return failOpen(DataFileStatus::CannotOpen, 0);
+  }
   if (path == nullptr || !stream_.reopen(CountedString(path), "rb")) {
     return failOpen(DataFileStatus::CannotOpen, 0);
   }
