@@ -88,7 +88,8 @@ uint32_t probeMemoryPointCount(const unsigned char image[kProbeMemorySize]) {
 
 CalPoint probeMemoryPoint(const unsigned char image[kProbeMemorySize], uint32_t i) {
   if (i >= kProbeMemoryMaxPoints) return {};
-  const unsigned char* p = image + kProbeMemoryPointsOffset + i * kProbeMemoryPointSize;
+  const unsigned char* p =
+      image + kProbeMemoryPointsOffset + static_cast<std::size_t>(i) * kProbeMemoryPointSize;
   const double s0 = image[kProbeMemoryScaleOffset];
   const double s1 = image[kProbeMemoryScaleOffset + 1];
   const double s2 = image[kProbeMemoryScaleOffset + 2];

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -12,7 +13,7 @@ namespace {
 
 void putText(unsigned char* image, uint32_t offset, const char* text, uint32_t size) {
   std::memset(image + offset, ' ', size);
-  std::memcpy(image + offset, text, std::strlen(text));
+  std::copy_n(text, std::strlen(text), image + offset);
 }
 
 void putWord(unsigned char* image, uint32_t offset, uint32_t word) {

@@ -2,6 +2,7 @@
 // survive writing and reading, and damaged texts never crash the reader.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -157,7 +158,7 @@ double sixDecimals(double v) {
 }
 
 bool sameBits(double a, double b) {
-  return std::memcmp(&a, &b, sizeof a) == 0;
+  return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b);
 }
 
 void expectSameFields(const FieldDescriptor* table, const void* expected, const void* actual) {

@@ -29,7 +29,7 @@ bool loadInteger(const void* field, int32_t size, int64_t& value) {
     case 1: {
       int8_t v;
       std::memcpy(&v, field, 1);
-      value = v;
+      value = v;  // NOLINT(bugprone-signed-char-misuse): widened with its sign on purpose
       return true;
     }
     case 2: {

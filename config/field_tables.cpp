@@ -38,7 +38,9 @@ constexpr bool fieldFits(int32_t code) {
 }  // namespace
 
 // One descriptor row: the size comes from the member's type, the accessor is
-// a captureless function that returns the member's address.
+// a captureless function that returns the member's address. `member` is a
+// member path (demodulator.osc) and cannot be parenthesised.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define CDT_FIELD_ROW(Record, keyText, code, member, names)                                    \
   FieldDescriptor {                                                                            \
     keyText, names, code, static_cast<int32_t>(sizeof(std::declval<Record&>().member)),        \
@@ -48,6 +50,7 @@ constexpr bool fieldFits(int32_t code) {
           return &static_cast<Record*>(record)->member;                                        \
         }                                                                                      \
   }
+// NOLINTEND(bugprone-macro-parentheses)
 
 #define CDT_FIELD_END               \
   FieldDescriptor {                 \
