@@ -7,8 +7,9 @@ FUZZ_SECONDS ?= 60
 
 DEBUG_DIR   := build/debug
 RELEASE_DIR := build/release
+BENCH_BUILD_DIR := build/release-bench
 
-.PHONY: all test build demo bench fuzz clean prereqs format
+.PHONY: all test build demo bench exhaustive fuzz clean prereqs format
 
 all: build
 
@@ -28,8 +29,22 @@ build: prereqs
 demo: build
 	@scripts/demo.sh $(RELEASE_DIR)
 
+# A Release build with the benchmarks: the number formatters' micro-benchmarks,
+# then cdt2csv end to end against the fprintf reference and dd on recordings of
+# 100 MB and 1 GB in build/bench (bench/run_bench.sh says which variables it reads).
 bench:
-	@echo "The benchmarks are not built yet."
+	@scripts/check-prereqs.sh --bench
+	cmake -S . -B $(BENCH_BUILD_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DCDT_BENCH=ON -DCDT_WERROR=$(WERROR)
+	cmake --build $(BENCH_BUILD_DIR) -j $(JOBS) --target cdt cdt2csv cdt2csv_reference number_format_bench float_format_bench
+	$(BENCH_BUILD_DIR)/bench/number_format_bench
+	bench/run_bench.sh $(BENCH_BUILD_DIR)
+
+# The tests labelled exhaustive (every float bit pattern against printf), in
+# Release; they take many minutes.
+exhaustive: prereqs
+	cmake -S . -B $(RELEASE_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DCDT_WERROR=$(WERROR)
+	cmake --build $(RELEASE_DIR) -j $(JOBS)
+	cd $(RELEASE_DIR) && CDT_EXHAUSTIVE=1 ctest --output-on-failure -L exhaustive $(CTEST_ARGS)
 
 # Every fuzz target for FUZZ_SECONDS seconds (clang, in build/fuzz).
 fuzz:

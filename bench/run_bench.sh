@@ -1,0 +1,150 @@
+#!/usr/bin/env bash
+# End-to-end throughput of cdt2csv: makes benchmark recordings with `cdt
+# synth`, converts each with cdt2csv and with the per-cell fprintf reference
+# converter, writes as many bytes as the CSV holds with dd, and prints per
+# file the medians of BENCH_RUNS runs, whether both CSVs are byte-identical,
+# and whether the throughput and memory targets hold.
+#
+# usage: bench/run_bench.sh BUILD_DIR
+#   BENCH_DIR   where the recordings and outputs go (default build/bench)
+#   BENCH_RUNS  runs per program and file, at least 3 (default 3)
+#   BENCH_KEEP  1 keeps the gigabyte files afterwards (default 0)
+#   BENCH_SMALL 1 uses 10 MB and 100 MB files instead of 100 MB and 1 GB, to
+#               try the script quickly; the targets are then only indicative
+set -euo pipefail
+
+build=${1:?usage: $0 BUILD_DIR}
+work=${BENCH_DIR:-build/bench}
+runs=${BENCH_RUNS:-3}
+keep=${BENCH_KEEP:-0}
+[ "$runs" -ge 3 ] || runs=3
+
+cdt=$build/tools/cdt
+converter=$build/driver/cdt2csv
+reference=$build/bench/cdt2csv_reference
+for program in "$cdt" "$converter" "$reference"; do
+  [ -x "$program" ] || { echo "missing $program: build it first" >&2; exit 2; }
+done
+converter=$(realpath "$converter")
+reference=$(realpath "$reference")
+
+# One host, four probes on channels 0 to 3 of one 60-blade stage, a profile
+# every 1000 revolutions and nothing else besides the blade records.
+common=(--hosts 1 --probes 4 --stages 1 --blades 60 --profiles 1000 --extras 0)
+if [ "${BENCH_SMALL:-0}" = 1 ]; then
+  small=10 large=100
+else
+  small=100 large=1000
+fi
+# name, synth options; the large one-revolution file is the one the targets name.
+files=(
+  "rev-${small}MB|--size $small"
+  "rev-${large}MB|--size $large"
+  "range-${large}MB|--size $large --aggregate 10"
+)
+
+mkdir -p "$work"
+work=$(realpath "$work")
+rss_file=$work/rss
+# Room for the largest recording, its two CSVs (about 2.1 times the input
+# each) and the dd file.
+need_mb=$((large * 8 + 500))
+free_mb=$(df -Pm "$work" | awk 'NR == 2 { print $4 }')
+if [ "$free_mb" -lt "$need_mb" ]; then
+  echo "need about $need_mb MB free under $work, have $free_mb MB" >&2
+  exit 2
+fi
+
+# Runs a command in a directory and prints its wall seconds and its peak
+# resident memory in KiB. Earlier output is flushed to disk first, so that
+# every run starts with the same amount of dirty page cache.
+timed() {
+  local dir=$1 start end
+  shift
+  sync
+  start=$(date +%s%N)
+  (cd "$dir" && /usr/bin/time -f %M -o "$rss_file" "$@" >/dev/null)
+  end=$(date +%s%N)
+  awk -v s="$start" -v e="$end" -v r="$(tail -n 1 "$rss_file")" \
+    'BEGIN { printf "%.3f %d\n", (e - s) / 1e9, r }'
+}
+
+median() {
+  printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+results=()
+identical=1
+for entry in "${files[@]}"; do
+  name=${entry%%|*}
+  read -r -a options <<<"${entry#*|}"
+  dir=$work/$name
+  rm -rf "$dir"
+  mkdir -p "$dir/fast" "$dir/reference"
+  echo "making $name: cdt synth ${common[*]} ${options[*]}" >&2
+  input=$("$cdt" synth "${common[@]}" "${options[@]}" "$dir/input" | tail -n 1)
+  input=$(realpath "$input")
+  csv=$(basename "${input%.*}").csv
+
+  fast_times=() reference_times=() dd_times=() rss_values=()
+  for ((run = 1; run <= runs; run++)); do
+    rm -f "$dir/fast/$csv"
+    read -r seconds rss < <(timed "$dir/fast" "$converter" "$input")
+    fast_times+=("$seconds")
+    rss_values+=("$rss")
+    rm -f "$dir/reference/$csv"
+    read -r seconds rss < <(timed "$dir/reference" "$reference" "$input" "$csv")
+    reference_times+=("$seconds")
+    bytes=$(stat -c %s "$dir/fast/$csv")
+    rm -f "$dir/dd.out"
+    read -r seconds rss < <(timed "$dir" dd if=/dev/zero of=dd.out bs=1M count="$bytes" \
+      iflag=count_bytes status=none)
+    dd_times+=("$seconds")
+    echo "  run $run: cdt2csv ${fast_times[-1]} s, reference ${reference_times[-1]} s," \
+      "dd ${dd_times[-1]} s" >&2
+  done
+  same=yes
+  cmp -s "$dir/fast/$csv" "$dir/reference/$csv" || { same=NO; identical=0; }
+  results+=("$name $(stat -c %s "$input") $bytes $(median "${fast_times[@]}") \
+$(median "${reference_times[@]}") $(median "${dd_times[@]}") $(median "${rss_values[@]}") $same")
+  rm -f "$dir/dd.out" "$dir/fast/$csv" "$dir/reference/$csv"
+  if [ "$keep" != 1 ] && [ "$(stat -c %s "$input")" -gt 500000000 ]; then rm -f "$input"; fi
+done
+
+echo
+echo "cdt2csv end to end, medians of $runs runs ($(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg))"
+printf '%s\n' "${results[@]}" | awk -v large="rev-${large}MB" -v range="range-${large}MB" \
+  -v small="rev-${small}MB" '
+  BEGIN {
+    printf "%-14s %8s %8s %8s %9s %9s %9s %8s %8s %7s %8s %9s\n", "file", "input MB", "CSV MB",
+      "time s", "in MB/s", "CSV MB/s", "ref s", "speed-up", "dd s", "x dd", "RSS MiB", "identical"
+  }
+  {
+    inMb = $2 / 1e6; csvMb = $3 / 1e6; t = $4; ref = $5; dd = $6; rss = $7 / 1024
+    speedup[$1] = ref / t; ratio[$1] = t / dd; mem[$1] = rss
+    printf "%-14s %8.0f %8.0f %8.3f %9.1f %9.1f %9.3f %8.1f %8.3f %7.2f %8.1f %9s\n", $1, inMb,
+      csvMb, t, inMb / t, csvMb / t, ref, ref / t, dd, t / dd, rss, $8
+  }
+  END {
+    ok = 1
+    line = "targets:"
+    c = speedup[large] >= 12; ok = ok && c
+    line = line sprintf(" %s speed-up %.1f >= 12 %s;", large, speedup[large], c ? "holds" : "FAILS")
+    c = ratio[large] <= 1.5; ok = ok && c
+    line = line sprintf(" %s time %.2f x dd <= 1.5 %s;", large, ratio[large], c ? "holds" : "FAILS")
+    c = mem[large] <= 16; ok = ok && c
+    line = line sprintf(" peak RSS %.1f MiB <= 16 %s;", mem[large], c ? "holds" : "FAILS")
+    d = mem[large] - mem[small]; if (d < 0) d = -d
+    c = d <= 1; ok = ok && c
+    line = line sprintf(" RSS %s vs %s differs by %.2f MiB <= 1 %s;", small, large, d,
+      c ? "holds" : "FAILS")
+    c = speedup[range] >= 10; ok = ok && c
+    line = line sprintf(" %s speed-up %.1f >= 10 %s", range, speedup[range], c ? "holds" : "FAILS")
+    print ""
+    print line
+    print ok ? "all targets hold" : "NOT all targets hold"
+  }'
+if [ "$identical" != 1 ]; then
+  echo "cdt2csv and the reference wrote different CSV files" >&2
+  exit 1
+fi
