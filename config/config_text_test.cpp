@@ -32,7 +32,8 @@ std::string block(const std::string& text, const std::string& kind, int number) 
 }
 
 // A configuration whose identity and time stamps do not depend on the clock
-// or the host, with values that tell neighbouring rows apart.
+// or the host, and whose numbers and texts differ from row to row, so that a
+// key writing another row's field shows in the text.
 void giveFixedIdentity(Configuration& c) {
   c.name = "CS1";
   c.fullName = "CS-host-1";
@@ -40,13 +41,18 @@ void giveFixedIdentity(Configuration& c) {
   c.modificationTime = 2000000;
   c.revision = 7;
   c.maintainer.name = "Ann";
+  c.maintainer.phone = "555";
   c.maintainer.notes = "a\tb \"q\" c:\\";
   c.maintainer.adminPassword = 1;
   c.maintainer.userPassword = ~uint64_t{0};
+  c.engine.location = "bay";
   c.engine.minLockSpeed = 210;
+  c.engine.counterClockwise = true;
   c.advanced.acAutoSwitchEnable = false;
   c.advanced.acAutoSwitchMinBps = 51;
   c.advanced.acAutoSwitchMaxBps = 101;
+  c.storage.mediumTermScopeInterval = 61;
+  c.storage.longTermRevInterval = 59;
   Stage& stage = c.stages.at(0);
   stage.blades = 36;
   stage.diameter = 812.5;
@@ -56,6 +62,7 @@ void giveFixedIdentity(Configuration& c) {
   stage.staticAlarm = 6;
   stage.dynamicWarning = 3;
   stage.dynamicAlarm = 7;
+  stage.clearanceHysteresis = 0.25;
   stage.staticHysteresis = 1.5;
   stage.dynamicHysteresis = 2;
 }
@@ -79,19 +86,19 @@ TEST(ConfigText, WritesTheWholeTextOfOneStageExactly) {
             "  revAveraging = 100\n"
             "  alarmMode = \"ALARM_BOTH\"\n"
             "  maintainer.name = \"Ann\"\n"
-            "  maintainer.phone = \"\"\n"
+            "  maintainer.phone = \"555\"\n"
             "  maintainer.email = \"\"\n"
             "  maintainer.notes = \"a\\tb \\\"q\\\" c:\\\\\"\n"
             "  maintainer.adminPassword = 1\n"
             "  maintainer.userPassword = 18446744073709551615\n"
             "  engine.name = \"\"\n"
-            "  engine.location = \"\"\n"
+            "  engine.location = \"bay\"\n"
             "  engine.manufacturer = \"\"\n"
             "  engine.serialNumber = \"\"\n"
             "  engine.minLockSpeed = 210\n"
             "  engine.maximumSpeed = 4000\n"
             "  engine.maxSpeedRate = 500\n"
-            "  engine.counterClockwise = FALSE\n"
+            "  engine.counterClockwise = TRUE\n"
             "  advanced.oscAutoSwitchEnable = TRUE\n"
             "  advanced.oscAutoSwitchMinBps = 50\n"
             "  advanced.oscAutoSwitchMaxBps = 100\n"
@@ -105,10 +112,10 @@ TEST(ConfigText, WritesTheWholeTextOfOneStageExactly) {
             "  storage.mediumTermNumFiles = 540\n"
             "  storage.mediumTermDuration = 7776000\n"
             "  storage.mediumTermRevInterval = 1\n"
-            "  storage.mediumTermScopeInterval = 60\n"
+            "  storage.mediumTermScopeInterval = 61\n"
             "  storage.longTermNumFiles = 1460\n"
             "  storage.longTermDuration = 63072000\n"
-            "  storage.longTermRevInterval = 60\n"
+            "  storage.longTermRevInterval = 59\n"
             "  storage.longTermScopeInterval = 600\n"
             "  storage.startStopEnable = FALSE\n"
             "  storage.startMinSpeed = 200\n"
@@ -130,7 +137,7 @@ TEST(ConfigText, WritesTheWholeTextOfOneStageExactly) {
             "    staticAlarm = 6\n"
             "    dynamicWarning = 3\n"
             "    dynamicAlarm = 7\n"
-            "    clearanceHysteresis = 1\n"
+            "    clearanceHysteresis = 0.25\n"
             "    staticHysteresis = 1.5\n"
             "    dynamicHysteresis = 2\n"
             "  End Stage\n"
@@ -148,7 +155,7 @@ TEST(ConfigText, WritesTheWholeTextOfOneStageExactly) {
 }
 
 // One host and one rack: every entity block kind, with the probe written like
-// a real one.
+// a real one and its numbers and texts differing from row to row.
 Configuration oneHostOneRack() {
   Configuration c;
   c.hosts.setLength(1);
@@ -159,18 +166,24 @@ Configuration oneHostOneRack() {
   host.hostName = "daq-1";
   host.isMaster = true;
   host.channels[1] = Channel{RANGE_0_5V, COUPLING_AC};
+  c.racks.at(0).hostName = "chassis";
   c.racks.at(0).altNames = "r1 r1b";
   Relay& relay = c.racks.at(0).relays[0];
   relay.usage = RELAY_STAGE_HIGH_ALARM;
   relay.sourceIndex = 0;
   Probe& probe = c.racks.at(0).probes[0];
   probe.userName = "Probe \"A\"";
+  probe.radialPosition = 0.25;
+  probe.axialPosition = 0.75;
   probe.setBack = 0.1;
-  probe.channelIndex = 0;
+  probe.setThresholds({-1, 1, 4, 5, 2.5, 6, 3, 7});
+  probe.stageAlarms = false;
+  probe.channelIndex = 2;
+  probe.type = TYPE_LASER;
   probe.demodulator.ac = AC_SLOW;
   probe.calDate = "2011-03-15";
-  probe.calDiscSerialNo = "";
-  probe.calComments = "";
+  probe.calDiscSerialNo = "D-9";
+  probe.calComments = "spare";
   probe.calData.clear();
   probe.calData.append(CalPoint{0, 0, 0});
   probe.calData.append(CalPoint{5, 5, 5});
@@ -186,7 +199,7 @@ TEST(ConfigText, WritesEveryEntityBlockKind) {
             "    altNames = \"\"\n    oncePerRev = TRUE\n    isMaster = TRUE\n"
             "    hasClock = FALSE\n  End Host\n");
   EXPECT_EQ(block(text, "Rack", 0),
-            "  Begin Rack 0\n    userName = \"\"\n    hostName = \"\"\n"
+            "  Begin Rack 0\n    userName = \"\"\n    hostName = \"chassis\"\n"
             "    altNames = \"r1 r1b\"\n  End Rack\n");
   EXPECT_EQ(block(text, "Channel", 1),
             "  Begin Channel 1\n    range = \"RANGE_0_5V\"\n    coupling = \"COUPLING_AC\"\n"
@@ -201,26 +214,26 @@ TEST(ConfigText, WritesEveryEntityBlockKind) {
             "    demodulator.gain = \"GAIN_AUTO\"\n"
             "    demodulator.ac = \"AC_SLOW\"\n"
             "    demodulator.filter = \"FILTER_400K\"\n"
-            "    radialPosition = 0\n"
-            "    axialPosition = 0\n"
+            "    radialPosition = 0.25\n"
+            "    axialPosition = 0.75\n"
             "    setBack = 0.100000000000000006\n"
-            "    lowAlarm = 0.5\n"
+            "    lowAlarm = -1\n"
             "    lowWarning = 1\n"
             "    highWarning = 4\n"
             "    highAlarm = 5\n"
-            "    staticWarning = 2\n"
-            "    staticAlarm = 5\n"
-            "    dynamicWarning = 2\n"
-            "    dynamicAlarm = 5\n"
-            "    channelIndex = 0\n"
+            "    staticWarning = 2.5\n"
+            "    staticAlarm = 6\n"
+            "    dynamicWarning = 3\n"
+            "    dynamicAlarm = 7\n"
+            "    channelIndex = 2\n"
             "    stageIndex = 0\n"
-            "    type = \"TYPE_CAPACITANCE\"\n"
+            "    type = \"TYPE_LASER\"\n"
             "    calMode = \"CALMODE_DEFAULT\"\n"
             "    calGain = \"GAIN_NORMAL\"\n"
             "    calDate = \"2011-03-15\"\n"
-            "    calDiscSerialNo = \"\"\n"
-            "    calComments = \"\"\n"
-            "    stageAlarms = TRUE\n"
+            "    calDiscSerialNo = \"D-9\"\n"
+            "    calComments = \"spare\"\n"
+            "    stageAlarms = FALSE\n"
             "    numCalData = 2\n"
             "    calData[0] = { 0.000000, 0.000000, 0.000000 }\n"
             "    calData[1] = { 5.000000, 5.000000, 5.000000 }\n"
