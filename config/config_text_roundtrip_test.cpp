@@ -248,6 +248,44 @@ TEST(ConfigTextRoundTrip, RandomConfigurationsReadBackEqual) {
   }
 }
 
+// Copying, assigning (over entities that already exist, so that element
+// assignment runs as well as element copying) and swapping racks there and
+// back keep every stored field. Probe copies validate the demodulator, so the
+// originals hold valid settings.
+TEST(ConfigTextRoundTrip, CopiesAssignmentsAndRackSwapsKeepEveryField) {
+  Generator g(7031);
+  for (int round = 0; round < 40; ++round) {
+    SCOPED_TRACE(round);
+    bool unnamed = false;
+    Configuration original = randomConfiguration(g, unnamed);
+    for (uint32_t p = 0; p < original.probeCount(); ++p) {
+      Demodulator& d = original.probeAt(p).demodulator;
+      d = validatedCapacitanceDemodulator(d);
+    }
+    original.modified = g.below(2) == 1;
+    const std::string text = written(original);
+
+    const Configuration copy(original);
+    EXPECT_EQ(written(copy), text);
+    EXPECT_EQ(copy.modified, original.modified);
+
+    Configuration assigned;
+    assigned.insertRack(0, "x");
+    assigned.insertRack(0, "y");
+    assigned.insertHost(0, "z");
+    assigned.insertStage(0);
+    assigned = original;
+    EXPECT_EQ(written(assigned), text);
+    EXPECT_EQ(assigned.modified, original.modified);
+
+    if (original.racks.size() >= 2) {
+      original.swapRacks(0, 1);
+      original.swapRacks(1, 0);
+      EXPECT_EQ(written(original), text);
+    }
+  }
+}
+
 // A small configuration with every block kind and calibration points.
 std::string sampleText() {
   Configuration c;
