@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "config/calibration.h"
+#include "config/field_lines.h"
 #include "config/model.h"
 
 namespace cdt {
@@ -106,6 +107,36 @@ TEST(StageEdits, InsertAtFrontShiftsEveryStageReference) {
   EXPECT_EQ(c.relayAt(3).sourceIndex, 1);
   EXPECT_EQ(c.relayAt(4).sourceIndex, 2);
   EXPECT_EQ(c.relayAt(4).sourceStage, &c.stages[2]);
+}
+
+// Only references at or after the insertion point move; the new stage takes
+// every stored field of its predecessor except the user name.
+TEST(StageEdits, InsertInTheMiddleShiftsLaterReferencesAndCopiesEveryField) {
+  Configuration c = makeInstallation();
+  c.setStageName(1, "Fan");
+  c.setStageDiameter(1, 2.5);
+  c.setStageOprToBlade0(1, 0.5);
+  c.setStageThresholds(1, {1, 2, 3, 4, 5, 6, 7, 8});
+  c.setStageHystereses(1, 9, 10, 11);
+  for (uint32_t s = 0; s < 3; ++s) {
+    c.setProbeStageIndex(s, static_cast<int32_t>(s));
+    c.setRelayUsage(s, RELAY_STAGE_LOW_ALARM, static_cast<int32_t>(s));
+  }
+
+  EXPECT_EQ(c.insertStage(2), 2u);
+  for (uint32_t s = 0; s < 3; ++s) {
+    const int32_t expected = s < 2 ? static_cast<int32_t>(s) : 3;
+    EXPECT_EQ(c.probeAt(s).stageIndex, expected) << s;
+    EXPECT_EQ(c.relayAt(s).sourceIndex, expected) << s;
+  }
+  EXPECT_TRUE(c.stages[2].userName.empty());
+  EXPECT_EQ(c.stages[2].name, "Stage3");
+  c.setStageName(1, "");
+  CountedString before;
+  CountedString inserted;
+  writeFieldLines(kStageFields, &c.stages[1], before, 0);
+  writeFieldLines(kStageFields, &c.stages[2], inserted, 0);
+  EXPECT_EQ(inserted.str(), before.str());
 }
 
 TEST(StageEdits, SwapExchangesRecordsAndReferences) {

@@ -369,6 +369,18 @@ TEST(Setters, CrossReferencesAndValidation) {
   c.setProbeAlarms(7, false, {9, 9, 9, 9, 9, 9, 9, 9});
   EXPECT_EQ(c.probeAt(7).lowAlarm, 9.0);
   EXPECT_FALSE(c.probeAt(7).stageAlarms);
+  c.setProbeStageIndex(7, 0);  // own thresholds stay
+  EXPECT_EQ(c.probeAt(7).lowAlarm, 9.0);
+  EXPECT_EQ(c.probeAt(7).stage, &c.stages[0]);
+
+  c.setStageHystereses(1, 1, 2, 3);  // clearance, dynamic, static
+  EXPECT_EQ(c.stages[1].clearanceHysteresis, 1.0);
+  EXPECT_EQ(c.stages[1].dynamicHysteresis, 2.0);
+  EXPECT_EQ(c.stages[1].staticHysteresis, 3.0);
+  c.setProbePosition(4, 1, 2, 3);
+  EXPECT_EQ(c.probeAt(4).radialPosition, 1.0);
+  EXPECT_EQ(c.probeAt(4).axialPosition, 2.0);
+  EXPECT_EQ(c.probeAt(4).setBack, 3.0);
 
   c.probeAt(1).demodulator.demodulatorExtra = 5;
   c.setProbeDemodulator(1, 4, 5, 3, -1);
