@@ -1,17 +1,11 @@
 // Lookups by name and the values derived from the stored fields.
 #include <cmath>
-#include <string_view>
 
 #include "config/calibration.h"
 #include "config/model.h"
 
 namespace cdt {
 namespace {
-
-// Same length and bytes; a null or empty text matches an empty name.
-bool nameMatches(const CountedString& name, const char* text) {
-  return name.view() == std::string_view(text != nullptr ? text : "");
-}
 
 constexpr double kTwoPi = 6.283185307179586476925286766559;
 
@@ -34,10 +28,12 @@ uint64_t truncateToU64(double value) {
 
 }  // namespace
 
+// A CountedString equals a C text of the same length and bytes; nullptr is
+// the empty text, so a null or empty search text finds an empty name.
 Stage* Configuration::findStage(const char* text) {
   Stage* data = stages.mutableData();
   for (uint32_t i = 0; i < stages.size(); ++i) {
-    if (nameMatches(data[i].name, text)) return &data[i];
+    if (data[i].name == text) return &data[i];
   }
   return nullptr;
 }
@@ -45,7 +41,7 @@ Stage* Configuration::findStage(const char* text) {
 Host* Configuration::findHost(const char* text, bool byHostName) {
   Host* data = hosts.mutableData();
   for (uint32_t i = 0; i < hosts.size(); ++i) {
-    if (nameMatches(byHostName ? data[i].hostName : data[i].name, text)) return &data[i];
+    if ((byHostName ? data[i].hostName : data[i].name) == text) return &data[i];
   }
   return nullptr;
 }
@@ -53,7 +49,7 @@ Host* Configuration::findHost(const char* text, bool byHostName) {
 Rack* Configuration::findRack(const char* text, bool byHostName) {
   Rack* data = racks.mutableData();
   for (uint32_t i = 0; i < racks.size(); ++i) {
-    if (nameMatches(byHostName ? data[i].hostName : data[i].name, text)) return &data[i];
+    if ((byHostName ? data[i].hostName : data[i].name) == text) return &data[i];
   }
   return nullptr;
 }
@@ -62,7 +58,7 @@ Relay* Configuration::findRelay(const char* text) {
   Rack* data = racks.mutableData();
   for (uint32_t r = 0; r < racks.size(); ++r) {
     for (Relay& relay : data[r].relays) {
-      if (nameMatches(relay.name, text)) return &relay;
+      if (relay.name == text) return &relay;
     }
   }
   return nullptr;
@@ -72,7 +68,7 @@ Probe* Configuration::findProbe(const char* text) {
   Rack* data = racks.mutableData();
   for (uint32_t r = 0; r < racks.size(); ++r) {
     for (Probe& probe : data[r].probes) {
-      if (nameMatches(probe.name, text)) return &probe;
+      if (probe.name == text) return &probe;
     }
   }
   return nullptr;
@@ -80,7 +76,7 @@ Probe* Configuration::findProbe(const char* text) {
 
 Probe* Configuration::findConnectedProbe(const char* text) {
   for (Probe* probe : connectedProbes) {
-    if (nameMatches(probe->name, text)) return probe;
+    if (probe->name == text) return probe;
   }
   return nullptr;
 }

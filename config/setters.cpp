@@ -3,20 +3,12 @@
 // a linked configuration.
 #include <cassert>
 #include <cstring>
-#include <string_view>
 
 #include "config/calibration.h"
 #include "config/model.h"
 #include "foundation/time_value.h"
 
 namespace cdt {
-namespace {
-
-bool sameText(const CountedString& s, const char* text) {
-  return s.view() == std::string_view(text != nullptr ? text : "");
-}
-
-}  // namespace
 
 // --- Configuration ------------------------------------------------------
 
@@ -137,7 +129,8 @@ void Configuration::setHostHostName(uint32_t host, const char* text) {
 
 void Configuration::setHostAltNames(uint32_t host, const char* text) {
   Host& h = hosts.at(host);
-  if (!sameText(h.altNames, text)) h.altNames = CountedString(text);
+  // Comparing with a C text treats nullptr as the empty text.
+  if (!(h.altNames == text)) h.altNames = CountedString(text);
 }
 
 void Configuration::setHostOncePerRev(uint32_t host, bool on) {
@@ -189,7 +182,7 @@ void Configuration::setRackHostName(uint32_t rack, const char* text) {
 
 void Configuration::setRackAltNames(uint32_t rack, const char* text) {
   Rack& r = racks.at(rack);
-  if (sameText(r.altNames, text)) return;
+  if (r.altNames == text) return;
   r.altNames = CountedString(text);
   markModified();
 }
