@@ -22,14 +22,7 @@ void copyStageSettings(Stage& to, const Stage& from) {
   to.blades = from.blades;
   to.diameter = from.diameter;
   to.oprToBlade0 = from.oprToBlade0;
-  to.lowAlarm = from.lowAlarm;
-  to.lowWarning = from.lowWarning;
-  to.highWarning = from.highWarning;
-  to.highAlarm = from.highAlarm;
-  to.staticWarning = from.staticWarning;
-  to.staticAlarm = from.staticAlarm;
-  to.dynamicWarning = from.dynamicWarning;
-  to.dynamicAlarm = from.dynamicAlarm;
+  to.setThresholds(from.thresholds());
   to.clearanceHysteresis = from.clearanceHysteresis;
   to.staticHysteresis = from.staticHysteresis;
   to.dynamicHysteresis = from.dynamicHysteresis;

@@ -141,6 +141,17 @@ AlarmThresholds Stage::thresholds() const {
           staticWarning, staticAlarm, dynamicWarning, dynamicAlarm};
 }
 
+void Stage::setThresholds(const AlarmThresholds& t) {
+  lowAlarm = t.lowAlarm;
+  lowWarning = t.lowWarning;
+  highWarning = t.highWarning;
+  highAlarm = t.highAlarm;
+  staticWarning = t.staticWarning;
+  staticAlarm = t.staticAlarm;
+  dynamicWarning = t.dynamicWarning;
+  dynamicAlarm = t.dynamicAlarm;
+}
+
 CountedString defaultEntityName(const char* kind, int32_t number, int32_t slot) {
   if (slot < 0) return formatString("%s%d", kind, number);
   return formatString("%s%d%02d", kind, number, slot);

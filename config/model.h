@@ -29,10 +29,22 @@ inline constexpr uint32_t kSlotsPerRack = 12;
 inline constexpr uint32_t kProbeMemorySize = 512;
 
 // Enumeration values (names and tables are with the field descriptors).
-enum RangeValue : int32_t { RANGE_0_5V = 0, RANGE_1_0V = 1, RANGE_2_5V = 2, RANGE_5_0V = 3, RANGE_AUTO = 4 };
+enum RangeValue : int32_t {
+  RANGE_0_5V = 0,
+  RANGE_1_0V = 1,
+  RANGE_2_5V = 2,
+  RANGE_5_0V = 3,
+  RANGE_AUTO = 4
+};
 enum CouplingValue : int32_t { COUPLING_AC = 0, COUPLING_DC = 1 };
 enum OscValue : int32_t { OSC_OFF = 0, OSC_ON = 1, OSC_REDUCED = 2, OSC_AUTO = 3 };
-enum GainValue : int32_t { GAIN_HIGH = 0, GAIN_NORMAL = 1, GAIN_MEDIUM = 2, GAIN_LOW = 3, GAIN_AUTO = 4 };
+enum GainValue : int32_t {
+  GAIN_HIGH = 0,
+  GAIN_NORMAL = 1,
+  GAIN_MEDIUM = 2,
+  GAIN_LOW = 3,
+  GAIN_AUTO = 4
+};
 enum AcValue : int32_t { AC_SLOW = 0, AC_NORMAL = 1, AC_AUTO = 2 };
 enum FilterValue : int32_t { FILTER_90K = 0, FILTER_200K = 1, FILTER_400K = 2 };
 enum ProbeTypeValue : int32_t { TYPE_CAPACITANCE = 0, TYPE_LASER = 1 };
@@ -69,9 +81,15 @@ enum RelayUsageValue : int32_t {
 };
 
 // Relay usage classes, by value.
-inline bool isAlarmRelayUsage(int32_t usage) { return usage >= 16 && usage < 24; }
-inline bool isStageRelayUsage(int32_t usage) { return usage >= 32 && usage < 40; }
-inline bool isProbeRelayUsage(int32_t usage) { return usage >= 64 && usage < 72; }
+inline bool isAlarmRelayUsage(int32_t usage) {
+  return usage >= 16 && usage < 24;
+}
+inline bool isStageRelayUsage(int32_t usage) {
+  return usage >= 32 && usage < 40;
+}
+inline bool isProbeRelayUsage(int32_t usage) {
+  return usage >= 64 && usage < 72;
+}
 
 // A calibration point; the model sorts on the first value only.
 struct CalPoint {
@@ -115,22 +133,23 @@ struct Stage {
   double clearanceHysteresis = 1.0;
   double staticHysteresis = 1.0;
   double dynamicHysteresis = 1.0;
-  int32_t index = 0;                 // derived
-  Configuration* owner = nullptr;    // derived
-  ProbeList probes;                  // derived: probes watching this stage
-  ProbeList connectedProbes;         // derived: those of them that hold a channel
+  int32_t index = 0;               // derived
+  Configuration* owner = nullptr;  // derived
+  ProbeList probes;                // derived: probes watching this stage
+  ProbeList connectedProbes;       // derived: those of them that hold a channel
 
   AlarmThresholds thresholds() const;
+  void setThresholds(const AlarmThresholds& t);
 };
 
 // One input of a host. A new channel is auto-ranged and DC coupled.
 struct Channel {
   int32_t range = RANGE_AUTO;
   int32_t coupling = COUPLING_DC;
-  int32_t index = 0;          // derived: global channel number
-  int32_t hostChannel = 0;    // derived: 0..3
-  Probe* probe = nullptr;     // derived
-  Host* host = nullptr;       // derived
+  int32_t index = 0;        // derived: global channel number
+  int32_t hostChannel = 0;  // derived: 0..3
+  Probe* probe = nullptr;   // derived
+  Host* host = nullptr;     // derived
 };
 
 // An acquisition computer.
@@ -209,10 +228,10 @@ struct Relay {
   CountedString name;  // derived
   CountedString userName;
   int32_t usage = RELAY_UNUSED;
-  int32_t sourceIndex = -1;  // stage index or probe number, by usage class
-  int32_t index = 0;         // derived
-  int32_t slot = 0;          // derived
-  Rack* rack = nullptr;      // derived
+  int32_t sourceIndex = -1;      // stage index or probe number, by usage class
+  int32_t index = 0;             // derived
+  int32_t slot = 0;              // derived
+  Rack* rack = nullptr;          // derived
   Stage* sourceStage = nullptr;  // derived, stage relays
   Probe* sourceProbe = nullptr;  // derived, probe relays
 };
@@ -294,7 +313,7 @@ struct StorageSettings {
 uint64_t checksum64(const void* bytes, std::size_t n, uint64_t crc);
 
 class Configuration {
-public:
+ public:
   // Defaults, one first stage, relinked, not modified.
   Configuration();
   // Every stored field, the time stamps, `modified` and the entity arrays are
@@ -444,7 +463,7 @@ public:
   // strings and the probes' names are left as they are.
   void initialiseNewRack(uint32_t index);
 
-private:
+ private:
   void renameEntity(CountedString& userName, CountedString& name, const char* text,
                     const char* kind, int32_t number, int32_t slot = -1);
 };

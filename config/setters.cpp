@@ -94,15 +94,7 @@ void Configuration::setStageOprToBlade0(uint32_t stage, double angle) {
 }
 
 void Configuration::setStageThresholds(uint32_t stage, const AlarmThresholds& t) {
-  Stage& s = stages.at(stage);
-  s.lowAlarm = t.lowAlarm;
-  s.lowWarning = t.lowWarning;
-  s.highWarning = t.highWarning;
-  s.highAlarm = t.highAlarm;
-  s.staticWarning = t.staticWarning;
-  s.staticAlarm = t.staticAlarm;
-  s.dynamicWarning = t.dynamicWarning;
-  s.dynamicAlarm = t.dynamicAlarm;
+  stages.at(stage).setThresholds(t);
   markModified();
 }
 
