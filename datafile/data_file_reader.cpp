@@ -10,14 +10,22 @@
 #include "config/config_text.h"
 #include "datafile/byte_order.h"
 #include "datafile/data_file.h"
+#include "foundation/allocation.h"
+#include "foundation/counted_array.h"
 #include "foundation/tokenizer.h"
 
 namespace cdt {
 
 namespace {
 
-// The counted-array engine holds at most this many elements.
-constexpr uint32_t kMaxIndexEntries = 0x7FFFFFFF;
+// The configuration text while it is parsed. Taken from the checked
+// allocator like every other block of the library, so that a block too large
+// for memory ends the process with the allocation message instead of throwing
+// out of the reader.
+struct CheckedFree {
+  void operator()(char* block) const { (void)checkedFree(block); }
+};
+using TextBlock = std::unique_ptr<char[], CheckedFree>;
 
 // Only a regular file can hold a data file. Opening a named pipe to read
 // waits for a writer that may never come, and pipes, devices and directories
@@ -92,7 +100,7 @@ void DataFile::openForReading(const char* path, ReadMode mode) {
   }
 
   // Bounded by the file size checked above.
-  auto text = std::make_unique_for_overwrite<char[]>(configLength);
+  const TextBlock text(static_cast<char*>(checkedAlloc(configLength)));
   if (stream_.read(text.get(), configLength, 1) != 1) {
     return failOpen(shortRead(DataFileStatus::ConfigurationPastEnd), kFileHeaderSize);
   }
@@ -159,7 +167,7 @@ RecordRef readNextRecord(DataFile& file) {
 
 bool DataFile::loadIndex() {
   if (writing_ || index_.size() == indexCount_) return true;
-  if (!isOpen() || indexCount_ > kMaxIndexEntries) return false;
+  if (!isOpen() || indexCount_ > kMaxArrayLength) return false;
   index_.setLength(indexCount_);
   bool loaded = stream_.setPosition(header_.indexOffset) &&
                 stream_.read(index_.mutableData(), kIndexEntrySize, indexCount_) == indexCount_;
