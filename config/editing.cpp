@@ -151,9 +151,20 @@ void Configuration::initialiseNewRack(uint32_t index) {
     probe.setThresholds(stageZero);
     probe.channelIndex = -1;
     probe.type = TYPE_CAPACITANCE;
-    // The image of spaces is invalid: this loads the default calibration.
     probe.calMode = CALMODE_DEFAULT;
-    applyProbeMemory(probe);
+  }
+  // Every slot now holds the same image (of spaces, which fails its check):
+  // its calibration is loaded once and copied, since checking the image is
+  // most of the cost of a rack, and a count line may create thousands.
+  const Probe& first = rack.probes[0];
+  applyProbeMemory(rack.probes[0]);
+  for (uint32_t j = 1; j < kSlotsPerRack; ++j) {
+    Probe& probe = rack.probes[j];
+    probe.calGain = first.calGain;
+    probe.calData = first.calData;
+    probe.calDate = first.calDate;
+    probe.calDiscSerialNo = first.calDiscSerialNo;
+    probe.calComments = first.calComments;
   }
   for (Relay& relay : rack.relays) {
     relay.usage = RELAY_UNUSED;

@@ -211,6 +211,7 @@ TEST(RackEdits, InsertedRackIsDisconnectedWithDefaultCalibration) {
     EXPECT_EQ(p.calMode, CALMODE_DEFAULT);
     EXPECT_EQ(p.calGain, GAIN_NORMAL);
     EXPECT_EQ(p.calDate, "N/A");
+    EXPECT_EQ(p.calDiscSerialNo, "N/A");
     ASSERT_EQ(p.calData.size(), 2u);
     EXPECT_EQ(p.calData[1].x, 5.0);
     EXPECT_EQ(p.demodulator.osc, OSC_AUTO);
