@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "config/config_text.h"
@@ -183,6 +184,33 @@ TEST(DataFileWriter, CannotCreateBesideAFile) {
   EXPECT_EQ(createDataFile(Configuration(), dir.file("plain/x.cdt").c_str()), nullptr);
 }
 
+TEST(DataFileWriter, LongRecordingsKeepEveryIndexEntry) {
+  // Enough entries to outgrow the index's first reserve more than once; pairs
+  // of records share a time, so only the first of each pair is indexed.
+  TempDir dir;
+  const std::string path = dir.file("long.cdt");
+  auto writer = createDataFile(Configuration(), path.c_str());
+  ASSERT_NE(writer, nullptr);
+  constexpr uint32_t kRecords = 5000;
+  const RecordRef r = makeRecord(1, 32, 0, 0);
+  for (uint32_t i = 0; i < kRecords; ++i) {
+    r->setTime(1 + i / 2);
+    ASSERT_TRUE(writeRecord(*writer, *r));
+  }
+  const uint64_t dataOffset = writer->header().dataOffset;
+  EXPECT_TRUE(closeDataFile(*writer));
+
+  auto reader = openDataFile(path.c_str());
+  ASSERT_NE(reader, nullptr);
+  ASSERT_EQ(reader->indexEntryCount(), kRecords / 2);
+  EXPECT_EQ(reader->header().indexEnd - reader->header().indexOffset, kRecords / 2 * 16);
+  ASSERT_TRUE(reader->loadIndex());
+  for (uint32_t k = 0; k < kRecords / 2; ++k) {
+    ASSERT_EQ(reader->index()[k].time, k + 1) << k;
+    ASSERT_EQ(reader->index()[k].position, dataOffset + (2 * k + 1) * 28) << k;
+  }
+}
+
 // --- Reader on hand-built files ----------------------------------------------
 
 class DataFileReader : public ::testing::Test {
@@ -310,6 +338,55 @@ TEST_F(DataFileReader, SeekToIndexEntryPositionsAfterThatRecord) {
   ASSERT_TRUE(seekToIndexEntry(*file, 2));
   EXPECT_FALSE(readNextRecord(*file));
   EXPECT_EQ(file->lastReadStatus().status, DataFileStatus::EndOfRecords);
+}
+
+TEST_F(DataFileReader, SalvageReadsToTheIndexOrElseToTheEndOfTheFile) {
+  const std::vector<std::string> records{record(32, 1, 1), record(40, 3, 2), record(32, 1, 3)};
+  const std::string finished = dataFile("config", records);
+  const uint64_t indexOffset = loadU64(finished.data() + kHeaderIndexOffset);
+  auto salvage = [this](const std::string& bytes) {
+    writeFile(path_, bytes);
+    return openDataFile(path_.c_str(), report_, ReadMode::Salvage);
+  };
+  auto count = [](DataFile& file) {
+    uint32_t n = 0;
+    while (readNextRecord(file)) ++n;
+    return n;
+  };
+
+  // A finished file reads as in the normal mode, index included.
+  auto file = salvage(finished);
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(file->recordsEnd(), indexOffset);
+  EXPECT_EQ(file->indexEntryCount(), 3u);
+  EXPECT_EQ(count(*file), 3u);
+  EXPECT_EQ(file->lastReadStatus().status, DataFileStatus::EndOfRecords);
+
+  // An index cut off: the records still end where it starts.
+  const std::string cutIndex = finished.substr(0, indexOffset + 20);
+  EXPECT_EQ(openFailure(cutIndex), DataFileStatus::IndexPastEnd);
+  file = salvage(cutIndex);
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(file->recordsEnd(), indexOffset);
+  EXPECT_EQ(file->indexEntryCount(), 0u);
+  EXPECT_FALSE(seekToIndexEntry(*file, 0));
+  EXPECT_EQ(count(*file), 3u);
+  EXPECT_EQ(file->lastReadStatus().offset, indexOffset);
+
+  // No index yet, or an index start past the end: the file's end ends the
+  // records, and a cut last record stops reading there.
+  const std::string unfinished = dataFile("config", records, false);
+  std::string pastEnd = finished.substr(0, indexOffset - 4);
+  storeU64(pastEnd.data() + kHeaderIndexOffset, indexOffset + 100);
+  for (const auto& [bytes, expected, stop] :
+       {std::tuple{unfinished, 3u, DataFileStatus::EndOfRecords},
+        std::tuple{pastEnd, 2u, DataFileStatus::CutRecord}}) {
+    file = salvage(bytes);
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(file->recordsEnd(), bytes.size());
+    EXPECT_EQ(count(*file), expected);
+    EXPECT_EQ(file->lastReadStatus().status, stop);
+  }
 }
 
 TEST_F(DataFileReader, PositionsPastFourGibibytes) {
