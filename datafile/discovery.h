@@ -7,14 +7,16 @@
 // name, and possibly in a directory named after each host's computer.
 //
 // Name time: a name (or a whole path) is split at "." into trimmed pieces
-// (runs of dots give no empty pieces). With fewer than 4 pieces there is no
-// time; otherwise the time part runs from the third piece from the end to the
-// end of the text, and must read as "%d-%d-%d.%d-%d-%d.%20s" would (each
-// number after optional white space and a sign; the tail is the first run of
-// up to 20 characters without white space) with the tail exactly "cdt". The
-// fields must also form a real UTC moment: a year from 1970 on, a month of
-// 1 to 12, a day that exists in that month, hour, minute and second in their
-// ranges. Anything else has no time, which is the time value 0.
+// (runs of dots give no empty pieces), however many there are, so a path
+// through directories with many dots keeps its time. With fewer than 4
+// pieces there is no time; otherwise the time part runs from the third piece
+// from the end to the end of the text, and must read as
+// "%d-%d-%d.%d-%d-%d.%20s" would (each number after optional white space and
+// a sign; the tail is the first run of up to 20 characters without white
+// space) with the tail exactly "cdt". The fields must also form a real UTC
+// moment: a year from 1970 on, a month of 1 to 12, a day that exists in that
+// month, hour, minute and second in their ranges. Anything else has no time,
+// which is the time value 0.
 #pragma once
 
 #include <cstdint>

@@ -65,6 +65,10 @@ TEST(NameTime, ReadsTheTimePartOfNamesAndPaths) {
   EXPECT_EQ(timeOfName("/data/a.b/Rig1.0007.Daq1.2011-05-06.12-30-45.cdt"), kT);
   EXPECT_EQ(timeOfName(std::string(40, '.') + "x.y.z.Daq1.2011-05-06.12-30-45.cdt"), kT);
   EXPECT_EQ(timeOfName("x.. 2011-05-06.12-30-45.cdt"), kT);  // pieces are trimmed
+  // Any number of pieces: 41 before the time part here.
+  std::string deep;
+  for (int i = 0; i < 20; ++i) deep += "v1.2/";
+  EXPECT_EQ(timeOfName(deep + "Daq1.2011-05-06.12-30-45.cdt"), kT);
   // The numbers and the tail read as sscanf would.
   EXPECT_EQ(timeOfName("x.+2011-05-06.12-30-045.cdt extra"), kT);
   EXPECT_EQ(timeOfName("x.2012-02-29.00-00-00.cdt"), 1330473600ull * 1000000);
