@@ -89,9 +89,18 @@ int runCommand(const CommandSpec& command, std::span<const char* const> words, F
   return command.run(args, out, err);
 }
 
-}  // namespace
+// Results are written through stdio buffers, so a full disk or a closed pipe
+// shows only when they are flushed: a command that printed everything it
+// meant to still failed when its output did not arrive.
+int finishOutput(int status, FILE* out, FILE* err) {
+  if (std::fflush(out) != 0 || std::ferror(out) != 0) {
+    std::fprintf(err, "cdt: cannot write the results to standard output\n");
+    return status == 0 ? 1 : status;
+  }
+  return status;
+}
 
-int runCdt(int argc, char** argv, FILE* out, FILE* err) {
+int dispatch(int argc, char** argv, FILE* out, FILE* err) {
   if (argc < 2) {
     printToolUsage(err);
     return 2;
@@ -110,11 +119,15 @@ int runCdt(int argc, char** argv, FILE* out, FILE* err) {
       printToolHelp(out);
       return 0;
     }
-    if (const CommandSpec* command = findCommand(argv[2]); command != nullptr && argc == 3) {
+    const CommandSpec* command = findCommand(argv[2]);
+    if (command == nullptr) {
+      std::fprintf(err, "cdt: no help for '%s'\n", argv[2]);
+    } else if (argc > 3) {
+      std::fprintf(err, "cdt help: unexpected argument '%s'\n", argv[3]);
+    } else {
       printCommandHelp(*command, out);
       return 0;
     }
-    std::fprintf(err, "cdt: no help for '%s'\n", argv[2]);
     printToolUsage(err);
     return 2;
   }
@@ -131,6 +144,12 @@ int runCdt(int argc, char** argv, FILE* out, FILE* err) {
   std::span<const char* const> words(const_cast<const char* const*>(argv) + 2,
                                      static_cast<size_t>(argc - 2));
   return runCommand(*command, words, out, err);
+}
+
+}  // namespace
+
+int runCdt(int argc, char** argv, FILE* out, FILE* err) {
+  return finishOutput(dispatch(argc, argv, out, err), out, err);
 }
 
 }  // namespace cdt

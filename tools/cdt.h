@@ -11,7 +11,8 @@ inline constexpr const char* kCdtVersion = "0.1.0";
 // Runs one cdt command line (argv[0] is the program). Handles "--help",
 // "--version", "help [COMMAND]" and "COMMAND --help" itself; everything else
 // goes to the command. Results go to `out`, messages to `err`. Returns 0 on
-// success, 1 when a file failed, 2 on a usage error.
+// success, 1 when a file failed (writing `out` included: it is flushed before
+// the return), 2 on a usage error.
 int runCdt(int argc, char** argv, FILE* out, FILE* err);
 
 }  // namespace cdt

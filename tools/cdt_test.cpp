@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,7 @@ TEST(CdtDispatcher, UsageErrorsGoToStandardErrorWithStatus2) {
       {{"frobnicate"}, "'frobnicate' is not a cdt command"},
       {{"--frobnicate"}, "unknown option '--frobnicate'"},
       {{"help", "frobnicate"}, "no help for 'frobnicate'"},
+      {{"help", "synth", "extra"}, "cdt help: unexpected argument 'extra'"},
       {{"info"}, "cdt info: missing argument"},
       {{"info", "--bogus", "x.cdt"}, "cdt info: unknown option '--bogus'"},
       {{"info", "-x", "x.cdt"}, "cdt info: unknown option '-x'"},
@@ -78,6 +80,25 @@ TEST(CdtDispatcher, UsageErrorsGoToStandardErrorWithStatus2) {
     EXPECT_TRUE(contains(r.err, c.message)) << label << ": " << r.err;
     EXPECT_TRUE(contains(r.err, "usage: ")) << label;
   }
+}
+
+// Results that never arrive (a full disk, a closed pipe) fail the run, even
+// when they fit the stream's buffer and the command itself went well.
+TEST(CdtDispatcher, ResultsThatCannotBeWrittenGiveStatus1) {
+  FILE* full = std::fopen("/dev/full", "w");
+  ASSERT_NE(full, nullptr);
+  FILE* err = std::tmpfile();
+  ASSERT_NE(err, nullptr);
+  char program[] = "cdt";
+  char version[] = "--version";
+  char* argv[] = {program, version};
+  EXPECT_EQ(cdt::runCdt(2, argv, full, err), 1);
+  std::rewind(err);
+  char message[200] = {};
+  EXPECT_NE(std::fgets(message, sizeof message, err), nullptr);
+  EXPECT_STREQ(message, "cdt: cannot write the results to standard output\n");
+  std::fclose(err);
+  std::fclose(full);
 }
 
 // The parser on its own: values in both spellings, flags, "--" and "-".
