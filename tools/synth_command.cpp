@@ -278,8 +278,12 @@ int runSynth(const CommandArgs& args, FILE* out, FILE* err) {
       status = fileError(args, err, "cannot write '%s'", path.c_str());
       continue;
     }
+    std::string error;
+    if (!clearTimeZoneBias(path, error)) {
+      status = fileError(args, err, "%s", error.c_str());
+      continue;
+    }
     if (options.unfinished || options.damage) {
-      std::string error;
       std::string reshaped;
       if (!simulateCrash(path, r.lastStart, {options.unfinished, options.damage}, reshaped,
                          error)) {

@@ -29,6 +29,22 @@ bool fail(std::string& error, const std::string& what) {
 
 }  // namespace
 
+bool clearTimeZoneBias(const std::string& path, std::string& error) {
+  File file;
+  file.f = std::fopen(path.c_str(), "r+b");
+  if (file.f == nullptr) return fail(error, "cannot open " + path);
+  unsigned char bias[8];
+  storeI64(bias, 0);
+  if (fseeko(file.f, kHeaderTimeZoneBias, SEEK_SET) != 0 ||
+      std::fwrite(bias, sizeof bias, 1, file.f) != 1) {
+    return fail(error, "cannot write " + path);
+  }
+  const int closed = std::fclose(file.f);
+  file.f = nullptr;
+  if (closed != 0) return fail(error, "cannot write " + path);
+  return true;
+}
+
 bool simulateCrash(const std::string& path, uint64_t lastRecordStart, CrashShape shape,
                    std::string& resultPath, std::string& error) {
   resultPath = path;
