@@ -25,7 +25,9 @@ bool parseConfigText(Configuration& configuration, Tokenizer& tokenizer);
 
 // Writes the text to `path`. When the configuration is modified, the flag is
 // cleared, `modificationTime` stamped and `revision` incremented, but only once
-// the file has been written; a failed save changes nothing.
+// the file has been written; a failed save leaves the configuration as it was.
+// The file is written in place (so `path` may be a device or a pipe): a write
+// that fails part way leaves it cut short.
 [[nodiscard]] bool saveConfigFile(Configuration& configuration, const char* path);
 // Reads and parses the file; true when it was read and parsed successfully.
 [[nodiscard]] bool loadConfigFile(Configuration& configuration, const char* path);
