@@ -12,7 +12,8 @@
 
 namespace cdt {
 
-// Appends the whole text (frame included) with base indentation `indent`.
+// Appends the whole text (frame included) with base indentation `indent`,
+// which pads every line and so must stay small (a few dozen blanks).
 void writeConfigText(const Configuration& configuration, CountedString& text, uint32_t indent);
 // The text in a fresh string; data files embed it with indentation 0.
 CountedString configToText(const Configuration& configuration, uint32_t indent);
