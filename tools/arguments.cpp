@@ -36,6 +36,15 @@ void vreport(const CommandArgs& args, FILE* err, const char* format, va_list lis
   std::fputc('\n', err);
 }
 
+// `text` as a C string for strtoll or strtod when it is made only of the
+// characters in `allowed`: those functions would also skip leading white
+// space and read hexadecimal, "inf" and "nan", none of which is a number here.
+std::optional<std::string> numberText(std::string_view text, std::string_view allowed) {
+  if (text.empty() || text.size() > 64) return std::nullopt;
+  if (text.find_first_not_of(allowed) != std::string_view::npos) return std::nullopt;
+  return std::string(text);
+}
+
 }  // namespace
 
 ParseOutcome parseArguments(std::span<const char* const> args, std::span<const OptionSpec> options,
@@ -110,24 +119,22 @@ int fileError(const CommandArgs& args, FILE* err, const char* format, ...) {
 }
 
 std::optional<int64_t> parseInteger(std::string_view text) {
-  // strtoll accepts leading blanks and a trailing remainder; a whole-text
-  // number must have neither.
-  if (text.empty() || text.size() > 40 || text[0] == ' ' || text[0] == '\t') return std::nullopt;
-  std::string copy(text);
-  errno = 0;
+  const std::optional<std::string> copy = numberText(text, "+-0123456789");
+  if (!copy) return std::nullopt;
   char* end = nullptr;
-  long long value = std::strtoll(copy.c_str(), &end, 10);
-  if (errno != 0 || end != copy.c_str() + copy.size()) return std::nullopt;
+  errno = 0;
+  const long long value = std::strtoll(copy->c_str(), &end, 10);
+  if (errno != 0 || end != copy->c_str() + copy->size()) return std::nullopt;
   return static_cast<int64_t>(value);
 }
 
 std::optional<double> parseReal(std::string_view text) {
-  if (text.empty() || text.size() > 64 || text[0] == ' ' || text[0] == '\t') return std::nullopt;
-  std::string copy(text);
-  errno = 0;
+  const std::optional<std::string> copy = numberText(text, "+-0123456789.eE");
+  if (!copy) return std::nullopt;
   char* end = nullptr;
-  double value = std::strtod(copy.c_str(), &end);
-  if (errno != 0 || end != copy.c_str() + copy.size() || !std::isfinite(value)) {
+  errno = 0;
+  const double value = std::strtod(copy->c_str(), &end);
+  if (errno != 0 || end != copy->c_str() + copy->size() || !std::isfinite(value)) {
     return std::nullopt;
   }
   return value;

@@ -54,7 +54,8 @@ int usageError(const CommandArgs& args, FILE* err, const char* format, ...)
 int fileError(const CommandArgs& args, FILE* err, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 
-// Whole-text number parsers: the text must be a number and nothing else.
+// Whole-text number parsers: the text must be a decimal number and nothing
+// else (no blanks, no hexadecimal, no "inf" or "nan").
 std::optional<int64_t> parseInteger(std::string_view text);
 std::optional<double> parseReal(std::string_view text);
 

@@ -129,11 +129,12 @@ TEST(CdtArguments, ParsesValuesFlagsAndPositionalsInAnyOrder) {
 TEST(CdtArguments, NumbersMustBeWholeTexts) {
   EXPECT_EQ(parseInteger("42"), 42);
   EXPECT_EQ(parseInteger("-7"), -7);
-  for (const char* bad : {"", " 1", "1 ", "1x", "0x10", "99999999999999999999"}) {
+  for (const char* bad : {"", " 1", "\n1", "1 ", "1x", "0x10", "99999999999999999999"}) {
     EXPECT_FALSE(parseInteger(bad).has_value()) << bad;
   }
   EXPECT_EQ(parseReal("2.5e3"), 2500.0);
-  for (const char* bad : {"", "1.5.", "inf", "nan", "1e999", " 2"}) {
+  EXPECT_EQ(parseReal("-.5"), -0.5);
+  for (const char* bad : {"", "1.5.", "inf", "nan", "1e999", " 2", "\n2", "0x10", "0x1p3"}) {
     EXPECT_FALSE(parseReal(bad).has_value()) << bad;
   }
 }
