@@ -21,6 +21,8 @@ function(cdt_library name)
   cdt_tests(${name})
 endfunction()
 
+find_program(CDT_MEMCHECK_PROGRAM valgrind)
+
 function(cdt_tests lib)
   if(NOT CDT_TESTS)
     return()
@@ -44,5 +46,20 @@ function(cdt_tests lib)
     gtest_discover_tests(${target} DISCOVERY_TIMEOUT 120
       WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
       PROPERTIES ENVIRONMENT "CDT_BUILD_DIR=${PROJECT_BINARY_DIR}" ${label_properties})
+    # The end-to-end tests (those that run the built programs) once more, the
+    # programs now under Valgrind's memcheck (runProgram adds it when
+    # CDT_VALGRIND is 1): label memcheck, names prefixed "memcheck.". Only in
+    # a build without the sanitizers, which do not work under Valgrind.
+    if(CDT_MEMCHECK_PROGRAM AND NOT CDT_SANITIZE AND NOT CDT_FUZZ
+       AND (folder STREQUAL "driver" OR folder STREQUAL "tools"))
+      file(READ ${test_source} test_text)
+      if(test_text MATCHES "runProgram|runCdt|convertToCsv|csvLines")
+        gtest_discover_tests(${target} DISCOVERY_TIMEOUT 120 TEST_PREFIX memcheck.
+          WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
+          PROPERTIES LABELS memcheck ENVIRONMENT "CDT_BUILD_DIR=${PROJECT_BINARY_DIR}"
+            # One value per property: a list would not survive the discovery.
+            ENVIRONMENT_MODIFICATION "CDT_VALGRIND=set:1")
+      endif()
+    endif()
   endforeach()
 endfunction()

@@ -5,10 +5,12 @@ set -euo pipefail
 
 need_bench=0
 need_fuzz=0
+need_memcheck=0
 for option in "$@"; do
   case "$option" in
     --bench) need_bench=1 ;;
     --fuzz) need_fuzz=1 ;;
+    --memcheck) need_memcheck=1 ;;
   esac
 done
 
@@ -27,6 +29,10 @@ if [ "$need_fuzz" = 1 ]; then
   resource_dir=$(clang -print-resource-dir 2>/dev/null || true)
   fuzzer_runtime=$resource_dir/lib/linux/libclang_rt.fuzzer-$(uname -m).a
   [ -f "$fuzzer_runtime" ] || missing+=(libclang-rt-14-dev)
+fi
+if [ "$need_memcheck" = 1 ]; then
+  # The memcheck tests run the programs under it; without it they do not exist.
+  command -v valgrind >/dev/null 2>&1 || missing+=(valgrind)
 fi
 
 if [ ${#missing[@]} -eq 0 ]; then

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 
 namespace cdt::testing {
 
@@ -81,10 +82,20 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     dup2(out, 1);
     dup2(err, 2);
     std::vector<char*> argv;
+    // The memcheck tests run the program under Valgrind: an invalid access or
+    // a definite or indirect leak makes it exit with 99, and the report goes
+    // to its standard error, where the test sees it.
+    const char* valgrind = std::getenv("CDT_VALGRIND");
+    if (valgrind != nullptr && std::string_view(valgrind) == "1") {
+      for (const char* word : {"valgrind", "-q", "--leak-check=full", "--error-exitcode=99",
+                               "--errors-for-leak-kinds=definite,indirect"}) {
+        argv.push_back(const_cast<char*>(word));
+      }
+    }
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
+    execvp(argv[0], argv.data());
     _exit(127);
   }
   int status = 0;

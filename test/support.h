@@ -36,6 +36,8 @@ struct RunResult {
 };
 
 // Runs `program` with `args` in `workingDirectory` and collects its output.
+// With CDT_VALGRIND=1 in the environment the program runs under Valgrind's
+// memcheck, which makes it exit with 99 after any error it reports.
 RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
                      const std::string& workingDirectory = ".");
 
