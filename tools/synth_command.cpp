@@ -1,4 +1,5 @@
 // cdt synth: makes a realistic recording with the library's own writer.
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -259,7 +260,10 @@ int runSynth(const CommandArgs& args, FILE* out, FILE* err) {
     for (uint64_t done = 0;; ++done) {
       const bool finished = options.targetBytes > 0 ? recordings[0].end >= options.targetBytes
                                                     : done >= options.revolutions;
-      if (finished || recordings[0].writeFailed) break;
+      // One file that cannot be written fails the run: stop writing the others.
+      const bool failed = std::any_of(recordings.begin(), recordings.end(),
+                                      [](const HostRecording& r) { return r.writeFailed; });
+      if (finished || failed) break;
       const Revolution rev = shaft.next();
       for (HostRecording& r : recordings) r.recordRevolution(options, rev);
       progress.update(done);

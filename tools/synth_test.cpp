@@ -2,6 +2,7 @@
 // and the library.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -300,6 +301,20 @@ TEST(CdtSynth, SizeReplacesTheRevolutionCount) {
   const int64_t size = fileSize(paths[0]);
   EXPECT_GE(size, 1000000);
   EXPECT_LT(size, 1000000 + 40000);
+}
+
+TEST(CdtSynth, StopsWhenOneHostsFileCannotBeWritten) {
+  TempDir dir;
+  // The second host's file is written to a full disk.
+  const std::string second = dir.file("Rig1.0000.Daq2.2011-05-06.12-30-00.cdt");
+  ASSERT_EQ(symlink("/dev/full", (second + ".temp").c_str()), 0);
+  RunResult r = runCdt({"synth", "--hosts", "2", "--revolutions", "20000", dir.path()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "cdt synth: cannot write '" + second + "'\n");
+  // The first host's file is finished, but ends soon after the failure, not
+  // after 20000 revolutions.
+  EXPECT_EQ(r.out, dir.file(kFileName) + "\n");
+  EXPECT_LT(fileSize(dir.file(kFileName)), 1000000);
 }
 
 TEST(CdtSynth, ReportsADirectoryItCannotWriteTo) {
