@@ -1,6 +1,7 @@
 #include "datafile/aggregation.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #include "datafile/record_constructors.h"
@@ -11,9 +12,9 @@ namespace {
 
 // The sample statistics block: 13 i16 values in three groups (a mean, then
 // minimum/maximum pairs), then the u16 weight of the means.
-constexpr uint32_t kSampleMeans[] = {0, 5, 10};
-constexpr uint32_t kSampleMinimums[] = {1, 3, 6, 8, 11};
-constexpr uint32_t kSampleMaximums[] = {2, 4, 7, 9, 12};
+constexpr std::size_t kSampleMeans[] = {0, 5, 10};
+constexpr std::size_t kSampleMinimums[] = {1, 3, 6, 8, 11};
+constexpr std::size_t kSampleMaximums[] = {2, 4, 7, 9, 12};
 constexpr uint32_t kSampleWeight = 2 * kSampleStatisticsValues;  // byte offset of the u16 weight
 
 // Flags below this index follow the newest record; the others hold only while
@@ -79,13 +80,13 @@ void mergeSampleStatistics(unsigned char* a, const unsigned char* in) {
   const uint16_t weightIn = loadU16(in + kSampleWeight);
   if (weightIn == 0) return;
   const uint16_t weightA = loadU16(a + kSampleWeight);
-  for (uint32_t k : kSampleMeans) {
+  for (std::size_t k : kSampleMeans) {
     storeI16(a + 2 * k, weightedMean16(weightIn, loadI16(in + 2 * k), weightA, loadI16(a + 2 * k)));
   }
-  for (uint32_t k : kSampleMinimums) {
+  for (std::size_t k : kSampleMinimums) {
     storeI16(a + 2 * k, std::min(loadI16(a + 2 * k), loadI16(in + 2 * k)));
   }
-  for (uint32_t k : kSampleMaximums) {
+  for (std::size_t k : kSampleMaximums) {
     storeI16(a + 2 * k, std::max(loadI16(a + 2 * k), loadI16(in + 2 * k)));
   }
   storeU16(a + kSampleWeight, static_cast<uint16_t>(weightA + weightIn));
@@ -279,7 +280,7 @@ RecordRef packProfile(DataRecord* profile) {
   if (profile == nullptr || !isPlainProfile(*profile)) return RecordRef::share(profile);
   const unsigned char* points = profilePoints(*profile);
   int32_t deviation = 0;
-  for (uint32_t k = 0; k < kProfilePointCount; ++k) {
+  for (std::size_t k = 0; k < kProfilePointCount; ++k) {
     const unsigned char* point = points + k * kPlainPointSize;
     const int32_t value = loadI16(point + kPlainPointValue);
     const int32_t up = loadI16(point + kPlainPointMaximum) - value;
@@ -293,7 +294,7 @@ RecordRef packProfile(DataRecord* profile) {
   copyProfileFields(*packed, *profile);
   setProfileCompressionShift(*packed, shift);
   unsigned char* out = profilePoints(*packed);
-  for (uint32_t k = 0; k < kProfilePointCount; ++k) {
+  for (std::size_t k = 0; k < kProfilePointCount; ++k) {
     const unsigned char* point = points + k * kPlainPointSize;
     unsigned char* to = out + k * kPackedPointSize;
     const int16_t value = loadI16(point + kPlainPointValue);
@@ -323,7 +324,7 @@ RecordRef expandProfile(DataRecord* profile) {
   setProfileCompressionShift(*plain, kProfilePlainShift);
   const unsigned char* points = profilePoints(*profile);
   unsigned char* out = profilePoints(*plain);
-  for (uint32_t k = 0; k < kProfilePointCount; ++k) {
+  for (std::size_t k = 0; k < kProfilePointCount; ++k) {
     const unsigned char* point = points + k * kPackedPointSize;
     unsigned char* to = out + k * kPlainPointSize;
     const uint16_t value = loadU16(point + kPackedPointValue);

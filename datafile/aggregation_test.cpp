@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
 #include <vector>
 
@@ -53,7 +54,7 @@ RecordRef profile(uint64_t start, uint64_t end, int16_t value, int up = 0, int d
   setProfileSync(*r, sync);
   setProfileStartRevolution(*r, start);
   setProfileEndRevolution(*r, end);
-  for (uint32_t k = 0; k < kProfilePointCount; ++k) {
+  for (std::size_t k = 0; k < kProfilePointCount; ++k) {
     unsigned char* p = profilePoints(*r) + k * kPlainPointSize;
     storeI16(p + kPlainPointValue, value);
     storeI16(p + kPlainPointMaximum, static_cast<int16_t>(value + (k % 2 ? up : 0)));
@@ -63,7 +64,7 @@ RecordRef profile(uint64_t start, uint64_t end, int16_t value, int up = 0, int d
 }
 
 int16_t point(const RecordRef& r, uint32_t k, uint32_t offset) {
-  return loadI16(profilePoints(*r) + k * kPlainPointSize + offset);
+  return loadI16(profilePoints(*r) + std::size_t{k} * kPlainPointSize + offset);
 }
 
 TEST(RecordConstructors, GiveRecordsOfTheirLayoutsSize) {
@@ -146,12 +147,12 @@ TEST(AccumulateBlades, SampleStatisticsWeighMeansAndWrapLikeThirtyTwoBits) {
   using Stats = std::vector<int16_t>;  // the 13 values, then the weight
   auto withStats = [](Stats values) {
     RecordRef r = range(1, 1, 0, 0, 0);
-    for (uint32_t k = 0; k < 14; ++k) storeI16(sampleStatistics(*r) + 2 * k, values[k]);
+    for (std::size_t k = 0; k < 14; ++k) storeI16(sampleStatistics(*r) + 2 * k, values[k]);
     return r;
   };
   auto stats = [](const RecordRef& r) {
     Stats values(14);
-    for (uint32_t k = 0; k < 14; ++k) values[k] = loadI16(sampleStatistics(*r) + 2 * k);
+    for (std::size_t k = 0; k < 14; ++k) values[k] = loadI16(sampleStatistics(*r) + 2 * k);
     return values;
   };
   const Stats before{10, 0, 20, 0, 20, -7, 0, 0, 0, 0, 100, 50, 150, 3};
@@ -216,7 +217,7 @@ TEST(AccumulateBlades, MismatchedOrDamagedLayoutsReplaceInsteadOfMerging) {
   accumulateRecord(zeroWeight, alsoZero.get());
   EXPECT_EQ(zeroWeight, alsoZero);
   // Other types never merge.
-  for (RecordRef other : {newType1Record(1, 2), newType1Record(1, 2), profile(1, 1, 0)}) {
+  for (const RecordRef& other : {newType1Record(1, 2), newType1Record(1, 2), profile(1, 1, 0)}) {
     accumulateRecord(acc, other.get());
     EXPECT_EQ(acc, other);
   }

@@ -207,7 +207,7 @@ TEST(DataFileWriter, LongRecordingsKeepEveryIndexEntry) {
   ASSERT_TRUE(reader->loadIndex());
   for (uint32_t k = 0; k < kRecords / 2; ++k) {
     ASSERT_EQ(reader->index()[k].time, k + 1) << k;
-    ASSERT_EQ(reader->index()[k].position, dataOffset + (2 * k + 1) * 28) << k;
+    ASSERT_EQ(reader->index()[k].position, dataOffset + uint64_t{2 * k + 1} * 28) << k;
   }
 }
 
@@ -312,7 +312,7 @@ TEST_F(DataFileReader, AFileCutAfterTheOpenEndsInACutRecord) {
                                          record(8192, 1, 3)};
   auto file = open(dataFile("config", records));
   ASSERT_NE(file, nullptr);
-  const uint64_t third = file->header().dataOffset + 2 * 8188;
+  const uint64_t third = file->header().dataOffset + uint64_t{2} * 8188;
   ASSERT_EQ(truncate(path_.c_str(), static_cast<off_t>(third + 100)), 0);
   EXPECT_TRUE(readNextRecord(*file));
   EXPECT_TRUE(readNextRecord(*file));

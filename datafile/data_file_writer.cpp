@@ -2,6 +2,7 @@
 // come with the index built in memory, and on closing the index, the
 // completed header and the final name.
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -88,7 +89,7 @@ bool DataFile::finishWriting() {
   for (uint32_t first = 0; first < count; first += kIndexChunkEntries) {
     const uint32_t n = std::min(count - first, kIndexChunkEntries);
     for (uint32_t i = 0; i < n; ++i) {
-      unsigned char* entry = chunk + i * kIndexEntrySize;
+      unsigned char* entry = chunk + std::size_t{i} * kIndexEntrySize;
       storeU64(entry + kIndexEntryTime, index_[first + i].time);
       storeU64(entry + kIndexEntryPosition, index_[first + i].position);
     }

@@ -76,8 +76,10 @@ RecordRef::RecordRef(const RecordRef& other) : p_(other.p_) {
   acquireRecord(p_);
 }
 
+// Acquire first: `other` may hold the last reference to what we release, and
+// a self-assignment then leaves the count as it was.
+// NOLINTNEXTLINE(bugprone-unhandled-self-assignment)
 RecordRef& RecordRef::operator=(const RecordRef& other) {
-  // Acquire first: `other` may hold the last reference to what we release.
   acquireRecord(other.p_);
   releaseRecord(p_);
   p_ = other.p_;

@@ -114,7 +114,7 @@ class RecordRef {
   DataRecord* p_ = nullptr;
 };
 
-static_assert(sizeof(RecordRef) == sizeof(DataRecord*));
+static_assert(sizeof(RecordRef) == sizeof(void*));
 
 // A record of `size` bytes with one holder, the caller (count 0), and no
 // completion callback. Sets `size` and clears the reserved header word; every
@@ -295,10 +295,10 @@ inline void setBladeRmsMax(DataRecord& r, float v) {
 // Blade entry i (i below bladeEntryCapacity); its fields are at kBladeDns,
 // kBladeToa and, in the range layout, kBladeDnsMin to kBladeToaMax.
 inline unsigned char* bladeEntry(DataRecord& r, uint32_t i) {
-  return r.body() + bladeEntriesOffset(r) + i * bladeEntrySize(r);
+  return r.body() + bladeEntriesOffset(r) + std::size_t{i} * bladeEntrySize(r);
 }
 inline const unsigned char* bladeEntry(const DataRecord& r, uint32_t i) {
-  return r.body() + bladeEntriesOffset(r) + i * bladeEntrySize(r);
+  return r.body() + bladeEntriesOffset(r) + std::size_t{i} * bladeEntrySize(r);
 }
 // The dns (mean) and toa (mean) of blade i, in either layout.
 inline float bladeDns(const DataRecord& r, uint32_t i) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -114,7 +115,7 @@ TEST(DataRecord, HandlesMoveAndSelfAssignWithoutChangingTheCount) {
   RecordRef a = newRecord(32);
   DataRecord* raw = a.get();
   RecordRef b = std::move(a);
-  EXPECT_FALSE(a);
+  EXPECT_FALSE(a);  // NOLINT(bugprone-use-after-move): a moved-from handle is empty
   EXPECT_EQ(b.get(), raw);
   const RecordRef& alias = b;
   b = alias;
@@ -131,9 +132,13 @@ TEST(DataRecord, ConcurrentHoldersLeaveTheCountBalanced) {
   RecordRef record = fixedRecord(9);
   setCompletionCallback(*record, &Completion::run, &completion);
   std::vector<std::thread> threads;
+  threads.reserve(4);
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&record] {
-      for (int i = 0; i < 20000; ++i) RecordRef copy = record;
+      // The copies are the holders being counted.
+      for (int i = 0; i < 20000; ++i) {
+        RecordRef copy = record;  // NOLINT(performance-unnecessary-copy-initialization)
+      }
     });
   }
   for (std::thread& thread : threads) thread.join();
@@ -188,7 +193,7 @@ TEST(DataRecord, ProfileEntriesAndFixedLayoutChecks) {
   setProfileSummedCount(*packed, 7);
   EXPECT_TRUE(hasProfileLayout(*packed));
   EXPECT_EQ(loadU64(packed->body() + 48), 7u);
-  EXPECT_EQ(profilePoints(*packed) + kProfilePointCount * kPackedPointSize,
+  EXPECT_EQ(profilePoints(*packed) + std::size_t{kProfilePointCount} * kPackedPointSize,
             packed->bytes() + packed->size());
 
   RecordRef entries = newRecord(kEntriesBaseSize + 2 * kEntrySize);
