@@ -85,9 +85,17 @@ bool applyCountLine(Configuration& configuration, int32_t code, uint32_t n) {
   return true;
 }
 
-bool applyCalibrationCount(Probe& probe, uint32_t n) {
+// `pointBudget` is what is left of the calibration points the text may create
+// in all: no more than its length in bytes, since every point the writer
+// emits takes a line of its own. A damaged text of a few megabytes could
+// otherwise claim 4095 points for each of 49,140 probes, gigabytes of zeros.
+bool applyCalibrationCount(Probe& probe, uint32_t n, uint64_t& pointBudget) {
   if (n > kMaxConfigCount) return false;
   const uint32_t old = probe.calData.size();
+  if (n > old) {
+    if (n - old > pointBudget) return false;
+    pointBudget -= n - old;
+  }
   probe.calData.setLength(n);
   // New points read as zero until a calibration line sets them.
   for (uint32_t i = old; i < n; ++i) probe.calData.at(i) = CalPoint{};
@@ -186,6 +194,7 @@ bool parseConfigText(Configuration& configuration, Tokenizer& tokenizer) {
   bool result = true;
   bool ended = false;
   const bool emptyText = tokenizer.atEnd();
+  uint64_t pointBudget = tokenizer.length;
 
   while (!ended && result && !tokenizer.atEnd()) {
     const int32_t code = nextKeywordLine(state.table, state.record, tokenizer, keywords);
@@ -203,7 +212,7 @@ bool parseConfigText(Configuration& configuration, Tokenizer& tokenizer) {
         break;
       case kKeywordNumCalData:
         result = state.probe != nullptr &&
-                 applyCalibrationCount(*state.probe, lineNumberArgument(tokenizer));
+                 applyCalibrationCount(*state.probe, lineNumberArgument(tokenizer), pointBudget);
         break;
       case kKeywordCalData:
         result = state.probe != nullptr && applyCalibrationLine(*state.probe, tokenizer.lastToken);

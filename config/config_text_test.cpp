@@ -337,6 +337,30 @@ TEST(ConfigText, CalibrationLinesNeedAProbeAndTheirExactShape) {
   EXPECT_EQ(c.probeAt(0).calData[0].x, 7.0);
 }
 
+// Calibration points a text creates are bounded by its length, so a short
+// damaged text cannot claim gigabytes of zero points across many probes.
+TEST(ConfigText, CalibrationCountsAreBoundedByTheTextLength) {
+  std::string text = "numRacks = 2\n";
+  for (int probe = 0; probe < 24; ++probe) {
+    text += "Begin Probe " + std::to_string(probe) + "\nnumCalData = 4095\nEnd Probe\n";
+  }
+  text += "End Configuration\n";
+  ASSERT_LT(text.size(), 24u * 4095u);
+  Configuration c;
+  EXPECT_FALSE(parseText(c, text));
+  uint64_t points = 0;
+  for (uint32_t p = 0; p < c.probeCount(); ++p) points += c.probeAt(p).calData.size();
+  EXPECT_LE(points, text.size() + 2 * c.probeCount());  // the new racks' default points
+
+  // Shrinking and regrowing the same probe's points spends the budget again.
+  Configuration d;
+  EXPECT_FALSE(parseText(d, "numRacks = 1\nBegin Probe 0\nnumCalData = 60\nnumCalData = 0\n"
+                            "numCalData = 60\nEnd Configuration\n"));
+  Configuration e;
+  EXPECT_TRUE(parseText(e, "numRacks = 1\nBegin Probe 0\nnumCalData = 30\nEnd Configuration\n"));
+  EXPECT_EQ(e.probeAt(0).calData.size(), 30u);
+}
+
 // A count line inside a block returns to the configuration level, so the
 // lines after it never reach a record of the resized array.
 TEST(ConfigText, CountLinesInsideBlocksLeaveTheBlock) {
