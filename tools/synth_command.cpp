@@ -255,7 +255,7 @@ int runSynth(const CommandArgs& args, FILE* out, FILE* err) {
   }
 
   {
-    ProgressLine progress(err, "synth: revolution", "", planned);
+    ProgressLine progress(err, "synth:", "revolutions", planned);
     SynthShaft shaft(options, planned);
     for (uint64_t done = 0;; ++done) {
       const bool finished = options.targetBytes > 0 ? recordings[0].end >= options.targetBytes
