@@ -177,38 +177,26 @@ void putPair(char* out, uint32_t v) {
   std::memcpy(out, kDigitPairs + 2 * v, 2);
 }
 
-// Writes the digits into buf[0, 8), padded with '0' after Precision digits,
-// and returns how many digits remain once trailing zeros are dropped.
-template <int Precision>
-int putDigits(char* buf, uint32_t digits) {
-  static_assert(Precision == 6 || Precision == 8);
-  if constexpr (Precision == 8) {
-    const uint32_t high = digits / 10000;
-    const uint32_t low = digits % 10000;
-    putPair(buf, high / 100);
-    putPair(buf + 2, high % 100);
-    putPair(buf + 4, low / 100);
-    putPair(buf + 6, low % 100);
-  } else {
-    const uint32_t low = digits % 10000;
-    putPair(buf, digits / 10000);
-    putPair(buf + 2, low / 100);
-    putPair(buf + 4, low % 100);
-    putPair(buf + 6, 0);
-  }
-  if constexpr (std::endian::native == std::endian::little) {
-    // Trailing '0' characters are the top zero bytes once '0' is removed;
-    // the first digit is never '0', so some byte stays nonzero.
-    uint64_t word;
-    std::memcpy(&word, buf, 8);
-    word ^= 0x3030303030303030u;
-    return 8 - std::countl_zero(word) / 8;
-  } else {
-    int n = 8;
-    while (buf[n - 1] == '0') --n;
-    return n;
-  }
+// The eight decimal digits of `digits` (below 10^8) as the bytes of a word,
+// the first digit in the lowest byte so that storing the word writes them in
+// order, each digit's value (not yet its character). Splits in 64-bit lanes
+// arithmetic: into two four-digit halves, each into two pairs, each pair into
+// two digits, dividing by multiplying with a scaled reciprocal that is exact
+// for the ranges involved (x / 100 = x * 10486 >> 20 for x < 10^4, x / 10 =
+// x * 103 >> 10 for x < 100). Built in a register because storing pieces of
+// it and loading the whole word back would stall on store forwarding.
+uint64_t digitBytes(uint32_t digits) {
+  uint64_t v = (digits / 10000) | (uint64_t{digits % 10000} << 32);
+  const uint64_t hundreds = ((v * 10486) >> 20) & 0x0000007F0000007Full;
+  v = hundreds | ((v - hundreds * 100) << 16);
+  const uint64_t tens = ((v * 103) >> 10) & 0x000F000F000F000Full;
+  return tens | ((v - tens * 10) << 8);
 }
+
+constexpr uint64_t kZeroBytes = 0x3030303030303030ull;
+
+static_assert(std::endian::native == std::endian::little,
+              "the digit word is laid out for little-endian stores");
 
 template <int Precision>
 char* formatFloat(char* out, float value) {
@@ -236,17 +224,22 @@ char* formatFloat(char* out, float value) {
   }
 
   const Decimal d = roundToDecimal<Precision>(mantissa, exponent);
-  // Eight digits and eight more '0' so that fixed-size copies may run past
-  // the significant ones; the caller's room absorbs the excess.
-  char buf[16];
-  std::memset(buf + 8, '0', 8);
-  const int n = putDigits<Precision>(buf, d.digits);
+  static_assert(Precision == 6 || Precision == 8);
+  // Eight digit positions: for six digits the last two are zeros.
+  const uint64_t values = digitBytes(Precision == 8 ? d.digits : d.digits * 100);
+  // The first digit is never 0, so some byte is nonzero; the rest are
+  // trailing zeros.
+  const int n = 8 - std::countl_zero(values) / 8;
+  const uint64_t text = values | kZeroBytes;
   const int x = d.exponent;
 
+  // Whole words are stored; the bytes past the returned end are scratch
+  // within the caller's room.
   if (x < -4 || x >= Precision) {
-    out[0] = buf[0];
+    out[0] = static_cast<char>(text);
     out[1] = '.';
-    std::memcpy(out + 2, buf + 1, 8);
+    const uint64_t rest = text >> 8;
+    std::memcpy(out + 2, &rest, 8);
     out += n > 1 ? n + 1 : 1;
     out[0] = 'e';
     out[1] = x < 0 ? '-' : '+';
@@ -255,16 +248,18 @@ char* formatFloat(char* out, float value) {
   }
   if (x >= 0) {
     // The integer part has x + 1 <= Precision digits.
-    std::memcpy(out, buf, 8);
+    std::memcpy(out, &text, 8);
     out += x + 1;
     if (n <= x + 1) return out;
+    // n <= 8 digits, so x + 1 <= 7 and the shift stays inside the word.
     *out = '.';
-    std::memcpy(out + 1, buf + x + 1, 8);
+    const uint64_t fraction = text >> (8 * (x + 1));
+    std::memcpy(out + 1, &fraction, 8);
     return out + 1 + (n - x - 1);
   }
   std::memcpy(out, "0.000", 5);
   out += 1 - x;
-  std::memcpy(out, buf, 8);
+  std::memcpy(out, &text, 8);
   return out + n;
 }
 
