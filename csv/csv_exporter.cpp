@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "csv/line_pipeline.h"
 #include "csv/number_format.h"
 #include "foundation/time_value.h"
 
@@ -12,15 +13,8 @@ namespace cdt {
 
 namespace {
 
-// Room of the line buffer; a line longer than this is written in pieces.
+// Room of the header buffer; a longer header is written in pieces.
 constexpr std::size_t kPendingSize = 64 * 1024;
-// The stream's buffer: large writes go to the file in few system calls.
-constexpr std::size_t kStreamBufferSize = 1024 * 1024;
-// Room that one cell of any kind needs: a separator and the longest number.
-constexpr std::size_t kCellRoom = 1 + kMaxTimeCellLength;
-static_assert(kMaxTimeCellLength >= kMaxG8Length && kMaxTimeCellLength >= kMaxU64Length);
-
-constexpr uint32_t kMaxBlades = 65535;
 
 void flushPending(CsvExporter& e) {
   if (e.pendingLength == 0) return;
@@ -29,16 +23,6 @@ void flushPending(CsvExporter& e) {
     e.writeFailed = true;
   }
   e.pendingLength = 0;
-}
-
-// Space for `n` more bytes (n at most kPendingSize) at the end of the line.
-char* reserve(CsvExporter& e, std::size_t n) {
-  if (e.pendingLength + n > kPendingSize) flushPending(e);
-  return e.pending.get() + e.pendingLength;
-}
-
-void commit(CsvExporter& e, const char* end) {
-  e.pendingLength = static_cast<std::size_t>(end - e.pending.get());
 }
 
 void put(CsvExporter& e, std::string_view text) {
@@ -55,16 +39,6 @@ void put(CsvExporter& e, std::string_view text) {
   }
   std::memcpy(e.pending.get() + e.pendingLength, text.data(), text.size());
   e.pendingLength += text.size();
-}
-
-void putRepeated(CsvExporter& e, char c, std::size_t n) {
-  while (n > 0) {
-    if (e.pendingLength == kPendingSize) flushPending(e);
-    const std::size_t piece = std::min(n, kPendingSize - e.pendingLength);
-    std::memset(e.pending.get() + e.pendingLength, c, piece);
-    e.pendingLength += piece;
-    n -= piece;
-  }
 }
 
 // A probe name that would break the cell structure (a separator, a quote or a
@@ -98,7 +72,7 @@ void putHeaderCell(CsvExporter& e, std::string_view name, std::string_view middl
 
 uint32_t stageBlades(const Probe& probe) {
   if (probe.stage == nullptr || probe.stage->blades < 0) return 0;
-  return std::min(static_cast<uint32_t>(probe.stage->blades), kMaxBlades);
+  return std::min(static_cast<uint32_t>(probe.stage->blades), kMaxLineBlades);
 }
 
 bool isAcceptedRecord(const DataRecord& record) {
@@ -109,14 +83,17 @@ void writeCsvHeader(CsvExporter& e) {
   const Configuration& configuration = *e.configuration;
   const Host* host =
       e.hostIndex < configuration.hosts.size() ? &configuration.hosts[e.hostIndex] : nullptr;
+  e.layout = LineLayout{};
+  e.layout.withTimeOfArrival = e.withTimeOfArrival;
   put(e, "Time,Speed,Sync,Start Rev,End Rev");
   for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
     const Probe* probe = host != nullptr ? host->channels[slot].probe : nullptr;
     e.channelProbes[slot] = probe;
-    e.channelBlades[slot] = probe != nullptr ? stageBlades(*probe) : 0;
     if (probe == nullptr) continue;
     const std::string_view name = probe->name.view();
-    const uint32_t blades = e.channelBlades[slot];
+    const uint32_t blades = stageBlades(*probe);
+    e.layout.hasProbe[slot] = true;
+    e.layout.blades[slot] = blades;
     putHeaderCell(e, name, " RMS", 0, "");
     putHeaderCell(e, name, " DNS", 0, "");
     for (uint32_t j = 1; j <= blades; ++j) putHeaderCell(e, name, " Blade", j, " DNS");
@@ -125,73 +102,40 @@ void writeCsvHeader(CsvExporter& e) {
     }
   }
   put(e, "\n");
+  // The lines go to the stream past the header's buffer.
+  flushPending(e);
+  if (e.stream != nullptr) {
+    e.lines = std::make_unique<LinePipeline>(e.stream, e.layout, LinePipeline::defaultWorkers());
+  }
 }
 
-void writeProbeCells(CsvExporter& e, uint32_t slot) {
-  if (e.channelProbes[slot] == nullptr) return;
-  const uint32_t blades = e.channelBlades[slot];
-  const uint32_t perBlade = e.withTimeOfArrival ? 2 : 1;
-  const DataRecord* record = e.slotRecords[slot].get();
-  if (record == nullptr) {
-    putRepeated(e, ',', 2 + std::size_t{blades} * perBlade);
+// Copies the group's values into the pipeline; the records can go after.
+void writeCsvLine(CsvExporter& e) {
+  // Without a stream (finished, or never opened) there is nowhere to write.
+  if (e.lines == nullptr || e.stream == nullptr) {
+    e.writeFailed = true;
     return;
   }
-
-  // A record may hold fewer entries than the stage has blades; the missing
-  // cells stay empty rather than reading past the record.
-  const uint32_t used = std::min(blades, bladeEntryCapacity(*record));
-  double sum = 0;
-  for (uint32_t j = 0; j < used; ++j) sum += bladeDns(*record, j);
-
-  char* out = reserve(e, 2 * kCellRoom);
-  *out++ = ',';
-  out = formatG8(out, bladeRms(*record));
-  *out++ = ',';
-  if (used > 0) out = formatDoubleG8(out, sum / used);
-  commit(e, out);
-
-  for (uint32_t j = 0; j < used; ++j) {
-    out = reserve(e, kCellRoom);
-    *out++ = ',';
-    commit(e, formatG8(out, bladeDns(*record, j)));
+  LineGroup group;
+  group.first = e.currentRecord.get();
+  for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
+    group.slots[slot] = e.slotRecords[slot].get();
   }
-  putRepeated(e, ',', blades - used);
-  if (e.withTimeOfArrival) {
-    for (uint32_t j = 0; j < used; ++j) {
-      out = reserve(e, kCellRoom);
-      *out++ = ',';
-      commit(e, formatG8(out, bladeToa(*record, j)));
-    }
-    putRepeated(e, ',', blades - used);
-  }
-}
-
-void writeCsvLine(CsvExporter& e) {
-  const DataRecord& first = *e.currentRecord;
-  char* out = reserve(e, 5 * kCellRoom);
-  out = formatTimeCell(out, first.time());
-  *out++ = ',';
-  out = formatG6(out, bladeSpeed(first));
-  const std::string_view sync = bladeSync(first) != 0 ? ",Yes," : ",No,";
-  std::memcpy(out, sync.data(), sync.size());
-  out += sync.size();
-  const uint64_t start = bladeStartRevolution(first);
-  out = formatU64(out, start);
-  *out++ = ',';
-  out = formatU64(out, isRevolutionRange(first) ? bladeEndRevolution(first) : start);
-  commit(e, out);
-  for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) writeProbeCells(e, slot);
-  put(e, "\n");
-  flushPending(e);
+  const std::size_t size = encodedLineSize(e.layout, group);
+  e.lines->commitLine(encodeLine(e.lines->lineRoom(size), e.layout, group));
 }
 
 int streamStatus(const CsvExporter& e) {
-  return e.writeFailed || (e.stream != nullptr && std::ferror(e.stream) != 0) ? 0 : 1;
+  return e.writeFailed || (e.lines != nullptr && !e.lines->ok()) ? 0 : 1;
 }
 
 }  // namespace
 
+CsvExporter::CsvExporter() = default;
+
 CsvExporter::~CsvExporter() {
+  // The pipeline's workers write to the stream until it is finished.
+  lines.reset();
   if (stream != nullptr) std::fclose(stream);
 }
 
@@ -204,12 +148,12 @@ std::unique_ptr<CsvExporter> createCsvExporter(const Configuration& configuratio
   exporter->stream = stream;
   exporter->configuration = &configuration;
   exporter->withTimeOfArrival = withTimeOfArrival;
-  // Only bytes written into the buffers are ever read from them; clearing a
-  // megabyte for every file would cost more than converting a small one.
+  // Only bytes written into the buffer are ever read from it; clearing it for
+  // every file would cost more than converting a small one.
   exporter->pending = std::make_unique_for_overwrite<char[]>(kPendingSize);
-  exporter->streamBuffer = std::make_unique_for_overwrite<char[]>(kStreamBufferSize);
-  // Without the larger buffer the stream still works, with its default one.
-  (void)std::setvbuf(stream, exporter->streamBuffer.get(), _IOFBF, kStreamBufferSize);
+  // Every write is a large block from the exporter's own buffers already: a
+  // stream buffer would only add a copy.
+  (void)std::setvbuf(stream, nullptr, _IONBF, 0);
   return exporter;
 }
 
@@ -261,6 +205,7 @@ bool finishCsvExporter(CsvExporter& e) {
   }
   flushPending(e);
   bool ok = !e.writeFailed;
+  if (e.lines != nullptr && !e.lines->finish()) ok = false;
   if (e.stream != nullptr) {
     if (std::fflush(e.stream) != 0 || std::ferror(e.stream) != 0) ok = false;
     if (std::fclose(e.stream) != 0) ok = false;

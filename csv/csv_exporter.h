@@ -13,7 +13,10 @@
 // Lifecycle: one create, any number of exportRecord calls, one
 // finishCsvExporter, then the object is destroyed. The exporter holds at most
 // five record references (the group's first record and one per channel slot)
-// however long the file, and one line's worth of text at a time.
+// however long the file. A complete group's values are copied out of its
+// records, and the lines are formatted and written in batches, on worker
+// threads where the machine has more than one core (csv/line_pipeline.h), in
+// fixed memory.
 #pragma once
 
 #include <cstdint>
@@ -21,12 +24,15 @@
 #include <memory>
 
 #include "config/model.h"
+#include "csv/csv_line.h"
 #include "datafile/data_record.h"
 
 namespace cdt {
 
+class LinePipeline;
+
 struct CsvExporter {
-  CsvExporter() = default;
+  CsvExporter();
   // Closes the stream if finishCsvExporter was not called.
   ~CsvExporter();
   CsvExporter(const CsvExporter&) = delete;
@@ -35,23 +41,24 @@ struct CsvExporter {
   std::FILE* stream = nullptr;                   // owned; closed by finishCsvExporter
   const Configuration* configuration = nullptr;  // not owned; outlives the exporter
   // Captured when the header is written: the probe on each channel slot of
-  // the host (none when the slot has none) and its stage's blade count,
-  // clamped to 0..65535. Not owned.
+  // the host (none when the slot has none). Not owned.
   const Probe* channelProbes[kChannelsPerHost] = {};
-  uint32_t channelBlades[kChannelsPerHost] = {};
+  // The columns of the lines, from the same moment: which slots have a
+  // probe, and its stage's blade count clamped to 0..65535.
+  LineLayout layout;
   RecordRef currentRecord;  // the record that opened the current group
   RecordRef slotRecords[kChannelsPerHost];
   uint32_t hostIndex = 0;  // of the first accepted record
   bool withTimeOfArrival = false;
   bool headerWritten = false;
-  bool writeFailed = false;  // some write to the stream came up short
+  bool writeFailed = false;  // some write of the header came up short
 
-  // The line being composed; written out whenever it is full and at the end
-  // of each line, so a line normally reaches the stream in one write.
+  // The header being composed; written out whenever it is full and at its
+  // end.
   std::unique_ptr<char[]> pending;
   std::size_t pendingLength = 0;
-  // The stream's own buffer; must outlive the stream.
-  std::unique_ptr<char[]> streamBuffer;
+  // Formats and writes the lines; made once the header is out.
+  std::unique_ptr<LinePipeline> lines;
 };
 
 // Creates (or truncates) `path` for writing text and returns an exporter on
@@ -71,7 +78,9 @@ struct CsvExporter {
 // it; the caller keeps its reference. Records that are not blade measurements
 // are ignored (as are those whose channel is 4 or more, or that are too short
 // for their layout), and so is nullptr. Returns 1 for an ignored record, else
-// 1 while every write so far succeeded and 0 once one failed.
+// 1 while no failed write has come to light and 0 once one has (lines are
+// written a few batches after they are complete, so a failure shows that
+// much later; finishCsvExporter reports every one).
 int exportRecord(CsvExporter& exporter, DataRecord* record);
 
 // Writes what is pending (the header too, if no line has been written yet and
