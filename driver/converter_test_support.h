@@ -5,8 +5,10 @@
 
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -66,5 +68,43 @@ inline std::string cannotCreate(const std::string& output) {
 inline std::string cannotWrite(const std::string& output) {
   return "cdt2csv: Can not write output file '" + output + "'\n";
 }
+
+// While one exists, a conversion that runs into an endless loop or waits
+// forever ends the test program after `seconds`, with the last description
+// given, instead of leaving it to the test runner's timeout.
+class Watchdog {
+ public:
+  explicit Watchdog(unsigned seconds) {
+    describe("");
+    std::signal(SIGALRM, expire);
+    alarm(seconds);
+  }
+  ~Watchdog() {
+    alarm(0);
+    std::signal(SIGALRM, SIG_DFL);
+  }
+  Watchdog(const Watchdog&) = delete;
+  Watchdog& operator=(const Watchdog&) = delete;
+
+  // What the test is doing now (cut to 255 bytes); the text stays valid
+  // until the next call.
+  static const char* describe(const std::string& what) {
+    std::snprintf(doing_, sizeof doing_, "%s", what.c_str());
+    return doing_;
+  }
+  static const char* doing() { return doing_; }
+
+ private:
+  static void expire(int) {
+    static const char kPrefix[] = "did not end: ";
+    ssize_t ignored = write(STDERR_FILENO, kPrefix, sizeof kPrefix - 1);
+    ignored = write(STDERR_FILENO, doing_, strnlen(doing_, sizeof doing_));
+    ignored = write(STDERR_FILENO, "\n", 1);
+    (void)ignored;
+    std::abort();
+  }
+
+  static inline char doing_[256] = {};
+};
 
 }  // namespace cdt::testing

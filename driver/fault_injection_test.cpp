@@ -10,10 +10,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -39,6 +37,7 @@ using testing::makeBladeRecord;
 using testing::readFile;
 using testing::runConverterIn;
 using testing::TempDir;
+using testing::Watchdog;
 
 constexpr uint64_t kSecond = 1000000;
 // 2011-03-15 14:07:09.25 UTC.
@@ -69,34 +68,6 @@ std::string csvOf(const std::string& recording) {
   if (run.status != 0) return "<" + run.err + ">";
   return readFile(elsewhere.file(outputPathFor(recording.c_str()).c_str()));
 }
-
-// Ends the test program when a conversion waits forever (on a pipe nobody
-// writes to, say), naming what it was doing.
-const char* gWaitingFor = "";
-
-extern "C" void reportHang(int) {
-  static const char kPrefix[] = "still waiting: ";
-  ssize_t ignored = write(STDERR_FILENO, kPrefix, sizeof kPrefix - 1);
-  ignored = write(STDERR_FILENO, gWaitingFor, std::strlen(gWaitingFor));
-  ignored = write(STDERR_FILENO, "\n", 1);
-  (void)ignored;
-  std::abort();
-}
-
-class Watchdog {
- public:
-  Watchdog(const char* what, unsigned seconds) {
-    gWaitingFor = what;
-    std::signal(SIGALRM, reportHang);
-    alarm(seconds);
-  }
-  ~Watchdog() {
-    alarm(0);
-    std::signal(SIGALRM, SIG_DFL);
-  }
-  Watchdog(const Watchdog&) = delete;
-  Watchdog& operator=(const Watchdog&) = delete;
-};
 
 TEST(FaultInjection, AFullDiskFailsThatFileOnly) {
   TempDir dir;
@@ -235,7 +206,8 @@ TEST(FaultInjection, InputsThatChangeWhileTheLoopRuns) {
     for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) drained.append(buffer, n);
     close(fd);
   });
-  Watchdog watchdog("converting inputs changed under the loop", 300);
+  Watchdog watchdog(300);
+  Watchdog::describe("converting inputs changed under the loop");
   const ConverterRun run = runConverterIn(
       dir.path(),
       {"first.cdt", "gone.cdt", "dir.cdt", "pipe.cdt", "cut.cdt", "dangling.cdt", "ok.cdt"});
@@ -256,7 +228,8 @@ TEST(FaultInjection, SpecialFilesAreRefusedWithoutWaiting) {
   TempDir dir;
   ASSERT_EQ(mkfifo(dir.file("pipe.cdt").c_str(), 0600), 0);
   writeRecording(dir.file("ok.cdt"), 2);
-  Watchdog watchdog("converting special files", 300);
+  Watchdog watchdog(300);
+  Watchdog::describe("converting special files");
   const ConverterRun run =
       runConverterIn(dir.path(), {"pipe.cdt", ".", "/dev/null", "/dev/zero", "ok.cdt"});
   EXPECT_EQ(run.status, 1);
