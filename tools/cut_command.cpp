@@ -13,7 +13,6 @@
 #include "datafile/data_file.h"
 #include "tools/commands.h"
 #include "tools/data_file_copy.h"
-#include "tools/progress.h"
 #include "tools/time_text.h"
 
 namespace cdt {
@@ -61,12 +60,10 @@ int runCut(const CommandArgs& args, FILE* out, FILE* err) {
                      input.c_str());
   }
 
-  uint64_t readFrom = file->header().dataOffset;
   if (file->loadIndex()) {
     if (std::optional<uint32_t> k = lastEntryBefore(file->index(), *start)) {
-      const uint64_t position = file->index()[*k].position;
       // A failed seek leaves reading at the first record, which is only slower.
-      if (seekToIndexEntry(*file, *k)) readFrom = position;
+      (void)seekToIndexEntry(*file, *k);
     }
   }
 
@@ -75,23 +72,13 @@ int runCut(const CommandArgs& args, FILE* out, FILE* err) {
   if (!copy.create(file->configuration(), input, output, error)) {
     return fileError(args, err, "%s", error.c_str());
   }
-  const uint64_t recordsEnd = file->recordsEnd();
-  {
-    ProgressLine progress(err, "cut: read", "bytes",
-                          recordsEnd > readFrom ? recordsEnd - readFrom : 0);
-    while (RecordRef record = readNextRecord(*file)) {
-      if (record->time() >= *start && record->time() < *end && !copy.write(*record)) {
-        return fileError(args, err, "cannot write to '%s'", output.c_str());
-      }
-      progress.update(file->lastReadStatus().offset - readFrom);
-    }
+  const auto inWindow = [&](const DataRecord& record) {
+    return record.time() >= *start && record.time() < *end;
+  };
+  if (int status = copyRecords(args, *file, input, copy, inWindow, err); status != 0) {
+    return status;
   }
-
   const DataFileReport stop = file->lastReadStatus();
-  if (stop.status == DataFileStatus::IoError) {
-    return fileError(args, err, "cannot read '%s': I/O error at offset %llu", input.c_str(),
-                     static_cast<unsigned long long>(stop.offset));
-  }
   if (stop.status != DataFileStatus::EndOfRecords) {
     // The converter stops at the same place, so the copy still holds every
     // line of the window that the input gives.

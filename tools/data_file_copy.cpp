@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tools/progress.h"
+
 namespace cdt {
 
 namespace {
@@ -98,6 +100,25 @@ void DataFileCopy::discard() {
     std::remove((stagedPath_ + kWriterSuffix).c_str());
     stagedPath_.clear();
   }
+}
+
+int copyRecords(const CommandArgs& args, DataFile& input, const std::string& inputPath,
+                DataFileCopy& copy, const std::function<bool(const DataRecord&)>& keep, FILE* err) {
+  const uint64_t from = input.lastReadStatus().offset;
+  const uint64_t end = input.recordsEnd();
+  ProgressLine progress(err, args.command + ": read", "bytes", end > from ? end - from : 0);
+  while (RecordRef record = readNextRecord(input)) {
+    if ((!keep || keep(*record)) && !copy.write(*record)) {
+      return fileError(args, err, "cannot write to '%s'", copy.outputPath().c_str());
+    }
+    progress.update(input.lastReadStatus().offset - from);
+  }
+  const DataFileReport stop = input.lastReadStatus();
+  if (stop.status == DataFileStatus::IoError) {
+    return fileError(args, err, "cannot read '%s': I/O error at offset %llu", inputPath.c_str(),
+                     static_cast<unsigned long long>(stop.offset));
+  }
+  return 0;
 }
 
 }  // namespace cdt

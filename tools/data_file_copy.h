@@ -6,12 +6,15 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "config/model.h"
 #include "datafile/data_file.h"
 #include "datafile/data_record.h"
+#include "tools/arguments.h"
 
 namespace cdt {
 
@@ -57,5 +60,14 @@ class DataFileCopy {
   std::string stagedPath_;  // what the writer renames its ".temp" file to
   uint64_t records_ = 0;
 };
+
+// Writes to `copy` every record that `input` (opened as `inputPath`) yields
+// from its reading position on and that `keep` accepts (every one when
+// `keep` is empty), with a progress line on `err` while it is a terminal.
+// Returns 0 when reading stopped for a reason of the file's own (its end, a
+// damaged record: input.lastReadStatus() tells which); 1 after reporting on
+// `err` a write that failed or an I/O error while reading.
+int copyRecords(const CommandArgs& args, DataFile& input, const std::string& inputPath,
+                DataFileCopy& copy, const std::function<bool(const DataRecord&)>& keep, FILE* err);
 
 }  // namespace cdt

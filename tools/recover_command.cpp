@@ -10,7 +10,6 @@
 #include "datafile/data_file.h"
 #include "tools/commands.h"
 #include "tools/data_file_copy.h"
-#include "tools/progress.h"
 
 namespace cdt {
 
@@ -63,24 +62,9 @@ int runRecover(const CommandArgs& args, FILE* out, FILE* err) {
   if (!copy.create(file->configuration(), input, output, error)) {
     return fileError(args, err, "%s", error.c_str());
   }
-  const uint64_t recordsStart = file->header().dataOffset;
+  if (int status = copyRecords(args, *file, input, copy, {}, err); status != 0) return status;
   const uint64_t recordsEnd = file->recordsEnd();
-  {
-    ProgressLine progress(err, "recover: read", "bytes",
-                          recordsEnd > recordsStart ? recordsEnd - recordsStart : 0);
-    while (RecordRef record = readNextRecord(*file)) {
-      if (!copy.write(*record)) {
-        return fileError(args, err, "cannot write to '%s'", output.c_str());
-      }
-      progress.update(file->lastReadStatus().offset - recordsStart);
-    }
-  }
-
   const DataFileReport stop = file->lastReadStatus();
-  if (stop.status == DataFileStatus::IoError) {
-    return fileError(args, err, "cannot read '%s': I/O error at offset %llu", input.c_str(),
-                     static_cast<unsigned long long>(stop.offset));
-  }
   if (!copy.finish(error)) return fileError(args, err, "%s", error.c_str());
 
   // Reading stops at the start of the first record it rejects; whatever lies
