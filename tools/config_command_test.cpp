@@ -16,16 +16,9 @@ using testing::readFile;
 using testing::runCdt;
 using testing::RunResult;
 using testing::splitLines;
+using testing::synthRecording;
 using testing::TempDir;
 using testing::writeFile;
-
-std::string synthOne(const TempDir& dir, std::vector<std::string> options) {
-  options.insert(options.begin(), "synth");
-  options.push_back(dir.path());
-  RunResult r = runCdt(options);
-  EXPECT_EQ(r.status, 0) << r.err;
-  return splitLines(r.out).at(0);
-}
 
 // The configuration block exactly as the data file holds it.
 std::string embeddedText(const std::string& path) {
@@ -37,8 +30,9 @@ std::string embeddedText(const std::string& path) {
 
 TEST(CdtConfig, WritesTheEmbeddedTextThatParsesBackToItself) {
   TempDir dir;
-  const std::string path =
-      synthOne(dir, {"--hosts", "2", "--stages", "2", "--blades", "40,30", "--revolutions", "3"});
+  const std::string path = synthRecording(dir.path(), {"--hosts", "2", "--stages", "2", "--blades",
+                                                       "40,30", "--revolutions", "3"})
+                               .at(0);
   const std::string embedded = embeddedText(path);
   ASSERT_TRUE(embedded.starts_with("Begin Configuration\n"));
 
@@ -58,7 +52,8 @@ TEST(CdtConfig, WritesTheEmbeddedTextThatParsesBackToItself) {
 
   // An unfinished recording still carries its configuration.
   TempDir other;
-  const std::string temp = synthOne(other, {"--revolutions", "3", "--unfinished"});
+  const std::string temp =
+      synthRecording(other.path(), {"--revolutions", "3", "--unfinished"}).at(0);
   RunResult fromTemp = runCdt({"config", temp});
   EXPECT_EQ(fromTemp.status, 0);
   EXPECT_EQ(fromTemp.out, embeddedText(temp));
@@ -66,7 +61,8 @@ TEST(CdtConfig, WritesTheEmbeddedTextThatParsesBackToItself) {
 
 TEST(CdtConfig, CheckSaysWhetherATextParsedAndWhatItHolds) {
   TempDir dir;
-  const std::string path = synthOne(dir, {"--probes", "3", "--revolutions", "3"});
+  const std::string path =
+      synthRecording(dir.path(), {"--probes", "3", "--revolutions", "3"}).at(0);
   const std::string text = embeddedText(path);
   writeFile(dir.file("good.cfg"), text);
   RunResult good = runCdt({"config", "--check", dir.file("good.cfg")});
@@ -113,7 +109,7 @@ TEST(CdtConfig, ReportsFilesItCannotReadOrWrite) {
   EXPECT_EQ(notData.status, 1);
   EXPECT_NE(notData.err.find("header cut short"), std::string::npos) << notData.err;
 
-  const std::string path = synthOne(dir, {"--revolutions", "2"});
+  const std::string path = synthRecording(dir.path(), {"--revolutions", "2"}).at(0);
   writeFile(dir.file("plain"), "x");
   RunResult unwritable = runCdt({"config", path, dir.file("plain") + "/rig.cfg"});
   EXPECT_EQ(unwritable.status, 1);

@@ -17,6 +17,7 @@ using testing::readFile;
 using testing::runCdt;
 using testing::RunResult;
 using testing::splitLines;
+using testing::synthRecording;
 using testing::TempDir;
 using testing::writeFile;
 
@@ -27,18 +28,11 @@ bool hasLine(const std::string& text, const std::string& line) {
   return false;
 }
 
-std::string synthOne(const TempDir& dir, std::vector<std::string> options) {
-  options.insert(options.begin(), "synth");
-  options.push_back(dir.path());
-  RunResult r = runCdt(options);
-  EXPECT_EQ(r.status, 0) << r.err;
-  return splitLines(r.out).at(0);
-}
-
 TEST(CdtInfo, DescribesAFinishedRecording) {
   TempDir dir;
-  const std::string path = synthOne(
-      dir, {"--revolutions", "120", "--profiles", "25", "--extras", "20", "--probes", "2"});
+  const std::string path = synthRecording(dir.path(), {"--revolutions", "120", "--profiles", "25",
+                                                       "--extras", "20", "--probes", "2"})
+                               .at(0);
   auto file = openDataFile(path.c_str());
   ASSERT_TRUE(file);
   const DataFileHeader h = file->header();
@@ -82,7 +76,8 @@ TEST(CdtInfo, DescribesAFinishedRecording) {
 
 TEST(CdtInfo, TellsWhereAndWhyReadingStopped) {
   TempDir dir;
-  const std::string path = synthOne(dir, {"--revolutions", "10", "--extras", "0"});
+  const std::string path =
+      synthRecording(dir.path(), {"--revolutions", "10", "--extras", "0"}).at(0);
   auto file = openDataFile(path.c_str());
   ASSERT_TRUE(file);
   const DataFileHeader h = file->header();
@@ -107,7 +102,8 @@ TEST(CdtInfo, TellsWhereAndWhyReadingStopped) {
       << json.out;
 
   TempDir other;
-  const std::string temp = synthOne(other, {"--revolutions", "10", "--unfinished"});
+  const std::string temp =
+      synthRecording(other.path(), {"--revolutions", "10", "--unfinished"}).at(0);
   RunResult unfinished = runCdt({"info", temp});
   ASSERT_EQ(unfinished.status, 0);
   EXPECT_TRUE(hasLine(unfinished.out, "  state: being written"));
@@ -150,7 +146,7 @@ TEST(CdtInfo, ReportsRecordsTheConfigurationDoesNotExplain) {
 
 TEST(CdtInfo, GoesOnAfterAFileItCannotRead) {
   TempDir dir;
-  const std::string good = synthOne(dir, {"--revolutions", "5"});
+  const std::string good = synthRecording(dir.path(), {"--revolutions", "5"}).at(0);
   writeFile(dir.file("text.cdt"),
             "this is not a data file, but it is long enough to hold a header");
   RunResult r = runCdt({"info", "--json", dir.file("missing.cdt"), dir.file("text.cdt"), good});
@@ -169,7 +165,8 @@ TEST(CdtInfo, GoesOnAfterAFileItCannotRead) {
 
 TEST(CdtInfo, JsonCarriesNamesSafely) {
   TempDir dir;
-  const std::string path = synthOne(dir, {"--revolutions", "5", "--name", "Rig \"\xc3\x84\""});
+  const std::string path =
+      synthRecording(dir.path(), {"--revolutions", "5", "--name", "Rig \"\xc3\x84\""}).at(0);
   RunResult r = runCdt({"info", "--json", path});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("\"configuration\":{\"parsed\":true,\"name\":\"Rig \\\"\xc3\x84\\\"\""),

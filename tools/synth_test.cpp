@@ -26,20 +26,11 @@ using testing::readFile;
 using testing::runCdt;
 using testing::RunResult;
 using testing::splitLines;
+using testing::synthRecording;
 using testing::TempDir;
 
 constexpr const char* kFileName = "Rig1.0000.Daq1.2011-05-06.12-30-00.cdt";
 constexpr const char* kCsvName = "Rig1.0000.Daq1.2011-05-06.12-30-00.csv";
-
-// Runs synth into `dir` with `options` and returns the paths it printed.
-std::vector<std::string> synth(const std::string& dir, std::vector<std::string> options) {
-  options.insert(options.begin(), "synth");
-  options.push_back(dir);
-  RunResult r = runCdt(options);
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(r.err.empty()) << r.err;
-  return splitLines(r.out);
-}
 
 std::string infoJson(const std::string& path) {
   RunResult r = runCdt({"info", "--json", path});
@@ -54,7 +45,8 @@ int64_t fileSize(const std::string& path) {
 
 TEST(CdtSynth, InfoCountsWhatWasWrittenAndTheCsvHasALinePerRevolution) {
   TempDir dir;
-  auto paths = synth(dir.path(), {"--revolutions", "120", "--profiles", "25", "--extras", "20"});
+  auto paths =
+      synthRecording(dir.path(), {"--revolutions", "120", "--profiles", "25", "--extras", "20"});
   ASSERT_EQ(paths, std::vector<std::string>{dir.file(kFileName)});
 
   // Per revolution four blade records; a type-1 record every 20, a type-0
@@ -90,8 +82,8 @@ TEST(CdtSynth, InfoCountsWhatWasWrittenAndTheCsvHasALinePerRevolution) {
 
 TEST(CdtSynth, SpeedRampsUpAndArrivalTimesFollowTheBladePhase) {
   TempDir dir;
-  auto paths = synth(dir.path(), {"--revolutions", "200", "--rpm", "6000", "--stages", "2",
-                                  "--blades", "30,20", "--extras", "0"});
+  auto paths = synthRecording(dir.path(), {"--revolutions", "200", "--rpm", "6000", "--stages", "2",
+                                           "--blades", "30,20", "--extras", "0"});
   ASSERT_EQ(paths.size(), 1u);
   auto file = openDataFile(paths[0].c_str());
   ASSERT_TRUE(file);
@@ -128,7 +120,8 @@ TEST(CdtSynth, SpeedRampsUpAndArrivalTimesFollowTheBladePhase) {
 
 TEST(CdtSynth, BuildsTheConfigurationThroughTheEditingOperations) {
   TempDir dir;
-  auto paths = synth(dir.path(), {"--hosts", "2", "--probes", "3", "--stages", "3", "--blades",
+  auto paths =
+      synthRecording(dir.path(), {"--hosts", "2", "--probes", "3", "--stages", "3", "--blades",
                                   "60,48", "--name", "Bench", "--revolutions", "10"});
   ASSERT_EQ(paths.size(), 2u);
   EXPECT_EQ(paths[1], dir.file("Bench.0000.Daq2.2011-05-06.12-30-00.cdt"));
@@ -206,7 +199,7 @@ std::vector<std::string> synthInZone(const std::string& dir, std::vector<std::st
   const char* before = std::getenv("TZ");
   const std::string saved = before != nullptr ? before : "";
   setenv("TZ", zone, 1);
-  auto paths = synth(dir, std::move(options));
+  auto paths = synthRecording(dir, std::move(options));
   if (before != nullptr) {
     setenv("TZ", saved.c_str(), 1);
   } else {
@@ -224,7 +217,7 @@ TEST(CdtSynth, SameOptionsGiveTheSameBytes) {
   auto pathB = synthInZone(b.path(), options, "XST-5");
   auto other = options;
   other.back() = "8";
-  auto pathC = synth(c.path(), other);
+  auto pathC = synthRecording(c.path(), other);
   ASSERT_EQ(pathA.size(), 1u);
   ASSERT_EQ(pathB.size(), 1u);
   ASSERT_EQ(pathC.size(), 1u);
@@ -234,7 +227,8 @@ TEST(CdtSynth, SameOptionsGiveTheSameBytes) {
 
 TEST(CdtSynth, AggregatesRevolutionRanges) {
   TempDir dir;
-  auto paths = synth(dir.path(), {"--revolutions", "95", "--aggregate", "10", "--extras", "0"});
+  auto paths =
+      synthRecording(dir.path(), {"--revolutions", "95", "--aggregate", "10", "--extras", "0"});
   ASSERT_EQ(paths.size(), 1u);
   const std::string json = infoJson(paths[0]);
   // Nine whole blocks and the last five revolutions, per channel.
@@ -251,7 +245,7 @@ TEST(CdtSynth, AggregatesRevolutionRanges) {
 
 TEST(CdtSynth, UnfinishedFilesKeepTheirRecordsOutOfReach) {
   TempDir dir;
-  auto paths = synth(dir.path(), {"--revolutions", "30", "--unfinished"});
+  auto paths = synthRecording(dir.path(), {"--revolutions", "30", "--unfinished"});
   ASSERT_EQ(paths, std::vector<std::string>{dir.file(std::string(kFileName) + ".temp")});
   EXPECT_FALSE(fileExists(dir.file(kFileName)));
 
@@ -270,7 +264,7 @@ TEST(CdtSynth, UnfinishedFilesKeepTheirRecordsOutOfReach) {
 
 TEST(CdtSynth, DamageCutsTheLastRecordOfAFinishedFile) {
   TempDir dir;
-  auto paths = synth(dir.path(), {"--revolutions", "40", "--extras", "0", "--damage"});
+  auto paths = synthRecording(dir.path(), {"--revolutions", "40", "--extras", "0", "--damage"});
   ASSERT_EQ(paths.size(), 1u);
   const std::string json = infoJson(paths[0]);
   EXPECT_NE(json.find("\"state\":\"finished\""), std::string::npos);
@@ -289,14 +283,14 @@ TEST(CdtSynth, DamageCutsTheLastRecordOfAFinishedFile) {
   EXPECT_EQ(lines.size(), 1u + 40);
 
   TempDir both;
-  auto cut = synth(both.path(), {"--revolutions", "40", "--unfinished", "--damage"});
+  auto cut = synthRecording(both.path(), {"--revolutions", "40", "--unfinished", "--damage"});
   ASSERT_EQ(cut.size(), 1u);
   EXPECT_EQ(fileSize(cut[0]), static_cast<int64_t>(cutStart + 286));
 }
 
 TEST(CdtSynth, SizeReplacesTheRevolutionCount) {
   TempDir dir;
-  auto paths = synth(dir.path(), {"--size", "1", "--probes", "2", "--profiles", "100"});
+  auto paths = synthRecording(dir.path(), {"--size", "1", "--probes", "2", "--profiles", "100"});
   ASSERT_EQ(paths.size(), 1u);
   const int64_t size = fileSize(paths[0]);
   EXPECT_GE(size, 1000000);

@@ -2,6 +2,8 @@
 // programs and reading their results.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -32,6 +34,18 @@ inline std::vector<std::string> splitLines(const std::string& text) {
     begin = end + 1;
   }
   return lines;
+}
+
+// Runs "cdt synth OPTIONS DIR" and returns the paths it printed, one per
+// host. A run that fails or says anything on standard error fails the test.
+inline std::vector<std::string> synthRecording(const std::string& dir,
+                                               std::vector<std::string> options) {
+  options.insert(options.begin(), "synth");
+  options.push_back(dir);
+  RunResult r = runCdt(options);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.err.empty()) << r.err;
+  return splitLines(r.out);
 }
 
 // The number after `"key":` in a JSON text (the first occurrence), or -1.
