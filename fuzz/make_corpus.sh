@@ -7,7 +7,8 @@
 #
 #   fuzz/make_corpus.sh [BUILD_DIR]    (default build/fuzz)
 #
-# BUILD_DIR must hold tools/cdt, driver/cdt2csv and fuzz/config_text_seeds.
+# BUILD_DIR must hold tools/cdt, driver/cdt2csv, fuzz/config_text_seeds and
+# fuzz/datafile_seeds.
 # The same programs give the same files, so the corpus changes only when the
 # formats do.
 set -euo pipefail
@@ -17,7 +18,8 @@ build=$(cd "${1:-build/fuzz}" && pwd)
 cdt=$build/tools/cdt
 cdt2csv=$build/driver/cdt2csv
 config_seeds=$build/fuzz/config_text_seeds
-for program in "$cdt" "$cdt2csv" "$config_seeds"; do
+datafile_seeds=$build/fuzz/datafile_seeds
+for program in "$cdt" "$cdt2csv" "$config_seeds" "$datafile_seeds"; do
   [ -x "$program" ] || { echo "make_corpus.sh: $program is not built" >&2; exit 1; }
 done
 
@@ -44,12 +46,14 @@ synth() {
   cp "$file" "$corpus/datafile_csv/$name.cdt"
 }
 synth every_type --probes 2 --blades 3 --revolutions 5 --extras 1 --profiles 2
-synth aggregated --probes 2 --blades 3 --revolutions 6 --extras 1 --profiles 3 --aggregate 2
+# The plain profile of revolution 4 is synchronised, so it merges.
+synth aggregated --probes 2 --blades 3 --revolutions 8 --extras 1 --profiles 4 --aggregate 2
 synth two_stages --probes 4 --stages 2 --blades 3,2
 synth unfinished --probes 1 --blades 2 --extras 1 --unfinished
 synth damaged --probes 1 --blades 2 --extras 1 --damage
 "$cdt" synth --hosts 2 --probes 1 --blades 1 --revolutions 2 --extras 0 "$work/hosts" >/dev/null
 cp "$(find "$work/hosts" -name '*Daq2*.cdt')" "$corpus/datafile_csv/second_host.cdt"
+"$datafile_seeds" "$corpus/datafile_csv/two_stages.cdt" "$corpus/datafile_csv/quoted_names.cdt"
 
 # --- Token lines ----------------------------------------------------------------
 tokens=$corpus/tokenizer
