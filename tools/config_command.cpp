@@ -9,6 +9,7 @@
 #include "datafile/data_file.h"
 #include "tools/commands.h"
 #include "tools/config_summary.h"
+#include "tools/data_file_copy.h"
 
 namespace cdt {
 
@@ -53,6 +54,9 @@ int runConfig(const CommandArgs& args, FILE* out, FILE* err) {
   if (args.has("check")) return check(args, out, err);
 
   const std::string& path = args.positionals[0];
+  if (args.positionals.size() == 2 && isSameFile(path, args.positionals[1])) {
+    return usageError(args, err, "the output '%s' is the input file", args.positionals[1].c_str());
+  }
   DataFileReport report;
   std::unique_ptr<DataFile> file = openDataFile(path.c_str(), report);
   if (!file) {

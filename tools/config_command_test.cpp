@@ -114,6 +114,15 @@ TEST(CdtConfig, ReportsFilesItCannotReadOrWrite) {
   RunResult unwritable = runCdt({"config", path, dir.file("plain") + "/rig.cfg"});
   EXPECT_EQ(unwritable.status, 1);
   EXPECT_EQ(unwritable.err, "cdt config: cannot write '" + dir.file("plain") + "/rig.cfg'\n");
+
+  // The text never replaces the recording it comes from, by whatever name.
+  const std::string recording = readFile(path);
+  const std::string sameFile = dir.path() + "/./" + path.substr(path.find_last_of('/') + 1);
+  RunResult over = runCdt({"config", path, sameFile});
+  EXPECT_EQ(over.status, 2);
+  EXPECT_TRUE(over.err.starts_with("cdt config: the output '" + sameFile + "' is the input file\n"))
+      << over.err;
+  EXPECT_TRUE(readFile(path) == recording);
 }
 
 }  // namespace
