@@ -184,6 +184,28 @@ TEST(DataFileWriter, CannotCreateBesideAFile) {
   EXPECT_EQ(createDataFile(Configuration(), dir.file("plain/x.cdt").c_str()), nullptr);
 }
 
+TEST(DataFileWriter, AFailedWriteRefusesEveryLaterRecord) {
+  // The temporary file on a full device: some record's write fails when the
+  // stream's buffer reaches the device, and none may follow it.
+  TempDir dir;
+  const std::string path = dir.file("full.cdt");
+  ASSERT_EQ(symlink("/dev/full", (path + ".temp").c_str()), 0);
+  auto writer = createDataFile(Configuration(), path.c_str());
+  ASSERT_NE(writer, nullptr);
+  const RecordRef r = makeRecord(1, 4096, 1, 0);
+  int firstFailure = -1;
+  for (int i = 0; i < 64; ++i) {
+    r->setTime(static_cast<uint64_t>(i) + 1);
+    const bool written = writeRecord(*writer, *r);
+    if (!written && firstFailure < 0) firstFailure = i;
+    if (firstFailure >= 0) {
+      EXPECT_FALSE(written) << i;
+    }
+  }
+  EXPECT_GE(firstFailure, 0);
+  EXPECT_FALSE(closeDataFile(*writer));
+}
+
 TEST(DataFileWriter, LongRecordingsKeepEveryIndexEntry) {
   // Enough entries to outgrow the index's first reserve more than once; pairs
   // of records share a time, so only the first of each pair is indexed.

@@ -68,7 +68,9 @@ void DataFile::createForWriting(const Configuration& configuration, const char* 
 }
 
 bool writeRecord(DataFile& file, const DataRecord& record) {
-  if (!file.writing_) return false;
+  // After a failed write the file ends in a partial record; appending more
+  // would put whole records behind it where no reader can find their start.
+  if (!file.writing_ || file.writeFailed_) return false;
   if (!file.write(record.fileBytes(), record.fileSize())) return false;
   const uint32_t count = file.index_.size();
   if (count != 0 && file.index_[count - 1].time >= record.time()) return true;
