@@ -78,9 +78,12 @@ void DataFile::openForReading(const char* path, ReadMode mode) {
                          header_.indexEnd <= size;
   if (mode == ReadMode::Salvage && !indexFits) {
     // No index to trust: the records end where the index would start, or
-    // where the file ends if that lies before it.
-    recordsEnd_ =
-        header_.indexOffset != 0 && header_.indexOffset <= size ? header_.indexOffset : size;
+    // where the file ends when that start is missing, lies before the
+    // records or past the file.
+    const bool startUsable = header_.indexOffset != 0 &&
+                             header_.indexOffset >= header_.dataOffset &&
+                             header_.indexOffset <= size;
+    recordsEnd_ = startUsable ? header_.indexOffset : size;
     indexCount_ = 0;
   } else {
     if (header_.indexEnd < header_.indexOffset) {

@@ -400,9 +400,13 @@ TEST_F(DataFileReader, SalvageReadsToTheIndexOrElseToTheEndOfTheFile) {
   const std::string unfinished = dataFile("config", records, false);
   std::string pastEnd = finished.substr(0, indexOffset - 4);
   storeU64(pastEnd.data() + kHeaderIndexOffset, indexOffset + 100);
+  // An index start before the records is as good as none.
+  std::string beforeRecords = unfinished;
+  storeU64(beforeRecords.data() + kHeaderIndexOffset, 8);
   for (const auto& [bytes, expected, stop] :
        {std::tuple{unfinished, 3u, DataFileStatus::EndOfRecords},
-        std::tuple{pastEnd, 2u, DataFileStatus::CutRecord}}) {
+        std::tuple{pastEnd, 2u, DataFileStatus::CutRecord},
+        std::tuple{beforeRecords, 3u, DataFileStatus::EndOfRecords}}) {
     file = salvage(bytes);
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(file->recordsEnd(), bytes.size());
