@@ -7,6 +7,7 @@
 #include "datafile/data_file.h"
 #include "datafile/discovery.h"
 #include "foundation/paths.h"
+#include "platform/directory_listing.h"
 #include "tools/commands.h"
 #include "tools/time_text.h"
 
@@ -17,6 +18,17 @@ namespace {
 const OptionSpec kSetsOptions[] = {
     {"config", "FILE", "a saved configuration text to group by"},
 };
+
+// Whether `directory` is a directory whose entries can be listed. The
+// discovery finds nothing in one that cannot, which would pass for an empty
+// directory.
+bool canList(const std::string& directory) {
+  if (!isDirectory(directory.c_str())) return false;
+  char** names = nullptr;
+  const int32_t count = listDirectory(directory.c_str(), &names, nullptr, nullptr);
+  freeDirectoryList(&names, count);
+  return count >= 0;
+}
 
 // The configuration of the first data file of `directory` (in name order)
 // that opens; false when none does.
@@ -44,7 +56,7 @@ uint64_t recordingTime(const RecordingSet& set) {
 
 int runSets(const CommandArgs& args, FILE* out, FILE* err) {
   const std::string& directory = args.positionals[0];
-  if (!isDirectory(directory.c_str())) {
+  if (!canList(directory)) {
     return fileError(args, err, "'%s' is not a directory that can be read", directory.c_str());
   }
 

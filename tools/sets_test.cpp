@@ -1,6 +1,7 @@
 // cdt sets, end to end through the built tool.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "config/config_text.h"
 #include "tools/record_test_support.h"
@@ -141,6 +142,20 @@ TEST_F(SetsTest, BadArgumentsAndMissingInputsFail) {
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err.substr(0, r.err.find('\n') + 1), c.message);
   }
+}
+
+// A directory that cannot be listed is no empty directory, even when the
+// configuration comes from a text.
+TEST_F(SetsTest, DirectoryThatCannotBeListedFails) {
+  if (geteuid() == 0) GTEST_SKIP() << "the superuser lists every directory";
+  record(rig, path("d"), "Rig.0000.Daq1", "2011-05-06T12:30:45");
+  writeFile(path("rig.txt"), configToText(rig, 0).str());
+  ASSERT_EQ(chmod(path("d").c_str(), 0300), 0);
+  const RunResult r = runCdt({"sets", "--config", "rig.txt", "d"}, dir.path());
+  ASSERT_EQ(chmod(path("d").c_str(), 0700), 0);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "cdt sets: 'd' is not a directory that can be read\n");
 }
 
 }  // namespace
