@@ -95,9 +95,11 @@ TEST(FaultInjection, OutputsInAPlaceThatTakesNoFilesAreNotCreated) {
   writeRecording(dir.file("a.cdt"), 2);
   writeRecording(dir.file("b.cdt"), 2);
   // Nothing can create files in /proc and /sys, not even root.
+  int places = 0;
   for (const char* place : {"/proc", "/sys"}) {
     struct stat status;
     if (stat(place, &status) != 0 || !S_ISDIR(status.st_mode)) continue;
+    ++places;
     const ConverterRun run =
         runConverterIn(place, {dir.file("a.cdt"), dir.file("missing.cdt"), dir.file("b.cdt")});
     EXPECT_EQ(run.status, 1) << place;
@@ -106,6 +108,7 @@ TEST(FaultInjection, OutputsInAPlaceThatTakesNoFilesAreNotCreated) {
               cannotCreate("a.csv") + cannotOpen(dir.file("missing.cdt")) + cannotCreate("b.csv"))
         << place;
   }
+  if (places == 0) GTEST_SKIP() << "neither /proc nor /sys is here";
 }
 
 // Runs the loop in a child that has given up root's rights (it becomes
