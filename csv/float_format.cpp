@@ -126,9 +126,88 @@ struct Decimal {
   int exponent;
 };
 
+// The fast path below covers binary exponents -63 to -1: values from about
+// 5e-12 up to 2^23, which holds every measurement a recorder stores.
+constexpr int kFastMinExponent = -63;
+
+// For each of those exponents, the smallest mantissa whose value reaches
+// 10^(x0 + 1) with x0 = floorLog10Pow2(exponent + 23), i.e. from which on the
+// decimal exponent is x0 + 1 instead of x0; 2^24 when no mantissa does.
+constexpr auto kNextPowerOfTenMantissa = [] {
+  std::array<uint32_t, -kFastMinExponent> table{};
+  for (int exponent = kFastMinExponent; exponent < 0; ++exponent) {
+    const int next = floorLog10Pow2(exponent + 23) + 1;
+    // ceil(10^next * 2^-exponent), exactly: 10^next is below 2^(exponent +
+    // 24) * 10, so the quotient or product stays far inside 128 bits.
+    Uint128 threshold = 0;
+    if (next >= 0) {
+      threshold = pow5(next) << (next - exponent);
+    } else {
+      Uint128 divisor = 1;
+      for (int i = 0; i < -next; ++i) divisor *= 10;
+      const Uint128 scaled = Uint128{1} << -exponent;
+      threshold = (scaled + divisor - 1) / divisor;
+    }
+    table[exponent - kFastMinExponent] =
+        threshold > (Uint128{1} << 24) ? uint32_t{1} << 24 : static_cast<uint32_t>(threshold);
+  }
+  return table;
+}();
+
+constexpr bool nextPowerOfTenMantissaInRange() {
+  for (uint32_t m : kNextPowerOfTenMantissa) {
+    if (m <= (uint32_t{1} << 23) || m > (uint32_t{1} << 24)) return false;
+  }
+  return true;
+}
+static_assert(nextPowerOfTenMantissaInRange());
+
+constexpr uint64_t kPow10U64[] = {1,           10,           100,          1000,      10000,
+                                  100000,      1000000,      10000000,     100000000, 1000000000,
+                                  10000000000, 100000000000, 1000000000000};
+// The largest power by which a 24-bit mantissa can be multiplied in 64 bits.
+constexpr int kMaxFastPow10 = 12;
+static_assert(std::size(kPow10U64) == kMaxFastPow10 + 1);
+static_assert((uint64_t{1} << 24) <= UINT64_MAX / kPow10U64[kMaxFastPow10]);
+
+// mantissa * 2^exponent with the mantissa in [2^23, 2^24), for any exponent.
+// Kept out of line so that the fast path needs few registers.
+template <int Precision>
+[[gnu::noinline]] Decimal roundToDecimalSlow(uint32_t mantissa, int exponent);
+
 // mantissa * 2^exponent with the mantissa in [2^23, 2^24).
 template <int Precision>
 Decimal roundToDecimal(uint32_t mantissa, int exponent) {
+  constexpr uint32_t kLimit = kPow10U32[Precision];
+  if (exponent < 0 && exponent >= kFastMinExponent) {
+    // The decimal exponent x exactly from the table, then the value scaled
+    // by 10^(Precision - 1 - x), which lies in [10^(Precision - 1),
+    // 10^Precision), as an exact 64-bit product with the binary point
+    // -exponent bits from the right: the digits and the exact remainder
+    // without any division.
+    const int x = floorLog10Pow2(exponent + 23) +
+                  (mantissa >= kNextPowerOfTenMantissa[exponent - kFastMinExponent] ? 1 : 0);
+    const int k = Precision - 1 - x;
+    if (k >= 0 && k <= kMaxFastPow10) {
+      const uint64_t product = mantissa * kPow10U64[k];
+      const int shift = -exponent;
+      Decimal d = {static_cast<uint32_t>(product >> shift), x};
+      // The fraction's bits moved to the top of the word, where one half is
+      // the top bit alone. Round half to even.
+      const uint64_t fraction = product << (64 - shift);
+      constexpr uint64_t kHalf = uint64_t{1} << 63;
+      if (fraction > kHalf || (fraction == kHalf && (d.digits & 1) != 0)) {
+        if (++d.digits == kLimit) d = {kLimit / 10, x + 1};
+      }
+      return d;
+    }
+  }
+  return roundToDecimalSlow<Precision>(mantissa, exponent);
+}
+
+template <int Precision>
+Decimal roundToDecimalSlow(uint32_t mantissa, int exponent) {
+  constexpr uint32_t kLimit = kPow10U32[Precision];
   // 10^x0 <= value < 2 * 10^(x0 + 1), so the value scaled by 10^k has
   // Precision + 1 or Precision + 2 digits before the point: at least one digit
   // beyond those kept, for rounding.
@@ -146,7 +225,6 @@ Decimal roundToDecimal(uint32_t mantissa, int exponent) {
   const int shift = 127 - 64 - exponent - p.log2;
   const auto scaled = static_cast<uint32_t>(product >> shift);
 
-  constexpr uint32_t kLimit = kPow10U32[Precision];
   Decimal d;
   uint32_t rest;
   uint32_t half;
@@ -227,9 +305,9 @@ char* formatFloat(char* out, float value) {
   static_assert(Precision == 6 || Precision == 8);
   // Eight digit positions: for six digits the last two are zeros.
   const uint64_t values = digitBytes(Precision == 8 ? d.digits : d.digits * 100);
-  // The first digit is never 0, so some byte is nonzero; the rest are
-  // trailing zeros.
-  const int n = 8 - std::countl_zero(values) / 8;
+  // The first digit is never 0, so the significant digits end with the
+  // highest nonzero byte; the rest are trailing zeros.
+  const int n = static_cast<int>((std::bit_width(values) + 7) / 8);
   const uint64_t text = values | kZeroBytes;
   const int x = d.exponent;
 
