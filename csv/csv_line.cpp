@@ -134,6 +134,11 @@ class LineWriter {
 
   // ",%.8g" of each of `count` entries' floats at `offset`.
   void putFloats(const unsigned char* entries, uint32_t count, std::size_t offset) {
+    if (static_cast<std::size_t>(limit_ - out_) >= floatCellsRoom(count)) {
+      out_ = formatFloatCellsG8(out_, entries + offset, count, kCopiedEntrySize);
+      return;
+    }
+    // Near the end of the buffer: cell by cell, draining when needed.
     char* out = out_;
     const char* limit = limit_;
     const unsigned char* p = entries + offset;

@@ -16,6 +16,9 @@
 // end (never past out + kFloatFormatRoom).
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+
 namespace cdt {
 
 // Writable bytes each formatter needs at `out`.
@@ -29,5 +32,15 @@ inline constexpr int kMaxFloatG6Length = 12;
 char* formatFloatG8(char* out, float value);
 // snprintf(out, n, "%.6g", (double)value) without the terminator.
 char* formatFloatG6(char* out, float value);
+
+// Writable bytes formatFloatCellsG8 needs at `out` for `count` numbers.
+constexpr std::size_t floatCellsRoom(uint32_t count) {
+  return std::size_t{count} * (1 + kMaxFloatG8Length) + kFloatFormatRoom;
+}
+// For each of `count` floats, the first at `values` and each next `stride`
+// bytes further (any alignment, native byte order): a ',' and the float's
+// "%.8g" text. `out` needs floatCellsRoom(count) writable bytes.
+char* formatFloatCellsG8(char* out, const unsigned char* values, uint32_t count,
+                         std::size_t stride);
 
 }  // namespace cdt

@@ -127,5 +127,29 @@ TEST(FloatFormat, RandomBitPatterns) {
   }
 }
 
+// The cell loop: a separator and the text of each float, at any stride,
+// within the room it asks for.
+TEST(FloatFormat, CellsOfStridedFloats) {
+  std::mt19937 random(77);
+  for (std::size_t stride : {std::size_t{4}, std::size_t{8}, std::size_t{12}}) {
+    for (uint32_t count : {0u, 1u, 7u, 60u, 500u}) {
+      std::string values(count * stride, '\0');
+      std::string expected;
+      for (uint32_t i = 0; i < count; ++i) {
+        const float v = fromBits(static_cast<uint32_t>(random()));
+        std::memcpy(values.data() + i * stride, &v, sizeof v);
+        char text[64];
+        std::snprintf(text, sizeof text, ",%.8g", static_cast<double>(v));
+        expected += text;
+      }
+      std::string out(floatCellsRoom(count), '\0');
+      const auto* bytes = reinterpret_cast<const unsigned char*>(values.data());
+      const char* end = formatFloatCellsG8(out.data(), bytes, count, stride);
+      EXPECT_EQ(std::string(out.data(), static_cast<std::size_t>(end - out.data())), expected)
+          << count << " floats, stride " << stride;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace cdt
