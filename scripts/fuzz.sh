@@ -69,7 +69,8 @@ for target in "${targets[@]}"; do
     -timeout=60 -print_final_stats=1 -artifact_prefix="$artifacts/" >"$log" 2>&1 || status=$?
   # libFuzzer's last status line and its final statistics.
   grep -E '^#[0-9]+' "$log" | tail -n 1 || true
-  grep -E '^stat::(number_of_executed_units|average_exec_per_sec|peak_rss_mb)' "$log" | tr '\n' ' '
+  grep -E '^stat::(number_of_executed_units|average_exec_per_sec|peak_rss_mb)' "$log" |
+    tr '\n' ' ' || true
   echo
   if [ "$status" -ne 0 ]; then
     echo "$target: FAILED (status $status), log in $log" >&2
