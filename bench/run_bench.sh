@@ -25,6 +25,8 @@ reference=$build/bench/cdt2csv_reference
 for program in "$cdt" "$converter" "$reference"; do
   [ -x "$program" ] || { echo "missing $program: build it first" >&2; exit 2; }
 done
+# GNU time gives the peak resident memory.
+[ -x /usr/bin/time ] || { echo "missing /usr/bin/time: apt-get install time" >&2; exit 2; }
 converter=$(realpath "$converter")
 reference=$(realpath "$reference")
 
@@ -141,8 +143,7 @@ printf '%s\n' "${results[@]}" | awk -v large="rev-${large}MB" -v range="range-${
     c = speedup[range] >= 10; ok = ok && c
     line = line sprintf(" %s speed-up %.1f >= 10 %s", range, speedup[range], c ? "holds" : "FAILS")
     print ""
-    print line
-    print ok ? "all targets hold" : "NOT all targets hold"
+    print line (ok ? "; all targets hold" : "; NOT all targets hold")
   }'
 if [ "$identical" != 1 ]; then
   echo "cdt2csv and the reference wrote different CSV files" >&2
