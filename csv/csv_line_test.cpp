@@ -85,28 +85,28 @@ float anyFloat(std::mt19937& random) {
 Sample randomSample(std::mt19937& random) {
   Sample sample;
   sample.layout.withTimeOfArrival = random() % 4 != 0;
-  BladeRecordSpec spec;
-  spec.time = (static_cast<uint64_t>(random()) << 20) ^ random();
-  spec.speed = anyFloat(random);
-  spec.sync = random() % 3 == 0 ? 0 : static_cast<uint32_t>(random());
-  spec.startRevolution = (static_cast<uint64_t>(random()) << 32) | random();
-  spec.endRevolution = spec.startRevolution + random() % 1000;
+  BladeRecordSpec shape;
+  shape.time = (static_cast<uint64_t>(random()) << 20) ^ random();
+  shape.speed = anyFloat(random);
+  shape.sync = random() % 3 == 0 ? 0 : static_cast<uint32_t>(random());
+  shape.startRevolution = (static_cast<uint64_t>(random()) << 32) | random();
+  shape.endRevolution = shape.startRevolution + random() % 1000;
   for (uint32_t s = 0; s < kChannelsPerHost; ++s) {
     sample.layout.hasProbe[s] = random() % 5 != 0;
     sample.layout.blades[s] = random() % 5 == 0 ? 0 : random() % 70;
     if (random() % 4 == 0) continue;  // no record in this slot
-    spec.channel = static_cast<uint8_t>(s);
-    spec.range = random() % 2 == 0;
-    spec.rms = anyFloat(random);
+    shape.channel = static_cast<uint8_t>(s);
+    shape.range = random() % 2 == 0;
+    shape.rms = anyFloat(random);
     // Fewer, as many or more entries than the stage has blades.
-    spec.blades.resize(random() % 80);
-    for (Blade& b : spec.blades) b = {anyFloat(random), anyFloat(random)};
-    sample.slots[s] = makeBladeRecord(spec);
+    shape.blades.resize(random() % 80);
+    for (Blade& b : shape.blades) b = {anyFloat(random), anyFloat(random)};
+    sample.slots[s] = makeBladeRecord(shape);
     if (!sample.first) sample.first = sample.slots[s];
   }
   if (!sample.first) {
-    spec.channel = 0;
-    sample.first = makeBladeRecord(spec);
+    shape.channel = 0;
+    sample.first = makeBladeRecord(shape);
   }
   return sample;
 }
@@ -159,12 +159,12 @@ TEST(CsvLine, EncodingsStandAlone) {
   for (int i = 0; i < 50; ++i) {
     Sample sample;
     sample.layout = layout;
-    BladeRecordSpec spec;
-    spec.channel = 1;
-    spec.time = 1300198029250000ull + i * 10000ull;
-    spec.startRevolution = i;
-    spec.blades = {{1.5f, 0.25f}, {2.5f, anyFloat(random)}, {2, 3}};
-    sample.first = makeBladeRecord(spec);
+    BladeRecordSpec shape;
+    shape.channel = 1;
+    shape.time = 1300198029250000ull + i * 10000ull;
+    shape.startRevolution = i;
+    shape.blades = {{1.5f, 0.25f}, {2.5f, anyFloat(random)}, {2, 3}};
+    sample.first = makeBladeRecord(shape);
     sample.slots[1] = sample.first;
     const std::vector<unsigned char> bytes = encode(sample);
     lines.insert(lines.end(), bytes.begin(), bytes.end());
@@ -181,9 +181,9 @@ TEST(CsvLine, LargestLineThroughASmallSink) {
   sample.layout.withTimeOfArrival = true;
   sample.layout.hasProbe[0] = sample.layout.hasProbe[3] = true;
   sample.layout.blades[0] = sample.layout.blades[3] = kMaxLineBlades;
-  BladeRecordSpec spec;
-  spec.blades.assign(kMaxLineBlades, {-1.2345678e-38f, 3.4028235e+38f});
-  sample.first = makeBladeRecord(spec);
+  BladeRecordSpec shape;
+  shape.blades.assign(kMaxLineBlades, {-1.2345678e-38f, 3.4028235e+38f});
+  sample.first = makeBladeRecord(shape);
   sample.slots[0] = sample.first;
   const std::vector<unsigned char> bytes = encode(sample);
   EXPECT_EQ(bytes.size(), kEncodedLineHeadSize + std::size_t{kMaxLineBlades} * 8);

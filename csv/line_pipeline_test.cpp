@@ -41,15 +41,15 @@ EncodedLines sampleLines(int count, int hugeEvery = 0) {
     std::vector<RecordRef> records;
     const bool huge = hugeEvery > 0 && i % hugeEvery == hugeEvery - 1;
     for (uint32_t s = 0; s < kChannelsPerHost; ++s) {
-      BladeRecordSpec spec;
-      spec.channel = static_cast<uint8_t>(s);
-      spec.time = 1304685000000000ull + 20000ull * i;
-      spec.startRevolution = i;
-      spec.blades.resize(huge ? kMaxLineBlades : random() % 100);
-      for (testing::Blade& b : spec.blades) {
+      BladeRecordSpec shape;
+      shape.channel = static_cast<uint8_t>(s);
+      shape.time = 1304685000000000ull + 20000ull * i;
+      shape.startRevolution = i;
+      shape.blades.resize(huge ? kMaxLineBlades : random() % 100);
+      for (testing::Blade& b : shape.blades) {
         b = {static_cast<float>(random() % 100000) / 7.0f, static_cast<float>(i)};
       }
-      records.push_back(makeBladeRecord(spec));
+      records.push_back(makeBladeRecord(shape));
       group.slots[s] = records.back().get();
     }
     group.first = group.slots[0];

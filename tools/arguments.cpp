@@ -72,12 +72,12 @@ ParseOutcome parseArguments(std::span<const char* const> args, std::span<const O
       name = body.substr(0, equals);
       inlineValue = body.substr(equals + 1);
     }
-    const OptionSpec* spec = findOption(options, name);
-    if (spec == nullptr) {
+    const OptionSpec* option = findOption(options, name);
+    if (option == nullptr) {
       error = "unknown option '--" + std::string(name) + "'";
       return ParseOutcome::kError;
     }
-    if (spec->valueName == nullptr) {
+    if (option->valueName == nullptr) {
       if (inlineValue) {
         error = "option '--" + std::string(name) + "' takes no value";
         return ParseOutcome::kError;
@@ -90,7 +90,7 @@ ParseOutcome parseArguments(std::span<const char* const> args, std::span<const O
       continue;
     }
     if (i + 1 >= args.size()) {
-      error = "option '--" + std::string(name) + "' needs a value (" + spec->valueName + ")";
+      error = "option '--" + std::string(name) + "' needs a value (" + option->valueName + ")";
       return ParseOutcome::kError;
     }
     parsed.options.emplace_back(name, args[++i]);

@@ -1,6 +1,6 @@
 // The commands of the cdt tool. Each command file defines its run function
 // and its CommandSpec (name, help text, options, number of positionals); the
-// dispatcher in cdt.cpp parses the arguments against the spec, so a run
+// dispatcher in cdt.cpp parses the arguments against that description, so a run
 // function receives arguments whose options are known and whose positional
 // count is within range.
 //
