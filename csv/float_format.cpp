@@ -126,42 +126,6 @@ struct Decimal {
   int exponent;
 };
 
-// The fast path below covers binary exponents -63 to -1: values from about
-// 5e-12 up to 2^23, which holds every measurement a recorder stores.
-constexpr int kFastMinExponent = -63;
-
-// For each of those exponents, the smallest mantissa whose value reaches
-// 10^(x0 + 1) with x0 = floorLog10Pow2(exponent + 23), i.e. from which on the
-// decimal exponent is x0 + 1 instead of x0; 2^24 when no mantissa does.
-constexpr auto kNextPowerOfTenMantissa = [] {
-  std::array<uint32_t, -kFastMinExponent> table{};
-  for (int exponent = kFastMinExponent; exponent < 0; ++exponent) {
-    const int next = floorLog10Pow2(exponent + 23) + 1;
-    // ceil(10^next * 2^-exponent), exactly: 10^next is below 2^(exponent +
-    // 24) * 10, so the quotient or product stays far inside 128 bits.
-    Uint128 threshold = 0;
-    if (next >= 0) {
-      threshold = pow5(next) << (next - exponent);
-    } else {
-      Uint128 divisor = 1;
-      for (int i = 0; i < -next; ++i) divisor *= 10;
-      const Uint128 scaled = Uint128{1} << -exponent;
-      threshold = (scaled + divisor - 1) / divisor;
-    }
-    table[exponent - kFastMinExponent] =
-        threshold > (Uint128{1} << 24) ? uint32_t{1} << 24 : static_cast<uint32_t>(threshold);
-  }
-  return table;
-}();
-
-constexpr bool nextPowerOfTenMantissaInRange() {
-  for (uint32_t m : kNextPowerOfTenMantissa) {
-    if (m <= (uint32_t{1} << 23) || m > (uint32_t{1} << 24)) return false;
-  }
-  return true;
-}
-static_assert(nextPowerOfTenMantissaInRange());
-
 constexpr uint64_t kPow10U64[] = {1,           10,           100,          1000,      10000,
                                   100000,      1000000,      10000000,     100000000, 1000000000,
                                   10000000000, 100000000000, 1000000000000};
@@ -170,43 +134,124 @@ constexpr int kMaxFastPow10 = 12;
 static_assert(std::size(kPow10U64) == kMaxFastPow10 + 1);
 static_assert((uint64_t{1} << 24) <= UINT64_MAX / kPow10U64[kMaxFastPow10]);
 
-// mantissa * 2^exponent with the mantissa in [2^23, 2^24), for any exponent.
-// Kept out of line so that the fast path needs few registers.
-template <int Precision>
-[[gnu::noinline]] Decimal roundToDecimalSlow(uint32_t mantissa, int exponent);
+// A fast path for the binary exponents at which the digits come from one
+// exact 64-bit product: the mantissa times 10^k, k from 0 to 12, with the
+// binary point -exponent bits from the right. Per precision these exponents
+// form one run, from values of about 1e-5 (%.8g) or 1e-7 (%.6g) up to 2^23
+// (%.8g) or 2^19 (%.6g), which holds every measurement a recorder stores.
+struct FastScale {
+  // 10^(Precision - 1 - x) for the decimal exponent x = x0 and x = x0 + 1.
+  uint64_t pow10[2];
+  // The smallest mantissa whose value reaches 10^(x0 + 1), from which on
+  // the decimal exponent is x0 + 1; 2^24 when no mantissa does.
+  uint32_t nextPowerMantissa;
+  int32_t x0;
+};
 
-// mantissa * 2^exponent with the mantissa in [2^23, 2^24).
-template <int Precision>
-Decimal roundToDecimal(uint32_t mantissa, int exponent) {
-  constexpr uint32_t kLimit = kPow10U32[Precision];
-  if (exponent < 0 && exponent >= kFastMinExponent) {
-    // The decimal exponent x exactly from the table, then the value scaled
-    // by 10^(Precision - 1 - x), which lies in [10^(Precision - 1),
-    // 10^Precision), as an exact 64-bit product with the binary point
-    // -exponent bits from the right: the digits and the exact remainder
-    // without any division.
-    const int x = floorLog10Pow2(exponent + 23) +
-                  (mantissa >= kNextPowerOfTenMantissa[exponent - kFastMinExponent] ? 1 : 0);
-    const int k = Precision - 1 - x;
-    if (k >= 0 && k <= kMaxFastPow10) {
-      const uint64_t product = mantissa * kPow10U64[k];
-      const int shift = -exponent;
-      Decimal d = {static_cast<uint32_t>(product >> shift), x};
-      // The fraction's bits moved to the top of the word, where one half is
-      // the top bit alone. Round half to even.
-      const uint64_t fraction = product << (64 - shift);
-      constexpr uint64_t kHalf = uint64_t{1} << 63;
-      if (fraction > kHalf || (fraction == kHalf && (d.digits & 1) != 0)) {
-        if (++d.digits == kLimit) d = {kLimit / 10, x + 1};
-      }
-      return d;
-    }
+constexpr uint32_t kMantissaLimit = uint32_t{1} << 24;
+
+// The smallest mantissa m with m * 2^exponent >= 10^power (exponent < 0 and
+// 10^power below 2^(exponent + 24) * 10, so everything stays inside 128
+// bits), or kMantissaLimit when that is no mantissa.
+constexpr uint32_t firstMantissaReaching(int power, int exponent) {
+  Uint128 m = 0;
+  if (power >= 0) {
+    m = pow5(power) << (power - exponent);  // 10^power * 2^-exponent
+  } else {
+    Uint128 divisor = 1;
+    for (int i = 0; i < -power; ++i) divisor *= 10;
+    m = ((Uint128{1} << -exponent) + divisor - 1) / divisor;
   }
-  return roundToDecimalSlow<Precision>(mantissa, exponent);
+  return m > kMantissaLimit ? kMantissaLimit : static_cast<uint32_t>(m);
+}
+
+// Whether floats of this biased exponent can take the fast path: both
+// decimal exponents they can have need a power of ten from 0 to 12.
+template <int Precision>
+constexpr bool fastScaleFits(int biased) {
+  const int exponent = biased - 150;
+  if (exponent >= 0 || exponent < -63) return false;
+  const int x0 = floorLog10Pow2(exponent + 23);
+  const int k = Precision - 1 - x0;
+  const bool reachesNext = firstMantissaReaching(x0 + 1, exponent) < kMantissaLimit;
+  return k >= (reachesNext ? 1 : 0) && k <= kMaxFastPow10;
+}
+
+// The run of biased exponents with the fast path, which ends at or below
+// 149 (exponent -1).
+template <int Precision>
+constexpr uint32_t fastLastBiased() {
+  int biased = 149;
+  while (!fastScaleFits<Precision>(biased)) --biased;
+  return static_cast<uint32_t>(biased);
+}
+template <int Precision>
+constexpr uint32_t fastFirstBiased() {
+  int biased = static_cast<int>(fastLastBiased<Precision>());
+  while (fastScaleFits<Precision>(biased - 1)) --biased;
+  return static_cast<uint32_t>(biased);
 }
 
 template <int Precision>
-Decimal roundToDecimalSlow(uint32_t mantissa, int exponent) {
+constexpr auto makeFastScales() {
+  constexpr uint32_t first = fastFirstBiased<Precision>();
+  std::array<FastScale, fastLastBiased<Precision>() - first + 1> table{};
+  for (uint32_t i = 0; i < table.size(); ++i) {
+    const int exponent = static_cast<int>(first + i) - 150;
+    const int x0 = floorLog10Pow2(exponent + 23);
+    const int k = Precision - 1 - x0;
+    table[i] = {
+        {kPow10U64[k], kPow10U64[k > 0 ? k - 1 : 0]}, firstMantissaReaching(x0 + 1, exponent), x0};
+  }
+  return table;
+}
+
+template <int Precision>
+constexpr auto kFastScales = makeFastScales<Precision>();
+
+// Every threshold lies above 2^23, the smallest mantissa, so that x0 is the
+// decimal exponent of the mantissas below it.
+template <int Precision>
+constexpr bool fastScalesSound() {
+  for (const FastScale& scale : kFastScales<Precision>) {
+    if (scale.nextPowerMantissa <= kMantissaLimit / 2) return false;
+  }
+  return true;
+}
+static_assert(fastScalesSound<8>() && fastScalesSound<6>());
+// Values from 2^-16 (1.5e-5) to 2^19 take the fast path in both precisions.
+static_assert(fastFirstBiased<8>() <= 150 - 16 - 23 && fastLastBiased<8>() >= 150 + 19 - 24);
+static_assert(fastFirstBiased<6>() <= 150 - 16 - 23 && fastLastBiased<6>() >= 150 + 19 - 24);
+
+// mantissa * 2^(biased - 150) with the mantissa in [2^23, 2^24) and the
+// biased exponent in the fast run. The scaled value lies in
+// [10^(Precision - 1), 10^Precision); its floor and its exact fraction come
+// from the product without any division.
+template <int Precision>
+Decimal roundFast(uint32_t mantissa, uint32_t biased) {
+  constexpr uint32_t kLimit = kPow10U32[Precision];
+  const FastScale& scale = kFastScales<Precision>[biased - fastFirstBiased<Precision>()];
+  const uint32_t next = mantissa >= scale.nextPowerMantissa ? 1 : 0;
+  const uint64_t product = mantissa * scale.pow10[next];
+  const int shift = 150 - static_cast<int>(biased);
+  Decimal d = {static_cast<uint32_t>(product >> shift), scale.x0 + static_cast<int>(next)};
+  // The fraction's bits moved to the top of the word, where one half is the
+  // top bit alone. Round half to even.
+  const uint64_t fraction = product << (64 - shift);
+  constexpr uint64_t kHalf = uint64_t{1} << 63;
+  if (fraction > kHalf || (fraction == kHalf && (d.digits & 1) != 0)) {
+    if (++d.digits == kLimit) d = {kLimit / 10, d.exponent + 1};
+  }
+  return d;
+}
+
+// mantissa * 2^exponent with the mantissa in [2^23, 2^24), for any exponent.
+// Out of line, so that the fast path needs few registers.
+template <int Precision>
+[[gnu::noinline]] Decimal roundToDecimal(uint32_t mantissa, int exponent);
+
+template <int Precision>
+Decimal roundToDecimal(uint32_t mantissa, int exponent) {
   constexpr uint32_t kLimit = kPow10U32[Precision];
   // 10^x0 <= value < 2 * 10^(x0 + 1), so the value scaled by 10^k has
   // Precision + 1 or Precision + 2 digits before the point: at least one digit
@@ -284,30 +329,30 @@ char* formatFloat(char* out, float value) {
   const uint32_t biased = (bits >> 23) & 0xff;
   const uint32_t fraction = bits & 0x7fffff;
 
-  uint32_t mantissa;
-  int exponent;
-  if (biased == 0xff) {
+  Decimal d;
+  constexpr uint32_t kFastFirst = fastFirstBiased<Precision>();
+  // One comparison keeps zeros, denormals, infinities and NaNs out too.
+  if (biased - kFastFirst <= fastLastBiased<Precision>() - kFastFirst) {
+    d = roundFast<Precision>(fraction | 0x800000, biased);
+  } else if (biased == 0xff) {
     std::memcpy(out, fraction != 0 ? "nan" : "inf", 3);
     return out + 3;
   } else if (biased != 0) {
-    mantissa = fraction | 0x800000;
-    exponent = static_cast<int>(biased) - 150;
+    d = roundToDecimal<Precision>(fraction | 0x800000, static_cast<int>(biased) - 150);
   } else if (fraction != 0) {
     const int normalise = std::countl_zero(fraction) - 8;
-    mantissa = fraction << normalise;
-    exponent = -149 - normalise;
+    d = roundToDecimal<Precision>(fraction << normalise, -149 - normalise);
   } else {
     *out = '0';
     return out + 1;
   }
 
-  const Decimal d = roundToDecimal<Precision>(mantissa, exponent);
   static_assert(Precision == 6 || Precision == 8);
   // Eight digit positions: for six digits the last two are zeros.
   const uint64_t values = digitBytes(Precision == 8 ? d.digits : d.digits * 100);
-  // The first digit is never 0, so the significant digits end with the
-  // highest nonzero byte; the rest are trailing zeros.
-  const int n = static_cast<int>((std::bit_width(values) + 7) / 8);
+  // The first digit is never 0, so `values` is not 0 and the significant
+  // digits end with its highest nonzero byte; the rest are trailing zeros.
+  const int n = 8 - __builtin_clzll(values) / 8;
   const uint64_t text = values | kZeroBytes;
   const int x = d.exponent;
 
