@@ -157,6 +157,7 @@ class DataFile {
   friend bool closeDataFile(DataFile& file);
 
   void openForReading(const char* path, ReadMode mode);
+  void useLargeReadBuffer();
   void failOpen(DataFileStatus status, uint64_t offset);
   RecordRef readRecord();
   RecordRef stopReading(DataFileStatus status, uint64_t offset);
@@ -167,6 +168,9 @@ class DataFile {
   bool write(const void* bytes, uint64_t size);
   bool finishWriting();
 
+  // The stream's buffer when reading a file larger than it; declared before
+  // the stream so that it outlives it.
+  std::unique_ptr<char[]> readBuffer_;
   FileStream stream_;
   DataFileHeader header_;
   Configuration configuration_;

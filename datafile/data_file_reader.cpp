@@ -4,6 +4,7 @@
 // failOpen or stopReading, which keep the reason and the offset.
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -44,6 +45,23 @@ void DataFile::failOpen(DataFileStatus status, uint64_t offset) {
   (void)stream_.close();
 }
 
+void DataFile::useLargeReadBuffer() {
+  // Records are read a few kilobytes at a time; with stdio's default buffer
+  // of one disk block that is a system call every 4 KB, which costs a large
+  // part of a conversion. A file that fits the default buffer keeps it, so
+  // small files allocate nothing more.
+  constexpr std::size_t kReadBufferSize = 256 * 1024;
+  std::FILE* file = stream_.stdioStream();
+  struct stat status {};
+  if (fstat(fileno(file), &status) != 0 || status.st_size <= static_cast<off_t>(kReadBufferSize)) {
+    return;
+  }
+  if (!readBuffer_) readBuffer_ = std::make_unique_for_overwrite<char[]>(kReadBufferSize);
+  // Called before the first read, as setvbuf requires; on failure the default
+  // buffer stays, which only costs speed.
+  (void)std::setvbuf(file, readBuffer_.get(), _IOFBF, kReadBufferSize);
+}
+
 void DataFile::openForReading(const char* path, ReadMode mode) {
   writing_ = false;
   if (path != nullptr && !isRegularFile(path)) {
@@ -54,6 +72,7 @@ void DataFile::openForReading(const char* path, ReadMode mode) {
   if (path == nullptr || !stream_.reopen(CountedString(path), "rb")) {
     return failOpen(DataFileStatus::CannotOpen, 0);
   }
+  useLargeReadBuffer();
   unsigned char bytes[kFileHeaderSize];
   if (stream_.read(bytes, sizeof bytes, 1) != 1) {
     return failOpen(shortRead(DataFileStatus::ShortHeader), 0);

@@ -362,6 +362,24 @@ TEST_F(DataFileReader, SeekToIndexEntryPositionsAfterThatRecord) {
   EXPECT_EQ(file->lastReadStatus().status, DataFileStatus::EndOfRecords);
 }
 
+// Files larger than the reader's stream buffer: records straddle its refills,
+// and seeks land both inside and outside the buffered part.
+TEST_F(DataFileReader, LargeFilesReadAndSeekAcrossBufferRefills) {
+  std::vector<std::string> records;
+  for (uint32_t i = 0; i < 300; ++i) {
+    records.push_back(record(4000 + 4 * (i % 7), 1, i, static_cast<char>('a' + i % 26)));
+  }
+  auto file = open(dataFile("config", records));
+  ASSERT_NE(file, nullptr);
+  for (const std::string& expected : records) ASSERT_EQ(fileBytes(readNextRecord(*file)), expected);
+  EXPECT_FALSE(readNextRecord(*file));
+  EXPECT_EQ(file->lastReadStatus().status, DataFileStatus::EndOfRecords);
+  for (uint32_t k : {0u, 250u, 1u, 120u, 121u, 298u}) {
+    ASSERT_TRUE(seekToIndexEntry(*file, k));
+    EXPECT_EQ(fileBytes(readNextRecord(*file)), records[k + 1]) << k;
+  }
+}
+
 TEST_F(DataFileReader, SalvageReadsToTheIndexOrElseToTheEndOfTheFile) {
   const std::vector<std::string> records{record(32, 1, 1), record(40, 3, 2), record(32, 1, 3)};
   const std::string finished = dataFile("config", records);
