@@ -236,11 +236,15 @@ Decimal roundFast(uint32_t mantissa, uint32_t biased) {
   const int shift = 150 - static_cast<int>(biased);
   Decimal d = {static_cast<uint32_t>(product >> shift), scale.x0 + static_cast<int>(next)};
   // The fraction's bits moved to the top of the word, where one half is the
-  // top bit alone. Round half to even.
+  // top bit alone. Round half to even, without a branch: whether a value
+  // rounds up is as good as random, so a branch would be mispredicted half
+  // the time. The fraction's lowest bit is always zero (shift < 64), so adding
+  // the digits' parity lifts exactly the ties of odd digits above one half.
   const uint64_t fraction = product << (64 - shift);
   constexpr uint64_t kHalf = uint64_t{1} << 63;
-  if (fraction > kHalf || (fraction == kHalf && (d.digits & 1) != 0)) {
-    if (++d.digits == kLimit) d = {kLimit / 10, d.exponent + 1};
+  d.digits += fraction + (d.digits & 1) > kHalf ? 1 : 0;
+  if (d.digits == kLimit) [[unlikely]] {
+    d = {kLimit / 10, d.exponent + 1};
   }
   return d;
 }
