@@ -37,6 +37,7 @@ bench:
 	cmake -S . -B $(BENCH_BUILD_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DCDT_BENCH=ON -DCDT_WERROR=$(WERROR)
 	cmake --build $(BENCH_BUILD_DIR) -j $(JOBS) --target cdt cdt2csv cdt2csv_reference number_format_bench float_format_bench
 	$(BENCH_BUILD_DIR)/bench/number_format_bench
+	$(BENCH_BUILD_DIR)/bench/float_format_bench
 	bench/run_bench.sh $(BENCH_BUILD_DIR)
 
 # The tests labelled exhaustive (every float bit pattern against printf), in
