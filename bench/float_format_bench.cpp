@@ -13,22 +13,13 @@
 #include <random>
 #include <vector>
 
+#include "bench/bench_values.h"
+
 namespace {
 
-constexpr size_t kCount = 4096;  // a power of two, so cycling is a mask
-
-// Magnitudes from 1e-3 to 1e5 with both signs, as blade positions, RMS
-// values and speeds are.
-const std::vector<float>& measurements() {
-  static const std::vector<float> values = [] {
-    std::mt19937 random(1);
-    std::uniform_real_distribution<float> exponent(-3.0f, 5.0f);
-    std::vector<float> v(kCount);
-    for (float& f : v) f = std::pow(10.0f, exponent(random)) * (random() % 2 != 0 ? -1.0f : 1.0f);
-    return v;
-  }();
-  return values;
-}
+using cdt::bench::kCount;
+using cdt::bench::measurements;
+using cdt::bench::run;
 
 // Every finite float is equally likely.
 const std::vector<float>& bitPatterns() {
@@ -42,18 +33,6 @@ const std::vector<float>& bitPatterns() {
     return v;
   }();
   return values;
-}
-
-template <typename Format>
-void run(benchmark::State& state, const std::vector<float>& values, Format format) {
-  char buf[64];
-  size_t i = 0;
-  for (auto _ : state) {
-    char* end = format(buf, values[i++ & (kCount - 1)]);
-    benchmark::DoNotOptimize(end);
-    benchmark::ClobberMemory();
-  }
-  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
 }
 
 char* formatG8(char* out, float v) {

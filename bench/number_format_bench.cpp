@@ -13,29 +13,20 @@
 #include <random>
 #include <vector>
 
+#include "bench/bench_values.h"
+
 namespace {
 
-constexpr size_t kCount = 4096;  // a power of two, so cycling is a mask
+using cdt::bench::kCount;
+using cdt::bench::run;
 
-// Blade positions, RMS values and speeds: magnitudes 1e-3 to 1e5, both signs.
-const std::vector<float>& floats() {
-  static const std::vector<float> values = [] {
-    std::mt19937 random(1);
-    std::uniform_real_distribution<float> exponent(-3.0f, 5.0f);
-    std::vector<float> v(kCount);
-    for (float& f : v) f = std::pow(10.0f, exponent(random)) * (random() % 2 != 0 ? -1.0f : 1.0f);
-    return v;
-  }();
-  return values;
-}
-
-// DNS means: sums of 60 such floats divided by 60.
+// DNS means: sums of 60 measurement-like floats divided by 60.
 const std::vector<double>& means() {
   static const std::vector<double> values = [] {
     std::vector<double> v(kCount);
     for (size_t i = 0; i < kCount; ++i) {
       double sum = 0;
-      for (size_t j = 0; j < 60; ++j) sum += floats()[(i + j) & (kCount - 1)];
+      for (size_t j = 0; j < 60; ++j) sum += cdt::bench::measurements()[(i + j) & (kCount - 1)];
       v[i] = sum / 60;
     }
     return v;
@@ -66,31 +57,19 @@ const std::vector<uint64_t>& times() {
   return values;
 }
 
-template <typename T, typename Format>
-void run(benchmark::State& state, const std::vector<T>& values, Format format) {
-  char buf[64];
-  size_t i = 0;
-  for (auto _ : state) {
-    char* end = format(buf, values[i++ & (kCount - 1)]);
-    benchmark::DoNotOptimize(end);
-    benchmark::ClobberMemory();
-  }
-  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
-}
-
 void BM_FormatG8(benchmark::State& state) {
-  run(state, floats(), cdt::formatG8);
+  run(state, cdt::bench::measurements(), cdt::formatG8);
 }
 void BM_SnprintfG8(benchmark::State& state) {
-  run(state, floats(), [](char* out, float v) {
+  run(state, cdt::bench::measurements(), [](char* out, float v) {
     return out + std::snprintf(out, 64, "%.8g", static_cast<double>(v));
   });
 }
 void BM_FormatG6(benchmark::State& state) {
-  run(state, floats(), cdt::formatG6);
+  run(state, cdt::bench::measurements(), cdt::formatG6);
 }
 void BM_SnprintfG6(benchmark::State& state) {
-  run(state, floats(), [](char* out, float v) {
+  run(state, cdt::bench::measurements(), [](char* out, float v) {
     return out + std::snprintf(out, 64, "%.6g", static_cast<double>(v));
   });
 }
