@@ -120,36 +120,43 @@ Probe& Probe::operator=(const Probe& other) {
   return *this;
 }
 
+namespace {
+
+// Probes and stages hold the same eight thresholds under the same names.
+template <class Holder>
+AlarmThresholds thresholdsOf(const Holder& h) {
+  return {h.lowAlarm,      h.lowWarning,  h.highWarning,    h.highAlarm,
+          h.staticWarning, h.staticAlarm, h.dynamicWarning, h.dynamicAlarm};
+}
+
+template <class Holder>
+void assignThresholds(Holder& h, const AlarmThresholds& t) {
+  h.lowAlarm = t.lowAlarm;
+  h.lowWarning = t.lowWarning;
+  h.highWarning = t.highWarning;
+  h.highAlarm = t.highAlarm;
+  h.staticWarning = t.staticWarning;
+  h.staticAlarm = t.staticAlarm;
+  h.dynamicWarning = t.dynamicWarning;
+  h.dynamicAlarm = t.dynamicAlarm;
+}
+
+}  // namespace
+
 AlarmThresholds Probe::thresholds() const {
-  return {lowAlarm,      lowWarning,  highWarning,    highAlarm,
-          staticWarning, staticAlarm, dynamicWarning, dynamicAlarm};
+  return thresholdsOf(*this);
 }
 
 void Probe::setThresholds(const AlarmThresholds& t) {
-  lowAlarm = t.lowAlarm;
-  lowWarning = t.lowWarning;
-  highWarning = t.highWarning;
-  highAlarm = t.highAlarm;
-  staticWarning = t.staticWarning;
-  staticAlarm = t.staticAlarm;
-  dynamicWarning = t.dynamicWarning;
-  dynamicAlarm = t.dynamicAlarm;
+  assignThresholds(*this, t);
 }
 
 AlarmThresholds Stage::thresholds() const {
-  return {lowAlarm,      lowWarning,  highWarning,    highAlarm,
-          staticWarning, staticAlarm, dynamicWarning, dynamicAlarm};
+  return thresholdsOf(*this);
 }
 
 void Stage::setThresholds(const AlarmThresholds& t) {
-  lowAlarm = t.lowAlarm;
-  lowWarning = t.lowWarning;
-  highWarning = t.highWarning;
-  highAlarm = t.highAlarm;
-  staticWarning = t.staticWarning;
-  staticAlarm = t.staticAlarm;
-  dynamicWarning = t.dynamicWarning;
-  dynamicAlarm = t.dynamicAlarm;
+  assignThresholds(*this, t);
 }
 
 CountedString defaultEntityName(const char* kind, int32_t number, int32_t slot) {
