@@ -5,6 +5,13 @@ function(cdt_library name)
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   list(FILTER sources EXCLUDE REGEX "_test\\.cpp$")
   list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
+  # Platform code sits in name_posix.cpp and name_windows.cpp behind one
+  # header; only the build's own platform is compiled.
+  if(WIN32)
+    list(FILTER sources EXCLUDE REGEX "_posix\\.cpp$")
+  else()
+    list(FILTER sources EXCLUDE REGEX "_windows\\.cpp$")
+  endif()
   foreach(ex IN LISTS ARG_EXCLUDE)
     list(FILTER sources EXCLUDE REGEX "/${ex}$")
   endforeach()

@@ -3,7 +3,9 @@
 #include <cstdio>
 
 #include "driver/converter.h"
+#include "platform/command_line.h"
 
 int main(int argc, char** argv) {
-  return cdt::runConverter(argc, argv, stdout, stderr);
+  cdt::CommandLine commandLine(argc, argv);
+  return cdt::runConverter(commandLine.count(), commandLine.arguments(), stdout, stderr);
 }

@@ -1,17 +1,13 @@
 #include "foundation/file_stream.h"
 
-#include <sys/stat.h>
-#include <sys/types.h>
-
 #include <climits>
 #include <cstring>
 #include <utility>
 
+#include "foundation/file_system.h"
 #include "foundation/paths.h"
 
 namespace cdt {
-
-static_assert(sizeof(off_t) == 8, "file positions must be 64-bit");
 
 FileStream::FileStream(CountedString path, const char* mode) {
   (void)reopen(std::move(path), mode);
@@ -65,7 +61,7 @@ bool FileStream::reopen(CountedString path, const char* mode) {
 bool FileStream::open() {
   if (file_ != nullptr) return true;
   if (path_.empty() || mode_[0] == 0) return false;
-  file_ = std::fopen(path_.c_str(), mode_);
+  file_ = openFile(path_.c_str(), mode_);
   if (file_ != nullptr) return true;
   if (mode_[0] != 'w' && mode_[0] != 'a') return false;
 
@@ -74,7 +70,7 @@ bool FileStream::open() {
   const TextBuffer directory = pathDirectory(TextBuffer(path_.view()));
   if (directory.length == 0 || directory.length == path_.length()) return false;
   if (!makeDirectories(directory)) return false;
-  file_ = std::fopen(path_.c_str(), mode_);
+  file_ = openFile(path_.c_str(), mode_);
   return file_ != nullptr;
 }
 
@@ -90,13 +86,13 @@ size_t FileStream::write(const void* data, size_t size, size_t count) {
 
 uint64_t FileStream::getPosition() {
   if (file_ == nullptr) return UINT64_MAX;
-  const off_t position = ftello(file_);
+  const int64_t position = tellFile(file_);
   return position < 0 ? UINT64_MAX : static_cast<uint64_t>(position);
 }
 
 bool FileStream::setPosition(uint64_t position) {
   if (file_ == nullptr || position > static_cast<uint64_t>(INT64_MAX)) return false;
-  return fseeko(file_, static_cast<off_t>(position), SEEK_SET) == 0;
+  return seekFile(file_, static_cast<int64_t>(position), SEEK_SET);
 }
 
 void FileStream::rewind() {
@@ -147,16 +143,15 @@ int64_t FileStream::size() {
   if (file_ == nullptr) return -1;
   // The descriptor knows only what has left the stdio buffer.
   if (isWritableMode()) (void)std::fflush(file_);
-  struct stat status {};
-  if (fstat(fileno(file_), &status) != 0) return -1;
-  return static_cast<int64_t>(status.st_size);
+  FileInfo info;
+  return fileInfo(file_, info) ? info.size : -1;
 }
 
 uint64_t FileStream::modificationTime() {
   if (file_ == nullptr) return 0;
-  struct stat status {};
-  if (fstat(fileno(file_), &status) != 0 || status.st_mtime < 0) return 0;
-  return static_cast<uint64_t>(status.st_mtime) * 1000000u;
+  FileInfo info;
+  if (!fileInfo(file_, info) || info.modificationSeconds < 0) return 0;
+  return static_cast<uint64_t>(info.modificationSeconds) * 1000000u;
 }
 
 bool FileStream::printFormatted(const char* format, ...) {

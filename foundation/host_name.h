@@ -5,7 +5,8 @@
 
 namespace cdt {
 
-// The host name from gethostname(); the empty string when the query fails.
+// The host name from gethostname() (on Windows the DNS host name from
+// GetComputerNameExW); the empty string when the query fails.
 // A name longer than the 4096-byte buffer is cut to fit.
 [[nodiscard]] CountedString localComputerName();
 

@@ -1,15 +1,10 @@
 #include "foundation/paths.h"
 
-#include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <climits>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "foundation/file_system.h"
 #include "foundation/tokenizer.h"
 
 namespace cdt {
@@ -71,7 +66,8 @@ CountedString joinPath(TextBuffer directory, TextBuffer name) {
 bool makeDirectories(TextBuffer path) {
   // Longer paths cannot be handed to the platform at all; refusing them here
   // also bounds the walk below.
-  if (path.empty() || path.length >= PATH_MAX) return false;
+  constexpr uint32_t kLongestPath = 4096;
+  if (path.empty() || path.length >= kLongestPath) return false;
   std::string current(path.text, path.length);
   if (isDirectory(current.c_str())) return true;
   if (isReadable(current.c_str())) return false;
@@ -93,7 +89,7 @@ bool makeDirectories(TextBuffer path) {
   for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
     current.assign(path.text, *it);
     // Another process may create the same directory at the same time.
-    if (mkdir(current.c_str(), 0777) != 0 && !(errno == EEXIST && isDirectory(current.c_str()))) {
+    if (!createDirectory(current.c_str()) && !isDirectory(current.c_str())) {
       return false;
     }
   }
@@ -101,28 +97,8 @@ bool makeDirectories(TextBuffer path) {
 }
 
 bool isDirectory(const char* path) {
-  struct stat status {};
-  return path != nullptr && stat(path, &status) == 0 && S_ISDIR(status.st_mode);
-}
-
-bool isReadable(const char* path) {
-  return path != nullptr && access(path, R_OK) == 0;
-}
-
-bool isWritable(const char* path) {
-  return path != nullptr && access(path, W_OK) == 0;
-}
-
-bool diskSpace(const char* directory, DiskSpace& space) {
-  std::string where = directory != nullptr && directory[0] != 0 ? directory : ".";
-  if (!isSeparator(where.back())) where += '/';
-  struct statvfs volume {};
-  if (statvfs(where.c_str(), &volume) != 0) return false;
-  const uint64_t unit = volume.f_frsize != 0 ? volume.f_frsize : volume.f_bsize;
-  space.total = static_cast<uint64_t>(volume.f_blocks) * unit;
-  space.available = static_cast<uint64_t>(volume.f_bavail) * unit;
-  space.used = space.total >= space.available ? space.total - space.available : 0;
-  return true;
+  FileInfo info;
+  return fileInfo(path, info) && info.directory;
 }
 
 }  // namespace cdt

@@ -1,6 +1,5 @@
 #include "foundation/time_value.h"
 
-#include <cerrno>
 #include <ctime>
 
 #include "foundation/text_building.h"
@@ -126,15 +125,6 @@ void formatTime(CountedString& s, uint64_t time, int precision, char style) {
   }
 }
 
-uint64_t currentTime() {
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  // The clock is read at millisecond resolution, like the rest of the
-  // system's time stamps.
-  return static_cast<uint64_t>(now.tv_sec) * kMicrosPerSecond +
-         static_cast<uint64_t>(now.tv_nsec / 1000000) * 1000;
-}
-
 int64_t localTimeOffset(uint64_t time) {
   const TimeStamp stamp = timeStampOf(time);
   std::tm local{};
@@ -148,17 +138,6 @@ int64_t localTimeOffset(uint64_t time) {
   const std::time_t asLocal = std::mktime(&local);
   return (static_cast<int64_t>(asLocal) - static_cast<int64_t>(time / kMicrosPerSecond)) *
          static_cast<int64_t>(kMicrosPerSecond);
-}
-
-void sleepMicroseconds(int64_t interval) {
-  if (interval <= 0) return;
-  const int64_t milliseconds = interval / 1000;
-  timespec request{};
-  request.tv_sec = static_cast<std::time_t>(milliseconds / 1000);
-  request.tv_nsec = static_cast<long>((milliseconds % 1000) * 1000000);
-  timespec remaining{};
-  // A signal cuts the sleep short; sleep on for what is left.
-  while (nanosleep(&request, &remaining) != 0 && errno == EINTR) request = remaining;
 }
 
 uint64_t secondsPairToTime(int32_t seconds, uint32_t microseconds) {

@@ -1,10 +1,12 @@
-// Thin helpers over POSIX sockets: IPv4 socket addresses that carry the host
-// name they were resolved from, socket options that chain, binding with
-// discovery of the bound port, and send and receive calls that report a
-// would-block condition (EWOULDBLOCK/EAGAIN) as 0 bytes instead of an error.
+// Thin helpers over POSIX sockets (Windows Sockets on Windows): IPv4 socket addresses that carry
+// the host name they were resolved from, socket options that chain, binding with discovery of the
+// bound port, and send and receive calls that report a would-block condition (EWOULDBLOCK/EAGAIN)
+// as 0 bytes instead of an error.
 //
-// A socket is a descriptor in an int; a negative value means "no socket".
-// Creating, connecting and listening are left to the caller.
+// A socket is a descriptor (on Windows a SOCKET) in an int; a negative value
+// means "no socket". Creating, connecting and listening are left to the
+// caller; on Windows, call socketStartup() before creating one (every helper
+// here starts Windows Sockets itself when it needs them).
 //
 // Chaining: the option setters and bindSocket take the socket by value and
 // return the socket to keep. A negative input comes back unchanged without a
@@ -84,9 +86,9 @@ CountedString reverseLookup(SocketAddress& address);
 [[nodiscard]] int bindSocket(int socket, uint16_t port, uint16_t* boundPort);
 
 // Sends and receives. Each returns the byte count, 0 on would-block, -1 on
-// any other error (errno tells which). receiveStream also returns 0 when the
-// peer has closed the connection. Stream sends never raise SIGPIPE; a closed
-// peer gives -1 (EPIPE).
+// any other error (errno, or WSAGetLastError() on Windows, tells which). receiveStream also returns
+// 0 when the peer has closed the connection. Stream sends never raise SIGPIPE; a closed peer gives
+// -1 (EPIPE).
 [[nodiscard]] ssize_t sendStream(int socket, const void* bytes, std::size_t length);
 [[nodiscard]] ssize_t receiveStream(int socket, void* buffer, std::size_t size);
 // Sends to the sockaddr_in in the first 16 bytes of `to.address`.
@@ -101,7 +103,10 @@ CountedString reverseLookup(SocketAddress& address);
 // returns close()'s result, or 0 when there was no socket.
 int closeSocket(int& socket);
 
-// The socket library needs no clean-up on POSIX; always 0.
+// Starts the socket library (WSAStartup once on Windows; nothing on POSIX).
+// 0 on success.
+int socketStartup();
+// Ends it (WSACleanup on Windows; nothing and 0 on POSIX).
 int socketCleanup();
 
 // Unbuffered read and write on a file descriptor (read/write); -1 on error.

@@ -13,8 +13,13 @@
 //     also matches "." and "..");
 //   - an existing entry that is not a directory lists its own name (the last
 //     component of the path).
-// A path that does not exist, or a directory that cannot be read, fails. There
-// are no drive letters: "C:" is an ordinary relative name.
+// A path that does not exist, or a directory that cannot be read, fails. On
+// POSIX there are no drive letters: "C:" is an ordinary relative name.
+//
+// On Windows the listing is the system's wide-character directory search
+// (FindFirstFileW): "C:" lists the current directory of drive C:, and name
+// patterns match without regard to letter case (and, as everywhere on
+// Windows, may also match an entry's short 8.3 name).
 //
 // The name list is an array of `char*` names followed by one null pointer. The
 // array and every name are allocated with malloc and belong to the caller, who

@@ -1,8 +1,10 @@
 // cdt: the companion tool for recordings (inspect, make, recover, cut, group).
 #include <cstdio>
 
+#include "platform/command_line.h"
 #include "tools/cdt.h"
 
 int main(int argc, char** argv) {
-  return cdt::runCdt(argc, argv, stdout, stderr);
+  cdt::CommandLine commandLine(argc, argv);
+  return cdt::runCdt(commandLine.count(), commandLine.arguments(), stdout, stderr);
 }

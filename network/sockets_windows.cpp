@@ -1,14 +1,13 @@
 #include "network/sockets.h"
 
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
+// The socket helpers over Windows Sockets 2.
+#include <io.h>
+#include <winsock2.h>
+#include <ws2tcpip.h>
 
-#include <cerrno>
+#include <climits>
 #include <cstring>
+#include <mutex>
 
 #include "foundation/host_name.h"
 
@@ -40,36 +39,56 @@ void setIpv4(SocketAddress& a, in_addr ip) {
   std::memcpy(a.address + kIpv4Offset, &ip, sizeof ip);
 }
 
-bool wouldBlock(int error) {
-  return error == EWOULDBLOCK || error == EAGAIN;
+std::mutex gStartLock;
+bool gStarted = false;
+
+// Every call that reaches Winsock starts it first; socketCleanup ends it.
+int startWinsock() {
+  const std::lock_guard<std::mutex> lock(gStartLock);
+  if (gStarted) return 0;
+  WSADATA data{};
+  const int result = WSAStartup(MAKEWORD(2, 2), &data);
+  gStarted = result == 0;
+  return result;
+}
+
+SOCKET handle(int socket) {
+  return static_cast<SOCKET>(socket);
 }
 
 // Send and receive results: a would-block condition is not a failure for
 // these callers, only "nothing moved this time".
-ssize_t transferResult(ssize_t n) {
-  if (n < 0 && wouldBlock(errno)) return 0;
+ssize_t transferResult(int n) {
+  if (n == SOCKET_ERROR) return WSAGetLastError() == WSAEWOULDBLOCK ? 0 : -1;
   return n;
+}
+
+// Winsock takes lengths as int.
+int clampedLength(std::size_t length) {
+  return length > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(length);
 }
 
 // The common tail of every chainable call: keep the socket on success, close
 // it on failure so the chain ends with no open descriptor.
 int keepOrClose(int socket, int callResult) {
   if (callResult == 0) return socket;
-  // The caller sees errno of the failed call, not of the clean-up.
-  const int error = errno;
-  close(socket);
-  errno = error;
+  // The caller sees the error of the failed call, not of the clean-up.
+  const int error = WSAGetLastError();
+  closesocket(handle(socket));
+  WSASetLastError(error);
   return -1;
 }
 
 int setIntOption(int socket, int option, int value) {
   if (socket < 0) return socket;
-  return keepOrClose(socket, setsockopt(socket, SOL_SOCKET, option, &value, sizeof value));
+  return keepOrClose(socket, setsockopt(handle(socket), SOL_SOCKET, option,
+                                        reinterpret_cast<const char*>(&value), sizeof value));
 }
 
 // Looks `host` up as an IPv4 host name; on success stores the first address
 // and the official name.
 bool lookUpHost(const char* host, SocketAddress& out) {
+  startWinsock();
   addrinfo hints{};
   hints.ai_family = AF_INET;
   // Restricting the socket type keeps one entry per address instead of one
@@ -121,6 +140,7 @@ bool resolveAddress(const char* host, uint16_t port, SocketAddress& out) {
 }
 
 CountedString reverseLookup(SocketAddress& address) {
+  startWinsock();
   sockaddr_in query{};
   query.sin_family = AF_INET;
   query.sin_addr = ipv4Of(address);
@@ -164,8 +184,8 @@ uint16_t addressPort(const SocketAddress& address) {
 }
 
 bool localAddress(int socket, SocketAddress& out) {
-  socklen_t size = sizeof out.address;
-  return getsockname(socket, rawAddress(out), &size) == 0;
+  int size = sizeof out.address;
+  return getsockname(handle(socket), rawAddress(out), &size) == 0;
 }
 
 int setReuseAddress(int socket) {
@@ -181,13 +201,14 @@ int setLinger(int socket, uint8_t on, uint16_t seconds) {
   linger value{};
   value.l_onoff = on;
   value.l_linger = seconds;
-  return keepOrClose(socket, setsockopt(socket, SOL_SOCKET, SO_LINGER, &value, sizeof value));
+  return keepOrClose(socket, setsockopt(handle(socket), SOL_SOCKET, SO_LINGER,
+                                        reinterpret_cast<const char*>(&value), sizeof value));
 }
 
 int setNonBlocking(int socket) {
   if (socket < 0) return socket;
-  int on = 1;
-  return keepOrClose(socket, ioctl(socket, FIONBIO, &on));
+  u_long on = 1;
+  return keepOrClose(socket, ioctlsocket(handle(socket), FIONBIO, &on));
 }
 
 int bindSocket(int socket, uint16_t port, uint16_t* boundPort) {
@@ -195,7 +216,7 @@ int bindSocket(int socket, uint16_t port, uint16_t* boundPort) {
   SocketAddress any;
   // Without a host text resolveAddress cannot fail.
   (void)resolveAddress(nullptr, port, any);
-  socket = keepOrClose(socket, bind(socket, rawAddress(any), sizeof(sockaddr_in)));
+  socket = keepOrClose(socket, bind(handle(socket), rawAddress(any), sizeof(sockaddr_in)));
   if (boundPort != nullptr) {
     SocketAddress bound;
     *boundPort = socket >= 0 && localAddress(socket, bound) ? addressPort(bound) : port;
@@ -204,43 +225,49 @@ int bindSocket(int socket, uint16_t port, uint16_t* boundPort) {
 }
 
 ssize_t sendStream(int socket, const void* bytes, std::size_t length) {
-  return transferResult(send(socket, bytes, length, MSG_NOSIGNAL));
+  return transferResult(
+      send(handle(socket), static_cast<const char*>(bytes), clampedLength(length), 0));
 }
 
 ssize_t receiveStream(int socket, void* buffer, std::size_t size) {
-  return transferResult(recv(socket, buffer, size, 0));
+  return transferResult(recv(handle(socket), static_cast<char*>(buffer), clampedLength(size), 0));
 }
 
 ssize_t sendDatagram(int socket, const void* bytes, std::size_t length, const SocketAddress& to) {
-  return transferResult(
-      sendto(socket, bytes, length, MSG_NOSIGNAL, rawAddress(to), sizeof(sockaddr_in)));
+  return transferResult(sendto(handle(socket), static_cast<const char*>(bytes),
+                               clampedLength(length), 0, rawAddress(to), sizeof(sockaddr_in)));
 }
 
 ssize_t receiveDatagram(int socket, void* buffer, std::size_t size, SocketAddress& from) {
   from.name.clear();
-  socklen_t addressSize = sizeof from.address;
-  return transferResult(recvfrom(socket, buffer, size, 0, rawAddress(from), &addressSize));
+  int addressSize = sizeof from.address;
+  return transferResult(recvfrom(handle(socket), static_cast<char*>(buffer), clampedLength(size), 0,
+                                 rawAddress(from), &addressSize));
 }
 
 int closeSocket(int& socket) {
   if (socket < 0) return 0;
-  const int result = close(socket);
-  // Linux releases the descriptor even when close reports an error, so the
-  // variable must not keep it.
+  const int result = closesocket(handle(socket));
   socket = -1;
   return result;
 }
 
+int socketStartup() {
+  return startWinsock();
+}
+
 int socketCleanup() {
-  return 0;
+  const std::lock_guard<std::mutex> lock(gStartLock);
+  gStarted = false;
+  return WSACleanup();
 }
 
 ssize_t readDescriptor(int descriptor, void* buffer, std::size_t size) {
-  return read(descriptor, buffer, size);
+  return _read(descriptor, buffer, static_cast<unsigned>(clampedLength(size)));
 }
 
 ssize_t writeDescriptor(int descriptor, const void* bytes, std::size_t size) {
-  return write(descriptor, bytes, size);
+  return _write(descriptor, bytes, static_cast<unsigned>(clampedLength(size)));
 }
 
 }  // namespace cdt

@@ -1,0 +1,28 @@
+// UTF-8 text to and from the wide characters (UTF-16) of the Win32 calls.
+// Included only by the Windows side of the platform code.
+#pragma once
+
+#include <cwchar>
+#include <string>
+#include <string_view>
+
+#include "foundation/utf16.h"
+
+namespace cdt {
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "Win32 wide characters are UTF-16 units");
+
+inline std::wstring widen(std::string_view utf8) {
+  const std::u16string units = utf8ToUtf16(utf8);
+  return std::wstring(reinterpret_cast<const wchar_t*>(units.data()), units.size());
+}
+
+inline std::string narrow(const wchar_t* wide, std::size_t length) {
+  return utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(wide), length));
+}
+
+inline std::string narrow(const wchar_t* wide) {
+  return wide != nullptr ? narrow(wide, std::wcslen(wide)) : std::string();
+}
+
+}  // namespace cdt
