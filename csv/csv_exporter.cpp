@@ -7,6 +7,7 @@
 
 #include "csv/line_pipeline.h"
 #include "csv/number_format.h"
+#include "foundation/file_system.h"
 #include "foundation/time_value.h"
 
 namespace cdt {
@@ -70,30 +71,17 @@ void putHeaderCell(CsvExporter& e, std::string_view name, std::string_view middl
   put(e, cell);
 }
 
-uint32_t stageBlades(const Probe& probe) {
-  if (probe.stage == nullptr || probe.stage->blades < 0) return 0;
-  return std::min(static_cast<uint32_t>(probe.stage->blades), kMaxLineBlades);
-}
-
-bool isAcceptedRecord(const DataRecord& record) {
-  return hasBladeLayout(record) && bladeChannel(record) < kChannelsPerHost;
-}
-
 void writeCsvHeader(CsvExporter& e) {
-  const Configuration& configuration = *e.configuration;
-  const Host* host =
-      e.hostIndex < configuration.hosts.size() ? &configuration.hosts[e.hostIndex] : nullptr;
-  e.layout = LineLayout{};
-  e.layout.withTimeOfArrival = e.withTimeOfArrival;
+  const HostColumns columns =
+      hostColumns(*e.configuration, e.groups.hostIndex(), e.withTimeOfArrival);
+  e.layout = columns.layout;
   put(e, "Time,Speed,Sync,Start Rev,End Rev");
   for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
-    const Probe* probe = host != nullptr ? host->channels[slot].probe : nullptr;
+    const Probe* probe = columns.probes[slot];
     e.channelProbes[slot] = probe;
     if (probe == nullptr) continue;
     const std::string_view name = probe->name.view();
-    const uint32_t blades = stageBlades(*probe);
-    e.layout.hasProbe[slot] = true;
-    e.layout.blades[slot] = blades;
+    const uint32_t blades = e.layout.blades[slot];
     putHeaderCell(e, name, " RMS", 0, "");
     putHeaderCell(e, name, " DNS", 0, "");
     for (uint32_t j = 1; j <= blades; ++j) putHeaderCell(e, name, " Blade", j, " DNS");
@@ -110,16 +98,15 @@ void writeCsvHeader(CsvExporter& e) {
 }
 
 // Copies the group's values into the pipeline; the records can go after.
-void writeCsvLine(CsvExporter& e) {
+void writeCsvLine(CsvExporter& e, const LineGroup& group) {
+  if (!e.headerWritten) {
+    writeCsvHeader(e);
+    e.headerWritten = true;
+  }
   // Without a stream (finished, or never opened) there is nowhere to write.
   if (e.lines == nullptr || e.stream == nullptr) {
     e.writeFailed = true;
     return;
-  }
-  LineGroup group;
-  group.first = e.currentRecord.get();
-  for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
-    group.slots[slot] = e.slotRecords[slot].get();
   }
   const std::size_t size = encodedLineSize(e.layout, group);
   e.lines->commitLine(encodeLine(e.lines->lineRoom(size), e.layout, group));
@@ -142,7 +129,7 @@ CsvExporter::~CsvExporter() {
 std::unique_ptr<CsvExporter> createCsvExporter(const Configuration& configuration, const char* path,
                                                bool withTimeOfArrival) {
   if (path == nullptr) return nullptr;
-  std::FILE* stream = std::fopen(path, "w");
+  std::FILE* stream = openFile(path, "w");
   if (stream == nullptr) return nullptr;
   auto exporter = std::make_unique<CsvExporter>();
   exporter->stream = stream;
@@ -175,33 +162,15 @@ std::unique_ptr<CsvExporter> createTimestampedCsvExporter(const Configuration& c
 }
 
 int exportRecord(CsvExporter& e, DataRecord* record) {
-  if (record == nullptr || !isAcceptedRecord(*record)) return 1;
-  const uint32_t channel = bladeChannel(*record);
-  if (!e.currentRecord) {
-    e.hostIndex = record->hostIndex();
-    e.currentRecord = RecordRef::share(record);
-  } else if (e.slotRecords[channel]) {
-    // The slot is taken: the group is complete and this record opens the next.
-    if (!e.headerWritten) {
-      writeCsvHeader(e);
-      e.headerWritten = true;
-    }
-    writeCsvLine(e);
-    e.currentRecord = RecordRef::share(record);
-    for (RecordRef& slotRecord : e.slotRecords) slotRecord.reset();
-  }
-  e.slotRecords[channel] = RecordRef::share(record);
+  if (record == nullptr || !isLineRecord(*record)) return 1;
+  e.groups.add(record, [&e](const LineGroup& group, uint64_t) { writeCsvLine(e, group); });
   return streamStatus(e);
 }
 
 bool finishCsvExporter(CsvExporter& e) {
-  if (e.currentRecord && e.stream != nullptr) {
-    // A file whose records never repeat a channel still gets its one line.
-    if (!e.headerWritten) {
-      writeCsvHeader(e);
-      e.headerWritten = true;
-    }
-    writeCsvLine(e);
+  // A file whose records never repeat a channel still gets its one line.
+  if (e.stream != nullptr) {
+    e.groups.finish([&e](const LineGroup& group, uint64_t) { writeCsvLine(e, group); });
   }
   flushPending(e);
   bool ok = !e.writeFailed;
@@ -211,8 +180,7 @@ bool finishCsvExporter(CsvExporter& e) {
     if (std::fclose(e.stream) != 0) ok = false;
     e.stream = nullptr;
   }
-  for (uint32_t slot = kChannelsPerHost; slot-- > 0;) e.slotRecords[slot].reset();
-  e.currentRecord.reset();
+  e.groups.clear();
   e.writeFailed = !ok;
   return ok;
 }

@@ -13,7 +13,8 @@
 // Lifecycle: one create, any number of exportRecord calls, one
 // finishCsvExporter, then the object is destroyed. The exporter holds at most
 // five record references (the group's first record and one per channel slot)
-// however long the file. A complete group's values are copied out of its
+// however long the file; the grouping is the one every view of a recording
+// shares (lines/line_grouper.h). A complete group's values are copied out of its
 // records, and the lines are formatted and written in batches, on worker
 // threads where the machine has more than one core (csv/line_pipeline.h), in
 // fixed memory.
@@ -26,6 +27,7 @@
 #include "config/model.h"
 #include "csv/csv_line.h"
 #include "datafile/data_record.h"
+#include "lines/line_grouper.h"
 
 namespace cdt {
 
@@ -46,9 +48,8 @@ struct CsvExporter {
   // The columns of the lines, from the same moment: which slots have a
   // probe, and its stage's blade count clamped to 0..65535.
   LineLayout layout;
-  RecordRef currentRecord;  // the record that opened the current group
-  RecordRef slotRecords[kChannelsPerHost];
-  uint32_t hostIndex = 0;  // of the first accepted record
+  // The group in progress; it holds the exporter's record references.
+  LineGrouper groups;
   bool withTimeOfArrival = false;
   bool headerWritten = false;
   bool writeFailed = false;  // some write of the header came up short

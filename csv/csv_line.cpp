@@ -10,7 +10,7 @@ namespace cdt {
 namespace {
 
 // The encoding's head. Slots without a record, and slots without a probe,
-// have kNoRecord as their entry count and contribute no entries.
+// have kNoLineRecord as their entry count and contribute no entries.
 constexpr std::size_t kHeadTime = 0;         // u64 time of the group's first record
 constexpr std::size_t kHeadStart = 8;        // u64 start revolution
 constexpr std::size_t kHeadEnd = 16;         // u64 end revolution as the End Rev cell shows it
@@ -22,8 +22,6 @@ static_assert(kHeadSlotRms + 4 * kChannelsPerHost == kEncodedLineHeadSize);
 // Then, slot by slot, the copied entries: f32 dns, f32 toa.
 constexpr std::size_t kCopiedEntrySize = 8;
 
-constexpr uint32_t kNoRecord = 0xFFFFFFFF;
-
 template <class T>
 T load(const unsigned char* p) {
   T v;
@@ -34,13 +32,6 @@ T load(const unsigned char* p) {
 template <class T>
 void store(unsigned char* p, T v) {
   std::memcpy(p, &v, sizeof v);
-}
-
-// Blade entries of the slot's record that have cells: the stage may have
-// fewer blades than the record entries, or more.
-uint32_t usedEntries(const LineLayout& layout, const LineGroup& group, uint32_t slot) {
-  if (!layout.hasProbe[slot] || group.slots[slot] == nullptr) return kNoRecord;
-  return std::min(layout.blades[slot], bladeEntryCapacity(*group.slots[slot]));
 }
 
 // Room for one cell: the separator and the longest number a formatter may
@@ -57,8 +48,8 @@ static_assert(kLeadRoom <= LineSink::kMinCapacity);
 std::size_t encodedLineSize(const LineLayout& layout, const LineGroup& group) {
   std::size_t size = kEncodedLineHeadSize;
   for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
-    const uint32_t used = usedEntries(layout, group, slot);
-    if (used != kNoRecord) size += std::size_t{used} * kCopiedEntrySize;
+    const uint32_t used = usedBladeEntries(layout, group, slot);
+    if (used != kNoLineRecord) size += std::size_t{used} * kCopiedEntrySize;
   }
   return size;
 }
@@ -73,9 +64,9 @@ unsigned char* encodeLine(unsigned char* out, const LineLayout& layout, const Li
   store<uint32_t>(out + kHeadSync, bladeSync(first) != 0 ? 1 : 0);
   unsigned char* entries = out + kEncodedLineHeadSize;
   for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
-    const uint32_t used = usedEntries(layout, group, slot);
+    const uint32_t used = usedBladeEntries(layout, group, slot);
     store<uint32_t>(out + kHeadSlotCounts + 4 * slot, used);
-    if (used == kNoRecord) {
+    if (used == kNoLineRecord) {
       store<float>(out + kHeadSlotRms + 4 * slot, 0.0f);
       continue;
     }
@@ -189,7 +180,7 @@ void formatLines(const LineLayout& layout, const unsigned char* data, std::size_
       if (!layout.hasProbe[slot]) continue;
       const uint32_t blades = layout.blades[slot];
       const uint32_t used = load<uint32_t>(head + kHeadSlotCounts + 4 * slot);
-      if (used == kNoRecord) {
+      if (used == kNoLineRecord) {
         w.putRepeated(',', 2 + std::size_t{blades} * perBlade);
         continue;
       }

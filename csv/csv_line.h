@@ -13,32 +13,14 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "config/model.h"
-#include "datafile/data_record.h"
+#include "lines/line_layout.h"
 
 namespace cdt {
-
-// The columns of every line, fixed when the header is written.
-struct LineLayout {
-  bool hasProbe[kChannelsPerHost] = {};  // the slot has cells
-  uint32_t blades[kChannelsPerHost] = {};
-  bool withTimeOfArrival = false;
-};
-
-// The most a blade count can be (larger stage counts are clamped to it).
-inline constexpr uint32_t kMaxLineBlades = 65535;
 
 // Bytes of an encoding: a fixed head, then 8 per blade entry copied.
 inline constexpr std::size_t kEncodedLineHeadSize = 64;
 inline constexpr std::size_t kMaxEncodedLineSize =
     kEncodedLineHeadSize + std::size_t{kChannelsPerHost} * kMaxLineBlades * 8;
-
-// The group: the record that opened it and the record of each slot (nullptr
-// where the slot has none). Every record must hold the blade layout.
-struct LineGroup {
-  const DataRecord* first = nullptr;
-  const DataRecord* slots[kChannelsPerHost] = {};
-};
 
 // Bytes encodeLine writes for the group, at most kMaxEncodedLineSize.
 std::size_t encodedLineSize(const LineLayout& layout, const LineGroup& group);

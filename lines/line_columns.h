@@ -1,0 +1,64 @@
+// Lines as columns: which columns a selection keeps, where each one lives,
+// and the copy of one line's values into them.
+//
+// Columns are stored column by column, each a run of `stride` rows: the
+// times, syncs and revolutions in arrays of their own, every 32-bit float
+// column (the speed, then per kept probe its RMS, its blade DNS and its blade
+// TOA columns) as one row of a float block, and the DNS means (in double
+// precision, as the CSV computes them) as the rows of a double block. Such
+// blocks are what column-oriented frames hold, so they can be handed on
+// without a copy. A cell the CSV leaves empty is NaN.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "lines/line_layout.h"
+
+namespace cdt {
+
+// The columns kept, by channel slot.
+struct ColumnSelection {
+  // Slots whose probe is kept (a slot without a probe has no columns).
+  bool probes[kChannelsPerHost] = {true, true, true, true};
+  // 1-based blade numbers kept, ascending and distinct; empty keeps all.
+  // Numbers beyond a probe's stage are left out for that probe.
+  std::vector<uint32_t> blades;
+};
+
+// Where the kept columns live.
+struct ColumnPlan {
+  LineLayout layout;  // the host's, as the CSV header has it
+  bool kept[kChannelsPerHost] = {};
+  // Per kept slot: the blade entries (0-based) kept, in order.
+  std::vector<uint32_t> blades[kChannelsPerHost];
+  // Rows of the float block (speed at row 0) and of the double block.
+  uint32_t floatRows = 1;
+  uint32_t doubleRows = 0;
+  uint32_t rmsRow[kChannelsPerHost] = {};
+  uint32_t bladeDnsRow[kChannelsPerHost] = {};  // then one row per kept blade
+  uint32_t bladeToaRow[kChannelsPerHost] = {};  // likewise
+  uint32_t dnsRow[kChannelsPerHost] = {};       // in the double block
+};
+
+ColumnPlan planColumns(const LineLayout& layout, const ColumnSelection& selection);
+
+// Storage for `stride` rows of every column of a plan; each pointer has room
+// for its column(s) times stride values.
+struct LineColumns {
+  int64_t* time = nullptr;  // microseconds since 1970
+  uint8_t* sync = nullptr;  // 0 or 1
+  uint64_t* startRevolution = nullptr;
+  uint64_t* endRevolution = nullptr;  // the End Rev cell's value
+  float* floats = nullptr;            // floatRows x stride
+  double* doubles = nullptr;          // doubleRows x stride
+  std::size_t stride = 0;
+};
+
+// Writes the group's line into row `row` (below the stride).
+void storeLine(const ColumnPlan& plan, const LineGroup& group, const LineColumns& columns,
+               std::size_t row);
+
+}  // namespace cdt

@@ -1,0 +1,71 @@
+// LineReader: the lines of one open data file, selected and stored as
+// columns (lines/line_columns.h), a bounded number of rows at a time.
+//
+// Windows. A time window [start, stop) keeps the lines whose window time
+// (lines/line_grouper.h: the latest record time up to the line's first
+// record) lies in it; for a file whose times never go back that is the time
+// of the line's first record. Since the window time never decreases along
+// the file, windows that tile the time axis cut the lines into contiguous
+// runs: reading each and joining the results gives exactly the lines of the
+// whole file, in order, with no line lost or doubled where a window
+// boundary falls inside a group of records. Reading ends once a record's
+// time has reached `stop` and the group in progress (which may still take
+// records from past `stop`) has closed. A revolution window [first, last] keeps
+// the lines whose Start Rev lies in it.
+//
+// The grouping of a window's first lines depends on every record before
+// them, so the reader reads the records from the start of the file and
+// keeps only what the window holds.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+#include "datafile/data_file.h"
+#include "lines/line_columns.h"
+#include "lines/line_grouper.h"
+
+namespace cdt {
+
+struct LineWindow {
+  std::optional<uint64_t> start;  // microseconds since 1970, inclusive
+  std::optional<uint64_t> stop;   // exclusive
+  std::optional<uint64_t> firstRevolution;
+  std::optional<uint64_t> lastRevolution;
+};
+
+class LineReader {
+ public:
+  // Reads `file` from where it stands (the start of its records) on into
+  // the columns of `plan` (planColumns with the layout of the file's host,
+  // firstLineHost). The file must outlive the reader and take no other
+  // reads meanwhile.
+  LineReader(DataFile& file, const ColumnPlan& plan, const LineWindow& window);
+
+  // Reads on until `rows` more lines are stored, from row `row` of
+  // `columns` (which must have room up to row + rows), or the lines end.
+  // Returns the number stored; fewer than `rows` only at the end.
+  std::size_t read(const LineColumns& columns, std::size_t row, std::size_t rows);
+
+  bool ended() const { return ended_; }
+  const ColumnPlan& plan() const { return plan_; }
+
+ private:
+  void store(const LineGroup& group, uint64_t windowTime);
+
+  DataFile& file_;
+  ColumnPlan plan_;
+  LineWindow window_;
+  LineGrouper groups_;
+  bool ended_ = false;
+  // Where the current read() stores.
+  const LineColumns* columns_ = nullptr;
+  std::size_t next_ = 0;
+};
+
+// The host of the lines: that of the first blade record `file` yields from
+// where it stands (reading moves on); none when it yields none.
+std::optional<uint32_t> firstLineHost(DataFile& file);
+
+}  // namespace cdt

@@ -1,0 +1,165 @@
+#include "lines/line_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "csv/csv_test_support.h"
+#include "test/support.h"
+
+namespace cdt {
+namespace {
+
+using testing::BladeRecordSpec;
+using testing::makeBladeRecord;
+
+// Two probes of 3 and 2 blades on slots 0 and 2; slot 1 records take part in
+// the grouping but have no columns.
+struct Recording {
+  Recording() {
+    testing::addProbes(config, {{0, "A", 3}, {2, "B", 2}});
+    path = dir.file("rec.cdt");
+  }
+  void write(const std::vector<RecordRef>& records) {
+    std::unique_ptr<DataFile> file = createDataFile(config, path.c_str());
+    ASSERT_NE(file, nullptr);
+    for (const RecordRef& r : records) ASSERT_TRUE(writeRecord(*file, *r));
+    ASSERT_TRUE(closeDataFile(*file));
+  }
+  // Start Rev and the A Blade1 DNS of every line the window keeps.
+  std::vector<std::pair<uint64_t, float>> read(const LineWindow& window, std::size_t batch = 3) {
+    std::unique_ptr<DataFile> file = openDataFile(path.c_str());
+    const ColumnPlan plan = planColumns(hostColumns(file->configuration(), 0, true).layout, {});
+    LineReader reader(*file, plan, window);
+    std::vector<std::pair<uint64_t, float>> lines;
+    std::vector<int64_t> time(batch);
+    std::vector<uint8_t> sync(batch);
+    std::vector<uint64_t> start(batch), end(batch);
+    std::vector<float> floats(plan.floatRows * batch);
+    std::vector<double> doubles(plan.doubleRows * batch);
+    const LineColumns columns{time.data(),   sync.data(),    start.data(), end.data(),
+                              floats.data(), doubles.data(), batch};
+    while (!reader.ended()) {
+      const std::size_t n = reader.read(columns, 0, batch);
+      for (std::size_t i = 0; i < n; ++i) {
+        // NaN (no slot-0 record) as -1, so that lines compare equal.
+        const float dns = floats[plan.bladeDnsRow[0] * batch + i];
+        lines.emplace_back(start[i], std::isnan(dns) ? -1.0f : dns);
+      }
+    }
+    return lines;
+  }
+
+  testing::TempDir dir;
+  Configuration config;
+  std::string path;
+};
+
+RecordRef blade(uint8_t channel, uint64_t time, uint64_t revolution,
+                std::vector<testing::Blade> b) {
+  BladeRecordSpec s;
+  s.channel = channel;
+  s.time = time;
+  s.startRevolution = revolution;
+  s.blades = std::move(b);
+  return makeBladeRecord(s);
+}
+
+TEST(LineColumnsTest, StoresTheCsvValuesWithNaNForEmptyCells) {
+  Configuration config;
+  testing::addProbes(config, {{0, "A", 3}, {2, "B", 2}});
+  const ColumnPlan plan =
+      planColumns(hostColumns(config, 0, true).layout, {{true, true, true, true}, {2, 3, 9}});
+  ASSERT_EQ(plan.floatRows, 1u + 5 + 3);  // speed; A: rms, 2 dns, 2 toa; B: rms, dns, toa
+  BladeRecordSpec s;
+  s.time = 5;
+  s.startRevolution = 100;
+  s.endRevolution = 104;
+  s.range = true;
+  s.blades = {{1, 10}, {2, 20}};  // fewer entries than the stage's 3 blades
+  const RecordRef a = makeBladeRecord(s);
+  LineGroup group;
+  group.first = group.slots[0] = a.get();
+  int64_t time;
+  uint8_t sync;
+  uint64_t start, end;
+  float floats[9];
+  double doubles[2];
+  storeLine(plan, group, {&time, &sync, &start, &end, floats, doubles, 1}, 0);
+  EXPECT_EQ(time, 5);
+  EXPECT_EQ(start, 100u);
+  EXPECT_EQ(end, 104u);
+  EXPECT_EQ(doubles[plan.dnsRow[0]], 1.5);  // the mean over the entries there are
+  EXPECT_EQ(floats[plan.bladeDnsRow[0]], 2.0f);
+  EXPECT_TRUE(std::isnan(floats[plan.bladeDnsRow[0] + 1]));  // blade 3: no entry
+  EXPECT_EQ(floats[plan.bladeToaRow[0]], 20.0f);
+  // Slot 2 has no record: every cell empty.
+  EXPECT_TRUE(std::isnan(floats[plan.rmsRow[2]]));
+  EXPECT_TRUE(std::isnan(doubles[plan.dnsRow[2]]));
+  EXPECT_TRUE(std::isnan(floats[plan.bladeDnsRow[2]]));
+}
+
+TEST(LineReaderTest, GroupsRunsOfDistinctChannels) {
+  Recording rec;
+  // Channels 0 1 2 3 | 0 1 3 | 3 1 0, one revolution number per record;
+  // channel 7 takes no part.
+  std::vector<RecordRef> records;
+  const uint8_t channels[] = {0, 1, 2, 3, 0, 1, 3, 7, 3, 1, 0};
+  uint64_t revolution = 0;
+  for (uint8_t c : channels) {
+    records.push_back(blade(c, 10 * revolution, revolution, {{float(revolution), 2}}));
+    ++revolution;
+  }
+  rec.write(records);
+  std::vector<std::pair<uint64_t, float>> lines = rec.read({});
+  std::vector<uint64_t> starts;
+  for (const auto& line : lines) starts.push_back(line.first);
+  EXPECT_EQ(starts, (std::vector<uint64_t>{0, 4, 8}));
+  // The last line's slot-0 record is its third.
+  EXPECT_EQ(lines[2].second, 10.0f);
+}
+
+LineWindow timeWindow(std::optional<uint64_t> start, std::optional<uint64_t> stop) {
+  LineWindow w;
+  w.start = start;
+  w.stop = stop;
+  return w;
+}
+
+// Windows over the window time tile the lines: joined, they give the
+// whole read, for cuts anywhere, also inside groups and where times go back.
+TEST(LineReaderTest, WindowsJoinToTheWholeRead) {
+  Recording rec;
+  std::mt19937 random(7);
+  std::vector<RecordRef> records;
+  uint64_t time = 1000;
+  for (uint64_t i = 0; i < 300; ++i) {
+    if (random() % 3 != 0) time += random() % 4;  // several records per time
+    const uint64_t t = random() % 10 == 0 ? time - random() % 20 : time;  // some go back
+    records.push_back(blade(static_cast<uint8_t>(random() % 4), t, i, {{float(i), 0}}));
+  }
+  rec.write(records);
+  const auto all = rec.read({});
+  ASSERT_GT(all.size(), 100u);
+  for (uint64_t cut = 995; cut < time + 3; cut += 7) {
+    for (uint64_t width : {1u, 5u, 40u}) {
+      auto joined = rec.read(timeWindow(std::nullopt, cut));
+      auto middle = rec.read(timeWindow(cut, cut + width));
+      auto rest = rec.read(timeWindow(cut + width, std::nullopt));
+      joined.insert(joined.end(), middle.begin(), middle.end());
+      joined.insert(joined.end(), rest.begin(), rest.end());
+      ASSERT_EQ(joined, all) << "cut " << cut << " width " << width;
+    }
+  }
+  LineWindow range;
+  range.firstRevolution = 50;
+  range.lastRevolution = 60;
+  const auto revolutions = rec.read(range);
+  ASSERT_FALSE(revolutions.empty());
+  for (const auto& line : revolutions) EXPECT_TRUE(line.first >= 50 && line.first <= 60);
+}
+
+}  // namespace
+}  // namespace cdt
