@@ -17,7 +17,8 @@ prereqs:
 	@scripts/check-prereqs.sh
 
 test: prereqs
-	cmake -S . -B $(DEBUG_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DCDT_SANITIZE=ON -DCDT_WERROR=$(WERROR)
+	@scripts/check-prereqs.sh --python
+	cmake -S . -B $(DEBUG_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DCDT_SANITIZE=ON -DCDT_WERROR=$(WERROR) -DCDT_PYTHON=ON
 	cmake --build $(DEBUG_DIR) -j $(JOBS)
 	cd $(DEBUG_DIR) && \
 	  ctest --output-on-failure -j $(JOBS) -LE exhaustive $(CTEST_ARGS)

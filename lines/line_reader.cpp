@@ -1,9 +1,42 @@
 #include "lines/line_reader.h"
 
+#include <cstring>
+
 namespace cdt {
 
 LineReader::LineReader(DataFile& file, const ColumnPlan& plan, const LineWindow& window)
-    : file_(file), plan_(plan), window_(window) {}
+    : file_(file), plan_(plan), window_(window) {
+  const std::size_t n = kStageRows;
+  stageStorage_ = std::make_unique_for_overwrite<unsigned char[]>(
+      n * (3 * 8 + 8 * std::size_t{plan.doubleRows} + 4 * std::size_t{plan.floatRows} + 1));
+  unsigned char* p = stageStorage_.get();
+  stage_.stride = n;
+  stage_.time = reinterpret_cast<int64_t*>(p);
+  stage_.startRevolution = reinterpret_cast<uint64_t*>(p + 8 * n);
+  stage_.endRevolution = reinterpret_cast<uint64_t*>(p + 16 * n);
+  stage_.doubles = reinterpret_cast<double*>(p + 24 * n);
+  stage_.floats = reinterpret_cast<float*>(p + (24 + 8 * plan.doubleRows) * n);
+  stage_.sync = reinterpret_cast<uint8_t*>(p + (24 + 8 * plan.doubleRows + 4 * plan.floatRows) * n);
+}
+
+void LineReader::flush() {
+  const LineColumns& to = *columns_;
+  const std::size_t at = next_;
+  const std::size_t n = staged_;
+  if (n == 0) return;
+  std::memcpy(to.time + at, stage_.time, n * 8);
+  std::memcpy(to.sync + at, stage_.sync, n);
+  std::memcpy(to.startRevolution + at, stage_.startRevolution, n * 8);
+  std::memcpy(to.endRevolution + at, stage_.endRevolution, n * 8);
+  for (std::size_t r = 0; r < plan_.floatRows; ++r) {
+    std::memcpy(to.floats + r * to.stride + at, stage_.floats + r * kStageRows, n * 4);
+  }
+  for (std::size_t r = 0; r < plan_.doubleRows; ++r) {
+    std::memcpy(to.doubles + r * to.stride + at, stage_.doubles + r * kStageRows, n * 8);
+  }
+  next_ += n;
+  staged_ = 0;
+}
 
 void LineReader::store(const LineGroup& group, uint64_t windowTime) {
   if (window_.start && windowTime < *window_.start) return;
@@ -11,7 +44,8 @@ void LineReader::store(const LineGroup& group, uint64_t windowTime) {
   const uint64_t start = bladeStartRevolution(*group.first);
   if (window_.firstRevolution && start < *window_.firstRevolution) return;
   if (window_.lastRevolution && start > *window_.lastRevolution) return;
-  storeLine(plan_, group, *columns_, next_++);
+  storeLine(plan_, group, stage_, staged_++);
+  if (staged_ == kStageRows) flush();
 }
 
 std::size_t LineReader::read(const LineColumns& columns, std::size_t row, std::size_t rows) {
@@ -21,7 +55,7 @@ std::size_t LineReader::read(const LineColumns& columns, std::size_t row, std::s
   auto emit = [this](const LineGroup& group, uint64_t windowTime) { store(group, windowTime); };
   // Each record emits at most one line, so the check before it keeps the
   // rows within bounds.
-  while (!ended_ && next_ < end) {
+  while (!ended_ && next_ + staged_ < end) {
     RecordRef record = readNextRecord(file_);
     if (!record) {
       groups_.finish(emit);
@@ -36,6 +70,7 @@ std::size_t LineReader::read(const LineColumns& columns, std::size_t row, std::s
       ended_ = true;
     }
   }
+  flush();
   columns_ = nullptr;
   return next_ - row;
 }

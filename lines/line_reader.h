@@ -20,6 +20,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 #include "datafile/data_file.h"
@@ -53,6 +54,13 @@ class LineReader {
 
  private:
   void store(const LineGroup& group, uint64_t windowTime);
+  // Copies the staged rows to the caller's columns.
+  void flush();
+
+  // Lines are first stored in a small block, whose columns stay in the
+  // cache, and copied out a block at a time: storing each line straight
+  // into long columns touches a cache line per cell.
+  static constexpr std::size_t kStageRows = 64;
 
   DataFile& file_;
   ColumnPlan plan_;
@@ -62,6 +70,9 @@ class LineReader {
   // Where the current read() stores.
   const LineColumns* columns_ = nullptr;
   std::size_t next_ = 0;
+  std::unique_ptr<unsigned char[]> stageStorage_;
+  LineColumns stage_;
+  std::size_t staged_ = 0;
 };
 
 // The host of the lines: that of the first blade record `file` yields from

@@ -6,11 +6,13 @@ set -euo pipefail
 need_bench=0
 need_fuzz=0
 need_memcheck=0
+need_python=0
 for option in "$@"; do
   case "$option" in
     --bench) need_bench=1 ;;
     --fuzz) need_fuzz=1 ;;
     --memcheck) need_memcheck=1 ;;
+    --python) need_python=1 ;;
   esac
 done
 
@@ -33,6 +35,17 @@ fi
 if [ "$need_memcheck" = 1 ]; then
   # The memcheck tests run the programs under it; without it they do not exist.
   command -v valgrind >/dev/null 2>&1 || missing+=(valgrind)
+fi
+
+if [ "$need_python" = 1 ]; then
+  # The Python package is built and tested with the system interpreter,
+  # which is the one that sees the python3-* packages below.
+  compgen -G "/usr/include/python3*/Python.h" >/dev/null || missing+=(python3-dev)
+  [ -f /usr/include/pybind11/pybind11.h ] || missing+=(pybind11-dev)
+  for module in numpy:python3-numpy pandas:python3-pandas pytest:python3-pytest \
+                dask.dataframe:python3-dask distributed:python3-distributed; do
+    /usr/bin/python3 -c "import ${module%%:*}" >/dev/null 2>&1 || missing+=("${module#*:}")
+  done
 fi
 
 if [ ${#missing[@]} -eq 0 ]; then

@@ -1,0 +1,171 @@
+"""Lines and frames against the CSV that cdt2csv writes for the same file."""
+
+import datetime as dt
+import threading
+
+import numpy as np
+import pandas as pd
+import pytest
+
+import cdt
+from conftest import CDT, CDT2CSV, run, synth
+
+
+def csv_of(path, tmp_path):
+    run(CDT2CSV, path, cwd=tmp_path)
+    csv = tmp_path / (path.rsplit("/", 1)[-1].rsplit(".", 1)[0] + ".csv")
+    return pd.read_csv(csv, float_precision="round_trip")
+
+
+def as_csv_text(frame):
+    """The frame's cells as the CSV writes them, parsed back as pandas does."""
+    out = {}
+    for name in frame.columns:
+        col = frame[name]
+        if name == "Time":
+            us = col.dt.tz_localize(None).values.astype("datetime64[us]").astype(np.int64)
+            out[name] = [
+                dt.datetime.utcfromtimestamp(u // 60_000_000 * 60).strftime("%Y-%m-%d %H:%M:")
+                + f"{(u // 1_000_000) % 60 + (u % 1_000_000) * 1e-6:05.2f}" for u in us]
+        elif name == "Sync":
+            out[name] = np.where(col, "Yes", "No")
+        elif name in ("Start Rev", "End Rev"):
+            out[name] = col.astype(np.int64)
+        else:
+            digits = "%.6g" if name == "Speed" else "%.8g"
+            text = np.char.mod(digits, col.astype(np.float64))
+            out[name] = np.array([float(t) for t in text])
+    return pd.DataFrame(out)
+
+
+@pytest.mark.parametrize("shape", ["plain", "ranges", "three_probes", "damaged", "second_host"])
+def test_to_pandas_equals_the_csv(recordings, shape, tmp_path):
+    path = recordings[shape]
+    rec = cdt.open(path)
+    frame = rec.to_pandas()
+    expected = csv_of(path, tmp_path)
+    assert list(frame.columns) == list(expected.columns) == rec.columns()
+    assert frame["Time"].dtype == "datetime64[ns, UTC]" and frame["Sync"].dtype == bool
+    assert frame.filter(like="Blade").dtypes.eq(np.float32).all()
+    got = as_csv_text(frame)
+    got["Sync"] = got["Sync"].astype(object)
+    pd.testing.assert_frame_equal(got, expected, check_dtype=False, check_exact=True)
+    if shape == "damaged":
+        assert rec.stopped["reason"] == "record cut short"
+
+
+def test_salvaged_unfinished_file_equals_its_recovered_copy(tmp_path):
+    temp = synth(tmp_path / "crash", "--revolutions", "60", "--unfinished", "--blades", "5")[0]
+    assert len(cdt.open(temp).read()) == 0  # a file being written shows no records
+    salvaged = cdt.open(temp, salvage=True)
+    assert not salvaged.finished
+    run(CDT, "recover", temp)
+    recovered = temp[: -len(".temp")]
+    pd.testing.assert_frame_equal(salvaged.to_pandas(), cdt.open(recovered).to_pandas())
+    assert len(salvaged.to_pandas()) == len(csv_of(recovered, tmp_path))
+
+
+def test_selections_pick_columns_and_lines(recordings):
+    rec = cdt.open(recordings["ranges"])
+    whole = rec.to_pandas()
+    part = rec.to_pandas(probes=["Probe102"], blades=range(2, 4), revolutions=(50, 120))
+    assert list(part.columns) == ["Time", "Speed", "Sync", "Start Rev", "End Rev",
+                                  "Probe102 RMS", "Probe102 DNS",
+                                  "Probe102 Blade2 DNS", "Probe102 Blade3 DNS",
+                                  "Probe102 Blade2 TOA", "Probe102 Blade3 TOA"]
+    kept = whole[(whole["Start Rev"] >= 50) & (whole["Start Rev"] <= 120)]
+    pd.testing.assert_frame_equal(part.reset_index(drop=True),
+                                  kept[part.columns].reset_index(drop=True))
+    lines = rec.read(probes="Probe101", blades=[1, 13, 99])
+    p = lines.probes["Probe101"]
+    assert p.blade_dns.shape == (len(lines), 2) and list(p.blades) == [1, 13]
+    np.testing.assert_array_equal(p.blade_dns[:, 1], whole["Probe101 Blade13 DNS"].values)
+    with pytest.raises(KeyError):
+        rec.read(probes=["nope"])
+
+
+def test_time_windows_and_parts_join_to_the_whole_read(recordings):
+    rec = cdt.open(recordings["plain"])
+    whole = rec.to_pandas()
+    times = whole["Time"]
+    start, stop = times.iloc[10], times.iloc[30]
+    window = rec.to_pandas(start=start.to_pydatetime(), stop=stop.isoformat())
+    pd.testing.assert_frame_equal(window.reset_index(drop=True), whole.iloc[10:30].reset_index(drop=True))
+    us = int(start.value // 1000)
+    assert len(rec.read(start=us, stop=us)) == 0
+    parts = rec.parts(rows=17)
+    assert len(parts) > 3
+    joined = pd.concat([rec.to_pandas(start=a, stop=b) for a, b in parts], ignore_index=True)
+    pd.testing.assert_frame_equal(joined, whole)
+
+
+def test_batches_join_to_the_whole_read(recordings):
+    rec = cdt.open(recordings["ranges"])
+    batches = list(rec.iter_batches(rows=10, blades=[1]))
+    assert {len(b) for b in batches[:-1]} == {10}
+    joined = pd.concat([b.to_pandas() for b in batches], ignore_index=True)
+    pd.testing.assert_frame_equal(joined, rec.to_pandas(blades=[1]))
+
+
+def test_profiles_expand_packed_points(recordings):
+    p = cdt.open(recordings["plain"]).profiles()
+    assert len(p["time"]) == 6 and p["values"].shape == (6, 4096)
+    assert (p["maxima"] >= p["values"]).all() and (p["minima"] <= p["values"]).all()
+
+
+def test_convert_writes_the_bytes_of_cdt2csv(recordings, tmp_path):
+    path = recordings["three_probes"]
+    out = cdt.convert(path, tmp_path)
+    (tmp_path / "ref").mkdir()
+    run(CDT2CSV, path, cwd=tmp_path / "ref")
+    ref = tmp_path / "ref" / out.rsplit("/", 1)[-1]
+    assert open(out, "rb").read() == ref.read_bytes()
+
+
+def test_recording_describes_the_file(recordings):
+    with cdt.open(recordings["three_probes"]) as rec:
+        assert rec.finished
+        assert [s["blades"] for s in rec.configuration["stages"]] == [5, 9]
+        assert rec.configuration["hosts"][0]["channels"][3]["probe"] is None
+        assert rec.configuration_text.startswith(rec.configuration["name"]) or rec.configuration_text
+        assert rec.info()["header"]["dataOffset"] == rec.header["data_offset"]
+    with pytest.raises(ValueError):
+        rec.read()
+
+
+def test_bad_files_raise_and_never_crash(tmp_path, recordings):
+    with pytest.raises(FileNotFoundError):
+        cdt.open(tmp_path / "missing.cdt")
+    junk = tmp_path / "junk.cdt"
+    junk.write_bytes(b"not a data file at all" * 3)
+    with pytest.raises(cdt.FormatError, match="junk.cdt.*not a data file"):
+        cdt.open(junk)
+    assert issubclass(cdt.FormatError, ValueError)
+    # Every cut of a real file either opens or raises FormatError.
+    data = open(recordings["damaged"], "rb").read()
+    for n in range(0, len(data), max(1, len(data) // 97)):
+        cut = tmp_path / "cut.cdt"
+        cut.write_bytes(data[:n])
+        try:
+            for salvage in (False, True):
+                rec = cdt.open(cut, salvage=salvage)
+                rec.read()
+                rec.profiles()
+        except cdt.FormatError:
+            pass
+
+
+def test_threads_read_files_at_once(recordings):
+    paths = list(recordings.values())
+    expected = [len(cdt.open(p).read()) for p in paths]
+    got = [None] * len(paths)
+
+    def read(i):
+        got[i] = len(cdt.open(paths[i]).read())
+
+    threads = [threading.Thread(target=read, args=(i,)) for i in range(len(paths))]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert got == expected
