@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cstring>
 
+#include "foundation/calendar.h"
+
 namespace cdt {
 
 namespace {
@@ -21,30 +23,6 @@ constexpr char kDigitPairs[] =
 char* putTwoDigits(char* out, uint32_t v) {
   std::memcpy(out, kDigitPairs + 2 * v, 2);
   return out + 2;
-}
-
-// Proleptic Gregorian date of a day count from 1970-01-01; exact for every
-// day a 64-bit microsecond count can reach (years beyond 65535 included).
-struct CivilDate {
-  uint64_t year;
-  uint32_t month;
-  uint32_t day;
-};
-
-CivilDate civilFromDays(uint64_t days) {
-  // Counted from 0000-03-01 so that the leap day ends each 4-year cycle.
-  const uint64_t z = days + 719468;
-  const uint64_t era = z / 146097;
-  const uint64_t dayOfEra = z - era * 146097;
-  const uint64_t yearOfEra =
-      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  const uint64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  const uint64_t monthFromMarch = (5 * dayOfYear + 2) / 153;
-  CivilDate date;
-  date.day = static_cast<uint32_t>(dayOfYear - (153 * monthFromMarch + 2) / 5 + 1);
-  date.month = static_cast<uint32_t>(monthFromMarch < 10 ? monthFromMarch + 3 : monthFromMarch - 9);
-  date.year = yearOfEra + era * 400 + (date.month <= 2 ? 1 : 0);
-  return date;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "datafile/data_file.h"
 
 #include "datafile/byte_order.h"
+#include "datafile/index_walk.h"
 
 namespace cdt {
 
@@ -68,8 +69,8 @@ DataFile::DataFile(const char* path, ReadMode mode) {
   openForReading(path, mode);
 }
 
-DataFile::DataFile(const Configuration& configuration, const char* path) {
-  createForWriting(configuration, path);
+DataFile::DataFile(const Configuration& configuration, const char* path, CreateMode create) {
+  createForWriting(configuration, path, create);
 }
 
 DataFile::~DataFile() {
@@ -86,6 +87,7 @@ bool closeDataFile(DataFile& file) {
     finished = file.finishWriting();
     file.writing_ = false;
   }
+  file.walk_.reset();
   file.index_.clear();
   // A file that was only read has nothing left to lose on close.
   (void)file.stream_.close();

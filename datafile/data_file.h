@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "config/model.h"
 #include "datafile/data_record.h"
@@ -56,6 +57,34 @@ struct IndexEntry {
 static_assert(sizeof(IndexEntry) == kIndexEntrySize);
 using IndexArray = CountedArray<IndexEntry, &IndexEntryOps>;
 
+// The first stored index entry that the records contradict.
+struct IndexDisagreement {
+  uint32_t entry = 0;
+  // The stored entry; none when the index ends before the records make that
+  // entry.
+  std::optional<IndexEntry> stored;
+  // The entry the records make; none when the records end (cleanly) before
+  // making it.
+  std::optional<IndexEntry> expected;
+};
+
+class IndexWalk;
+
+// Where seekToTime left reading.
+struct WindowSeek {
+  // False only for a file that cannot be read (being written, not open, an
+  // I/O error); reading then stays where it was.
+  bool positioned = false;
+  // The confirmed index entry after whose record reading resumes; none when
+  // reading resumes at the start of the records or where the walk stopped.
+  std::optional<uint32_t> entry;
+  // The index disagrees with the records: reading resumes where the walk
+  // over the record headers found the first record of the window (or a
+  // damaged record, or the end of the records) instead of at an entry.
+  bool indexDisagrees = false;
+  uint32_t firstBadEntry = 0;  // when indexDisagrees
+};
+
 // Why an open failed or where and why reading stopped.
 enum class DataFileStatus : uint8_t {
   Ok,
@@ -85,6 +114,16 @@ struct DataFileReport {
   uint64_t offset = 0;  // the file position the status refers to
 };
 
+// How the writing constructor creates its ".temp" file.
+enum class CreateMode : uint8_t {
+  // An existing file of that name is truncated and written over.
+  Replace,
+  // The file must not exist yet: creation fails on any existing name, a
+  // symbolic link included (which is never followed), so nothing but a new
+  // file is ever written.
+  Exclusive,
+};
+
 // Where the reading constructor takes the records to end.
 enum class ReadMode : uint8_t {
   // At indexOffset, as the format states: a file still being written (index
@@ -106,7 +145,8 @@ class DataFile {
   explicit DataFile(const char* path, ReadMode mode = ReadMode::Normal);
   // Writing constructor: creates `path` + ".temp" (and missing directories)
   // and writes the header and the configuration text. Test isOpen().
-  DataFile(const Configuration& configuration, const char* path);
+  DataFile(const Configuration& configuration, const char* path,
+           CreateMode create = CreateMode::Replace);
   // closeDataFile, ignoring its result.
   ~DataFile();
 
@@ -149,10 +189,14 @@ class DataFile {
   // Empty until loadIndex; the entries stay valid until closeDataFile (or,
   // while writing, until the next writeRecord).
   const IndexArray& index() const { return index_; }
+  // The first index entry that the records seen by seekToIndexEntry and
+  // seekToTime contradict; none while they agree (or none was checked).
+  std::optional<IndexDisagreement> indexDisagreement() const;
 
  private:
   friend RecordRef readNextRecord(DataFile& file);
   friend bool seekToIndexEntry(DataFile& file, uint32_t k);
+  friend WindowSeek seekToTime(DataFile& file, uint64_t start);
   friend bool writeRecord(DataFile& file, const DataRecord& record);
   friend bool closeDataFile(DataFile& file);
 
@@ -161,10 +205,15 @@ class DataFile {
   void failOpen(DataFileStatus status, uint64_t offset);
   RecordRef readRecord();
   RecordRef stopReading(DataFileStatus status, uint64_t offset);
+  // The header walk of the index checks (datafile/index_walk.cpp), made on
+  // first use; false when the index cannot be loaded for it.
+  IndexWalk* indexWalk();
+  // Moves reading to `position`; false (reading unchanged) when the seek fails.
+  bool moveTo(uint64_t position);
   // `cut` for a read that met the end of the file, IoError for a failed one.
   DataFileStatus shortRead(DataFileStatus cut);
 
-  void createForWriting(const Configuration& configuration, const char* path);
+  void createForWriting(const Configuration& configuration, const char* path, CreateMode create);
   bool write(const void* bytes, uint64_t size);
   bool finishWriting();
 
@@ -187,6 +236,7 @@ class DataFile {
   uint64_t position_ = 0;
   DataFileReport openReport_;
   DataFileReport readReport_;
+  std::unique_ptr<IndexWalk> walk_;
 };
 
 // Opens and checks a data file; nullptr when that fails (missing file, not a
@@ -203,16 +253,44 @@ class DataFile {
 // the file still holds before its index is ever allocated.
 [[nodiscard]] RecordRef readNextRecord(DataFile& file);
 
+// Seeks through the index are checked against the records, so that a
+// damaged or lying index can make a read slower but never change what it
+// yields. The check walks the record headers from the start of the records
+// (20 bytes each; bodies are stepped over, nothing is allocated) and rebuilds
+// the index the writer makes for them (datafile/index_check.h). An entry is
+// confirmed when the rebuilt entry of its number agrees with it in time and
+// position, and every entry before it is confirmed too; the position is then
+// a record boundary inside the records, the record ending there has the
+// entry's time, and no damaged record lies before it. What the walk has
+// checked is kept, so a later seek walks on only from where it stopped.
+
 // Moves the reading position to the end of the record of index entry k, so
-// that the next readNextRecord yields the record after it. False, with the
-// position unchanged, for a file being written, for k at or past the number
-// of entries, or when the index cannot be read; else whether the seek worked.
+// that the next readNextRecord yields the record after it, once the records
+// confirm entry k. False, with the position unchanged, for a file being
+// written, for k at or past the number of entries, when the index cannot be
+// read, when the records contradict entry k or an entry before it
+// (indexDisagreement() tells which), when a damaged record lies before entry
+// k's position, or when the seek itself fails.
 [[nodiscard]] bool seekToIndexEntry(DataFile& file, uint32_t k);
+
+// Positions reading for the records from `start` on: the records
+// readNextRecord yields from here, kept when their time is at or after
+// `start`, are exactly those a read from the start of the records keeps, and
+// reading stops at the same damaged record with the same status. No earlier
+// record is dropped that a read from the start would keep, none is added, and
+// none from beyond a damaged record appears. Reading resumes after the last
+// confirmed entry before `start` (or at the start of the records when no
+// entry lies before it); when the index disagrees with the records, the
+// walk goes on by itself to the first record at or after `start`.
+// There is no bound for the end of a window: a later record may carry an
+// earlier time, so an exact window read goes on to the end of the records.
+[[nodiscard]] WindowSeek seekToTime(DataFile& file, uint64_t start);
 
 // Creates `path` + ".temp" (missing directories included) holding the header
 // and the configuration text; nullptr when the file cannot be created.
 [[nodiscard]] std::unique_ptr<DataFile> createDataFile(const Configuration& configuration,
-                                                       const char* path);
+                                                       const char* path,
+                                                       CreateMode create = CreateMode::Replace);
 // createDataFile on "<directory>/<baseName>.YYYY-MM-DD.hh-mm-ss.cdt" with the
 // UTC calendar fields of `time` (microseconds since 1970).
 [[nodiscard]] std::unique_ptr<DataFile> createTimestampedDataFile(

@@ -2,8 +2,6 @@
 // checked against the bytes the file really holds before anything of that
 // size is allocated, and every way a file can turn out damaged ends in
 // failOpen or stopReading, which keep the reason and the offset.
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -13,6 +11,7 @@
 #include "datafile/data_file.h"
 #include "foundation/allocation.h"
 #include "foundation/counted_array.h"
+#include "foundation/file_system.h"
 #include "foundation/tokenizer.h"
 
 namespace cdt {
@@ -32,8 +31,8 @@ using TextBlock = std::unique_ptr<char[], CheckedFree>;
 // waits for a writer that may never come, and pipes, devices and directories
 // have no size to check the header against, so they are refused unopened.
 bool isRegularFile(const char* path) {
-  struct stat status;
-  return stat(path, &status) == 0 && S_ISREG(status.st_mode);
+  FileInfo info;
+  return fileInfo(path, info) && info.regular;
 }
 
 }  // namespace
@@ -52,8 +51,8 @@ void DataFile::useLargeReadBuffer() {
   // small files allocate nothing more.
   constexpr std::size_t kReadBufferSize = 256 * 1024;
   std::FILE* file = stream_.stdioStream();
-  struct stat status {};
-  if (fstat(fileno(file), &status) != 0 || status.st_size <= static_cast<off_t>(kReadBufferSize)) {
+  FileInfo info;
+  if (!fileInfo(file, info) || info.size <= static_cast<int64_t>(kReadBufferSize)) {
     return;
   }
   if (!readBuffer_) readBuffer_ = std::make_unique_for_overwrite<char[]>(kReadBufferSize);
@@ -203,20 +202,6 @@ bool DataFile::loadIndex() {
     const auto* bytes = reinterpret_cast<const unsigned char*>(&entry);
     entry = {loadU64(bytes + kIndexEntryTime), loadU64(bytes + kIndexEntryPosition)};
   }
-  return true;
-}
-
-bool seekToIndexEntry(DataFile& file, uint32_t k) {
-  if (file.writing_ || !file.isOpen() || k >= file.indexCount_) return false;
-  if (!file.loadIndex()) return false;
-  const uint64_t target = file.index_[k].position;
-  if (!file.stream_.setPosition(target)) {
-    // Leave the stream where reading stood.
-    (void)file.stream_.setPosition(file.position_);
-    return false;
-  }
-  file.position_ = target;
-  file.readReport_ = {DataFileStatus::Ok, target};
   return true;
 }
 

@@ -10,6 +10,7 @@
 #include "config/config_text.h"
 #include "datafile/byte_order.h"
 #include "datafile/data_file.h"
+#include "foundation/file_system.h"
 #include "foundation/text_building.h"
 #include "foundation/time_value.h"
 
@@ -37,11 +38,13 @@ bool DataFile::write(const void* bytes, uint64_t size) {
   return written;
 }
 
-void DataFile::createForWriting(const Configuration& configuration, const char* path) {
+void DataFile::createForWriting(const Configuration& configuration, const char* path,
+                                CreateMode create) {
   if (path == nullptr) return;
   CountedString temporaryPath(path);
   temporaryPath.append(kTemporarySuffix);
-  if (!stream_.reopen(temporaryPath, "wb")) return;
+  // "x": exclusive creation (O_EXCL), which also refuses a symbolic link.
+  if (!stream_.reopen(temporaryPath, create == CreateMode::Exclusive ? "wbx" : "wb")) return;
 
   const CountedString text = configToText(configuration, 0);
   configuration_ = configuration;
@@ -113,13 +116,14 @@ bool DataFile::finishWriting() {
   const std::string_view pathText = temporaryPath.view();
   if (pathText.ends_with(kTemporarySuffix)) {
     const std::string finalPath(pathText.substr(0, pathText.size() - kTemporarySuffix.size()));
-    if (std::rename(temporaryPath.c_str(), finalPath.c_str()) != 0) finished = false;
+    if (!renameFile(temporaryPath.c_str(), finalPath.c_str())) finished = false;
   }
   return finished;
 }
 
-std::unique_ptr<DataFile> createDataFile(const Configuration& configuration, const char* path) {
-  auto file = std::make_unique<DataFile>(configuration, path);
+std::unique_ptr<DataFile> createDataFile(const Configuration& configuration, const char* path,
+                                         CreateMode create) {
+  auto file = std::make_unique<DataFile>(configuration, path, create);
   if (!file->isOpen()) return nullptr;
   return file;
 }

@@ -4,20 +4,24 @@
 // number of cells, quoted cells as RFC 4180 has them. The records also go
 // through the aggregation (accumulateRecord, packProfile, expandProfile),
 // which must never change a record someone else holds, and reading resumes
-// from index entries (seekToIndexEntry). A header without a usable index is
-// read again in salvage mode, as cdt recover does.
+// from index entries (seekToIndexEntry). Window reads (seekToTime) must give
+// exactly the records of a read from the start whatever the index says: the
+// same records at or after the window's start, and the same stop. A header
+// without a usable index is read again in salvage mode, as cdt recover does.
 //
 // The bytes are written to one file in a private directory, on /dev/shm when
 // there is one, that is made once per process and removed at exit.
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "csv/csv_exporter.h"
 #include "datafile/aggregation.h"
@@ -219,9 +223,18 @@ struct Aggregation {
   }
 };
 
+// A record as a read from the start met it: its time and where it ended.
+struct Seen {
+  uint64_t time;
+  uint64_t end;
+  bool operator==(const Seen&) const = default;
+};
+
 // Reading resumes after an index entry: at the first, the middle and the last
-// entry a few records are read; entries that do not exist are refused.
-void checkSeeks(DataFile& file, Aggregation& aggregation) {
+// entry a few records are read; entries that do not exist are refused, and an
+// entry is only used where a read from the start met a record of its time
+// ending at its position.
+void checkSeeks(DataFile& file, Aggregation& aggregation, const std::vector<Seen>& all) {
   const uint32_t count = file.indexEntryCount();
   const bool loaded = file.loadIndex();
   if (loaded) check(file.index().size() == count);
@@ -234,12 +247,44 @@ void checkSeeks(DataFile& file, Aggregation& aggregation) {
       continue;
     }
     check(loaded && file.lastReadStatus().status == DataFileStatus::Ok);
+    const IndexEntry entry = file.index()[k];
+    check(std::find(all.begin(), all.end(), Seen{entry.time, entry.position}) != all.end());
     for (int i = 0; i < 3; ++i) {
       const RecordRef record = readNextRecord(file);
       if (!record) break;
       checkRecord(*record);
       aggregation.add(record);
     }
+  }
+}
+
+// For windows starting at the times around the first, a middle and the last
+// record (and at the ends of the range), seekToTime and a read to the end
+// keep exactly the records from the start's read at or after the window's
+// start, and stop where it stopped, for the same reason.
+void checkWindows(DataFile& file, const std::vector<Seen>& all, DataFileReport stop) {
+  std::vector<uint64_t> starts = {0, 1, UINT64_MAX};
+  if (!all.empty()) {
+    for (size_t i : {size_t{0}, all.size() / 2, all.size() - 1}) {
+      for (uint64_t delta : {uint64_t{0}, uint64_t{1}}) starts.push_back(all[i].time + delta);
+    }
+  }
+  for (uint64_t start : starts) {
+    const WindowSeek seek = seekToTime(file, start);
+    check(seek.positioned);
+    if (seek.entry) check(!seek.indexDisagrees && *seek.entry < file.indexEntryCount());
+    std::vector<Seen> got;
+    while (RecordRef record = readNextRecord(file)) {
+      checkRecord(*record);
+      if (record->time() >= start) got.push_back({record->time(), file.lastReadStatus().offset});
+    }
+    std::vector<Seen> expected;
+    for (const Seen& s : all) {
+      if (s.time >= start) expected.push_back(s);
+    }
+    check(got == expected);
+    check(file.lastReadStatus().status == stop.status &&
+          file.lastReadStatus().offset == stop.offset);
   }
 }
 
@@ -259,9 +304,11 @@ bool convert(const char* path, ReadMode mode) {
   std::unique_ptr<CsvExporter> exporter = checkedExporter(file->configuration(), checker);
   Aggregation aggregation;
   uint64_t position = file->lastReadStatus().offset;
+  std::vector<Seen> seen;
   while (RecordRef record = readNextRecord(*file)) {
     checkRecord(*record);
     position += record->fileSize();
+    seen.push_back({record->time(), position});
     check(file->lastReadStatus().offset == position && position <= file->recordsEnd());
     check(exportRecord(*exporter, record.get()) == 1);
     aggregation.add(record);
@@ -272,7 +319,9 @@ bool convert(const char* path, ReadMode mode) {
   checker.finish();
   exporter.reset();
 
-  checkSeeks(*file, aggregation);
+  const DataFileReport stop = file->lastReadStatus();
+  if (stop.status != DataFileStatus::IoError) checkWindows(*file, seen, stop);
+  checkSeeks(*file, aggregation, seen);
   check(closeDataFile(*file));
   return file->header().indexOffset == 0;
 }

@@ -1,13 +1,10 @@
 // cdt cut: the records of a time window copied into a new finished data file.
 //
-// The read starts through the index. Its entries have strictly increasing
-// times and the writer makes one only for a record later than every entry
-// before it, so every record up to the end of entry k's record is no later
-// than entry k's time: when that time lies before the window, all of them do,
-// and reading can start right after it. No such bound exists for the end of
-// the window (a record without an entry may be earlier than the entries
-// before it), so the rest of the file is read to the end.
-#include <algorithm>
+// Reading starts through the index, at the last entry before the window once
+// the records confirm it (seekToTime), so the copy holds exactly the records
+// of the window that a read from the start gives. No such bound exists for
+// the end of the window (a record without an entry may be earlier than the
+// entries before it), so the rest of the file is read to the end.
 #include <string>
 
 #include "datafile/data_file.h"
@@ -16,18 +13,6 @@
 #include "tools/time_text.h"
 
 namespace cdt {
-
-namespace {
-
-// The last index entry whose time lies before `start`, or none.
-std::optional<uint32_t> lastEntryBefore(const IndexArray& index, uint64_t start) {
-  const auto first = std::partition_point(index.begin(), index.end(),
-                                          [start](const IndexEntry& e) { return e.time < start; });
-  if (first == index.begin()) return std::nullopt;
-  return static_cast<uint32_t>(first - index.begin() - 1);
-}
-
-}  // namespace
 
 int runCut(const CommandArgs& args, FILE* out, FILE* err) {
   const std::string& input = args.positionals[0];
@@ -60,11 +45,12 @@ int runCut(const CommandArgs& args, FILE* out, FILE* err) {
                      input.c_str());
   }
 
-  if (file->loadIndex()) {
-    if (std::optional<uint32_t> k = lastEntryBefore(file->index(), *start)) {
-      // A failed seek leaves reading at the first record, which is only slower.
-      (void)seekToIndexEntry(*file, *k);
-    }
+  const WindowSeek seek = seekToTime(*file, *start);
+  if (seek.indexDisagrees) {
+    std::fprintf(err,
+                 "%s %s: warning: the index of '%s' disagrees with its records at entry %u; "
+                 "the window was found by reading the records\n",
+                 args.program.c_str(), args.command.c_str(), input.c_str(), seek.firstBadEntry);
   }
 
   DataFileCopy copy;

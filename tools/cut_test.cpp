@@ -1,5 +1,7 @@
 // cdt cut, end to end through the built tool.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "tools/record_test_support.h"
 #include "tools/time_text.h"
@@ -71,30 +73,75 @@ TEST_F(CutTest, WindowGivesExactlyItsLines) {
   EXPECT_EQ(csvLines("all.cdt", dir.path()), full);
 }
 
-TEST_F(CutTest, ReadingStartsThroughTheIndex) {
-  // Record 1 (revolution 0, channel 1) becomes unreadable: reading from the
-  // first record stops there, reading through the index passes it by.
+TEST_F(CutTest, NeverReadsPastADamagedRecord) {
+  // Record 1 (revolution 0, channel 1) becomes unreadable: the conversion
+  // stops there, and so does every window, through the index or not, with
+  // the same warning; a narrower window never gives more than a wider one.
   std::string bytes = readFile(dir.file("x.cdt"));
   const uint64_t second = loadU64(bytes.data() + kHeaderDataOffset) + 108;
   storeU16(bytes.data() + second + kRecordType, 9);
   writeFile(dir.file("d.cdt"), bytes);
   EXPECT_EQ(csvLines("d.cdt", dir.path()).size(), 2u);
 
-  const RunResult late =
-      runCdt({"cut", "d.cdt", revolutionTime(3), revolutionTime(5), "late.cdt"}, dir.path());
-  EXPECT_EQ(late.status, 0);
-  EXPECT_EQ(late.err, "");
-  EXPECT_EQ(csvLines("late.cdt", dir.path()),
-            (std::vector<std::string>{full[0], full[4], full[5]}));
+  const std::string warning = "cdt cut: warning: reading 'd.cdt' stopped at offset " +
+                              std::to_string(second) + ": invalid record type\n";
+  for (int first : {0, 3}) {
+    const RunResult r =
+        runCdt({"cut", "d.cdt", revolutionTime(first), revolutionTime(5), "w.cdt"}, dir.path());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, warning);
+    EXPECT_EQ(recordTimes(dir.file("w.cdt")),
+              first == 0 ? std::vector<uint64_t>{kSampleStart} : std::vector<uint64_t>{});
+  }
+}
 
-  // A window that starts before the first index entry reads from the first
-  // record, and the damage ends it, as it ends the conversion.
-  const RunResult early =
-      runCdt({"cut", "d.cdt", revolutionTime(0), revolutionTime(5), "early.cdt"}, dir.path());
-  EXPECT_EQ(early.status, 0);
-  EXPECT_EQ(early.err, "cdt cut: warning: reading 'd.cdt' stopped at offset " +
-                           std::to_string(second) + ": invalid record type\n");
-  EXPECT_EQ(recordTimes(dir.file("early.cdt")), std::vector<uint64_t>{kSampleStart});
+TEST_F(CutTest, ALyingIndexEntryCostsTimeNotRecords) {
+  const RunResult clean =
+      runCdt({"cut", "x.cdt", revolutionTime(4), revolutionTime(8), "c.cdt"}, dir.path());
+  ASSERT_EQ(clean.status, 0);
+  const std::vector<uint64_t> expected = recordTimes(dir.file("c.cdt"));
+  ASSERT_FALSE(expected.empty());
+
+  // Entry 3 (the end of revolution 3's first record) points elsewhere, its
+  // time kept: at the end of the records, at a later record boundary, into a
+  // record, at the header.
+  const std::string bytes = readFile(dir.file("x.cdt"));
+  const uint64_t indexOffset = loadU64(bytes.data() + kHeaderIndexOffset);
+  const uint64_t entry3 = indexOffset + 3 * kIndexEntrySize;
+  const uint64_t entry5Position =
+      loadU64(bytes.data() + indexOffset + 5 * kIndexEntrySize + kIndexEntryPosition);
+  for (uint64_t position : {indexOffset, entry5Position, entry5Position - 10, uint64_t{0}}) {
+    std::string lying = bytes;
+    storeU64(lying.data() + entry3 + kIndexEntryPosition, position);
+    writeFile(dir.file("l.cdt"), lying);
+    const RunResult r =
+        runCdt({"cut", "l.cdt", revolutionTime(4), revolutionTime(8), "w.cdt"}, dir.path());
+    EXPECT_EQ(r.status, 0) << position;
+    EXPECT_EQ(r.err,
+              "cdt cut: warning: the index of 'l.cdt' disagrees with its records at entry 3; "
+              "the window was found by reading the records\n")
+        << position;
+    EXPECT_EQ(recordTimes(dir.file("w.cdt")), expected) << position;
+  }
+}
+
+TEST_F(CutTest, StagingNeverWritesThroughALinkOrAnExistingFile) {
+  // Links where the staging files would go, to a file that must not change,
+  // and OUT itself a link to it: the copy lands in a new regular file OUT.
+  writeFile(dir.file("victim"), "unrelated");
+  for (const char* name : {"w.cdt", "w.cdt.part", "w.cdt.part.temp", "w.cdt.part.1.temp"}) {
+    ASSERT_EQ(symlink("victim", dir.file(name).c_str()), 0) << name;
+  }
+  const RunResult r =
+      runCdt({"cut", "x.cdt", revolutionTime(3), revolutionTime(5), "w.cdt"}, dir.path());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(readFile(dir.file("victim")), "unrelated");
+  struct stat status {};
+  ASSERT_EQ(lstat(dir.file("w.cdt").c_str(), &status), 0);
+  EXPECT_TRUE(S_ISREG(status.st_mode));
+  EXPECT_EQ(csvLines("w.cdt", dir.path()), (std::vector<std::string>{full[0], full[4], full[5]}));
+  // The links that were in the way are left as they were.
+  EXPECT_EQ(readFile(dir.file("w.cdt.part.temp")), "unrelated");
 }
 
 TEST_F(CutTest, RecordsOutOfTimeOrderAreFoundToTheEnd) {

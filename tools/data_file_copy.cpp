@@ -1,11 +1,11 @@
 #include "tools/data_file_copy.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
+#include "foundation/file_system.h"
 #include "tools/progress.h"
 
 namespace cdt {
@@ -15,19 +15,18 @@ namespace {
 constexpr const char* kStagingSuffix = ".part";
 // What the writer appends to the path it is given while the file is written.
 constexpr const char* kWriterSuffix = ".temp";
+// Staging names tried before giving up: OUT.part, OUT.part.1, ...
+constexpr int kStagingAttempts = 100;
 
 }  // namespace
 
 bool pathExists(const std::string& path) {
-  struct stat status;
-  return ::stat(path.c_str(), &status) == 0;
+  // A symbolic link exists even when what it points to does not.
+  return cdt::pathExists(path.c_str());
 }
 
 bool isSameFile(const std::string& a, const std::string& b) {
-  struct stat first;
-  struct stat second;
-  if (::stat(a.c_str(), &first) != 0 || ::stat(b.c_str(), &second) != 0) return false;
-  return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+  return sameFile(a.c_str(), b.c_str());
 }
 
 DataFileCopy::~DataFileCopy() {
@@ -38,28 +37,39 @@ bool DataFileCopy::create(const Configuration& configuration, const std::string&
                           const std::string& outputPath, std::string& error) {
   discard();
   outputPath_ = outputPath;
-  const std::string staged = outputPath + kStagingSuffix;
-  // The writer truncates its ".temp" file and the final rename replaces the
-  // output, so none of the three may be the input: recovering "x.cdt.temp"
-  // into "x.cdt" would otherwise write over the file being read.
-  for (const std::string& path : {outputPath, staged, staged + kWriterSuffix}) {
-    if (isSameFile(path, inputPath)) {
-      error = "'" + path + "' is the input file";
+  // The final rename replaces the output, so it may not be the input:
+  // recovering "x.cdt.temp" into "x.cdt" would otherwise write over the file
+  // being read.
+  if (isSameFile(outputPath, inputPath)) {
+    error = "'" + outputPath + "' is the input file";
+    return false;
+  }
+  // The staging file is a new file in the output's directory, created
+  // exclusively: an existing name (a stale staging file, another file, a
+  // symbolic link to anything) is never written to, followed or removed, and
+  // the next free name is taken instead. The writer renames its ".temp" file
+  // to the staging name when it closes, so that name must be free as well.
+  for (int attempt = 0; attempt < kStagingAttempts; ++attempt) {
+    std::string staged = outputPath + kStagingSuffix;
+    if (attempt > 0) staged += "." + std::to_string(attempt);
+    if (pathExists(staged) || pathExists(staged + kWriterSuffix)) continue;
+    errno = 0;
+    file_ = createDataFile(configuration, staged.c_str(), CreateMode::Exclusive);
+    if (file_ != nullptr) {
+      // Only names created here are ever removed.
+      stagedPath_ = staged;
+      records_ = 0;
+      return true;
+    }
+    if (errno != EEXIST) {
+      error = "cannot create '" + staged + kWriterSuffix + "'";
+      if (errno != 0) error += std::string(": ") + std::strerror(errno);
       return false;
     }
   }
-  // Only names known not to be the input are ever removed.
-  stagedPath_ = staged;
-  errno = 0;
-  file_ = createDataFile(configuration, stagedPath_.c_str());
-  if (file_ == nullptr) {
-    error = "cannot create '" + stagedPath_ + kWriterSuffix + "'";
-    if (errno != 0) error += std::string(": ") + std::strerror(errno);
-    stagedPath_.clear();
-    return false;
-  }
-  records_ = 0;
-  return true;
+  error = "cannot create a staging file beside '" + outputPath + "': every name up to '" +
+          outputPath + kStagingSuffix + "." + std::to_string(kStagingAttempts - 1) + "' is taken";
+  return false;
 }
 
 bool DataFileCopy::write(const DataRecord& record) {
@@ -80,7 +90,7 @@ bool DataFileCopy::finish(std::string& error) {
     discard();
     return false;
   }
-  if (std::rename(stagedPath_.c_str(), outputPath_.c_str()) != 0) {
+  if (!renameFile(stagedPath_.c_str(), outputPath_.c_str())) {
     error = "cannot rename '" + stagedPath_ + "' to '" + outputPath_ + "': " + std::strerror(errno);
     discard();
     return false;
@@ -96,8 +106,8 @@ void DataFileCopy::discard() {
     file_.reset();
   }
   if (!stagedPath_.empty()) {
-    std::remove(stagedPath_.c_str());
-    std::remove((stagedPath_ + kWriterSuffix).c_str());
+    removeFile(stagedPath_.c_str());
+    removeFile((stagedPath_ + kWriterSuffix).c_str());
     stagedPath_.clear();
   }
 }

@@ -18,7 +18,8 @@
 
 namespace cdt {
 
-// Whether `path` names something that exists.
+// Whether `path` names something that exists (a dangling symbolic link
+// included).
 bool pathExists(const std::string& path);
 // Whether both paths name the same existing file (same device and inode), so
 // "a/x.cdt" and "./a/../a/x.cdt" or a hard link count as one.
@@ -33,10 +34,11 @@ class DataFileCopy {
   DataFileCopy& operator=(const DataFileCopy&) = delete;
 
   // Starts the output `outputPath` with `configuration`. The writer works on
-  // `outputPath` + ".part" + ".temp"; finish() renames the result to
-  // `outputPath`, replacing a file of that name. False, with `error` set,
-  // when `outputPath` or a staging name is the file `inputPath`, or when the
-  // file cannot be created.
+  // a new file created exclusively beside it (`outputPath` + ".part", or
+  // ".part.N" when that name is taken, + ".temp"); finish() renames the result
+  // to `outputPath`, replacing a file (or link) of that name. False, with
+  // `error` set, when `outputPath` is the file `inputPath`, or when no
+  // staging file can be created.
   [[nodiscard]] bool create(const Configuration& configuration, const std::string& inputPath,
                             const std::string& outputPath, std::string& error);
 

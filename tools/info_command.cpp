@@ -36,12 +36,12 @@ std::string optionalTime(const std::optional<uint64_t>& time) {
   return time ? formatTimeText(*time) : "-";
 }
 
-const char* stateText(const FileInfo& info) {
+const char* stateText(const RecordingInfo& info) {
   return info.finished ? "finished" : "being written";
 }
 
 // Why reading stopped, and how much of the records it left.
-std::string stopText(const FileInfo& info) {
+std::string stopText(const RecordingInfo& info) {
   std::string text = dataFileStatusText(info.stop.status);
   text += " at offset " + std::to_string(info.stop.offset);
   const uint64_t end = info.file->recordsEnd();
@@ -56,7 +56,22 @@ std::string stopText(const FileInfo& info) {
   return text;
 }
 
-void printText(const FileInfo& info, FILE* out) {
+std::string entryText(const IndexEntry& entry) {
+  return formatTimeText(entry.time) + " ending at offset " + std::to_string(entry.position);
+}
+
+// What the index says against what the records make of one entry.
+std::string disagreementText(const IndexDisagreement& bad) {
+  if (!bad.stored)
+    return "the records make " + entryText(*bad.expected) + ", the index ends before";
+  if (!bad.expected) {
+    return "the index has " + entryText(*bad.stored) + ", the records end before";
+  }
+  return "the index has " + entryText(*bad.stored) + ", the records make " +
+         entryText(*bad.expected);
+}
+
+void printText(const RecordingInfo& info, FILE* out) {
   const DataFile& file = *info.file;
   const DataFileHeader& h = file.header();
   const Configuration& c = file.configuration();
@@ -140,8 +155,29 @@ void printText(const FileInfo& info, FILE* out) {
     std::fprintf(out, ", %s to %s", formatTimeText(*info.indexFirstTime).c_str(),
                  formatTimeText(*info.indexLastTime).c_str());
   }
+  if (info.indexDisagreement) {
+    std::fprintf(out, "; entry %u disagrees with the records: %s", info.indexDisagreement->entry,
+                 disagreementText(*info.indexDisagreement).c_str());
+  } else if (info.indexChecked) {
+    std::fprintf(out, "; %s",
+                 info.stop.status == DataFileStatus::EndOfRecords
+                     ? "agrees with the records"
+                     : "agrees with the records before the damage");
+  }
   std::fputc('\n', out);
   std::fprintf(out, "  reading stopped: %s\n", stopText(info).c_str());
+}
+
+void indexEntryJson(JsonWriter& json, const char* key, const std::optional<IndexEntry>& entry) {
+  json.key(key);
+  if (!entry) {
+    json.null();
+    return;
+  }
+  json.beginObject();
+  json.key("time").value(formatTimeText(entry->time));
+  json.key("position").value(entry->position);
+  json.endObject();
 }
 
 void optionalTimeJson(JsonWriter& json, const char* key, const std::optional<uint64_t>& time) {
@@ -153,7 +189,7 @@ void optionalTimeJson(JsonWriter& json, const char* key, const std::optional<uin
   }
 }
 
-void printJson(const FileInfo& info, FILE* out) {
+void printJson(const RecordingInfo& info, FILE* out) {
   const DataFile& file = *info.file;
   const DataFileHeader& h = file.header();
   const Configuration& c = file.configuration();
@@ -239,6 +275,18 @@ void printJson(const FileInfo& info, FILE* out) {
   json.key("entries").value(info.indexEntries);
   optionalTimeJson(json, "firstTime", info.indexFirstTime);
   optionalTimeJson(json, "lastTime", info.indexLastTime);
+  json.key("checked").value(info.indexChecked);
+  json.key("disagreement");
+  if (const std::optional<IndexDisagreement>& bad = info.indexDisagreement) {
+    json.beginObject();
+    json.key("entry").value(bad->entry);
+    indexEntryJson(json, "stored", bad->stored);
+    indexEntryJson(json, "expected", bad->expected);
+    json.key("text").value(disagreementText(*bad));
+    json.endObject();
+  } else {
+    json.null();
+  }
   json.endObject();
   json.key("stopped").beginObject();
   json.key("reason").value(dataFileStatusText(info.stop.status));
@@ -260,7 +308,7 @@ int runInfo(const CommandArgs& args, FILE* out, FILE* err) {
   int status = 0;
   bool first = true;
   for (const std::string& path : args.positionals) {
-    FileInfo info;
+    RecordingInfo info;
     DataFileReport report;
     bool opened;
     {

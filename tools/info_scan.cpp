@@ -1,9 +1,11 @@
 #include "tools/info_scan.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cmath>
+
+#include "foundation/file_system.h"
+
+#include "datafile/index_check.h"
 
 namespace cdt {
 
@@ -20,7 +22,7 @@ void widen(std::optional<double>& low, std::optional<double>& high, double value
   high = high ? std::max(*high, value) : value;
 }
 
-void tally(FileInfo& info, const DataRecord& record) {
+void tally(RecordingInfo& info, const DataRecord& record) {
   const uint16_t type = record.type();
   ++info.records;
   ++info.byType[type];
@@ -73,13 +75,13 @@ void tally(FileInfo& info, const DataRecord& record) {
 
 }  // namespace
 
-bool scanDataFile(const std::string& path, FileInfo& info, DataFileReport& report,
+bool scanDataFile(const std::string& path, RecordingInfo& info, DataFileReport& report,
                   void (*progress)(void* context, uint64_t bytes), void* context) {
   info.path = path;
   info.file = openDataFile(path.c_str(), report);
   if (!info.file) return false;
-  struct stat status;
-  if (stat(path.c_str(), &status) == 0) info.fileSize = status.st_size;
+  FileInfo status;
+  if (fileInfo(path.c_str(), status)) info.fileSize = status.size;
 
   info.finished = info.file->header().indexOffset != 0 || info.file->header().indexEnd != 0;
   if (!info.finished) {
@@ -89,13 +91,22 @@ bool scanDataFile(const std::string& path, FileInfo& info, DataFileReport& repor
     info.salvaged = true;
   }
   DataFile& file = *info.file;
+  // The index is loaded first (the reading position stays) so that each
+  // record can be checked against it as it goes by.
+  info.indexChecked = !info.salvaged && file.loadIndex();
+  IndexCheck check(file.index().data(), info.indexChecked ? file.index().size() : 0);
   uint64_t bytes = 0;
   while (RecordRef record = readNextRecord(file)) {
     tally(info, *record);
+    if (info.indexChecked) check.add(record->time(), file.lastReadStatus().offset);
     bytes += record->fileSize();
     if (progress != nullptr) progress(context, bytes);
   }
   info.stop = file.lastReadStatus();
+  if (info.indexChecked) {
+    if (info.stop.status == DataFileStatus::EndOfRecords) check.finishAtEndOfRecords();
+    info.indexDisagreement = check.disagreement();
+  }
 
   info.indexEntries = file.indexEntryCount();
   if (info.indexEntries > 0 && file.loadIndex() && !file.index().empty()) {

@@ -24,7 +24,7 @@ struct HostTally {
   std::map<uint8_t, ChannelTally> channels;  // by channel slot, as recorded
 };
 
-struct FileInfo {
+struct RecordingInfo {
   std::string path;
   int64_t fileSize = -1;
   std::unique_ptr<DataFile> file;  // open; its configuration is described
@@ -53,6 +53,11 @@ struct FileInfo {
   uint32_t indexEntries = 0;  // as the header announces
   std::optional<uint64_t> indexFirstTime;
   std::optional<uint64_t> indexLastTime;
+  // The index was compared with the records read (a finished file whose
+  // index could be loaded), and the first entry they contradict, if any.
+  // Entries after a damaged record cannot be checked.
+  bool indexChecked = false;
+  std::optional<IndexDisagreement> indexDisagreement;
 
   DataFileReport stop;  // where and why reading stopped
 };
@@ -62,7 +67,8 @@ struct FileInfo {
 // file (ReadMode::Salvage). False with `report` telling why when the file
 // cannot be opened as a data file. `progress` (may be null) is
 // called with the bytes read so far, now and then.
-[[nodiscard]] bool scanDataFile(const std::string& path, FileInfo& info, DataFileReport& report,
+[[nodiscard]] bool scanDataFile(const std::string& path, RecordingInfo& info,
+                                DataFileReport& report,
                                 void (*progress)(void* context, uint64_t bytes) = nullptr,
                                 void* context = nullptr);
 

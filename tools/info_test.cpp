@@ -8,6 +8,7 @@
 #include "datafile/data_file.h"
 #include "datafile/record_constructors.h"
 #include "tools/json_writer.h"
+#include "tools/time_text.h"
 #include "tools/tool_test_support.h"
 
 namespace cdt {
@@ -115,6 +116,50 @@ TEST(CdtInfo, TellsWhereAndWhyReadingStopped) {
                                 "; read to the end of the file"),
             std::string::npos)
       << unfinished.out;
+}
+
+TEST(CdtInfo, ChecksTheIndexAgainstTheRecords) {
+  TempDir dir;
+  const std::string path =
+      synthRecording(dir.path(), {"--revolutions", "10", "--extras", "0"}).at(0);
+  EXPECT_NE(runCdt({"info", path}).out.find("; agrees with the records\n"), std::string::npos);
+
+  // Entry 3 points 8 bytes into the record after its own; the last line's
+  // records (the last record's and the first of its group) get the largest
+  // time a file can hold.
+  std::string bytes = readFile(path);
+  auto* data = reinterpret_cast<unsigned char*>(bytes.data());
+  const uint64_t indexOffset = loadU64(data + kHeaderIndexOffset);
+  const uint64_t position = loadU64(data + indexOffset + 3 * kIndexEntrySize + kIndexEntryPosition);
+  storeU64(data + indexOffset + 3 * kIndexEntrySize + kIndexEntryPosition, position + 8);
+  storeU64(data + indexOffset - 572 + kRecordTime, UINT64_MAX);
+  storeU64(data + indexOffset - 4 * 572 + kRecordTime, UINT64_MAX);
+  writeFile(path, bytes);
+
+  const RunResult r = runCdt({"info", path});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string entry3 =
+      formatTimeText(loadU64(data + indexOffset + 3 * kIndexEntrySize)) + " ending at offset ";
+  EXPECT_NE(r.out.find("; entry 3 disagrees with the records: the index has " + entry3 +
+                       std::to_string(position + 8) + ", the records make " + entry3 +
+                       std::to_string(position) + "\n"),
+            std::string::npos)
+      << r.out;
+  // The year of that time is 586524, as the converter prints it, not its
+  // remainder modulo 65536.
+  EXPECT_NE(r.out.find(" to 586524-01-19T08:01:49.551615Z\n"), std::string::npos) << r.out;
+  std::string csvName = path.substr(path.rfind('/') + 1);
+  csvName.replace(csvName.size() - 4, 4, ".csv");
+  const std::string csv = testing::convertToCsv(path, dir.path(), csvName);
+  EXPECT_NE(csv.find("\n586524-01-19 08:01:49.55,"), std::string::npos);
+
+  const RunResult json = runCdt({"info", "--json", path});
+  EXPECT_NE(json.out.find("\"checked\":true,\"disagreement\":{\"entry\":3,\"stored\":{\"time\":"
+                          "\"" +
+                          entry3.substr(0, entry3.find(' ')) +
+                          "\",\"position\":" + std::to_string(position + 8) + "},"),
+            std::string::npos)
+      << json.out;
 }
 
 TEST(CdtInfo, ReportsRecordsTheConfigurationDoesNotExplain) {

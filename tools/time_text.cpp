@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "foundation/calendar.h"
 #include "foundation/time_value.h"
 
 namespace cdt {
@@ -79,14 +80,18 @@ std::optional<uint64_t> parseTimeText(std::string_view text) {
 }
 
 std::string formatTimeText(uint64_t time) {
-  TimeStamp t = timeStampOf(time);
-  char text[48];
-  int n = std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u", unsigned{t.year},
-                        unsigned{t.month}, unsigned{t.day}, unsigned{t.hour}, unsigned{t.minute},
-                        unsigned{t.second});
+  const uint64_t seconds = time / 1000000;
+  const auto micros = static_cast<uint32_t>(time % 1000000);
+  const CivilDate date = civilFromDays(seconds / 86400);
+  char text[64];
+  int n =
+      std::snprintf(text, sizeof text, "%04llu-%02u-%02uT%02u:%02u:%02u",
+                    static_cast<unsigned long long>(date.year), date.month, date.day,
+                    static_cast<unsigned>(seconds / 3600 % 24),
+                    static_cast<unsigned>(seconds / 60 % 60), static_cast<unsigned>(seconds % 60));
   std::string result(text, static_cast<size_t>(n));
-  if (t.microseconds != 0) {
-    std::snprintf(text, sizeof text, ".%06u", static_cast<unsigned>(t.microseconds));
+  if (micros != 0) {
+    std::snprintf(text, sizeof text, ".%06u", static_cast<unsigned>(micros));
     std::string fraction(text);
     while (fraction.back() == '0') fraction.pop_back();
     result += fraction;

@@ -1,0 +1,145 @@
+// Index seeks confirmed by the records. The walk reads the record headers in
+// large chunks and checks each exactly as readNextRecord does before it
+// allocates, so it ends at the same damaged record; bodies are stepped over.
+#include "datafile/index_walk.h"
+
+#include <algorithm>
+
+#include "datafile/byte_order.h"
+
+namespace cdt {
+
+const unsigned char* IndexWalk::headerAt(FileStream& stream, uint64_t position,
+                                         uint64_t recordsEnd) {
+  if (position >= chunkStart_ && position - chunkStart_ + kRecordHeaderSize <= chunkLength_) {
+    return chunk_.get() + (position - chunkStart_);
+  }
+  if (!chunk_) chunk_ = std::make_unique_for_overwrite<unsigned char[]>(kChunkSize);
+  chunkStart_ = position;
+  chunkLength_ = 0;
+  const auto want = static_cast<std::size_t>(std::min<uint64_t>(kChunkSize, recordsEnd - position));
+  if (!stream.setPosition(position)) return nullptr;
+  chunkLength_ = stream.read(chunk_.get(), 1, want);
+  return chunkLength_ >= kRecordHeaderSize ? chunk_.get() : nullptr;
+}
+
+bool IndexWalk::walk(FileStream& stream, uint64_t recordsEnd, const Goal& goal) {
+  while (!ended_ && check_.confirmed() < goal.confirmations) {
+    // No more entries can be confirmed after a disagreement; only a walk to
+    // a time has a reason to go on.
+    if (check_.disagreement() && !goal.beforeTime) break;
+    const uint64_t start = position_;
+    // The checks of readNextRecord, in its order.
+    if (start >= recordsEnd || recordsEnd - start < kRecordHeaderSize) {
+      ended_ = true;
+      if (start == recordsEnd) check_.finishAtEndOfRecords();
+      break;
+    }
+    const unsigned char* head = headerAt(stream, start, recordsEnd);
+    if (head == nullptr) {
+      // The file ends before its records do (it shrank) or cannot be read:
+      // reading proper meets the same and says which.
+      if (stream.hasError()) return false;
+      ended_ = true;
+      break;
+    }
+    const uint32_t size = loadU32(head + kRecordSize);
+    if (loadU16(head + kRecordType) >= kRecordTypeCount || size % 4 != 0 ||
+        size <= kMinRecordSize || size - kRecordCountSize > recordsEnd - start) {
+      ended_ = true;
+      break;
+    }
+    const uint64_t time = loadU64(head + kRecordTime);
+    if (goal.beforeTime && time >= *goal.beforeTime) break;
+    position_ = start + (size - kRecordCountSize);
+    check_.add(time, position_);
+  }
+  return true;
+}
+
+IndexWalk* DataFile::indexWalk() {
+  if (!walk_) {
+    if (!loadIndex()) return nullptr;
+    walk_ = std::make_unique<IndexWalk>(index_, header_.dataOffset);
+  }
+  return walk_.get();
+}
+
+bool DataFile::moveTo(uint64_t position) {
+  if (!stream_.setPosition(position)) {
+    (void)stream_.setPosition(position_);
+    return false;
+  }
+  position_ = position;
+  readReport_ = {DataFileStatus::Ok, position};
+  return true;
+}
+
+std::optional<IndexDisagreement> DataFile::indexDisagreement() const {
+  if (!walk_) return std::nullopt;
+  return walk_->check().disagreement();
+}
+
+bool seekToIndexEntry(DataFile& file, uint32_t k) {
+  if (file.writing_ || !file.isOpen() || k >= file.indexCount_) return false;
+  IndexWalk* walk = file.indexWalk();
+  if (walk == nullptr) return false;
+  const bool walked = walk->walk(file.stream_, file.recordsEnd_, {std::nullopt, k + 1});
+  if (!walked || walk->check().confirmed() <= k) {
+    (void)file.stream_.setPosition(file.position_);
+    return false;
+  }
+  return file.moveTo(file.index_[k].position);
+}
+
+WindowSeek seekToTime(DataFile& file, uint64_t start) {
+  WindowSeek result;
+  if (file.writing_ || !file.isOpen() || file.readReport_.status == DataFileStatus::IoError) {
+    return result;
+  }
+  IndexWalk* walk = file.indexWalk();
+  // The last entry before `start`: reading can resume after it, since no
+  // record up to its end is later than its time. The stored entries are only
+  // a guess until the walk confirms them; a lying index need not be sorted,
+  // and then any guess will do (partition_point still yields an entry before
+  // `start`).
+  std::optional<uint32_t> k;
+  if (walk != nullptr) {
+    const IndexArray& index = file.index_;
+    const auto after = std::partition_point(
+        index.begin(), index.end(), [start](const IndexEntry& e) { return e.time < start; });
+    if (after != index.begin()) k = static_cast<uint32_t>(after - index.begin() - 1);
+  }
+  if (!k) {
+    result.positioned = file.moveTo(file.header_.dataOffset);
+    return result;
+  }
+  const auto fail = [&] {
+    (void)file.stream_.setPosition(file.position_);
+    return result;
+  };
+  // The walk goes on from where earlier seeks left it only while every record
+  // it passed lies before `start` (the rebuilt index's last time is the
+  // latest of them); it then stops before the first record of the window, so
+  // its position is where reading resumes when entry k turns out wrong.
+  const std::optional<uint64_t> latest = walk->check().latestTime();
+  IndexWalk fresh(file.index_, file.header_.dataOffset);
+  IndexWalk* finder = walk;
+  if (walk->check().confirmed() <= *k && latest && *latest >= start) finder = &fresh;
+  if (!finder->walk(file.stream_, file.recordsEnd_, {start, *k + 1})) return fail();
+  if (finder->check().confirmed() > *k) {
+    result.positioned = file.moveTo(file.index_[*k].position);
+    if (result.positioned) result.entry = k;
+    return result;
+  }
+  // Entry k is not confirmed: the walk stopped at the first record of the
+  // window, at a damaged record or at the end of the records.
+  if (const std::optional<IndexDisagreement>& bad = finder->check().disagreement()) {
+    result.indexDisagrees = true;
+    result.firstBadEntry = bad->entry;
+  }
+  result.positioned = file.moveTo(finder->position());
+  return result;
+}
+
+}  // namespace cdt

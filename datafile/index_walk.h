@@ -1,0 +1,54 @@
+// IndexWalk: the state of a DataFile's walk over its record headers, which
+// confirms index entries for seekToIndexEntry and seekToTime. Internal to the
+// reader.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "datafile/data_file.h"
+#include "datafile/index_check.h"
+
+namespace cdt {
+
+class IndexWalk {
+ public:
+  IndexWalk(const IndexArray& index, uint64_t firstRecord)
+      : check_(index.data(), index.size()), position_(firstRecord) {}
+
+  // Every record before this position has a valid header.
+  uint64_t position() const { return position_; }
+  // Whether the walk met a damaged record (at position()) or the end of the
+  // records; it cannot go on in either case.
+  bool ended() const { return ended_; }
+  const IndexCheck& check() const { return check_; }
+
+  // How far a walk goes: it stops before the first record at or after
+  // `beforeTime`, once `confirmations` entries are confirmed, at a damaged
+  // record or at the end of the records, whichever comes first.
+  struct Goal {
+    std::optional<uint64_t> beforeTime;
+    uint32_t confirmations = 0;
+  };
+  // Walks on from position() towards `goal`; false on an I/O error. Leaves
+  // the stream anywhere.
+  [[nodiscard]] bool walk(FileStream& stream, uint64_t recordsEnd, const Goal& goal);
+
+ private:
+  // Header bytes at `position` (kRecordHeaderSize of them) from the chunk,
+  // refilled from the file when they lie outside it; nullptr when fewer
+  // bytes can be read.
+  const unsigned char* headerAt(FileStream& stream, uint64_t position, uint64_t recordsEnd);
+
+  static constexpr std::size_t kChunkSize = 256 * 1024;
+
+  IndexCheck check_;
+  uint64_t position_;
+  bool ended_ = false;
+  std::unique_ptr<unsigned char[]> chunk_;
+  uint64_t chunkStart_ = 0;
+  std::size_t chunkLength_ = 0;
+};
+
+}  // namespace cdt
