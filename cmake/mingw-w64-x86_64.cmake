@@ -17,11 +17,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # The C99 printf family of MinGW-w64 rather than msvcrt's: the same output
 # as glibc for every format the code uses (%lld, %zu, %a, rounding of %f).
-add_compile_definitions(__USE_MINGW_ANSI_STDIO=1)
+add_compile_definitions(__USE_MINGW_ANSI_STDIO=1 _WIN32_WINNT=0x0A00)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# Programs built for Windows run under Wine here (tests and test discovery).
-find_program(CDT_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
-if(CDT_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${CDT_WINE})
-endif()
+# Programs built for Windows run under Wine here (test discovery and the
+# tests), in a Wine prefix of the build directory's own.
+set(CMAKE_CROSSCOMPILING_EMULATOR
+    env CDT_WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh)

@@ -6,13 +6,14 @@
 #include "foundation/counted_array.h"
 #include "foundation/element_kinds.h"
 #include "foundation/file_stream.h"
+#include "foundation/file_system.h"
 #include "foundation/time_value.h"
 
 namespace cdt {
 
 bool saveConfigFile(Configuration& configuration, const char* path) {
   if (path == nullptr) return false;
-  std::FILE* file = std::fopen(path, "w");
+  std::FILE* file = openFile(path, "w");
   if (file == nullptr) return false;
 
   // The saved text carries the time stamp and revision that the configuration
@@ -56,9 +57,13 @@ bool loadConfigFile(Configuration& configuration, const char* path) {
   ByteArray bytes;
   bytes.setLength(n);
   // A short read (a directory, a file cut while reading) leaves the
-  // configuration untouched rather than parsing part of a text.
-  if (n != 0 && stream.read(bytes.mutableData(), 1, n) != n) return false;
-  Tokenizer tokenizer(reinterpret_cast<const char*>(bytes.data()), n);
+  // configuration untouched rather than parsing part of a text. The text is
+  // read in text mode, so on Windows each CR LF arrives as one LF and the
+  // text is shorter than the file: that is a whole read too.
+  const size_t got = n != 0 ? stream.read(bytes.mutableData(), 1, n) : 0;
+  if (got != n && (stream.hasError() || !stream.atEnd())) return false;
+  bytes.setLength(static_cast<uint32_t>(got));
+  Tokenizer tokenizer(reinterpret_cast<const char*>(bytes.data()), static_cast<uint32_t>(got));
   return parseConfigText(configuration, tokenizer);
 }
 

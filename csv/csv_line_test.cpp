@@ -5,6 +5,7 @@
 #include <bit>
 #include <cinttypes>
 #include <cstdio>
+#include <ctime>
 #include <random>
 #include <string>
 #include <vector>
@@ -43,8 +44,7 @@ std::string printfLine(const Sample& sample) {
   const DataRecord& first = *sample.first;
   const uint64_t hundredths = first.time() / 10000 + (first.time() % 10000 >= 5000 ? 1 : 0);
   const time_t seconds = static_cast<time_t>(hundredths / 100);
-  struct tm t {};
-  gmtime_r(&seconds, &t);
+  const struct tm t = *std::gmtime(&seconds);
   add("%04d-%02d-%02d %02d:%02d:%05.2f", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour,
       t.tm_min, t.tm_sec + static_cast<double>(hundredths % 100) / 100);
   add(",%.6g,%s,%" PRIu64, static_cast<double>(bladeSpeed(first)),

@@ -31,8 +31,8 @@ using TextBlock = std::unique_ptr<char[], CheckedFree>;
 // waits for a writer that may never come, and pipes, devices and directories
 // have no size to check the header against, so they are refused unopened.
 bool isRegularFile(const char* path) {
-  FileInfo info;
-  return fileInfo(path, info) && info.regular;
+  FileStatus info;
+  return fileStatus(path, info) && info.regular;
 }
 
 }  // namespace
@@ -51,8 +51,8 @@ void DataFile::useLargeReadBuffer() {
   // small files allocate nothing more.
   constexpr std::size_t kReadBufferSize = 256 * 1024;
   std::FILE* file = stream_.stdioStream();
-  FileInfo info;
-  if (!fileInfo(file, info) || info.size <= static_cast<int64_t>(kReadBufferSize)) {
+  FileStatus info;
+  if (!fileStatus(file, info) || info.size <= static_cast<int64_t>(kReadBufferSize)) {
     return;
   }
   if (!readBuffer_) readBuffer_ = std::make_unique_for_overwrite<char[]>(kReadBufferSize);

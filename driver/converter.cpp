@@ -1,24 +1,15 @@
 #include "driver/converter.h"
 
-#include <sys/stat.h>
-
 #include <cstring>
 
 #include "csv/csv_exporter.h"
 #include "datafile/data_file.h"
+#include "foundation/file_system.h"
 #include "foundation/paths.h"
 
 namespace cdt {
 
 namespace {
-
-// Whether both paths name one existing file (the same device and inode, so
-// hard and symbolic links count too).
-bool sameExistingFile(const char* a, const char* b) {
-  struct stat sa;
-  struct stat sb;
-  return stat(a, &sa) == 0 && stat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
 
 // One argument; true when it was converted completely.
 bool convertFile(const char* program, const char* input, std::FILE* out, std::FILE* err) {
@@ -31,7 +22,7 @@ bool convertFile(const char* program, const char* input, std::FILE* out, std::FI
   // Creating the output truncates it; when it is the input itself (x.csv
   // given in the current directory) that would destroy the data.
   std::unique_ptr<CsvExporter> exporter;
-  if (!sameExistingFile(input, output.c_str())) {
+  if (!sameFile(input, output.c_str())) {
     exporter = createCsvExporter(file->configuration(), output.c_str(), true);
   }
   if (exporter == nullptr) {

@@ -143,14 +143,14 @@ int64_t FileStream::size() {
   if (file_ == nullptr) return -1;
   // The descriptor knows only what has left the stdio buffer.
   if (isWritableMode()) (void)std::fflush(file_);
-  FileInfo info;
-  return fileInfo(file_, info) ? info.size : -1;
+  FileStatus info;
+  return fileStatus(file_, info) ? info.size : -1;
 }
 
 uint64_t FileStream::modificationTime() {
   if (file_ == nullptr) return 0;
-  FileInfo info;
-  if (!fileInfo(file_, info) || info.modificationSeconds < 0) return 0;
+  FileStatus info;
+  if (!fileStatus(file_, info) || info.modificationSeconds < 0) return 0;
   return static_cast<uint64_t>(info.modificationSeconds) * 1000000u;
 }
 

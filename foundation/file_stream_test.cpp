@@ -1,10 +1,10 @@
 #include "foundation/file_stream.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
-#include <utime.h>
 
+#include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <utility>
 
@@ -131,8 +131,9 @@ TEST(FileStream, ReadsWritesAndPositions) {
 TEST(FileStream, ModificationTimeInMicroseconds) {
   TempDir dir;
   writeFile(dir.file("f"), "x");
-  const utimbuf times{1600000000, 1600000000};
-  ASSERT_EQ(utime(dir.file("f").c_str(), &times), 0);
+  const auto when = std::chrono::sys_seconds(std::chrono::seconds(1600000000));
+  std::filesystem::last_write_time(testing::fileSystemPath(dir.file("f")),
+                                   std::chrono::file_clock::from_sys(when));
   FileStream stream(CountedString(dir.file("f")), "rb");
   EXPECT_EQ(stream.modificationTime(), 1600000000000000u);
 }

@@ -15,7 +15,7 @@ namespace cdt {
 // without 'b') end lines in CR LF on Windows; binary modes never translate.
 [[nodiscard]] std::FILE* openFile(const char* path, const char* mode);
 
-struct FileInfo {
+struct FileStatus {
   bool directory = false;
   bool regular = false;
   int64_t size = 0;
@@ -25,10 +25,10 @@ struct FileInfo {
 
 // The status of what `path` names (links followed); false when it does not
 // exist or cannot be queried.
-[[nodiscard]] bool fileInfo(const char* path, FileInfo& info);
+[[nodiscard]] bool fileStatus(const char* path, FileStatus& info);
 // The status of an open stream's file. Output still in the stream's buffer
 // is not counted.
-[[nodiscard]] bool fileInfo(std::FILE* file, FileInfo& info);
+[[nodiscard]] bool fileStatus(std::FILE* file, FileStatus& info);
 
 // Whether something exists at `path`; a dangling link counts.
 [[nodiscard]] bool pathExists(const char* path);

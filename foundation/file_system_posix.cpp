@@ -15,7 +15,7 @@ static_assert(sizeof(off_t) == 8, "file positions must be 64-bit");
 
 namespace {
 
-void fill(const struct stat& status, FileInfo& info) {
+void fill(const struct stat& status, FileStatus& info) {
   info.directory = S_ISDIR(status.st_mode);
   info.regular = S_ISREG(status.st_mode);
   info.size = static_cast<int64_t>(status.st_size);
@@ -30,14 +30,14 @@ std::FILE* openFile(const char* path, const char* mode) {
   return std::fopen(path, mode);
 }
 
-bool fileInfo(const char* path, FileInfo& info) {
+bool fileStatus(const char* path, FileStatus& info) {
   struct stat status {};
   if (path == nullptr || ::stat(path, &status) != 0) return false;
   fill(status, info);
   return true;
 }
 
-bool fileInfo(std::FILE* file, FileInfo& info) {
+bool fileStatus(std::FILE* file, FileStatus& info) {
   struct stat status {};
   if (file == nullptr || ::fstat(fileno(file), &status) != 0) return false;
   fill(status, info);

@@ -62,7 +62,7 @@ std::wstring statusPath(const char* path) {
   return wide;
 }
 
-void fill(const struct _stat64& status, FileInfo& info) {
+void fill(const struct _stat64& status, FileStatus& info) {
   info.directory = (status.st_mode & _S_IFMT) == _S_IFDIR;
   info.regular = (status.st_mode & _S_IFMT) == _S_IFREG;
   info.size = static_cast<int64_t>(status.st_size);
@@ -114,14 +114,14 @@ std::FILE* openFile(const char* path, const char* mode) {
   return _wfopen(widePath.c_str(), widen(mode).c_str());
 }
 
-bool fileInfo(const char* path, FileInfo& info) {
+bool fileStatus(const char* path, FileStatus& info) {
   struct _stat64 status {};
   if (path == nullptr || _wstat64(statusPath(path).c_str(), &status) != 0) return false;
   fill(status, info);
   return true;
 }
 
-bool fileInfo(std::FILE* file, FileInfo& info) {
+bool fileStatus(std::FILE* file, FileStatus& info) {
   struct _stat64 status {};
   if (file == nullptr || _fstat64(_fileno(file), &status) != 0) return false;
   fill(status, info);

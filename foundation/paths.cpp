@@ -97,8 +97,8 @@ bool makeDirectories(TextBuffer path) {
 }
 
 bool isDirectory(const char* path) {
-  FileInfo info;
-  return fileInfo(path, info) && info.directory;
+  FileStatus info;
+  return fileStatus(path, info) && info.directory;
 }
 
 }  // namespace cdt

@@ -18,8 +18,9 @@ TEST(TimeValue, EveryDayFrom1970To2400MatchesGmtimeAndRoundTrips) {
     // A different time of day each day, so that every field moves.
     const uint64_t time = (day * 86400 + day * 7919 % 86400) * kMicrosPerSecond + day % 1000000;
     const std::time_t seconds = static_cast<std::time_t>(time / kMicrosPerSecond);
-    std::tm expected{};
-    ASSERT_NE(gmtime_r(&seconds, &expected), nullptr);
+    const std::tm* broken = std::gmtime(&seconds);
+    ASSERT_NE(broken, nullptr);
+    const std::tm expected = *broken;
 
     const OrdinalTime ordinal = timeToCalendar(time);
     const TimeStamp stamp = dayOfYearToDate(ordinal);
@@ -117,6 +118,9 @@ TEST(TimeValue, ClockAndSleep) {
 }
 
 TEST(TimeValue, LocalTimeOffsetFollowsTheZone) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the Windows C runtime reads no POSIX TZ rules and has no setenv";
+#else
   const char* saved = std::getenv("TZ");
   const std::string old = saved != nullptr ? saved : "";
   auto offsetIn = [](const char* zone, uint64_t time) {
@@ -137,6 +141,7 @@ TEST(TimeValue, LocalTimeOffsetFollowsTheZone) {
     unsetenv("TZ");
   }
   tzset();
+#endif
 }
 
 }  // namespace

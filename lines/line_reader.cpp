@@ -38,24 +38,24 @@ void LineReader::flush() {
   staged_ = 0;
 }
 
-void LineReader::store(const LineGroup& group, uint64_t windowTime) {
-  if (window_.start && windowTime < *window_.start) return;
-  if (window_.stop && windowTime >= *window_.stop) return;
+bool LineReader::keep(const LineGroup& group, uint64_t windowTime) const {
+  if (window_.start && windowTime < *window_.start) return false;
+  if (window_.stop && windowTime >= *window_.stop) return false;
   const uint64_t start = bladeStartRevolution(*group.first);
-  if (window_.firstRevolution && start < *window_.firstRevolution) return;
-  if (window_.lastRevolution && start > *window_.lastRevolution) return;
+  if (window_.firstRevolution && start < *window_.firstRevolution) return false;
+  if (window_.lastRevolution && start > *window_.lastRevolution) return false;
+  return true;
+}
+
+void LineReader::store(const LineGroup& group, uint64_t windowTime) {
+  if (!keep(group, windowTime)) return;
   storeLine(plan_, group, stage_, staged_++);
   if (staged_ == kStageRows) flush();
 }
 
-std::size_t LineReader::read(const LineColumns& columns, std::size_t row, std::size_t rows) {
-  columns_ = &columns;
-  next_ = row;
-  const std::size_t end = row + rows;
-  auto emit = [this](const LineGroup& group, uint64_t windowTime) { store(group, windowTime); };
-  // Each record emits at most one line, so the check before it keeps the
-  // rows within bounds.
-  while (!ended_ && next_ + staged_ < end) {
+template <class More, class Emit>
+void LineReader::run(More more, Emit emit) {
+  while (!ended_ && more()) {
     RecordRef record = readNextRecord(file_);
     if (!record) {
       groups_.finish(emit);
@@ -70,9 +70,26 @@ std::size_t LineReader::read(const LineColumns& columns, std::size_t row, std::s
       ended_ = true;
     }
   }
+}
+
+std::size_t LineReader::read(const LineColumns& columns, std::size_t row, std::size_t rows) {
+  columns_ = &columns;
+  next_ = row;
+  const std::size_t end = row + rows;
+  // Each record emits at most one line, so the check before it keeps the
+  // rows within bounds.
+  run([&] { return next_ + staged_ < end; },
+      [this](const LineGroup& group, uint64_t windowTime) { store(group, windowTime); });
   flush();
   columns_ = nullptr;
   return next_ - row;
+}
+
+std::size_t LineReader::count() {
+  std::size_t n = 0;
+  run([] { return true; },
+      [&](const LineGroup& group, uint64_t windowTime) { n += keep(group, windowTime) ? 1 : 0; });
+  return n;
 }
 
 std::optional<uint32_t> firstLineHost(DataFile& file) {

@@ -49,11 +49,19 @@ class LineReader {
   // Returns the number stored; fewer than `rows` only at the end.
   std::size_t read(const LineColumns& columns, std::size_t row, std::size_t rows);
 
+  // Reads to the end of the lines and returns how many there are, storing
+  // none (a first pass that sizes the columns of a second reader).
+  std::size_t count();
+
   bool ended() const { return ended_; }
   const ColumnPlan& plan() const { return plan_; }
 
  private:
+  bool keep(const LineGroup& group, uint64_t windowTime) const;
   void store(const LineGroup& group, uint64_t windowTime);
+  // Reads on while `more()`, handing each line of the window to `emit`.
+  template <class More, class Emit>
+  void run(More more, Emit emit);
   // Copies the staged rows to the caller's columns.
   void flush();
 

@@ -1,12 +1,11 @@
 #include "platform/directory_listing.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -43,8 +42,7 @@ std::pair<int32_t, Names> listed(const std::string& path, NameComparator compara
 class DirectoryListing : public ::testing::Test {
  protected:
   void SetUp() override {
-    mkdir(dir.file("data").c_str(), 0755);
-    mkdir(dir.file("data/sub").c_str(), 0755);
+    std::filesystem::create_directories(testing::fileSystemPath(dir.file("data/sub")));
     testing::writeFile(dir.file("data/a.cdt"), "a");
     testing::writeFile(dir.file("data/B.cdt"), "B");
   }
@@ -60,7 +58,10 @@ TEST_F(DirectoryListing, SortsByteWiseOrIgnoringCase) {
             (Names{"../", "./", "a.cdt", "B.cdt", "sub/"}));
 
   // A link to a directory is marked like one.
-  ASSERT_EQ(symlink("sub", dir.file("data/link").c_str()), 0);
+  std::error_code error;
+  std::filesystem::create_directory_symlink("sub", testing::fileSystemPath(dir.file("data/link")),
+                                            error);
+  if (error) GTEST_SKIP() << "no symbolic links here: " << error.message();
   Names unsorted = listed(data(), nullptr).second;
   std::sort(unsorted.begin(), unsorted.end());
   EXPECT_EQ(unsorted, (Names{"../", "./", "B.cdt", "a.cdt", "link/", "sub/"}));
@@ -70,19 +71,32 @@ TEST_F(DirectoryListing, SpellingsOfTheSameDirectory) {
   for (const char* suffix : {"/", "\\", "/.", "\\.", "//"}) {
     EXPECT_EQ(listed(data() + suffix).second, all) << suffix;
   }
-  // "C:" is an ordinary relative name.
-  mkdir(dir.file("data/C:").c_str(), 0755);
-  EXPECT_EQ(listed(data() + "/C:").second, (Names{"../", "./"}));
-
-  char previous[4096];
-  ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
-  ASSERT_EQ(chdir(data().c_str()), 0);
+  const std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::current_path(testing::fileSystemPath(data()));
   const auto empty = listed("");
   const auto dot = listed(".");
-  ASSERT_EQ(chdir(previous), 0);
-  EXPECT_EQ(empty.second, (Names{"../", "./", "B.cdt", "C:/", "a.cdt", "sub/"}));
+  std::filesystem::current_path(previous);
+  EXPECT_EQ(empty.second, all);
   EXPECT_EQ(dot.second, empty.second);
 }
+
+#ifdef _WIN32
+TEST_F(DirectoryListing, WindowsDrivesCaseAndWideNames) {
+  // "C:" is the current directory of drive C:, which lists at least "./".
+  EXPECT_GT(listed("C:").first, 0);
+  // The system's search matches names whatever their letter case.
+  EXPECT_EQ(listed(data() + "/*.CDT").second, (Names{"B.cdt", "a.cdt"}));
+  // Names outside ASCII come back as UTF-8 (a u with umlaut, a CJK character).
+  testing::writeFile(dir.file("data/Pr\xC3\xBCf\xE6\xB8\xAC.cdt"), "");
+  EXPECT_EQ(listed(data() + "/P*").second, (Names{"Pr\xC3\xBCf\xE6\xB8\xAC.cdt"}));
+}
+#else
+TEST_F(DirectoryListing, NoDrivesOnPosix) {
+  // "C:" is an ordinary relative name.
+  std::filesystem::create_directory(testing::fileSystemPath(dir.file("data/C:")));
+  EXPECT_EQ(listed(data() + "/C:").second, (Names{"../", "./"}));
+}
+#endif
 
 TEST_F(DirectoryListing, FilterSeesMarkedNames) {
   EXPECT_EQ(listed(data(), compareNames, [](const char*) { return 0; }),

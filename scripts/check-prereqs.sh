@@ -7,12 +7,14 @@ need_bench=0
 need_fuzz=0
 need_memcheck=0
 need_python=0
+need_windows=0
 for option in "$@"; do
   case "$option" in
     --bench) need_bench=1 ;;
     --fuzz) need_fuzz=1 ;;
     --memcheck) need_memcheck=1 ;;
     --python) need_python=1 ;;
+    --windows) need_windows=1 ;;
   esac
 done
 
@@ -35,6 +37,15 @@ fi
 if [ "$need_memcheck" = 1 ]; then
   # The memcheck tests run the programs under it; without it they do not exist.
   command -v valgrind >/dev/null 2>&1 || missing+=(valgrind)
+fi
+
+if [ "$need_windows" = 1 ]; then
+  # The cross-compiler with POSIX threads (std::thread), Wine to run what it
+  # builds, and GoogleTest's sources to build the tests for Windows.
+  command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 || missing+=(g++-mingw-w64-x86-64-posix)
+  command -v wine >/dev/null 2>&1 || missing+=(wine)
+  [ -x /usr/lib/wine/wine64 ] || missing+=(wine64)
+  [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
 fi
 
 if [ "$need_python" = 1 ]; then

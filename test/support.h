@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -11,7 +12,7 @@ namespace cdt::testing {
 // A fresh directory under the system's temporary directory, removed with
 // everything in it when the object goes away.
 class TempDir {
-public:
+ public:
   TempDir();
   ~TempDir();
   TempDir(const TempDir&) = delete;
@@ -20,9 +21,13 @@ public:
   const std::string& path() const { return path_; }
   std::string file(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+ private:
   std::string path_;
 };
+
+// A UTF-8 path as the standard library's path type (on Windows its wide
+// characters, so that names outside ASCII reach the system intact).
+std::filesystem::path fileSystemPath(const std::string& utf8);
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
@@ -36,6 +41,8 @@ struct RunResult {
 };
 
 // Runs `program` with `args` in `workingDirectory` and collects its output.
+// On Windows the output's CR LF line ends (the programs write text mode)
+// come back as LF, so that tests compare the same text on both platforms.
 // With CDT_VALGRIND=1 in the environment the program runs under Valgrind's
 // memcheck, which makes it exit with 99 after any error it reports.
 RunResult runProgram(const std::string& program, const std::vector<std::string>& args,

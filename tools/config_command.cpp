@@ -1,12 +1,11 @@
 // cdt config: the configuration embedded in a data file, as text; or a check
 // of a saved configuration text.
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <string>
 
 #include "config/config_text.h"
 #include "datafile/data_file.h"
+#include "foundation/file_system.h"
 #include "tools/commands.h"
 #include "tools/config_summary.h"
 #include "tools/data_file_copy.h"
@@ -32,11 +31,11 @@ int check(const CommandArgs& args, FILE* out, FILE* err) {
     return usageError(args, err, "--check takes exactly one text file");
   }
   const std::string& path = args.positionals[0];
-  struct stat status;
-  if (stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+  FileStatus status;
+  if (!fileStatus(path.c_str(), status) || !status.regular) {
     return fileError(args, err, "cannot read '%s'", path.c_str());
   }
-  if (status.st_size == 0) {
+  if (status.size == 0) {
     std::fprintf(out, "%s: empty, holds no configuration\n", path.c_str());
     return 1;
   }

@@ -80,8 +80,8 @@ bool scanDataFile(const std::string& path, RecordingInfo& info, DataFileReport& 
   info.path = path;
   info.file = openDataFile(path.c_str(), report);
   if (!info.file) return false;
-  FileInfo status;
-  if (fileInfo(path.c_str(), status)) info.fileSize = status.size;
+  FileStatus status;
+  if (fileStatus(path.c_str(), status)) info.fileSize = status.size;
 
   info.finished = info.file->header().indexOffset != 0 || info.file->header().indexEnd != 0;
   if (!info.finished) {

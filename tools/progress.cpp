@@ -1,16 +1,15 @@
 #include "tools/progress.h"
 
-#include <unistd.h>
-
 #include <utility>
 
+#include "foundation/file_system.h"
 #include "foundation/time_value.h"
 
 namespace cdt {
 
 ProgressLine::ProgressLine(FILE* stream, std::string label, std::string unit, uint64_t total)
     : label_(std::move(label)), unit_(std::move(unit)), total_(total) {
-  if (stream != nullptr && isatty(fileno(stream)) == 1) stream_ = stream;
+  if (isTerminal(stream)) stream_ = stream;
 }
 
 ProgressLine::~ProgressLine() {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
+
 #include "tools/record_test_support.h"
 
 namespace cdt {
@@ -43,7 +45,7 @@ void expectSameFileBytes(const std::string& a, const std::string& b) {
 class RecoverTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(mkdir(dir.file("orig").c_str(), 0777), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(fileSystemPath(dir.file("orig"))));
     writeSampleFile(dir.file("orig/x.cdt"), kRevolutions);
     finished = readFile(dir.file("orig/x.cdt"));
     finishedCsv = csvLines("orig/x.cdt", dir.path());

@@ -1,7 +1,5 @@
 #include "tools/synth_crash.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +8,7 @@
 #include "datafile/byte_order.h"
 #include "datafile/data_file.h"
 #include "datafile/format.h"
+#include "foundation/file_system.h"
 
 namespace cdt {
 
@@ -31,11 +30,11 @@ bool fail(std::string& error, const std::string& what) {
 
 bool clearTimeZoneBias(const std::string& path, std::string& error) {
   File file;
-  file.f = std::fopen(path.c_str(), "r+b");
+  file.f = openFile(path.c_str(), "r+b");
   if (file.f == nullptr) return fail(error, "cannot open " + path);
   unsigned char bias[8];
   storeI64(bias, 0);
-  if (fseeko(file.f, kHeaderTimeZoneBias, SEEK_SET) != 0 ||
+  if (!seekFile(file.f, kHeaderTimeZoneBias, SEEK_SET) ||
       std::fwrite(bias, sizeof bias, 1, file.f) != 1) {
     return fail(error, "cannot write " + path);
   }
@@ -49,7 +48,7 @@ bool simulateCrash(const std::string& path, uint64_t lastRecordStart, CrashShape
                    std::string& resultPath, std::string& error) {
   resultPath = path;
   File file;
-  file.f = std::fopen(path.c_str(), "r+b");
+  file.f = openFile(path.c_str(), "r+b");
   if (file.f == nullptr) return fail(error, "cannot open " + path);
   unsigned char bytes[kFileHeaderSize];
   if (std::fread(bytes, sizeof bytes, 1, file.f) != 1) return fail(error, "cannot read " + path);
@@ -70,7 +69,7 @@ bool simulateCrash(const std::string& path, uint64_t lastRecordStart, CrashShape
     // Keep the entries of the whole records; the cut one loses its entry.
     const uint64_t count = (header.indexEnd - header.indexOffset) / kIndexEntrySize;
     std::vector<unsigned char> index(count * kIndexEntrySize);
-    if (count > 0 && (fseeko(file.f, static_cast<off_t>(header.indexOffset), SEEK_SET) != 0 ||
+    if (count > 0 && (!seekFile(file.f, static_cast<int64_t>(header.indexOffset), SEEK_SET) ||
                       std::fread(index.data(), index.size(), 1, file.f) != 1)) {
       return fail(error, "cannot read the index of " + path);
     }
@@ -79,7 +78,7 @@ bool simulateCrash(const std::string& path, uint64_t lastRecordStart, CrashShape
                                lastRecordStart) {
       ++kept;
     }
-    if (fseeko(file.f, static_cast<off_t>(cut), SEEK_SET) != 0 ||
+    if (!seekFile(file.f, static_cast<int64_t>(cut), SEEK_SET) ||
         (kept > 0 && std::fwrite(index.data(), kept * kIndexEntrySize, 1, file.f) != 1)) {
       return fail(error, "cannot write the index of " + path);
     }
@@ -88,11 +87,11 @@ bool simulateCrash(const std::string& path, uint64_t lastRecordStart, CrashShape
     end = header.indexEnd;
   }
   encodeFileHeader(header, bytes);
-  if (fseeko(file.f, 0, SEEK_SET) != 0 || std::fwrite(bytes, sizeof bytes, 1, file.f) != 1 ||
+  if (!seekFile(file.f, 0, SEEK_SET) || std::fwrite(bytes, sizeof bytes, 1, file.f) != 1 ||
       std::fflush(file.f) != 0) {
     return fail(error, "cannot write " + path);
   }
-  if (ftruncate(fileno(file.f), static_cast<off_t>(end)) != 0) {
+  if (!truncateFile(file.f, end)) {
     return fail(error, "cannot truncate " + path);
   }
   if (std::fclose(file.f) != 0) {
@@ -102,7 +101,7 @@ bool simulateCrash(const std::string& path, uint64_t lastRecordStart, CrashShape
   file.f = nullptr;
   if (shape.unfinished) {
     resultPath = path + ".temp";
-    if (std::rename(path.c_str(), resultPath.c_str()) != 0) {
+    if (!renameFile(path.c_str(), resultPath.c_str())) {
       return fail(error, "cannot rename " + path);
     }
   }

@@ -181,16 +181,55 @@ class Lines:
         """These lines as a pandas DataFrame with the CSV header's column names.
 
         Time is datetime64[ns] (UTC), Sync bool, Start Rev and End Rev
-        integers, the measurements float32 and the DNS means float64.
+        integers, the measurements float32 and the DNS means float64. The
+        measurement columns share the memory of these Lines.
         """
         import pandas as pd
 
-        data = {}
-        for name, values in self._columns():
-            if name == "Time":
-                values = pd.DatetimeIndex(self.time.astype("datetime64[ns]"), tz="UTC")
-            data[name] = values
-        return pd.DataFrame(data, copy=False)
+        time = pd.DatetimeIndex(self.time.astype("datetime64[ns]"), tz="UTC")
+        try:
+            return self._frame_of_blocks(pd, time)
+        except Exception:  # pandas' internals moved: build it the public way
+            data = {}
+            for name, values in self._columns():
+                data[name] = time if name == "Time" else values
+            return pd.DataFrame(data)
+
+    def _frame_of_blocks(self, pd, time):
+        """The frame made of the float and double blocks as they are."""
+        from pandas.core.internals import BlockManager
+        from pandas.core.internals.api import make_block
+
+        names = []
+        float_rows, float_at, double_rows, double_at = [0], [1], [], []
+        for p in self._plan:
+            k = len(p["blades"])
+            at = len(names) + 5
+            names += [f"{p['name']} RMS", f"{p['name']} DNS"]
+            names += [f"{p['name']} Blade{b} DNS" for b in p["blades"]]
+            names += [f"{p['name']} Blade{b} TOA" for b in p["blades"]]
+            float_rows.append(p["rms_row"])
+            float_at.append(at)
+            double_rows.append(p["dns_row"])
+            double_at.append(at + 1)
+            float_rows += list(range(p["blade_dns_row"], p["blade_dns_row"] + 2 * k))
+            float_at += list(range(at + 2, at + 2 + 2 * k))
+        columns = ["Time", "Speed", "Sync", "Start Rev", "End Rev"] + names
+        n = self._n
+        # The block rows in column order, so that the blocks need no copy.
+        if float_rows != list(range(len(float_rows))) or double_rows != list(range(len(double_rows))):
+            raise ValueError("blocks out of column order")
+        blocks = [
+            make_block(time._data, placement=[0], ndim=2),
+            make_block(self.float_block, placement=float_at, ndim=2),
+            make_block(self.sync.reshape(1, n), placement=[2], ndim=2),
+            make_block(self.start_rev.reshape(1, n), placement=[3], ndim=2),
+            make_block(self.end_rev.reshape(1, n), placement=[4], ndim=2),
+        ]
+        if double_rows:
+            blocks.append(make_block(self.double_block, placement=double_at, ndim=2))
+        manager = BlockManager(blocks, [pd.Index(columns), pd.RangeIndex(n)])
+        return pd.DataFrame(manager)
 
 
 def _narrow(revolutions: _np.ndarray) -> _np.ndarray:

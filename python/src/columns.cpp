@@ -2,11 +2,8 @@
 
 #include <pybind11/numpy.h>
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cstring>
-#include <new>
 
 #include "python/src/common.h"
 
@@ -15,10 +12,6 @@ namespace py = pybind11;
 namespace cdt {
 
 namespace {
-
-// Rows of the pieces a whole read collects before the final arrays are
-// made: about this many bytes each.
-constexpr std::size_t kPieceBytes = 16u << 20;
 
 ColumnSelection columnSelection(const Configuration& configuration, uint32_t host,
                                 const Selection& selection) {
@@ -77,57 +70,6 @@ py::list planList(const Configuration& configuration, uint32_t host, const Colum
   return list;
 }
 
-// Pages of its own, given back to the system when released: the pieces
-// of a read are released one by one while the final arrays fill, and memory
-// from the heap might stay with the process.
-class Mapping {
- public:
-  explicit Mapping(std::size_t bytes) : bytes_(std::max<std::size_t>(bytes, 1)) {
-    void* p = ::mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) throw std::bad_alloc();
-    // Huge pages where the system gives them on request: a fault per 4 KiB
-    // page costs more than the copy into it.
-    (void)::madvise(p, bytes_, MADV_HUGEPAGE);
-    data_ = static_cast<unsigned char*>(p);
-  }
-  ~Mapping() { reset(); }
-  Mapping(Mapping&& other) noexcept : data_(other.data_), bytes_(other.bytes_) {
-    other.data_ = nullptr;
-  }
-  Mapping(const Mapping&) = delete;
-  Mapping& operator=(const Mapping&) = delete;
-  Mapping& operator=(Mapping&&) = delete;
-  unsigned char* get() const { return data_; }
-  void reset() {
-    if (data_ != nullptr) ::munmap(data_, bytes_);
-    data_ = nullptr;
-  }
-
- private:
-  unsigned char* data_;
-  std::size_t bytes_;
-};
-
-// One mapping holding every column for `stride` rows.
-struct Piece {
-  Piece(const ColumnPlan& plan, std::size_t rows)
-      : storage(rows * (3 * 8 + 8 * plan.doubleRows + 4 * plan.floatRows + 1)), stride(rows) {
-    unsigned char* p = storage.get();
-    columns.stride = rows;
-    columns.time = reinterpret_cast<int64_t*>(p);
-    columns.startRevolution = reinterpret_cast<uint64_t*>(p + 8 * rows);
-    columns.endRevolution = reinterpret_cast<uint64_t*>(p + 16 * rows);
-    columns.doubles = reinterpret_cast<double*>(p + 24 * rows);
-    columns.floats = reinterpret_cast<float*>(p + (24 + 8 * plan.doubleRows) * rows);
-    columns.sync =
-        reinterpret_cast<uint8_t*>(p + (24 + 8 * plan.doubleRows + 4 * plan.floatRows) * rows);
-  }
-  Mapping storage;
-  LineColumns columns;
-  std::size_t stride;
-  std::size_t used = 0;
-};
-
 // numpy arrays for `rows` rows of the plan's columns.
 struct Arrays {
   Arrays(const ColumnPlan& plan, std::size_t rows)
@@ -144,6 +86,17 @@ struct Arrays {
     columns.endRevolution = endRevolution.mutable_data();
     columns.floats = floats.mutable_data();
     columns.doubles = doubles.mutable_data();
+  }
+  // Cuts every array to `rows` rows (the blocks compacted first); the
+  // memory beyond goes back.
+  void resize(const ColumnPlan& plan, std::size_t rows) {
+    const auto n = static_cast<py::ssize_t>(rows);
+    time.resize({n}, false);
+    sync.resize({n}, false);
+    startRevolution.resize({n}, false);
+    endRevolution.resize({n}, false);
+    floats.resize({static_cast<py::ssize_t>(plan.floatRows), n}, false);
+    doubles.resize({static_cast<py::ssize_t>(plan.doubleRows), n}, false);
   }
   py::dict dict(std::size_t rows) const {
     py::dict d;
@@ -165,18 +118,29 @@ struct Arrays {
   LineColumns columns;
 };
 
-// Copies `rows` rows of every column from `from` to row `at` of `to`.
+// Copies the first `rows` rows of every column of `from` to `to`.
 void copyRows(const ColumnPlan& plan, const LineColumns& from, const LineColumns& to,
-              std::size_t at, std::size_t rows) {
-  std::memcpy(to.time + at, from.time, rows * 8);
-  std::memcpy(to.sync + at, from.sync, rows);
-  std::memcpy(to.startRevolution + at, from.startRevolution, rows * 8);
-  std::memcpy(to.endRevolution + at, from.endRevolution, rows * 8);
-  for (uint32_t r = 0; r < plan.floatRows; ++r) {
-    std::memcpy(to.floats + r * to.stride + at, from.floats + r * from.stride, rows * 4);
+              std::size_t rows) {
+  std::memcpy(to.time, from.time, rows * 8);
+  std::memcpy(to.sync, from.sync, rows);
+  std::memcpy(to.startRevolution, from.startRevolution, rows * 8);
+  std::memcpy(to.endRevolution, from.endRevolution, rows * 8);
+  for (std::size_t r = 0; r < plan.floatRows; ++r) {
+    std::memcpy(to.floats + r * to.stride, from.floats + r * from.stride, rows * 4);
   }
-  for (uint32_t r = 0; r < plan.doubleRows; ++r) {
-    std::memcpy(to.doubles + r * to.stride + at, from.doubles + r * from.stride, rows * 8);
+  for (std::size_t r = 0; r < plan.doubleRows; ++r) {
+    std::memcpy(to.doubles + r * to.stride, from.doubles + r * from.stride, rows * 8);
+  }
+}
+
+// Moves the blocks' rows together, to a stride of `rows`, so that the
+// first floatRows x rows values are the block cut to its lines.
+void compact(const ColumnPlan& plan, const LineColumns& c, std::size_t rows) {
+  for (std::size_t r = 1; r < plan.floatRows; ++r) {
+    std::memmove(c.floats + r * rows, c.floats + r * c.stride, rows * 4);
+  }
+  for (std::size_t r = 1; r < plan.doubleRows; ++r) {
+    std::memmove(c.doubles + r * rows, c.doubles + r * c.stride, rows * 8);
   }
 }
 
@@ -198,8 +162,6 @@ py::list probeList(const Configuration& configuration, uint32_t hostIndex) {
 
 py::dict readLines(DataFile& file, const std::string& path, bool salvage,
                    const Selection& selection) {
-  std::vector<Piece> pieces;
-  std::size_t total = 0;
   uint32_t host = 0;
   ColumnPlan plan;
   {
@@ -207,26 +169,36 @@ py::dict readLines(DataFile& file, const std::string& path, bool salvage,
     host = linesHost(path, salvage);
     plan = planColumns(hostColumns(file.configuration(), host, true).layout,
                        columnSelection(file.configuration(), host, selection));
-    const std::size_t rowBytes = 3 * 8 + 8 * plan.doubleRows + 4 * plan.floatRows + 1;
-    const std::size_t pieceRows = std::max<std::size_t>(1, kPieceBytes / rowBytes);
-    LineReader reader(file, plan, lineWindow(selection));
-    while (!reader.ended()) {
-      Piece& piece = pieces.emplace_back(plan, pieceRows);
-      piece.used = reader.read(piece.columns, 0, pieceRows);
-      total += piece.used;
-    }
   }
-  Arrays arrays(plan, total);
+  // The index has an entry per distinct time, which in a recording is one
+  // per line: the arrays are made that long, and cut to the lines read. Only
+  // where that is too short (no index, or times shared by several lines)
+  // do they grow, by copying into arrays twice as long.
+  std::size_t capacity = std::size_t{file.indexEntryCount()} + 1024;
+  auto arrays = std::make_unique<Arrays>(plan, capacity);
+  std::size_t rows = 0;
+  LineReader reader(file, plan, lineWindow(selection));
+  for (;;) {
+    {
+      py::gil_scoped_release release;
+      rows += reader.read(arrays->columns, rows, capacity - rows);
+    }
+    if (reader.ended()) break;
+    const std::size_t larger = 2 * capacity;
+    auto grown = std::make_unique<Arrays>(plan, larger);
+    {
+      py::gil_scoped_release release;
+      copyRows(plan, arrays->columns, grown->columns, rows);
+    }
+    arrays = std::move(grown);
+    capacity = larger;
+  }
   {
     py::gil_scoped_release release;
-    std::size_t at = 0;
-    for (Piece& piece : pieces) {
-      copyRows(plan, piece.columns, arrays.columns, at, piece.used);
-      at += piece.used;
-      piece.storage.reset();
-    }
+    compact(plan, arrays->columns, rows);
   }
-  py::dict d = arrays.dict(total);
+  arrays->resize(plan, rows);
+  py::dict d = arrays->dict(rows);
   d["probes"] = planList(file.configuration(), host, plan);
   d["stopped"] = stopDict(file.lastReadStatus());
   return d;
