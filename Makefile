@@ -32,14 +32,17 @@ demo: build
 
 # A Release build with the benchmarks: the number formatters' micro-benchmarks,
 # then cdt2csv end to end against the fprintf reference and dd on recordings of
-# 100 MB and 1 GB in build/bench (bench/run_bench.sh says which variables it reads).
+# 100 MB and 1 GB in build/bench (bench/run_bench.sh says which variables it reads),
+# then the Python package on 200 MB and 1 GB recordings (bench/python_bench.py).
 bench:
-	@scripts/check-prereqs.sh --bench
-	cmake -S . -B $(BENCH_BUILD_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DCDT_BENCH=ON -DCDT_WERROR=$(WERROR)
-	cmake --build $(BENCH_BUILD_DIR) -j $(JOBS) --target cdt cdt2csv cdt2csv_reference number_format_bench float_format_bench
+	@scripts/check-prereqs.sh --bench --python
+	cmake -S . -B $(BENCH_BUILD_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DCDT_BENCH=ON -DCDT_WERROR=$(WERROR) -DCDT_PYTHON=ON
+	cmake --build $(BENCH_BUILD_DIR) -j $(JOBS) --target cdt cdt2csv cdt2csv_reference number_format_bench float_format_bench cdt_python
 	$(BENCH_BUILD_DIR)/bench/number_format_bench
 	$(BENCH_BUILD_DIR)/bench/float_format_bench
 	bench/run_bench.sh $(BENCH_BUILD_DIR)
+	$$(sed -n "s/^CDT_PYTHON_EXECUTABLE:FILEPATH=//p" $(BENCH_BUILD_DIR)/CMakeCache.txt) \
+	  bench/python_bench.py $(BENCH_BUILD_DIR)
 
 # The tests labelled exhaustive (every float bit pattern against printf), in
 # Release; they take many minutes.

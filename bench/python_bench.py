@@ -1,0 +1,151 @@
+#!/usr/bin/python3
+"""Throughput and memory of the Python package against the ways around it.
+
+usage: python_bench.py BUILD_DIR
+
+For a 200 MB and a 1 GB recording (cdt synth, four probes of 60 blades):
+to_pandas() against cdt2csv followed by pandas.read_csv (target: 25 times
+faster), read() against reading the file's bytes with numpy.fromfile
+(target: at most 2 times that floor) and the peak memory of read() beyond
+its arrays (target: 32 MiB at most); then four 200 MB recordings on a
+two-worker distributed.LocalCluster against one process.
+
+Environment: BENCH_DIR (default BUILD_DIR/python-bench), BENCH_RUNS (runs
+per measurement, median taken, default 3), BENCH_SMALL=1 (20 MB and 100 MB
+files, to try the script quickly), BENCH_KEEP=1 (keep the recordings).
+"""
+
+import json
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+build = Path(sys.argv[1] if len(sys.argv) > 1 else "build/release").resolve()
+sys.path.insert(0, str(build / "python"))
+os.environ["PYTHONPATH"] = str(build / "python") + os.pathsep + os.environ.get("PYTHONPATH", "")
+
+import warnings  # noqa: E402
+
+import numpy as np  # noqa: E402
+import pandas as pd  # noqa: E402
+
+import cdt  # noqa: E402
+import cdt.dask  # noqa: E402
+
+work = Path(os.environ.get("BENCH_DIR", build / "python-bench")).resolve()
+runs = max(1, int(os.environ.get("BENCH_RUNS", "3")))
+small = os.environ.get("BENCH_SMALL") == "1"
+sizes = (20, 100) if small else (200, 1000)
+MiB = 1 << 20
+
+
+def synth(size, name, seed=1):
+    out = work / name
+    if not out.exists():
+        subprocess.run([build / "tools" / "cdt", "synth", "--size", str(size), "--extras", "0",
+                        "--profiles", "1000", "--seed", str(seed), out],
+                       check=True, capture_output=True)
+    return str(next(out.glob("*.cdt")))
+
+
+def median_seconds(fn, n=runs):
+    times = []
+    for _ in range(n):
+        t = time.perf_counter()
+        fn()
+        times.append(time.perf_counter() - t)
+    return statistics.median(times)
+
+
+def csv_route(path):
+    out = work / "csv"
+    out.mkdir(exist_ok=True)
+    subprocess.run([build / "driver" / "cdt2csv", path], check=True, cwd=out, capture_output=True)
+    csv = out / (Path(path).stem + ".csv")
+    pd.read_csv(csv)
+    csv.unlink()
+
+
+def read_memory(path):
+    """Peak memory of read() beyond its arrays, in a fresh process."""
+    code = f"""
+import json, resource, sys
+sys.path.insert(0, {str(build / 'python')!r})
+import cdt
+rec = cdt.open({path!r})
+rss = lambda: int(open('/proc/self/statm').read().split()[1]) * 4096
+before = rss()
+lines = rec.read()
+peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+size = sum(a.nbytes for a in (lines.float_block, lines.double_block, lines.time, lines.sync,
+                               lines.start_rev, lines.end_rev))
+print(json.dumps({{"before": before, "peak": peak, "arrays": size}}))
+"""
+    out = subprocess.run([sys.executable, "-c", code], check=True, capture_output=True, text=True)
+    m = json.loads(out.stdout)
+    return m["arrays"], m["peak"] - m["before"] - m["arrays"]
+
+
+def verdict(ok):
+    return "ok" if ok else "MISSED"
+
+
+def main():
+    warnings.simplefilter("ignore", DeprecationWarning)
+    work.mkdir(parents=True, exist_ok=True)
+    rows = []
+    for size in sizes:
+        path = synth(size, f"rev-{size}MB")
+        rec = cdt.open(path)
+        np.fromfile(path, dtype=np.uint8)  # the file in the page cache for every route
+        floor = median_seconds(lambda: np.fromfile(path, dtype=np.uint8))
+        read = median_seconds(rec.read)
+        frame = median_seconds(rec.to_pandas)
+        via_csv = median_seconds(lambda: csv_route(path), n=1 if size >= 1000 else runs)
+        arrays, beyond = read_memory(path)
+        rows.append((size, len(rec.read()), floor, read, frame, via_csv, arrays, beyond))
+
+    print(f"\nPython package, {runs} run(s) each (median); recordings in {work}")
+    print(f"{'file':>8} {'lines':>8} {'fromfile':>9} {'read()':>8} {'x floor':>8} "
+          f"{'to_pandas':>10} {'csv+read_csv':>13} {'speed-up':>9} {'arrays':>9} {'beyond':>8}")
+    ok = True
+    for size, n, floor, read, frame, via_csv, arrays, beyond in rows:
+        print(f"{size:>6}MB {n:>8} {floor:>8.3f}s {read:>7.3f}s {read / floor:>7.1f}x "
+              f"{frame:>9.3f}s {via_csv:>12.2f}s {via_csv / frame:>8.1f}x "
+              f"{arrays / MiB:>7.0f}Mi {beyond / MiB:>6.1f}Mi")
+        ok &= read <= 2 * floor and via_csv >= 25 * frame and beyond <= 32 * MiB
+    print("targets: read() <= 2x fromfile, to_pandas >= 25x csv+read_csv, "
+          f"<= 32 MiB beyond the arrays: {verdict(ok)}")
+
+    # Four recordings: a reduction over every blade column on a two-worker
+    # cluster against the same in one process.
+    paths = [synth(sizes[0], f"dask-{i}", seed=i + 1) for i in range(4)]
+    blades = [c for c in cdt.open(paths[0]).columns() if "Blade" in c]
+
+    def one_process():
+        return pd.concat([cdt.open(p).to_pandas() for p in paths])[blades].mean()
+
+    from distributed import Client, LocalCluster
+    with LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
+                      dashboard_address=None) as cluster, Client(cluster):
+        frame = cdt.dask.read_recordings(paths)
+
+        def on_cluster():
+            return frame[blades].mean().compute()
+
+        on_cluster()  # workers warm
+        cluster_s = median_seconds(on_cluster)
+    single_s = median_seconds(one_process)
+    print(f"dask: 4 x {sizes[0]} MB, mean of {len(blades)} blade columns: one process "
+          f"{single_s:.2f}s, two-worker LocalCluster {cluster_s:.2f}s ({single_s / cluster_s:.2f}x)")
+
+    if os.environ.get("BENCH_KEEP") != "1":
+        shutil.rmtree(work)
+
+
+if __name__ == "__main__":
+    main()
