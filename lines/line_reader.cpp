@@ -85,13 +85,6 @@ std::size_t LineReader::read(const LineColumns& columns, std::size_t row, std::s
   return next_ - row;
 }
 
-std::size_t LineReader::count() {
-  std::size_t n = 0;
-  run([] { return true; },
-      [&](const LineGroup& group, uint64_t windowTime) { n += keep(group, windowTime) ? 1 : 0; });
-  return n;
-}
-
 std::optional<uint32_t> firstLineHost(DataFile& file) {
   while (RecordRef record = readNextRecord(file)) {
     if (isLineRecord(*record)) return record->hostIndex();

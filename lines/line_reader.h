@@ -49,10 +49,6 @@ class LineReader {
   // Returns the number stored; fewer than `rows` only at the end.
   std::size_t read(const LineColumns& columns, std::size_t row, std::size_t rows);
 
-  // Reads to the end of the lines and returns how many there are, storing
-  // none (a first pass that sizes the columns of a second reader).
-  std::size_t count();
-
   bool ended() const { return ended_; }
   const ColumnPlan& plan() const { return plan_; }
 
