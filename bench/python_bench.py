@@ -73,14 +73,16 @@ def csv_route(path):
 def read_memory(path):
     """Peak memory of read() beyond its arrays, in a fresh process."""
     code = f"""
-import json, resource, sys
+import json, sys
 sys.path.insert(0, {str(build / 'python')!r})
 import cdt
 rec = cdt.open({path!r})
 rss = lambda: int(open('/proc/self/statm').read().split()[1]) * 4096
 before = rss()
 lines = rec.read()
-peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+# The high-water mark of this process's own memory (ru_maxrss would count
+# the parent's resident memory at the fork too).
+peak = next(int(l.split()[1]) * 1024 for l in open('/proc/self/status') if l.startswith('VmHWM:'))
 size = sum(a.nbytes for a in (lines.float_block, lines.double_block, lines.time, lines.sync,
                                lines.start_rev, lines.end_rev))
 print(json.dumps({{"before": before, "peak": peak, "arrays": size}}))
