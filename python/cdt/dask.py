@@ -77,7 +77,9 @@ def _read_part(part: Dict[str, Any]) -> _pd.DataFrame:
         empty = _pd.DataFrame({c: _np.full(len(frame), _np.nan, dtype=_dtype(c)) for c in missing},
                               index=frame.index)
         frame = _pd.concat([frame, empty], axis=1)
-    return frame[list(meta.columns)]
+    if list(frame.columns) != list(meta.columns):
+        frame = frame[list(meta.columns)]
+    return frame
 
 
 def _open_all(paths: List[str], salvage: bool, errors: str) -> List["_cdt.Recording"]:
