@@ -1,0 +1,128 @@
+// Reads arbitrary bytes as a data file into columns of lines, as the Python
+// package does, and checks what must hold for any input: the rows of a read
+// do not depend on the size of its batches, a read cut at any time into two
+// windows gives the same rows as one read of the whole file, and every row
+// stays within the columns (the sanitizers watch the stores).
+//
+// The bytes are written to one file in a private directory, on /dev/shm when
+// there is one, made once per process and removed at exit.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "datafile/data_file.h"
+#include "lines/line_reader.h"
+
+namespace {
+
+using namespace cdt;
+
+void check(bool condition) {
+  if (!condition) std::abort();
+}
+
+std::string* scratchDirectory = nullptr;
+std::string* scratchInput = nullptr;
+
+void removeScratch() {
+  (void)unlink(scratchInput->c_str());
+  (void)rmdir(scratchDirectory->c_str());
+}
+
+const std::string& inputPath() {
+  if (scratchInput != nullptr) return *scratchInput;
+  for (const char* base : {"/dev/shm", "/tmp"}) {
+    std::string directory = std::string(base) + "/cdt-lines-fuzz-XXXXXX";
+    if (mkdtemp(directory.data()) == nullptr) continue;
+    scratchDirectory = new std::string(directory);
+    scratchInput = new std::string(directory + "/input.cdt");
+    std::atexit(removeScratch);
+    return *scratchInput;
+  }
+  std::abort();
+}
+
+// What a row shows, enough to tell rows apart and to touch every column.
+struct Row {
+  int64_t time;
+  uint64_t start;
+  uint64_t end;
+  uint8_t sync;
+  uint32_t floatBits;  // the bits of every float cell, xor-ed
+  uint64_t doubleBits;
+  bool operator==(const Row&) const = default;
+};
+
+std::vector<Row> readRows(const std::string& path, const LineWindow& window, std::size_t batch) {
+  std::vector<Row> rows;
+  std::unique_ptr<DataFile> file = openDataFile(path.c_str());
+  if (file == nullptr) return rows;
+  std::unique_ptr<DataFile> peek = openDataFile(path.c_str());
+  const uint32_t host = firstLineHost(*peek).value_or(0);
+  ColumnSelection selection;
+  const ColumnPlan plan =
+      planColumns(hostColumns(file->configuration(), host, true).layout, selection);
+  std::vector<int64_t> time(batch);
+  std::vector<uint8_t> sync(batch);
+  std::vector<uint64_t> start(batch), end(batch);
+  std::vector<float> floats(std::size_t{plan.floatRows} * batch);
+  std::vector<double> doubles(std::size_t{plan.doubleRows} * batch);
+  const LineColumns columns{time.data(),   sync.data(),    start.data(), end.data(),
+                            floats.data(), doubles.data(), batch};
+  LineReader reader(*file, plan, window);
+  while (!reader.ended()) {
+    const std::size_t n = reader.read(columns, 0, batch);
+    check(n <= batch);
+    for (std::size_t i = 0; i < n; ++i) {
+      Row row{time[i], start[i], end[i], sync[i], 0, 0};
+      for (std::size_t r = 0; r < plan.floatRows; ++r) {
+        uint32_t bits;
+        std::memcpy(&bits, &floats[r * batch + i], 4);
+        row.floatBits ^= bits;
+      }
+      for (std::size_t r = 0; r < plan.doubleRows; ++r) {
+        uint64_t bits;
+        std::memcpy(&bits, &doubles[r * batch + i], 8);
+        row.doubleBits ^= bits;
+      }
+      rows.push_back(row);
+    }
+  }
+  return rows;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string& path = inputPath();
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  check(fd >= 0);
+  for (size_t done = 0; done < size;) {
+    const ssize_t n = write(fd, data + done, size - done);
+    check(n > 0);
+    done += static_cast<size_t>(n);
+  }
+  check(close(fd) == 0);
+
+  const std::vector<Row> whole = readRows(path, {}, 5);
+  check(readRows(path, {}, 64) == whole);
+  // Cut at the time of a row (or at 0 when there is none) and just after it.
+  const uint64_t cut = whole.empty() ? 0 : static_cast<uint64_t>(whole[whole.size() / 2].time);
+  for (uint64_t at : {cut, cut + 1}) {
+    LineWindow before;
+    before.stop = at;
+    LineWindow after;
+    after.start = at;
+    std::vector<Row> joined = readRows(path, before, 3);
+    const std::vector<Row> rest = readRows(path, after, 7);
+    joined.insert(joined.end(), rest.begin(), rest.end());
+    check(joined == whole);
+  }
+  return 0;
+}
