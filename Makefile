@@ -9,7 +9,7 @@ DEBUG_DIR   := build/debug
 RELEASE_DIR := build/release
 BENCH_BUILD_DIR := build/release-bench
 
-.PHONY: all test build demo bench exhaustive fuzz clean prereqs format
+.PHONY: all test build demo bench exhaustive fuzz clean prereqs format package
 
 all: build
 
@@ -43,6 +43,15 @@ bench:
 	bench/run_bench.sh $(BENCH_BUILD_DIR)
 	$$(sed -n "s/^CDT_PYTHON_EXECUTABLE:FILEPATH=//p" $(BENCH_BUILD_DIR)/CMakeCache.txt) \
 	  bench/python_bench.py $(BENCH_BUILD_DIR)
+
+# The Debian package $(RELEASE_DIR)/package/cdt_VERSION_ARCH.deb: both programs,
+# libcdt with its headers, CMake package and pkg-config file, the man pages,
+# the bash completion and the Python package. scripts/check-deb.sh shows it.
+package:
+	@scripts/check-prereqs.sh --install --python
+	cmake -S . -B $(RELEASE_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DCDT_WERROR=$(WERROR) -DCDT_PYTHON=ON
+	cmake --build $(RELEASE_DIR) -j $(JOBS) --target cdt cdt2csv cdt_libcdt cdt_docs cdt_python
+	cd $(RELEASE_DIR) && cpack -G DEB
 
 # The tests labelled exhaustive (every float bit pattern against printf), in
 # Release; they take many minutes.

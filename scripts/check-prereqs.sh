@@ -7,6 +7,7 @@ need_bench=0
 need_fuzz=0
 need_memcheck=0
 need_python=0
+need_install=0
 need_windows=0
 for option in "$@"; do
   case "$option" in
@@ -14,6 +15,7 @@ for option in "$@"; do
     --fuzz) need_fuzz=1 ;;
     --memcheck) need_memcheck=1 ;;
     --python) need_python=1 ;;
+    --install) need_install=1 ;;
     --windows) need_windows=1 ;;
   esac
 done
@@ -46,6 +48,17 @@ if [ "$need_windows" = 1 ]; then
   command -v wine >/dev/null 2>&1 || missing+=(wine)
   [ -x /usr/lib/wine/wine64 ] || missing+=(wine64)
   [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
+fi
+
+if [ "$need_install" = 1 ]; then
+  # Man pages, the Debian package (dpkg-shlibdeps, and file for CPack) and
+  # the install test (man -l, pkg-config, strings).
+  command -v help2man >/dev/null 2>&1 || missing+=(help2man)
+  command -v man >/dev/null 2>&1 || missing+=(man-db)
+  command -v dpkg-shlibdeps >/dev/null 2>&1 || missing+=(dpkg-dev)
+  command -v file >/dev/null 2>&1 || missing+=(file)
+  command -v pkg-config >/dev/null 2>&1 || missing+=(pkg-config)
+  command -v strings >/dev/null 2>&1 || missing+=(binutils)
 fi
 
 if [ "$need_python" = 1 ]; then

@@ -5,8 +5,10 @@
 
 namespace cdt {
 
-// The tool's version, printed by "cdt --version".
-inline constexpr const char* kCdtVersion = "0.1.0";
+// The tool's version, printed by "cdt --version": the project's version and,
+// when built from a git checkout, `git describe` (generated at build time by
+// cmake/CdtVersion.cmake).
+extern const char kCdtVersion[];
 
 // Runs one cdt command line (argv[0] is the program). Handles "--help",
 // "--version", "help [COMMAND]" and "COMMAND --help" itself; everything else
