@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "foundation/file_system.h"
 #include "foundation/paths.h"
 #include "test/support.h"
 
@@ -170,7 +171,7 @@ TEST(FileStream, FilesBeyondFourGigabytes) {
   const uint64_t kSize = (5ull << 30) + 7;
   FileStream stream(CountedString(dir.file("big")), "w+b");
   ASSERT_TRUE(stream.isOpen());
-  ASSERT_EQ(ftruncate(fileno(stream.stdioStream()), static_cast<off_t>(kSize)), 0);
+  ASSERT_TRUE(truncateFile(stream.stdioStream(), kSize));
   EXPECT_EQ(stream.size(), static_cast<int64_t>(kSize));
 
   const uint64_t far = (4ull << 30) + 12345;

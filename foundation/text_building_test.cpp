@@ -35,10 +35,13 @@ TEST(FormatAt, PositionsReplaceTheTailAndSizeFromTheFormat) {
   formatAt(s, 1, "%*d", 70000, 5);
   EXPECT_EQ(s.view(), "w" + std::string(69999, ' ') + "5");
 
-  // An encoding error writes nothing from the position on.
+#ifndef _WIN32
+  // An encoding error writes nothing from the position on. (MinGW's %ls
+  // converts a lone surrogate instead of failing, so there is none there.)
   const wchar_t badWide[] = {L'a', static_cast<wchar_t>(0xD800), 0};
   formatAt(s, 4, "%ls", badWide);
   EXPECT_EQ(s.view(), "w   ");
+#endif
 }
 
 // A block laid out by hand with capacity 0: the engine must never write it.

@@ -87,8 +87,11 @@ TEST_F(DirectoryListing, WindowsDrivesCaseAndWideNames) {
   // The system's search matches names whatever their letter case.
   EXPECT_EQ(listed(data() + "/*.CDT").second, (Names{"B.cdt", "a.cdt"}));
   // Names outside ASCII come back as UTF-8 (a u with umlaut, a CJK character).
-  testing::writeFile(dir.file("data/Pr\xC3\xBCf\xE6\xB8\xAC.cdt"), "");
-  EXPECT_EQ(listed(data() + "/P*").second, (Names{"Pr\xC3\xBCf\xE6\xB8\xAC.cdt"}));
+  testing::writeFile(dir.file("data/Pr\xC3\xBC"
+                              "f\xE6\xB8\xAC.cdt"),
+                     "");
+  EXPECT_EQ(listed(data() + "/P*").second, (Names{"Pr\xC3\xBC"
+                                                  "f\xE6\xB8\xAC.cdt"}));
 }
 #else
 TEST_F(DirectoryListing, NoDrivesOnPosix) {
