@@ -7,11 +7,20 @@
 set(describe "")
 find_program(git_program git)
 if(git_program AND EXISTS "${SOURCE_DIR}/.git")
-  execute_process(COMMAND "${git_program}" -C "${SOURCE_DIR}" describe --tags --always --dirty
+  # Without --dirty, which may rewrite the index (and hold its lock) while
+  # someone works in the tree; status with --no-optional-locks never does.
+  execute_process(COMMAND "${git_program}" -C "${SOURCE_DIR}" describe --tags --always
     OUTPUT_VARIABLE describe OUTPUT_STRIP_TRAILING_WHITESPACE
     RESULT_VARIABLE git_status ERROR_QUIET)
   if(NOT git_status EQUAL 0)
     set(describe "")
+  else()
+    execute_process(COMMAND "${git_program}" --no-optional-locks -C "${SOURCE_DIR}" status
+      --porcelain --untracked-files=no
+      OUTPUT_VARIABLE changes RESULT_VARIABLE git_status ERROR_QUIET)
+    if(git_status EQUAL 0 AND NOT changes STREQUAL "")
+      string(APPEND describe "-dirty")
+    endif()
   endif()
 endif()
 set(version_text "${CDT_VERSION}")

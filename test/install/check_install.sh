@@ -78,6 +78,7 @@ fi
 # Man pages: one for cdt2csv, cdt and every cdt command, each rendered by man.
 if [ "$man_pages" = ON ]; then
   commands=$("$installed/bin/cdt" --help | sed -n '/^Commands:/,/^$/s/^  \([a-z-]*\) .*/\1/p')
+  # shellcheck disable=SC2086
   for page in cdt2csv cdt $(printf 'cdt-%s ' $commands); do
     file=$installed/share/man/man1/$page.1
     [ -f "$file" ] || fail "no man page $page.1"
