@@ -174,7 +174,17 @@ py::dict readLines(DataFile& file, const std::string& path, bool salvage,
   // per line: the arrays are made that long, and cut to the lines read. Only
   // where that is too short (no index, or times shared by several lines)
   // do they grow, by copying into arrays twice as long.
-  std::size_t capacity = std::size_t{file.indexEntryCount()} + 1024;
+  // A lying index (or one of records that make no lines) must not make
+  // arrays far larger than the records could fill: no more rows at first
+  // than would take four times the records' bytes (64 MiB at least).
+  const uint64_t recordBytes = file.recordsEnd() > file.header().dataOffset
+                                   ? file.recordsEnd() - file.header().dataOffset
+                                   : 0;
+  const std::size_t rowBytes = 3 * 8 + 8 * plan.doubleRows + 4 * plan.floatRows + 1;
+  const std::size_t limit = static_cast<std::size_t>(
+      std::min<uint64_t>((4 * recordBytes + (64u << 20)) / rowBytes, UINT32_MAX));
+  std::size_t capacity =
+      std::max<std::size_t>(1, std::min(std::size_t{file.indexEntryCount()} + 1024, limit));
   auto arrays = std::make_unique<Arrays>(plan, capacity);
   std::size_t rows = 0;
   LineReader reader(file, plan, lineWindow(selection));
