@@ -45,7 +45,10 @@ inline void* allocate(std::size_t size) noexcept {
   return block + kPrefix;
 }
 
-inline void release(void* pointer) noexcept {
+// Not inlined: GCC would otherwise see the block of the replaced operator new
+// reach free() through an inlined operator delete and warn of a mismatch
+// (-Wmismatched-new-delete), which it is not: both sides are these functions.
+[[gnu::noinline]] inline void release(void* pointer) noexcept {
   if (pointer == nullptr) return;
   unsigned char* block = static_cast<unsigned char*>(pointer) - kPrefix;
   live.fetch_sub(*reinterpret_cast<std::size_t*>(block), std::memory_order_relaxed);

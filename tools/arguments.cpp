@@ -61,11 +61,13 @@ ParseOutcome parseArguments(std::span<const char* const> args, std::span<const O
       continue;
     }
     if (word == "-h" || word == "--help") return ParseOutcome::kHelp;
-    if (word.substr(0, 2) != "--") {
+    // "-o" is the one short form: "--output" for the commands that have it.
+    const bool shortOutput = word == "-o" && findOption(options, "output") != nullptr;
+    if (word.substr(0, 2) != "--" && !shortOutput) {
       error = "unknown option '" + std::string(word) + "'";
       return ParseOutcome::kError;
     }
-    std::string_view body = word.substr(2);
+    std::string_view body = shortOutput ? std::string_view("output") : word.substr(2);
     std::string_view name = body;
     std::optional<std::string_view> inlineValue;
     if (size_t equals = body.find('='); equals != std::string_view::npos) {

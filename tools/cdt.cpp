@@ -11,7 +11,8 @@ namespace cdt {
 namespace {
 
 constexpr const CommandSpec* kCommands[] = {
-    &kInfoCommand, &kConfigCommand, &kSynthCommand, &kRecoverCommand, &kCutCommand, &kSetsCommand,
+    &kInfoCommand, &kConfigCommand, &kSynthCommand, &kRecoverCommand,
+    &kCutCommand,  &kExportCommand, &kSetsCommand,
 };
 
 const CommandSpec* findCommand(std::string_view name) {

@@ -35,6 +35,7 @@ int runRecover(const CommandArgs& args, FILE* out, FILE* err);
 int runSets(const CommandArgs& args, FILE* out, FILE* err);
 int runCut(const CommandArgs& args, FILE* out, FILE* err);
 int runConfig(const CommandArgs& args, FILE* out, FILE* err);
+int runExport(const CommandArgs& args, FILE* out, FILE* err);
 
 extern const CommandSpec kSynthCommand;
 extern const CommandSpec kInfoCommand;
@@ -42,5 +43,6 @@ extern const CommandSpec kRecoverCommand;
 extern const CommandSpec kSetsCommand;
 extern const CommandSpec kCutCommand;
 extern const CommandSpec kConfigCommand;
+extern const CommandSpec kExportCommand;
 
 }  // namespace cdt

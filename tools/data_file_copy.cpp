@@ -51,7 +51,12 @@ bool DataFileCopy::create(const Configuration& configuration, const std::string&
   // to the staging name when it closes, so that name must be free as well.
   for (int attempt = 0; attempt < kStagingAttempts; ++attempt) {
     std::string staged = outputPath + kStagingSuffix;
-    if (attempt > 0) staged += "." + std::to_string(attempt);
+    if (attempt > 0) {
+      // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) of
+      // "." + std::to_string(attempt).
+      staged += '.';
+      staged += std::to_string(attempt);
+    }
     if (pathExists(staged) || pathExists(staged + kWriterSuffix)) continue;
     errno = 0;
     file_ = createDataFile(configuration, staged.c_str(), CreateMode::Exclusive);

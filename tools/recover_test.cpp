@@ -12,6 +12,7 @@ namespace {
 
 using testing::csvLines;
 using testing::fileExists;
+using testing::fileSystemPath;
 using testing::readFile;
 using testing::recordTimes;
 using testing::runCdt;

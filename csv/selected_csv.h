@@ -1,0 +1,62 @@
+// SelectedCsvWriter: the lines of a recording as CSV text restricted to a
+// selection of probes, blades and quantities, in the converter's wide layout
+// or in a long layout with one row per line, probe and blade:
+//
+//   Time,Speed,Sync,Start Rev,End Rev,Probe,Blade,DNS,TOA
+//
+// Every cell is the converter's cell for the same value, byte for byte (the
+// same formats, the same empty cells, the same quoting of probe names), so a
+// selection only leaves columns out. The writer is handed complete groups
+// (lines/line_grouper.h); it buffers its text and writes it in large pieces.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "config/model.h"
+#include "lines/line_columns.h"
+#include "lines/line_layout.h"
+
+namespace cdt {
+
+// The per-probe quantities kept.
+struct Quantities {
+  bool rms = true;
+  bool dns = true;  // the line's DNS mean
+  bool bladeDns = true;
+  bool bladeToa = true;
+};
+
+enum class TextLayout : uint8_t { Wide, Long };
+
+class SelectedCsvWriter {
+ public:
+  // Writes to `stream` (open, not owned) the columns of `plan` (its kept
+  // slots and blades) whose probes are `probes` (by slot, as hostColumns
+  // gives them; they must outlive the writer).
+  SelectedCsvWriter(std::FILE* stream, const ColumnPlan& plan, const Probe* const* probes,
+                    const Quantities& quantities, TextLayout layout);
+
+  void writeHeader();
+  void writeLine(const LineGroup& group);
+  // Writes what is buffered; false when any write failed.
+  [[nodiscard]] bool finish();
+
+ private:
+  void headerCell(std::string_view name, std::string_view middle, uint32_t number,
+                  std::string_view tail);
+  void lead(const LineGroup& group);
+  void floatCell(float value);
+  void flushIfFull();
+
+  std::FILE* stream_;
+  ColumnPlan plan_;
+  const Probe* probes_[kChannelsPerHost] = {};
+  Quantities quantities_;
+  TextLayout layout_;
+  std::string text_;
+  std::string quotedNames_[kChannelsPerHost];  // the Probe cell of the long layout
+  bool failed_ = false;
+};
+
+}  // namespace cdt

@@ -1,0 +1,218 @@
+// The netCDF-4 sink: dimensions `line` (unlimited) and one blade dimension
+// per stage, a variable per column group, written batch by batch as the
+// lines come, so memory stays at one batch whatever the recording's length.
+#include <netcdf.h>
+
+#include <map>
+#include <set>
+
+#include "export/column_sink.h"
+
+namespace cdt {
+
+namespace {
+
+// Lines per chunk of every variable along `line`.
+constexpr std::size_t kChunkLines = 4096;
+
+class NetCdfSink : public ColumnSink {
+ public:
+  explicit NetCdfSink(const NetCdfOptions& options) : options_(options) {}
+  ~NetCdfSink() override {
+    if (open_) (void)nc_close(id_);
+  }
+
+  bool begin(const std::string& path, const SinkDescription& description) override;
+  bool write(const LineColumns& columns, std::size_t rows) override;
+  bool finish() override;
+
+ private:
+  struct ProbeVars {
+    int rms = -1;
+    int dns = -1;
+    int bladeDns = -1;
+    int bladeToa = -1;
+    std::size_t blades = 0;
+  };
+
+  // Records the first failure; true when `status` is success.
+  bool ok(int status, const char* what) {
+    if (status == NC_NOERR) return true;
+    if (error_.empty()) error_ = std::string(what) + ": " + nc_strerror(status);
+    return false;
+  }
+  int defineLineVariable(const std::string& name, nc_type type, int blades, const char* units);
+  bool text(int variable, const char* name, const std::string& value) {
+    return ok(nc_put_att_text(id_, variable, name, value.size(), value.data()), name);
+  }
+
+  NetCdfOptions options_;
+  SinkDescription description_;
+  int id_ = -1;
+  bool open_ = false;
+  int lineDim_ = -1;
+  int time_ = -1, speed_ = -1, sync_ = -1, startRev_ = -1, endRev_ = -1;
+  std::vector<ProbeVars> probeVars_;
+  std::size_t lines_ = 0;
+  std::vector<float> transposed_;
+};
+
+int NetCdfSink::defineLineVariable(const std::string& name, nc_type type, int bladeDim,
+                                   const char* units) {
+  int dims[2] = {lineDim_, bladeDim};
+  const int rank = bladeDim >= 0 ? 2 : 1;
+  int variable = -1;
+  if (!ok(nc_def_var(id_, name.c_str(), type, rank, dims, &variable), "defining a variable")) {
+    return -1;
+  }
+  std::size_t bladeLength = 1;
+  if (bladeDim >= 0) (void)nc_inq_dimlen(id_, bladeDim, &bladeLength);
+  const std::size_t chunks[2] = {kChunkLines, bladeLength == 0 ? 1 : bladeLength};
+  (void)ok(nc_def_var_chunking(id_, variable, NC_CHUNKED, chunks), "chunking a variable");
+  if (options_.compressionLevel > 0) {
+    (void)ok(nc_def_var_deflate(id_, variable, 1, 1, options_.compressionLevel), "compression");
+  }
+  if (units != nullptr) (void)text(variable, "units", units);
+  return variable;
+}
+
+bool NetCdfSink::begin(const std::string& path, const SinkDescription& description) {
+  description_ = description;
+  if (!ok(nc_create(path.c_str(), NC_NETCDF4 | NC_CLOBBER, &id_), "creating the file")) {
+    return false;
+  }
+  open_ = true;
+  (void)ok(nc_set_fill(id_, NC_NOFILL, nullptr), "fill mode");
+  if (!ok(nc_def_dim(id_, "line", NC_UNLIMITED, &lineDim_), "defining the line dimension")) {
+    return false;
+  }
+  // One blade dimension per stage, with the blade numbers as its coordinate.
+  std::map<uint32_t, int> stageDims;
+  std::set<std::string> names = {"line", "time", "speed", "sync", "start_rev", "end_rev"};
+  const auto unique = [&names](std::string name) {
+    const std::string base = name;
+    for (int n = 2; !names.insert(name).second; ++n) name = base + "_" + std::to_string(n);
+    return name;
+  };
+  std::map<uint32_t, std::pair<int, std::vector<uint32_t>>> stageBlades;
+  for (const SinkProbe& probe : description.probes) {
+    if (probe.blades.empty() || stageDims.count(probe.stageIndex) != 0) continue;
+    const std::string name = unique("blade_" + validName(probe.stage));
+    int dim = -1;
+    int coordinate = -1;
+    if (!ok(nc_def_dim(id_, name.c_str(), probe.blades.size(), &dim),
+            "defining a blade dimension") ||
+        !ok(nc_def_var(id_, name.c_str(), NC_INT, 1, &dim, &coordinate), "defining blades")) {
+      return false;
+    }
+    (void)text(coordinate, "long_name", "blade number (1-based) of stage " + probe.stage);
+    stageDims[probe.stageIndex] = dim;
+    stageBlades[probe.stageIndex] = {coordinate, probe.blades};
+  }
+
+  time_ = defineLineVariable("time", NC_INT64, -1, "microseconds since 1970-01-01 00:00:00");
+  (void)text(time_, "calendar", "proleptic_gregorian");
+  (void)text(time_, "long_name", "time of the line's first record, UTC");
+  speed_ = defineLineVariable("speed", NC_FLOAT, -1, nullptr);
+  (void)text(speed_, "long_name", "shaft speed");
+  sync_ = defineLineVariable("sync", NC_UBYTE, -1, nullptr);
+  (void)text(sync_, "long_name", "synchronised (1) or not (0)");
+  startRev_ = defineLineVariable("start_rev", NC_UINT64, -1, nullptr);
+  endRev_ = defineLineVariable("end_rev", NC_UINT64, -1, nullptr);
+
+  for (const SinkProbe& probe : description.probes) {
+    ProbeVars vars;
+    vars.blades = probe.blades.size();
+    const std::string base = validName(probe.name);
+    const auto define = [&](const char* suffix, nc_type type, int dim, const char* what) {
+      const int variable = defineLineVariable(unique(base + suffix), type, dim, nullptr);
+      (void)text(variable, "probe", probe.name);
+      (void)text(variable, "stage", probe.stage);
+      (void)text(variable, "long_name", probe.name + " " + what);
+      return variable;
+    };
+    if (description.rms) vars.rms = define("_rms", NC_FLOAT, -1, "RMS");
+    if (description.dns) vars.dns = define("_dns", NC_DOUBLE, -1, "DNS mean over the blades");
+    if (vars.blades > 0) {
+      const int dim = stageDims[probe.stageIndex];
+      if (description.bladeDns) vars.bladeDns = define("_blade_dns", NC_FLOAT, dim, "blade DNS");
+      if (description.bladeToa && description.plan.layout.withTimeOfArrival) {
+        vars.bladeToa = define("_blade_toa", NC_FLOAT, dim, "blade time of arrival");
+      }
+    }
+    probeVars_.push_back(vars);
+  }
+  (void)text(NC_GLOBAL, "source", description.sourcePath);
+  (void)text(NC_GLOBAL, "configuration", description.configurationText);
+  (void)text(NC_GLOBAL, "history", "written by cdt export");
+  if (!error_.empty() || !ok(nc_enddef(id_), "ending the definitions")) return false;
+  for (const auto& [stage, coordinate] : stageBlades) {
+    std::vector<int> numbers(coordinate.second.begin(), coordinate.second.end());
+    if (!ok(nc_put_var_int(id_, coordinate.first, numbers.data()), "writing blade numbers")) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool NetCdfSink::write(const LineColumns& c, std::size_t rows) {
+  if (rows == 0) return true;
+  const std::size_t start[2] = {lines_, 0};
+  const std::size_t count[2] = {rows, 0};
+  bool good =
+      ok(nc_put_vara_longlong(id_, time_, start, count, reinterpret_cast<const long long*>(c.time)),
+         "writing time") &&
+      ok(nc_put_vara_float(id_, speed_, start, count, c.floats), "writing speed") &&
+      ok(nc_put_vara_uchar(id_, sync_, start, count, c.sync), "writing sync") &&
+      ok(nc_put_vara_ulonglong(id_, startRev_, start, count,
+                               reinterpret_cast<const unsigned long long*>(c.startRevolution)),
+         "writing start_rev") &&
+      ok(nc_put_vara_ulonglong(id_, endRev_, start, count,
+                               reinterpret_cast<const unsigned long long*>(c.endRevolution)),
+         "writing end_rev");
+  const ColumnPlan& plan = description_.plan;
+  for (std::size_t p = 0; good && p < description_.probes.size(); ++p) {
+    const uint32_t slot = description_.probes[p].slot;
+    const ProbeVars& vars = probeVars_[p];
+    if (vars.rms >= 0) {
+      good = ok(nc_put_vara_float(id_, vars.rms, start, count,
+                                  c.floats + std::size_t{plan.rmsRow[slot]} * c.stride),
+                "writing rms");
+    }
+    if (good && vars.dns >= 0) {
+      good = ok(nc_put_vara_double(id_, vars.dns, start, count,
+                                   c.doubles + std::size_t{plan.dnsRow[slot]} * c.stride),
+                "writing dns");
+    }
+    // The blocks hold one blade's lines after another; the variables are
+    // line by blade, so a batch is turned around before it is written.
+    for (const auto& [variable, row] : {std::pair{vars.bladeDns, plan.bladeDnsRow[slot]},
+                                        std::pair{vars.bladeToa, plan.bladeToaRow[slot]}}) {
+      if (!good || variable < 0) continue;
+      transposed_.resize(rows * vars.blades);
+      for (std::size_t b = 0; b < vars.blades; ++b) {
+        const float* from = c.floats + (std::size_t{row} + b) * c.stride;
+        for (std::size_t r = 0; r < rows; ++r) transposed_[r * vars.blades + b] = from[r];
+      }
+      const std::size_t count2[2] = {rows, vars.blades};
+      good = ok(nc_put_vara_float(id_, variable, start, count2, transposed_.data()),
+                "writing blade values");
+    }
+  }
+  if (good) lines_ += rows;
+  return good;
+}
+
+bool NetCdfSink::finish() {
+  if (!open_) return false;
+  open_ = false;
+  return ok(nc_close(id_), "closing the file") && error_.empty();
+}
+
+}  // namespace
+
+std::unique_ptr<ColumnSink> makeNetCdfSink(const NetCdfOptions& options) {
+  return std::make_unique<NetCdfSink>(options);
+}
+
+}  // namespace cdt

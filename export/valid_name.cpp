@@ -1,0 +1,26 @@
+#include <utility>
+
+#include "export/column_sink.h"
+
+namespace cdt {
+
+std::string validName(const std::string& name) {
+  std::string valid;
+  for (char c : name) {
+    const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    valid += alnum ? c : '_';
+  }
+  if (valid.empty() ||
+      !((valid[0] >= 'a' && valid[0] <= 'z') || (valid[0] >= 'A' && valid[0] <= 'Z'))) {
+    // Built anew rather than with insert(0, "x"), which GCC 12 falsely
+    // reports as an overlapping copy (-Wrestrict).
+    std::string prefixed = "x";
+    prefixed += valid;
+    valid = std::move(prefixed);
+  }
+  // MATLAB allows at most 63 characters in a field name.
+  if (valid.size() > 63) valid.resize(63);
+  return valid;
+}
+
+}  // namespace cdt

@@ -1,0 +1,165 @@
+// cdt export's MATLAB and netCDF files read back with their own libraries:
+// every value is the CSV's. Built where both libraries are.
+#if __has_include(<matio.h>) && __has_include(<netcdf.h>)
+#include <gtest/gtest.h>
+#include <matio.h>
+#include <netcdf.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "csv/number_format.h"
+#include "tools/export_test_support.h"
+
+namespace cdt {
+namespace {
+
+using testing::ExportTest;
+using testing::Row;
+using testing::runCdt;
+using testing::RunResult;
+
+// The CSV cell of a float, a double (the DNS mean) and a speed; NaN is the
+// empty cell.
+std::string cellG8(float v) {
+  char text[kNumberRoom];
+  return std::isnan(v) ? "" : std::string(text, formatG8(text, v));
+}
+std::string cellDouble(double v) {
+  char text[kNumberRoom];
+  return std::isnan(v) ? "" : std::string(text, formatDoubleG8(text, v));
+}
+std::string cellSpeed(float v) {
+  char text[kNumberRoom];
+  return std::string(text, formatG6(text, v));
+}
+std::string cellTime(uint64_t micros) {
+  char text[kNumberRoom];
+  return std::string(text, formatTimeCell(text, micros));
+}
+
+// The columns one probe contributes, read back from a file: 60 lines.
+struct ProbeBack {
+  std::vector<float> rms;
+  std::vector<double> dns;
+  std::vector<float> dnsBlades;  // line-major (netCDF) or blade-major (MATLAB)
+  std::vector<float> toaBlades;
+};
+
+// The wide CSV rows the read-back columns make.
+std::vector<Row> rowsOf(const std::vector<uint64_t>& time, const std::vector<float>& speed,
+                        const std::vector<uint8_t>& sync, const std::vector<uint64_t>& start,
+                        const std::vector<uint64_t>& end, const std::vector<ProbeBack>& probes,
+                        bool lineMajor) {
+  std::vector<Row> rows;
+  const size_t lines = time.size();
+  for (size_t i = 0; i < lines; ++i) {
+    Row row = {cellTime(time[i]), cellSpeed(speed[i]), sync[i] ? "Yes" : "No",
+               std::to_string(start[i]), std::to_string(end[i])};
+    for (const ProbeBack& p : probes) {
+      row.push_back(cellG8(p.rms[i]));
+      row.push_back(cellDouble(p.dns[i]));
+      for (const std::vector<float>* blades : {&p.dnsBlades, &p.toaBlades}) {
+        for (size_t b = 0; b < 5; ++b) {
+          row.push_back(cellG8((*blades)[lineMajor ? i * 5 + b : b * lines + i]));
+        }
+      }
+    }
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+TEST_F(ExportTest, NetCdfAndMatlabFilesHoldTheCsvValues) {
+  const std::vector<Row> expected(full.begin() + 1, full.end());
+  const char* probes[] = {"Probe101", "Probe102", "Probe103"};
+
+  RunResult r = runCdt({"export", "-o", "nc", "--format", "netcdf", input}, dir.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  int nc = -1;
+  ASSERT_EQ(nc_open(dir.file("nc/" + name + ".nc").c_str(), NC_NOWRITE, &nc), NC_NOERR);
+  const auto var = [nc](const std::string& v) {
+    int id = -1;
+    EXPECT_EQ(nc_inq_varid(nc, v.c_str(), &id), NC_NOERR) << v;
+    return id;
+  };
+  std::vector<long long> time(60);
+  std::vector<unsigned long long> start(60), end(60);
+  std::vector<float> speed(60);
+  std::vector<uint8_t> sync(60);
+  ASSERT_EQ(nc_get_var_longlong(nc, var("time"), time.data()), NC_NOERR);
+  ASSERT_EQ(nc_get_var_float(nc, var("speed"), speed.data()), NC_NOERR);
+  ASSERT_EQ(nc_get_var_uchar(nc, var("sync"), sync.data()), NC_NOERR);
+  ASSERT_EQ(nc_get_var_ulonglong(nc, var("start_rev"), start.data()), NC_NOERR);
+  ASSERT_EQ(nc_get_var_ulonglong(nc, var("end_rev"), end.data()), NC_NOERR);
+  std::vector<ProbeBack> back(3);
+  for (size_t p = 0; p < 3; ++p) {
+    const std::string base = probes[p];
+    back[p].rms.resize(60);
+    back[p].dns.resize(60);
+    back[p].dnsBlades.resize(300);
+    back[p].toaBlades.resize(300);
+    ASSERT_EQ(nc_get_var_float(nc, var(base + "_rms"), back[p].rms.data()), NC_NOERR);
+    ASSERT_EQ(nc_get_var_double(nc, var(base + "_dns"), back[p].dns.data()), NC_NOERR);
+    ASSERT_EQ(nc_get_var_float(nc, var(base + "_blade_dns"), back[p].dnsBlades.data()), NC_NOERR);
+    ASSERT_EQ(nc_get_var_float(nc, var(base + "_blade_toa"), back[p].toaBlades.data()), NC_NOERR);
+  }
+  nc_close(nc);
+  const std::vector<uint64_t> micros(time.begin(), time.end());
+  EXPECT_EQ(rowsOf(micros, speed, sync, {start.begin(), start.end()}, {end.begin(), end.end()},
+                   back, true),
+            expected);
+
+  r = runCdt({"export", "-o", "mat", "--format", "mat", input}, dir.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  mat_t* mat = Mat_Open(dir.file("mat/" + name + ".mat").c_str(), MAT_ACC_RDONLY);
+  ASSERT_NE(mat, nullptr);
+  std::vector<matvar_t*> read;
+  const auto values = [&](matvar_t* v, size_t count) {
+    EXPECT_NE(v, nullptr);
+    if (v == nullptr) return static_cast<const void*>(nullptr);
+    EXPECT_EQ(v->nbytes / Mat_SizeOf(v->data_type), count);
+    return static_cast<const void*>(v->data);
+  };
+  const auto top = [&](const char* n, size_t count) {
+    read.push_back(Mat_VarRead(mat, n));
+    return values(read.back(), count);
+  };
+  const auto* seconds = static_cast<const double*>(top("time", 60));
+  const auto* matSpeed = static_cast<const float*>(top("speed", 60));
+  const auto* matSync = static_cast<const uint8_t*>(top("sync", 60));
+  const auto* matStart = static_cast<const uint64_t*>(top("start_rev", 60));
+  const auto* matEnd = static_cast<const uint64_t*>(top("end_rev", 60));
+  matvar_t* structure = Mat_VarRead(mat, "probes");
+  ASSERT_NE(structure, nullptr);
+  read.push_back(structure);
+  ASSERT_TRUE(seconds && matSpeed && matSync && matStart && matEnd);
+  for (size_t p = 0; p < 3; ++p) {
+    matvar_t* probe = Mat_VarGetStructFieldByName(structure, probes[p], 0);
+    ASSERT_NE(probe, nullptr);
+    const auto field = [&](const char* n, size_t count) {
+      return values(Mat_VarGetStructFieldByName(probe, n, 0), count);
+    };
+    const auto* rms = static_cast<const float*>(field("rms", 60));
+    const auto* dns = static_cast<const double*>(field("dns", 60));
+    const auto* bladeDns = static_cast<const float*>(field("blade_dns", 300));
+    const auto* bladeToa = static_cast<const float*>(field("blade_toa", 300));
+    ASSERT_TRUE(rms && dns && bladeDns && bladeToa);
+    back[p] = {
+        {rms, rms + 60}, {dns, dns + 60}, {bladeDns, bladeDns + 300}, {bladeToa, bladeToa + 300}};
+  }
+  std::vector<uint64_t> fromSeconds;
+  for (size_t i = 0; i < 60; ++i) {
+    fromSeconds.push_back(static_cast<uint64_t>(std::llround(seconds[i] * 1e6)));
+  }
+  EXPECT_EQ(rowsOf(fromSeconds, {matSpeed, matSpeed + 60}, {matSync, matSync + 60},
+                   {matStart, matStart + 60}, {matEnd, matEnd + 60}, back, false),
+            expected);
+  for (matvar_t* v : read) Mat_VarFree(v);
+  Mat_Close(mat);
+}
+
+}  // namespace
+}  // namespace cdt
+#endif
