@@ -6,6 +6,7 @@ set -euo pipefail
 need_bench=0
 need_fuzz=0
 need_memcheck=0
+need_clients=0
 need_python=0
 need_install=0
 need_windows=0
@@ -14,6 +15,7 @@ for option in "$@"; do
     --bench) need_bench=1 ;;
     --fuzz) need_fuzz=1 ;;
     --memcheck) need_memcheck=1 ;;
+    --clients) need_clients=1 ;;
     --python) need_python=1 ;;
     --install) need_install=1 ;;
     --windows) need_windows=1 ;;
@@ -74,6 +76,13 @@ if [ "$need_python" = 1 ]; then
                 dask.dataframe:python3-dask distributed:python3-distributed; do
     /usr/bin/python3 -c "import ${module%%:*}" >/dev/null 2>&1 || missing+=("${module#*:}")
   done
+fi
+
+if [ "${need_clients:-0}" = 1 ]; then
+  # Real clients of cdt export's files: GNU Octave and xarray (with netCDF4).
+  command -v octave >/dev/null 2>&1 || missing+=(octave)
+  /usr/bin/python3 -c "import xarray" >/dev/null 2>&1 || missing+=(python3-xarray)
+  /usr/bin/python3 -c "import netCDF4" >/dev/null 2>&1 || missing+=(python3-netcdf4)
 fi
 
 if [ ${#missing[@]} -eq 0 ]; then

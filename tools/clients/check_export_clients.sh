@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Real clients of cdt export's files: GNU Octave loads the level-5 MATLAB file
+# and xarray (with Debian's python3) opens the netCDF file; each checks the
+# sizes and values against the CSV of the same recording.
+#   check_export_clients.sh BUILD_DIR
+set -euo pipefail
+build=$(cd "$1" && pwd)
+# Without the clients there is nothing to check here: skipped (CTest's
+# SKIP_RETURN_CODE); `scripts/check-prereqs.sh --clients` installs them.
+if ! command -v octave >/dev/null 2>&1 || ! /usr/bin/python3 -c "import xarray, netCDF4" 2>/dev/null; then
+  echo "GNU Octave or xarray with netCDF4 is missing: scripts/check-prereqs.sh --clients installs them"
+  exit 77
+fi
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+"$build/tools/cdt" synth --revolutions 40 --probes 2 --blades 6 --extras 0 rec >/dev/null
+input=$(ls rec/*.cdt)
+name=$(basename "$input" .cdt)
+"$build/driver/cdt2csv" "$input" >/dev/null
+"$build/tools/cdt" export -o out --format mat "$input" >/dev/null
+"$build/tools/cdt" export -o out --format netcdf "$input" >/dev/null
+
+# Octave: sizes, and every RMS and blade DNS value of Probe101 printed as
+# the CSV prints it ("%.8g") against the CSV's own cells.
+octave --no-gui --no-window-system --quiet --eval "
+  s = load('out/$name.mat');
+  lines = strsplit(strtrim(fileread('$name.csv')), char(10));
+  assert(size(s.time), [40 1]);
+  assert(isa(s.speed, 'single') && isa(s.sync, 'logical'));
+  p = s.probes.Probe101;
+  assert(strcmp(p.name, 'Probe101'));
+  assert(size(p.blade_dns), [40 6]);
+  assert(isequal(double(s.start_rev), (1:40)'));
+  for i = 1:40
+    cells = strsplit(lines{i + 1}, ',');
+    assert(strcmp(sprintf('%.8g', double(p.rms(i))), cells{6}));
+    for b = 1:6
+      assert(strcmp(sprintf('%.8g', double(p.blade_dns(i, b))), cells{7 + b}));
+    end
+  end
+  printf('octave: %s loads, %d lines, values equal to the CSV\\n', '$name.mat', numel(s.time));
+"
+
+/usr/bin/python3 - "$name" <<'PY'
+import sys
+import numpy as np
+import pandas as pd
+import xarray as xr
+
+name = sys.argv[1]
+ds = xr.open_dataset(f"out/{name}.nc")
+csv = pd.read_csv(f"{name}.csv")
+assert ds.sizes["line"] == len(csv) == 40, ds.sizes
+dns = ds["Probe102_blade_dns"].values
+assert dns.shape == (40, 6) and dns.dtype == np.float32
+text = pd.read_csv(f"{name}.csv", dtype=str)
+cells = text[[f"Probe102 Blade{b} DNS" for b in range(1, 7)]].to_numpy()
+assert all("%.8g" % float(v) == c for v, c in zip(dns.ravel(), cells.ravel()))
+assert np.array_equal(ds["start_rev"].values, csv["Start Rev"].to_numpy())
+# The Time cell is the time rounded to hundredths of a second.
+micros = ds["time"].values.astype("datetime64[us]").astype(np.int64)
+cells = pd.to_datetime(csv["Time"]).values.astype("datetime64[us]").astype(np.int64)
+assert np.array_equal((micros + 5000) // 10000 * 10000, cells)
+print(f"xarray: {name}.nc opens, {ds.sizes['line']} lines, values equal to the CSV")
+PY
