@@ -53,6 +53,25 @@ set(CDT_POSIX_ONLY_TESTS
   tools/sets_test.cpp
   tools/synth_test.cpp)
 
+# Test cases left out of the Windows run (a gtest filter). Tests that compare
+# written CSV and configuration texts with LF line ends: on Windows those end
+# in CR LF, and scripts/windows-end-to-end.sh checks the Windows CSV against
+# the Linux one. Tests that take the C runtime as the reference: MinGW's
+# printf drops the sign of a NaN (the CSV keeps "-nan" on both platforms) and
+# msvcrt's gmtime ends at the year 3000. A name Windows does not allow in
+# file names. Replacing an output that the test itself still has open, which
+# Windows refuses.
+set(CDT_CROSS_TEST_EXCLUDE "ExporterTest.*:LinePipeline.KeepsTheLineOrder*:\
+LinePipeline.LinesLargerThanABatch:LinePipeline.DestructionFinishes:ConfigFile.SaveStamps*:\
+CdtConfig.WritesTheEmbedded*:NumberFormat.SpecialValues*:NumberFormat.RandomBitPatterns*:\
+NumberFormat.NearPowersOfTen*:NumberFormat.DoubleG8*:NumberFormat.TimeCellCasesAndCarries:\
+NumberFormat.RandomTimeCells*:FloatFormat.SpecialValues:FloatFormat.RandomBitPatterns:\
+FloatFormat.CellsOfStridedFloats:CsvLine.RandomGroupsLikePrintf:CdtInfo.JsonCarriesNamesSafely:\
+ConverterTest.ConvertsEachArgumentAndReportsMissingOnes:ConverterTest.DamagedRecordEndsTheFileQuietly:\
+ConverterTest.OutputGoesToTheCurrentDirectory:RunConverter.WritesMessagesToTheGivenStreams:\
+RecoverTest.CutTailKeepsEveryWholeRecord:RecoverTest.DamagedFinishedFileGoesToARecoveredName:\
+ExportTest.SelectionsShowTheConvertersCells")
+
 function(cdt_tests lib)
   if(NOT CDT_TESTS)
     return()
@@ -81,9 +100,19 @@ function(cdt_tests lib)
     if(test_name MATCHES "_exhaustive_test$")
       set(label_properties LABELS exhaustive)
     endif()
-    gtest_discover_tests(${target} DISCOVERY_TIMEOUT 120
-      WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
-      PROPERTIES ENVIRONMENT "CDT_BUILD_DIR=${PROJECT_BINARY_DIR}" ${label_properties})
+    if(CMAKE_CROSSCOMPILING)
+      # Under an emulator (Wine) each test program runs once, as one CTest
+      # test: starting the emulator for every test case would cost more than
+      # the tests themselves.
+      add_test(NAME ${target} COMMAND ${target} --gtest_filter=-${CDT_CROSS_TEST_EXCLUDE}
+        WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+      set_tests_properties(${target} PROPERTIES
+        ENVIRONMENT "CDT_BUILD_DIR=${PROJECT_BINARY_DIR}" ${label_properties})
+    else()
+      gtest_discover_tests(${target} DISCOVERY_TIMEOUT 120
+        WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
+        PROPERTIES ENVIRONMENT "CDT_BUILD_DIR=${PROJECT_BINARY_DIR}" ${label_properties})
+    endif()
     # The end-to-end tests (those that run the built programs) once more, the
     # programs now under Valgrind's memcheck (runProgram adds it when
     # CDT_VALGRIND is 1): label memcheck, names prefixed "memcheck.". Only in

@@ -69,25 +69,56 @@ void fill(const struct _stat64& status, FileStatus& info) {
   info.modificationSeconds = static_cast<int64_t>(status.st_mtime);
 }
 
-// msvcrt's fopen does not know 'x': the file is created with CREATE_NEW (which
-// fails on any existing name, a link included, and never follows one) and the
-// handle becomes a stdio stream.
-std::FILE* openExclusive(const std::wstring& path, const char* mode) {
+// Every file is opened through CreateFileW with all three sharing flags, so
+// that, as on POSIX, a file another program (or this one) has open can still
+// be renamed over, replaced or removed; msvcrt's _wfopen leaves out
+// FILE_SHARE_DELETE. msvcrt's fopen does not know 'x' either: here it is
+// CREATE_NEW, which fails on any existing name, a link included, and never
+// follows one. The handle then becomes a stdio stream with the same mode.
+std::FILE* openShared(const std::wstring& path, const char* mode) {
   std::string stdioMode;
   for (const char* c = mode; *c != '\0'; ++c) {
     if (*c != 'x') stdioMode += *c;
   }
-  if (stdioMode.empty() || stdioMode[0] != 'w') return nullptr;
+  if (stdioMode.empty()) return nullptr;
+  const char kind = stdioMode[0];
   const bool update = stdioMode.find('+') != std::string::npos;
   const bool binary = stdioMode.find('b') != std::string::npos;
-  HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE | (update ? GENERIC_READ : 0),
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  const bool exclusive = std::strchr(mode, 'x') != nullptr;
+  DWORD access = 0;
+  DWORD disposition = 0;
+  int flags = binary ? _O_BINARY : _O_TEXT;
+  switch (kind) {
+    case 'r':
+      access = GENERIC_READ | (update ? GENERIC_WRITE : 0);
+      disposition = OPEN_EXISTING;
+      flags |= update ? _O_RDWR : _O_RDONLY;
+      break;
+    case 'w':
+      access = GENERIC_WRITE | (update ? GENERIC_READ : 0);
+      disposition = exclusive ? CREATE_NEW : CREATE_ALWAYS;
+      flags |= update ? _O_RDWR : _O_WRONLY;
+      break;
+    case 'a':
+      access = GENERIC_WRITE | (update ? GENERIC_READ : 0);
+      disposition = OPEN_ALWAYS;
+      flags |= (update ? _O_RDWR : _O_WRONLY) | _O_APPEND;
+      break;
+    default:
+      errno = EINVAL;
+      return nullptr;
+  }
+  if (exclusive && kind != 'w') {
+    errno = EINVAL;
+    return nullptr;
+  }
+  HANDLE handle = CreateFileW(path.c_str(), access,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     failed();
     return nullptr;
   }
-  const int flags = (update ? _O_RDWR : _O_WRONLY) | (binary ? _O_BINARY : _O_TEXT);
   const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), flags);
   if (descriptor < 0) {
     CloseHandle(handle);
@@ -109,9 +140,7 @@ HANDLE queryHandle(const char* path) {
 
 std::FILE* openFile(const char* path, const char* mode) {
   if (path == nullptr || mode == nullptr) return nullptr;
-  const std::wstring widePath = widen(path);
-  if (std::strchr(mode, 'x') != nullptr) return openExclusive(widePath, mode);
-  return _wfopen(widePath.c_str(), widen(mode).c_str());
+  return openShared(widen(path), mode);
 }
 
 bool fileStatus(const char* path, FileStatus& info) {
@@ -170,7 +199,11 @@ int64_t tellFile(std::FILE* file) {
 }
 
 bool seekFile(std::FILE* file, int64_t offset, int whence) {
-  return file != nullptr && _fseeki64(file, offset, whence) == 0;
+  if (file == nullptr || _fseeki64(file, offset, whence) != 0) return false;
+  // A successful seek clears the end-of-file indicator (and only that one),
+  // which the 64-bit seek of the msvcrt runtime does not always do.
+  file->_flag &= ~_IOEOF;
+  return true;
 }
 
 bool truncateFile(std::FILE* file, uint64_t size) {

@@ -28,6 +28,9 @@ std::string searchPattern(const char* path) {
     pattern += '*';
   } else if (pattern.size() >= 2 && pattern.compare(pattern.size() - 2, 2, "\\.") == 0) {
     pattern.back() = '*';
+  } else if (pattern.find_first_of("*?", pattern.find_last_of('\\') + 1) != std::string::npos) {
+    // A pattern of the caller's own is searched as it is. (The attribute
+    // query below fails on it, which would read as a directory.)
   } else {
     // A path that does not exist reads as a directory here, so that the
     // search of "missing\*" fails below.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -122,8 +123,8 @@ TEST_F(ExportTest, BadSelectionsWindowsAndFilesAreReported) {
   ASSERT_GT(tenth, dataOffset);
   storeU16(bytes.data() + tenth + kRecordType, 9);
   writeFile(dir.file("d.cdt"), bytes);
-  ASSERT_EQ(mkdir(dir.file("blocked").c_str(), 0755), 0);
-  ASSERT_EQ(mkdir(dir.file("blocked/d.csv").c_str(), 0755), 0);
+  ASSERT_TRUE(
+      std::filesystem::create_directories(testing::fileSystemPath(dir.file("blocked/d.csv"))));
   r = runCdt({"export", "-o", "blocked", "--jobs", "2", "d.cdt", "missing.cdt", input}, dir.path());
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "cdt export: in=" + input + ", out=blocked/" + name + ".csv\n");
