@@ -493,3 +493,6 @@ def convert(path: Union[str, "_os.PathLike[str]"], out_dir: Union[str, "_os.Path
     input, with the extension ``.csv``).
     """
     return _cdt.convert(_os.fspath(path), _os.fspath(out_dir))
+
+
+from .report import report  # noqa: E402  (the quick-look page; matplotlib only when used)
