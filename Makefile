@@ -31,10 +31,12 @@ build: prereqs
 	cmake -S . -B $(RELEASE_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DCDT_WERROR=$(WERROR)
 	cmake --build $(RELEASE_DIR) -j $(JOBS)
 
-# Builds only the programs the demo runs, not the tests.
+# Builds only the programs the demo runs, not the tests, and the Python
+# package for the sample's report page when this build has it.
 demo: prereqs
 	cmake -S . -B $(RELEASE_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DCDT_WERROR=$(WERROR)
-	cmake --build $(RELEASE_DIR) -j $(JOBS) --target cdt2csv cdt
+	cmake --build $(RELEASE_DIR) -j $(JOBS) --target cdt2csv cdt \
+	  $$(cmake --build $(RELEASE_DIR) --target help 2>/dev/null | grep -qw cdt_python && echo cdt_python)
 	@scripts/demo.sh $(RELEASE_DIR)
 
 # A Release build with the benchmarks: the number formatters' micro-benchmarks,

@@ -8,6 +8,7 @@ need_fuzz=0
 need_memcheck=0
 need_clients=0
 need_python=0
+need_browser=0
 need_install=0
 need_windows=0
 for option in "$@"; do
@@ -17,6 +18,7 @@ for option in "$@"; do
     --memcheck) need_memcheck=1 ;;
     --clients) need_clients=1 ;;
     --python) need_python=1 ;;
+    --browser) need_browser=1 ;;
     --install) need_install=1 ;;
     --windows) need_windows=1 ;;
   esac
@@ -73,7 +75,8 @@ if [ "$need_python" = 1 ]; then
   compgen -G "/usr/include/python3*/Python.h" >/dev/null || missing+=(python3-dev)
   [ -f /usr/include/pybind11/pybind11.h ] || missing+=(pybind11-dev)
   for module in numpy:python3-numpy pandas:python3-pandas pytest:python3-pytest \
-                dask.dataframe:python3-dask distributed:python3-distributed; do
+                dask.dataframe:python3-dask distributed:python3-distributed \
+                matplotlib:python3-matplotlib; do
     /usr/bin/python3 -c "import ${module%%:*}" >/dev/null 2>&1 || missing+=("${module#*:}")
   done
 fi
@@ -83,6 +86,11 @@ if [ "${need_clients:-0}" = 1 ]; then
   command -v octave >/dev/null 2>&1 || missing+=(octave)
   /usr/bin/python3 -c "import xarray" >/dev/null 2>&1 || missing+=(python3-xarray)
   /usr/bin/python3 -c "import netCDF4" >/dev/null 2>&1 || missing+=(python3-netcdf4)
+fi
+
+if [ "$need_browser" = 1 ]; then
+  # The report page's browser test opens it in headless Chromium.
+  command -v chromium >/dev/null 2>&1 || missing+=(chromium)
 fi
 
 if [ ${#missing[@]} -eq 0 ]; then

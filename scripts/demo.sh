@@ -23,3 +23,16 @@ echo "$(($(wc -l <"$csv") - 1)) lines and $(head -n 1 "$csv" | tr ',' '\n' | wc 
   "in demo-output/$csv; the first lines (cut at 120 characters):"
 echo
 head -n 6 "$csv" | cut -c 1-120
+
+# The sample's quick-look page (python3 -m cdt report), when this build has
+# the Python package and its interpreter has matplotlib.
+python=$(sed -n 's/^CDT_PYTHON_EXECUTABLE:FILEPATH=//p' "$build/CMakeCache.txt" 2>/dev/null || true)
+echo
+if ! compgen -G "$build/python/cdt/_cdt*.so" >/dev/null || [ -z "$python" ]; then
+  echo "No report page: this build has no Python package (scripts/check-prereqs.sh --python, then make demo)."
+elif ! "$python" -c "import matplotlib" >/dev/null 2>&1; then
+  echo "No report page: $python cannot import matplotlib (scripts/check-prereqs.sh --python installs it)."
+else
+  page=$(PYTHONPATH=$build/python "$python" -m cdt report ../examples/sample.cdt -o .)
+  echo "The sample's report page, pictures included: demo-output/${page#./}"
+fi
