@@ -24,7 +24,7 @@ import os
 import queue
 import threading
 from concurrent.futures import ThreadPoolExecutor
-from typing import Any, Dict, List, Optional, Tuple
+from typing import Any, Dict, List, Tuple
 
 import numpy as np
 
@@ -310,7 +310,7 @@ def _bin_edges(bins: _Bins) -> np.ndarray:
     return np.maximum.accumulate(edges) / 1e6
 
 
-def _time_axis(ax, seconds_span: float) -> str:
+def _time_unit(seconds_span: float) -> str:
     if seconds_span > 2 * 3600:
         return "hours"
     if seconds_span > 120:
@@ -323,7 +323,7 @@ _UNIT_SCALE = {"seconds": 1.0, "minutes": 60.0, "hours": 3600.0}
 
 def _speed_picture(plt, bins: _Bins, start_text: str) -> str:
     edges = _bin_edges(bins)
-    unit = _time_axis(None, edges[-1])
+    unit = _time_unit(edges[-1])
     x = edges / _UNIT_SCALE[unit]
     mid = (x[:-1] + x[1:]) / 2
     fig, ax = plt.subplots(figsize=(10, 3))
@@ -373,7 +373,7 @@ def _blade_ticks(count: int) -> List[int]:
 
 def _probe_picture(plt, bins: _Bins, name: str, blades: np.ndarray, start_text: str) -> str:
     edges = _bin_edges(bins)
-    unit = _time_axis(None, edges[-1])
+    unit = _time_unit(edges[-1])
     x = edges / _UNIT_SCALE[unit]
     mid = (x[:-1] + x[1:]) / 2
     with_blades = len(blades) > 0
@@ -439,7 +439,7 @@ def _peaks(speed: np.ndarray, ptp: np.ndarray, blades: np.ndarray, count: int = 
 
 def _toa_picture(plt, bins: _Bins, pr: _ProbeReduction, start_text: str):
     edges = _bin_edges(bins)
-    unit = _time_axis(None, edges[-1])
+    unit = _time_unit(edges[-1])
     x = edges / _UNIT_SCALE[unit]
     fig, axes = plt.subplots(2, 1, figsize=(10, 6.4), gridspec_kw={"height_ratios": [3, 3]})
     _blade_heat(plt, axes[0], x, bins.get(pr.name + ".dev"), pr.blades,
@@ -606,6 +606,8 @@ def report(path, out_dir="."):
         side = pool.submit(_side_reads, path, rec.salvage)
         bins, probes, totals = _reduce(rec)
         info, profiles = side.result()
+    info_error = info if isinstance(info, str) else None
+    info = None if info_error else info
     stopped = rec.stopped or {}
     if state == "finished" and (stopped.get("damaged") or (info or {}).get("stopped", {}).get("damaged")):
         state = "damaged"
@@ -658,6 +660,8 @@ def report(path, out_dir="."):
         if r.get("malformed"):
             parts.append(f"malformed: {r['malformed']}")
         rows.append(("Records", html.escape("; ".join(parts))))
+    if info_error:
+        rows.append(("Records", html.escape(f"not counted: {info_error}")))
     reason = stopped.get("reason", "unknown")
     where = stopped.get("offset")
     stop_text = f"{reason}, at byte {where}" if where is not None else reason
@@ -743,9 +747,10 @@ def _side_reads(path: str, salvage: bool):
     can run beside the pass over the lines."""
     rec = _open(path, salvage=salvage)
     try:
-        info: Optional[Dict[str, Any]] = rec.info()
-    except (FormatError, OSError, ValueError):
-        info = None
+        info: Any = rec.info()
+    except (FormatError, OSError, ValueError) as e:
+        # Shown in the summary instead of the record counts.
+        return str(e), None
     count = None
     if info is not None:
         by_type = info.get("records", {}).get("byType", [])
