@@ -42,16 +42,18 @@ demo: prereqs
 # A Release build with the benchmarks: the number formatters' micro-benchmarks,
 # then cdt2csv end to end against the fprintf reference and dd on recordings of
 # 100 MB and 1 GB in build/bench (bench/run_bench.sh says which variables it reads),
-# then the Python package on 200 MB and 1 GB recordings (bench/python_bench.py).
+# then the Python package on 200 MB and 1 GB recordings (bench/python_bench.py),
+# then cdt export's formats and --jobs (bench/export_bench.sh).
 bench:
 	@scripts/check-prereqs.sh --bench --python
 	cmake -S . -B $(BENCH_BUILD_DIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DCDT_BENCH=ON -DCDT_WERROR=$(WERROR) -DCDT_PYTHON=ON
-	cmake --build $(BENCH_BUILD_DIR) -j $(JOBS) --target cdt cdt2csv cdt2csv_reference number_format_bench float_format_bench cdt_python
+	cmake --build $(BENCH_BUILD_DIR) -j $(JOBS) --target cdt cdt2csv cdt2csv_reference number_format_bench float_format_bench cdt_python cdt_window_seek
 	$(BENCH_BUILD_DIR)/bench/number_format_bench
 	$(BENCH_BUILD_DIR)/bench/float_format_bench
 	bench/run_bench.sh $(BENCH_BUILD_DIR)
 	$$(sed -n "s/^CDT_PYTHON_EXECUTABLE:FILEPATH=//p" $(BENCH_BUILD_DIR)/CMakeCache.txt) \
 	  bench/python_bench.py $(BENCH_BUILD_DIR)
+	bench/export_bench.sh $(BENCH_BUILD_DIR)
 
 # The Debian package $(RELEASE_DIR)/package/cdt_VERSION_ARCH.deb: both programs,
 # libcdt with its headers, CMake package and pkg-config file, the man pages,

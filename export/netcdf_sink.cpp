@@ -69,6 +69,10 @@ int NetCdfSink::defineLineVariable(const std::string& name, nc_type type, int bl
   if (bladeDim >= 0) (void)nc_inq_dimlen(id_, bladeDim, &bladeLength);
   const std::size_t chunks[2] = {kChunkLines, bladeLength == 0 ? 1 : bladeLength};
   (void)ok(nc_def_var_chunking(id_, variable, NC_CHUNKED, chunks), "chunking a variable");
+  // Lines are appended once and never read back: a cache of two chunks per
+  // variable is all a write needs, and keeps memory flat whatever the length.
+  const std::size_t chunkBytes = kChunkLines * chunks[1] * 8;
+  (void)ok(nc_set_var_chunk_cache(id_, variable, 2 * chunkBytes, 7, 1.0f), "chunk cache");
   if (options_.compressionLevel > 0) {
     (void)ok(nc_def_var_deflate(id_, variable, 1, 1, options_.compressionLevel), "compression");
   }

@@ -510,6 +510,13 @@ int runExport(const CommandArgs& args, FILE* out, FILE* err) {
       finished.notify_all();
     }
   };
+  // Inputs of the same name from different directories export to the same
+  // output; the later one replaces the earlier, as with cdt2csv, which needs
+  // them one after the other.
+  std::vector<std::string> outputs;
+  for (const std::string& input : inputs) outputs.push_back(outputPathOf(request, input));
+  std::sort(outputs.begin(), outputs.end());
+  if (std::adjacent_find(outputs.begin(), outputs.end()) != outputs.end()) jobs = 1;
   std::vector<std::thread> threads;
   const size_t threadCount = std::min<size_t>(jobs, inputs.size());
   for (size_t t = 1; t < threadCount; ++t) threads.emplace_back(work);
