@@ -479,20 +479,28 @@ def _toa_picture(plt, bins: _Bins, pr: _ProbeReduction, start_text: str):
 def _profiles_picture(plt, profiles: Dict[str, np.ndarray]) -> Tuple[str, List[str]]:
     count = len(profiles["time"])
     chosen = np.unique(np.linspace(0, count - 1, min(count, _PROFILES_SHOWN)).round().astype(int))
-    fig, ax = plt.subplots(figsize=(10, 3.2))
+    fig, (ax, zoom) = plt.subplots(1, 2, figsize=(10, 3.6), gridspec_kw={"width_ratios": [3, 1]})
     colours = plt.get_cmap("viridis")(np.linspace(0, 0.9, len(chosen)))
     described = []
+    points = profiles["values"].shape[1]
+    near = max(points // 16, 2)
     for c, i in zip(colours, chosen):
         when = _time_text(profiles["time"][i])
         label = f"{when}, speed {float(profiles['speed'][i]):.0f}"
         ax.plot(profiles["values"][i], color=c, linewidth=0.7, label=label)
+        zoom.plot(np.arange(near), profiles["values"][i][:near], color=c, linewidth=1)
         described.append(f"{when} (revolution {int(profiles['start_rev'][i])}, speed "
                          f"{float(profiles['speed'][i]):.0f})")
-    ax.set_xlabel("Point (of 4096)")
+    ax.set_xlabel(f"Point (of {points})")
     ax.set_ylabel("Value (raw counts)")
-    ax.set_xlim(0, profiles["values"].shape[1] - 1)
-    ax.legend(fontsize=7, loc="upper right", ncol=2)
+    ax.set_xlim(0, points - 1)
     ax.set_title(f"Profile records: {len(chosen)} of {count}, overlaid")
+    zoom.set_xlim(0, near - 1)
+    zoom.set_xlabel(f"Points 0 to {near - 1}")
+    zoom.set_title("The first points, closer")
+    fig.legend(*ax.get_legend_handles_labels(), loc="lower center", ncol=3, fontsize=7,
+               frameon=False, bbox_to_anchor=(0.5, -0.02))
+    fig.tight_layout(rect=(0, 0.1, 1, 1))
     return _png(fig), described
 
 
