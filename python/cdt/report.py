@@ -46,7 +46,7 @@ _MEAN_LINES = 64
 _PTP_LINES = 32
 # The profile records drawn, and the most the page loads to choose them.
 _PROFILES_SHOWN = 6
-_PROFILES_LOADED_MAX = 4000
+_PROFILES_LOADED_MAX = 2000
 
 
 class _Bins:
