@@ -705,7 +705,8 @@ def report(path, out_dir="."):
             page.text(f"Deviation: the blade's TOA less its mean over the previous {_MEAN_LINES} lines, "
                       "both taken at the line's own speed so that the shaft's speed changes do not "
                       f"show as vibration. Amplitude: its peak to peak over windows of {_PTP_LINES} "
-                      "lines, the largest per pixel; one curve per blade.", "small")
+                      "lines, the largest per pixel; one curve per blade. Blank at the start: the first "
+                      f"{_MEAN_LINES // 2} lines, before a blade has a mean.", "small")
             if peaks:
                 items = "".join(f"<li>blade {b} at speed {s:.0f} (peak to peak {a:.3g})</li>"
                                 for s, b, a in peaks)
@@ -713,7 +714,7 @@ def report(path, out_dir="."):
             else:
                 page.text("No peak stands out of the deviation amplitude.", "small")
         _profiles_section(page, plt, profiles)
-    page.add(f'<p class="small">Written by python3 -m cdt report on '
+    page.add(f'<p class="small">Written by cdt.report (python3 -m cdt report) on '
              f'{_dt.datetime.utcnow().strftime("%Y-%m-%d %H:%M")} UTC.</p>')
 
     os.makedirs(out_dir or ".", exist_ok=True)
