@@ -207,28 +207,43 @@ class _ProbeReduction:
 
 def _prefetched(batches):
     """The batches, each read on a thread of its own while the one before is
-    reduced (at most one read ahead)."""
+    reduced (at most one read ahead). When the reducing side stops early, the
+    reading thread is told to stop and its batch is dropped."""
     ahead: "queue.Queue" = queue.Queue(maxsize=1)
     done = object()
+    stop = threading.Event()
+
+    def hand_over(item) -> bool:
+        while not stop.is_set():
+            try:
+                ahead.put(item, timeout=0.1)
+                return True
+            except queue.Full:
+                pass
+        return False
 
     def read():
         try:
             for batch in batches:
-                ahead.put(batch)
-            ahead.put(done)
+                if not hand_over(batch):
+                    return
+            hand_over(done)
         except BaseException as e:  # handed to the reducing thread
-            ahead.put(e)
+            hand_over(e)
 
     thread = threading.Thread(target=read, daemon=True)
     thread.start()
-    while True:
-        item = ahead.get()
-        if item is done:
-            break
-        if isinstance(item, BaseException):
-            raise item
-        yield item
-    thread.join()
+    try:
+        while True:
+            item = ahead.get()
+            if item is done:
+                break
+            if isinstance(item, BaseException):
+                raise item
+            yield item
+    finally:
+        stop.set()
+        thread.join()
 
 
 def _reduce(rec) -> Tuple[_Bins, Dict[str, _ProbeReduction], Dict[str, Any]]:
