@@ -18,17 +18,8 @@ rss_file=$work/rss
 if [ "${BENCH_SMALL:-0}" = 1 ]; then small=10 large=100 part=20; else small=100 large=1000 part=200; fi
 common=(--hosts 1 --probes 4 --stages 1 --blades 60 --profiles 1000 --extras 0)
 
-# Wall seconds and peak RSS in KiB of a command run in a directory.
-timed() {
-  local dir=$1 start end
-  shift
-  sync
-  start=$(date +%s%N)
-  (cd "$dir" && /usr/bin/time -f %M -o "$rss_file" "$@" >/dev/null)
-  end=$(date +%s%N)
-  awk -v s="$start" -v e="$end" -v r="$(tail -n 1 "$rss_file")" \
-    'BEGIN { printf "%.3f %d\n", (e - s) / 1e9, r }'
-}
+# shellcheck source=bench/timed.sh
+source "$(dirname "$0")/timed.sh"
 
 recording() {  # name size-MB [seed] -> path; each seed names its file apart
   local dir=$work/$1
@@ -82,7 +73,7 @@ printf '%s\n' "${rows[@]}" | awk -F'|' -v small="${small}MB" -v large="${large}M
       out[large "|netcdf --compress 1"] / input[large], c ? "holds" : "FAILS")
     d = rss[large "|netcdf"] - rss[small "|netcdf"]; if (d < 0) d = -d
     c = d <= 1; ok = ok && c
-    line = line sprintf(" netCDF RSS 100 MB vs 1 GB differs by %.2f MiB <= 1 %s;", d,
+    line = line sprintf(" netCDF RSS %s vs %s differs by %.2f MiB <= 1 %s;", small, large, d,
       c ? "holds" : "FAILS")
     c = jobs1 / jobs2 >= 1.6; ok = ok && c
     line = line sprintf(" --jobs 2 %.2f x >= 1.6 %s", jobs1 / jobs2, c ? "holds" : "FAILS")

@@ -57,19 +57,8 @@ if [ "$free_mb" -lt "$need_mb" ]; then
   exit 2
 fi
 
-# Runs a command in a directory and prints its wall seconds and its peak
-# resident memory in KiB. Earlier output is flushed to disk first, so that
-# every run starts with the same amount of dirty page cache.
-timed() {
-  local dir=$1 start end
-  shift
-  sync
-  start=$(date +%s%N)
-  (cd "$dir" && /usr/bin/time -f %M -o "$rss_file" "$@" >/dev/null)
-  end=$(date +%s%N)
-  awk -v s="$start" -v e="$end" -v r="$(tail -n 1 "$rss_file")" \
-    'BEGIN { printf "%.3f %d\n", (e - s) / 1e9, r }'
-}
+# shellcheck source=bench/timed.sh
+source "$(dirname "$0")/timed.sh"
 
 median() {
   printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
