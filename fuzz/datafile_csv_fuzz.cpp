@@ -9,11 +9,7 @@
 // same records at or after the window's start, and the same stop. A header
 // without a usable index is read again in salvage mode, as cdt recover does.
 //
-// The bytes are written to one file in a private directory, on /dev/shm when
-// there is one, that is made once per process and removed at exit.
-#include <fcntl.h>
-#include <unistd.h>
-
+// The bytes are written to one scratch file (fuzz/scratch_input.h).
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -27,6 +23,7 @@
 #include "datafile/aggregation.h"
 #include "datafile/data_file.h"
 #include "datafile/data_record.h"
+#include "fuzz/scratch_input.h"
 
 namespace {
 
@@ -34,45 +31,6 @@ using namespace cdt;
 
 void check(bool condition) {
   if (!condition) std::abort();
-}
-
-// --- The input file ------------------------------------------------------------
-
-struct Scratch {
-  std::string directory;
-  std::string input;
-};
-
-Scratch* scratch = nullptr;
-
-void removeScratch() {
-  if (scratch == nullptr) return;
-  (void)unlink(scratch->input.c_str());
-  (void)rmdir(scratch->directory.c_str());
-}
-
-const Scratch& scratchFiles() {
-  if (scratch != nullptr) return *scratch;
-  for (const char* base : {"/dev/shm", "/tmp"}) {
-    std::string directory = std::string(base) + "/cdt-fuzz-XXXXXX";
-    if (mkdtemp(directory.data()) == nullptr) continue;
-    scratch = new Scratch{directory, directory + "/input.cdt"};
-    std::atexit(removeScratch);
-    return *scratch;
-  }
-  std::perror("datafile_csv_fuzz: no scratch directory");
-  std::abort();
-}
-
-void writeInput(const std::string& path, const uint8_t* data, size_t size) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  check(fd >= 0);
-  for (size_t done = 0; done < size;) {
-    const ssize_t n = write(fd, data + done, size - done);
-    check(n > 0);
-    done += static_cast<size_t>(n);
-  }
-  check(close(fd) == 0);
 }
 
 // --- The CSV check -----------------------------------------------------------------
@@ -329,10 +287,10 @@ bool convert(const char* path, ReadMode mode) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const Scratch& files = scratchFiles();
-  writeInput(files.input, data, size);
-  if (convert(files.input.c_str(), ReadMode::Normal)) {
-    (void)convert(files.input.c_str(), ReadMode::Salvage);
+  const std::string& path = cdt::fuzzing::scratchInputPath("cdt-fuzz");
+  cdt::fuzzing::writeScratchInput(path, data, size);
+  if (convert(path.c_str(), ReadMode::Normal)) {
+    (void)convert(path.c_str(), ReadMode::Salvage);
   }
   return 0;
 }

@@ -4,11 +4,7 @@
 // windows gives the same rows as one read of the whole file, and every row
 // stays within the columns (the sanitizers watch the stores).
 //
-// The bytes are written to one file in a private directory, on /dev/shm when
-// there is one, made once per process and removed at exit.
-#include <fcntl.h>
-#include <unistd.h>
-
+// The bytes are written to one scratch file (fuzz/scratch_input.h).
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +13,7 @@
 #include <vector>
 
 #include "datafile/data_file.h"
+#include "fuzz/scratch_input.h"
 #include "lines/line_reader.h"
 
 namespace {
@@ -25,27 +22,6 @@ using namespace cdt;
 
 void check(bool condition) {
   if (!condition) std::abort();
-}
-
-std::string* scratchDirectory = nullptr;
-std::string* scratchInput = nullptr;
-
-void removeScratch() {
-  (void)unlink(scratchInput->c_str());
-  (void)rmdir(scratchDirectory->c_str());
-}
-
-const std::string& inputPath() {
-  if (scratchInput != nullptr) return *scratchInput;
-  for (const char* base : {"/dev/shm", "/tmp"}) {
-    std::string directory = std::string(base) + "/cdt-lines-fuzz-XXXXXX";
-    if (mkdtemp(directory.data()) == nullptr) continue;
-    scratchDirectory = new std::string(directory);
-    scratchInput = new std::string(directory + "/input.cdt");
-    std::atexit(removeScratch);
-    return *scratchInput;
-  }
-  std::abort();
 }
 
 // What a row shows, enough to tell rows apart and to touch every column.
@@ -100,15 +76,8 @@ std::vector<Row> readRows(const std::string& path, const LineWindow& window, std
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string& path = inputPath();
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  check(fd >= 0);
-  for (size_t done = 0; done < size;) {
-    const ssize_t n = write(fd, data + done, size - done);
-    check(n > 0);
-    done += static_cast<size_t>(n);
-  }
-  check(close(fd) == 0);
+  const std::string& path = cdt::fuzzing::scratchInputPath("cdt-lines-fuzz");
+  cdt::fuzzing::writeScratchInput(path, data, size);
 
   const std::vector<Row> whole = readRows(path, {}, 5);
   check(readRows(path, {}, 64) == whole);
