@@ -69,6 +69,7 @@ struct IndexDisagreement {
 };
 
 class IndexWalk;
+class RecordHeadObserver;
 
 // Where seekToTime left reading.
 struct WindowSeek {
@@ -197,6 +198,7 @@ class DataFile {
   friend RecordRef readNextRecord(DataFile& file);
   friend bool seekToIndexEntry(DataFile& file, uint32_t k);
   friend WindowSeek seekToTime(DataFile& file, uint64_t start);
+  friend WindowSeek seekToTime(DataFile& file, uint64_t start, RecordHeadObserver& observer);
   friend bool writeRecord(DataFile& file, const DataRecord& record);
   friend bool closeDataFile(DataFile& file);
 
@@ -210,6 +212,8 @@ class DataFile {
   IndexWalk* indexWalk();
   // Moves reading to `position`; false (reading unchanged) when the seek fails.
   bool moveTo(uint64_t position);
+  // Both seekToTime; with an observer the walk starts afresh.
+  WindowSeek seekWindow(uint64_t start, RecordHeadObserver* observer);
   // `cut` for a read that met the end of the file, IoError for a failed one.
   DataFileStatus shortRead(DataFileStatus cut);
 
@@ -285,6 +289,23 @@ class DataFile {
 // There is no bound for the end of a window: a later record may carry an
 // earlier time, so an exact window read goes on to the end of the records.
 [[nodiscard]] WindowSeek seekToTime(DataFile& file, uint64_t start);
+
+// What a reader that keeps state across records (the grouping of blade
+// records into lines, say) needs to resume at a seek's position: every record
+// before it, seen without being read. `head` holds the record's first
+// kRecordHeadBytes file bytes; the size field says how many it has in all.
+inline constexpr uint32_t kRecordHeadBytes = kRecordHeaderSize + 4;
+class RecordHeadObserver {
+ public:
+  virtual ~RecordHeadObserver() = default;
+  virtual void record(const unsigned char* head) = 0;
+};
+// seekToTime that shows `observer`, in file order, every record before the
+// position where reading resumes, from the start of the records. The records
+// are walked from there (their bodies stepped over) whatever earlier seeks
+// walked, so this costs a pass over the bytes before the window; the
+// records from the window on are read as usual.
+[[nodiscard]] WindowSeek seekToTime(DataFile& file, uint64_t start, RecordHeadObserver& observer);
 
 // Creates `path` + ".temp" (missing directories included) holding the header
 // and the configuration text; nullptr when the file cannot be created.

@@ -121,9 +121,15 @@ uint32_t bladeFixedSize(const DataRecord& record) {
 }  // namespace
 
 bool hasBladeLayout(const DataRecord& record) {
-  if (record.type() != kRecordTypeBlades) return false;
-  const uint32_t fixed = bladeFixedSize(record);
-  return fixed != 0 && record.size() >= fixed;
+  return hasBladeLayout(record.fileBytes());
+}
+
+bool hasBladeLayout(const unsigned char* fileBytes) {
+  if (loadU16(fileBytes + kRecordType) != kRecordTypeBlades) return false;
+  const uint32_t size = loadU32(fileBytes + kRecordSize);
+  if (size < kBladesRevolutionSize) return false;
+  const bool range = fileBytes[kRecordBody + kBladesAggregated] != 0;
+  return size >= (range ? kBladesRangeSize : kBladesRevolutionSize);
 }
 
 uint32_t bladeEntryCapacity(const DataRecord& record) {

@@ -184,6 +184,8 @@ void setBodyField(DataRecord& record, uint32_t offset, T value) {
 // (96 bytes for one revolution, 112 for a range). Its blade entries may still
 // be fewer than bladeCount says: see bladeEntryCapacity.
 bool hasBladeLayout(const DataRecord& record);
+// The same on a record's first kRecordHeaderSize + 2 file bytes.
+bool hasBladeLayout(const unsigned char* fileBytes);
 inline bool isRevolutionRange(const DataRecord& r) {
   return bodyField<uint8_t>(r, kBladesAggregated) != 0;
 }

@@ -9,9 +9,9 @@
 
 namespace cdt {
 
-const unsigned char* IndexWalk::headerAt(FileStream& stream, uint64_t position,
-                                         uint64_t recordsEnd) {
-  if (position >= chunkStart_ && position - chunkStart_ + kRecordHeaderSize <= chunkLength_) {
+const unsigned char* IndexWalk::headerAt(FileStream& stream, uint64_t position, uint64_t recordsEnd,
+                                         uint32_t bytes) {
+  if (position >= chunkStart_ && position - chunkStart_ + bytes <= chunkLength_) {
     return chunk_.get() + (position - chunkStart_);
   }
   if (!chunk_) chunk_ = std::make_unique_for_overwrite<unsigned char[]>(kChunkSize);
@@ -20,7 +20,7 @@ const unsigned char* IndexWalk::headerAt(FileStream& stream, uint64_t position,
   const auto want = static_cast<std::size_t>(std::min<uint64_t>(kChunkSize, recordsEnd - position));
   if (!stream.setPosition(position)) return nullptr;
   chunkLength_ = stream.read(chunk_.get(), 1, want);
-  return chunkLength_ >= kRecordHeaderSize ? chunk_.get() : nullptr;
+  return chunkLength_ >= bytes ? chunk_.get() : nullptr;
 }
 
 bool IndexWalk::walk(FileStream& stream, uint64_t recordsEnd, const Goal& goal) {
@@ -51,6 +51,17 @@ bool IndexWalk::walk(FileStream& stream, uint64_t recordsEnd, const Goal& goal) 
     }
     const uint64_t time = loadU64(head + kRecordTime);
     if (goal.beforeTime && time >= *goal.beforeTime) break;
+    if (goal.observer != nullptr) {
+      // The record holds kRecordHeadBytes: its size is above kMinRecordSize
+      // and a multiple of 4, and it lies inside the records.
+      head = headerAt(stream, start, recordsEnd, kRecordHeadBytes);
+      if (head == nullptr) {
+        if (stream.hasError()) return false;
+        ended_ = true;
+        break;
+      }
+      goal.observer->record(head);
+    }
     position_ = start + (size - kRecordCountSize);
     check_.add(time, position_);
   }
@@ -92,12 +103,14 @@ bool seekToIndexEntry(DataFile& file, uint32_t k) {
   return file.moveTo(file.index_[k].position);
 }
 
-WindowSeek seekToTime(DataFile& file, uint64_t start) {
+WindowSeek DataFile::seekWindow(uint64_t start, RecordHeadObserver* observer) {
+  DataFile& file = *this;
   WindowSeek result;
   if (file.writing_ || !file.isOpen() || file.readReport_.status == DataFileStatus::IoError) {
     return result;
   }
-  IndexWalk* walk = file.indexWalk();
+  // No entry lies before time 0, and the index need not be loaded to say so.
+  IndexWalk* walk = start == 0 ? nullptr : file.indexWalk();
   // The last entry before `start`: reading can resume after it, since no
   // record up to its end is later than its time. The stored entries are only
   // a guess until the walk confirms them; a lying index need not be sorted,
@@ -125,8 +138,10 @@ WindowSeek seekToTime(DataFile& file, uint64_t start) {
   const std::optional<uint64_t> latest = walk->check().latestTime();
   IndexWalk fresh(file.index_, file.header_.dataOffset);
   IndexWalk* finder = walk;
-  if (walk->check().confirmed() <= *k && latest && *latest >= start) finder = &fresh;
-  if (!finder->walk(file.stream_, file.recordsEnd_, {start, *k + 1})) return fail();
+  if (observer != nullptr || (walk->check().confirmed() <= *k && latest && *latest >= start)) {
+    finder = &fresh;
+  }
+  if (!finder->walk(file.stream_, file.recordsEnd_, {start, *k + 1, observer})) return fail();
   if (finder->check().confirmed() > *k) {
     result.positioned = file.moveTo(file.index_[*k].position);
     if (result.positioned) result.entry = k;
@@ -140,6 +155,14 @@ WindowSeek seekToTime(DataFile& file, uint64_t start) {
   }
   result.positioned = file.moveTo(finder->position());
   return result;
+}
+
+WindowSeek seekToTime(DataFile& file, uint64_t start) {
+  return file.seekWindow(start, nullptr);
+}
+
+WindowSeek seekToTime(DataFile& file, uint64_t start, RecordHeadObserver& observer) {
+  return file.seekWindow(start, &observer);
 }
 
 }  // namespace cdt

@@ -30,16 +30,18 @@ class IndexWalk {
   struct Goal {
     std::optional<uint64_t> beforeTime;
     uint32_t confirmations = 0;
+    // Shown each record the walk passes.
+    RecordHeadObserver* observer = nullptr;
   };
   // Walks on from position() towards `goal`; false on an I/O error. Leaves
   // the stream anywhere.
   [[nodiscard]] bool walk(FileStream& stream, uint64_t recordsEnd, const Goal& goal);
 
  private:
-  // Header bytes at `position` (kRecordHeaderSize of them) from the chunk,
-  // refilled from the file when they lie outside it; nullptr when fewer
-  // bytes can be read.
-  const unsigned char* headerAt(FileStream& stream, uint64_t position, uint64_t recordsEnd);
+  // `bytes` bytes at `position` from the chunk, refilled from the file when
+  // they lie outside it; nullptr when fewer bytes can be read.
+  const unsigned char* headerAt(FileStream& stream, uint64_t position, uint64_t recordsEnd,
+                                uint32_t bytes = kRecordHeaderSize);
 
   static constexpr std::size_t kChunkSize = 256 * 1024;
 

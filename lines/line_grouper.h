@@ -11,11 +11,52 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 
+#include "datafile/data_file.h"
 #include "datafile/data_record.h"
 #include "lines/line_layout.h"
 
 namespace cdt {
+
+// The grouping state at a record boundary, rebuilt from the heads of the
+// records before it (seekToTime with an observer) by the grouper's own rule:
+// the latest record time, the host, and which slots the group in progress
+// holds. Blade records of hosts other than `host` (when given) are left out,
+// as the reader that skips them leaves them out of the grouper.
+class LineTrack : public RecordHeadObserver {
+ public:
+  explicit LineTrack(std::optional<uint32_t> host) : host_(host) {}
+  void record(const unsigned char* head) override {
+    const uint16_t type = loadU16(head + kRecordType);
+    const uint16_t hostIndex = loadU16(head + kRecordHostIndex);
+    if (host_ && type == kRecordTypeBlades && hostIndex != *host_) return;
+    const uint64_t time = loadU64(head + kRecordTime);
+    latestTime_ = started_ ? std::max(latestTime_, time) : time;
+    started_ = true;
+    if (!isLineRecordHead(head)) return;
+    const auto slot = static_cast<uint8_t>(1u << head[kRecordBody + kBladesChannel]);
+    if (!open_) {
+      open_ = true;
+      hostIndex_ = hostIndex;
+      windowTime_ = latestTime_;
+    } else if ((occupied_ & slot) != 0) {
+      occupied_ = 0;
+      windowTime_ = latestTime_;
+    }
+    occupied_ |= slot;
+  }
+
+ private:
+  friend class LineGrouper;
+  std::optional<uint32_t> host_;
+  bool started_ = false;
+  bool open_ = false;
+  uint8_t occupied_ = 0;  // bit s: the group in progress holds slot s
+  uint32_t hostIndex_ = 0;
+  uint64_t latestTime_ = 0;
+  uint64_t windowTime_ = 0;
+};
 
 class LineGrouper {
  public:
@@ -30,15 +71,30 @@ class LineGrouper {
     started_ = true;
     if (!isLineRecord(*record)) return;
     const uint32_t slot = bladeChannel(*record);
-    if (!first_) {
+    if (!first_ && unseen_ == 0) {
       hostIndex_ = record->hostIndex();
       open(record);
-    } else if (slots_[slot]) {
-      emit(group(), windowTime_);
+    } else if (slots_[slot] || (unseen_ & (1u << slot)) != 0) {
+      // A group resumed from a track has no first record: it lies before
+      // the window the seek was for and is never emitted.
+      if (first_) emit(group(), windowTime_);
       for (RecordRef& r : slots_) r.reset();
       open(record);
     }
     slots_[slot] = RecordRef::share(record);
+  }
+
+  // Takes up the grouping where `track` ended, as if this grouper had been
+  // given the records the track saw. The group in progress there, if any,
+  // has none of its records: it takes records on and closes as usual but is
+  // never emitted.
+  void resume(const LineTrack& track) {
+    clear();
+    started_ = track.started_;
+    latestTime_ = track.latestTime_;
+    windowTime_ = track.windowTime_;
+    unseen_ = track.occupied_;
+    hostIndex_ = track.open_ ? track.hostIndex_ : kNoHost;
   }
 
   // Emits the group in progress, if any, and drops every reference (the
@@ -52,10 +108,11 @@ class LineGrouper {
   void clear() {
     for (uint32_t slot = kChannelsPerHost; slot-- > 0;) slots_[slot].reset();
     first_.reset();
+    unseen_ = 0;
   }
 
   // Whether a group is in progress, and its line's window time.
-  bool inProgress() const { return static_cast<bool>(first_); }
+  bool inProgress() const { return first_ || unseen_ != 0; }
   uint64_t windowTime() const { return windowTime_; }
   // The latest time of any record added.
   uint64_t latestTime() const { return latestTime_; }
@@ -68,6 +125,7 @@ class LineGrouper {
   static constexpr uint32_t kNoHost = 0xFFFFFFFF;
 
   void open(DataRecord* record) {
+    unseen_ = 0;
     first_ = RecordRef::share(record);
     windowTime_ = latestTime_;
   }
@@ -80,6 +138,7 @@ class LineGrouper {
 
   RecordRef first_;
   RecordRef slots_[kChannelsPerHost];
+  uint8_t unseen_ = 0;  // slots of a resumed group held by records not seen
   uint32_t hostIndex_ = kNoHost;
   bool started_ = false;
   uint64_t latestTime_ = 0;

@@ -26,7 +26,11 @@ HostColumns hostColumns(const Configuration& configuration, uint32_t hostIndex,
 }
 
 bool isLineRecord(const DataRecord& record) {
-  return hasBladeLayout(record) && bladeChannel(record) < kChannelsPerHost;
+  return isLineRecordHead(record.fileBytes());
+}
+
+bool isLineRecordHead(const unsigned char* head) {
+  return hasBladeLayout(head) && head[kRecordBody + kBladesChannel] < kChannelsPerHost;
 }
 
 uint32_t usedBladeEntries(const LineLayout& layout, const LineGroup& group, uint32_t slot) {

@@ -44,6 +44,8 @@ uint32_t stageBlades(const Probe& probe);
 // Whether the record takes part in the lines: a blade record of a channel
 // slot below kChannelsPerHost that holds its layout's fixed part.
 bool isLineRecord(const DataRecord& record);
+// The same on a record's first kRecordHeaderSize + 2 file bytes.
+bool isLineRecordHead(const unsigned char* head);
 
 // A complete group: the record that opened it and the record of each slot
 // (nullptr where the slot has none). The first record is also its own slot's.

@@ -17,6 +17,11 @@ LineReader::LineReader(DataFile& file, const ColumnPlan& plan, const LineWindow&
   stage_.doubles = reinterpret_cast<double*>(p + 24 * n);
   stage_.floats = reinterpret_cast<float*>(p + (24 + 8 * plan.doubleRows) * n);
   stage_.sync = reinterpret_cast<uint8_t*>(p + (24 + 8 * plan.doubleRows + 4 * plan.floatRows) * n);
+  if (window.start) {
+    LineTrack track(window.host);
+    seek_ = seekToTime(file, *window.start, track);
+    if (seek_.positioned) groups_.resume(track);
+  }
 }
 
 void LineReader::flush() {
@@ -51,25 +56,6 @@ void LineReader::store(const LineGroup& group, uint64_t windowTime) {
   if (!keep(group, windowTime)) return;
   storeLine(plan_, group, stage_, staged_++);
   if (staged_ == kStageRows) flush();
-}
-
-template <class More, class Emit>
-void LineReader::run(More more, Emit emit) {
-  while (!ended_ && more()) {
-    RecordRef record = readNextRecord(file_);
-    if (!record) {
-      groups_.finish(emit);
-      ended_ = true;
-      break;
-    }
-    groups_.add(record.get(), emit);
-    if (window_.stop && groups_.latestTime() >= *window_.stop &&
-        (!groups_.inProgress() || groups_.windowTime() >= *window_.stop)) {
-      // Every line from here on has a window time at or past the stop.
-      groups_.clear();
-      ended_ = true;
-    }
-  }
 }
 
 std::size_t LineReader::read(const LineColumns& columns, std::size_t row, std::size_t rows) {

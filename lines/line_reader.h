@@ -14,8 +14,9 @@
 // the lines whose Start Rev lies in it.
 //
 // The grouping of a window's first lines depends on every record before
-// them, so the reader reads the records from the start of the file and
-// keeps only what the window holds.
+// them. A window with a start is therefore reached through the index
+// (seekToTime), whose walk over the record heads before it also rebuilds the
+// grouping state (LineTrack); records are read from the confirmed entry on.
 #pragma once
 
 #include <cstddef>
@@ -34,15 +35,33 @@ struct LineWindow {
   std::optional<uint64_t> stop;   // exclusive
   std::optional<uint64_t> firstRevolution;
   std::optional<uint64_t> lastRevolution;
+  // Only this host's blade records (the others are skipped as if absent);
+  // none: every host's.
+  std::optional<uint32_t> host;
 };
 
 class LineReader {
  public:
-  // Reads `file` from where it stands (the start of its records) on into
-  // the columns of `plan` (planColumns with the layout of the file's host,
-  // firstLineHost). The file must outlive the reader and take no other
-  // reads meanwhile.
+  // Reads `file` into the columns of `plan` (planColumns with the layout of
+  // the file's host, firstLineHost): from where it stands (the start of its
+  // records), or, for a window with a start, from where seekToTime puts it.
+  // The file must outlive the reader and take no other reads meanwhile.
   LineReader(DataFile& file, const ColumnPlan& plan, const LineWindow& window);
+
+  // Where the window's seek left reading (not positioned when the window has
+  // no start, or when the seek failed and reading went on from where the
+  // file stood).
+  const WindowSeek& seek() const { return seek_; }
+
+  // Hands each line of the window to `emit(group)` up to the end; the
+  // group's records are valid during the call only.
+  template <class Emit>
+  void readGroups(Emit&& emit) {
+    run([] { return true; },
+        [&](const LineGroup& group, uint64_t windowTime) {
+          if (keep(group, windowTime)) emit(group);
+        });
+  }
 
   // Reads on until `rows` more lines are stored, from row `row` of
   // `columns` (which must have room up to row + rows), or the lines end.
@@ -70,6 +89,7 @@ class LineReader {
   ColumnPlan plan_;
   LineWindow window_;
   LineGrouper groups_;
+  WindowSeek seek_;
   bool ended_ = false;
   // Where the current read() stores.
   const LineColumns* columns_ = nullptr;
@@ -78,6 +98,29 @@ class LineReader {
   LineColumns stage_;
   std::size_t staged_ = 0;
 };
+
+template <class More, class Emit>
+void LineReader::run(More more, Emit emit) {
+  while (!ended_ && more()) {
+    RecordRef record = readNextRecord(file_);
+    if (!record) {
+      groups_.finish(emit);
+      ended_ = true;
+      break;
+    }
+    if (window_.host && record->type() == kRecordTypeBlades &&
+        record->hostIndex() != *window_.host) {
+      continue;
+    }
+    groups_.add(record.get(), emit);
+    if (window_.stop && groups_.latestTime() >= *window_.stop &&
+        (!groups_.inProgress() || groups_.windowTime() >= *window_.stop)) {
+      // Every line from here on has a window time at or past the stop.
+      groups_.clear();
+      ended_ = true;
+    }
+  }
+}
 
 // The host of the lines: that of the first blade record `file` yields from
 // where it stands (reading moves on); none when it yields none.

@@ -153,6 +153,29 @@ TEST(LineReaderTest, WindowsJoinToTheWholeRead) {
       ASSERT_EQ(joined, all) << "cut " << cut << " width " << width;
     }
   }
+  // A window with a start is read from the confirmed index entry before it,
+  // with the grouping the records before it give: the first record is
+  // channel 2, so from the start the groups are 2 0 1 | 2 3 0 1 | ..., while
+  // a read begun at an entry would group 0 1 2 3.
+  Recording aligned;
+  std::vector<RecordRef> shifted;
+  for (uint64_t i = 0; i < 41; ++i) {
+    shifted.push_back(blade(static_cast<uint8_t>((i + 2) % 4), 10 * i, i, {{float(i), 0}}));
+  }
+  aligned.write(shifted);
+  const auto whole = aligned.read({});
+  for (uint64_t start : {95u, 200u, 205u}) {
+    std::vector<std::pair<uint64_t, float>> expected;
+    for (const auto& line : whole) {
+      if (line.first * 10 >= start) expected.push_back(line);
+    }
+    EXPECT_EQ(aligned.read(timeWindow(start, std::nullopt)), expected) << start;
+    std::unique_ptr<DataFile> file = openDataFile(aligned.path.c_str());
+    const ColumnPlan plan = planColumns(hostColumns(file->configuration(), 0, true).layout, {});
+    LineReader reader(*file, plan, timeWindow(start, std::nullopt));
+    EXPECT_EQ(reader.seek().entry, (start - 1) / 10) << start;  // an entry per record
+  }
+
   LineWindow range;
   range.firstRevolution = 50;
   range.lastRevolution = 60;

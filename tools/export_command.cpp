@@ -22,7 +22,6 @@
 #include "export/column_sink.h"
 #include "foundation/file_system.h"
 #include "foundation/paths.h"
-#include "lines/line_grouper.h"
 #include "lines/line_reader.h"
 #include "tools/commands.h"
 #include "tools/progress.h"
@@ -172,35 +171,27 @@ std::optional<uint32_t> hostIndexNamed(const Configuration& configuration,
   return std::nullopt;
 }
 
-// Hands every line of the file that the request keeps to `emit`, reading
-// from where the file stands.
-template <typename Emit>
-void groupLines(const ExportRequest& request, DataFile& file, std::optional<uint32_t> host,
-                Emit&& emit) {
-  const auto keep = [&](const LineGroup& group, uint64_t windowTime) {
-    if (request.from && windowTime < *request.from) return;
-    if (request.to && windowTime >= *request.to) return;
-    const uint64_t start = bladeStartRevolution(*group.first);
-    if (request.revolutions &&
-        (start < request.revolutions->first || start > request.revolutions->second)) {
-      return;
-    }
-    emit(group);
-  };
-  LineGrouper groups;
-  while (RecordRef record = readNextRecord(file)) {
-    if (request.host && record->type() == kRecordTypeBlades && record->hostIndex() != *host) {
-      continue;
-    }
-    groups.add(record.get(), keep);
-    if (request.to && groups.latestTime() >= *request.to &&
-        (!groups.inProgress() || groups.windowTime() >= *request.to)) {
-      // Window times never decrease: no later line lies in the window.
-      groups.clear();
-      return;
-    }
+// The window and host of the request as the line reader takes them.
+LineWindow lineWindow(const ExportRequest& request, std::optional<uint32_t> host) {
+  LineWindow window;
+  window.start = request.from;
+  window.stop = request.to;
+  if (request.revolutions) {
+    window.firstRevolution = request.revolutions->first;
+    window.lastRevolution = request.revolutions->second;
   }
-  groups.finish(keep);
+  if (request.host) window.host = host;
+  return window;
+}
+
+// A warning when the window's seek found the index lying.
+void noteIndexDisagreement(const LineReader& reader, const std::string& input, FileResult& result) {
+  if (reader.seek().indexDisagrees) {
+    say(result.err,
+        "cdt export: warning: the index of '%s' disagrees with its records at entry %u; the "
+        "window was found by reading the records\n",
+        input.c_str(), reader.seek().firstBadEntry);
+  }
 }
 
 void noteEmptyWindow(const ExportRequest& request, uint64_t lines, const std::string& input,
@@ -269,6 +260,8 @@ bool exportColumns(const ExportRequest& request, DataFile& file, std::optional<u
     return false;
   }
   // One batch of columns, reused.
+  LineReader reader(file, plan, lineWindow(request, host));
+  noteIndexDisagreement(reader, input, result);
   std::vector<int64_t> time(kBatchRows);
   std::vector<uint8_t> sync(kBatchRows);
   std::vector<uint64_t> startRev(kBatchRows);
@@ -277,18 +270,13 @@ bool exportColumns(const ExportRequest& request, DataFile& file, std::optional<u
   std::vector<double> doubles(std::size_t{plan.doubleRows} * kBatchRows + 1);
   const LineColumns batch{time.data(),   sync.data(),    startRev.data(), endRev.data(),
                           floats.data(), doubles.data(), kBatchRows};
-  std::size_t rows = 0;
   uint64_t lines = 0;
   bool written = true;
-  groupLines(request, file, host, [&](const LineGroup& group) {
-    storeLine(plan, group, batch, rows++);
-    ++lines;
-    if (rows == kBatchRows) {
-      written = sink->write(batch, rows) && written;
-      rows = 0;
-    }
-  });
-  if (rows > 0) written = sink->write(batch, rows) && written;
+  while (!reader.ended()) {
+    const std::size_t rows = reader.read(batch, 0, kBatchRows);
+    lines += rows;
+    if (rows > 0) written = sink->write(batch, rows) && written;
+  }
   written = sink->finish() && written;
   if (!written) {
     say(result.err, "cdt export: cannot write '%s': %s\n", output.c_str(), sink->error().c_str());
@@ -370,12 +358,13 @@ FileResult exportOne(const ExportRequest& request, const std::string& input) {
     }
     SelectedCsvWriter writer(stream, plan, columns.probes, request.quantities, request.layout);
     writer.writeHeader();
+    LineReader reader(*file, plan, lineWindow(request, host));
+    noteIndexDisagreement(reader, input, result);
     uint64_t lines = 0;
-    const auto emit = [&](const LineGroup& group) {
+    reader.readGroups([&](const LineGroup& group) {
       writer.writeLine(group);
       ++lines;
-    };
-    groupLines(request, *file, host, emit);
+    });
     const bool written = writer.finish();
     if (std::fclose(stream) != 0 || !written) {
       say(result.err, "%s: cannot write '%s'\n", prefix.c_str(), output.c_str());
