@@ -61,6 +61,10 @@ struct MatOptions {
 std::unique_ptr<ColumnSink> makeNetCdfSink(const NetCdfOptions& options);
 std::unique_ptr<ColumnSink> makeMatSink(const MatOptions& options);
 
+// Limits what HDF5 (under netCDF-4 and MATLAB 7.3 files) keeps of the memory
+// it frees; the sinks call it before they write.
+void boundHdf5Memory();
+
 // A name made of letters, digits and underscores that starts with a letter:
 // other characters become '_', and "x" goes in front of a name that starts
 // otherwise. MATLAB field names and netCDF variable names both accept it.

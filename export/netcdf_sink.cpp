@@ -69,10 +69,14 @@ int NetCdfSink::defineLineVariable(const std::string& name, nc_type type, int bl
   if (bladeDim >= 0) (void)nc_inq_dimlen(id_, bladeDim, &bladeLength);
   const std::size_t chunks[2] = {kChunkLines, bladeLength == 0 ? 1 : bladeLength};
   (void)ok(nc_def_var_chunking(id_, variable, NC_CHUNKED, chunks), "chunking a variable");
-  // Lines are appended once and never read back: a cache of two chunks per
-  // variable is all a write needs, and keeps memory flat whatever the length.
-  const std::size_t chunkBytes = kChunkLines * chunks[1] * 8;
-  (void)ok(nc_set_var_chunk_cache(id_, variable, 2 * chunkBytes, 7, 1.0f), "chunk cache");
+  // Lines are appended once, a whole chunk per batch, and never read back:
+  // a cache of one chunk per variable is all a write needs. It is full from
+  // the first batch on, so memory stays flat whatever the length (a larger
+  // cache fills over several batches; none at all makes HDF5 allocate more).
+  std::size_t typeSize = 0;
+  (void)nc_inq_type(id_, type, nullptr, &typeSize);
+  const std::size_t chunkBytes = kChunkLines * chunks[1] * typeSize;
+  (void)ok(nc_set_var_chunk_cache(id_, variable, chunkBytes, 1, 1.0f), "chunk cache");
   if (options_.compressionLevel > 0) {
     (void)ok(nc_def_var_deflate(id_, variable, 1, 1, options_.compressionLevel), "compression");
   }
@@ -82,6 +86,7 @@ int NetCdfSink::defineLineVariable(const std::string& name, nc_type type, int bl
 
 bool NetCdfSink::begin(const std::string& path, const SinkDescription& description) {
   description_ = description;
+  boundHdf5Memory();
   if (!ok(nc_create(path.c_str(), NC_NETCDF4 | NC_CLOBBER, &id_), "creating the file")) {
     return false;
   }
