@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -40,7 +41,8 @@ class ColumnSink {
   virtual ~ColumnSink() = default;
   // Creates the output; false with error() set when it cannot.
   [[nodiscard]] virtual bool begin(const std::string& path, const SinkDescription& description) = 0;
-  // Appends `rows` lines from row 0 of `columns`.
+  // Appends `rows` lines from row 0 of `columns`. May run on another thread
+  // than begin, one call at a time.
   [[nodiscard]] virtual bool write(const LineColumns& columns, std::size_t rows) = 0;
   // Completes the output; false with error() set when that fails.
   [[nodiscard]] virtual bool finish() = 0;
@@ -61,8 +63,13 @@ struct MatOptions {
 std::unique_ptr<ColumnSink> makeNetCdfSink(const NetCdfOptions& options);
 std::unique_ptr<ColumnSink> makeMatSink(const MatOptions& options);
 
-// Limits what HDF5 (under netCDF-4 and MATLAB 7.3 files) keeps of the memory
-// it frees; the sinks call it before they write.
+// Debian's HDF5 (under netCDF-4 and MATLAB 7.3 files) and the netCDF library
+// are not thread-safe, even on different files: a sink writing through them
+// holds this lock in every call, so that files export in parallel while
+// their writes take turns.
+std::mutex& hdf5Lock();
+// Limits what HDF5 keeps of the memory it frees; such sinks call it, under
+// the lock, before they write.
 void boundHdf5Memory();
 
 // A name made of letters, digits and underscores that starts with a letter:

@@ -3,6 +3,7 @@
 // lines come, so memory stays at one batch whatever the recording's length.
 #include <netcdf.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 
@@ -19,6 +20,7 @@ class NetCdfSink : public ColumnSink {
  public:
   explicit NetCdfSink(const NetCdfOptions& options) : options_(options) {}
   ~NetCdfSink() override {
+    std::lock_guard lock(hdf5Lock());
     if (open_) (void)nc_close(id_);
   }
 
@@ -86,6 +88,7 @@ int NetCdfSink::defineLineVariable(const std::string& name, nc_type type, int bl
 
 bool NetCdfSink::begin(const std::string& path, const SinkDescription& description) {
   description_ = description;
+  std::lock_guard lock(hdf5Lock());
   boundHdf5Memory();
   if (!ok(nc_create(path.c_str(), NC_NETCDF4 | NC_CLOBBER, &id_), "creating the file")) {
     return false;
@@ -168,44 +171,65 @@ bool NetCdfSink::write(const LineColumns& c, std::size_t rows) {
   if (rows == 0) return true;
   const std::size_t start[2] = {lines_, 0};
   const std::size_t count[2] = {rows, 0};
+  // The lock is taken for each library call only, so that another file's
+  // batch can be turned around meanwhile.
+  const auto put = [this](const char* what, auto&& call) {
+    std::lock_guard lock(hdf5Lock());
+    return ok(call(), what);
+  };
   bool good =
-      ok(nc_put_vara_longlong(id_, time_, start, count, reinterpret_cast<const long long*>(c.time)),
-         "writing time") &&
-      ok(nc_put_vara_float(id_, speed_, start, count, c.floats), "writing speed") &&
-      ok(nc_put_vara_uchar(id_, sync_, start, count, c.sync), "writing sync") &&
-      ok(nc_put_vara_ulonglong(id_, startRev_, start, count,
-                               reinterpret_cast<const unsigned long long*>(c.startRevolution)),
-         "writing start_rev") &&
-      ok(nc_put_vara_ulonglong(id_, endRev_, start, count,
-                               reinterpret_cast<const unsigned long long*>(c.endRevolution)),
-         "writing end_rev");
+      put("writing time",
+          [&] {
+            return nc_put_vara_longlong(id_, time_, start, count,
+                                        reinterpret_cast<const long long*>(c.time));
+          }) &&
+      put("writing speed",
+          [&] { return nc_put_vara_float(id_, speed_, start, count, c.floats); }) &&
+      put("writing sync", [&] { return nc_put_vara_uchar(id_, sync_, start, count, c.sync); }) &&
+      put("writing start_rev",
+          [&] {
+            return nc_put_vara_ulonglong(
+                id_, startRev_, start, count,
+                reinterpret_cast<const unsigned long long*>(c.startRevolution));
+          }) &&
+      put("writing end_rev", [&] {
+        return nc_put_vara_ulonglong(id_, endRev_, start, count,
+                                     reinterpret_cast<const unsigned long long*>(c.endRevolution));
+      });
   const ColumnPlan& plan = description_.plan;
   for (std::size_t p = 0; good && p < description_.probes.size(); ++p) {
     const uint32_t slot = description_.probes[p].slot;
     const ProbeVars& vars = probeVars_[p];
     if (vars.rms >= 0) {
-      good = ok(nc_put_vara_float(id_, vars.rms, start, count,
-                                  c.floats + std::size_t{plan.rmsRow[slot]} * c.stride),
-                "writing rms");
+      const float* rms = c.floats + std::size_t{plan.rmsRow[slot]} * c.stride;
+      good =
+          put("writing rms", [&] { return nc_put_vara_float(id_, vars.rms, start, count, rms); });
     }
     if (good && vars.dns >= 0) {
-      good = ok(nc_put_vara_double(id_, vars.dns, start, count,
-                                   c.doubles + std::size_t{plan.dnsRow[slot]} * c.stride),
-                "writing dns");
+      const double* dns = c.doubles + std::size_t{plan.dnsRow[slot]} * c.stride;
+      good =
+          put("writing dns", [&] { return nc_put_vara_double(id_, vars.dns, start, count, dns); });
     }
     // The blocks hold one blade's lines after another; the variables are
-    // line by blade, so a batch is turned around before it is written.
+    // line by blade, so a batch is turned around before it is written, a
+    // tile of lines at a time so that reads and writes both stay in cache.
     for (const auto& [variable, row] : {std::pair{vars.bladeDns, plan.bladeDnsRow[slot]},
                                         std::pair{vars.bladeToa, plan.bladeToaRow[slot]}}) {
       if (!good || variable < 0) continue;
-      transposed_.resize(rows * vars.blades);
-      for (std::size_t b = 0; b < vars.blades; ++b) {
-        const float* from = c.floats + (std::size_t{row} + b) * c.stride;
-        for (std::size_t r = 0; r < rows; ++r) transposed_[r * vars.blades + b] = from[r];
+      const std::size_t blades = vars.blades;
+      transposed_.resize(rows * blades);
+      constexpr std::size_t kTile = 64;
+      for (std::size_t r0 = 0; r0 < rows; r0 += kTile) {
+        const std::size_t r1 = std::min(rows, r0 + kTile);
+        for (std::size_t b = 0; b < blades; ++b) {
+          const float* from = c.floats + (std::size_t{row} + b) * c.stride;
+          for (std::size_t r = r0; r < r1; ++r) transposed_[r * blades + b] = from[r];
+        }
       }
-      const std::size_t count2[2] = {rows, vars.blades};
-      good = ok(nc_put_vara_float(id_, variable, start, count2, transposed_.data()),
-                "writing blade values");
+      const std::size_t count2[2] = {rows, blades};
+      good = put("writing blade values", [&] {
+        return nc_put_vara_float(id_, variable, start, count2, transposed_.data());
+      });
     }
   }
   if (good) lines_ += rows;
@@ -213,6 +237,7 @@ bool NetCdfSink::write(const LineColumns& c, std::size_t rows) {
 }
 
 bool NetCdfSink::finish() {
+  std::lock_guard lock(hdf5Lock());
   if (!open_) return false;
   open_ = false;
   return ok(nc_close(id_), "closing the file") && error_.empty();

@@ -8,7 +8,9 @@
 // converter's own exporter, so it is the same file byte for byte.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <future>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -48,6 +50,11 @@ struct ExportRequest {
   std::optional<std::string> host;
   bool mat73 = false;
   int compressionLevel = 0;
+  // A file's batches are written by a thread of their own while the next
+  // batch is read (there are threads to spare beyond one per file).
+  bool overlapWrites = false;
+  // Bytes of records read, over all files, for the progress line.
+  std::atomic<uint64_t>* bytesRead = nullptr;
 
   bool selects() const {
     return !probes.empty() || !blades.empty() || from || to || revolutions || host ||
@@ -62,6 +69,24 @@ struct FileResult {
   std::string err;
   int status = 0;
   uint64_t bytes = 0;  // of the input
+};
+
+// Adds what a file's reading has covered since the last call to the count
+// the progress line shows.
+class ReadMeter {
+ public:
+  ReadMeter(const ExportRequest& request, const DataFile& file)
+      : count_(request.bytesRead), file_(file), last_(file.lastReadStatus().offset) {}
+  void update() {
+    const uint64_t at = file_.lastReadStatus().offset;
+    if (count_ != nullptr && at > last_) count_->fetch_add(at - last_, std::memory_order_relaxed);
+    last_ = std::max(last_, at);
+  }
+
+ private:
+  std::atomic<uint64_t>* count_;
+  const DataFile& file_;
+  uint64_t last_;
 };
 
 const char* extensionOf(Format format) {
@@ -102,15 +127,20 @@ void say(std::string& to, const char* format, Args... args) {
 }
 
 // The converter's own conversion into `output`.
-bool exportWholeCsv(DataFile& file, const std::string& output, FileResult& result,
-                    const std::string& prefix) {
+bool exportWholeCsv(const ExportRequest& request, DataFile& file, const std::string& output,
+                    FileResult& result, const std::string& prefix) {
   std::unique_ptr<CsvExporter> exporter =
       createCsvExporter(file.configuration(), output.c_str(), true);
   if (exporter == nullptr) {
     say(result.err, "%s: cannot create '%s'\n", prefix.c_str(), output.c_str());
     return false;
   }
-  while (RecordRef record = readNextRecord(file)) (void)exportRecord(*exporter, record.get());
+  ReadMeter meter(request, file);
+  for (uint32_t n = 1; RecordRef record = readNextRecord(file); ++n) {
+    (void)exportRecord(*exporter, record.get());
+    if (n % 4096 == 0) meter.update();
+  }
+  meter.update();
   if (!finishCsvExporter(*exporter)) {
     say(result.err, "%s: cannot write '%s'\n", prefix.c_str(), output.c_str());
     return false;
@@ -216,6 +246,28 @@ FileResult finishFile(DataFile& file, const std::string& input, const std::strin
 // Lines per batch handed to a column sink.
 constexpr std::size_t kBatchRows = 4096;
 
+// The columns of one batch and their storage.
+struct ColumnBatch {
+  explicit ColumnBatch(const ColumnPlan& plan)
+      : time(kBatchRows),
+        sync(kBatchRows),
+        startRev(kBatchRows),
+        endRev(kBatchRows),
+        floats(std::size_t{plan.floatRows} * kBatchRows),
+        doubles(std::size_t{plan.doubleRows} * kBatchRows + 1),
+        columns{time.data(),   sync.data(),    startRev.data(), endRev.data(),
+                floats.data(), doubles.data(), kBatchRows} {}
+  ColumnBatch(const ColumnBatch&) = delete;
+  ColumnBatch& operator=(const ColumnBatch&) = delete;
+  std::vector<int64_t> time;
+  std::vector<uint8_t> sync;
+  std::vector<uint64_t> startRev;
+  std::vector<uint64_t> endRev;
+  std::vector<float> floats;
+  std::vector<double> doubles;
+  LineColumns columns;
+};
+
 // The lines into a MATLAB or netCDF file through its sink, in batches of
 // columns. False, with the result set, when the output failed.
 bool exportColumns(const ExportRequest& request, DataFile& file, std::optional<uint32_t> host,
@@ -262,21 +314,30 @@ bool exportColumns(const ExportRequest& request, DataFile& file, std::optional<u
   // One batch of columns, reused.
   LineReader reader(file, plan, lineWindow(request, host));
   noteIndexDisagreement(reader, input, result);
-  std::vector<int64_t> time(kBatchRows);
-  std::vector<uint8_t> sync(kBatchRows);
-  std::vector<uint64_t> startRev(kBatchRows);
-  std::vector<uint64_t> endRev(kBatchRows);
-  std::vector<float> floats(std::size_t{plan.floatRows} * kBatchRows);
-  std::vector<double> doubles(std::size_t{plan.doubleRows} * kBatchRows + 1);
-  const LineColumns batch{time.data(),   sync.data(),    startRev.data(), endRev.data(),
-                          floats.data(), doubles.data(), kBatchRows};
+  ColumnBatch batches[2] = {ColumnBatch(plan), ColumnBatch(plan)};
   uint64_t lines = 0;
   bool written = true;
+  // Two batches: while one is being written (on another thread when writes
+  // overlap), the reader fills the other.
+  std::future<bool> writing;
+  int current = 0;
+  ReadMeter meter(request, file);
   while (!reader.ended()) {
+    const LineColumns& batch = batches[current].columns;
     const std::size_t rows = reader.read(batch, 0, kBatchRows);
+    meter.update();
+    if (rows == 0) continue;
     lines += rows;
-    if (rows > 0) written = sink->write(batch, rows) && written;
+    if (writing.valid()) written = writing.get() && written;
+    if (request.overlapWrites) {
+      writing = std::async(std::launch::async,
+                           [&sink, &batch, rows] { return sink->write(batch, rows); });
+    } else {
+      written = sink->write(batch, rows) && written;
+    }
+    current ^= 1;
   }
+  if (writing.valid()) written = writing.get() && written;
   written = sink->finish() && written;
   if (!written) {
     say(result.err, "cdt export: cannot write '%s': %s\n", output.c_str(), sink->error().c_str());
@@ -307,7 +368,7 @@ FileResult exportOne(const ExportRequest& request, const std::string& input) {
     return result;
   }
   if (request.format == Format::Csv && !request.selects()) {
-    if (!exportWholeCsv(*file, output, result, prefix)) {
+    if (!exportWholeCsv(request, *file, output, result, prefix)) {
       result.status = 1;
       return result;
     }
@@ -361,10 +422,12 @@ FileResult exportOne(const ExportRequest& request, const std::string& input) {
     LineReader reader(*file, plan, lineWindow(request, host));
     noteIndexDisagreement(reader, input, result);
     uint64_t lines = 0;
+    ReadMeter meter(request, *file);
     reader.readGroups([&](const LineGroup& group) {
       writer.writeLine(group);
-      ++lines;
+      if (++lines % 1024 == 0) meter.update();
     });
+    meter.update();
     const bool written = writer.finish();
     if (std::fclose(stream) != 0 || !written) {
       say(result.err, "%s: cannot write '%s'\n", prefix.c_str(), output.c_str());
@@ -485,6 +548,8 @@ int runExport(const CommandArgs& args, FILE* out, FILE* err) {
   // the order of the arguments, each file's as soon as it and every file
   // before it are done.
   const std::vector<std::string>& inputs = args.positionals;
+  std::atomic<uint64_t> bytesRead{0};
+  request.bytesRead = &bytesRead;
   std::vector<FileResult> results(inputs.size());
   std::vector<bool> done(inputs.size(), false);
   std::mutex mutex;
@@ -508,6 +573,7 @@ int runExport(const CommandArgs& args, FILE* out, FILE* err) {
   if (std::adjacent_find(outputs.begin(), outputs.end()) != outputs.end()) jobs = 1;
   std::vector<std::thread> threads;
   const size_t threadCount = std::min<size_t>(jobs, inputs.size());
+  request.overlapWrites = jobs >= 2 * threadCount;
   for (size_t t = 1; t < threadCount; ++t) threads.emplace_back(work);
   std::thread first(work);
 
@@ -515,12 +581,15 @@ int runExport(const CommandArgs& args, FILE* out, FILE* err) {
   int status = 0;
   for (size_t i = 0; i < inputs.size(); ++i) {
     std::unique_lock lock(mutex);
-    finished.wait(lock, [&] { return done[i]; });
+    while (!finished.wait_for(lock, std::chrono::milliseconds(100), [&] { return done[i]; })) {
+      progress.update(i, bytesRead.load(std::memory_order_relaxed));
+    }
     const FileResult& r = results[i];
+    progress.clear();
     std::fputs(r.out.c_str(), out);
     std::fputs(r.err.c_str(), err);
     status = std::max(status, r.status);
-    progress.update(i + 1);
+    progress.update(i + 1, bytesRead.load(std::memory_order_relaxed));
   }
   first.join();
   for (std::thread& t : threads) t.join();
@@ -541,7 +610,9 @@ constexpr OptionSpec kOptions[] = {
     {"to", "TIME", "only the lines before TIME (UTC)"},
     {"revolutions", "FIRST:LAST", "only the lines whose Start Rev lies in FIRST..LAST"},
     {"host", "NAME", "only this host's blade records (default: as cdt2csv takes them)"},
-    {"jobs", "N", "files exported at once (default: the number of cores)"},
+    {"jobs", "N",
+     "threads: files exported at once, and with half as many files or fewer, a MATLAB or"
+     " netCDF file's writing beside its reading (default: the number of cores)"},
     {"mat73", nullptr, "MATLAB: write the HDF5-based version 7.3 (for data past 2 GB)"},
     {"compress", "LEVEL", "netCDF: zlib level 1-9 with the shuffle filter (default: none)"},
 };

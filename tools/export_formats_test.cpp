@@ -160,6 +160,40 @@ TEST_F(ExportTest, NetCdfAndMatlabFilesHoldTheCsvValues) {
   Mat_Close(mat);
 }
 
+// netCDF and HDF5 are not thread-safe: files exported at once, and a file
+// whose batches are written beside its reading, still hold the same values.
+TEST_F(ExportTest, NetCdfFilesExportInParallel) {
+  std::vector<std::string> inputs;
+  for (const char* copy : {"a.cdt", "b.cdt", "c.cdt"}) {
+    inputs.push_back(dir.file(copy));
+    testing::writeFile(inputs.back(), testing::readFile(input));
+  }
+  RunResult r =
+      runCdt({"export", "-o", "one", "--format", "netcdf", "--jobs", "1", input}, dir.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = runCdt(
+      {"export", "-o", "par", "--format", "netcdf", "--jobs", "3", inputs[0], inputs[1], inputs[2]},
+      dir.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = runCdt({"export", "-o", "overlap", "--format", "netcdf", "--jobs", "2", inputs[0]},
+             dir.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto values = [](const std::string& path) {
+    int nc = -1;
+    int id = -1;
+    std::vector<float> v(300);
+    EXPECT_EQ(nc_open(path.c_str(), NC_NOWRITE, &nc), NC_NOERR) << path;
+    EXPECT_EQ(nc_inq_varid(nc, "Probe102_blade_toa", &id), NC_NOERR);
+    EXPECT_EQ(nc_get_var_float(nc, id, v.data()), NC_NOERR);
+    nc_close(nc);
+    return v;
+  };
+  const std::vector<float> expected = values(dir.file("one/" + name + ".nc"));
+  for (const char* out : {"par/a.nc", "par/b.nc", "par/c.nc", "overlap/a.nc"}) {
+    EXPECT_EQ(values(dir.file(out)), expected) << out;
+  }
+}
+
 }  // namespace
 }  // namespace cdt
 #endif

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 namespace cdt {
@@ -15,18 +16,27 @@ class ProgressLine {
   ProgressLine(FILE* stream, std::string label, std::string unit, uint64_t total);
   // Clears the line.
   ~ProgressLine();
+  // Clears the line for other output; the next update draws it again.
+  void clear();
   ProgressLine(const ProgressLine&) = delete;
   ProgressLine& operator=(const ProgressLine&) = delete;
 
   bool active() const { return stream_ != nullptr; }
   // Cheap to call often: the line is redrawn at most ten times a second.
   void update(uint64_t done);
+  // The same, followed by the rate of `bytes` (counted since the line was
+  // made) in MB/s; for callers that report seldom, such as once per file:
+  // only the time limits how often it is redrawn.
+  void update(uint64_t done, uint64_t bytes);
 
  private:
+  void draw(uint64_t done, std::optional<uint64_t> bytes);
+
   FILE* stream_ = nullptr;
   std::string label_;
   std::string unit_;
   uint64_t total_;
+  uint64_t started_ = 0;
   uint64_t lastDraw_ = 0;
   uint32_t calls_ = 0;
 };

@@ -3,6 +3,11 @@
 
 namespace cdt {
 
+std::mutex& hdf5Lock() {
+  static std::mutex lock;
+  return lock;
+}
+
 void boundHdf5Memory() {}
 
 }  // namespace cdt
