@@ -227,9 +227,9 @@ bool NetCdfSink::write(const LineColumns& c, std::size_t rows) {
         }
       }
       const std::size_t count2[2] = {rows, blades};
-      good = put("writing blade values", [&] {
-        return nc_put_vara_float(id_, variable, start, count2, transposed_.data());
-      });
+      const int id = variable;  // a structured binding cannot be captured
+      good = put("writing blade values",
+                 [&] { return nc_put_vara_float(id_, id, start, count2, transposed_.data()); });
     }
   }
   if (good) lines_ += rows;

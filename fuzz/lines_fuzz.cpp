@@ -35,12 +35,16 @@ struct Row {
   bool operator==(const Row&) const = default;
 };
 
-std::vector<Row> readRows(const std::string& path, const LineWindow& window, std::size_t batch) {
+// The rows of `window`; with `oneHost`, of the first line host's blade
+// records only.
+std::vector<Row> readRows(const std::string& path, LineWindow window, std::size_t batch,
+                          bool oneHost = false) {
   std::vector<Row> rows;
   std::unique_ptr<DataFile> file = openDataFile(path.c_str());
   if (file == nullptr) return rows;
   std::unique_ptr<DataFile> peek = openDataFile(path.c_str());
   const uint32_t host = firstLineHost(*peek).value_or(0);
+  if (oneHost) window.host = host;
   ColumnSelection selection;
   const ColumnPlan plan =
       planColumns(hostColumns(file->configuration(), host, true).layout, selection);
@@ -81,17 +85,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const std::vector<Row> whole = readRows(path, {}, 5);
   check(readRows(path, {}, 64) == whole);
-  // Cut at the time of a row (or at 0 when there is none) and just after it.
+  // Cut at the time of a row (or at 0 when there is none) and just after it:
+  // the window with a start is read from an index entry, with the grouping
+  // rebuilt from the record heads before it, also when only one host's
+  // records are taken.
   const uint64_t cut = whole.empty() ? 0 : static_cast<uint64_t>(whole[whole.size() / 2].time);
-  for (uint64_t at : {cut, cut + 1}) {
-    LineWindow before;
-    before.stop = at;
-    LineWindow after;
-    after.start = at;
-    std::vector<Row> joined = readRows(path, before, 3);
-    const std::vector<Row> rest = readRows(path, after, 7);
-    joined.insert(joined.end(), rest.begin(), rest.end());
-    check(joined == whole);
+  for (bool oneHost : {false, true}) {
+    const std::vector<Row> all = oneHost ? readRows(path, {}, 5, true) : whole;
+    for (uint64_t at : {cut, cut + 1}) {
+      LineWindow before;
+      before.stop = at;
+      LineWindow after;
+      after.start = at;
+      std::vector<Row> joined = readRows(path, before, 3, oneHost);
+      const std::vector<Row> rest = readRows(path, after, 7, oneHost);
+      joined.insert(joined.end(), rest.begin(), rest.end());
+      check(joined == all);
+    }
   }
   return 0;
 }
