@@ -11,18 +11,31 @@ unsigned LinePipeline::defaultWorkers() {
 }
 
 LinePipeline::LinePipeline(std::FILE* stream, const LineLayout& layout, unsigned workers)
-    : stream_(stream), layout_(layout), workerCount_(workers), batches_(workers + 2) {}
+    : stream_(stream),
+      layout_(layout),
+      workerCount_(workers),
+      batches_(workers + 2),
+      texts_(workers + 2) {
+  // Reserved here, so moving a buffer between the lists never allocates.
+  freeBatches_.reserve(batches_.size());
+  handed_.reserve(batches_.size());
+  freeTexts_.reserve(texts_.size());
+  ready_.reserve(texts_.size());
+  filling_ = &batches_.front();
+  for (std::size_t i = 1; i < batches_.size(); ++i) freeBatches_.push_back(&batches_[i]);
+  for (Text& text : texts_) freeTexts_.push_back(&text);
+}
 
 LinePipeline::~LinePipeline() {
   (void)finish();
 }
 
 unsigned char* LinePipeline::lineRoom(std::size_t size) {
-  Batch* b = &batch(filling_);
+  Batch* b = filling_;
   if (b->capacity - b->used < size) {
     if (b->used > 0) {
       submit();
-      b = &batch(filling_);
+      b = filling_;
     }
     if (b->capacity < size) {
       // Left uninitialised: only encoded bytes are ever read back.
@@ -34,8 +47,7 @@ unsigned char* LinePipeline::lineRoom(std::size_t size) {
 }
 
 void LinePipeline::commitLine(const unsigned char* end) {
-  Batch& b = batch(filling_);
-  b.used = static_cast<std::size_t>(end - b.lines.get());
+  filling_->used = static_cast<std::size_t>(end - filling_->lines.get());
 }
 
 bool LinePipeline::startWorkers() {
@@ -52,21 +64,25 @@ bool LinePipeline::startWorkers() {
 void LinePipeline::submit() {
   if (!started_) (void)startWorkers();
   if (workerCount_ == 0) {
-    formatOnThisThread(batch(filling_));
+    formatOnThisThread(*filling_);
     return;
   }
   {
     std::unique_lock lock(mutex_);
-    ++filling_;
+    handed_.push_back(filling_);
+    ++submitted_;
     workAvailable_.notify_one();
-    batchWritten_.wait(lock, [this] { return written_ + batches_.size() > filling_; });
+    batchFormatted_.wait(lock, [this] { return !freeBatches_.empty(); });
+    filling_ = freeBatches_.back();
+    freeBatches_.pop_back();
   }
-  batch(filling_).used = 0;
+  filling_->used = 0;
 }
 
 void LinePipeline::formatOnThisThread(Batch& b) {
-  if (!b.text) b.text = std::make_unique_for_overwrite<char[]>(kTextCapacity);
-  LineSink sink(b.text.get(), kTextCapacity, drainDirectly, this);
+  Text& text = texts_.front();
+  if (!text.bytes) text.bytes = std::make_unique_for_overwrite<char[]>(kTextCapacity);
+  LineSink sink(text.bytes.get(), kTextCapacity, drainDirectly, this);
   formatLines(layout_, b.lines.get(), b.used, sink);
   sink.drain();
   b.used = 0;
@@ -75,25 +91,66 @@ void LinePipeline::formatOnThisThread(Batch& b) {
 void LinePipeline::work() {
   std::unique_lock lock(mutex_);
   for (;;) {
-    workAvailable_.wait(lock, [this] { return stopping_ || claimed_ < filling_; });
-    if (claimed_ == filling_) return;
+    // A batch is taken only with a text buffer, so every batch taken can be
+    // formatted to its end without waiting for a buffer.
+    workAvailable_.wait(lock, [this] {
+      return (!handed_.empty() && !freeTexts_.empty()) || (stopping_ && handed_.empty());
+    });
+    if (handed_.empty()) return;
     const uint64_t sequence = claimed_++;
+    Batch& b = *handed_.front();
+    handed_.erase(handed_.begin());
+    Text* text = freeTexts_.back();
+    freeTexts_.pop_back();
     lock.unlock();
 
-    Batch& b = batch(sequence);
-    if (!b.text) b.text = std::make_unique_for_overwrite<char[]>(kTextCapacity);
-    Output output{this, sequence};
-    LineSink sink(b.text.get(), kTextCapacity, drainInTurn, &output);
+    if (!text->bytes) text->bytes = std::make_unique_for_overwrite<char[]>(kTextCapacity);
+    Output output{this, sequence, false};
+    // The sink drains only when the buffer is full; the text left in it at
+    // the end is taken from the buffer here.
+    LineSink sink(text->bytes.get(), kTextCapacity, drainInTurn, &output);
     formatLines(layout_, b.lines.get(), b.used, sink);
-    sink.drain();
-    // A batch whose text all went out while it was formatted still has to
-    // wait for its turn before the next batch may write.
-    waitForTurn(sequence);
+    text->length = sink.buffered();
+    text->sequence = sequence;
 
     lock.lock();
-    written_ = sequence + 1;
-    batchWritten_.notify_all();
+    freeBatches_.push_back(&b);
+    batchFormatted_.notify_one();
+    if (output.inTurn) {
+      // The batch's earlier pieces are out and no other thread writes until
+      // written_ moves past it, so the rest goes out directly too.
+      lock.unlock();
+      write(text->bytes.get(), text->length);
+      lock.lock();
+      batchDone(text);
+    } else {
+      ready_.push_back(text);
+    }
+    writeReady(lock);
   }
+}
+
+void LinePipeline::writeReady(std::unique_lock<std::mutex>& lock) {
+  for (;;) {
+    // While a text is being written it is in no list and written_ still
+    // names its batch, so no other thread finds anything to write.
+    const auto next = std::find_if(ready_.begin(), ready_.end(),
+                                   [this](const Text* t) { return t->sequence == written_; });
+    if (next == ready_.end()) return;
+    Text* text = *next;
+    ready_.erase(next);
+    lock.unlock();
+    write(text->bytes.get(), text->length);
+    lock.lock();
+    batchDone(text);
+  }
+}
+
+void LinePipeline::batchDone(Text* text) {
+  ++written_;
+  freeTexts_.push_back(text);
+  workAvailable_.notify_one();
+  batchWritten_.notify_all();
 }
 
 void LinePipeline::waitForTurn(uint64_t sequence) {
@@ -104,7 +161,7 @@ void LinePipeline::waitForTurn(uint64_t sequence) {
 void LinePipeline::write(const char* text, std::size_t length) {
   // After a failure the rest of the file is lost anyway; writing on would
   // only fail again.
-  if (failed_.load(std::memory_order_relaxed)) return;
+  if (length == 0 || failed_.load(std::memory_order_relaxed)) return;
   if (stream_ == nullptr || std::fwrite(text, 1, length, stream_) != length) {
     failed_.store(true, std::memory_order_relaxed);
   }
@@ -115,30 +172,37 @@ void LinePipeline::drainDirectly(void* context, const char* text, std::size_t le
 }
 
 void LinePipeline::drainInTurn(void* context, const char* text, std::size_t length) {
-  const Output& output = *static_cast<const Output*>(context);
-  // The worker keeps the turn until its whole batch is out, since written_
-  // moves on only when the batch is done.
-  output.pipeline->waitForTurn(output.sequence);
+  Output& output = *static_cast<Output*>(context);
+  // The sink reuses its buffer once this returns, so the text cannot wait in
+  // the queue: the worker waits until every earlier batch is written (the
+  // other threads write them meanwhile) and keeps the turn to its batch's end.
+  if (!output.inTurn) {
+    output.pipeline->waitForTurn(output.sequence);
+    output.inTurn = true;
+  }
   output.pipeline->write(text, length);
 }
 
 bool LinePipeline::finish() {
   if (finished_) return result_;
   finished_ = true;
-  const bool pending = batch(filling_).used > 0;
+  const bool pending = filling_->used > 0;
   if (!started_ && pending) {
     // Everything fits one batch: no thread is worth starting for it.
     workerCount_ = 0;
     started_ = true;
   }
   if (workerCount_ == 0) {
-    if (pending) formatOnThisThread(batch(filling_));
+    if (pending) formatOnThisThread(*filling_);
   } else {
     std::unique_lock lock(mutex_);
-    if (pending) ++filling_;
+    if (pending) {
+      handed_.push_back(filling_);
+      ++submitted_;
+    }
     stopping_ = true;
     workAvailable_.notify_all();
-    batchWritten_.wait(lock, [this] { return written_ == filling_; });
+    batchWritten_.wait(lock, [this] { return written_ == submitted_; });
   }
   for (std::thread& worker : workers_) worker.join();
   workers_.clear();

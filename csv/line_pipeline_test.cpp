@@ -26,8 +26,10 @@ struct EncodedLines {
 
 // `count` lines of up to 100 blades per slot; with `hugeEvery` set, the
 // stages have the largest blade count and every so many lines is one of the
-// largest a group can give, far beyond a batch.
-EncodedLines sampleLines(int count, int hugeEvery = 0) {
+// largest a group can give, far beyond a batch. With `sparseRun` set, every
+// other run of that many lines has no blade entries: their text, all empty
+// cells, is many times the size of their encoding.
+EncodedLines sampleLines(int count, int hugeEvery = 0, int sparseRun = 0) {
   EncodedLines result;
   LineLayout& layout = result.layout;
   layout.withTimeOfArrival = true;
@@ -45,7 +47,8 @@ EncodedLines sampleLines(int count, int hugeEvery = 0) {
       shape.channel = static_cast<uint8_t>(s);
       shape.time = 1304685000000000ull + 20000ull * i;
       shape.startRevolution = i;
-      shape.blades.resize(huge ? kMaxLineBlades : random() % 100);
+      const bool sparse = sparseRun > 0 && i / sparseRun % 2 == 1;
+      shape.blades.resize(huge ? kMaxLineBlades : sparse ? 0 : random() % 100);
       for (testing::Blade& b : shape.blades) {
         b = {static_cast<float>(random() % 100000) / 7.0f, static_cast<float>(i)};
       }
@@ -113,6 +116,12 @@ TEST(LinePipeline, KeepsTheLineOrderWithAnyNumberOfWorkers) {
 // pieces while the batches before and after it wait their turn.
 TEST(LinePipeline, LinesLargerThanABatch) {
   expectSameTextWithAnyWorkers(sampleLines(7, 3));
+}
+
+// Batches whose text overflows the buffer, written out in their turn, among
+// batches whose text fits and waits in the queue for its turn.
+TEST(LinePipeline, OverflowingBatchesAmongOthers) {
+  expectSameTextWithAnyWorkers(sampleLines(3000, 0, 750));
 }
 
 // Destroying an unfinished pipeline writes what was added before it stops.
