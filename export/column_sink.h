@@ -62,6 +62,9 @@ struct MatOptions {
 // nullptr when this build has no netCDF (or MATLAB) support.
 std::unique_ptr<ColumnSink> makeNetCdfSink(const NetCdfOptions& options);
 std::unique_ptr<ColumnSink> makeMatSink(const MatOptions& options);
+// The version 7.3 sink that makeMatSink hands out when this build has HDF5:
+// it writes the lines as they come, in fixed memory.
+std::unique_ptr<ColumnSink> makeMat73Sink();
 
 // Debian's HDF5 (under netCDF-4 and MATLAB 7.3 files) and the netCDF library
 // are not thread-safe, even on different files: a sink writing through them
@@ -76,5 +79,9 @@ void boundHdf5Memory();
 // other characters become '_', and "x" goes in front of a name that starts
 // otherwise. MATLAB field names and netCDF variable names both accept it.
 std::string validName(const std::string& name);
+// The probes' field names in a MATLAB struct: valid names, with "_2", "_3"
+// and so on after a name already taken (the names as given stay in the
+// fields' `name`).
+std::vector<std::string> probeFieldNames(const std::vector<SinkProbe>& probes);
 
 }  // namespace cdt

@@ -1,9 +1,10 @@
-// The MATLAB sink: every variable is gathered in memory while the lines come
-// and written when they end (a level-5 file is written a whole variable at a
-// time), compressed with zlib; version 7.3 files go through HDF5.
+// The MATLAB sink through matio: every variable is gathered in memory while
+// the lines come and written when they end (a level-5 file is written a
+// whole variable at a time), compressed with zlib. Version 7.3 files are
+// written by mat73_sink.cpp as the lines come; this sink writes them only in
+// a build without HDF5 of its own.
 #include <matio.h>
 
-#include <algorithm>
 #include <cstring>
 
 #include "export/column_sink.h"
@@ -131,18 +132,8 @@ bool MatSink::finish() {
               put(numeric("end_rev", MAT_C_UINT64, MAT_T_UINT64, n, 1, endRev_.data())) &&
               put(text("configuration", description_.configurationText));
 
-  // probes: a struct with one field per probe, named validly (the name as
-  // given stays in the field's `name`).
-  std::vector<std::string> fieldNames;
-  for (const SinkProbe& probe : description_.probes) {
-    std::string name = validName(probe.name);
-    const std::string base = name;
-    for (int k = 2; std::find(fieldNames.begin(), fieldNames.end(), name) != fieldNames.end();
-         ++k) {
-      name = base + "_" + std::to_string(k);
-    }
-    fieldNames.push_back(name);
-  }
+  // probes: a struct with one field per probe.
+  const std::vector<std::string> fieldNames = probeFieldNames(description_.probes);
   std::vector<const char*> fields;
   for (const std::string& f : fieldNames) fields.push_back(f.c_str());
   std::size_t one[2] = {1, 1};
@@ -200,6 +191,9 @@ bool MatSink::finish() {
 }  // namespace
 
 std::unique_ptr<ColumnSink> makeMatSink(const MatOptions& options) {
+  if (options.version73) {
+    if (std::unique_ptr<ColumnSink> sink = makeMat73Sink()) return sink;
+  }
   return std::make_unique<MatSink>(options);
 }
 

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <utility>
 
 #include "export/column_sink.h"
@@ -21,6 +22,19 @@ std::string validName(const std::string& name) {
   // MATLAB allows at most 63 characters in a field name.
   if (valid.size() > 63) valid.resize(63);
   return valid;
+}
+
+std::vector<std::string> probeFieldNames(const std::vector<SinkProbe>& probes) {
+  std::vector<std::string> names;
+  for (const SinkProbe& probe : probes) {
+    std::string name = validName(probe.name);
+    const std::string base = name;
+    for (int k = 2; std::find(names.begin(), names.end(), name) != names.end(); ++k) {
+      name = base + "_" + std::to_string(k);
+    }
+    names.push_back(name);
+  }
+  return names;
 }
 
 }  // namespace cdt

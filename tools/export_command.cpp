@@ -633,7 +633,8 @@ constexpr const char* kDescription =
     "MATLAB files (level 5, compressed; --mat73 for version 7.3) hold time (seconds\n"
     "since 1970, UTC), speed, sync, start_rev, end_rev, a struct probes with a field\n"
     "per probe (name, stage, blades, rms, dns, blade_dns, blade_toa: lines x blades)\n"
-    "and the configuration text; they are gathered in memory and written at the end.\n"
+    "and the configuration text. Level-5 files are gathered in memory and written at\n"
+    "the end; version 7.3 files are written as the lines come, in fixed memory.\n"
     "netCDF-4 files have the dimension line and one blade dimension per stage, and\n"
     "are written as the lines come, in fixed memory.\n";
 

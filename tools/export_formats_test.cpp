@@ -6,6 +6,7 @@
 #include <netcdf.h>
 
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@ using testing::ExportTest;
 using testing::Row;
 using testing::runCdt;
 using testing::RunResult;
+using testing::synthRecording;
 
 // The CSV cell of a float, a double (the DNS mean) and a speed; NaN is the
 // empty cell.
@@ -111,53 +113,134 @@ TEST_F(ExportTest, NetCdfAndMatlabFilesHoldTheCsvValues) {
                    back, true),
             expected);
 
-  r = runCdt({"export", "-o", "mat", "--format", "mat", input}, dir.path());
-  ASSERT_EQ(r.status, 0) << r.err;
-  mat_t* mat = Mat_Open(dir.file("mat/" + name + ".mat").c_str(), MAT_ACC_RDONLY);
-  ASSERT_NE(mat, nullptr);
-  std::vector<matvar_t*> read;
-  const auto values = [&](matvar_t* v, size_t count) {
-    EXPECT_NE(v, nullptr);
-    if (v == nullptr) return static_cast<const void*>(nullptr);
-    EXPECT_EQ(v->nbytes / Mat_SizeOf(v->data_type), count);
-    return static_cast<const void*>(v->data);
-  };
-  const auto top = [&](const char* n, size_t count) {
-    read.push_back(Mat_VarRead(mat, n));
-    return values(read.back(), count);
-  };
-  const auto* seconds = static_cast<const double*>(top("time", 60));
-  const auto* matSpeed = static_cast<const float*>(top("speed", 60));
-  const auto* matSync = static_cast<const uint8_t*>(top("sync", 60));
-  const auto* matStart = static_cast<const uint64_t*>(top("start_rev", 60));
-  const auto* matEnd = static_cast<const uint64_t*>(top("end_rev", 60));
-  matvar_t* structure = Mat_VarRead(mat, "probes");
-  ASSERT_NE(structure, nullptr);
-  read.push_back(structure);
-  ASSERT_TRUE(seconds && matSpeed && matSync && matStart && matEnd);
-  for (size_t p = 0; p < 3; ++p) {
-    matvar_t* probe = Mat_VarGetStructFieldByName(structure, probes[p], 0);
-    ASSERT_NE(probe, nullptr);
-    const auto field = [&](const char* n, size_t count) {
-      return values(Mat_VarGetStructFieldByName(probe, n, 0), count);
+  // Level 5, then version 7.3.
+  for (const bool v73 : {false, true}) {
+    std::vector<std::string> args = {"export", "-o", "mat", "--format", "mat", input};
+    if (v73) args.push_back("--mat73");
+    r = runCdt(args, dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    mat_t* mat = Mat_Open(dir.file("mat/" + name + ".mat").c_str(), MAT_ACC_RDONLY);
+    ASSERT_NE(mat, nullptr);
+    std::vector<matvar_t*> read;
+    const auto values = [&](matvar_t* v, size_t count) {
+      EXPECT_NE(v, nullptr);
+      if (v == nullptr) return static_cast<const void*>(nullptr);
+      EXPECT_EQ(v->nbytes / Mat_SizeOf(v->data_type), count);
+      return static_cast<const void*>(v->data);
     };
-    const auto* rms = static_cast<const float*>(field("rms", 60));
-    const auto* dns = static_cast<const double*>(field("dns", 60));
-    const auto* bladeDns = static_cast<const float*>(field("blade_dns", 300));
-    const auto* bladeToa = static_cast<const float*>(field("blade_toa", 300));
-    ASSERT_TRUE(rms && dns && bladeDns && bladeToa);
-    back[p] = {
-        {rms, rms + 60}, {dns, dns + 60}, {bladeDns, bladeDns + 300}, {bladeToa, bladeToa + 300}};
+    const auto top = [&](const char* n, size_t count) {
+      read.push_back(Mat_VarRead(mat, n));
+      return values(read.back(), count);
+    };
+    const auto* seconds = static_cast<const double*>(top("time", 60));
+    const auto* matSpeed = static_cast<const float*>(top("speed", 60));
+    const auto* matSync = static_cast<const uint8_t*>(top("sync", 60));
+    const auto* matStart = static_cast<const uint64_t*>(top("start_rev", 60));
+    const auto* matEnd = static_cast<const uint64_t*>(top("end_rev", 60));
+    matvar_t* structure = Mat_VarRead(mat, "probes");
+    ASSERT_NE(structure, nullptr);
+    read.push_back(structure);
+    ASSERT_TRUE(seconds && matSpeed && matSync && matStart && matEnd);
+    for (size_t p = 0; p < 3; ++p) {
+      matvar_t* probe = Mat_VarGetStructFieldByName(structure, probes[p], 0);
+      ASSERT_NE(probe, nullptr);
+      const auto field = [&](const char* n, size_t count) {
+        return values(Mat_VarGetStructFieldByName(probe, n, 0), count);
+      };
+      const auto* rms = static_cast<const float*>(field("rms", 60));
+      const auto* dns = static_cast<const double*>(field("dns", 60));
+      const auto* bladeDns = static_cast<const float*>(field("blade_dns", 300));
+      const auto* bladeToa = static_cast<const float*>(field("blade_toa", 300));
+      ASSERT_TRUE(rms && dns && bladeDns && bladeToa);
+      back[p] = {
+          {rms, rms + 60}, {dns, dns + 60}, {bladeDns, bladeDns + 300}, {bladeToa, bladeToa + 300}};
+    }
+    std::vector<uint64_t> fromSeconds;
+    for (size_t i = 0; i < 60; ++i) {
+      fromSeconds.push_back(static_cast<uint64_t>(std::llround(seconds[i] * 1e6)));
+    }
+    EXPECT_EQ(rowsOf(fromSeconds, {matSpeed, matSpeed + 60}, {matSync, matSync + 60},
+                     {matStart, matStart + 60}, {matEnd, matEnd + 60}, back, false),
+              expected)
+        << (v73 ? "version 7.3" : "level 5");
+    for (matvar_t* v : read) Mat_VarFree(v);
+    Mat_Close(mat);
   }
-  std::vector<uint64_t> fromSeconds;
-  for (size_t i = 0; i < 60; ++i) {
-    fromSeconds.push_back(static_cast<uint64_t>(std::llround(seconds[i] * 1e6)));
+}
+
+// The characters of a char variable: level 5 keeps UTF-8, version 7.3 UTF-16.
+std::u16string textOf(const matvar_t* v) {
+  std::u16string text;
+  for (size_t i = 0; i < v->nbytes / Mat_SizeOf(v->data_type); ++i) {
+    text += v->data_type == MAT_T_UINT16 || v->data_type == MAT_T_UTF16
+                ? static_cast<const char16_t*>(v->data)[i]
+                : static_cast<char16_t>(static_cast<const unsigned char*>(v->data)[i]);
   }
-  EXPECT_EQ(rowsOf(fromSeconds, {matSpeed, matSpeed + 60}, {matSync, matSync + 60},
-                   {matStart, matStart + 60}, {matEnd, matEnd + 60}, back, false),
-            expected);
-  for (matvar_t* v : read) Mat_VarFree(v);
-  Mat_Close(mat);
+  return text;
+}
+
+// Two variables alike: class, dimensions and values, fields by name.
+void expectSame(const matvar_t* a, const matvar_t* b, const std::string& name) {
+  ASSERT_TRUE(a != nullptr && b != nullptr) << name;
+  EXPECT_EQ(a->class_type, b->class_type) << name;
+  EXPECT_EQ(a->isLogical, b->isLogical) << name;
+  ASSERT_EQ(std::vector<size_t>(a->dims, a->dims + a->rank),
+            std::vector<size_t>(b->dims, b->dims + b->rank))
+      << name;
+  if (a->class_type == MAT_C_STRUCT) {
+    const unsigned fields = Mat_VarGetNumberOfFields(const_cast<matvar_t*>(a));
+    ASSERT_EQ(fields, Mat_VarGetNumberOfFields(const_cast<matvar_t*>(b))) << name;
+    char* const* names = Mat_VarGetStructFieldnames(a);
+    for (unsigned f = 0; f < fields; ++f) {
+      expectSame(Mat_VarGetStructFieldByIndex(const_cast<matvar_t*>(a), f, 0),
+                 Mat_VarGetStructFieldByName(const_cast<matvar_t*>(b), names[f], 0),
+                 name + "." + names[f]);
+    }
+  } else if (a->class_type == MAT_C_CHAR) {
+    EXPECT_EQ(textOf(a), textOf(b)) << name;
+  } else {
+    ASSERT_EQ(a->nbytes, b->nbytes) << name;
+    EXPECT_TRUE(a->nbytes == 0 || std::memcmp(a->data, b->data, a->nbytes) == 0) << name;
+  }
+}
+
+// Version 7.3 files are written batch by batch as the lines come, level-5
+// ones at the end: across several batches, and for a window without lines
+// (variables with no lines), both hold the same variables.
+TEST_F(ExportTest, MatlabVersion73HoldsWhatLevel5Holds) {
+  const std::string longer =
+      synthRecording(dir.file("long"),
+                     {"--revolutions", "9000", "--probes", "2", "--blades", "3", "--extras", "0"})
+          .at(0);
+  const std::vector<std::vector<std::string>> cases = {
+      {longer}, {input, "--revolutions", "9000:9999", "--quantities", "rms,blade-dns"}};
+  for (const std::vector<std::string>& selection : cases) {
+    const std::string file = selection[0].substr(selection[0].rfind('/') + 1);
+    const std::string mat = file.substr(0, file.size() - 4) + ".mat";
+    std::vector<mat_t*> files;
+    for (const std::string out : {"five", "v73"}) {
+      std::vector<std::string> args = {"export", "--format", "mat", "-o", out};
+      args.insert(args.end(), selection.begin(), selection.end());
+      if (out == "v73") args.push_back("--mat73");
+      const RunResult r = runCdt(args, dir.path());
+      ASSERT_EQ(r.status, 0) << r.err;
+      files.push_back(Mat_Open(dir.file(out + "/" + mat).c_str(), MAT_ACC_RDONLY));
+      ASSERT_NE(files.back(), nullptr);
+    }
+    for (const char* name :
+         {"time", "speed", "sync", "start_rev", "end_rev", "configuration", "probes"}) {
+      matvar_t* five = Mat_VarRead(files[0], name);
+      matvar_t* v73 = Mat_VarRead(files[1], name);
+      expectSame(five, v73, name);
+      Mat_VarFree(five);
+      Mat_VarFree(v73);
+    }
+    matvar_t* time = Mat_VarReadInfo(files[1], "time");
+    ASSERT_NE(time, nullptr);
+    EXPECT_EQ(time->dims[0], selection.size() == 1 ? 9000u : 0u);
+    Mat_VarFree(time);
+    for (mat_t* f : files) Mat_Close(f);
+  }
 }
 
 // netCDF and HDF5 are not thread-safe: files exported at once, and a file

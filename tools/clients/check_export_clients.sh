@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Real clients of cdt export's files: GNU Octave loads the level-5 MATLAB file
-# and xarray (with Debian's python3) opens the netCDF file; each checks the
-# sizes and values against the CSV of the same recording.
+# and the version 7.3 one, and xarray (with Debian's python3) opens the netCDF
+# file; each checks the sizes and values against the CSV of the same
+# recording (the version 7.3 file against the level-5 one).
 #   check_export_clients.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -20,6 +21,7 @@ input=$(ls rec/*.cdt)
 name=$(basename "$input" .cdt)
 "$build/driver/cdt2csv" "$input" >/dev/null
 "$build/tools/cdt" export -o out --format mat "$input" >/dev/null
+"$build/tools/cdt" export -o out73 --format mat --mat73 "$input" >/dev/null
 "$build/tools/cdt" export -o out --format netcdf "$input" >/dev/null
 
 # Octave: sizes, and every RMS and blade DNS value of Probe101 printed as
@@ -41,6 +43,27 @@ octave --no-gui --no-window-system --quiet --eval "
     end
   end
   printf('octave: %s loads, %d lines, values equal to the CSV\\n', '$name.mat', numel(s.time));
+"
+
+# Octave reads a version 7.3 file as plain HDF5: the arrays and their values
+# but not MATLAB's classes (single comes back as double, char as UTF-16 codes).
+octave --no-gui --no-window-system --quiet --eval "
+  a = load('out/$name.mat');
+  b = load('out73/$name.mat');
+  assert(size(b.time), [40 1]);
+  for v = {'time', 'speed', 'sync', 'start_rev', 'end_rev'}
+    assert(isequal(double(a.(v{1})), double(b.(v{1}))));
+  end
+  assert(strcmp(char(b.configuration), a.configuration));
+  for f = fieldnames(a.probes)'
+    p = a.probes.(f{1});
+    q = b.probes.(f{1});
+    assert(strcmp(char(q.name), p.name) && strcmp(char(q.stage), p.stage));
+    for v = {'blades', 'rms', 'dns', 'blade_dns', 'blade_toa'}
+      assert(isequaln(double(p.(v{1})), double(q.(v{1}))));
+    end
+  end
+  printf('octave: %s (version 7.3) loads, %d lines, values equal to level 5\\n', '$name.mat', numel(b.time));
 "
 
 /usr/bin/python3 - "$name" <<'PY'
