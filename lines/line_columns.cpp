@@ -87,4 +87,34 @@ void storeLine(const ColumnPlan& plan, const LineGroup& group, const LineColumns
   }
 }
 
+ColumnStorage::ColumnStorage(const ColumnPlan& plan, std::size_t rows) {
+  // The 8-byte columns first, so that every column stays aligned.
+  const std::size_t n = rows;
+  bytes_ = std::make_unique_for_overwrite<unsigned char[]>(
+      n * (3 * 8 + 8 * std::size_t{plan.doubleRows} + 4 * std::size_t{plan.floatRows} + 1));
+  unsigned char* p = bytes_.get();
+  columns_.stride = n;
+  columns_.time = reinterpret_cast<int64_t*>(p);
+  columns_.startRevolution = reinterpret_cast<uint64_t*>(p + 8 * n);
+  columns_.endRevolution = reinterpret_cast<uint64_t*>(p + 16 * n);
+  columns_.doubles = reinterpret_cast<double*>(p + 24 * n);
+  columns_.floats = reinterpret_cast<float*>(p + (24 + 8 * std::size_t{plan.doubleRows}) * n);
+  columns_.sync = p + (24 + 8 * std::size_t{plan.doubleRows} + 4 * std::size_t{plan.floatRows}) * n;
+}
+
+void copyLines(const ColumnPlan& plan, const LineColumns& from, const LineColumns& to,
+               std::size_t at, std::size_t rows) {
+  if (rows == 0) return;
+  std::memcpy(to.time + at, from.time, rows * 8);
+  std::memcpy(to.sync + at, from.sync, rows);
+  std::memcpy(to.startRevolution + at, from.startRevolution, rows * 8);
+  std::memcpy(to.endRevolution + at, from.endRevolution, rows * 8);
+  for (std::size_t r = 0; r < plan.floatRows; ++r) {
+    std::memcpy(to.floats + r * to.stride + at, from.floats + r * from.stride, rows * 4);
+  }
+  for (std::size_t r = 0; r < plan.doubleRows; ++r) {
+    std::memcpy(to.doubles + r * to.stride + at, from.doubles + r * from.stride, rows * 8);
+  }
+}
+
 }  // namespace cdt

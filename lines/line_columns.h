@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,22 @@ struct LineColumns {
   double* doubles = nullptr;          // doubleRows x stride
   std::size_t stride = 0;
 };
+
+// Columns of `rows` rows for a plan in one allocation of their own, left
+// unwritten until lines are stored.
+class ColumnStorage {
+ public:
+  ColumnStorage(const ColumnPlan& plan, std::size_t rows);
+  const LineColumns& columns() const { return columns_; }
+
+ private:
+  std::unique_ptr<unsigned char[]> bytes_;
+  LineColumns columns_;
+};
+
+// Copies rows 0 to rows - 1 of every column of `from` to rows `at` on of `to`.
+void copyLines(const ColumnPlan& plan, const LineColumns& from, const LineColumns& to,
+               std::size_t at, std::size_t rows);
 
 // Writes the group's line into row `row` (below the stride).
 void storeLine(const ColumnPlan& plan, const LineGroup& group, const LineColumns& columns,

@@ -94,8 +94,7 @@ class LineReader {
   // Where the current read() stores.
   const LineColumns* columns_ = nullptr;
   std::size_t next_ = 0;
-  std::unique_ptr<unsigned char[]> stageStorage_;
-  LineColumns stage_;
+  ColumnStorage stage_;
   std::size_t staged_ = 0;
 };
 

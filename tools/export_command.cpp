@@ -246,28 +246,6 @@ FileResult finishFile(DataFile& file, const std::string& input, const std::strin
 // Lines per batch handed to a column sink.
 constexpr std::size_t kBatchRows = 4096;
 
-// The columns of one batch and their storage.
-struct ColumnBatch {
-  explicit ColumnBatch(const ColumnPlan& plan)
-      : time(kBatchRows),
-        sync(kBatchRows),
-        startRev(kBatchRows),
-        endRev(kBatchRows),
-        floats(std::size_t{plan.floatRows} * kBatchRows),
-        doubles(std::size_t{plan.doubleRows} * kBatchRows + 1),
-        columns{time.data(),   sync.data(),    startRev.data(), endRev.data(),
-                floats.data(), doubles.data(), kBatchRows} {}
-  ColumnBatch(const ColumnBatch&) = delete;
-  ColumnBatch& operator=(const ColumnBatch&) = delete;
-  std::vector<int64_t> time;
-  std::vector<uint8_t> sync;
-  std::vector<uint64_t> startRev;
-  std::vector<uint64_t> endRev;
-  std::vector<float> floats;
-  std::vector<double> doubles;
-  LineColumns columns;
-};
-
 // The lines into a MATLAB or netCDF file through its sink, in batches of
 // columns. False, with the result set, when the output failed.
 bool exportColumns(const ExportRequest& request, DataFile& file, std::optional<uint32_t> host,
@@ -314,7 +292,8 @@ bool exportColumns(const ExportRequest& request, DataFile& file, std::optional<u
   // One batch of columns, reused.
   LineReader reader(file, plan, lineWindow(request, host));
   noteIndexDisagreement(reader, input, result);
-  ColumnBatch batches[2] = {ColumnBatch(plan), ColumnBatch(plan)};
+  const ColumnStorage batches[2] = {ColumnStorage(plan, kBatchRows),
+                                    ColumnStorage(plan, kBatchRows)};
   uint64_t lines = 0;
   bool written = true;
   // Two batches: while one is being written (on another thread when writes
@@ -323,7 +302,7 @@ bool exportColumns(const ExportRequest& request, DataFile& file, std::optional<u
   int current = 0;
   ReadMeter meter(request, file);
   while (!reader.ended()) {
-    const LineColumns& batch = batches[current].columns;
+    const LineColumns& batch = batches[current].columns();
     const std::size_t rows = reader.read(batch, 0, kBatchRows);
     meter.update();
     if (rows == 0) continue;

@@ -118,21 +118,6 @@ struct Arrays {
   LineColumns columns;
 };
 
-// Copies the first `rows` rows of every column of `from` to `to`.
-void copyRows(const ColumnPlan& plan, const LineColumns& from, const LineColumns& to,
-              std::size_t rows) {
-  std::memcpy(to.time, from.time, rows * 8);
-  std::memcpy(to.sync, from.sync, rows);
-  std::memcpy(to.startRevolution, from.startRevolution, rows * 8);
-  std::memcpy(to.endRevolution, from.endRevolution, rows * 8);
-  for (std::size_t r = 0; r < plan.floatRows; ++r) {
-    std::memcpy(to.floats + r * to.stride, from.floats + r * from.stride, rows * 4);
-  }
-  for (std::size_t r = 0; r < plan.doubleRows; ++r) {
-    std::memcpy(to.doubles + r * to.stride, from.doubles + r * from.stride, rows * 8);
-  }
-}
-
 // Moves the blocks' rows together, to a stride of `rows`, so that the
 // first floatRows x rows values are the block cut to its lines.
 void compact(const ColumnPlan& plan, const LineColumns& c, std::size_t rows) {
@@ -198,7 +183,7 @@ py::dict readLines(DataFile& file, const std::string& path, bool salvage,
     auto grown = std::make_unique<Arrays>(plan, larger);
     {
       py::gil_scoped_release release;
-      copyRows(plan, arrays->columns, grown->columns, rows);
+      copyLines(plan, arrays->columns, grown->columns, 0, rows);
     }
     arrays = std::move(grown);
     capacity = larger;
