@@ -62,7 +62,8 @@ set(CDT_POSIX_ONLY_TESTS
 # file names. Replacing an output that the test itself still has open, which
 # Windows refuses.
 set(CDT_CROSS_TEST_EXCLUDE "ExporterTest.*:LinePipeline.KeepsTheLineOrder*:\
-LinePipeline.LinesLargerThanABatch:LinePipeline.DestructionFinishes:ConfigFile.SaveStamps*:\
+LinePipeline.LinesLargerThanABatch:LinePipeline.OverflowingBatchesAmongOthers:\
+LinePipeline.DestructionFinishes:ConfigFile.SaveStamps*:\
 CdtConfig.WritesTheEmbedded*:NumberFormat.SpecialValues*:NumberFormat.RandomBitPatterns*:\
 NumberFormat.NearPowersOfTen*:NumberFormat.DoubleG8*:NumberFormat.TimeCellCasesAndCarries:\
 NumberFormat.RandomTimeCells*:FloatFormat.SpecialValues:FloatFormat.RandomBitPatterns:\
