@@ -589,9 +589,7 @@ constexpr OptionSpec kOptions[] = {
     {"to", "TIME", "only the lines before TIME (UTC)"},
     {"revolutions", "FIRST:LAST", "only the lines whose Start Rev lies in FIRST..LAST"},
     {"host", "NAME", "only this host's blade records (default: as cdt2csv takes them)"},
-    {"jobs", "N",
-     "threads: files exported at once, and with half as many files or fewer, a MATLAB or"
-     " netCDF file's writing beside its reading (default: the number of cores)"},
+    {"jobs", "N", "threads: files at once, spare ones write batches (default: the cores)"},
     {"mat73", nullptr, "MATLAB: write the HDF5-based version 7.3 (for data past 2 GB)"},
     {"compress", "LEVEL", "netCDF: zlib level 1-9 with the shuffle filter (default: none)"},
 };
@@ -604,11 +602,12 @@ constexpr const char* kDescription =
     "writes the same bytes as cdt2csv. The long layout has one row per line, probe\n"
     "and blade: Time,Speed,Sync,Start Rev,End Rev,Probe,Blade,DNS,TOA.\n"
     "A time window keeps the lines whose time (the latest record time up to the\n"
-    "line's first record) lies in [--from, --to). An unknown probe, blade or host\n"
-    "is a usage error (status 2) naming the valid ones; a window that holds no line\n"
-    "gives an output without lines and a note; a damaged file gives the lines before\n"
-    "the damage and a warning. A file that fails is reported and the others are\n"
-    "still exported (status 1).\n"
+    "line's first record) lies in [--from, --to); records are read from the index\n"
+    "entry before --from on, once the record headers before it have confirmed it.\n"
+    "An unknown probe, blade or host is a usage error (status 2) naming the valid\n"
+    "ones; a window that holds no line gives an output without lines and a note; a\n"
+    "damaged file gives the lines before the damage and a warning. A file that fails\n"
+    "is reported and the others are still exported (status 1).\n"
     "MATLAB files (level 5, compressed; --mat73 for version 7.3) hold time (seconds\n"
     "since 1970, UTC), speed, sync, start_rev, end_rev, a struct probes with a field\n"
     "per probe (name, stage, blades, rms, dns, blade_dns, blade_toa: lines x blades)\n"
