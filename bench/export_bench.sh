@@ -29,16 +29,31 @@ recording() {  # name size-MB [seed] -> path; each seed names its file apart
   realpath "$(ls "$dir"/*.cdt | head -n 1)"
 }
 
+# Write-back on a shared machine makes single runs of a second or so vary by a
+# third, so the runs that enter a speed target keep the best of three.
+best_of() {  # RUNS OUT_DIR COMMAND... -> best seconds and the peak RSS of that run
+  local runs=$1 out=$2 best="" seconds rss
+  shift 2
+  for ((run = 0; run < runs; run++)); do
+    rm -rf "$out" && mkdir -p "$out"
+    read -r seconds rss < <(timed "$out" "$@")
+    if [ -z "$best" ] || awk -v a="$seconds" -v b="${best% *}" 'BEGIN { exit !(a < b) }'; then
+      best="$seconds $rss"
+    fi
+  done
+  echo "$best"
+}
+
 rows=()
 for size in "$small" "$large"; do
   input=$(recording "rev-${size}MB" "$size")
   in_bytes=$(stat -c %s "$input")
   for format in "csv" "netcdf" "netcdf --compress 1" "mat" "mat --mat73"; do
     out=$work/out
-    rm -rf "$out" && mkdir -p "$out"
     read -r -a opts <<<"--format $format"
+    case $format in csv | netcdf) runs=3 ;; *) runs=1 ;; esac
     # The default --jobs: a single file's writing runs beside its reading.
-    read -r seconds rss < <(timed "$out" "$cdt" export "${opts[@]}" "$input")
+    read -r seconds rss < <(best_of "$runs" "$out" "$cdt" export "${opts[@]}" "$input")
     bytes=$(stat -c %s "$(ls "$out"/* | head -n 1)")
     rows+=("${size}MB|$format|$in_bytes|$seconds|$bytes|$rss")
     echo "  ${size} MB, $format: $seconds s" >&2
@@ -48,9 +63,8 @@ done
 
 parts=()
 for seed in 1 2 3 4; do parts+=("$(recording "part-$seed" "$part" "$seed")"); done
-mkdir -p "$work/out"
-read -r jobs1 _ < <(timed "$work/out" "$cdt" export --jobs 1 --format netcdf "${parts[@]}")
-read -r jobs2 _ < <(timed "$work/out" "$cdt" export --jobs 2 --format netcdf "${parts[@]}")
+read -r jobs1 _ < <(best_of 3 "$work/out" "$cdt" export --jobs 1 --format netcdf "${parts[@]}")
+read -r jobs2 _ < <(best_of 3 "$work/out" "$cdt" export --jobs 2 --format netcdf "${parts[@]}")
 rm -rf "$work/out"
 
 echo
@@ -63,7 +77,7 @@ printf '%s\n' "${rows[@]}" | awk -F'|' -v small="${small}MB" -v large="${large}M
     t[$1 "|" $2] = $4; out[$1 "|" $2] = $5; rss[$1 "|" $2] = $6 / 1024; input[$1] = $3
   }
   END {
-    printf "\nfour %d MB recordings to netCDF: --jobs 1 %.2f s, --jobs 2 %.2f s (%.2f x)\n", part,
+    printf "\nfour %d MB recordings to netCDF, best of 3 each: --jobs 1 %.2f s, --jobs 2 %.2f s (%.2f x)\n", part,
       jobs1, jobs2, jobs1 / jobs2
     ok = 1
     c = t[large "|csv"] / t[large "|netcdf"] >= 3; ok = ok && c
@@ -72,10 +86,13 @@ printf '%s\n' "${rows[@]}" | awk -F'|' -v small="${small}MB" -v large="${large}M
     c = out[large "|netcdf --compress 1"] <= input[large] / 2; ok = ok && c
     line = line sprintf(" --compress 1 output %.2f of the input <= 0.5 %s;",
       out[large "|netcdf --compress 1"] / input[large], c ? "holds" : "FAILS")
-    d = rss[large "|netcdf"] - rss[small "|netcdf"]; if (d < 0) d = -d
-    c = d <= 1; ok = ok && c
-    line = line sprintf(" netCDF RSS %s vs %s differs by %.2f MiB <= 1 %s;", small, large, d,
-      c ? "holds" : "FAILS")
+    n = split("netcdf|mat --mat73", fixed, "|")
+    for (i = 1; i <= n; i++) {
+      d = rss[large "|" fixed[i]] - rss[small "|" fixed[i]]; if (d < 0) d = -d
+      c = d <= 1; ok = ok && c
+      line = line sprintf(" %s RSS %s vs %s differs by %.2f MiB <= 1 %s;", fixed[i], small, large,
+        d, c ? "holds" : "FAILS")
+    }
     c = jobs1 / jobs2 >= 1.6; ok = ok && c
     line = line sprintf(" --jobs 2 %.2f x >= 1.6 %s", jobs1 / jobs2, c ? "holds" : "FAILS")
     print line (ok ? "; all targets hold" : "; NOT all targets hold")
