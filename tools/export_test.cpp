@@ -137,6 +137,14 @@ TEST_F(ExportTest, BadSelectionsWindowsAndFilesAreReported) {
             std::string::npos)
       << r.err;
   EXPECT_EQ(table(dir.file("damaged/d.csv")).size(), 11u);
+
+  // A recording whose name is its output's is left as it is.
+  const std::string recording = readFile(input);
+  writeFile(dir.file("x.csv"), recording);
+  r = runCdt({"export", "x.csv"}, dir.path());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("x.csv' is the input file"), std::string::npos) << r.err;
+  EXPECT_EQ(readFile(dir.file("x.csv")), recording);
 }
 
 }  // namespace
