@@ -1,6 +1,7 @@
 #include "csv/csv_exporter.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -17,11 +18,18 @@ namespace {
 // Room of the header buffer; a longer header is written in pieces.
 constexpr std::size_t kPendingSize = 64 * 1024;
 
+// Notes a failed call on the stream; the first one's errno is kept.
+void noteFailure(CsvExporter& e) {
+  if (!e.writeFailed && e.writeError == 0) e.writeError = errno;
+  e.writeFailed = true;
+}
+
 void flushPending(CsvExporter& e) {
   if (e.pendingLength == 0) return;
+  errno = 0;
   if (e.stream == nullptr ||
       std::fwrite(e.pending.get(), 1, e.pendingLength, e.stream) != e.pendingLength) {
-    e.writeFailed = true;
+    noteFailure(e);
   }
   e.pendingLength = 0;
 }
@@ -31,9 +39,10 @@ void put(CsvExporter& e, std::string_view text) {
   if (e.pendingLength + text.size() > kPendingSize) {
     flushPending(e);
     if (text.size() > kPendingSize) {
+      errno = 0;
       if (e.stream == nullptr ||
           std::fwrite(text.data(), 1, text.size(), e.stream) != text.size()) {
-        e.writeFailed = true;
+        noteFailure(e);
       }
       return;
     }
@@ -129,7 +138,11 @@ CsvExporter::~CsvExporter() {
 std::unique_ptr<CsvExporter> createCsvExporter(const Configuration& configuration, const char* path,
                                                bool withTimeOfArrival) {
   if (path == nullptr) return nullptr;
-  std::FILE* stream = openFile(path, "w");
+  return createCsvExporterOnStream(configuration, openFile(path, "w"), withTimeOfArrival);
+}
+
+std::unique_ptr<CsvExporter> createCsvExporterOnStream(const Configuration& configuration,
+                                                       std::FILE* stream, bool withTimeOfArrival) {
   if (stream == nullptr) return nullptr;
   auto exporter = std::make_unique<CsvExporter>();
   exporter->stream = stream;
@@ -173,16 +186,19 @@ bool finishCsvExporter(CsvExporter& e) {
     e.groups.finish([&e](const LineGroup& group, uint64_t) { writeCsvLine(e, group); });
   }
   flushPending(e);
-  bool ok = !e.writeFailed;
-  if (e.lines != nullptr && !e.lines->finish()) ok = false;
+  if (e.lines != nullptr && !e.lines->finish()) {
+    if (!e.writeFailed) e.writeError = e.lines->writeError();
+    e.writeFailed = true;
+  }
   if (e.stream != nullptr) {
-    if (std::fflush(e.stream) != 0 || std::ferror(e.stream) != 0) ok = false;
-    if (std::fclose(e.stream) != 0) ok = false;
+    errno = 0;
+    if (std::fflush(e.stream) != 0 || std::ferror(e.stream) != 0) noteFailure(e);
+    errno = 0;
+    if (std::fclose(e.stream) != 0) noteFailure(e);
     e.stream = nullptr;
   }
   e.groups.clear();
-  e.writeFailed = !ok;
-  return ok;
+  return !e.writeFailed;
 }
 
 }  // namespace cdt

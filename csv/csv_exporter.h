@@ -53,6 +53,9 @@ struct CsvExporter {
   bool withTimeOfArrival = false;
   bool headerWritten = false;
   bool writeFailed = false;  // some write of the header came up short
+  // The errno of the first write, flush or close that failed (0 while none
+  // has, or when the call gave none), once finishCsvExporter has returned.
+  int writeError = 0;
 
   // The header being composed; written out whenever it is full and at its
   // end.
@@ -68,6 +71,11 @@ struct CsvExporter {
 [[nodiscard]] std::unique_ptr<CsvExporter> createCsvExporter(const Configuration& configuration,
                                                              const char* path,
                                                              bool withTimeOfArrival);
+
+// The same on a stream opened for writing (text mode), which the exporter
+// then owns and closes; nullptr only when `stream` is nullptr.
+[[nodiscard]] std::unique_ptr<CsvExporter> createCsvExporterOnStream(
+    const Configuration& configuration, std::FILE* stream, bool withTimeOfArrival);
 
 // createCsvExporter on "<directory>/<baseName>.YYYY-MM-DD.hh-mm-ss.csv" with
 // the UTC calendar fields of `time` (microseconds since 1970).

@@ -1,5 +1,7 @@
 #include "csv/line_pipeline.h"
 
+#include <cerrno>
+
 #include <algorithm>
 #include <system_error>
 
@@ -162,7 +164,9 @@ void LinePipeline::write(const char* text, std::size_t length) {
   // After a failure the rest of the file is lost anyway; writing on would
   // only fail again.
   if (length == 0 || failed_.load(std::memory_order_relaxed)) return;
+  errno = 0;
   if (stream_ == nullptr || std::fwrite(text, 1, length, stream_) != length) {
+    writeError_ = errno;
     failed_.store(true, std::memory_order_relaxed);
   }
 }

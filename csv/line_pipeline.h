@@ -65,6 +65,9 @@ class LinePipeline {
   // the write that met it has returned, at most a few batches after the line
   // that caused it was added.
   bool ok() const { return !failed_.load(std::memory_order_relaxed); }
+  // The errno of the first write that failed (0 while none has, or when the
+  // stream gave none); read it after finish().
+  int writeError() const { return writeError_; }
 
   // Writes every line added, waits for that and stops the workers. True when
   // every write succeeded. Later calls only repeat the result.
@@ -113,6 +116,7 @@ class LinePipeline {
   bool finished_ = false;
   bool result_ = true;
   std::atomic<bool> failed_{false};
+  int writeError_ = 0;  // set once, by the write that failed first
   std::vector<Batch> batches_;
   std::vector<Text> texts_;
   std::vector<std::thread> workers_;

@@ -8,9 +8,11 @@
 #include "datafile/aggregation.h"
 #include "datafile/data_file.h"
 #include "datafile/record_constructors.h"
+#include "foundation/name_text.h"
 #include "foundation/text_building.h"
 #include "tools/commands.h"
 #include "tools/progress.h"
+#include "tools/selection_text.h"
 #include "tools/synth_config.h"
 #include "tools/synth_crash.h"
 #include "tools/synth_signal.h"
@@ -41,6 +43,10 @@ constexpr OptionSpec kOptions[] = {
     {"start", "TIME", "UTC time of the first revolution, ISO 8601 (default 2011-05-06T12:30:00Z)"},
     {"seed", "N", "seed of the measurement noise (default 1)"},
     {"name", "NAME", "configuration name, which begins every file name (default Rig1)"},
+    {"probe-names", "NAME[,NAME...]",
+     "names of the probes, host after host, channel after channel (may repeat)"},
+    {"encoding", "NAME",
+     "code page the names are written in (default windows-1252, as the installation does)"},
     {"unfinished", nullptr, "leave the files as being written (\".temp\", no index)"},
     {"damage", nullptr, "cut the last record of every file short"},
 };
@@ -126,6 +132,36 @@ int readOptions(const CommandArgs& args, FILE* err, SynthOptions& o) {
   if (!validName(o.name)) {
     return usageError(args, err, "--name wants 1 to 64 characters without slashes, not '%s'",
                       o.name.c_str());
+  }
+  if (auto names = args.value("probe-names")) {
+    o.probeNames = splitList(*names);
+    if (o.probeNames.size() > std::size_t{o.hosts} * o.probesPerHost) {
+      return usageError(args, err, "--probe-names names %zu probes, but there are %u",
+                        o.probeNames.size(), o.hosts * o.probesPerHost);
+    }
+    for (const std::string& n : o.probeNames) {
+      if (n.empty() || n.size() > 64 || n.find_first_of("\r\n") != std::string::npos) {
+        return usageError(args, err, "--probe-names wants names of 1 to 64 characters, not '%s'",
+                          names->c_str());
+      }
+    }
+  }
+  // The names come as UTF-8 text and go into the files in the code page.
+  const std::string encodingName = args.value("encoding").value_or("windows-1252");
+  const std::optional<TextEncoding> encoding = textEncodingNamed(encodingName);
+  if (!encoding) {
+    return usageError(args, err, "unknown encoding '%s' (%s)", encodingName.c_str(),
+                      textEncodingChoices());
+  }
+  std::vector<std::string*> texts{&o.name};
+  for (std::string& n : o.probeNames) texts.push_back(&n);
+  for (std::string* text : texts) {
+    const std::optional<std::string> bytes = encodeName(*text, *encoding);
+    if (!bytes) {
+      return usageError(args, err, "'%s' cannot be written in %s", text->c_str(),
+                        encodingName.c_str());
+    }
+    *text = *bytes;
   }
   o.unfinished = args.has("unfinished");
   o.damage = args.has("damage");

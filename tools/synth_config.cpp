@@ -90,6 +90,10 @@ void buildSynthConfiguration(Configuration& c, const SynthOptions& options) {
     for (uint32_t k = 0; k < options.probesPerHost; ++k) {
       const uint32_t p = synthProbeNumber(options, h, k);
       c.setProbeChannelIndex(p, static_cast<int32_t>(h * kChannelsPerHost + k));
+      const std::size_t order = std::size_t{h} * options.probesPerHost + k;
+      if (order < options.probeNames.size()) {
+        c.setProbeName(p, options.probeNames[order].c_str());
+      }
       c.setProbeStageIndex(p, static_cast<int32_t>(k % options.stages));
       const double angle = 2.0 * std::numbers::pi * (k + 0.125 * h) / options.probesPerHost;
       c.setProbePosition(p, angle, 10.0 * (k % options.stages), 0.2);

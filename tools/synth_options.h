@@ -23,7 +23,13 @@ struct SynthOptions {
   uint32_t extrasEvery = 100;  // a type-1 record every this many, a type-0 every 5 times as many
   uint64_t start = 0;          // time of the first revolution
   uint64_t seed = 1;
+  // The configuration's name and the probes' names as the files hold them:
+  // bytes of the installation's code page (see --encoding).
   std::string name = "Rig1";
+  // Names of the probes in order (host 1's channels 0 to N-1, then host
+  // 2's, ...); probes beyond the list keep their default names. Names may
+  // repeat.
+  std::vector<std::string> probeNames;
   bool unfinished = false;
   bool damage = false;
 };

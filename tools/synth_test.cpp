@@ -311,6 +311,41 @@ TEST(CdtSynth, StopsWhenOneHostsFileCannotBeWritten) {
   EXPECT_LT(fileSize(dir.file(kFileName)), 1000000);
 }
 
+TEST(CdtSynth, WritesNamesInTheInstallationsCodePage) {
+  TempDir dir;
+  auto paths = synthRecording(dir.path(), {"--revolutions", "3", "--probes", "3", "--name",
+                                           "Pr\xC3\xBC"
+                                           "f",
+                                           "--probe-names",
+                                           "Sonde S\xC3\xBC"
+                                           "d,Same,Same"});
+  ASSERT_EQ(paths.size(), 1u);
+  EXPECT_EQ(paths[0], dir.file("Pr\xFC"
+                               "f.0000.Daq1.2011-05-06.12-30-00.cdt"));
+  const std::string csv = convertToCsv(paths[0], dir.path(),
+                                       "Pr\xFC"
+                                       "f.0000.Daq1.2011-05-06.12-30-00.csv");
+  EXPECT_EQ(csv.substr(0, csv.find(" Blade1 DNS")),
+            "Time,Speed,Sync,Start Rev,End Rev,Sonde S\xFC"
+            "d RMS,Sonde S\xFC"
+            "d DNS,Sonde S\xFC"
+            "d");
+  EXPECT_NE(csv.find(",Same RMS,Same DNS,"), csv.rfind(",Same RMS,Same DNS,"));
+
+  for (const std::vector<std::string>& bad :
+       {std::vector<std::string>{"--probe-names", "\xCE\xA9mega"},  // no Ω in Windows-1252
+        {"--probe-names", "a,b,c,d,e"},                             // five names, four probes
+        {"--encoding", "ebcdic"}}) {
+    std::vector<std::string> args{"synth", "--revolutions", "1"};
+    args.insert(args.end(), bad.begin(), bad.end());
+    args.push_back(dir.file("bad"));
+    EXPECT_EQ(runCdt(args).status, 2) << bad[1];
+  }
+  RunResult utf8 = runCdt({"synth", "--revolutions", "1", "--probe-names", "\xCE\xA9mega",
+                           "--encoding", "utf-8", dir.file("utf8")});
+  EXPECT_EQ(utf8.status, 0) << utf8.err;
+}
+
 TEST(CdtSynth, ReportsADirectoryItCannotWriteTo) {
   TempDir dir;
   testing::writeFile(dir.file("plain"), "x");
