@@ -88,17 +88,25 @@ std::size_t utf8Sequence(std::string_view text, std::size_t at, char32_t& c) {
     c = b0;
     return 1;
   }
-  std::size_t length = 0;
-  char32_t lowest = 0;
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    length = 2, c = b0 & 0x1F, lowest = 0x80;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    length = 3, c = b0 & 0x0F, lowest = 0x800;
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    length = 4, c = b0 & 0x07, lowest = 0x10000;
-  } else {
-    return 0;
+  // The sequence's length, the payload bits of its first byte and the
+  // lowest code point it may carry (longer forms of smaller ones are
+  // overlong, not UTF-8).
+  struct Lead {
+    uint8_t first, last;
+    std::size_t length;
+    uint8_t mask;
+    char32_t lowest;
+  };
+  static constexpr Lead kLeads[] = {
+      {0xC2, 0xDF, 2, 0x1F, 0x80}, {0xE0, 0xEF, 3, 0x0F, 0x800}, {0xF0, 0xF4, 4, 0x07, 0x10000}};
+  const Lead* lead = nullptr;
+  for (const Lead& l : kLeads) {
+    if (b0 >= l.first && b0 <= l.last) lead = &l;
   }
+  if (lead == nullptr) return 0;
+  const std::size_t length = lead->length;
+  const char32_t lowest = lead->lowest;
+  c = b0 & lead->mask;
   if (text.size() - at < length) return 0;
   for (std::size_t i = 1; i < length; ++i) {
     const uint8_t b = byte(at + i);
