@@ -677,8 +677,12 @@ class Recording:
         """
         self._check_open()
         rows = _row_count(rows)
+        # Checked and opened here, so that a wrong argument raises at the call.
         reader = _cdt.BatchReader(self._path, self.salvage, self._selection(**selection), rows)
         windowed = selection.get("start") is not None or selection.get("revolutions") is not None
+        return self._batches(reader, windowed)
+
+    def _batches(self, reader: "_cdt.BatchReader", windowed: bool) -> Iterator[Lines]:
         first_line = 1
         while True:
             raw = reader.next()
