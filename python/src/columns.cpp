@@ -16,17 +16,20 @@ namespace {
 ColumnSelection columnSelection(const Configuration& configuration, uint32_t host,
                                 const Selection& selection) {
   ColumnSelection columns;
-  columns.blades = selection.blades;
-  std::sort(columns.blades.begin(), columns.blades.end());
-  columns.blades.erase(std::unique(columns.blades.begin(), columns.blades.end()),
-                       columns.blades.end());
-  if (selection.probes) {
+  if (selection.blades) {
+    columns.blades = *selection.blades;
+    std::sort(columns.blades.begin(), columns.blades.end());
+    columns.blades.erase(std::unique(columns.blades.begin(), columns.blades.end()),
+                         columns.blades.end());
+    // No blade at all: a number beyond every stage keeps none.
+    if (columns.blades.empty()) columns.blades.push_back(kMaxLineBlades + 1);
+  }
+  if (selection.channels) {
     const HostColumns hc = hostColumns(configuration, host, true);
     for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
-      const Probe* probe = hc.probes[slot];
-      columns.probes[slot] =
-          probe != nullptr && std::find(selection.probes->begin(), selection.probes->end(),
-                                        probe->name.view()) != selection.probes->end();
+      columns.probes[slot] = hc.probes[slot] != nullptr &&
+                             std::find(selection.channels->begin(), selection.channels->end(),
+                                       slot) != selection.channels->end();
     }
   }
   return columns;
@@ -50,6 +53,11 @@ uint32_t linesHost(const std::string& path, bool salvage) {
   return firstLineHost(*peek).value_or(0);
 }
 
+py::bytes nameBytes(const Probe& probe) {
+  const std::string_view name = probe.name.view();
+  return py::bytes(name.data(), name.size());
+}
+
 py::list planList(const Configuration& configuration, uint32_t host, const ColumnPlan& plan) {
   const HostColumns hc = hostColumns(configuration, host, true);
   py::list list;
@@ -57,7 +65,7 @@ py::list planList(const Configuration& configuration, uint32_t host, const Colum
     if (!plan.kept[slot]) continue;
     py::dict probe;
     probe["slot"] = slot;
-    probe["name"] = std::string(hc.probes[slot]->name.view());
+    probe["name"] = nameBytes(*hc.probes[slot]);
     probe["rms_row"] = plan.rmsRow[slot];
     probe["dns_row"] = plan.dnsRow[slot];
     probe["blade_dns_row"] = plan.bladeDnsRow[slot];
@@ -129,6 +137,54 @@ void compact(const ColumnPlan& plan, const LineColumns& c, std::size_t rows) {
   }
 }
 
+// The rows the arrays of a read are made with at first. The index has an
+// entry per distinct time, which in a recording is one per line: the arrays
+// are made that long, and cut to the lines read. Only where that is too
+// short (no index, or times shared by several lines) do they grow. A lying
+// index (or one of records that make no lines) must not make arrays far
+// larger than the records could fill: no more rows at first than would take
+// four times the records' bytes (64 MiB at least).
+std::size_t firstRows(const DataFile& file, const ColumnPlan& plan) {
+  const uint64_t recordBytes = file.recordsEnd() > file.header().dataOffset
+                                   ? file.recordsEnd() - file.header().dataOffset
+                                   : 0;
+  const std::size_t rowBytes = 3 * 8 + 8 * plan.doubleRows + 4 * plan.floatRows + 1;
+  const std::size_t limit = static_cast<std::size_t>(
+      std::min<uint64_t>((4 * recordBytes + (64u << 20)) / rowBytes, UINT32_MAX));
+  return std::max<std::size_t>(1, std::min(std::size_t{file.indexEntryCount()} + 1024, limit));
+}
+
+// Reads up to `most` lines into arrays of `capacity` rows, which grow by
+// copying into arrays twice as long (at most `most`) while lines remain, and
+// are cut to the lines read.
+py::dict readRows(LineReader& reader, std::size_t capacity, std::size_t most) {
+  const ColumnPlan& plan = reader.plan();
+  capacity = std::max<std::size_t>(1, std::min(capacity, most));
+  auto arrays = std::make_unique<Arrays>(plan, capacity);
+  std::size_t rows = 0;
+  for (;;) {
+    {
+      py::gil_scoped_release release;
+      rows += reader.read(arrays->columns, rows, capacity - rows);
+    }
+    if (reader.ended() || rows >= most) break;
+    const std::size_t larger = capacity > most / 2 ? most : 2 * capacity;
+    auto grown = std::make_unique<Arrays>(plan, larger);
+    {
+      py::gil_scoped_release release;
+      copyLines(plan, arrays->columns, grown->columns, 0, rows);
+    }
+    arrays = std::move(grown);
+    capacity = larger;
+  }
+  {
+    py::gil_scoped_release release;
+    compact(plan, arrays->columns, rows);
+  }
+  arrays->resize(plan, rows);
+  return arrays->dict(rows);
+}
+
 }  // namespace
 
 py::list probeList(const Configuration& configuration, uint32_t hostIndex) {
@@ -138,7 +194,7 @@ py::list probeList(const Configuration& configuration, uint32_t hostIndex) {
     if (hc.probes[slot] == nullptr) continue;
     py::dict probe;
     probe["slot"] = slot;
-    probe["name"] = std::string(hc.probes[slot]->name.view());
+    probe["name"] = nameBytes(*hc.probes[slot]);
     probe["blades"] = hc.layout.blades[slot];
     list.append(probe);
   }
@@ -155,45 +211,8 @@ py::dict readLines(DataFile& file, const std::string& path, bool salvage,
     plan = planColumns(hostColumns(file.configuration(), host, true).layout,
                        columnSelection(file.configuration(), host, selection));
   }
-  // The index has an entry per distinct time, which in a recording is one
-  // per line: the arrays are made that long, and cut to the lines read. Only
-  // where that is too short (no index, or times shared by several lines)
-  // do they grow, by copying into arrays twice as long.
-  // A lying index (or one of records that make no lines) must not make
-  // arrays far larger than the records could fill: no more rows at first
-  // than would take four times the records' bytes (64 MiB at least).
-  const uint64_t recordBytes = file.recordsEnd() > file.header().dataOffset
-                                   ? file.recordsEnd() - file.header().dataOffset
-                                   : 0;
-  const std::size_t rowBytes = 3 * 8 + 8 * plan.doubleRows + 4 * plan.floatRows + 1;
-  const std::size_t limit = static_cast<std::size_t>(
-      std::min<uint64_t>((4 * recordBytes + (64u << 20)) / rowBytes, UINT32_MAX));
-  std::size_t capacity =
-      std::max<std::size_t>(1, std::min(std::size_t{file.indexEntryCount()} + 1024, limit));
-  auto arrays = std::make_unique<Arrays>(plan, capacity);
-  std::size_t rows = 0;
   LineReader reader(file, plan, lineWindow(selection));
-  for (;;) {
-    {
-      py::gil_scoped_release release;
-      rows += reader.read(arrays->columns, rows, capacity - rows);
-    }
-    if (reader.ended()) break;
-    const std::size_t larger = 2 * capacity;
-    auto grown = std::make_unique<Arrays>(plan, larger);
-    {
-      py::gil_scoped_release release;
-      copyLines(plan, arrays->columns, grown->columns, 0, rows);
-    }
-    arrays = std::move(grown);
-    capacity = larger;
-  }
-  {
-    py::gil_scoped_release release;
-    compact(plan, arrays->columns, rows);
-  }
-  arrays->resize(plan, rows);
-  py::dict d = arrays->dict(rows);
+  py::dict d = readRows(reader, firstRows(file, plan), SIZE_MAX);
   d["probes"] = planList(file.configuration(), host, plan);
   d["stopped"] = stopDict(file.lastReadStatus());
   return d;
@@ -222,14 +241,8 @@ py::object BatchReader::next() {
     lock.lock();
   }
   if (reader_->ended()) return py::none();
-  Arrays arrays(reader_->plan(), rows_);
-  std::size_t rows = 0;
-  {
-    py::gil_scoped_release release;
-    rows = reader_->read(arrays.columns, 0, rows_);
-  }
-  if (rows == 0 && reader_->ended()) return py::none();
-  py::dict d = arrays.dict(rows);
+  py::dict d = readRows(*reader_, firstRows(*file_, reader_->plan()), rows_);
+  if (d["rows"].cast<std::size_t>() == 0 && reader_->ended()) return py::none();
   d["probes"] = plan_;
   d["stopped"] = stopDict(file_->lastReadStatus());
   return d;

@@ -16,17 +16,19 @@
 
 namespace cdt {
 
-// A selection as the Python side hands it over, already checked.
+// A selection as the Python side hands it over, already checked (names
+// resolved to channel slots there).
 struct Selection {
-  std::optional<std::vector<std::string>> probes;  // names; none keeps all
-  std::vector<uint32_t> blades;                    // 1-based; empty keeps all
-  std::optional<uint64_t> start;                   // microseconds since 1970
+  std::optional<std::vector<uint32_t>> channels;  // slots 0-3 kept; none keeps all
+  std::optional<std::vector<uint32_t>> blades;    // 1-based; none keeps all, empty none
+  std::optional<uint64_t> start;                  // microseconds since 1970
   std::optional<uint64_t> stop;
   std::optional<uint64_t> firstRevolution;
   std::optional<uint64_t> lastRevolution;
 };
 
-// The probes of the host's channels: slot, name and blade count of each.
+// The probes of the host's channels: slot, name (the file's bytes) and blade
+// count of each.
 pybind11::list probeList(const Configuration& configuration, uint32_t hostIndex);
 
 // Reads every selected line of `file` (standing at its first record). The
@@ -34,12 +36,13 @@ pybind11::list probeList(const Configuration& configuration, uint32_t hostIndex)
 pybind11::dict readLines(DataFile& file, const std::string& path, bool salvage,
                          const Selection& selection);
 
-// The same lines, `rows` at a time.
+// The same lines, `rows` at a time. A batch's arrays are sized like those of
+// readLines, never larger than the file's records could fill.
 class BatchReader {
  public:
   BatchReader(const std::string& path, bool salvage, const Selection& selection, std::size_t rows);
-  // The next batch (its arrays have `rows` rows, the first "rows" of them
-  // filled), or None once the lines have ended.
+  // The next batch (at most `rows` lines, fewer only at the end), or None
+  // once the lines have ended.
   pybind11::object next();
 
  private:

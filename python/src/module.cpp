@@ -18,6 +18,9 @@
 #include "csv/csv_exporter.h"
 #include "datafile/data_file.h"
 #include "driver/converter.h"
+#include "foundation/file_system.h"
+#include "foundation/name_text.h"
+#include "foundation/staged_output.h"
 #include "lines/line_reader.h"
 #include "python/src/columns.h"
 #include "python/src/common.h"
@@ -42,13 +45,19 @@ py::dict headerDict(const DataFileHeader& h) {
   return d;
 }
 
+py::bytes bytesOf(const CountedString& text) {
+  const std::string_view v = text.view();
+  return py::bytes(v.data(), v.size());
+}
+
+// Names as the bytes the file holds; the Python side decodes them.
 py::dict configurationDict(const Configuration& c) {
   py::dict d;
-  d["name"] = std::string(c.name.view());
+  d["name"] = bytesOf(c.name);
   py::list stages;
   for (const Stage& s : c.stages) {
     py::dict stage;
-    stage["name"] = std::string(s.name.view());
+    stage["name"] = bytesOf(s.name);
     stage["blades"] = s.blades;
     stages.append(stage);
   }
@@ -56,16 +65,14 @@ py::dict configurationDict(const Configuration& c) {
   py::list hosts;
   for (const Host& h : c.hosts) {
     py::dict host;
-    host["name"] = std::string(h.name.view());
+    host["name"] = bytesOf(h.name);
     py::list channels;
     for (const Channel& ch : h.channels) {
       py::dict channel;
       const Probe* p = ch.probe;
-      channel["probe"] =
-          p != nullptr ? py::object(py::str(std::string(p->name.view()))) : py::object(py::none());
-      channel["stage"] = p != nullptr && p->stage != nullptr
-                             ? py::object(py::str(std::string(p->stage->name.view())))
-                             : py::object(py::none());
+      channel["probe"] = p != nullptr ? py::object(bytesOf(p->name)) : py::object(py::none());
+      channel["stage"] = p != nullptr && p->stage != nullptr ? py::object(bytesOf(p->stage->name))
+                                                             : py::object(py::none());
       channels.append(channel);
     }
     host["channels"] = channels;
@@ -99,7 +106,7 @@ py::dict describe(const std::string& path, bool salvage) {
     host = firstLineHost(*file);
   }
   py::dict d;
-  d["path"] = path;
+  d["path"] = py::bytes(path);
   d["finished"] = file->header().indexOffset != 0;
   d["header"] = headerDict(file->header());
   d["configuration"] = configurationDict(file->configuration());
@@ -114,56 +121,82 @@ py::dict readAll(const std::string& path, bool salvage, const Selection& selecti
   return readLines(*file, path, salvage, selection);
 }
 
-std::string convert(const std::string& path, const std::string& outDir) {
+// Raises OSError for `path` with errno `code` (EIO when it is not known).
+[[noreturn]] void raiseOsError(int code, const std::string& path) {
+  errno = code != 0 ? code : EIO;
+  PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());
+  throw py::error_already_set();
+}
+
+// Writes the CSV of `path` into `outDir` as cdt2csv does, staged beside its
+// final name: a failed write leaves nothing behind, and a link standing at
+// the final name is replaced, never written through.
+py::bytes convert(const std::string& path, const std::string& outDir) {
   std::unique_ptr<DataFile> file = openOrRaise(path, false);
   const CountedString name = outputPathFor(path.c_str());
   std::string output =
       outDir.empty() ? std::string(name.view()) : outDir + "/" + std::string(name.view());
-  bool written = false;
+  if (sameFile(path.c_str(), output.c_str())) {
+    const py::object sameFileError = py::module_::import("shutil").attr("SameFileError");
+    const std::string message = "the output is the input file: " + output;
+    const py::object text = py::reinterpret_steal<py::object>(
+        PyUnicode_DecodeFSDefaultAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
+    if (text) PyErr_SetObject(sameFileError.ptr(), text.ptr());
+    throw py::error_already_set();
+  }
+  StagedOutput staged;
+  int failure = 0;
   bool created = false;
   {
     py::gil_scoped_release release;
-    std::unique_ptr<CsvExporter> exporter =
-        createCsvExporter(file->configuration(), output.c_str(), true);
-    if (exporter != nullptr) {
+    errno = 0;
+    if (!staged.create(output, path, true)) {
+      failure = errno;
+    } else {
       created = true;
+      std::unique_ptr<CsvExporter> exporter =
+          createCsvExporterOnStream(file->configuration(), staged.release(), true);
       while (RecordRef record = readNextRecord(*file)) (void)exportRecord(*exporter, record.get());
-      written = finishCsvExporter(*exporter);
+      if (!finishCsvExporter(*exporter)) {
+        failure = exporter->writeError != 0 ? exporter->writeError : EIO;
+        staged.discard();
+      } else {
+        errno = 0;
+        if (!staged.commit()) failure = errno != 0 ? errno : EIO;
+      }
     }
   }
-  if (!created || !written) {
-    errno = created ? EIO : errno;
-    PyErr_SetFromErrnoWithFilename(PyExc_OSError, output.c_str());
-    throw py::error_already_set();
-  }
-  return output;
+  if (!created || failure != 0) raiseOsError(failure, output);
+  return py::bytes(output);
 }
 
 // The times of the file's index entries (empty when it has none or they
-// cannot be read). Any cut times give windows that tile the lines, so the
-// entries need no check here.
-py::array_t<int64_t> indexTimes(const std::string& path, bool salvage) {
+// cannot be read), as the file holds them: a lying entry may hold any time.
+py::array_t<uint64_t> indexTimes(const std::string& path, bool salvage) {
   std::unique_ptr<DataFile> file = openOrRaise(path, salvage);
-  std::vector<int64_t> times;
+  std::vector<uint64_t> times;
   {
     py::gil_scoped_release release;
     if (file->loadIndex()) {
-      for (const IndexEntry& e : file->index()) times.push_back(static_cast<int64_t>(e.time));
+      for (const IndexEntry& e : file->index()) times.push_back(e.time);
     }
   }
-  py::array_t<int64_t> a(static_cast<py::ssize_t>(times.size()));
+  py::array_t<uint64_t> a(static_cast<py::ssize_t>(times.size()));
   if (!times.empty()) std::memcpy(a.mutable_data(), times.data(), times.size() * 8);
   return a;
 }
 
-// One line of `cdt info --json` for the file.
-std::string infoJson(const std::string& path) {
+// One line of `cdt info --json` for the file, its names decoded by
+// `encoding` (empty: UTF-8 when valid, else Windows-1252).
+py::bytes infoJson(const std::string& path, const std::string& encoding) {
   CommandArgs args;
   args.program = "cdt";
   args.command = "info";
   args.positionals.push_back(path);
   args.options.emplace_back("json", "");
+  if (!encoding.empty()) args.options.emplace_back("encoding", encoding);
   std::string text;
+  std::string message;
   int status = 0;
   {
     py::gil_scoped_release release;
@@ -175,16 +208,22 @@ std::string infoJson(const std::string& path) {
       status = -1;
     } else {
       status = runInfo(args, out, err);
-      std::rewind(out);
       char buffer[4096];
       std::size_t n;
+      std::rewind(out);
       while ((n = std::fread(buffer, 1, sizeof buffer, out)) > 0) text.append(buffer, n);
+      std::rewind(err);
+      while ((n = std::fread(buffer, 1, sizeof buffer, err)) > 0) message.append(buffer, n);
       std::fclose(out);
       std::fclose(err);
     }
   }
-  if (status != 0) throw FormatError("cannot read '" + path + "'");
-  return text;
+  if (status != 0) {
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r'))
+      message.pop_back();
+    throw FormatError("cannot read '" + path + "'" + (message.empty() ? "" : ": " + message));
+  }
+  return py::bytes(text);
 }
 
 }  // namespace
@@ -198,12 +237,19 @@ PYBIND11_MODULE(_cdt, m) {
     try {
       if (p) std::rethrow_exception(p);
     } catch (const FormatError& e) {
-      PyErr_SetString(formatError.ptr(), e.what());
+      // The message holds the path's bytes, which need not be UTF-8: they
+      // come back as os.fsdecode gives them.
+      const std::string_view text = e.what();
+      PyObject* message = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()),
+                                               "surrogateescape");
+      if (message == nullptr) return;
+      PyErr_SetObject(formatError.ptr(), message);
+      Py_DECREF(message);
     }
   });
   py::class_<Selection>(m, "Selection")
       .def(py::init<>())
-      .def_readwrite("probes", &Selection::probes)
+      .def_readwrite("channels", &Selection::channels)
       .def_readwrite("blades", &Selection::blades)
       .def_readwrite("start", &Selection::start)
       .def_readwrite("stop", &Selection::stop)
@@ -218,5 +264,14 @@ PYBIND11_MODULE(_cdt, m) {
   m.def("profiles", &readProfiles, py::arg("path"), py::arg("salvage"));
   m.def("convert", &convert, py::arg("path"), py::arg("out_dir"));
   m.def("index_times", &indexTimes, py::arg("path"), py::arg("salvage"));
-  m.def("info_json", &infoJson, py::arg("path"));
+  m.def("info_json", &infoJson, py::arg("path"), py::arg("encoding"));
+  m.def(
+      "decode_name",
+      [](const py::bytes& data) {
+        return py::str(decodeName(std::string_view(data), TextEncoding::Auto));
+      },
+      py::arg("data"));
+  m.def(
+      "encoding_known", [](const std::string& name) { return textEncodingNamed(name).has_value(); },
+      py::arg("name"));
 }

@@ -12,9 +12,24 @@ CDT2CSV = BUILD / "driver" / "cdt2csv"
 
 
 def run(*args, cwd=None):
-    """Runs a program of the build and returns its standard output lines."""
-    out = subprocess.run([str(a) for a in args], check=True, capture_output=True, text=True, cwd=cwd)
-    return out.stdout.splitlines()
+    """Runs a program of the build and returns its standard output lines.
+
+    Bytes that are not UTF-8 (a file name in the installation's code page)
+    come back as surrogate escapes, as os.fsdecode gives them."""
+    args = [a if isinstance(a, (str, bytes, os.PathLike)) else str(a) for a in args]
+    out = subprocess.run(args, check=True, capture_output=True, cwd=cwd)
+    return out.stdout.decode("utf-8", "surrogateescape").splitlines()
+
+
+def decode_name(data):
+    """Text of a data file decoded as the installation wrote it: UTF-8 when valid, else
+    Windows-1252 (the WHATWG mapping, where the five bytes cp1252 leaves out map to
+    the code points of their values)."""
+    try:
+        return data.decode("utf-8")
+    except UnicodeDecodeError:
+        return "".join(bytes([b]).decode("cp1252") if b not in b"\x81\x8d\x8f\x90\x9d" else chr(b)
+                       for b in data)
 
 
 def synth(directory, *options):
@@ -32,9 +47,37 @@ def recordings(tmp_path_factory):
         "three_probes": ["--revolutions", "90", "--probes", "3", "--stages", "2", "--blades", "5,9"],
         "damaged": ["--revolutions", "80", "--damage", "--blades", "6"],
         "second_host": ["--revolutions", "50", "--hosts", "2", "--blades", "4"],
+        # Names in the installation's code page (0xFC for ü, in the file name too), one
+        # of them on three probes, and names written as UTF-8.
+        "cp1252_names": ["--revolutions", "40", "--blades", "4", "--name", "Prüfstand",
+                         "--probe-names", "Sonde Süd,Same,Same,Other"],
+        "utf8_names": ["--revolutions", "40", "--blades", "3", "--encoding", "utf-8",
+                       "--probe-names", "Sonde°1,Ωmega,Same,Same"],
     }
     made = {}
     for name, options in shapes.items():
         paths = synth(base / name, *options)
         made[name] = paths[-1]
     return made
+
+
+def blade_records(data):
+    """(offset, channel) of every blade record (type 3) of a data file's bytes."""
+    at = int.from_bytes(data[24:32], "little")
+    end = int.from_bytes(data[32:40], "little") or len(data)
+    found = []
+    while at + 20 <= end:
+        size = int.from_bytes(data[at:at + 4], "little")
+        if size < 24:
+            break
+        if int.from_bytes(data[at + 4:at + 6], "little") == 3:
+            found.append((at, data[at + 20]))
+        at += size - 4
+    return found
+
+
+def index_entries(data):
+    """Offsets of the index entries (16 bytes: time, then position) of a data file's bytes."""
+    start = int.from_bytes(data[32:40], "little")
+    end = int.from_bytes(data[40:48], "little")
+    return list(range(start, end - 15, 16))

@@ -1,6 +1,8 @@
 """Lines and frames against the CSV that cdt2csv writes for the same file."""
 
+import csv as csv_module
 import datetime as dt
+import io
 import threading
 
 import numpy as np
@@ -8,47 +10,57 @@ import pandas as pd
 import pytest
 
 import cdt
-from conftest import CDT, CDT2CSV, run, synth
+from conftest import CDT, CDT2CSV, blade_records, decode_name, index_entries, run, synth
 
 
 def csv_of(path, tmp_path):
+    """The CSV cdt2csv writes, its header decoded as the installation wrote it
+    (duplicate column names kept)."""
     run(CDT2CSV, path, cwd=tmp_path)
     csv = tmp_path / (path.rsplit("/", 1)[-1].rsplit(".", 1)[0] + ".csv")
-    return pd.read_csv(csv, float_precision="round_trip")
+    header, body = csv.read_bytes().split(b"\n", 1)
+    names = next(csv_module.reader([decode_name(header)]))
+    frame = pd.read_csv(io.BytesIO(body), header=None, float_precision="round_trip")
+    frame.columns = names
+    return frame
 
 
 def as_csv_text(frame):
     """The frame's cells as the CSV writes them, parsed back as pandas does."""
-    out = {}
-    for name in frame.columns:
-        col = frame[name]
+    out = []
+    for i, name in enumerate(frame.columns):
+        col = frame.iloc[:, i]
         if name == "Time":
             us = col.dt.tz_localize(None).values.astype("datetime64[us]").astype(np.int64)
-            out[name] = [
+            out.append(pd.Series([
                 dt.datetime.utcfromtimestamp(u // 60_000_000 * 60).strftime("%Y-%m-%d %H:%M:")
-                + f"{(u // 1_000_000) % 60 + (u % 1_000_000) * 1e-6:05.2f}" for u in us]
+                + f"{(u // 1_000_000) % 60 + (u % 1_000_000) * 1e-6:05.2f}" for u in us]))
         elif name == "Sync":
-            out[name] = np.where(col, "Yes", "No")
+            out.append(pd.Series(np.where(col, "Yes", "No"), dtype=object))
         elif name in ("Start Rev", "End Rev"):
-            out[name] = col.astype(np.int64)
+            out.append(col.astype(np.int64))
         else:
             digits = "%.6g" if name == "Speed" else "%.8g"
             text = np.char.mod(digits, col.astype(np.float64))
-            out[name] = np.array([float(t) for t in text])
-    return pd.DataFrame(out)
+            out.append(pd.Series([float(t) for t in text]))
+    got = pd.concat(out, axis=1, ignore_index=True)
+    got.columns = frame.columns
+    return got
 
 
-@pytest.mark.parametrize("shape", ["plain", "ranges", "three_probes", "damaged", "second_host"])
+@pytest.mark.parametrize("shape", ["plain", "ranges", "three_probes", "damaged", "second_host",
+                                   "cp1252_names", "utf8_names"])
 def test_to_pandas_equals_the_csv(recordings, shape, tmp_path):
     path = recordings[shape]
     rec = cdt.open(path)
     frame = rec.to_pandas()
     expected = csv_of(path, tmp_path)
-    assert list(frame.columns) == list(expected.columns) == rec.columns()
+    lines = rec.read()
+    assert list(frame.columns) == list(expected.columns) == rec.columns() == lines.columns()
+    assert len(lines.probes) == len(rec.probe_names)  # probes sharing a name stay apart
     assert frame["Time"].dtype == "datetime64[ns, UTC]" and frame["Sync"].dtype == bool
     assert frame.filter(like="Blade").dtypes.eq(np.float32).all()
     got = as_csv_text(frame)
-    got["Sync"] = got["Sync"].astype(object)
     pd.testing.assert_frame_equal(got, expected, check_dtype=False, check_exact=True)
     if shape == "damaged":
         assert rec.stopped["reason"] == "record cut short"
@@ -169,3 +181,65 @@ def test_threads_read_files_at_once(recordings):
     for t in threads:
         t.join()
     assert got == expected
+
+
+def patched(source, target, edits):
+    """A copy of `source` with u64 values written at offsets: {offset: value}."""
+    data = bytearray(open(source, "rb").read())
+    for at, value in edits.items():
+        data[at:at + 8] = value.to_bytes(8, "little")
+    target.write_bytes(bytes(data))
+    return str(target)
+
+
+def test_times_pandas_or_datetime64_cannot_hold_raise_naming_the_line(tmp_path):
+    late = synth(tmp_path / "late", "--revolutions", "30", "--blades", "3", "--extras", "0",
+                 "--start", "2300-01-01T00:00:00Z")[0]
+    rec = cdt.open(late)
+    lines = rec.read()
+    assert lines.time[0] == np.datetime64("2300-01-01T00:00:00", "us")
+    assert int(lines.time_us[0]) == (lines.time[0] - np.datetime64(0, "us")) // np.timedelta64(1, "us")
+    with pytest.raises(ValueError, match=r"late.*line 1\b.*datetime64\[ns\]"):
+        rec.to_pandas()
+    # The line opened by the last channel-0 record is the last line; give it a time past 2**63.
+    data = open(late, "rb").read()
+    last = [at for at, channel in blade_records(data) if channel == 0][-1]
+    huge = patched(late, tmp_path / "huge.cdt", {last + 12: 2**63 + 5})
+    lines = cdt.open(huge).read()
+    n = len(lines)
+    assert int(lines.time_us[-1]) == 2**63 + 5 and (lines.time_us[:-1] < 2**63).all()
+    with pytest.raises(ValueError, match=rf"huge\.cdt: line {n}\b"):
+        lines.time
+    batches = list(cdt.open(huge).iter_batches(rows=7))
+    batches[0].time  # the lines before keep their times
+    with pytest.raises(ValueError, match=rf"huge\.cdt: line {n}\b"):
+        batches[-1].time
+
+
+def test_parts_leave_out_lying_index_times(recordings, tmp_path):
+    source = recordings["plain"]
+    entries = index_entries(open(source, "rb").read())
+    lying = patched(source, tmp_path / "lying.cdt",
+                    {entries[20]: 2**63 + 1, entries[40]: 2**64 - 1, entries[60]: 1})
+    rec = cdt.open(lying)
+    parts = rec.parts(rows=10)
+    bounds = [b for part in parts for b in part if b is not None]
+    assert len(parts) > 3 and all(0 <= b < 2**63 for b in bounds)
+    assert all(a < b for (a, _), (b, _) in zip(parts[1:], parts[2:]))
+    whole = rec.to_pandas()
+    joined = pd.concat([rec.to_pandas(start=a, stop=b) for a, b in parts], ignore_index=True)
+    pd.testing.assert_frame_equal(joined, whole)
+
+
+def test_batches_are_sized_by_what_the_file_holds(recordings, tmp_path):
+    rec = cdt.open(recordings["plain"])
+    (batch,) = list(rec.iter_batches(rows=2**40))  # 8 TiB if made at the size asked
+    pd.testing.assert_frame_equal(batch.to_pandas(), rec.to_pandas())
+    # Without an index the first guess is short: batches grow to `rows` lines each.
+    temp = synth(tmp_path / "open", "--revolutions", "1500", "--probes", "1", "--blades", "1",
+                 "--unfinished")[0]
+    rec = cdt.open(temp, salvage=True)
+    batches = list(rec.iter_batches(rows=1100))
+    assert [len(b) for b in batches] == [1100, 400]
+    joined = pd.concat([b.to_pandas() for b in batches], ignore_index=True)
+    pd.testing.assert_frame_equal(joined, rec.to_pandas())
