@@ -698,13 +698,26 @@ class Recording:
         Returns
         -------
         dict of numpy.ndarray
-            ``time`` (datetime64[us]), ``host``, ``sync``, ``speed``,
-            ``start_rev``, ``end_rev`` per profile, and ``values``,
-            ``maxima``, ``minima`` (int16, profiles x 4096 points).
+            ``time`` (datetime64[us]) and ``time_us`` (uint64 microseconds
+            since 1970, exact), ``host``, ``sync``, ``speed``, ``start_rev``,
+            ``end_rev`` per profile, and ``values``, ``maxima``, ``minima``
+            (int16, profiles x 4096 points).
+
+        Raises
+        ------
+        ValueError
+            A profile's time is 2**63 microseconds or later, which
+            datetime64[us] cannot hold; the message names the profile.
         """
         self._check_open()
         raw = _cdt.profiles(self._path, self.salvage)
         self.stopped = dict(raw.pop("stopped"))
+        raw["time_us"] = raw["time"].view(_np.uint64)
+        late = _np.flatnonzero(raw["time_us"] >= _np.uint64(_US_LIMIT))
+        if late.size:
+            i = int(late[0])
+            raise ValueError(f"{self.path}: profile {i + 1}: the time {int(raw['time_us'][i])} "
+                             "microseconds since 1970 lies beyond what datetime64[us] holds")
         raw["time"] = raw["time"].view("datetime64[us]")
         return raw
 

@@ -61,8 +61,8 @@ def recordings(tmp_path_factory):
     return made
 
 
-def blade_records(data):
-    """(offset, channel) of every blade record (type 3) of a data file's bytes."""
+def records(data, kind):
+    """(offset, first body byte) of every record of type `kind` of a data file's bytes."""
     at = int.from_bytes(data[24:32], "little")
     end = int.from_bytes(data[32:40], "little") or len(data)
     found = []
@@ -70,10 +70,15 @@ def blade_records(data):
         size = int.from_bytes(data[at:at + 4], "little")
         if size < 24:
             break
-        if int.from_bytes(data[at + 4:at + 6], "little") == 3:
+        if int.from_bytes(data[at + 4:at + 6], "little") == kind:
             found.append((at, data[at + 20]))
         at += size - 4
     return found
+
+
+def blade_records(data):
+    """(offset, channel) of every blade record (type 3) of a data file's bytes."""
+    return records(data, 3)
 
 
 def index_entries(data):

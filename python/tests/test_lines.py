@@ -10,7 +10,8 @@ import pandas as pd
 import pytest
 
 import cdt
-from conftest import CDT, CDT2CSV, blade_records, decode_name, index_entries, run, synth
+from conftest import (CDT, CDT2CSV, blade_records, decode_name, index_entries, records, run,
+                      synth)
 
 
 def csv_of(path, tmp_path):
@@ -214,6 +215,13 @@ def test_times_pandas_or_datetime64_cannot_hold_raise_naming_the_line(tmp_path):
     batches[0].time  # the lines before keep their times
     with pytest.raises(ValueError, match=rf"huge\.cdt: line {n}\b"):
         batches[-1].time
+    # Profiles: the same rule, naming the profile.
+    prof = synth(tmp_path / "prof", "--revolutions", "30", "--blades", "3", "--extras", "0",
+                 "--profiles", "10")[0]
+    second = records(open(prof, "rb").read(), 2)[1][0]
+    bad = cdt.open(patched(prof, tmp_path / "badprof.cdt", {second + 12: 2**63 + 5}))
+    with pytest.raises(ValueError, match=r"badprof\.cdt: profile 2\b"):
+        bad.profiles()
 
 
 def test_parts_leave_out_lying_index_times(recordings, tmp_path):
