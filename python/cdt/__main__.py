@@ -1,11 +1,11 @@
-"""``python3 -m cdt report FILE... [-o DIR]``: quick-look pages of recordings."""
+"""``python3 -m cdt report FILE... [-o DIR] [--encoding NAME]``: quick-look pages of recordings."""
 
 import sys
 
 
 def _main(argv):
     if not argv or argv[0] in ("-h", "--help"):
-        print("usage: python3 -m cdt report FILE... [-o DIR]\n\n"
+        print("usage: python3 -m cdt report FILE... [-o DIR] [--encoding NAME]\n\n"
               "Commands:\n  report    one quick-look HTML page per recording (NAME.html)")
         return 0 if argv else 2
     if argv[0] != "report":

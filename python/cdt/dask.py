@@ -18,7 +18,7 @@ from __future__ import annotations
 import glob as _glob
 import os as _os
 import warnings as _warnings
-from typing import Any, Dict, Iterable, List, Optional, Sequence, Union
+from typing import Any, Dict, Iterable, List, Optional, Sequence, Tuple, Union
 
 import numpy as _np
 import pandas as _pd
@@ -27,19 +27,30 @@ import cdt as _cdt
 
 __all__ = ["read_recordings", "convert_recordings"]
 
-Paths = Union[str, "_os.PathLike[str]", Iterable[Union[str, "_os.PathLike[str]"]]]
+Paths = Union[str, bytes, "_os.PathLike", Iterable[Union[str, bytes, "_os.PathLike"]]]
+
+# The columns every recording's frame begins with, and their dtypes.
+_FIXED = {"Time": "datetime64[ns, UTC]", "Speed": _np.float32, "Sync": bool,
+          "Start Rev": _np.uint32, "End Rev": _np.uint32}
+
+
+def _text_path(path) -> str:
+    """A path as str; bytes become str with surrogate escapes, which names
+    the same file."""
+    path = _os.fspath(path)
+    return _os.fsdecode(path) if isinstance(path, bytes) else path
 
 
 def _expand(paths: Paths) -> List[str]:
-    if isinstance(paths, (str, _os.PathLike)):
-        text = _os.fspath(paths)
+    if isinstance(paths, (str, bytes, _os.PathLike)):
+        text = _text_path(paths)
         if _glob.has_magic(text):
             found = sorted(_glob.glob(text))
             if not found:
                 raise FileNotFoundError(f"no recording matches {text!r}")
             return found
         return [text]
-    return [_os.fspath(p) for p in paths]
+    return [_text_path(p) for p in paths]
 
 
 def _check_errors(errors: str) -> None:
@@ -47,46 +58,84 @@ def _check_errors(errors: str) -> None:
         raise ValueError(f"errors: 'raise' or 'skip', not {errors!r}")
 
 
-def _dtype(column: str):
-    if column == "Time":
-        return "datetime64[ns, UTC]"
-    if column == "Sync":
-        return bool
-    if column in ("Start Rev", "End Rev"):
-        return _np.uint32
-    if column.endswith(" DNS") and " Blade" not in column:
-        return _np.float64
-    return _np.float32
+def _dtypes(columns: Sequence[str]) -> List[Any]:
+    """The dtype of each of a recording's columns, by its place in the CSV's
+    layout rather than by what its name says (a probe's name may hold any
+    word): the five fixed columns, then per probe its RMS (float32), its DNS
+    mean (float64, always right after the RMS) and its blades' DNS and TOA
+    (float32). Only a probe's RMS column ends in " RMS"."""
+    fixed = len(_FIXED)
+    return [_FIXED[c] if i < fixed
+            else _np.float64 if i > fixed and columns[i - 1].endswith(" RMS")
+            else _np.float32
+            for i, c in enumerate(columns)]
 
 
-def _meta(columns: Sequence[str]) -> _pd.DataFrame:
-    data = {"File": _pd.Series([], dtype=object)}
+def _union(per_file: Iterable[Sequence[str]]) -> List[str]:
+    """The union of the recordings' columns in first-seen order.
+
+    A name that a recording has several times (probes that share a name)
+    counts by occurrence: the k-th "Same RMS" of one file is the k-th of
+    another, so the union holds a name as often as the recording that has it
+    most often, and a recording with fewer gets NaN in the later ones.
+    """
+    columns: List[str] = []
+    held: Dict[str, int] = {}
+    for names in per_file:
+        seen: Dict[str, int] = {}
+        for c in names:
+            seen[c] = seen.get(c, 0) + 1
+            if seen[c] > held.get(c, 0):
+                held[c] = seen[c]
+                columns.append(c)
+    return columns
+
+
+def _occurrences(columns: Sequence[str]) -> List[Tuple[str, int]]:
+    """Each column as (name, how many of that name came before it)."""
+    seen: Dict[str, int] = {}
+    out = []
     for c in columns:
-        data[c] = _pd.Series([], dtype=_dtype(c))
-    return _pd.DataFrame(data)
+        out.append((c, seen.get(c, 0)))
+        seen[c] = seen.get(c, 0) + 1
+    return out
+
+
+def _frame(columns: Sequence[str], data: Sequence[Any], index) -> _pd.DataFrame:
+    """A frame of these columns in order, repeated names included."""
+    frame = _pd.DataFrame(dict(enumerate(data)), index=index)
+    frame.columns = _pd.Index(list(columns), dtype=object)
+    return frame
+
+
+def _meta(columns: Sequence[str], dtypes: Sequence[Any]) -> _pd.DataFrame:
+    data = [_pd.Series([], dtype=object)] + [_pd.Series([], dtype=t) for t in dtypes]
+    return _frame(["File"] + list(columns), data, _pd.RangeIndex(0))
 
 
 def _read_part(part: Dict[str, Any]) -> _pd.DataFrame:
     """One (path, window) part as a frame with every column of the union."""
-    rec = _cdt.open(part["path"], salvage=part["salvage"])
+    rec = _cdt.open(part["path"], salvage=part["salvage"], encoding=part["encoding"])
     frame = rec.to_pandas(start=part["start"], stop=part["stop"], **part["selection"])
-    meta = _meta(part["columns"])
-    frame.insert(0, "File", part["path"])
-    missing = [c for c in meta.columns if c not in frame.columns]
-    if missing:
-        empty = _pd.DataFrame({c: _np.full(len(frame), _np.nan, dtype=_dtype(c)) for c in missing},
-                              index=frame.index)
-        frame = _pd.concat([frame, empty], axis=1)
-    if list(frame.columns) != list(meta.columns):
-        frame = frame[list(meta.columns)]
-    return frame
+    n = len(frame)
+    columns, dtypes = part["columns"], part["dtypes"]
+    if list(frame.columns) == list(columns):
+        frame.insert(0, "File", part["path"], allow_duplicates=True)
+        return frame
+    place = {key: i for i, key in enumerate(_occurrences(list(frame.columns)))}
+    data: List[Any] = [_pd.Series([part["path"]] * n, dtype=object, index=frame.index)]
+    for key, dtype in zip(_occurrences(columns), dtypes):
+        i = place.get(key)
+        data.append(frame.iloc[:, i] if i is not None
+                    else _pd.Series(_np.full(n, _np.nan, dtype=dtype), index=frame.index))
+    return _frame(["File"] + list(columns), data, frame.index)
 
 
-def _open_all(paths: List[str], salvage: bool, errors: str) -> List["_cdt.Recording"]:
+def _open_all(paths: List[str], salvage: bool, errors: str, encoding):
     opened = []
     for p in paths:
         try:
-            opened.append(_cdt.open(p, salvage=salvage))
+            opened.append((p, _cdt.open(p, salvage=salvage, encoding=encoding)))
         except (_cdt.FormatError, OSError) as e:
             if errors == "raise":
                 raise
@@ -95,12 +144,12 @@ def _open_all(paths: List[str], salvage: bool, errors: str) -> List["_cdt.Record
 
 
 def read_recordings(paths: Paths, *, rows_per_partition: int = 1_000_000, salvage: bool = False,
-                    errors: str = "raise", **selection):
+                    errors: str = "raise", encoding: Optional[str] = None, **selection):
     """Many recordings as one ``dask.dataframe.DataFrame``.
 
     Parameters
     ----------
-    paths : str, path or iterable of them
+    paths : str, bytes, path or iterable of them
         Data files; a string with wildcards is a glob, expanded in name order.
     rows_per_partition : int
         About this many lines per partition: each recording is cut into time
@@ -111,6 +160,8 @@ def read_recordings(paths: Paths, *, rows_per_partition: int = 1_000_000, salvag
         A recording that cannot be opened raises its :class:`cdt.FormatError`
         (or FileNotFoundError), or with "skip" is left out with a warning
         naming it.
+    encoding : str, optional
+        The installation's code page for the names, as for :func:`cdt.open`.
     **selection
         ``probes``, ``blades`` and ``revolutions`` as for
         :meth:`cdt.Recording.read`.
@@ -119,11 +170,18 @@ def read_recordings(paths: Paths, *, rows_per_partition: int = 1_000_000, salvag
     -------
     dask.dataframe.DataFrame
         The lines of every recording in order, a ``File`` column first
-        naming the recording of each line, then the CSV's columns: the union
-        of the recordings' columns in first-seen order, NaN where a
-        recording has no such column. The metadata comes from the
-        configurations alone; no record is read until the frame is computed.
-        Divisions are unknown: recordings of several hosts share their times.
+        naming the recording of each line (as str; a path given as bytes
+        with surrogate escapes), then the CSV's columns: the union of the
+        recordings' columns in first-seen order, NaN where a recording has
+        no such column. Probes that share a name keep a column each: a
+        repeated name counts by occurrence (the second "Same RMS" of one
+        file is the second of the next), so the union holds it as often as
+        the recording that has it most often. The dtypes are those of
+        :meth:`cdt.Recording.to_pandas`, and a time that it cannot hold
+        raises its ValueError when the frame is computed. The metadata comes
+        from the configurations alone; no record is read until the frame is
+        computed. Divisions are unknown: recordings of several hosts share
+        their times.
     """
     import dask.dataframe as dd
 
@@ -131,23 +189,26 @@ def read_recordings(paths: Paths, *, rows_per_partition: int = 1_000_000, salvag
     for key in ("start", "stop"):
         if key in selection:
             raise TypeError(f"{key}: read_recordings cuts its own time windows")
-    recordings = _open_all(_expand(paths), salvage, errors)
-    columns: List[str] = []
-    seen = set()
+    recordings = _open_all(_expand(paths), salvage, errors, encoding)
+    per_file = []
+    dtype_of: Dict[Tuple[str, int], Any] = {}
     parts = []
-    for rec in recordings:
+    for path, rec in recordings:
         sel = dict(selection)
         rec._selection(**sel)  # checks the selection against this recording
-        for c in rec.columns(probes=sel.get("probes"), blades=sel.get("blades")):
-            if c not in seen:
-                seen.add(c)
-                columns.append(c)
+        names = rec.columns(probes=sel.get("probes"), blades=sel.get("blades"))
+        per_file.append(names)
+        for key, dtype in zip(_occurrences(names), _dtypes(names)):
+            dtype_of.setdefault(key, dtype)
         for start, stop in rec.parts(rows=rows_per_partition):
-            parts.append({"path": rec.path, "salvage": salvage, "start": start, "stop": stop,
-                          "selection": sel})
+            parts.append({"path": path, "salvage": salvage, "encoding": encoding,
+                          "start": start, "stop": stop, "selection": sel})
+    columns = _union(per_file)
+    dtypes = [dtype_of[key] for key in _occurrences(columns)]
     for part in parts:
         part["columns"] = columns
-    meta = _meta(columns)
+        part["dtypes"] = dtypes
+    meta = _meta(columns, dtypes)
     if not parts:
         return dd.from_pandas(meta, npartitions=1)
     return dd.from_map(_read_part, parts, meta=meta, label="cdt-read", enforce_metadata=False)
@@ -156,31 +217,35 @@ def read_recordings(paths: Paths, *, rows_per_partition: int = 1_000_000, salvag
 def _convert_one(path: str, out_dir: str, errors: str) -> Optional[str]:
     try:
         return _cdt.convert(path, out_dir)
-    except (_cdt.FormatError, FileNotFoundError) as e:
+    except (_cdt.FormatError, OSError, ValueError) as e:
+        # With "skip" the caller warns of it by name; a refusal (the output
+        # would be the input) is reported the same way, never dropped.
         if errors == "raise":
             raise
         return "\0" + f"{path}: {e}"
 
 
-def convert_recordings(paths: Paths, out_dir: Union[str, "_os.PathLike[str]"], *,
+def convert_recordings(paths: Paths, out_dir: Union[str, bytes, "_os.PathLike"], *,
                        errors: str = "raise") -> List[str]:
     """Converts many recordings to CSV, one task per file, on the current scheduler.
 
     With a ``distributed.Client`` active the workers write the files, so
     ``out_dir`` must be a directory they can reach. The CSV files hold the
-    bytes ``cdt2csv`` writes.
+    bytes ``cdt2csv`` writes (names as the file holds them, so no encoding
+    is needed). A recording whose CSV would be the recording itself is
+    refused, as :func:`cdt.convert` refuses it.
 
     Returns
     -------
     list of str
         The paths written, in the order of ``paths``; with ``errors="skip"``
-        the recordings that cannot be opened are left out, each named in a
-        warning.
+        the recordings that cannot be converted are left out, each named in a
+        warning. With "raise" (the default) the first failure raises.
     """
     import dask
 
     _check_errors(errors)
-    out = _os.fspath(out_dir)
+    out = _text_path(out_dir)
     tasks = [dask.delayed(_convert_one, pure=True)(p, out, errors) for p in _expand(paths)]
     written = []
     for result in dask.compute(*tasks):

@@ -22,13 +22,17 @@ import html
 import io
 import os
 import queue
+import re
+import secrets
 import threading
+import warnings
 from concurrent.futures import ThreadPoolExecutor
 from typing import Any, Dict, List, Tuple
 
 import numpy as np
 
 from . import FormatError
+from . import _decode
 from . import open as _open
 
 __all__ = ["report"]
@@ -36,6 +40,16 @@ __all__ = ["report"]
 # Lines per batch read: large enough that the reader's per-call cost is small,
 # small enough that a batch of four 60-blade probes stays a few tens of MB.
 _BATCH_ROWS = 8192
+# A batch holds at most about this many cells, so that a stage of thousands
+# of blades reads fewer lines per batch instead of more memory.
+_BATCH_CELLS = _BATCH_ROWS * 500
+# Names on the pictures are cut to this many characters (a name of thousands
+# would make a figure wider than the renderer can draw); the text keeps them whole.
+_PICTURE_NAME_MAX = 48
+# Rows of a blade heat map and curves of the amplitude picture at most: more
+# blades than these are drawn in groups of consecutive blades.
+_HEAT_ROWS_MAX = 600
+_CURVES_MAX = 120
 # Bins of lines per picture: between _COLUMNS and 2 * _COLUMNS, about the
 # pixel columns of a picture.
 _COLUMNS = 512
@@ -197,8 +211,13 @@ class _Deviation:
 
 
 class _ProbeReduction:
-    def __init__(self, name: str, blades: np.ndarray):
-        self.name = name
+    """One probe's pictures' state. ``key`` is the probe's unique key (its name,
+    or "NAME (channel N)" where probes share a name), which names its bins and
+    its sections."""
+
+    def __init__(self, key: str, blades: np.ndarray):
+        self.key = key
+        self.label = _picture_text(key)
         self.blades = blades
         self.deviation = _Deviation(len(blades)) if len(blades) else None
         self.toa_seen = False
@@ -247,16 +266,26 @@ def _prefetched(batches):
 
 
 def _reduce(rec) -> Tuple[_Bins, Dict[str, _ProbeReduction], Dict[str, Any]]:
-    """One pass over the recording's lines into the pictures' bins."""
+    """One pass over the recording's lines into the pictures' bins.
+
+    Times are kept as the file's exact microseconds (``time_us``), so a
+    recording after 2262 or with a time beyond datetime64's range still gets
+    its page; the bins hold them relative to the first line's time.
+    """
     bins = _Bins()
     probes: Dict[str, _ProbeReduction] = {}
     totals: Dict[str, Any] = {"lines": 0, "unsync": 0, "first_rev": None, "last_rev": None,
                               "first_time": None, "last_time": None}
-    for lines in _prefetched(rec.iter_batches(rows=_BATCH_ROWS)):
+    rows = max(16, min(_BATCH_ROWS, _BATCH_CELLS // max(1, len(rec.columns()))))
+    for lines in _prefetched(rec.iter_batches(rows=rows)):
         n = len(lines)
         if n == 0:
             continue
-        time = lines.time.astype(np.int64).astype(np.float64)
+        time_us = np.asarray(lines.time_us, dtype=np.uint64)
+        if totals["first_time"] is None:
+            totals["first_time"] = int(time_us[0])
+        # The difference wraps in uint64; read as int64 it is the signed offset.
+        time = (time_us - np.uint64(totals["first_time"])).view(np.int64).astype(np.float64)
         speed = lines.speed
         bins.add("time.min", "min", time)
         bins.add("time.max", "max", time)
@@ -265,32 +294,29 @@ def _reduce(rec) -> Tuple[_Bins, Dict[str, _ProbeReduction], Dict[str, Any]]:
         bins.add("speed.sum", "sum", speed)
         bins.add("speed.count", "count", speed)
         bins.add("unsync", "max", (~lines.sync).astype(np.float64))
-        for name, p in lines.probes.items():
-            pr = probes.get(name)
+        for key, p in lines.probes.items():
+            pr = probes.get(key)
             if pr is None:
-                pr = probes[name] = _ProbeReduction(name, p.blades)
-            bins.add(name + ".rms.min", "min", p.rms)
-            bins.add(name + ".rms.max", "max", p.rms)
-            bins.add(name + ".rms.sum", "sum", p.rms)
-            bins.add(name + ".rms.count", "count", p.rms)
+                pr = probes[key] = _ProbeReduction(key, p.blades)
+            bins.add(key + ".rms.min", "min", p.rms)
+            bins.add(key + ".rms.max", "max", p.rms)
+            bins.add(key + ".rms.sum", "sum", p.rms)
+            bins.add(key + ".rms.count", "count", p.rms)
             pr.lines_seen += int(np.count_nonzero(~np.isnan(p.rms)))
             if len(p.blades):
-                bins.add(name + ".dns.sum", "sum", p.blade_dns)
-                bins.add(name + ".dns.count", "count", p.blade_dns)
+                bins.add(key + ".dns.sum", "sum", p.blade_dns)
+                bins.add(key + ".dns.count", "count", p.blade_dns)
                 if not pr.toa_seen and not np.isnan(p.blade_toa).all():
                     pr.toa_seen = True
                 dev = pr.deviation.add(p.blade_toa, speed)
-                bins.add(name + ".dev", "max", np.abs(dev))
+                bins.add(key + ".dev", "max", np.abs(dev))
         bins.advance(n)
         totals["lines"] += n
         totals["unsync"] += int(np.count_nonzero(~lines.sync))
         first, last = int(lines.start_rev.min()), int(lines.end_rev.max())
         totals["first_rev"] = first if totals["first_rev"] is None else min(first, totals["first_rev"])
         totals["last_rev"] = last if totals["last_rev"] is None else max(last, totals["last_rev"])
-        t0, t1 = lines.time[0], lines.time[-1]
-        if totals["first_time"] is None:
-            totals["first_time"] = t0
-        totals["last_time"] = t1
+        totals["last_time"] = int(time_us[-1])
     return bins, probes, totals
 
 
@@ -366,8 +392,27 @@ def _runs(flags: np.ndarray) -> List[Tuple[int, int]]:
     return list(zip(change[0::2], change[1::2]))
 
 
-def _blade_heat(plt, ax, x, values, blades, label, cmap):
-    y = np.arange(len(blades) + 1) + 0.5
+def _blade_groups(values: np.ndarray, reduce, most: int) -> Tuple[np.ndarray, int]:
+    """The columns (blades) of values joined into at most `most` groups of
+    consecutive blades, each reduced by `reduce` (np.nanmean, np.nanmax);
+    returns them and the group size. A picture has fewer pixel rows than a
+    stage of thousands of blades, and drawing one row or curve per blade
+    would cost minutes."""
+    count = values.shape[1]
+    group = max(1, -(-count // most))
+    if group == 1:
+        return values, 1
+    padded = np.full((values.shape[0], -(-count // group) * group), np.nan)
+    padded[:, :count] = values
+    with np.errstate(invalid="ignore"), warnings.catch_warnings():
+        warnings.simplefilter("ignore", RuntimeWarning)  # groups without a value
+        return reduce(padded.reshape(values.shape[0], -1, group), axis=2), group
+
+
+def _blade_heat(plt, ax, x, values, blades, label, cmap, reduce=np.nanmean):
+    values, group = _blade_groups(values, reduce, _HEAT_ROWS_MAX)
+    # Row edges at blade positions: group k covers blades k*group+1 onwards.
+    y = np.minimum(np.arange(values.shape[1] + 1) * group, len(blades)) + 0.5
     ax.grid(False)
     mesh = ax.pcolormesh(x, y, values.T, cmap=cmap, shading="flat")
     ax.set_ylabel("Blade")
@@ -381,12 +426,29 @@ def _blade_heat(plt, ax, x, values, blades, label, cmap):
 
 
 def _blade_ticks(count: int) -> List[int]:
-    """Blade 1 and round numbers after it, about a dozen at most."""
-    step = next(s for s in (1, 2, 5, 10, 20, 50, 100, 200, 500, 1000) if count / s <= 12)
+    """Blade 1 and round numbers (1, 2 or 5 times a power of ten apart) after
+    it, about a dozen at most, for any blade count."""
+    step, scale = 1, 1
+    while count / step > 12:
+        for m in (1, 2, 5, 10):
+            step = m * scale
+            if count / step <= 12:
+                break
+        scale *= 10
     return [1] + [t for t in range(step, count + 1, step) if t > 1 + step // 2]
 
 
-def _probe_picture(plt, bins: _Bins, name: str, blades: np.ndarray, start_text: str) -> str:
+def _picture_text(name: str) -> str:
+    """A name as a picture shows it: cut in the middle when long, and with
+    matplotlib's mathtext marker escaped so that "$" is drawn as itself."""
+    if len(name) > _PICTURE_NAME_MAX:
+        half = (_PICTURE_NAME_MAX - 1) // 2
+        name = name[:half] + "\u2026" + name[-(_PICTURE_NAME_MAX - 1 - half):]
+    return name.replace("$", r"\$")
+
+
+def _probe_picture(plt, bins: _Bins, pr: _ProbeReduction, start_text: str) -> str:
+    key, label, blades = pr.key, pr.label, pr.blades
     edges = _bin_edges(bins)
     unit = _time_unit(edges[-1])
     x = edges / _UNIT_SCALE[unit]
@@ -397,17 +459,17 @@ def _probe_picture(plt, bins: _Bins, name: str, blades: np.ndarray, start_text: 
                              gridspec_kw={"height_ratios": [3, 2][:rows]} if with_blades else None)
     axes = axes[:, 0]
     if with_blades:
-        _blade_heat(plt, axes[0], x, bins.mean(name + ".dns"), blades, "DNS (mean per pixel)",
+        _blade_heat(plt, axes[0], x, bins.mean(key + ".dns"), blades, "DNS (mean per pixel)",
                     "viridis")
-        axes[0].set_title(f"{name}: blade DNS")
+        axes[0].set_title(f"{label}: blade DNS")
     ax = axes[-1]
-    ax.fill_between(mid, bins.get(name + ".rms.min"), bins.get(name + ".rms.max"),
+    ax.fill_between(mid, bins.get(key + ".rms.min"), bins.get(key + ".rms.max"),
                     color="tab:green", alpha=0.35, linewidth=0, label="min to max")
-    ax.plot(mid, bins.mean(name + ".rms"), color="tab:green", linewidth=1, label="mean")
+    ax.plot(mid, bins.mean(key + ".rms"), color="tab:green", linewidth=1, label="mean")
     ax.set_ylabel("RMS")
     ax.legend(loc="upper left", fontsize=8)
     if not with_blades:
-        ax.set_title(f"{name}: RMS")
+        ax.set_title(f"{label}: RMS")
     if with_blades:
         # The colour bar takes room from the heat map only; keep the RMS
         # axis the same width so that times line up.
@@ -457,9 +519,9 @@ def _toa_picture(plt, bins: _Bins, pr: _ProbeReduction, start_text: str):
     unit = _time_unit(edges[-1])
     x = edges / _UNIT_SCALE[unit]
     fig, axes = plt.subplots(2, 1, figsize=(10, 6.4), gridspec_kw={"height_ratios": [3, 3]})
-    _blade_heat(plt, axes[0], x, bins.get(pr.name + ".dev"), pr.blades,
-                "|TOA − running mean| (max per pixel)", "magma")
-    axes[0].set_title(f"{pr.name}: each blade's TOA deviation from its mean over the previous "
+    _blade_heat(plt, axes[0], x, bins.get(pr.key + ".dev"), pr.blades,
+                "|TOA − running mean| (max per pixel)", "magma", reduce=np.nanmax)
+    axes[0].set_title(f"{pr.label}: each blade's TOA deviation from its mean over the previous "
                       f"{_MEAN_LINES} lines")
     axes[0].set_xlabel(f"Time since {start_text} ({unit})")
     axes[0].set_xlim(x[0], x[-1] if x[-1] > x[0] else x[0] + 1)
@@ -470,9 +532,10 @@ def _toa_picture(plt, bins: _Bins, pr: _ProbeReduction, start_text: str):
         speed = w.mean("speed")
         ptp = w.get("ptp")
         order = np.argsort(speed, kind="stable")
-        colours = plt.get_cmap("turbo")(np.linspace(0, 1, max(len(pr.blades), 2)))
-        for j in range(len(pr.blades)):
-            ax.plot(speed[order], ptp[order, j], color=colours[j], linewidth=0.6, alpha=0.7)
+        curves, _ = _blade_groups(ptp, np.nanmax, _CURVES_MAX)
+        colours = plt.get_cmap("turbo")(np.linspace(0, 1, max(curves.shape[1], 2)))
+        for j in range(curves.shape[1]):
+            ax.plot(speed[order], curves[order, j], color=colours[j], linewidth=0.6, alpha=0.7)
         peaks = _peaks(speed, ptp, pr.blades)
         for s, blade, amplitude in peaks:
             ax.annotate(f"blade {blade}\nat speed {s:.0f}", xy=(s, amplitude),
@@ -486,7 +549,7 @@ def _toa_picture(plt, bins: _Bins, pr: _ProbeReduction, start_text: str):
         plt.colorbar(sm, ax=ax, pad=0.01).set_label("Blade")
     ax.set_xlabel("Shaft speed")
     ax.set_ylabel(f"TOA peak to peak\nover {_PTP_LINES} lines")
-    ax.set_title(f"{pr.name}: each blade's TOA deviation amplitude against speed")
+    ax.set_title(f"{pr.label}: each blade's TOA deviation amplitude against speed")
     fig.tight_layout()
     return _png(fig), peaks
 
@@ -500,7 +563,7 @@ def _profiles_picture(plt, profiles: Dict[str, np.ndarray]) -> Tuple[str, List[s
     points = profiles["values"].shape[1]
     near = max(points // 16, 2)
     for c, i in zip(colours, chosen):
-        when = _time_text(profiles["time"][i])
+        when = _time_text(_microseconds_of(profiles["time"][i]))
         label = f"{when}, speed {float(profiles['speed'][i]):.0f}"
         ax.plot(profiles["values"][i], color=c, linewidth=0.7, label=label)
         zoom.plot(np.arange(near), profiles["values"][i][:near], color=c, linewidth=1)
@@ -521,9 +584,20 @@ def _profiles_picture(plt, profiles: Dict[str, np.ndarray]) -> Tuple[str, List[s
 
 # ---------------------------------------------------------------- page
 
-def _time_text(t) -> str:
-    us = int(np.datetime64(t, "us").astype(np.int64))
-    when = _dt.datetime(1970, 1, 1) + _dt.timedelta(microseconds=us)
+def _microseconds_of(t) -> int:
+    """A record time as the file's unsigned microseconds: an int as it is, a
+    datetime64[us] that views the file's uint64 word by its bits."""
+    if isinstance(t, (int, np.integer)):
+        return int(t)
+    return int(np.datetime64(t, "us").astype(np.int64)) & 0xFFFFFFFFFFFFFFFF
+
+
+def _time_text(us: int) -> str:
+    """Microseconds since 1970 as UTC text; beyond year 9999 as the count itself."""
+    try:
+        when = _dt.datetime(1970, 1, 1) + _dt.timedelta(microseconds=us)
+    except OverflowError:
+        return f"{us} µs after 1970-01-01 UTC"
     return when.strftime("%Y-%m-%d %H:%M:%S.%f")[:-3] + " UTC"
 
 
@@ -546,7 +620,8 @@ def _size_text(n: int) -> str:
 _STYLE = """
 body { font-family: sans-serif; margin: 1.5em auto; max-width: 1060px; color: #222; }
 h1 { font-size: 1.35em; word-break: break-all; }
-h2 { font-size: 1.1em; margin-top: 1.6em; border-bottom: 1px solid #ccc; }
+h2 { font-size: 1.1em; margin-top: 1.6em; border-bottom: 1px solid #ccc; overflow-wrap: anywhere; }
+td { overflow-wrap: anywhere; }
 table { border-collapse: collapse; font-size: 0.9em; }
 th, td { text-align: left; padding: 2px 10px 2px 0; vertical-align: top; }
 th { color: #555; font-weight: normal; white-space: nowrap; }
@@ -562,6 +637,18 @@ class _Page:
     def __init__(self, title: str):
         self.parts: List[str] = []
         self.title = title
+        self.idents: set = set()
+
+    def ident(self, text: str) -> str:
+        """A unique element id for the text: its whitespace (not allowed in
+        an id) as "_", and a number after it where that is taken."""
+        base = re.sub(r"\s", "_", text)
+        ident, n = base, 1
+        while ident in self.idents:
+            n += 1
+            ident = f"{base}-{n}"
+        self.idents.add(ident)
+        return ident
 
     def add(self, text: str) -> None:
         self.parts.append(text)
@@ -590,29 +677,46 @@ def _table(rows: List[Tuple[str, str]]) -> str:
     return f"<table>{body}</table>"
 
 
-def _open_for_report(path: str):
+def _open_for_report(path: str, encoding):
     """The recording opened the way that shows most of it, and its state."""
     try:
-        rec = _open(path)
+        rec = _open(path, encoding=encoding)
     except FormatError:
         # A file that lost its index or was never finished: read its records
         # to the last whole one; if that fails too, the first error stands.
         try:
-            return _open(path, salvage=True), "damaged"
+            return _open(path, salvage=True, encoding=encoding), "damaged"
         except (FormatError, OSError):
             pass
         raise
     if not rec.finished:
-        return _open(path, salvage=True), "unfinished"
+        return _open(path, salvage=True, encoding=encoding), "unfinished"
     return rec, "finished"
 
 
-def report(path, out_dir="."):
+def report(path, out_dir=".", *, encoding=None):
     """Writes the quick-look page of one recording and returns its path.
 
     The page is ``out_dir/NAME.html`` (NAME: the file's name without its
     extension). A file that was never finished, or whose records break off,
-    still gets a page: it says so and shows the lines before the break.
+    still gets a page: it says so and shows the lines before the break. The
+    page is written beside its final name and renamed over it when complete.
+
+    Parameters
+    ----------
+    path : str, bytes or os.PathLike
+        The data file.
+    out_dir : str, bytes or os.PathLike
+        Where the page goes (made when missing).
+    encoding : str, optional
+        The installation's code page, for the names in the file and in the
+        file's name, as for :func:`cdt.open`; by default UTF-8 where a name
+        is valid UTF-8, else Windows-1252.
+
+    Every probe has a section of its own, headed by its key in
+    :attr:`cdt.Lines.probes` (its name, or "NAME (channel N)" where probes
+    share a name). Long names are cut in the middle on the pictures and kept
+    whole in the page's text.
 
     Raises
     ------
@@ -622,11 +726,16 @@ def report(path, out_dir="."):
         The file cannot be opened as a data file.
     """
     path = os.fspath(path)
-    rec, state = _open_for_report(path)
+    if isinstance(path, bytes):
+        # Kept as text with surrogate escapes: the same file for open(),
+        # and the page's own name keeps the input's bytes.
+        path = os.fsdecode(path)
+    out_dir = os.fsdecode(os.fspath(out_dir)) if out_dir else "."
+    rec, state = _open_for_report(path, encoding)
     # cdt info's scan and the profile records are read on a second thread
     # while this one reduces the lines; the C++ reader runs without the GIL.
     with ThreadPoolExecutor(max_workers=1) as pool:
-        side = pool.submit(_side_reads, path, rec.salvage)
+        side = pool.submit(_side_reads, path, rec.salvage, encoding)
         bins, probes, totals = _reduce(rec)
         info, profiles = side.result()
     info_error = info if isinstance(info, str) else None
@@ -638,9 +747,13 @@ def report(path, out_dir="."):
         state = "damaged"
 
     plt = _pyplot()
-    name = os.path.basename(path)
-    stem = name[:-5] if name.endswith(".temp") else name
+    file_name = os.path.basename(path)
+    stem = file_name[:-5] if file_name.endswith(".temp") else file_name
     stem = stem[:-4] if stem.lower().endswith(".cdt") else stem
+    # The file's name and path as the page shows them: their bytes decoded
+    # like the names inside the file.
+    name = _decode(os.fsencode(file_name), encoding)
+    shown_path = _decode(os.fsencode(path), encoding)
     page = _Page(f"{name}: quick look")
     page.add(f"<h1>{html.escape(name)}</h1>")
     start_text = _time_text(totals["first_time"]) if totals["lines"] else ""
@@ -653,9 +766,9 @@ def report(path, out_dir="."):
         "damaged": "damaged: reading stopped before the end of the records",
     }[state]
     rows: List[Tuple[str, str]] = [("State", f'<span class="state {state}">{html.escape(state_text)}</span>')]
-    rows.append(("File", html.escape(f"{path} ({_size_text(os.path.getsize(path))})")))
+    rows.append(("File", html.escape(f"{shown_path} ({_size_text(os.path.getsize(path))})")))
     if totals["lines"]:
-        span = (totals["last_time"] - totals["first_time"]) / np.timedelta64(1, "s")
+        span = (totals["last_time"] - totals["first_time"]) / 1e6
         rows.append(("Time span", html.escape(f"{_time_text(totals['first_time'])} to "
                                               f"{_time_text(totals['last_time'])}")))
         rows.append(("Duration", html.escape(_duration_text(float(span)))))
@@ -705,22 +818,22 @@ def report(path, out_dir="."):
         page.image(_speed_picture(plt, bins, start_text), "shaft speed against time")
         page.text("Shaded red: stretches with lines that are not synchronised to the shaft.", "small")
         for pr in probes.values():
-            page.section(f"probe-{pr.name}", f"Probe {pr.name}")
+            page.section(page.ident(f"probe-{pr.key}"), f"Probe {pr.key}")
             if pr.lines_seen == 0:
-                page.note(f"{pr.name} has no records in this file: its columns are empty.")
+                page.note(f"{pr.key} has no records in this file: its columns are empty.")
                 continue
-            page.image(_probe_picture(plt, bins, pr.name, pr.blades, start_text),
-                       f"{pr.name} blade DNS and RMS")
+            page.image(_probe_picture(plt, bins, pr, start_text), f"{pr.key} blade DNS and RMS")
         for pr in probes.values():
             if pr.lines_seen == 0 or not len(pr.blades) or not pr.toa_seen:
                 continue
-            page.section(f"toa-{pr.name}", f"Time of arrival: {pr.name}")
+            page.section(page.ident(f"toa-{pr.key}"), f"Time of arrival: {pr.key}")
             data, peaks = _toa_picture(plt, bins, pr, start_text)
-            page.image(data, f"{pr.name} TOA deviations and their amplitude against speed")
+            page.image(data, f"{pr.key} TOA deviations and their amplitude against speed")
             page.text(f"Deviation: the blade's TOA less its mean over the previous {_MEAN_LINES} lines, "
                       "both taken at the line's own speed so that the shaft's speed changes do not "
                       f"show as vibration. Amplitude: its peak to peak over windows of {_PTP_LINES} "
-                      "lines, the largest per pixel; one curve per blade. Blank at the start: the first "
+                      "lines, the largest per pixel; "
+                      f"{_curves_text(len(pr.blades))}. Blank at the start: the first "
                       f"{_MEAN_LINES // 2} lines, before a blade has a mean.", "small")
             if peaks:
                 items = "".join(f"<li>blade {b} at speed {s:.0f} (peak to peak {a:.3g})</li>"
@@ -732,11 +845,42 @@ def report(path, out_dir="."):
     page.add(f'<p class="small">Written by cdt.report (python3 -m cdt report) on '
              f'{_dt.datetime.utcnow().strftime("%Y-%m-%d %H:%M")} UTC.</p>')
 
-    os.makedirs(out_dir or ".", exist_ok=True)
-    out = os.path.join(out_dir or ".", stem + ".html")
-    with open(out, "w", encoding="utf-8") as f:
-        f.write(page.html())
+    os.makedirs(out_dir, exist_ok=True)
+    out = os.path.join(out_dir, stem + ".html")
+    _write_staged(out, page.html().encode("utf-8"))
     return out
+
+
+def _curves_text(blades: int) -> str:
+    group = -(-blades // _CURVES_MAX)
+    return "one curve per blade" if group == 1 else f"one curve per {group} consecutive blades (their largest)"
+
+
+def _write_staged(out: str, data: bytes) -> None:
+    """Writes the file beside its name (created exclusively, with the
+    umask's permissions) and renames it over the name when complete, so that
+    a failed write leaves no half page and a link standing at the name is
+    replaced, not written through."""
+    folder, base = os.path.split(out)
+    for _ in range(100):
+        staging = os.path.join(folder, f".{base}.{secrets.token_hex(4)}.tmp")
+        try:
+            fd = os.open(staging, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666)
+            break
+        except FileExistsError:
+            continue
+    else:
+        raise FileExistsError(f"{out}: no staging name beside it is free")
+    try:
+        with os.fdopen(fd, "wb") as f:
+            f.write(data)
+        os.replace(staging, out)
+    except BaseException:
+        try:
+            os.unlink(staging)
+        except OSError:
+            pass
+        raise
 
 
 def _probe_table(rec, info, probes: Dict[str, _ProbeReduction]) -> str:
@@ -765,11 +909,11 @@ def _probe_table(rec, info, probes: Dict[str, _ProbeReduction]) -> str:
     return f"<table>{''.join(rows)}</table>"
 
 
-def _side_reads(path: str, salvage: bool):
+def _side_reads(path: str, salvage: bool, encoding):
     """What ``cdt info`` tells of the file and its profile records (or why
     they are left out), read on a recording object of their own so that it
     can run beside the pass over the lines."""
-    rec = _open(path, salvage=salvage)
+    rec = _open(path, salvage=salvage, encoding=encoding)
     try:
         info: Any = rec.info()
     except (FormatError, OSError, ValueError) as e:
@@ -806,7 +950,11 @@ def _profiles_section(page: _Page, plt, profiles) -> None:
 
 
 def main(argv: List[str]) -> int:
-    """``python3 -m cdt report FILE... [-o DIR]``: one page per file."""
+    """``python3 -m cdt report FILE... [-o DIR] [--encoding NAME]``: one page per file.
+
+    Prints the path of every page written; a file that gets no page gets one
+    line on standard error, and the status is then 1.
+    """
     import argparse
     import sys
 
@@ -816,12 +964,38 @@ def main(argv: List[str]) -> int:
     parser.add_argument("files", nargs="+", metavar="FILE")
     parser.add_argument("-o", "--output", metavar="DIR", default=".",
                         help="where the pages go (default: the current directory)")
+    parser.add_argument("--encoding", metavar="NAME", default=None,
+                        help="the installation's code page for the names (default: UTF-8 where "
+                             "a name is valid UTF-8, else windows-1252)")
     args = parser.parse_args(argv)
     status = 0
     for f in args.files:
         try:
-            print(report(f, args.output), flush=True)
-        except (FormatError, OSError, ValueError, KeyError) as e:
-            print(f"cdt report: {f}: {e}", file=sys.stderr, flush=True)
+            out = report(f, args.output, encoding=args.encoding)
+        except Exception as e:  # every file gets a page or one line, never a traceback
+            print(f"cdt report: {f}: {_one_line(e)}", file=sys.stderr, flush=True)
             status = 1
+            continue
+        _print_path(out, sys.stdout)
     return status
+
+
+def _one_line(e: BaseException) -> str:
+    text = " ".join(str(e).split())
+    if isinstance(e, (FormatError, OSError, ValueError, KeyError, LookupError)):
+        return text or type(e).__name__
+    # Not a fault of the file that a message has words for: say what it was.
+    return f"no page could be made ({type(e).__name__}: {text})"
+
+
+def _print_path(path: str, stream) -> None:
+    """The path as the file system has it: its own bytes where the stream
+    takes bytes, so that a name that is not UTF-8 can be passed on."""
+    buffer = getattr(stream, "buffer", None)
+    if buffer is None:
+        print(path.encode("utf-8", "surrogateescape").decode("utf-8", "replace"), file=stream,
+              flush=True)
+        return
+    stream.flush()
+    buffer.write(os.fsencode(path) + b"\n")
+    buffer.flush()

@@ -1,5 +1,11 @@
 """Many recordings on a real two-worker cluster."""
 
+import os
+import shutil
+import struct
+from pathlib import Path
+
+import dask
 import pandas as pd
 import pytest
 
@@ -32,17 +38,80 @@ def six(tmp_path_factory):
     return paths
 
 
+def computed(frame, paths, **read):
+    """The frame's partitions joined, after checking that every partition has
+    the metadata's columns and dtypes exactly and that each file's rows are
+    its own to_pandas() (exact dtypes), NaN in the columns it lacks."""
+    meta = list(zip(frame.columns, frame.dtypes))
+    parts = dask.compute(*frame.to_delayed())
+    for part in parts:
+        assert list(zip(part.columns, part.dtypes)) == meta
+    got = pd.concat(parts, ignore_index=True)
+    for p in paths:
+        own = cdt.open(p, encoding=read.get("encoding")).to_pandas(
+            **{k: v for k, v in read.items() if k != "encoding"})
+        rows = got[got["File"] == os.fsdecode(p)].reset_index(drop=True)
+        assert len(rows) == len(own)
+        # The k-th column of a name in the file is the k-th of that name in the union.
+        place = {key: i for i, key in enumerate(cdt.dask._occurrences(list(got.columns)))}
+        kept = [place[key] for key in cdt.dask._occurrences(list(own.columns))]
+        pd.testing.assert_frame_equal(rows.iloc[:, kept], own)
+        rest = [i for i in range(1, got.shape[1]) if i not in kept]
+        assert rows.iloc[:, rest].isna().all().all()
+    return got
+
+
 def test_frame_on_the_cluster_equals_the_files_frames(client, six):
     frame = cdt.dask.read_recordings(six, rows_per_partition=25)
     assert frame.npartitions > len(six)
-    got = frame.compute().reset_index(drop=True)
-    expected = pd.concat([cdt.open(p).to_pandas().assign(File=p) for p in six], ignore_index=True)
-    expected = expected[list(got.columns)]
-    pd.testing.assert_frame_equal(got, expected, check_dtype=False)
-    assert list(frame.columns) == list(got.columns) and got["Probe104 RMS"].isna().sum() > 0
+    got = computed(frame, six)
+    assert got["Probe104 RMS"].isna().sum() > 0
+    expected = pd.concat([cdt.open(p).to_pandas() for p in six], ignore_index=True)
     blades = [c for c in got.columns if c.startswith("Probe101 Blade")]
     by = frame.groupby("Start Rev")[blades].mean().compute().sort_index()
     pd.testing.assert_frame_equal(by, expected.groupby("Start Rev")[blades].mean(), check_dtype=False, rtol=1e-6)
+
+
+def test_names_in_windows_1252_and_shared_names_keep_every_probe(client, tmp_path):
+    # Three probes share a name in one file, two in the other: the union has
+    # three of each of its columns, the second file NaN in the third.
+    one = synth(tmp_path / "a", "--revolutions", "30", "--blades", "3", "--name", "Prüfstand",
+                "--probe-names", "Sonde Süd,Same,Same,Same")[-1]
+    two = synth(tmp_path / "b", "--revolutions", "20", "--blades", "3", "--probes", "3",
+                "--probe-names", "Same,Sonde Süd,Same", "--start", "2011-05-06T13:00:00Z")[-1]
+    paths = [os.fsencode(one), Path(two)]
+    frame = cdt.dask.read_recordings(paths, rows_per_partition=8)
+    assert list(frame.columns).count("Same RMS") == 3 and "Sonde Süd Blade3 TOA" in frame.columns
+    computed(frame, paths)
+    utf8 = synth(tmp_path / "c", "--revolutions", "5", "--probes", "1", "--encoding", "utf-8",
+                 "--probe-names", "Sonde Süd")[-1]
+    frame = cdt.dask.read_recordings(utf8, encoding="windows-1252")
+    assert "Sonde SÃ¼d RMS" in frame.columns
+    computed(frame, [utf8], encoding="windows-1252")
+
+
+def test_times_beyond_pandas_and_lying_index_entries(client, tmp_path):
+    lying = synth(tmp_path / "a", "--revolutions", "60", "--blades", "4")[-1]
+    with open(lying, "r+b") as f:
+        index = struct.unpack("<Q", f.read(40)[32:40])[0]
+        f.seek(index + 16 * 10)
+        f.write(struct.pack("<Q", 2**63 + 5))
+    computed(cdt.dask.read_recordings([lying], rows_per_partition=8, errors="skip"), [lying])
+    late = synth(tmp_path / "b", "--revolutions", "5", "--blades", "4", "--start", "2300-01-01T00:00:00Z")[-1]
+    frame = cdt.dask.read_recordings(late)
+    with pytest.raises(ValueError, match=os.path.basename(late)):
+        frame.compute()
+
+
+def test_convert_refuses_to_overwrite_its_input(client, tmp_path):
+    recording = tmp_path / "rec.csv"
+    shutil.copy(synth(tmp_path / "a", "--revolutions", "10", "--blades", "3")[-1], recording)
+    before = recording.read_bytes()
+    with pytest.raises(OSError, match="rec.csv"):
+        cdt.dask.convert_recordings([recording], tmp_path)
+    with pytest.warns(UserWarning, match="rec.csv"):
+        assert cdt.dask.convert_recordings([recording], tmp_path, errors="skip") == []
+    assert recording.read_bytes() == before
 
 
 def test_bad_recordings_fail_or_are_skipped(client, six, tmp_path):

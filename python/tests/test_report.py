@@ -1,12 +1,15 @@
 """Quick-look pages of recordings of several shapes."""
 
 import re
+import struct
 import subprocess
 import sys
 
+import numpy as np
 import pytest
 
 import cdt
+from cdt.report import _Bins, _blade_ticks
 from conftest import synth
 
 SHAPES = {
@@ -73,3 +76,93 @@ def test_command_goes_on_after_a_file_it_cannot_open(pages, tmp_path):
     assert run.returncode == 1
     assert run.stdout.strip().endswith(".html") and len(run.stdout.splitlines()) == 1
     assert "not-a-recording.cdt" in run.stderr and "nowhere.cdt" in run.stderr
+
+
+def relaid(source, target, edit=lambda text: text, records=None):
+    """Writes a copy of a data file with its configuration text edited (and,
+    given `records`, those records and no index), laid out afresh."""
+    data = open(source, "rb").read()
+    length, first, index, end = struct.unpack_from("<4Q", data, 16)
+    text = edit(data[56:56 + length])
+    body, entries = data[first:index], data[index:end]
+    if records is not None:
+        body, entries = records, b""
+    start = (56 + len(text) + 7) & ~7
+    shift = start - first
+    moved = b"".join(struct.pack("<2Q", t, p + shift) for t, p in struct.iter_unpack("<2Q", entries))
+    header = bytearray(data[:56])
+    struct.pack_into("<4Q", header, 16, len(text), start, start + len(body), start + len(body) + len(moved))
+    with open(target, "wb") as f:
+        f.write(bytes(header) + text + b"\0" * (start - 56 - len(text)) + body + moved)
+    return str(target)
+
+
+LONG = "L" * 2400 + "$x^" + "M" * 2597
+
+
+def hostile(base, case):
+    """The recording of a hostile case and the command's extra options."""
+    if case == "windows-1252 names, duplicates":
+        return synth(base, "--revolutions", "80", "--blades", "7", "--name", "Prüfstand",
+                     "--probe-names", "Sonde Süd,Same,Same,Other")[-1], []
+    if case == "utf-8 names read as windows-1252":
+        return synth(base, "--revolutions", "40", "--blades", "3", "--probes", "1", "--encoding", "utf-8",
+                     "--probe-names", "Sonde Süd")[-1], ["--encoding", "windows-1252"]
+    made = synth(base, "--revolutions", "80", "--probes", "1", "--blades", "5", "--probe-names", "P1",
+                 "--start", "2300-01-01T00:00:00Z" if case == "after 2262" else "2011-05-06T12:30:00Z")[-1]
+    if case == "12001 blades":
+        return relaid(made, base / "wide.cdt", lambda t: t.replace(b"blades = 5\n", b"blades = 12001\n")), []
+    if case == "5000-character name":
+        return relaid(made, base / "long.cdt", lambda t: t.replace(b'"P1"', b'"' + LONG.encode() + b'"')), []
+    if case == "no lines":
+        return relaid(made, base / "empty.cdt", records=b""), []
+    return made, []
+
+
+CASES = {
+    # case: (texts the page holds, texts it must not)
+    "windows-1252 names, duplicates": (["<h1>Prüfstand.0000", 'id="probe-Sonde_Süd"', "Probe Same (channel 1)",
+                                        "Probe Same (channel 2)", "Probe Other"], ["\ufffd"]),
+    "utf-8 names read as windows-1252": (["Probe Sonde SÃ¼d"], ["Sonde Süd"]),
+    "12001 blades": (["one curve per 101 consecutive blades"], []),
+    "5000-character name": (["Probe " + LONG], []),
+    "after 2262": (["2300-01-01 00:00:00.000 UTC to 2300-01-01"], ["1715-"]),
+    "no lines": (["No lines could be read"], []),
+}
+
+
+@pytest.mark.parametrize("case", list(CASES))
+def test_command_gives_a_page_for_hostile_files(tmp_path, case):
+    recording, options = hostile(tmp_path / "rec", case)
+    run = subprocess.run([sys.executable, "-m", "cdt", "report", recording, "-o", str(tmp_path / "out"),
+                          *options], capture_output=True)
+    assert run.returncode == 0 and run.stderr == b"", run.stderr.decode(errors="replace")[-3000:]
+    page = run.stdout.rstrip(b"\n")
+    assert page.startswith(bytes(tmp_path / "out")) and b"\n" not in page  # the name's own bytes
+    text = open(page, encoding="utf-8").read()
+    holds, lacks = CASES[case]
+    for t in holds:
+        assert t in text
+    for t in lacks:
+        assert t not in text
+    assert [p.name for p in (tmp_path / "out").iterdir()] == [page.rsplit(b"/", 1)[-1].decode("utf-8", "surrogateescape")]
+
+
+def test_blade_ticks_stay_about_a_dozen_for_any_count():
+    for count in (1, 7, 12, 13, 999, 12001, 10**7):
+        ticks = _blade_ticks(count)
+        assert ticks[0] == 1 and ticks == sorted(set(ticks)) and ticks[-1] <= count and len(ticks) <= 13
+
+
+def test_bins_keep_the_last_partial_bin():
+    # 37 lines into at most 8 bins: width 8, and the fifth bin holds 5 lines.
+    bins = _Bins(columns=4)
+    values = np.arange(37, dtype=np.float64)
+    for a, b in ((0, 5), (5, 16), (16, 37)):
+        bins.add("v.max", "max", values[a:b])
+        bins.add("v.sum", "sum", values[a:b])
+        bins.add("v.count", "count", values[a:b])
+        bins.advance(b - a)
+    assert bins.width == 8 and bins.used == 5
+    assert bins.get("v.max").tolist() == [7, 15, 23, 31, 36]
+    assert bins.get("v.count").tolist() == [8, 8, 8, 8, 5] and bins.get("v.sum").sum() == values.sum()
