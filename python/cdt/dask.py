@@ -29,9 +29,12 @@ __all__ = ["read_recordings", "convert_recordings"]
 
 Paths = Union[str, bytes, "_os.PathLike", Iterable[Union[str, bytes, "_os.PathLike"]]]
 
-# The columns every recording's frame begins with, and their dtypes.
+# The columns every recording's frame begins with, and their dtypes. The
+# revolution numbers are uint64 in every partition: a file's own frame
+# narrows them to uint32 where they fit, which would make partitions of
+# different files disagree.
 _FIXED = {"Time": "datetime64[ns, UTC]", "Speed": _np.float32, "Sync": bool,
-          "Start Rev": _np.uint32, "End Rev": _np.uint32}
+          "Start Rev": _np.uint64, "End Rev": _np.uint64}
 
 
 def _text_path(path) -> str:
@@ -117,6 +120,7 @@ def _read_part(part: Dict[str, Any]) -> _pd.DataFrame:
     """One (path, window) part as a frame with every column of the union."""
     rec = _cdt.open(part["path"], salvage=part["salvage"], encoding=part["encoding"])
     frame = rec.to_pandas(start=part["start"], stop=part["stop"], **part["selection"])
+    frame = frame.astype({"Start Rev": _np.uint64, "End Rev": _np.uint64})
     n = len(frame)
     columns, dtypes = part["columns"], part["dtypes"]
     if list(frame.columns) == list(columns):
