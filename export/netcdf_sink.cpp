@@ -140,10 +140,14 @@ bool NetCdfSink::begin(const std::string& path, const SinkDescription& descripti
   startRev_ = defineLineVariable("start_rev", NC_UINT64, -1, nullptr);
   endRev_ = defineLineVariable("end_rev", NC_UINT64, -1, nullptr);
 
-  for (const SinkProbe& probe : description.probes) {
+  // A probe's variables begin with its MATLAB field name: probes of the same
+  // name stay apart as NAME, NAME_2 and so on.
+  const std::vector<std::string> bases = probeFieldNames(description.probes);
+  for (std::size_t p = 0; p < description.probes.size(); ++p) {
+    const SinkProbe& probe = description.probes[p];
     ProbeVars vars;
     vars.blades = probe.blades.size();
-    const std::string base = validName(probe.name);
+    const std::string& base = bases[p];
     const auto define = [&](const char* suffix, nc_type type, int dim, const char* what) {
       const int variable = defineLineVariable(unique(base + suffix), type, dim, nullptr);
       (void)text(variable, "probe", probe.name);
