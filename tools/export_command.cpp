@@ -646,9 +646,7 @@ constexpr OptionSpec kOptions[] = {
     {"to", "TIME", "only the lines before TIME (UTC)"},
     {"revolutions", "FIRST:LAST", "only the lines whose Start Rev lies in FIRST..LAST"},
     {"host", "NAME", "only this host's blade records (default: as cdt2csv takes them)"},
-    {"encoding", "NAME",
-     "code page of the names, for MATLAB and netCDF text (default: UTF-8 if valid, else "
-     "windows-1252)"},
+    {"encoding", "NAME", "code page of the names as text (default: UTF-8, else windows-1252)"},
     {"jobs", "N", "threads: files at once, spare ones write batches (default: the cores)"},
     {"mat73", nullptr, "MATLAB: write the HDF5-based version 7.3 (for data past 2 GB)"},
     {"compress", "LEVEL", "netCDF: zlib level 1-9 with the shuffle filter (default: none)"},
