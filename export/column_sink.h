@@ -82,6 +82,9 @@ std::mutex& hdf5Lock();
 // frees, and keeps HDF5 from closing files at the process's exit (see
 // hdf5_library.cpp: a file whose close failed cannot be closed again).
 void setUpHdf5();
+// Keeps HDF5 from printing its errors on this thread (a sink reports them
+// through error()); under the lock, before HDF5 or netCDF calls.
+void quietHdf5();
 // The errno that HDF5's error stack of this thread reports for a failed
 // system call ("errno = 27"), innermost first; 0 when it names none. Clears
 // the stack.

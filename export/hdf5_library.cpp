@@ -41,6 +41,10 @@ void setUpHdf5() {
   (void)H5set_free_list_limits(kGlobal, kList, kGlobal, kList, kGlobal, kList);
 }
 
+void quietHdf5() {
+  (void)H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
+}
+
 int hdf5SystemError() {
   // The file drivers describe a failed read or write as "..., errno = 27,
   // error message = 'File too large', ...".

@@ -98,6 +98,7 @@ bool NetCdfSink::begin(const std::string& path, const SinkDescription& descripti
   path_ = path;
   std::lock_guard lock(hdf5Lock());
   setUpHdf5();
+  quietHdf5();
   if (!ok(nc_create(path.c_str(), NC_NETCDF4 | NC_CLOBBER, &id_), "creating the file")) {
     return false;
   }
@@ -187,6 +188,7 @@ bool NetCdfSink::write(const LineColumns& c, std::size_t rows) {
   // batch can be turned around meanwhile.
   const auto put = [this](const char* what, auto&& call) {
     std::lock_guard lock(hdf5Lock());
+    quietHdf5();  // error printing is a thread's own setting
     return ok(call(), what);
   };
   bool good =
@@ -251,6 +253,7 @@ bool NetCdfSink::write(const LineColumns& c, std::size_t rows) {
 bool NetCdfSink::finish() {
   std::lock_guard lock(hdf5Lock());
   if (!open_) return false;
+  quietHdf5();
   open_ = false;
   if (!ok(nc_close(id_), "closing the file")) {
     // netCDF gives up a file whose last writes failed but leaves it open in
