@@ -1,5 +1,7 @@
 #include "csv/selected_csv.h"
 
+#include <cerrno>
+
 #include "csv/number_format.h"
 
 namespace cdt {
@@ -164,18 +166,27 @@ void SelectedCsvWriter::writeLine(const LineGroup& group) {
   flushIfFull();
 }
 
-void SelectedCsvWriter::flushIfFull() {
-  if (text_.size() < kFlushSize) return;
-  if (std::fwrite(text_.data(), 1, text_.size(), stream_) != text_.size()) failed_ = true;
+void SelectedCsvWriter::put() {
+  errno = 0;
+  if (!text_.empty() && std::fwrite(text_.data(), 1, text_.size(), stream_) != text_.size() &&
+      !failed_) {
+    failed_ = true;
+    writeError_ = errno;
+  }
   text_.clear();
 }
 
+void SelectedCsvWriter::flushIfFull() {
+  if (text_.size() >= kFlushSize) put();
+}
+
 bool SelectedCsvWriter::finish() {
-  if (!text_.empty() && std::fwrite(text_.data(), 1, text_.size(), stream_) != text_.size()) {
+  put();
+  errno = 0;
+  if (std::fflush(stream_) != 0 && !failed_) {
     failed_ = true;
+    writeError_ = errno;
   }
-  text_.clear();
-  if (std::fflush(stream_) != 0) failed_ = true;
   return !failed_;
 }
 

@@ -39,8 +39,12 @@ class SelectedCsvWriter {
 
   void writeHeader();
   void writeLine(const LineGroup& group);
-  // Writes what is buffered; false when any write failed.
+  // Writes what is buffered and flushes the stream; false when any write
+  // failed.
   [[nodiscard]] bool finish();
+  // The errno of the first write or flush that failed, 0 while none has (or
+  // when the call gave none).
+  int writeError() const { return writeError_; }
 
  private:
   void headerCell(std::string_view name, std::string_view middle, uint32_t number,
@@ -57,6 +61,9 @@ class SelectedCsvWriter {
   std::string text_;
   std::string quotedNames_[kChannelsPerHost];  // the Probe cell of the long layout
   bool failed_ = false;
+  int writeError_ = 0;
+  // Writes `text_` out and empties it, keeping the first failure.
+  void put();
 };
 
 }  // namespace cdt

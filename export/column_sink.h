@@ -15,11 +15,12 @@
 
 namespace cdt {
 
-// The columns of one probe as a sink names and describes them.
+// The columns of one probe as a sink names and describes them. Texts are
+// Unicode (UTF-8): the configuration's bytes decoded (foundation/name_text.h).
 struct SinkProbe {
   uint32_t slot = 0;
-  std::string name;              // as in the configuration
-  std::string stage;             // its stage's name
+  std::string name;              // decoded, as text
+  std::string stage;             // its stage's name, decoded
   uint32_t stageIndex = 0;       // of the stage in the configuration
   std::vector<uint32_t> blades;  // 1-based numbers of the blade columns kept
 };
@@ -32,8 +33,8 @@ struct SinkDescription {
   bool dns = true;
   bool bladeDns = true;
   bool bladeToa = true;
-  std::string sourcePath;
-  std::string configurationText;
+  std::string sourcePath;         // as text
+  std::string configurationText;  // decoded, as text
 };
 
 class ColumnSink {
@@ -44,12 +45,17 @@ class ColumnSink {
   // Appends `rows` lines from row 0 of `columns`. May run on another thread
   // than begin, one call at a time.
   [[nodiscard]] virtual bool write(const LineColumns& columns, std::size_t rows) = 0;
-  // Completes the output; false with error() set when that fails.
+  // Completes the output and closes it; false with error() set when that
+  // fails or any write before it failed: the file is then not to be kept.
   [[nodiscard]] virtual bool finish() = 0;
   const std::string& error() const { return error_; }
+  // The system's errno of the first failing write under the library, 0 when
+  // none is known.
+  int errorCode() const { return errorCode_; }
 
  protected:
   std::string error_;
+  int errorCode_ = 0;
 };
 
 struct NetCdfOptions {
@@ -71,12 +77,21 @@ std::unique_ptr<ColumnSink> makeMat73Sink();
 // holds this lock in every call, so that files export in parallel while
 // their writes take turns.
 std::mutex& hdf5Lock();
-// Limits what HDF5 keeps of the memory it frees; such sinks call it, under
-// the lock, before they write.
-void boundHdf5Memory();
+// Sets HDF5 up for the sinks; they call it, under the lock, before their
+// first HDF5 or netCDF call. It limits what HDF5 keeps of the memory it
+// frees, and keeps HDF5 from closing files at the process's exit (see
+// hdf5_library.cpp: a file whose close failed cannot be closed again).
+void setUpHdf5();
+// Keeps HDF5 from printing its errors on this thread (a sink reports them
+// through error()); under the lock, before HDF5 or netCDF calls.
+void quietHdf5();
+// The errno that HDF5's error stack of this thread reports for a failed
+// system call ("errno = 27"), innermost first; 0 when it names none. Clears
+// the stack.
+int hdf5SystemError();
 
 // A name made of letters, digits and underscores that starts with a letter:
-// other characters become '_', and "x" goes in front of a name that starts
+// other characters (of UTF-8 text) become '_', and "x" goes in front of a name that starts
 // otherwise. MATLAB field names and netCDF variable names both accept it.
 std::string validName(const std::string& name);
 // The probes' field names in a MATLAB struct: valid names, with "_2", "_3"

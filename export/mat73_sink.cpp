@@ -8,6 +8,7 @@
 // neither logical arrays nor the fields of a struct.)
 #include <hdf5.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -15,6 +16,8 @@
 #include <vector>
 
 #include "export/column_sink.h"
+#include "export/hdf5_files.h"
+#include "foundation/utf16.h"
 
 namespace cdt {
 
@@ -53,6 +56,7 @@ class Handle {
   ~Handle() { (void)close(); }
   hid_t get() const { return id_; }
   bool valid() const { return id_ >= 0; }
+  hid_t release() { return std::exchange(id_, H5I_INVALID_HID); }
   // Closes now; false when that fails (closing a dataset writes its last
   // chunks).
   bool close() {
@@ -65,6 +69,11 @@ class Handle {
   hid_t id_ = H5I_INVALID_HID;
   Closer closer_ = nullptr;
 };
+
+herr_t closeFile(hid_t file) {
+  int code = 0;
+  return closeHdf5File(file, code) ? 0 : -1;
+}
 
 Handle space(int rank, const hsize_t* dims, const hsize_t* maxDims = nullptr) {
   return {H5Screate_simple(rank, dims, maxDims), H5Sclose};
@@ -126,46 +135,9 @@ bool writeArray(hid_t parent, const char* name, const char* matlabClass, hid_t f
          H5Dwrite(set.get(), memoryType, H5S_ALL, H5S_ALL, H5P_DEFAULT, data) >= 0;
 }
 
-// UTF-8 text as the UTF-16 code units of a MATLAB char array. A byte that
-// begins no valid sequence becomes U+FFFD.
-std::vector<uint16_t> utf16(const std::string& text) {
-  static constexpr uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};  // by sequence length
-  std::vector<uint16_t> units;
-  units.reserve(text.size());
-  for (std::size_t i = 0; i < text.size();) {
-    const auto byte = [&text](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned lead = byte(i);
-    const std::size_t length = lead < 0x80   ? 1
-                               : lead < 0xC0 ? 0
-                               : lead < 0xE0 ? 2
-                               : lead < 0xF0 ? 3
-                               : lead < 0xF8 ? 4
-                                             : 0;
-    bool valid = length != 0 && i + length <= text.size();
-    uint32_t code = length <= 1 ? lead : lead & (0x7Fu >> length);
-    for (std::size_t k = 1; valid && k < length; ++k) {
-      valid = (byte(i + k) & 0xC0) == 0x80;
-      code = code << 6 | (byte(i + k) & 0x3F);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are no characters.
-    valid = valid && code >= kLeast[length] && (code < 0xD800 || code > 0xDFFF) && code <= 0x10FFFF;
-    if (!valid) {
-      units.push_back(0xFFFD);
-      ++i;
-    } else if (code >= 0x10000) {
-      units.push_back(static_cast<uint16_t>(0xD800 | (code - 0x10000) >> 10));
-      units.push_back(static_cast<uint16_t>(0xDC00 | (code & 0x3FF)));
-      i += length;
-    } else {
-      units.push_back(static_cast<uint16_t>(code));
-      i += length;
-    }
-  }
-  return units;
-}
-
+// A MATLAB char array holds UTF-16 code units.
 bool writeText(hid_t parent, const char* name, const std::string& text) {
-  const std::vector<uint16_t> units = utf16(text);
+  const std::u16string units = utf8ToUtf16(text);
   return writeArray(parent, name, "char", H5T_STD_U16LE, H5T_NATIVE_UINT16, 1, units.size(),
                     units.data());
 }
@@ -255,26 +227,30 @@ class Mat73Sink : public ColumnSink {
 };
 
 bool Mat73Sink::ok(bool good, const std::string& what) {
-  if (good || !error_.empty()) return good;
-  error_ = what;
-  // The innermost error on HDF5's stack says what went wrong underneath
-  // (such as the system's reason a write failed).
-  std::string cause;
-  (void)H5Ewalk2(
-      H5E_DEFAULT, H5E_WALK_UPWARD,
-      [](unsigned n, const H5E_error2_t* e, void* data) -> herr_t {
-        if (n == 0 && e->desc != nullptr) *static_cast<std::string*>(data) = e->desc;
-        return 0;
-      },
-      &cause);
-  if (!cause.empty()) error_ += ": " + cause;
+  if (good) return good;
+  if (error_.empty()) {
+    error_ = what;
+    // The innermost error on HDF5's stack says what went wrong underneath
+    // (such as the system's reason a write failed).
+    std::string cause;
+    (void)H5Ewalk2(
+        H5E_DEFAULT, H5E_WALK_UPWARD,
+        [](unsigned n, const H5E_error2_t* e, void* data) -> herr_t {
+          if (n == 0 && e->desc != nullptr) *static_cast<std::string*>(data) = e->desc;
+          return 0;
+        },
+        &cause);
+    if (!cause.empty()) error_ += ": " + cause;
+  }
+  const int code = hdf5SystemError();
+  if (errorCode_ == 0) errorCode_ = code;
   return false;
 }
 
 bool Mat73Sink::begin(const std::string& path, const SinkDescription& description) {
   path_ = path;
   std::lock_guard lock(hdf5Lock());
-  boundHdf5Memory();
+  setUpHdf5();
   (void)H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);  // failures are reported through error()
   // The user block holds the MAT header; the oldest object formats keep
   // the file readable by the older HDF5 that older MATLAB releases carry.
@@ -299,7 +275,7 @@ bool Mat73Sink::begin(const std::string& path, const SinkDescription& descriptio
   cache.flash_incr_mode = H5C_flash_incr__off;
   cache.decr_mode = H5C_decr__off;
   if (!ok(H5Pset_mdc_config(access.get(), &cache) >= 0, "cannot set up the file")) return false;
-  file_ = Handle(H5Fcreate(path.c_str(), H5F_ACC_TRUNC, creation.get(), access.get()), H5Fclose);
+  file_ = Handle(H5Fcreate(path.c_str(), H5F_ACC_TRUNC, creation.get(), access.get()), closeFile);
   if (!ok(file_.valid(), "cannot create the file")) return false;
   const hid_t root = file_.get();
 
@@ -449,7 +425,9 @@ bool Mat73Sink::finish() {
     good = ok(v.dataset.close(), "cannot write " + v.name) && good;
   }
   for (Handle& group : groups_) good = ok(group.close(), "cannot close a group") && good;
-  good = ok(file_.close(), "cannot close the file") && good;
+  int code = 0;
+  good = ok(closeHdf5File(file_.release(), code), "cannot close the file") && good;
+  if (errorCode_ == 0) errorCode_ = code;
   lock.unlock();
   if (!good) return false;
 
@@ -460,10 +438,15 @@ bool Mat73Sink::finish() {
   const char text[] = "MATLAB 7.3 MAT-file, written by cdt export, HDF5 schema 1.00 .";
   std::memcpy(header, text, sizeof text - 1);
   std::memcpy(header + 124, "\x00\x02IM", 4);
+  errno = 0;
   std::FILE* f = std::fopen(path_.c_str(), "r+b");
   const bool written = f != nullptr && std::fwrite(header, 1, sizeof header, f) == sizeof header;
+  const int writeError = errno;
   const bool closed = f != nullptr && std::fclose(f) == 0;
-  if (!written || !closed) error_ = "cannot write the MAT header";
+  if (!written || !closed) {
+    error_ = "cannot write the MAT header";
+    errorCode_ = written ? errno : writeError;
+  }
   return written && closed;
 }
 

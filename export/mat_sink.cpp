@@ -4,10 +4,16 @@
 // written by mat73_sink.cpp as the lines come; this sink writes them only in
 // a build without HDF5 of its own.
 #include <matio.h>
+#include <zlib.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <deque>
 
 #include "export/column_sink.h"
+#include "foundation/utf16.h"
 
 namespace cdt {
 
@@ -36,6 +42,7 @@ class MatSink : public ColumnSink {
 
   MatOptions options_;
   SinkDescription description_;
+  std::string path_;
   mat_t* mat_ = nullptr;
   std::vector<double> time_;
   std::vector<float> speed_;
@@ -54,10 +61,88 @@ matvar_t* numeric(const char* name, matio_classes type, matio_types data, std::s
                        MAT_F_DONT_COPY_DATA | flags);
 }
 
-matvar_t* text(const char* name, const std::string& value) {
-  std::size_t dims[2] = {1, value.size()};
-  return Mat_VarCreate(name, MAT_C_CHAR, MAT_T_UTF8, 2, dims, const_cast<char*>(value.data()),
+// A char array of UTF-16 code units (miUTF16), as MATLAB keeps its text: its
+// length is its count of units, so every reader sizes it alike (UTF-8 data
+// with the count of characters as its length is read short or not at all;
+// scipy decodes miUINT16 text with the system's codec, not as UTF-16).
+// `units` must outlive the variable's write.
+matvar_t* text(const char* name, const std::u16string& units) {
+  std::size_t dims[2] = {1, units.size()};
+  return Mat_VarCreate(name, MAT_C_CHAR, MAT_T_UTF16, 2, dims, const_cast<char16_t*>(units.data()),
                        MAT_F_DONT_COPY_DATA);
+}
+
+uint32_t load32(const unsigned char* p) {
+  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+
+// Whether `bytes` bytes from the position of `f` are one whole zlib stream
+// that holds one data element: its tag, then exactly its byte count, padded
+// to 8.
+bool wholeCompressedElement(std::FILE* f, uint32_t bytes) {
+  z_stream z{};
+  if (inflateInit(&z) != Z_OK) return false;
+  std::vector<unsigned char> in(1 << 16);
+  std::vector<unsigned char> out(1 << 16);
+  unsigned char tag[8] = {};
+  uint64_t inflated = 0;
+  int status = Z_OK;
+  uint32_t left = bytes;
+  for (;;) {
+    if (z.avail_in == 0 && left > 0) {
+      const std::size_t n = std::fread(in.data(), 1, std::min<std::size_t>(left, in.size()), f);
+      if (n == 0) break;
+      left -= static_cast<uint32_t>(n);
+      z.next_in = in.data();
+      z.avail_in = static_cast<uInt>(n);
+    }
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    status = inflate(&z, Z_NO_FLUSH);
+    const std::size_t produced = out.size() - z.avail_out;
+    for (std::size_t i = 0; i < produced && inflated + i < 8; ++i) tag[inflated + i] = out[i];
+    inflated += produced;
+    if (status != Z_OK && status != Z_BUF_ERROR) break;
+    if (z.avail_in == 0 && left == 0 && produced == 0) break;  // the stream is cut short
+  }
+  const bool ended = status == Z_STREAM_END && z.avail_in == 0 && left == 0;
+  inflateEnd(&z);
+  return ended && inflated >= 8 && inflated == 8 + (uint64_t{load32(tag + 4)} + 7) / 8 * 8;
+}
+
+// Whether the level-5 file at `path` is whole: the 128-byte header, then
+// `variables` data elements, each an 8-byte tag (type, byte count) and its
+// bytes (padded to 8 unless compressed), ending exactly at the file's end,
+// and each compressed one a whole zlib stream. matio does not check its own
+// writes and counts the bytes its writes took, so a write that failed (a
+// full disk, a file size limit) shows only here: as a file that ends early,
+// or as a compressed element cut short.
+bool wholeMatFile(const std::string& path, std::size_t variables) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return false;
+  constexpr long kHeader = 128;
+  constexpr uint32_t kCompressed = 15;  // miCOMPRESSED
+  bool whole = std::fseek(f, 0, SEEK_END) == 0;
+  const long size = whole ? std::ftell(f) : -1;
+  long at = kHeader;
+  std::size_t count = 0;
+  while (whole && size >= 0 && at + 8 <= size) {
+    unsigned char tag[8];
+    whole = std::fseek(f, at, SEEK_SET) == 0 && std::fread(tag, 1, 8, f) == 8;
+    const uint32_t type = load32(tag);
+    const uint32_t bytes = load32(tag + 4);
+    const bool compressed = type == kCompressed;
+    const uint64_t padded = compressed ? bytes : (uint64_t{bytes} + 7) / 8 * 8;
+    if (static_cast<uint64_t>(size - at - 8) < padded) {
+      whole = false;
+      break;
+    }
+    whole = whole && (!compressed || wholeCompressedElement(f, bytes));
+    at += 8 + static_cast<long>(padded);
+    ++count;
+  }
+  std::fclose(f);
+  return whole && size >= kHeader && at == size && count == variables;
 }
 
 // The columns of one blade quantity as one lines x blades matrix, column
@@ -72,6 +157,7 @@ std::vector<float> matrix(const std::vector<std::vector<float>>& columns, std::s
 
 bool MatSink::begin(const std::string& path, const SinkDescription& description) {
   description_ = description;
+  path_ = path;
   probes_.resize(description.probes.size());
   for (std::size_t p = 0; p < probes_.size(); ++p) {
     probes_[p].bladeDns.resize(description.probes[p].blades.size());
@@ -125,12 +211,18 @@ bool MatSink::put(matvar_t* variable) {
 bool MatSink::finish() {
   if (mat_ == nullptr) return false;
   const std::size_t n = time_.size();
+  // The variables' texts as UTF-16, alive until the last write.
+  std::deque<std::u16string> texts;
+  const auto utf16 = [&texts](const std::string& value) -> const std::u16string& {
+    return texts.emplace_back(utf8ToUtf16(value));
+  };
+  errno = 0;
   bool good = put(numeric("time", MAT_C_DOUBLE, MAT_T_DOUBLE, n, 1, time_.data())) &&
               put(numeric("speed", MAT_C_SINGLE, MAT_T_SINGLE, n, 1, speed_.data())) &&
               put(numeric("sync", MAT_C_UINT8, MAT_T_UINT8, n, 1, sync_.data(), MAT_F_LOGICAL)) &&
               put(numeric("start_rev", MAT_C_UINT64, MAT_T_UINT64, n, 1, startRev_.data())) &&
               put(numeric("end_rev", MAT_C_UINT64, MAT_T_UINT64, n, 1, endRev_.data())) &&
-              put(text("configuration", description_.configurationText));
+              put(text("configuration", utf16(description_.configurationText)));
 
   // probes: a struct with one field per probe.
   const std::vector<std::string> fieldNames = probeFieldNames(description_.probes);
@@ -148,8 +240,8 @@ bool MatSink::finish() {
     const SinkProbe& probe = description_.probes[p];
     ProbeColumns& columns = probes_[p];
     matvar_t* field = Mat_VarCreateStruct(nullptr, 2, one, probeFields, 7);
-    Mat_VarSetStructFieldByName(field, "name", 0, text("name", probe.name));
-    Mat_VarSetStructFieldByName(field, "stage", 0, text("stage", probe.stage));
+    Mat_VarSetStructFieldByName(field, "name", 0, text("name", utf16(probe.name)));
+    Mat_VarSetStructFieldByName(field, "stage", 0, text("stage", utf16(probe.stage)));
     bladeNumbers.emplace_back(probe.blades.begin(), probe.blades.end());
     Mat_VarSetStructFieldByName(field, "blades", 0,
                                 numeric("blades", MAT_C_DOUBLE, MAT_T_DOUBLE, 1,
@@ -183,8 +275,18 @@ bool MatSink::finish() {
     Mat_VarFree(probes);
   }
   const bool closed = Mat_Close(mat_) == 0;
+  // The errno of matio's failed write, if one failed: nothing since has
+  // failed that would have set it.
+  const int code = errno;
   mat_ = nullptr;
   if (good && !closed) error_ = "cannot close the file";
+  // time, speed, sync, start_rev, end_rev, configuration and probes.
+  constexpr std::size_t kVariables = 7;
+  if (good && closed && !wholeMatFile(path_, kVariables)) {
+    error_ = "the file was not written whole";
+    good = false;
+  }
+  if (!(good && closed)) errorCode_ = code;
   return good && closed;
 }
 

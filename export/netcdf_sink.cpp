@@ -2,6 +2,7 @@
 // per stage, a variable per column group, written batch by batch as the
 // lines come, so memory stays at one batch whatever the recording's length.
 #include <netcdf.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <map>
@@ -21,7 +22,7 @@ class NetCdfSink : public ColumnSink {
   explicit NetCdfSink(const NetCdfOptions& options) : options_(options) {}
   ~NetCdfSink() override {
     std::lock_guard lock(hdf5Lock());
-    if (open_) (void)nc_close(id_);
+    if (open_ && nc_close(id_) != NC_NOERR) (void)truncate(path_.c_str(), 0);
   }
 
   bool begin(const std::string& path, const SinkDescription& description) override;
@@ -37,10 +38,15 @@ class NetCdfSink : public ColumnSink {
     std::size_t blades = 0;
   };
 
-  // Records the first failure; true when `status` is success.
+  // Records the first failure; true when `status` is success. Called under
+  // the lock. netCDF says only "HDF error" of a failed write: the system's
+  // cause is on HDF5's error stack, of this failure or of a later one (a
+  // failed write often shows only when the file is closed).
   bool ok(int status, const char* what) {
     if (status == NC_NOERR) return true;
     if (error_.empty()) error_ = std::string(what) + ": " + nc_strerror(status);
+    const int code = hdf5SystemError();
+    if (errorCode_ == 0) errorCode_ = code;
     return false;
   }
   int defineLineVariable(const std::string& name, nc_type type, int blades, const char* units);
@@ -50,6 +56,7 @@ class NetCdfSink : public ColumnSink {
 
   NetCdfOptions options_;
   SinkDescription description_;
+  std::string path_;
   int id_ = -1;
   bool open_ = false;
   int lineDim_ = -1;
@@ -88,8 +95,10 @@ int NetCdfSink::defineLineVariable(const std::string& name, nc_type type, int bl
 
 bool NetCdfSink::begin(const std::string& path, const SinkDescription& description) {
   description_ = description;
+  path_ = path;
   std::lock_guard lock(hdf5Lock());
-  boundHdf5Memory();
+  setUpHdf5();
+  quietHdf5();
   if (!ok(nc_create(path.c_str(), NC_NETCDF4 | NC_CLOBBER, &id_), "creating the file")) {
     return false;
   }
@@ -132,10 +141,14 @@ bool NetCdfSink::begin(const std::string& path, const SinkDescription& descripti
   startRev_ = defineLineVariable("start_rev", NC_UINT64, -1, nullptr);
   endRev_ = defineLineVariable("end_rev", NC_UINT64, -1, nullptr);
 
-  for (const SinkProbe& probe : description.probes) {
+  // A probe's variables begin with its MATLAB field name: probes of the same
+  // name stay apart as NAME, NAME_2 and so on.
+  const std::vector<std::string> bases = probeFieldNames(description.probes);
+  for (std::size_t p = 0; p < description.probes.size(); ++p) {
+    const SinkProbe& probe = description.probes[p];
     ProbeVars vars;
     vars.blades = probe.blades.size();
-    const std::string base = validName(probe.name);
+    const std::string& base = bases[p];
     const auto define = [&](const char* suffix, nc_type type, int dim, const char* what) {
       const int variable = defineLineVariable(unique(base + suffix), type, dim, nullptr);
       (void)text(variable, "probe", probe.name);
@@ -175,6 +188,7 @@ bool NetCdfSink::write(const LineColumns& c, std::size_t rows) {
   // batch can be turned around meanwhile.
   const auto put = [this](const char* what, auto&& call) {
     std::lock_guard lock(hdf5Lock());
+    quietHdf5();  // error printing is a thread's own setting
     return ok(call(), what);
   };
   bool good =
@@ -239,8 +253,16 @@ bool NetCdfSink::write(const LineColumns& c, std::size_t rows) {
 bool NetCdfSink::finish() {
   std::lock_guard lock(hdf5Lock());
   if (!open_) return false;
+  quietHdf5();
   open_ = false;
-  return ok(nc_close(id_), "closing the file") && error_.empty();
+  if (!ok(nc_close(id_), "closing the file")) {
+    // netCDF gives up a file whose last writes failed but leaves it open in
+    // HDF5, which cannot close it (see setUpHdf5): its disk space is handed
+    // back now, before its owner removes it, rather than at the exit.
+    (void)truncate(path_.c_str(), 0);
+    return false;
+  }
+  return error_.empty();
 }
 
 }  // namespace

@@ -9,6 +9,9 @@ std::string validName(const std::string& name) {
   std::string valid;
   for (char c : name) {
     const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    // A character outside ASCII becomes one '_', not one per byte: the
+    // bytes that continue a UTF-8 sequence are left out.
+    if ((static_cast<unsigned char>(c) & 0xC0) == 0x80) continue;
     valid += alnum ? c : '_';
   }
   if (valid.empty() ||

@@ -6,10 +6,16 @@
 // same grouper (lines/line_grouper.h), and a time window keeps the lines
 // whose window time lies in it. With no selection the CSV is made by the
 // converter's own exporter, so it is the same file byte for byte.
+//
+// Every output is staged: written to a new file beside its name and renamed
+// over the name once complete, so a failed write leaves nothing behind and a
+// link at the name is replaced, never written through.
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <future>
 #include <mutex>
 #include <string>
@@ -23,7 +29,9 @@
 #include "driver/converter.h"
 #include "export/column_sink.h"
 #include "foundation/file_system.h"
+#include "foundation/name_text.h"
 #include "foundation/paths.h"
+#include "foundation/staged_output.h"
 #include "lines/line_reader.h"
 #include "tools/commands.h"
 #include "tools/progress.h"
@@ -50,6 +58,9 @@ struct ExportRequest {
   std::optional<std::string> host;
   bool mat73 = false;
   int compressionLevel = 0;
+  // How names become text where the output holds Unicode (netCDF, MATLAB)
+  // and in messages; the CSV keeps the file's bytes.
+  TextEncoding encoding = TextEncoding::Auto;
   // A file's batches are written by a thread of their own while the next
   // batch is read (there are threads to spare beyond one per file).
   bool overlapWrites = false;
@@ -126,15 +137,19 @@ void say(std::string& to, const char* format, Args... args) {
   to += text;
 }
 
-// The converter's own conversion into `output`.
-bool exportWholeCsv(const ExportRequest& request, DataFile& file, const std::string& output,
-                    FileResult& result, const std::string& prefix) {
+// A failed output: its message, and status 1 (the staging file is gone).
+bool outputFailed(const StagedOutput& staged, FileResult& result) {
+  say(result.err, "cdt export: %s\n", staged.error().c_str());
+  result.status = 1;
+  return false;
+}
+
+// The converter's own conversion into the staging file of `staged`, which
+// the exporter closes.
+bool exportWholeCsv(const ExportRequest& request, DataFile& file, StagedOutput& staged,
+                    FileResult& result) {
   std::unique_ptr<CsvExporter> exporter =
-      createCsvExporter(file.configuration(), output.c_str(), true);
-  if (exporter == nullptr) {
-    say(result.err, "%s: cannot create '%s'\n", prefix.c_str(), output.c_str());
-    return false;
-  }
+      createCsvExporterOnStream(file.configuration(), staged.release(), true);
   ReadMeter meter(request, file);
   for (uint32_t n = 1; RecordRef record = readNextRecord(file); ++n) {
     (void)exportRecord(*exporter, record.get());
@@ -142,8 +157,8 @@ bool exportWholeCsv(const ExportRequest& request, DataFile& file, const std::str
   }
   meter.update();
   if (!finishCsvExporter(*exporter)) {
-    say(result.err, "%s: cannot write '%s'\n", prefix.c_str(), output.c_str());
-    return false;
+    staged.fail("cannot write '" + staged.finalPath() + "'", exporter->writeError);
+    return outputFailed(staged, result);
   }
   return true;
 }
@@ -156,8 +171,12 @@ std::optional<ColumnSelection> resolveSelection(const ExportRequest& request,
   ColumnSelection selection;
   std::vector<std::string> valid;
   uint32_t mostBlades = 0;
+  std::string texts[kChannelsPerHost];  // the probes' names as text
   for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
-    if (columns.probes[slot] != nullptr) valid.push_back(columns.probes[slot]->name.str());
+    if (columns.probes[slot] != nullptr) {
+      texts[slot] = decodeName(columns.probes[slot]->name.view(), request.encoding);
+      valid.push_back(texts[slot]);
+    }
   }
   if (!request.probes.empty()) {
     for (bool& kept : selection.probes) kept = false;
@@ -166,7 +185,9 @@ std::optional<ColumnSelection> resolveSelection(const ExportRequest& request,
       for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
         const Probe* probe = columns.probes[slot];
         if (probe == nullptr) continue;
-        if (probe->name.view() == name || name == std::to_string(slot)) {
+        // By the file's bytes, by the name as text, or by channel; every
+        // probe of a name that several share.
+        if (probe->name.view() == name || texts[slot] == name || name == std::to_string(slot)) {
           selection.probes[slot] = true;
           found = true;
         }
@@ -193,10 +214,12 @@ std::optional<ColumnSelection> resolveSelection(const ExportRequest& request,
   return selection;
 }
 
-std::optional<uint32_t> hostIndexNamed(const Configuration& configuration,
-                                       const std::string& name) {
+// The host named `name`, by its bytes or as text.
+std::optional<uint32_t> hostIndexNamed(const Configuration& configuration, const std::string& name,
+                                       TextEncoding encoding) {
   for (uint32_t i = 0; i < configuration.hosts.size(); ++i) {
-    if (configuration.hosts[i].name.view() == name) return i;
+    const std::string_view bytes = configuration.hosts[i].name.view();
+    if (bytes == name || decodeName(bytes, encoding) == name) return i;
   }
   return std::nullopt;
 }
@@ -247,10 +270,11 @@ FileResult finishFile(DataFile& file, const std::string& input, const std::strin
 constexpr std::size_t kBatchRows = 4096;
 
 // The lines into a MATLAB or netCDF file through its sink, in batches of
-// columns. False, with the result set, when the output failed.
+// columns; the library writes the staging file of `staged` by its name.
+// False, with the result set, when the output failed.
 bool exportColumns(const ExportRequest& request, DataFile& file, std::optional<uint32_t> host,
                    const HostColumns& columns, const ColumnPlan& plan, const std::string& input,
-                   const std::string& output, FileResult& result) {
+                   StagedOutput& staged, FileResult& result) {
   const bool mat = request.format == Format::Mat;
   std::unique_ptr<ColumnSink> sink =
       mat ? makeMatSink({request.mat73}) : makeNetCdfSink({request.compressionLevel});
@@ -266,28 +290,38 @@ bool exportColumns(const ExportRequest& request, DataFile& file, std::optional<u
   description.dns = request.quantities.dns;
   description.bladeDns = request.quantities.bladeDns;
   description.bladeToa = request.quantities.bladeToa;
-  description.sourcePath = input;
-  description.configurationText = configToText(file.configuration(), 0).str();
+  // Texts as Unicode: each of the configuration's texts decoded on its own;
+  // the path is the file system's, not the installation's.
+  const TextEncoding encoding = request.encoding;
+  description.sourcePath = decodeName(input);
+  description.configurationText =
+      decodeName(configToText(file.configuration(), 0).view(), encoding);
   const Configuration& configuration = file.configuration();
   for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
     if (!plan.kept[slot]) continue;
     const Probe& probe = *columns.probes[slot];
     SinkProbe p;
     p.slot = slot;
-    p.name = probe.name.str();
+    p.name = decodeName(probe.name.view(), encoding);
     p.stageIndex = static_cast<uint32_t>(probe.stageIndex);
     if (probe.stageIndex >= 0 &&
         static_cast<uint32_t>(probe.stageIndex) < configuration.stages.size()) {
-      p.stage = configuration.stages[static_cast<uint32_t>(probe.stageIndex)].name.str();
+      p.stage = decodeName(
+          configuration.stages[static_cast<uint32_t>(probe.stageIndex)].name.view(), encoding);
     }
     for (uint32_t j : plan.blades[slot]) p.blades.push_back(j + 1);
     description.probes.push_back(p);
   }
-  if (!sink->begin(output, description)) {
-    say(result.err, "cdt export: cannot create '%s': %s\n", output.c_str(), sink->error().c_str());
-    (void)removeFile(output.c_str());
-    result.status = 1;
-    return false;
+  // A failure's cause: the system's, else the library's own account.
+  const auto failed = [&](const char* verb) {
+    const std::string what = std::string(verb) + " '" + staged.finalPath() + "'";
+    staged.fail(sink->errorCode() != 0 ? what : what + ": " + sink->error(), sink->errorCode());
+    return outputFailed(staged, result);
+  };
+  if (!staged.closeStream()) return outputFailed(staged, result);
+  if (!sink->begin(staged.stagedPath(), description)) {
+    (void)sink->finish();  // closes what begin opened
+    return failed("cannot create");
   }
   // One batch of columns, reused.
   LineReader reader(file, plan, lineWindow(request, host));
@@ -318,13 +352,25 @@ bool exportColumns(const ExportRequest& request, DataFile& file, std::optional<u
   }
   if (writing.valid()) written = writing.get() && written;
   written = sink->finish() && written;
-  if (!written) {
-    say(result.err, "cdt export: cannot write '%s': %s\n", output.c_str(), sink->error().c_str());
-    (void)removeFile(output.c_str());
+  if (!written) return failed("cannot write");
+  noteEmptyWindow(request, lines, input, result);
+  return true;
+}
+
+// Opens the staging file of `output`; false, with the result set, when it
+// cannot be made.
+bool stage(const ExportRequest& request, const std::string& input, const std::string& output,
+           StagedOutput& staged, FileResult& result) {
+  // A directory at the name would only refuse the rename once the work is
+  // done.
+  if (isDirectory(output.c_str())) {
+    say(result.err, "cdt export: cannot create '%s': %s\n", output.c_str(), std::strerror(EISDIR));
     result.status = 1;
     return false;
   }
-  noteEmptyWindow(request, lines, input, result);
+  if (!staged.create(output, input, request.format == Format::Csv)) {
+    return outputFailed(staged, result);
+  }
   return true;
 }
 
@@ -346,57 +392,58 @@ FileResult exportOne(const ExportRequest& request, const std::string& input) {
     result.status = 1;
     return result;
   }
+  StagedOutput staged;
   if (request.format == Format::Csv && !request.selects()) {
-    if (!exportWholeCsv(request, *file, output, result, prefix)) {
-      result.status = 1;
+    if (!stage(request, input, output, staged, result) ||
+        !exportWholeCsv(request, *file, staged, result)) {
       return result;
     }
-  } else {
-    // The host: the one named, or that of the first line record, as the
-    // converter takes it.
-    std::optional<uint32_t> host;
-    if (request.host) {
-      host = hostIndexNamed(file->configuration(), *request.host);
-      if (!host) {
-        std::vector<std::string> names;
-        for (const Host& h : file->configuration().hosts) names.push_back(h.name.str());
-        say(result.err, "%s: '%s' has no host '%s' (its hosts: %s)\n", prefix.c_str(),
-            input.c_str(), request.host->c_str(), joinNames(names).c_str());
-        result.status = 2;
-        return result;
-      }
-    } else {
-      host = firstLineHost(*file);
-      if (!seekToTime(*file, 0).positioned) {
-        say(result.err, "%s: cannot read '%s': %s\n", prefix.c_str(), input.c_str(),
-            dataFileStatusText(DataFileStatus::IoError));
-        result.status = 1;
-        return result;
-      }
+    if (!staged.commit()) {
+      outputFailed(staged, result);
+      return result;
     }
-    const HostColumns columns = hostColumns(file->configuration(), host.value_or(0), true);
-    std::string error;
-    const std::optional<ColumnSelection> selection =
-        resolveSelection(request, columns, input, error);
-    if (!selection) {
-      say(result.err, "%s: %s\n", prefix.c_str(), error.c_str());
+    return finishFile(*file, input, output, result);
+  }
+  // The host: the one named, or that of the first line record, as the
+  // converter takes it.
+  std::optional<uint32_t> host;
+  const TextEncoding encoding = request.encoding;
+  if (request.host) {
+    host = hostIndexNamed(file->configuration(), *request.host, encoding);
+    if (!host) {
+      std::vector<std::string> names;
+      for (const Host& h : file->configuration().hosts) {
+        names.push_back(decodeName(h.name.view(), encoding));
+      }
+      say(result.err, "%s: '%s' has no host '%s' (its hosts: %s)\n", prefix.c_str(), input.c_str(),
+          request.host->c_str(), joinNames(names).c_str());
       result.status = 2;
       return result;
     }
-    const ColumnPlan plan = planColumns(columns.layout, *selection);
-    if (request.format != Format::Csv) {
-      if (!exportColumns(request, *file, host, columns, plan, input, output, result)) {
-        return result;
-      }
-      return finishFile(*file, input, output, result);
-    }
-    std::FILE* stream = openFile(output.c_str(), "w");
-    if (stream == nullptr) {
-      say(result.err, "%s: cannot create '%s'\n", prefix.c_str(), output.c_str());
+  } else {
+    host = firstLineHost(*file);
+    if (!seekToTime(*file, 0).positioned) {
+      say(result.err, "%s: cannot read '%s': %s\n", prefix.c_str(), input.c_str(),
+          dataFileStatusText(DataFileStatus::IoError));
       result.status = 1;
       return result;
     }
-    SelectedCsvWriter writer(stream, plan, columns.probes, request.quantities, request.layout);
+  }
+  const HostColumns columns = hostColumns(file->configuration(), host.value_or(0), true);
+  std::string error;
+  const std::optional<ColumnSelection> selection = resolveSelection(request, columns, input, error);
+  if (!selection) {
+    say(result.err, "%s: %s\n", prefix.c_str(), error.c_str());
+    result.status = 2;
+    return result;
+  }
+  const ColumnPlan plan = planColumns(columns.layout, *selection);
+  if (!stage(request, input, output, staged, result)) return result;
+  if (request.format != Format::Csv) {
+    if (!exportColumns(request, *file, host, columns, plan, input, staged, result)) return result;
+  } else {
+    SelectedCsvWriter writer(staged.stream(), plan, columns.probes, request.quantities,
+                             request.layout);
     writer.writeHeader();
     LineReader reader(*file, plan, lineWindow(request, host));
     noteIndexDisagreement(reader, input, result);
@@ -407,14 +454,16 @@ FileResult exportOne(const ExportRequest& request, const std::string& input) {
       if (++lines % 1024 == 0) meter.update();
     });
     meter.update();
-    const bool written = writer.finish();
-    if (std::fclose(stream) != 0 || !written) {
-      say(result.err, "%s: cannot write '%s'\n", prefix.c_str(), output.c_str());
-      (void)removeFile(output.c_str());
-      result.status = 1;
+    if (!writer.finish()) {
+      staged.fail("cannot write '" + output + "'", writer.writeError());
+      outputFailed(staged, result);
       return result;
     }
     noteEmptyWindow(request, lines, input, result);
+  }
+  if (!staged.commit()) {
+    outputFailed(staged, result);
+    return result;
   }
   return finishFile(*file, input, output, result);
 }
@@ -495,6 +544,14 @@ int parseRequest(const CommandArgs& args, ExportRequest& request, unsigned& jobs
     }
   }
   if (auto host = args.value("host")) request.host = *host;
+  if (auto encoding = args.value("encoding")) {
+    const std::optional<TextEncoding> named = textEncodingNamed(*encoding);
+    if (!named) {
+      return usageError(args, err, "unknown encoding '%s' (%s)", encoding->c_str(),
+                        textEncodingChoices());
+    }
+    request.encoding = *named;
+  }
   request.mat73 = args.has("mat73");
   const std::optional<int64_t> level = integerOption(args, "compress", 0, 1, 9, err);
   if (!level) return 2;
@@ -589,6 +646,7 @@ constexpr OptionSpec kOptions[] = {
     {"to", "TIME", "only the lines before TIME (UTC)"},
     {"revolutions", "FIRST:LAST", "only the lines whose Start Rev lies in FIRST..LAST"},
     {"host", "NAME", "only this host's blade records (default: as cdt2csv takes them)"},
+    {"encoding", "NAME", "code page of the names as text (default: UTF-8, else windows-1252)"},
     {"jobs", "N", "threads: files at once, spare ones write batches (default: the cores)"},
     {"mat73", nullptr, "MATLAB: write the HDF5-based version 7.3 (for data past 2 GB)"},
     {"compress", "LEVEL", "netCDF: zlib level 1-9 with the shuffle filter (default: none)"},
@@ -608,6 +666,13 @@ constexpr const char* kDescription =
     "ones; a window that holds no line gives an output without lines and a note; a\n"
     "damaged file gives the lines before the damage and a warning. A file that fails\n"
     "is reported and the others are still exported (status 1).\n"
+    "Every output is written to a new file beside its name (OUTPUT.part) and renamed\n"
+    "over the name once complete: a failed write removes it and reports \"cannot\n"
+    "write 'OUTPUT': <cause>\" (such as \"File too large\" or \"No space left on\n"
+    "device\"), and a symbolic link at the name is replaced, never written through.\n"
+    "Names are the file's bytes in the CSV; in MATLAB and netCDF text, and in\n"
+    "--probes and --host, they are decoded as UTF-8 when valid, else as\n"
+    "windows-1252, or in the code page --encoding names.\n"
     "MATLAB files (level 5, compressed; --mat73 for version 7.3) hold time (seconds\n"
     "since 1970, UTC), speed, sync, start_rev, end_rev, a struct probes with a field\n"
     "per probe (name, stage, blades, rms, dns, blade_dns, blade_toa: lines x blades)\n"

@@ -5,22 +5,27 @@
 #include <matio.h>
 #include <netcdf.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "csv/number_format.h"
+#include "foundation/utf16.h"
 #include "tools/export_test_support.h"
 
 namespace cdt {
 namespace {
 
 using testing::ExportTest;
+using testing::readFile;
 using testing::Row;
 using testing::runCdt;
 using testing::RunResult;
 using testing::synthRecording;
+using testing::writeFile;
 
 // The CSV cell of a float, a double (the DNS mean) and a speed; NaN is the
 // empty cell.
@@ -275,6 +280,216 @@ TEST_F(ExportTest, NetCdfFilesExportInParallel) {
   for (const char* out : {"par/a.nc", "par/b.nc", "par/c.nc", "overlap/a.nc"}) {
     EXPECT_EQ(values(dir.file(out)), expected) << out;
   }
+}
+
+// The formats and layouts an export can write, as options, with the
+// extension of their files.
+struct Output {
+  std::vector<std::string> options;
+  const char* extension;
+};
+const Output kOutputs[] = {
+    {{}, ".csv"},
+    {{"--probes", "0,2"}, ".csv"},
+    {{"--layout", "long"}, ".csv"},
+    {{"--format", "mat"}, ".mat"},
+    {{"--format", "mat", "--mat73"}, ".mat"},
+    {{"--format", "netcdf"}, ".nc"},
+    {{"--format", "netcdf", "--compress", "1"}, ".nc"},
+};
+
+std::string described(const Output& output) {
+  std::string text;
+  for (const std::string& o : output.options) text += o + " ";
+  return text + output.extension;
+}
+
+// The names of the files in `dir`.
+std::vector<std::string> filesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+#ifndef _WIN32
+// cdt with the size of every file it writes limited to `kib` KiB, as a full
+// disk limits it: a write past it fails with EFBIG.
+RunResult runCdtWithFileLimit(int kib, const std::vector<std::string>& args,
+                              const std::string& dir) {
+  std::vector<std::string> all = {
+      "-c", "trap '' XFSZ; ulimit -f " + std::to_string(kib * 2) + " && exec \"$0\" \"$@\"",
+      testing::builtProgram("tools/cdt")};
+  all.insert(all.end(), args.begin(), args.end());
+  return testing::runProgram("/bin/sh", all, dir);
+}
+
+// A write that fails half-way, in every format: status 1 and the system's
+// cause, no crash, no file left (neither the output nor its staging file),
+// and the next file, small enough, still exports.
+TEST_F(ExportTest, AFailedWriteLeavesNoFileInAnyFormat) {
+  const std::string big = synthRecording(dir.file("big"), {"--revolutions", "3000", "--probes", "4",
+                                                           "--blades", "60", "--name", "Big"})
+                              .at(0);
+  const std::string bigName = big.substr(big.rfind('/') + 1, big.size() - big.rfind('/') - 5);
+  for (const Output& output : kOutputs) {
+    const std::string out = dir.file("out");
+    std::filesystem::remove_all(out);
+    std::vector<std::string> args = {"export", "-o", "out", "--jobs", "1"};
+    args.insert(args.end(), output.options.begin(), output.options.end());
+    args.insert(args.end(), {big, input});
+    const RunResult r = runCdtWithFileLimit(2048, args, dir.path());
+    EXPECT_EQ(r.status, 1) << described(output) << r.err;
+    EXPECT_EQ(r.err,
+              "cdt export: cannot write 'out/" + bigName + output.extension + "': File too large\n")
+        << described(output);
+    EXPECT_EQ(r.out, "cdt export: in=" + input + ", out=out/" + name + output.extension + "\n")
+        << described(output);
+    EXPECT_EQ(filesIn(out), std::vector<std::string>{name + output.extension}) << described(output);
+    if (output.options.empty()) {  // the whole CSV, still the converter's
+      EXPECT_EQ(readFile(dir.file("out/" + name + ".csv")), readFile(dir.file(name + ".csv")));
+    }
+  }
+}
+#endif
+
+// A symbolic link at an output's name is replaced by the output; the file
+// it points to is never written.
+TEST_F(ExportTest, ALinkAtAnOutputNameIsReplacedNotFollowed) {
+  for (const Output& output : kOutputs) {
+    const std::string out = dir.file("out");
+    std::filesystem::remove_all(out);
+    std::filesystem::create_directories(out);
+    const std::string target = dir.file("target");
+    writeFile(target, "not to be written\n");
+    const std::string link = out + "/" + name + output.extension;
+    std::filesystem::create_symlink(target, link);
+    std::vector<std::string> args = {"export", "-o", "out"};
+    args.insert(args.end(), output.options.begin(), output.options.end());
+    args.push_back(input);
+    const RunResult r = runCdt(args, dir.path());
+    EXPECT_EQ(r.status, 0) << described(output) << r.err;
+    EXPECT_EQ(readFile(target), "not to be written\n") << described(output);
+    EXPECT_FALSE(std::filesystem::is_symlink(link)) << described(output);
+    EXPECT_GT(std::filesystem::file_size(link), 1000u) << described(output);
+  }
+}
+
+// A netCDF attribute's text.
+std::string attribute(int nc, const std::string& variable, const char* name) {
+  int id = NC_GLOBAL;
+  if (!variable.empty() && nc_inq_varid(nc, variable.c_str(), &id) != NC_NOERR) return "<none>";
+  std::size_t length = 0;
+  if (nc_inq_attlen(nc, id, name, &length) != NC_NOERR) return "<none>";
+  std::string text(length, '\0');
+  return nc_get_att_text(nc, id, name, text.data()) == NC_NOERR ? text : "<none>";
+}
+
+// Names outside ASCII, in UTF-8 or in the installation's Windows-1252: the
+// CSV keeps the file's bytes, netCDF attributes and MATLAB strings hold the
+// names as text, --probes takes either, and duplicate names keep every
+// probe apart.
+TEST_F(ExportTest, NamesOutsideAsciiInEveryFormat) {
+  struct Case {
+    std::vector<std::string> synth;
+    std::vector<std::string> bytes;  // the names in the file
+    std::vector<std::u16string> texts;
+    std::vector<std::string> fields;  // MATLAB fields and netCDF variables
+  };
+  const Case cases[] = {
+      {{"--probe-names", "Sonde°1,Ωmega,Same,Same", "--encoding", "utf-8"},
+       {"Sonde\xC2\xB0"
+        "1",
+        "\xCE\xA9mega", "Same", "Same"},
+       {u"Sonde°1", u"Ωmega", u"Same", u"Same"},
+       {"Sonde_1", "x_mega", "Same", "Same_2"}},
+      {{"--probe-names", "Sonde Süd,Prüf"},
+       {"Sonde S\xFC"
+        "d",
+        "Pr\xFC"
+        "f"},
+       {u"Sonde Süd", u"Prüf"},
+       {"Sonde_S_d", "Pr_f"}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> options = {
+        "--revolutions", "20", "--blades", "3", "--probes", std::to_string(c.bytes.size())};
+    options.insert(options.end(), c.synth.begin(), c.synth.end());
+    const std::string file = synthRecording(dir.file(c.fields[0]), options).at(0);
+    const std::string base = file.substr(file.rfind('/') + 1, file.size() - file.rfind('/') - 5);
+    const std::string where = c.fields[0];
+
+    // The CSV: the file's bytes. A name selects every probe of that name,
+    // as text or as the file's bytes.
+    for (const std::string& probe : {std::string("Same"), c.bytes[1], std::string("Prüf")}) {
+      const RunResult r = runCdt(
+          {"export", "-o", "sel", "--quantities", "rms", "--probes", probe, file}, dir.path());
+      if (probe == "Same" && c.bytes.size() == 2) {
+        EXPECT_EQ(r.status, 2) << where;
+        EXPECT_NE(r.err.find("(its probes: Sonde Süd, Prüf;"), std::string::npos) << r.err;
+        continue;
+      }
+      if (probe == "Prüf" && c.bytes.size() != 2) continue;
+      ASSERT_EQ(r.status, 0) << where << r.err;
+      const std::string header = testing::splitLines(readFile(dir.file("sel/" + base + ".csv")))[0];
+      const std::string lead = "Time,Speed,Sync,Start Rev,End Rev,";
+      EXPECT_EQ(header, probe == "Same" ? lead + "Same RMS,Same RMS" : lead + c.bytes[1] + " RMS")
+          << where;
+    }
+
+    // netCDF: the names as text, the variables distinct.
+    RunResult r = runCdt({"export", "-o", "nc", "--format", "netcdf", file}, dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    int nc = -1;
+    ASSERT_EQ(nc_open(dir.file("nc/" + base + ".nc").c_str(), NC_NOWRITE, &nc), NC_NOERR);
+    for (std::size_t p = 0; p < c.fields.size(); ++p) {
+      const std::string text = utf16ToUtf8(c.texts[p]);
+      EXPECT_EQ(attribute(nc, c.fields[p] + "_rms", "probe"), text) << where;
+    }
+    nc_close(nc);
+
+    // MATLAB, level 5 and version 7.3: the names as UTF-16 text.
+    for (const bool v73 : {false, true}) {
+      std::vector<std::string> args = {"export", "-o", "mat", "--format", "mat", file};
+      if (v73) args.push_back("--mat73");
+      r = runCdt(args, dir.path());
+      ASSERT_EQ(r.status, 0) << r.err;
+      mat_t* mat = Mat_Open(dir.file("mat/" + base + ".mat").c_str(), MAT_ACC_RDONLY);
+      ASSERT_NE(mat, nullptr);
+      matvar_t* probes = Mat_VarRead(mat, "probes");
+      ASSERT_NE(probes, nullptr);
+      for (std::size_t p = 0; p < c.fields.size(); ++p) {
+        matvar_t* probe = Mat_VarGetStructFieldByName(probes, c.fields[p].c_str(), 0);
+        matvar_t* text = probe == nullptr ? nullptr : Mat_VarGetStructFieldByName(probe, "name", 0);
+        ASSERT_NE(text, nullptr) << where << " " << c.fields[p];
+        EXPECT_EQ(text->dims[1], c.texts[p].size());
+        EXPECT_TRUE(textOf(text) == c.texts[p]) << where << (v73 ? " 7.3" : " level 5");
+      }
+      Mat_VarFree(probes);
+      Mat_Close(mat);
+    }
+  }
+
+  // The installation's code page named: the same byte, another letter.
+  const std::string file = synthRecording(dir.file("cp"), {"--revolutions", "5", "--probes", "1",
+                                                           "--probe-names", "Prüf"})
+                               .at(0);
+  const std::string base = file.substr(file.rfind('/') + 1, file.size() - file.rfind('/') - 5);
+  RunResult r = runCdt(
+      {"export", "-o", "cp", "--format", "netcdf", "--encoding", "windows-1251", file}, dir.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  int nc = -1;
+  ASSERT_EQ(nc_open(dir.file("cp/" + base + ".nc").c_str(), NC_NOWRITE, &nc), NC_NOERR);
+  EXPECT_EQ(attribute(nc, "Pr_f_rms", "probe"),
+            "Pr\xD1\x8C"
+            "f");  // U+044C
+  nc_close(nc);
+  r = runCdt({"export", "--encoding", "ebcdic", file}, dir.path());
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("unknown encoding 'ebcdic' (auto, utf-8, windows-1252"), std::string::npos)
+      << r.err;
 }
 
 }  // namespace

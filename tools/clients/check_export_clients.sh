@@ -2,7 +2,9 @@
 # Real clients of cdt export's files: GNU Octave loads the level-5 MATLAB file
 # and the version 7.3 one, and xarray (with Debian's python3) opens the netCDF
 # file; each checks the sizes and values against the CSV of the same
-# recording (the version 7.3 file against the level-5 one).
+# recording (the version 7.3 file against the level-5 one). Then the same
+# clients and scipy read recordings whose probe names are not ASCII (UTF-8,
+# with a name twice; Windows-1252 bytes) and find the names as text.
 #   check_export_clients.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -87,4 +89,65 @@ micros = ds["time"].values.astype("datetime64[us]").astype(np.int64)
 cells = pd.to_datetime(csv["Time"]).values.astype("datetime64[us]").astype(np.int64)
 assert np.array_equal((micros + 5000) // 10000 * 10000, cells)
 print(f"xarray: {name}.nc opens, {ds.sizes['line']} lines, values equal to the CSV")
+PY
+
+# Names outside ASCII: written in UTF-8, one name twice.
+"$build/tools/cdt" synth --revolutions 20 --probes 4 --blades 3 --extras 0 --name Uni \
+  --probe-names 'Sonde°1,Ωmega,Same,Same' --encoding utf-8 uni >/dev/null
+input=$(ls uni/*.cdt)
+uni=$(basename "$input" .cdt)
+"$build/driver/cdt2csv" "$input" >/dev/null
+"$build/tools/cdt" export -o out --format mat "$input" >/dev/null
+"$build/tools/cdt" export -o out73 --format mat --mat73 "$input" >/dev/null
+"$build/tools/cdt" export -o out --format netcdf "$input" >/dev/null
+# In the CSV each probe has 8 columns (RMS, DNS, 3 blade DNS, 3 blade TOA)
+# after the first 5: the second "Same" has its RMS in column 30.
+octave --no-gui --no-window-system --quiet --eval "
+  s = load('out/$uni.mat');
+  b = load('out73/$uni.mat');
+  assert(isequal(fieldnames(s.probes)', {'Sonde_1', 'x_mega', 'Same', 'Same_2'}));
+  assert(strcmp(s.probes.Sonde_1.name, 'Sonde°1') && strcmp(s.probes.x_mega.name, 'Ωmega'));
+  assert(strcmp(s.probes.Same_2.name, 'Same'));
+  assert(isequal(double(b.probes.x_mega.name(:)'), [937 109 101 103 97]));
+  lines = strsplit(strtrim(fileread('$uni.csv')), char(10));
+  for i = 1:20
+    cells = strsplit(lines{i + 1}, ',');
+    assert(strcmp(sprintf('%.8g', double(s.probes.Same_2.rms(i))), cells{30}));
+  end
+  printf('octave: %s loads, names outside ASCII as text, the second Same apart\\n', '$uni.mat');
+"
+
+"$build/tools/cdt" synth --revolutions 20 --probes 2 --blades 3 --extras 0 --name Cp \
+  --probe-names 'Sonde Süd,Prüf' cp >/dev/null
+input=$(ls cp/*.cdt)
+cp=$(basename "$input" .cdt)
+"$build/driver/cdt2csv" "$input" >/dev/null
+"$build/tools/cdt" export -o out --format mat "$input" >/dev/null
+"$build/tools/cdt" export -o out --format netcdf "$input" >/dev/null
+
+/usr/bin/python3 - "$uni" "$cp" <<'PY'
+import sys
+import numpy as np
+import pandas as pd
+import scipy.io
+import xarray as xr
+
+uni, cp = sys.argv[1:]
+ds = xr.open_dataset(f"out/{uni}.nc")
+assert ds["Sonde_1_rms"].attrs["probe"] == "Sonde°1", ds["Sonde_1_rms"].attrs
+assert ds["x_mega_rms"].attrs["probe"] == "Ωmega"
+csv = pd.read_csv(f"{uni}.csv", dtype=str)  # the second "Same RMS" is "Same RMS.1"
+assert all("%.8g" % v == c for v, c in zip(ds["Same_2_rms"].values, csv["Same RMS.1"]))
+mat = scipy.io.loadmat(f"out/{uni}.mat")["probes"][0, 0]
+assert [mat[f][0, 0]["name"][0] for f in mat.dtype.names] == ["Sonde°1", "Ωmega", "Same", "Same"]
+assert all("%.8g" % v == c for v, c in zip(mat["x_mega"][0, 0]["rms"].ravel(), csv["Ωmega RMS"]))
+
+# Windows-1252 bytes: the CSV keeps them, the netCDF and MATLAB files hold text.
+csv = pd.read_csv(f"{cp}.csv", dtype=str, encoding="cp1252")
+ds = xr.open_dataset(f"out/{cp}.nc")
+assert ds["Sonde_S_d_rms"].attrs["probe"] == "Sonde Süd"
+assert all("%.8g" % v == c for v, c in zip(ds["Pr_f_rms"].values, csv["Prüf RMS"]))
+mat = scipy.io.loadmat(f"out/{cp}.mat")["probes"][0, 0]
+assert mat["Pr_f"][0, 0]["name"][0] == "Prüf"
+print(f"xarray, scipy: {uni} and {cp} hold their names as text, values equal to the CSV")
 PY
