@@ -125,6 +125,26 @@ TEST(CdtInfo, ChecksTheIndexAgainstTheRecords) {
       synthRecording(dir.path(), {"--revolutions", "10", "--extras", "0"}).at(0);
   EXPECT_NE(runCdt({"info", path}).out.find("; agrees with the records\n"), std::string::npos);
 
+  // An entry whose position is right but whose time is 1 us off either way
+  // is named as much as a wrong position.
+  for (const int64_t delta : {1, -1}) {
+    std::string bytes = readFile(path);
+    auto* data = reinterpret_cast<unsigned char*>(bytes.data());
+    unsigned char* entry5 = data + loadU64(data + kHeaderIndexOffset) + 5 * kIndexEntrySize;
+    const uint64_t time = loadU64(entry5 + kIndexEntryTime);
+    const std::string end =
+        " ending at offset " + std::to_string(loadU64(entry5 + kIndexEntryPosition));
+    storeU64(entry5 + kIndexEntryTime, time + static_cast<uint64_t>(delta));
+    writeFile(dir.file("time.cdt"), bytes);
+    const RunResult r = runCdt({"info", dir.file("time.cdt")});
+    EXPECT_NE(r.out.find("; entry 5 disagrees with the records: the index has " +
+                         formatTimeText(time + static_cast<uint64_t>(delta)) + end +
+                         ", the records make " + formatTimeText(time) + end + "\n"),
+              std::string::npos)
+        << delta << "\n"
+        << r.out;
+  }
+
   // Entry 3 points 8 bytes into the record after its own; the last line's
   // records (the last record's and the first of its group) get the largest
   // time a file can hold.
