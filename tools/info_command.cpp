@@ -37,16 +37,6 @@ constexpr const char* kDescription =
 const char* kTypeNames[kRecordTypeCount] = {"type 0", "type 1", "type 2 (profiles)",
                                             "type 3 (blade records)"};
 
-// How the names of the file are shown: as their bytes (no encoding, the
-// text view without --encoding) or decoded into UTF-8.
-struct NameText {
-  std::optional<TextEncoding> decodeAs;
-
-  std::string operator()(std::string_view bytes) const {
-    return decodeAs ? decodeName(bytes, *decodeAs) : std::string(bytes);
-  }
-};
-
 // A path in JSON: a file name is the file system's bytes, not a name from the
 // installation, so UTF-8 stays UTF-8 whatever the encoding; other bytes are
 // read in the installation's code page (windows-1252 unless named).
@@ -56,8 +46,13 @@ std::string pathText(std::string_view path, TextEncoding encoding) {
   return decodeName(path, codePage ? encoding : TextEncoding::Windows1252);
 }
 
-std::string hostLabel(const Configuration& c, uint16_t index, const NameText& text) {
-  if (index < c.hosts.size()) return text(c.hosts[index].name.view());
+// The host's name as the text shows names: its bytes, or decoded.
+std::string hostLabel(const Configuration& c, uint16_t index,
+                      std::optional<TextEncoding> decodeAs) {
+  if (index < c.hosts.size()) {
+    const std::string_view name = c.hosts[index].name.view();
+    return decodeAs ? decodeName(name, *decodeAs) : std::string(name);
+  }
   return "host " + std::to_string(index) + " (not in the configuration)";
 }
 
@@ -144,7 +139,7 @@ void printText(const RecordingInfo& info, std::optional<TextEncoding> decodeAs, 
                  static_cast<unsigned long long>(info.malformed));
   }
   for (const auto& [index, host] : info.hosts) {
-    std::fprintf(out, "    %s:", hostLabel(c, index, NameText{decodeAs}).c_str());
+    std::fprintf(out, "    %s:", hostLabel(c, index, decodeAs).c_str());
     const char* separator = " ";
     for (uint16_t type = 0; type < kRecordTypeCount; ++type) {
       if (host.byType[type] == 0) continue;
