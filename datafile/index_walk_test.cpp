@@ -146,7 +146,29 @@ TEST_F(IndexWalkTest, ATrueIndexIsUsedAndALyingOneCostsNoRecord) {
         if (seek.entry) {
           EXPECT_FALSE(seek.indexDisagrees) << what;
         }
+        if (seek.indexDisagrees) {
+          EXPECT_EQ(seek.firstBadEntry, k) << what;
+        }
+        // An earlier time makes the entry the one before the window: the
+        // seek walks to it and finds it false.
+        if (change.field == kIndexEntryTime && change.value < time && start == time + 1) {
+          EXPECT_TRUE(seek.indexDisagrees) << what;
+        }
       }
+      // Whatever the field, the lie is found and reported at its entry: a
+      // time 1 us off with the position right is as false as a wrong
+      // position.
+      if (change.value == entryField(k, change.field)) continue;  // no lie after all
+      writeFile(dir.file("w.cdt"), lying);
+      auto file = openDataFile(dir.file("w.cdt").c_str());
+      ASSERT_NE(file, nullptr);
+      EXPECT_FALSE(seekToIndexEntry(*file, k)) << what;
+      const std::optional<IndexDisagreement> bad = file->indexDisagreement();
+      ASSERT_TRUE(bad && bad->stored && bad->expected) << what;
+      EXPECT_EQ(bad->entry, k) << what;
+      EXPECT_EQ(bad->stored->time, change.field == kIndexEntryTime ? change.value : time) << what;
+      EXPECT_EQ(bad->expected->time, time) << what;
+      EXPECT_EQ(bad->expected->position, position) << what;
     }
   }
 }

@@ -8,6 +8,9 @@
 // exactly the records of a read from the start whatever the index says: the
 // same records at or after the window's start, and the same stop. A header
 // without a usable index is read again in salvage mode, as cdt recover does.
+// The names of the configuration decode without loss, and the CSV header,
+// decoded cell by cell, gives the decoded probe names' columns
+// (fuzz/name_checks.h).
 //
 // The bytes are written to one scratch file (fuzz/scratch_input.h).
 #include <algorithm>
@@ -23,6 +26,7 @@
 #include "datafile/aggregation.h"
 #include "datafile/data_file.h"
 #include "datafile/data_record.h"
+#include "fuzz/name_checks.h"
 #include "fuzz/scratch_input.h"
 
 namespace {
@@ -47,6 +51,10 @@ struct CsvChecker {
   uint64_t headerCells = 0;
   uint64_t lines = 0;
   bool midLine = false;
+  // The header line's bytes, up to kMaxHeader; headerCut when it is longer.
+  static constexpr size_t kMaxHeader = size_t{1} << 20;
+  std::string header;
+  bool headerCut = false;
 
   __attribute__((no_sanitize("coverage"))) void endLine() {
     if (lines == 0) {
@@ -64,6 +72,13 @@ struct CsvChecker {
     for (size_t i = 0; i < n; ++i) {
       const char c = bytes[i];
       midLine = true;
+      if (lines == 0) {
+        if (header.size() < kMaxHeader) {
+          header += c;
+        } else {
+          headerCut = true;
+        }
+      }
       switch (cell) {
         case Cell::Quoted:
           if (c == '"') cell = Cell::AfterQuote;
@@ -275,6 +290,11 @@ bool convert(const char* path, ReadMode mode) {
   check(!readNextRecord(*file));
   check(finishCsvExporter(*exporter));
   checker.finish();
+  fuzzing::checkConfigurationNames(file->configuration());
+  if (checker.lines > 0 && !checker.headerCut) {
+    fuzzing::checkHeaderDecodes(checker.header, exporter->channelProbes, exporter->layout,
+                                exporter->withTimeOfArrival);
+  }
   exporter.reset();
 
   const DataFileReport stop = file->lastReadStatus();

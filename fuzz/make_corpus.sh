@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Remakes the seed corpora in fuzz/corpus/ with the project's own programs:
 # tiny recordings from `cdt synth` (every record type, aggregated, packed,
-# unfinished, damaged, a second host), configuration texts written by the
-# configuration writer and by `cdt config`, CSV lines written by cdt2csv, and
-# a few hand-written token lines and quoted strings.
+# unfinished, damaged, a second host) and copies of one with names to quote
+# and names of odd bytes, configuration texts written by the configuration
+# writer and by `cdt config`, CSV lines written by cdt2csv, and a few
+# hand-written token lines and quoted strings. The corpus of the lines target
+# links to that of datafile_csv; that of selection_text is written by hand.
 #
 #   fuzz/make_corpus.sh [BUILD_DIR]    (default build/fuzz)
 #
@@ -53,7 +55,11 @@ synth unfinished --probes 1 --blades 2 --extras 1 --unfinished
 synth damaged --probes 1 --blades 2 --extras 1 --damage
 "$cdt" synth --hosts 2 --probes 1 --blades 1 --revolutions 2 --extras 0 "$work/hosts" >/dev/null
 cp "$(find "$work/hosts" -name '*Daq2*.cdt')" "$corpus/datafile_csv/second_host.cdt"
-"$datafile_seeds" "$corpus/datafile_csv/two_stages.cdt" "$corpus/datafile_csv/quoted_names.cdt"
+"$datafile_seeds" "$corpus/datafile_csv/two_stages.cdt" "$corpus/datafile_csv/quoted_names.cdt" \
+  "$corpus/datafile_csv/odd_names.cdt"
+
+# The configuration text of the recording with names of odd bytes.
+"$cdt" config "$corpus/datafile_csv/odd_names.cdt" >"$corpus/config_text/odd_names.txt"
 
 # --- Token lines ----------------------------------------------------------------
 tokens=$corpus/tokenizer

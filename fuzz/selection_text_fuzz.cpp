@@ -1,12 +1,17 @@
 // The selection texts of cdt export: any text parses or is refused without
 // harm; a blade list that parses gives ascending distinct numbers in range,
 // and its shortest text parses back to the same numbers; a revolution range
-// has its first number at or before its last.
+// has its first number at or before its last. A list of names (--probes) of
+// any bytes splits into items without a comma that join back to the text,
+// and each item decodes as a name does (fuzz/name_checks.h).
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <string_view>
+#include <vector>
 
+#include "fuzz/name_checks.h"
 #include "tools/selection_text.h"
 
 namespace {
@@ -28,5 +33,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(cdt::parseBladeList(cdt::formatBladeList(*numbers)) == numbers);
   }
   if (const auto range = cdt::parseRevolutionRange(text)) check(range->first <= range->second);
+
+  const std::vector<std::string> items = cdt::splitList(text);
+  std::string joined;
+  for (size_t i = 0; i < items.size(); ++i) {
+    check(items[i].find(',') == std::string::npos);
+    if (i > 0) joined += ',';
+    joined += items[i];
+    cdt::fuzzing::checkNameDecoding(items[i]);
+  }
+  check(joined == text);
   return 0;
 }

@@ -85,8 +85,9 @@ TEST(LineColumnsTest, StoresTheCsvValuesWithNaNForEmptyCells) {
   int64_t time;
   uint8_t sync;
   uint64_t start, end;
-  float floats[9];
-  double doubles[2];
+  // Zeros, so that a cell left unwritten shows.
+  float floats[9] = {};
+  double doubles[2] = {};
   storeLine(plan, group, {&time, &sync, &start, &end, floats, doubles, 1}, 0);
   EXPECT_EQ(time, 5);
   EXPECT_EQ(start, 100u);
@@ -95,10 +96,12 @@ TEST(LineColumnsTest, StoresTheCsvValuesWithNaNForEmptyCells) {
   EXPECT_EQ(floats[plan.bladeDnsRow[0]], 2.0f);
   EXPECT_TRUE(std::isnan(floats[plan.bladeDnsRow[0] + 1]));  // blade 3: no entry
   EXPECT_EQ(floats[plan.bladeToaRow[0]], 20.0f);
+  EXPECT_TRUE(std::isnan(floats[plan.bladeToaRow[0] + 1]));  // blade 3: no entry
   // Slot 2 has no record: every cell empty.
   EXPECT_TRUE(std::isnan(floats[plan.rmsRow[2]]));
   EXPECT_TRUE(std::isnan(doubles[plan.dnsRow[2]]));
   EXPECT_TRUE(std::isnan(floats[plan.bladeDnsRow[2]]));
+  EXPECT_TRUE(std::isnan(floats[plan.bladeToaRow[2]]));
 }
 
 TEST(LineReaderTest, GroupsRunsOfDistinctChannels) {

@@ -1,6 +1,8 @@
 // cdt info: what is inside data files, as text or as JSON.
+#include <optional>
 #include <string>
 
+#include "foundation/name_text.h"
 #include "tools/commands.h"
 #include "tools/config_summary.h"
 #include "tools/info_scan.h"
@@ -14,6 +16,9 @@ namespace {
 
 constexpr OptionSpec kOptions[] = {
     {"json", nullptr, "print one JSON object per file, one per line"},
+    {"encoding", "NAME",
+     "decode the file's names as NAME (auto, utf-8, windows-1252, windows-1250, "
+     "windows-1251, latin-1)"},
 };
 
 constexpr const char* kDescription =
@@ -22,13 +27,32 @@ constexpr const char* kDescription =
     "the records by type, host and channel, their layouts, times, revolutions and\n"
     "speeds, the index, and where reading stopped and why.\n"
     "\n"
+    "Names are the bytes of the installation's code page. The text shows them as\n"
+    "the file holds them; with --encoding it decodes them into UTF-8. JSON always\n"
+    "decodes them: by default as UTF-8 when they are valid UTF-8, otherwise as\n"
+    "windows-1252.\n"
+    "\n"
     "Example: cdt info recording.cdt\n";
 
 const char* kTypeNames[kRecordTypeCount] = {"type 0", "type 1", "type 2 (profiles)",
                                             "type 3 (blade records)"};
 
-std::string hostLabel(const Configuration& c, uint16_t index) {
-  if (index < c.hosts.size()) return c.hosts[index].name.str();
+// A path in JSON: a file name is the file system's bytes, not a name from the
+// installation, so UTF-8 stays UTF-8 whatever the encoding; other bytes are
+// read in the installation's code page (windows-1252 unless named).
+std::string pathText(std::string_view path, TextEncoding encoding) {
+  if (isValidUtf8(path)) return std::string(path);
+  const bool codePage = encoding != TextEncoding::Auto && encoding != TextEncoding::Utf8;
+  return decodeName(path, codePage ? encoding : TextEncoding::Windows1252);
+}
+
+// The host's name as the text shows names: its bytes, or decoded.
+std::string hostLabel(const Configuration& c, uint16_t index,
+                      std::optional<TextEncoding> decodeAs) {
+  if (index < c.hosts.size()) {
+    const std::string_view name = c.hosts[index].name.view();
+    return decodeAs ? decodeName(name, *decodeAs) : std::string(name);
+  }
   return "host " + std::to_string(index) + " (not in the configuration)";
 }
 
@@ -71,7 +95,7 @@ std::string disagreementText(const IndexDisagreement& bad) {
          entryText(*bad.expected);
 }
 
-void printText(const RecordingInfo& info, FILE* out) {
+void printText(const RecordingInfo& info, std::optional<TextEncoding> decodeAs, FILE* out) {
   const DataFile& file = *info.file;
   const DataFileHeader& h = file.header();
   const Configuration& c = file.configuration();
@@ -89,7 +113,7 @@ void printText(const RecordingInfo& info, FILE* out) {
                static_cast<unsigned long long>(h.indexOffset),
                static_cast<unsigned long long>(h.indexEnd),
                static_cast<long long>(h.timeZoneBias / 1000000));
-  writeConfigSummary(c, out, "  ");
+  writeConfigSummary(c, out, "  ", decodeAs);
   if (!file.configurationParsed()) {
     std::fprintf(out, "    (the configuration text did not parse completely)\n");
   }
@@ -115,7 +139,7 @@ void printText(const RecordingInfo& info, FILE* out) {
                  static_cast<unsigned long long>(info.malformed));
   }
   for (const auto& [index, host] : info.hosts) {
-    std::fprintf(out, "    %s:", hostLabel(c, index).c_str());
+    std::fprintf(out, "    %s:", hostLabel(c, index, decodeAs).c_str());
     const char* separator = " ";
     for (uint16_t type = 0; type < kRecordTypeCount; ++type) {
       if (host.byType[type] == 0) continue;
@@ -189,13 +213,13 @@ void optionalTimeJson(JsonWriter& json, const char* key, const std::optional<uin
   }
 }
 
-void printJson(const RecordingInfo& info, FILE* out) {
+void printJson(const RecordingInfo& info, TextEncoding encoding, FILE* out) {
   const DataFile& file = *info.file;
   const DataFileHeader& h = file.header();
   const Configuration& c = file.configuration();
   JsonWriter json;
   json.beginObject();
-  json.key("path").value(info.path);
+  json.key("path").value(pathText(info.path, encoding));
   json.key("state").value(stateText(info));
   json.key("readToEndOfFile").value(info.salvaged);
   json.key("fileSize").value(int64_t{info.fileSize});
@@ -209,7 +233,7 @@ void printJson(const RecordingInfo& info, FILE* out) {
   json.endObject();
   json.key("configuration").beginObject();
   json.key("parsed").value(file.configurationParsed());
-  writeConfigSummaryJson(c, json);
+  writeConfigSummaryJson(c, json, encoding);
   json.endObject();
 
   json.key("records").beginObject();
@@ -228,7 +252,7 @@ void printJson(const RecordingInfo& info, FILE* out) {
     json.key("hostIndex").value(uint32_t{index});
     json.key("name");
     if (index < c.hosts.size()) {
-      json.value(c.hosts[index].name.view());
+      json.value(decodeName(c.hosts[index].name.view(), encoding));
     } else {
       json.null();
     }
@@ -305,6 +329,14 @@ void showProgress(void* context, uint64_t bytes) {
 
 int runInfo(const CommandArgs& args, FILE* out, FILE* err) {
   const bool asJson = args.has("json");
+  std::optional<TextEncoding> encoding;
+  if (const std::optional<std::string> name = args.value("encoding")) {
+    encoding = textEncodingNamed(*name);
+    if (!encoding) {
+      return usageError(args, err, "unknown encoding '%s' (%s)", name->c_str(),
+                        textEncodingChoices());
+    }
+  }
   int status = 0;
   bool first = true;
   for (const std::string& path : args.positionals) {
@@ -321,10 +353,10 @@ int runInfo(const CommandArgs& args, FILE* out, FILE* err) {
       continue;
     }
     if (asJson) {
-      printJson(info, out);
+      printJson(info, encoding.value_or(TextEncoding::Auto), out);
     } else {
       if (!first) std::fputc('\n', out);
-      printText(info, out);
+      printText(info, encoding, out);
     }
     first = false;
   }
@@ -334,7 +366,7 @@ int runInfo(const CommandArgs& args, FILE* out, FILE* err) {
 const CommandSpec kInfoCommand = {
     "info",
     "Shows what is inside data files",
-    "cdt info [--json] FILE...",
+    "cdt info [--json] [--encoding NAME] FILE...",
     kDescription,
     kOptions,
     1,

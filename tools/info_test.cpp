@@ -7,6 +7,7 @@
 #include "datafile/byte_order.h"
 #include "datafile/data_file.h"
 #include "datafile/record_constructors.h"
+#include "foundation/name_text.h"
 #include "tools/json_writer.h"
 #include "tools/time_text.h"
 #include "tools/tool_test_support.h"
@@ -124,6 +125,26 @@ TEST(CdtInfo, ChecksTheIndexAgainstTheRecords) {
       synthRecording(dir.path(), {"--revolutions", "10", "--extras", "0"}).at(0);
   EXPECT_NE(runCdt({"info", path}).out.find("; agrees with the records\n"), std::string::npos);
 
+  // An entry whose position is right but whose time is 1 us off either way
+  // is named as much as a wrong position.
+  for (const int64_t delta : {1, -1}) {
+    std::string bytes = readFile(path);
+    auto* data = reinterpret_cast<unsigned char*>(bytes.data());
+    unsigned char* entry5 = data + loadU64(data + kHeaderIndexOffset) + 5 * kIndexEntrySize;
+    const uint64_t time = loadU64(entry5 + kIndexEntryTime);
+    const std::string end =
+        " ending at offset " + std::to_string(loadU64(entry5 + kIndexEntryPosition));
+    storeU64(entry5 + kIndexEntryTime, time + static_cast<uint64_t>(delta));
+    writeFile(dir.file("time.cdt"), bytes);
+    const RunResult r = runCdt({"info", dir.file("time.cdt")});
+    EXPECT_NE(r.out.find("; entry 5 disagrees with the records: the index has " +
+                         formatTimeText(time + static_cast<uint64_t>(delta)) + end +
+                         ", the records make " + formatTimeText(time) + end + "\n"),
+              std::string::npos)
+        << delta << "\n"
+        << r.out;
+  }
+
   // Entry 3 points 8 bytes into the record after its own; the last line's
   // records (the last record's and the first of its group) get the largest
   // time a file can hold.
@@ -217,6 +238,70 @@ TEST(CdtInfo, JsonCarriesNamesSafely) {
   EXPECT_NE(r.out.find("\"configuration\":{\"parsed\":true,\"name\":\"Rig \\\"\xc3\x84\\\"\""),
             std::string::npos)
       << r.out;
+}
+
+// Names in the installation's code page: the JSON decodes them (UTF-8 when
+// valid, else windows-1252, or the code page named), the file name too; the
+// text shows the bytes unless an encoding is named.
+TEST(CdtInfo, DecodesNamesAsTheInstallationWroteThem) {
+  const std::string ue = "\xc3\xbc";    // U+00FC, 0xFC in windows-1252
+  const std::string soft = "\xd1\x8c";  // U+044C, 0xFC in windows-1251
+  TempDir dir;
+  const std::vector<std::string> names = {"--revolutions", "3",
+                                          "--probes",      "3",
+                                          "--name",        "Pr" + ue + "fstand",
+                                          "--probe-names", "Sonde S" + ue + "d,Same,Same"};
+  std::vector<std::string> utf8Options = names;
+  utf8Options.insert(utf8Options.end(), {"--encoding", "utf-8"});
+  const std::string cp1252 = synthRecording(dir.file("cp1252"), names).at(0);
+  const std::string utf8 = synthRecording(dir.file("utf8"), utf8Options).at(0);
+
+  const auto jsonNames = [](const std::string& letter) {
+    return std::pair{"\"configuration\":{\"parsed\":true,\"name\":\"Pr" + letter + "fstand\"",
+                     "{\"channel\":0,\"probe\":\"Sonde S" + letter + "d\","};
+  };
+  struct Case {
+    std::string path;
+    std::vector<std::string> encoding;
+    std::pair<std::string, std::string> names;  // the configuration's, channel 0's probe
+  };
+  const Case cases[] = {
+      {cp1252, {}, jsonNames(ue)},
+      {utf8, {}, jsonNames(ue)},
+      {cp1252, {"--encoding", "windows-1252"}, jsonNames(ue)},
+      {cp1252, {"--encoding", "windows-1251"}, jsonNames(soft)},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"info", "--json"};
+    args.insert(args.end(), c.encoding.begin(), c.encoding.end());
+    args.push_back(c.path);
+    const RunResult r = runCdt(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(c.names.first), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(c.names.second), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("\xEF\xBF\xBD"), std::string::npos) << r.out;  // no U+FFFD
+  }
+  // The file name holds the byte too (it begins with the configuration's
+  // name); JSON gives it decoded.
+  const RunResult path = runCdt({"info", "--json", cp1252});
+  std::string pathText = cp1252;
+  pathText.replace(pathText.find('\xfc'), 1, ue);
+  EXPECT_TRUE(path.out.starts_with("{\"path\":\"" + pathText + "\",")) << path.out;
+
+  // The text shows the file's bytes, or with an encoding named, UTF-8.
+  EXPECT_TRUE(hasLine(runCdt({"info", cp1252}).out,
+                      "  configuration: Pr\xfc" + std::string("fstand (revision 0)")));
+  const RunResult text = runCdt({"info", "--encoding", "cp1252", cp1252});
+  EXPECT_TRUE(hasLine(text.out, "  configuration: Pr" + ue + "fstand (revision 0)")) << text.out;
+  EXPECT_TRUE(hasLine(text.out, "        channel 0: Sonde S" + ue + "d on Stage1")) << text.out;
+
+  const RunResult unknown = runCdt({"info", "--encoding", "ebcdic", cp1252});
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_NE(unknown.err.find("cdt info: unknown encoding 'ebcdic' (" +
+                             std::string(textEncodingChoices()) + ")"),
+            std::string::npos)
+      << unknown.err;
+  EXPECT_TRUE(unknown.out.empty());
 }
 
 TEST(CdtJsonWriter, PlacesCommasAndEscapesText) {

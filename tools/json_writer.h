@@ -18,8 +18,10 @@ class JsonWriter {
   // The key of the next value inside an object.
   JsonWriter& key(std::string_view name);
 
-  // Text is written as UTF-8 with the characters JSON requires escaped;
-  // bytes that are not valid UTF-8 become U+FFFD, so the output always parses.
+  // Text is written as UTF-8 with the characters JSON requires escaped.
+  // Names from a file are decoded into UTF-8 before they come here
+  // (decodeName); as a last resort, bytes that are not valid UTF-8 become
+  // U+FFFD, so the output always parses.
   void value(std::string_view text);
   void value(const char* text) { value(std::string_view(text)); }
   void value(uint64_t number);
