@@ -72,8 +72,10 @@ struct CsvExporter {
                                                              const char* path,
                                                              bool withTimeOfArrival);
 
-// The same on a stream opened for writing (text mode), which the exporter
-// then owns and closes; nullptr only when `stream` is nullptr.
+// The same on a stream opened for writing (text mode) and not yet used,
+// which the exporter then owns and closes; it turns the stream's buffering
+// off, so the stream must be a file's (not a memory stream). nullptr only
+// when `stream` is nullptr.
 [[nodiscard]] std::unique_ptr<CsvExporter> createCsvExporterOnStream(
     const Configuration& configuration, std::FILE* stream, bool withTimeOfArrival);
 

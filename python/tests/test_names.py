@@ -19,7 +19,9 @@ def test_file_named_in_the_code_page_opens_as_bytes_str_and_path(recordings, tmp
     assert rec.path == text
     assert rec.configuration["name"] == "Prüfstand"
     assert [c["probe"] for c in rec.configuration["hosts"][0]["channels"]] == rec.probe_names
-    assert rec.info()["header"]["dataOffset"] == rec.header["data_offset"]
+    info = rec.info()
+    assert info["header"]["dataOffset"] == rec.header["data_offset"]
+    assert info["configuration"]["name"] == "Prüfstand"
     # The CSV of such a file, converted from Python, is cdt2csv's.
     out = cdt.convert(raw, tmp_path)
     assert os.fsencode(out).endswith(b"Pr\xfcfstand.0000.Daq1.2011-05-06.12-30-00.csv")
@@ -47,6 +49,7 @@ def test_a_named_encoding_decodes_every_name(recordings):
     assert cyrillic.probe_names[0] == "Sonde Sьd" and cyrillic.configuration["name"] == "Prьfstand"
     assert list(cyrillic.read(probes="Sonde Sьd").probes) == ["Sonde Sьd"]
     assert "Sonde Sьd RMS" in cyrillic.to_pandas().columns
+    assert cyrillic.info()["configuration"]["name"] == "Prьfstand"
     with pytest.raises(ValueError, match="Pr.*fstand.*utf-8"):
         cdt.open(path, encoding="utf-8")
     utf8 = cdt.open(recordings["utf8_names"])
