@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "foundation/utf16.h"
+
 namespace cdt {
 
 namespace {
@@ -58,24 +60,6 @@ const char16_t* upperHalf(TextEncoding encoding) {
       return nullptr;
     default:
       return kWindows1252;
-  }
-}
-
-void appendUtf8(std::string& to, char32_t c) {
-  if (c < 0x80) {
-    to += static_cast<char>(c);
-  } else if (c < 0x800) {
-    to += static_cast<char>(0xC0 | (c >> 6));
-    to += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    to += static_cast<char>(0xE0 | (c >> 12));
-    to += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    to += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    to += static_cast<char>(0xF0 | (c >> 18));
-    to += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    to += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    to += static_cast<char>(0x80 | (c & 0x3F));
   }
 }
 

@@ -20,6 +20,24 @@ bool isContinuation(unsigned char byte) {
 
 }  // namespace
 
+void appendUtf8(std::string& to, char32_t c) {
+  if (c < 0x80) {
+    to += static_cast<char>(c);
+  } else if (c < 0x800) {
+    to += static_cast<char>(0xC0 | (c >> 6));
+    to += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    to += static_cast<char>(0xE0 | (c >> 12));
+    to += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    to += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    to += static_cast<char>(0xF0 | (c >> 18));
+    to += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    to += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    to += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
 std::string utf16ToUtf8(std::u16string_view text) {
   std::string out;
   out.reserve(text.size() * 3);
@@ -29,21 +47,7 @@ std::string utf16ToUtf8(std::u16string_view text) {
       c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00u);
       ++i;
     }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
+    appendUtf8(out, c);
   }
   return out;
 }

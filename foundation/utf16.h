@@ -8,6 +8,10 @@
 
 namespace cdt {
 
+// Appends the code point `c` (at most U+10FFFF; a surrogate too) to `to` as
+// 1 to 4 bytes of UTF-8.
+void appendUtf8(std::string& to, char32_t c);
+
 // A surrogate pair becomes one 4-byte sequence; every other unit below
 // U+0080, U+0800 or above becomes 1, 2 or 3 bytes, a lone surrogate included
 // (so names that are not valid UTF-16 still round-trip).
