@@ -136,8 +136,8 @@ int readOptions(const CommandArgs& args, FILE* err, SynthOptions& o) {
   if (auto names = args.value("probe-names")) {
     o.probeNames = splitList(*names);
     if (o.probeNames.size() > std::size_t{o.hosts} * o.probesPerHost) {
-      return usageError(args, err, "--probe-names names %zu probes, but there are %u",
-                        o.probeNames.size(), o.hosts * o.probesPerHost);
+      return usageError(args, err, "--probe-names names %u probes, but there are %u",
+                        static_cast<unsigned>(o.probeNames.size()), o.hosts * o.probesPerHost);
     }
     for (const std::string& n : o.probeNames) {
       if (n.empty() || n.size() > 64 || n.find_first_of("\r\n") != std::string::npos) {
