@@ -6,14 +6,21 @@
 #include <string>
 #include <string_view>
 
+#include "foundation/name_text.h"
 #include "foundation/utf16.h"
 
 namespace cdt {
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "Win32 wide characters are UTF-16 units");
 
+// A text that is not valid UTF-8 holds a name in the installation's code
+// page (a file name begins with the configuration's name, which the
+// installation's program writes through the system's ANSI calls): it is
+// decoded as Windows-1252, so such a file has its name on Windows too, not
+// one with U+FFFD in it.
 inline std::wstring widen(std::string_view utf8) {
-  const std::u16string units = utf8ToUtf16(utf8);
+  const std::u16string units =
+      isValidUtf8(utf8) ? utf8ToUtf16(utf8) : utf8ToUtf16(decodeName(utf8));
   return std::wstring(reinterpret_cast<const wchar_t*>(units.data()), units.size());
 }
 
