@@ -9,15 +9,22 @@ namespace cdt {
 
 namespace {
 
-constexpr const char* kStagingSuffix = ".part";
-// Staging names tried before giving up: FINAL.part, FINAL.part.1, ...
-constexpr int kStagingAttempts = 100;
-
 std::string withCause(const std::string& what, int code) {
   return code != 0 ? what + ": " + std::strerror(code) : what;
 }
 
 }  // namespace
+
+std::string stagingPath(const std::string& finalPath, int attempt) {
+  std::string staged = finalPath + ".part";
+  if (attempt > 0) {
+    // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) of
+    // "." + std::to_string(attempt).
+    staged += '.';
+    staged += std::to_string(attempt);
+  }
+  return staged;
+}
 
 StagedOutput::~StagedOutput() {
   discard();
@@ -32,13 +39,7 @@ bool StagedOutput::create(const std::string& finalPath, const std::string& input
     return false;
   }
   for (int attempt = 0; attempt < kStagingAttempts; ++attempt) {
-    std::string staged = finalPath + kStagingSuffix;
-    if (attempt > 0) {
-      // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) of
-      // "." + std::to_string(attempt).
-      staged += '.';
-      staged += std::to_string(attempt);
-    }
+    const std::string staged = stagingPath(finalPath, attempt);
     errno = 0;
     stream_ = openFile(staged.c_str(), text ? "wx" : "wbx");
     if (stream_ != nullptr) {
@@ -51,7 +52,7 @@ bool StagedOutput::create(const std::string& finalPath, const std::string& input
     }
   }
   error_ = "cannot create a staging file beside '" + finalPath + "': every name up to '" +
-           finalPath + kStagingSuffix + "." + std::to_string(kStagingAttempts - 1) + "' is taken";
+           stagingPath(finalPath, kStagingAttempts - 1) + "' is taken";
   return false;
 }
 

@@ -15,6 +15,12 @@
 
 namespace cdt {
 
+// Staging names tried beside a final name before giving up.
+inline constexpr int kStagingAttempts = 100;
+// The staging name of attempt `attempt` (0 to kStagingAttempts - 1) for
+// `finalPath`: "FINAL.part", then "FINAL.part.1", "FINAL.part.2", ...
+std::string stagingPath(const std::string& finalPath, int attempt);
+
 class StagedOutput {
  public:
   StagedOutput() = default;

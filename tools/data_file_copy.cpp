@@ -6,17 +6,15 @@
 #include <string>
 
 #include "foundation/file_system.h"
+#include "foundation/staged_output.h"
 #include "tools/progress.h"
 
 namespace cdt {
 
 namespace {
 
-constexpr const char* kStagingSuffix = ".part";
 // What the writer appends to the path it is given while the file is written.
 constexpr const char* kWriterSuffix = ".temp";
-// Staging names tried before giving up: OUT.part, OUT.part.1, ...
-constexpr int kStagingAttempts = 100;
 
 }  // namespace
 
@@ -50,13 +48,7 @@ bool DataFileCopy::create(const Configuration& configuration, const std::string&
   // the next free name is taken instead. The writer renames its ".temp" file
   // to the staging name when it closes, so that name must be free as well.
   for (int attempt = 0; attempt < kStagingAttempts; ++attempt) {
-    std::string staged = outputPath + kStagingSuffix;
-    if (attempt > 0) {
-      // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) of
-      // "." + std::to_string(attempt).
-      staged += '.';
-      staged += std::to_string(attempt);
-    }
+    const std::string staged = stagingPath(outputPath, attempt);
     if (pathExists(staged) || pathExists(staged + kWriterSuffix)) continue;
     errno = 0;
     file_ = createDataFile(configuration, staged.c_str(), CreateMode::Exclusive);
@@ -73,7 +65,7 @@ bool DataFileCopy::create(const Configuration& configuration, const std::string&
     }
   }
   error = "cannot create a staging file beside '" + outputPath + "': every name up to '" +
-          outputPath + kStagingSuffix + "." + std::to_string(kStagingAttempts - 1) + "' is taken";
+          stagingPath(outputPath, kStagingAttempts - 1) + "' is taken";
   return false;
 }
 
