@@ -18,13 +18,18 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 
+# The CSV, both MATLAB files and the netCDF file of recording $1.
+export_all() {
+  "$build/driver/cdt2csv" "$1" >/dev/null
+  "$build/tools/cdt" export -o out --format mat "$1" >/dev/null
+  "$build/tools/cdt" export -o out73 --format mat --mat73 "$1" >/dev/null
+  "$build/tools/cdt" export -o out --format netcdf "$1" >/dev/null
+}
+
 "$build/tools/cdt" synth --revolutions 40 --probes 2 --blades 6 --extras 0 rec >/dev/null
 input=$(ls rec/*.cdt)
 name=$(basename "$input" .cdt)
-"$build/driver/cdt2csv" "$input" >/dev/null
-"$build/tools/cdt" export -o out --format mat "$input" >/dev/null
-"$build/tools/cdt" export -o out73 --format mat --mat73 "$input" >/dev/null
-"$build/tools/cdt" export -o out --format netcdf "$input" >/dev/null
+export_all "$input"
 
 # Octave: sizes, and every RMS and blade DNS value of Probe101 printed as
 # the CSV prints it ("%.8g") against the CSV's own cells.
@@ -96,10 +101,7 @@ PY
   --probe-names 'Sonde°1,Ωmega,Same,Same' --encoding utf-8 uni >/dev/null
 input=$(ls uni/*.cdt)
 uni=$(basename "$input" .cdt)
-"$build/driver/cdt2csv" "$input" >/dev/null
-"$build/tools/cdt" export -o out --format mat "$input" >/dev/null
-"$build/tools/cdt" export -o out73 --format mat --mat73 "$input" >/dev/null
-"$build/tools/cdt" export -o out --format netcdf "$input" >/dev/null
+export_all "$input"
 # In the CSV each probe has 8 columns (RMS, DNS, 3 blade DNS, 3 blade TOA)
 # after the first 5: the second "Same" has its RMS in column 30.
 octave --no-gui --no-window-system --quiet --eval "
