@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "csv/csv_header.h"
 #include "csv/line_pipeline.h"
 #include "csv/number_format.h"
 #include "foundation/file_system.h"
@@ -51,54 +52,17 @@ void put(CsvExporter& e, std::string_view text) {
   e.pendingLength += text.size();
 }
 
-// A probe name that would break the cell structure (a separator, a quote or a
-// line end) makes the whole cell one quoted field, quotes doubled inside.
-bool needsQuoting(std::string_view name) {
-  return name.find_first_of(",\"\r\n") != std::string_view::npos;
-}
-
-void putHeaderCell(CsvExporter& e, std::string_view name, std::string_view middle, uint32_t number,
-                   std::string_view tail) {
-  char digits[kMaxU64Length];
-  const std::string_view numberText =
-      number != 0 ? std::string_view(digits, formatU64(digits, number) - digits)
-                  : std::string_view();
-  if (!needsQuoting(name)) {
-    put(e, ",");
-    put(e, name);
-    put(e, middle);
-    put(e, numberText);
-    put(e, tail);
-    return;
-  }
-  std::string cell = ",\"";
-  for (char c : name) {
-    if (c == '"') cell += '"';
-    cell += c;
-  }
-  cell.append(middle).append(numberText).append(tail).append("\"");
-  put(e, cell);
-}
-
 void writeCsvHeader(CsvExporter& e) {
   const HostColumns columns =
       hostColumns(*e.configuration, e.groups.hostIndex(), e.withTimeOfArrival);
   e.layout = columns.layout;
-  put(e, "Time,Speed,Sync,Start Rev,End Rev");
+  std::string_view names[kChannelsPerHost];
   for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
-    const Probe* probe = columns.probes[slot];
-    e.channelProbes[slot] = probe;
-    if (probe == nullptr) continue;
-    const std::string_view name = probe->name.view();
-    const uint32_t blades = e.layout.blades[slot];
-    putHeaderCell(e, name, " RMS", 0, "");
-    putHeaderCell(e, name, " DNS", 0, "");
-    for (uint32_t j = 1; j <= blades; ++j) putHeaderCell(e, name, " Blade", j, " DNS");
-    if (e.withTimeOfArrival) {
-      for (uint32_t j = 1; j <= blades; ++j) putHeaderCell(e, name, " Blade", j, " TOA");
-    }
+    e.channelProbes[slot] = columns.probes[slot];
+    if (columns.probes[slot] != nullptr) names[slot] = columns.probes[slot]->name.view();
   }
-  put(e, "\n");
+  writeCsvHeader(planAllColumns(e.layout), names, TextLayout::Wide,
+                 [&e](std::string_view text) { put(e, text); });
   // The lines go to the stream past the header's buffer.
   flushPending(e);
   if (e.stream != nullptr) {

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include "csv/csv_header.h"
 #include "csv/number_format.h"
 
 namespace cdt {
@@ -10,69 +11,27 @@ namespace {
 
 constexpr std::size_t kFlushSize = 1 << 20;
 
-// A name that would break the cell structure is quoted as the converter's
-// header quotes it: the whole cell in quotes, quotes doubled inside.
-bool needsQuoting(std::string_view text) {
-  return text.find_first_of(",\"\r\n") != std::string_view::npos;
-}
-
-std::string quoted(std::string_view cell) {
-  if (!needsQuoting(cell)) return std::string(cell);
-  std::string text = "\"";
-  for (char c : cell) {
-    if (c == '"') text += '"';
-    text += c;
-  }
-  return text + "\"";
-}
-
 }  // namespace
 
 SelectedCsvWriter::SelectedCsvWriter(std::FILE* stream, const ColumnPlan& plan,
-                                     const Probe* const* probes, const Quantities& quantities,
-                                     TextLayout layout)
-    : stream_(stream), plan_(plan), quantities_(quantities), layout_(layout) {
+                                     const Probe* const* probes, TextLayout layout)
+    : stream_(stream), plan_(plan), quantities_(plan.quantities), layout_(layout) {
   for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
     probes_[slot] = probes[slot];
-    if (probes[slot] != nullptr) quotedNames_[slot] = quoted(probes[slot]->name.view());
+    if (probes[slot] != nullptr) quotedNames_[slot] = csvCell(probes[slot]->name.view());
   }
-  if (!plan_.layout.withTimeOfArrival) quantities_.bladeToa = false;
   text_.reserve(kFlushSize + 4096);
 }
 
-void SelectedCsvWriter::headerCell(std::string_view name, std::string_view middle, uint32_t number,
-                                   std::string_view tail) {
-  std::string cell(name);
-  cell.append(middle);
-  if (number != 0) cell += std::to_string(number);
-  cell.append(tail);
-  text_ += ',';
-  // The converter quotes by the name alone; the rest never needs it.
-  text_ += needsQuoting(name) ? quoted(cell) : cell;
-}
-
 void SelectedCsvWriter::writeHeader() {
-  text_ += "Time,Speed,Sync,Start Rev,End Rev";
-  if (layout_ == TextLayout::Long) {
-    text_ += ",Probe,Blade";
-    if (quantities_.bladeDns) text_ += ",DNS";
-    if (quantities_.bladeToa) text_ += ",TOA";
-    text_ += '\n';
-    return;
-  }
+  std::string_view names[kChannelsPerHost];
   for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
-    if (!plan_.kept[slot]) continue;
-    const std::string_view name = probes_[slot]->name.view();
-    if (quantities_.rms) headerCell(name, " RMS", 0, "");
-    if (quantities_.dns) headerCell(name, " DNS", 0, "");
-    if (quantities_.bladeDns) {
-      for (uint32_t j : plan_.blades[slot]) headerCell(name, " Blade", j + 1, " DNS");
-    }
-    if (quantities_.bladeToa) {
-      for (uint32_t j : plan_.blades[slot]) headerCell(name, " Blade", j + 1, " TOA");
-    }
+    if (plan_.kept[slot]) names[slot] = probes_[slot]->name.view();
   }
-  text_ += '\n';
+  writeCsvHeader(plan_, names, layout_, [this](std::string_view text) {
+    text_ += text;
+    flushIfFull();
+  });
 }
 
 void SelectedCsvWriter::lead(const LineGroup& group) {

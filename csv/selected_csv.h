@@ -14,28 +14,19 @@
 #include <string>
 
 #include "config/model.h"
+#include "csv/csv_header.h"
 #include "lines/line_columns.h"
 #include "lines/line_layout.h"
 
 namespace cdt {
 
-// The per-probe quantities kept.
-struct Quantities {
-  bool rms = true;
-  bool dns = true;  // the line's DNS mean
-  bool bladeDns = true;
-  bool bladeToa = true;
-};
-
-enum class TextLayout : uint8_t { Wide, Long };
-
 class SelectedCsvWriter {
  public:
   // Writes to `stream` (open, not owned) the columns of `plan` (its kept
-  // slots and blades) whose probes are `probes` (by slot, as hostColumns
-  // gives them; they must outlive the writer).
+  // slots, blades and quantities) whose probes are `probes` (by slot, as
+  // hostColumns gives them; they must outlive the writer).
   SelectedCsvWriter(std::FILE* stream, const ColumnPlan& plan, const Probe* const* probes,
-                    const Quantities& quantities, TextLayout layout);
+                    TextLayout layout);
 
   void writeHeader();
   void writeLine(const LineGroup& group);
@@ -47,8 +38,6 @@ class SelectedCsvWriter {
   int writeError() const { return writeError_; }
 
  private:
-  void headerCell(std::string_view name, std::string_view middle, uint32_t number,
-                  std::string_view tail);
   void lead(const LineGroup& group);
   void floatCell(float value);
   void flushIfFull();

@@ -27,12 +27,8 @@ struct SinkProbe {
 
 // What a sink writes besides the lines.
 struct SinkDescription {
-  ColumnPlan plan;
+  ColumnPlan plan;                // with the quantities shown
   std::vector<SinkProbe> probes;  // the kept slots, in slot order
-  bool rms = true;
-  bool dns = true;
-  bool bladeDns = true;
-  bool bladeToa = true;
   std::string sourcePath;         // as text
   std::string configurationText;  // decoded, as text
 };

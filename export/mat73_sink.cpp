@@ -313,11 +313,12 @@ bool Mat73Sink::begin(const std::string& path, const SinkDescription& descriptio
       uint32_t row;
       hsize_t columns;
     } quantities[] = {
-        {"rms", description.rms, Source::Floats, plan.rmsRow[slot], 1},
-        {"dns", description.dns, Source::Doubles, plan.dnsRow[slot], 1},
-        {"blade_dns", description.bladeDns, Source::Floats, plan.bladeDnsRow[slot], blades.size()},
-        {"blade_toa", description.bladeToa && plan.layout.withTimeOfArrival, Source::Floats,
-         plan.bladeToaRow[slot], blades.size()}};
+        {"rms", description.plan.quantities.rms, Source::Floats, plan.rmsRow[slot], 1},
+        {"dns", description.plan.quantities.dns, Source::Doubles, plan.dnsRow[slot], 1},
+        {"blade_dns", description.plan.quantities.bladeDns, Source::Floats, plan.bladeDnsRow[slot],
+         blades.size()},
+        {"blade_toa", description.plan.quantities.bladeToa, Source::Floats, plan.bladeToaRow[slot],
+         blades.size()}};
     for (const auto& q : quantities) {
       if (q.kept) {
         variables_.push_back({group, q.name, q.source, q.row, q.columns, {}});

@@ -246,22 +246,22 @@ bool MatSink::finish() {
     Mat_VarSetStructFieldByName(field, "blades", 0,
                                 numeric("blades", MAT_C_DOUBLE, MAT_T_DOUBLE, 1,
                                         bladeNumbers.back().size(), bladeNumbers.back().data()));
-    if (description_.rms) {
+    if (description_.plan.quantities.rms) {
       Mat_VarSetStructFieldByName(
           field, "rms", 0, numeric("rms", MAT_C_SINGLE, MAT_T_SINGLE, n, 1, columns.rms.data()));
     }
-    if (description_.dns) {
+    if (description_.plan.quantities.dns) {
       Mat_VarSetStructFieldByName(
           field, "dns", 0, numeric("dns", MAT_C_DOUBLE, MAT_T_DOUBLE, n, 1, columns.dns.data()));
     }
     const std::size_t blades = columns.bladeDns.size();
-    if (description_.bladeDns) {
+    if (description_.plan.quantities.bladeDns) {
       matrices.push_back(matrix(columns.bladeDns, n));
       Mat_VarSetStructFieldByName(
           field, "blade_dns", 0,
           numeric("blade_dns", MAT_C_SINGLE, MAT_T_SINGLE, n, blades, matrices.back().data()));
     }
-    if (description_.bladeToa && description_.plan.layout.withTimeOfArrival) {
+    if (description_.plan.quantities.bladeToa) {
       matrices.push_back(matrix(columns.bladeToa, n));
       Mat_VarSetStructFieldByName(
           field, "blade_toa", 0,

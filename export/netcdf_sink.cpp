@@ -156,12 +156,14 @@ bool NetCdfSink::begin(const std::string& path, const SinkDescription& descripti
       (void)text(variable, "long_name", probe.name + " " + what);
       return variable;
     };
-    if (description.rms) vars.rms = define("_rms", NC_FLOAT, -1, "RMS");
-    if (description.dns) vars.dns = define("_dns", NC_DOUBLE, -1, "DNS mean over the blades");
+    if (description.plan.quantities.rms) vars.rms = define("_rms", NC_FLOAT, -1, "RMS");
+    if (description.plan.quantities.dns)
+      vars.dns = define("_dns", NC_DOUBLE, -1, "DNS mean over the blades");
     if (vars.blades > 0) {
       const int dim = stageDims[probe.stageIndex];
-      if (description.bladeDns) vars.bladeDns = define("_blade_dns", NC_FLOAT, dim, "blade DNS");
-      if (description.bladeToa && description.plan.layout.withTimeOfArrival) {
+      if (description.plan.quantities.bladeDns)
+        vars.bladeDns = define("_blade_dns", NC_FLOAT, dim, "blade DNS");
+      if (description.plan.quantities.bladeToa) {
         vars.bladeToa = define("_blade_toa", NC_FLOAT, dim, "blade time of arrival");
       }
     }

@@ -45,9 +45,7 @@ std::vector<Row> readRows(const std::string& path, LineWindow window, std::size_
   std::unique_ptr<DataFile> peek = openDataFile(path.c_str());
   const uint32_t host = firstLineHost(*peek).value_or(0);
   if (oneHost) window.host = host;
-  ColumnSelection selection;
-  const ColumnPlan plan =
-      planColumns(hostColumns(file->configuration(), host, true).layout, selection);
+  const ColumnPlan plan = planAllColumns(hostColumns(file->configuration(), host, true).layout);
   std::vector<int64_t> time(batch);
   std::vector<uint8_t> sync(batch);
   std::vector<uint64_t> start(batch), end(batch);

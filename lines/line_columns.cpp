@@ -16,21 +16,25 @@ float entryFloat(const unsigned char* entries, uint32_t stride, uint32_t entry, 
 
 }  // namespace
 
-ColumnPlan planColumns(const LineLayout& layout, const ColumnSelection& selection) {
+ColumnPlan planColumns(const LineLayout& layout, const bool (&kept)[kChannelsPerHost],
+                       const std::optional<std::vector<uint32_t>>& blades,
+                       const Quantities& quantities) {
   ColumnPlan plan;
   plan.layout = layout;
+  plan.quantities = quantities;
+  if (!layout.withTimeOfArrival) plan.quantities.bladeToa = false;
   for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
-    if (!layout.hasProbe[slot] || !selection.probes[slot]) continue;
+    if (!layout.hasProbe[slot] || !kept[slot]) continue;
     plan.kept[slot] = true;
-    std::vector<uint32_t>& blades = plan.blades[slot];
-    if (selection.blades.empty()) {
-      for (uint32_t j = 0; j < layout.blades[slot]; ++j) blades.push_back(j);
+    std::vector<uint32_t>& keptBlades = plan.blades[slot];
+    if (!blades) {
+      for (uint32_t j = 0; j < layout.blades[slot]; ++j) keptBlades.push_back(j);
     } else {
-      for (uint32_t number : selection.blades) {
-        if (number >= 1 && number <= layout.blades[slot]) blades.push_back(number - 1);
+      for (uint32_t number : *blades) {
+        if (number >= 1 && number <= layout.blades[slot]) keptBlades.push_back(number - 1);
       }
     }
-    const auto count = static_cast<uint32_t>(blades.size());
+    const auto count = static_cast<uint32_t>(keptBlades.size());
     plan.rmsRow[slot] = plan.floatRows;
     plan.bladeDnsRow[slot] = plan.floatRows + 1;
     plan.bladeToaRow[slot] = plan.floatRows + 1 + count;
@@ -38,6 +42,11 @@ ColumnPlan planColumns(const LineLayout& layout, const ColumnSelection& selectio
     plan.dnsRow[slot] = plan.doubleRows++;
   }
   return plan;
+}
+
+ColumnPlan planAllColumns(const LineLayout& layout) {
+  const bool all[kChannelsPerHost] = {true, true, true, true};
+  return planColumns(layout, all, std::nullopt);
 }
 
 void storeLine(const ColumnPlan& plan, const LineGroup& group, const LineColumns& columns,

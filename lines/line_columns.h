@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,18 +21,21 @@
 
 namespace cdt {
 
-// The columns kept, by channel slot.
-struct ColumnSelection {
-  // Slots whose probe is kept (a slot without a probe has no columns).
-  bool probes[kChannelsPerHost] = {true, true, true, true};
-  // 1-based blade numbers kept, ascending and distinct; empty keeps all.
-  // Numbers beyond a probe's stage are left out for that probe.
-  std::vector<uint32_t> blades;
+// The per-probe quantities a view shows.
+struct Quantities {
+  bool rms = true;
+  bool dns = true;  // the line's DNS mean
+  bool bladeDns = true;
+  bool bladeToa = true;
+  bool all() const { return rms && dns && bladeDns && bladeToa; }
 };
 
 // Where the kept columns live.
 struct ColumnPlan {
   LineLayout layout;  // the host's, as the CSV header has it
+  // What the view shows; blade TOA only where the layout has it. The
+  // columns store every quantity of the kept probes and blades.
+  Quantities quantities;
   bool kept[kChannelsPerHost] = {};
   // Per kept slot: the blade entries (0-based) kept, in order.
   std::vector<uint32_t> blades[kChannelsPerHost];
@@ -44,7 +48,14 @@ struct ColumnPlan {
   uint32_t dnsRow[kChannelsPerHost] = {};       // in the double block
 };
 
-ColumnPlan planColumns(const LineLayout& layout, const ColumnSelection& selection);
+// The plan of the slots `kept` (a slot without a probe has no columns) and,
+// for each, the 1-based blade numbers of `blades` (ascending and distinct)
+// within its stage, or all of its blades when there is no list.
+ColumnPlan planColumns(const LineLayout& layout, const bool (&kept)[kChannelsPerHost],
+                       const std::optional<std::vector<uint32_t>>& blades,
+                       const Quantities& quantities = {});
+// Every column of the layout, as the converter writes them.
+ColumnPlan planAllColumns(const LineLayout& layout);
 
 // Storage for `stride` rows of every column of a plan; each pointer has room
 // for its column(s) times stride values.

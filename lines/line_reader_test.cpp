@@ -31,7 +31,7 @@ struct Recording {
   // Start Rev and the A Blade1 DNS of every line the window keeps.
   std::vector<std::pair<uint64_t, float>> read(const LineWindow& window, std::size_t batch = 3) {
     std::unique_ptr<DataFile> file = openDataFile(path.c_str());
-    const ColumnPlan plan = planColumns(hostColumns(file->configuration(), 0, true).layout, {});
+    const ColumnPlan plan = planAllColumns(hostColumns(file->configuration(), 0, true).layout);
     LineReader reader(*file, plan, window);
     std::vector<std::pair<uint64_t, float>> lines;
     std::vector<int64_t> time(batch);
@@ -70,8 +70,8 @@ RecordRef blade(uint8_t channel, uint64_t time, uint64_t revolution,
 TEST(LineColumnsTest, StoresTheCsvValuesWithNaNForEmptyCells) {
   Configuration config;
   testing::addProbes(config, {{0, "A", 3}, {2, "B", 2}});
-  const ColumnPlan plan =
-      planColumns(hostColumns(config, 0, true).layout, {{true, true, true, true}, {2, 3, 9}});
+  const ColumnPlan plan = planColumns(hostColumns(config, 0, true).layout, {true, true, true, true},
+                                      std::vector<uint32_t>{2, 3, 9});
   ASSERT_EQ(plan.floatRows, 1u + 5 + 3);  // speed; A: rms, 2 dns, 2 toa; B: rms, dns, toa
   BladeRecordSpec s;
   s.time = 5;
@@ -174,7 +174,7 @@ TEST(LineReaderTest, WindowsJoinToTheWholeRead) {
     }
     EXPECT_EQ(aligned.read(timeWindow(start, std::nullopt)), expected) << start;
     std::unique_ptr<DataFile> file = openDataFile(aligned.path.c_str());
-    const ColumnPlan plan = planColumns(hostColumns(file->configuration(), 0, true).layout, {});
+    const ColumnPlan plan = planAllColumns(hostColumns(file->configuration(), 0, true).layout);
     LineReader reader(*file, plan, timeWindow(start, std::nullopt));
     EXPECT_EQ(reader.seek().entry, (start - 1) / 10) << start;  // an entry per record
   }

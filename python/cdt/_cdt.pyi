@@ -1,27 +1,37 @@
 """Type stub of the extension module cdt._cdt (used through the cdt package)."""
 
-from typing import Any, Dict, List, Optional
+from typing import Any, Callable, Dict, List, Optional, Union
 
 import numpy as np
 import numpy.typing as npt
 
 class FormatError(ValueError): ...
+class UnknownProbeError(KeyError, ValueError): ...
+
+# Decodes a name (bytes) to str; None: UTF-8 when valid, else Windows-1252.
+Decoder = Optional[Callable[[bytes], str]]
 
 class Selection:
-    channels: Optional[List[int]]
+    probes: Optional[List[Union[str, int]]]
     blades: Optional[List[int]]
     start: Optional[int]
     stop: Optional[int]
     first_revolution: Optional[int]
     last_revolution: Optional[int]
+    host: Optional[str]
     def __init__(self) -> None: ...
 
-# Paths are the file system's bytes; names come back as the file's bytes.
-def describe(path: bytes, salvage: bool) -> Dict[str, Any]: ...
-def read(path: bytes, salvage: bool, selection: Selection) -> Dict[str, Any]: ...
+# Paths are the file system's bytes. Probe names come back decoded with the
+# decoder; the configuration's other names as the file's bytes. A selection
+# the file cannot satisfy raises UnknownProbeError (probe, host) or
+# ValueError (blade).
+def describe(path: bytes, salvage: bool, decode: Decoder) -> Dict[str, Any]: ...
+def read(path: bytes, salvage: bool, selection: Selection, decode: Decoder) -> Dict[str, Any]: ...
+def columns(path: bytes, salvage: bool, selection: Selection, decode: Decoder) -> List[str]: ...
 
 class BatchReader:
-    def __init__(self, path: bytes, salvage: bool, selection: Selection, rows: int) -> None: ...
+    def __init__(self, path: bytes, salvage: bool, selection: Selection, rows: int,
+                 decode: Decoder) -> None: ...
     def next(self) -> Optional[Dict[str, Any]]: ...
 
 def profiles(path: bytes, salvage: bool) -> Dict[str, Any]: ...

@@ -199,7 +199,9 @@ def read_recordings(paths: Paths, *, rows_per_partition: int = 1_000_000, salvag
     parts = []
     for path, rec in recordings:
         sel = dict(selection)
-        rec._selection(**sel)  # checks the selection against this recording
+        # Checks the whole selection against this recording (a wrong one
+        # raises here, not in a task), and gives its columns.
+        _cdt._args.selection(**sel)
         names = rec.columns(probes=sel.get("probes"), blades=sel.get("blades"))
         per_file.append(names)
         for key, dtype in zip(_occurrences(names), _dtypes(names)):

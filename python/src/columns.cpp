@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "csv/csv_header.h"
+#include "foundation/name_text.h"
 #include "python/src/common.h"
 
 namespace py = pybind11;
@@ -13,59 +15,24 @@ namespace cdt {
 
 namespace {
 
-ColumnSelection columnSelection(const Configuration& configuration, uint32_t host,
-                                const Selection& selection) {
-  ColumnSelection columns;
-  if (selection.blades) {
-    columns.blades = *selection.blades;
-    std::sort(columns.blades.begin(), columns.blades.end());
-    columns.blades.erase(std::unique(columns.blades.begin(), columns.blades.end()),
-                         columns.blades.end());
-    // No blade at all: a number beyond every stage keeps none.
-    if (columns.blades.empty()) columns.blades.push_back(kMaxLineBlades + 1);
-  }
-  if (selection.channels) {
-    const HostColumns hc = hostColumns(configuration, host, true);
-    for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
-      columns.probes[slot] = hc.probes[slot] != nullptr &&
-                             std::find(selection.channels->begin(), selection.channels->end(),
-                                       slot) != selection.channels->end();
-    }
-  }
-  return columns;
-}
-
-LineWindow lineWindow(const Selection& selection) {
-  LineWindow window;
-  window.start = selection.start;
-  window.stop = selection.stop;
-  window.firstRevolution = selection.firstRevolution;
-  window.lastRevolution = selection.lastRevolution;
-  return window;
-}
-
 // The host of the file's lines, from a look at its first blade record.
-uint32_t linesHost(const std::string& path, bool salvage) {
+std::optional<uint32_t> linesHost(const std::string& path, bool salvage) {
   DataFileReport report;
   std::unique_ptr<DataFile> peek =
       openDataFile(path.c_str(), report, salvage ? ReadMode::Salvage : ReadMode::Normal);
-  if (peek == nullptr) return 0;
-  return firstLineHost(*peek).value_or(0);
+  if (peek == nullptr) return std::nullopt;
+  return firstLineHost(*peek);
 }
 
-py::bytes nameBytes(const Probe& probe) {
-  const std::string_view name = probe.name.view();
-  return py::bytes(name.data(), name.size());
-}
-
-py::list planList(const Configuration& configuration, uint32_t host, const ColumnPlan& plan) {
-  const HostColumns hc = hostColumns(configuration, host, true);
+py::list planList(const LinePlan& lines) {
+  const ColumnPlan& plan = lines.plan;
   py::list list;
   for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
     if (!plan.kept[slot]) continue;
     py::dict probe;
     probe["slot"] = slot;
-    probe["name"] = nameBytes(*hc.probes[slot]);
+    probe["name"] = lines.names[slot];
+    probe["key"] = lines.keys[slot];
     probe["rms_row"] = plan.rmsRow[slot];
     probe["dns_row"] = plan.dnsRow[slot];
     probe["blade_dns_row"] = plan.bladeDnsRow[slot];
@@ -187,51 +154,85 @@ py::dict readRows(LineReader& reader, std::size_t capacity, std::size_t most) {
 
 }  // namespace
 
-py::list probeList(const Configuration& configuration, uint32_t hostIndex) {
+py::list probeList(const Configuration& configuration, uint32_t hostIndex,
+                   const py::object& decode) {
   const HostColumns hc = hostColumns(configuration, hostIndex, true);
+  const NameDecoder decoder = nameDecoder(decode);
+  std::string names[kChannelsPerHost];
+  std::string keys[kChannelsPerHost];
+  bool present[kChannelsPerHost] = {};
+  for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
+    present[slot] = hc.probes[slot] != nullptr;
+    if (present[slot]) names[slot] = decoder(hc.probes[slot]->name.view());
+  }
+  probeKeys(names, present, keys);
   py::list list;
   for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
-    if (hc.probes[slot] == nullptr) continue;
+    if (!present[slot]) continue;
     py::dict probe;
     probe["slot"] = slot;
-    probe["name"] = nameBytes(*hc.probes[slot]);
+    probe["name"] = names[slot];
+    probe["key"] = keys[slot];
     probe["blades"] = hc.layout.blades[slot];
     list.append(probe);
   }
   return list;
 }
 
-py::dict readLines(DataFile& file, const std::string& path, bool salvage,
-                   const Selection& selection) {
-  uint32_t host = 0;
-  ColumnPlan plan;
-  {
+NameDecoder nameDecoder(const py::object& decode) {
+  if (decode.is_none()) {
+    return [](std::string_view name) { return decodeName(name, TextEncoding::Auto); };
+  }
+  return [decode](std::string_view name) {
+    return decode(py::bytes(name.data(), name.size())).cast<std::string>();
+  };
+}
+
+LinePlan planLines(const DataFile& file, const std::string& path, bool salvage,
+                   const LineSelection& selection, const py::object& decode) {
+  std::optional<uint32_t> host;
+  if (!selection.host) {
     py::gil_scoped_release release;
     host = linesHost(path, salvage);
-    plan = planColumns(hostColumns(file.configuration(), host, true).layout,
-                       columnSelection(file.configuration(), host, selection));
   }
-  LineReader reader(file, plan, lineWindow(selection));
-  py::dict d = readRows(reader, firstRows(file, plan), SIZE_MAX);
-  d["probes"] = planList(file.configuration(), host, plan);
+  LinePlan lines;
+  SelectionError error;
+  if (!resolveSelection(file.configuration(), host, selection, nameDecoder(decode), lines, error)) {
+    throw SelectionFailure(error.kind, path + ": " + error.message);
+  }
+  return lines;
+}
+
+py::list columnList(const LinePlan& lines) {
+  std::string_view names[kChannelsPerHost];
+  for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) names[slot] = lines.names[slot];
+  py::list list;
+  for (const std::string& name : columnNames(lines.plan, names)) list.append(py::str(name));
+  return list;
+}
+
+py::dict readLines(DataFile& file, const std::string& path, bool salvage,
+                   const LineSelection& selection, const py::object& decode) {
+  const LinePlan lines = planLines(file, path, salvage, selection, decode);
+  LineReader reader(file, lines.plan, lines.window);
+  py::dict d = readRows(reader, firstRows(file, lines.plan), SIZE_MAX);
+  d["probes"] = planList(lines);
+  d["columns"] = columnList(lines);
   d["stopped"] = stopDict(file.lastReadStatus());
   return d;
 }
 
-BatchReader::BatchReader(const std::string& path, bool salvage, const Selection& selection,
-                         std::size_t rows)
+BatchReader::BatchReader(const std::string& path, bool salvage, const LineSelection& selection,
+                         std::size_t rows, const py::object& decode)
     : rows_(std::max<std::size_t>(rows, 1)) {
   file_ = openOrRaise(path, salvage);
-  uint32_t host = 0;
-  ColumnPlan plan;
+  const LinePlan lines = planLines(*file_, path, salvage, selection, decode);
   {
     py::gil_scoped_release release;
-    host = linesHost(path, salvage);
-    plan = planColumns(hostColumns(file_->configuration(), host, true).layout,
-                       columnSelection(file_->configuration(), host, selection));
-    reader_ = std::make_unique<LineReader>(*file_, plan, lineWindow(selection));
+    reader_ = std::make_unique<LineReader>(*file_, lines.plan, lines.window);
   }
-  plan_ = planList(file_->configuration(), host, plan);
+  plan_ = planList(lines);
+  columns_ = columnList(lines);
 }
 
 py::object BatchReader::next() {
@@ -244,6 +245,7 @@ py::object BatchReader::next() {
   py::dict d = readRows(*reader_, firstRows(*file_, reader_->plan()), rows_);
   if (d["rows"].cast<std::size_t>() == 0 && reader_->ended()) return py::none();
   d["probes"] = plan_;
+  d["columns"] = columns_;
   d["stopped"] = stopDict(file_->lastReadStatus());
   return d;
 }

@@ -8,39 +8,53 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "datafile/data_file.h"
 #include "lines/line_reader.h"
+#include "lines/line_selection.h"
 
 namespace cdt {
 
-// A selection as the Python side hands it over, already checked (names
-// resolved to channel slots there).
-struct Selection {
-  std::optional<std::vector<uint32_t>> channels;  // slots 0-3 kept; none keeps all
-  std::optional<std::vector<uint32_t>> blades;    // 1-based; none keeps all, empty none
-  std::optional<uint64_t> start;                  // microseconds since 1970
-  std::optional<uint64_t> stop;
-  std::optional<uint64_t> firstRevolution;
-  std::optional<uint64_t> lastRevolution;
+// Raised in Python for a selection the file cannot satisfy:
+// cdt.UnknownProbeError (a KeyError and a ValueError) for a probe or host it
+// does not have, ValueError for a blade. The message starts with the path.
+struct SelectionFailure : std::runtime_error {
+  SelectionFailure(SelectionError::Kind kind, const std::string& message)
+      : std::runtime_error(message), kind(kind) {}
+  SelectionError::Kind kind;
 };
 
-// The probes of the host's channels: slot, name (the file's bytes) and blade
+// How the Python side decodes a name: a callable of bytes giving str, or
+// None for the rule of foundation/name_text.h.
+NameDecoder nameDecoder(const pybind11::object& decode);
+
+// The selection resolved against `file`'s configuration (its first line's
+// host found on a file of its own); raises SelectionFailure.
+LinePlan planLines(const DataFile& file, const std::string& path, bool salvage,
+                   const LineSelection& selection, const pybind11::object& decode);
+
+// The names of the plan's columns, as the CSV header has them, decoded.
+pybind11::list columnList(const LinePlan& lines);
+
+// The probes of the host's channels: slot, name (decoded), key and blade
 // count of each.
-pybind11::list probeList(const Configuration& configuration, uint32_t hostIndex);
+pybind11::list probeList(const Configuration& configuration, uint32_t hostIndex,
+                         const pybind11::object& decode);
 
 // Reads every selected line of `file` (standing at its first record). The
 // arrays are made once at their final size.
 pybind11::dict readLines(DataFile& file, const std::string& path, bool salvage,
-                         const Selection& selection);
+                         const LineSelection& selection, const pybind11::object& decode);
 
 // The same lines, `rows` at a time. A batch's arrays are sized like those of
 // readLines, never larger than the file's records could fill.
 class BatchReader {
  public:
-  BatchReader(const std::string& path, bool salvage, const Selection& selection, std::size_t rows);
+  BatchReader(const std::string& path, bool salvage, const LineSelection& selection,
+              std::size_t rows, const pybind11::object& decode);
   // The next batch (at most `rows` lines, fewer only at the end), or None
   // once the lines have ended.
   pybind11::object next();
@@ -50,6 +64,7 @@ class BatchReader {
   std::unique_ptr<DataFile> file_;
   std::unique_ptr<LineReader> reader_;
   pybind11::list plan_;
+  pybind11::list columns_;
   std::size_t rows_;
 };
 

@@ -98,7 +98,7 @@ std::string configurationText(const std::string& path, const DataFileHeader& h) 
 
 // What the Python side needs to know of an open file without reading its
 // records, and the columns of its lines.
-py::dict describe(const std::string& path, bool salvage) {
+py::dict describe(const std::string& path, bool salvage, const py::object& decode) {
   std::unique_ptr<DataFile> file = openOrRaise(path, salvage);
   std::optional<uint32_t> host;
   {
@@ -112,13 +112,21 @@ py::dict describe(const std::string& path, bool salvage) {
   d["configuration"] = configurationDict(file->configuration());
   d["configuration_text"] = py::bytes(configurationText(path, file->header()));
   d["host_index"] = host ? py::object(py::int_(*host)) : py::object(py::none());
-  d["probes"] = probeList(file->configuration(), host.value_or(0));
+  d["probes"] = probeList(file->configuration(), host.value_or(0), decode);
   return d;
 }
 
-py::dict readAll(const std::string& path, bool salvage, const Selection& selection) {
+py::dict readAll(const std::string& path, bool salvage, const LineSelection& selection,
+                 const py::object& decode) {
   std::unique_ptr<DataFile> file = openOrRaise(path, salvage);
-  return readLines(*file, path, salvage, selection);
+  return readLines(*file, path, salvage, selection, decode);
+}
+
+// The names of the columns a read with `selection` gives, without reading.
+py::list columnsOf(const std::string& path, bool salvage, const LineSelection& selection,
+                   const py::object& decode) {
+  std::unique_ptr<DataFile> file = openOrRaise(path, salvage);
+  return columnList(planLines(*file, path, salvage, selection, decode));
 }
 
 // Raises OSError for `path` with errno `code` (EIO when it is not known).
@@ -233,33 +241,81 @@ PYBIND11_MODULE(_cdt, m) {
   using namespace cdt;
   m.doc() = "Data files of the blade monitoring installation as numpy arrays (internal).";
   static py::exception<FormatError> formatError(m, "FormatError", PyExc_ValueError);
+  // A KeyError (no such key) and a ValueError (a wrong value) at once.
+  static PyObject* unknownProbe = [] {
+    PyObject* bases = PyTuple_Pack(2, PyExc_KeyError, PyExc_ValueError);
+    PyObject* type = PyErr_NewException("cdt.UnknownProbeError", bases, nullptr);
+    Py_XDECREF(bases);
+    return type;
+  }();
+  if (unknownProbe == nullptr) throw py::error_already_set();
+  m.attr("UnknownProbeError") = py::handle(unknownProbe);
   py::register_exception_translator([](std::exception_ptr p) {
-    try {
-      if (p) std::rethrow_exception(p);
-    } catch (const FormatError& e) {
-      // The message holds the path's bytes, which need not be UTF-8: they
-      // come back as os.fsdecode gives them.
-      const std::string_view text = e.what();
+    // Messages hold the path's bytes, which need not be UTF-8: they come
+    // back as os.fsdecode gives them.
+    const auto raise = [](PyObject* type, std::string_view text) {
       PyObject* message = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()),
                                                "surrogateescape");
       if (message == nullptr) return;
-      PyErr_SetObject(formatError.ptr(), message);
+      PyErr_SetObject(type, message);
       Py_DECREF(message);
+    };
+    try {
+      if (p) std::rethrow_exception(p);
+    } catch (const FormatError& e) {
+      raise(formatError.ptr(), e.what());
+    } catch (const SelectionFailure& e) {
+      raise(e.kind == SelectionError::Kind::UnknownBlade ? PyExc_ValueError : unknownProbe,
+            e.what());
     }
   });
-  py::class_<Selection>(m, "Selection")
+  py::class_<LineSelection>(m, "Selection")
       .def(py::init<>())
-      .def_readwrite("channels", &Selection::channels)
-      .def_readwrite("blades", &Selection::blades)
-      .def_readwrite("start", &Selection::start)
-      .def_readwrite("stop", &Selection::stop)
-      .def_readwrite("first_revolution", &Selection::firstRevolution)
-      .def_readwrite("last_revolution", &Selection::lastRevolution);
-  m.def("describe", &describe, py::arg("path"), py::arg("salvage"));
-  m.def("read", &readAll, py::arg("path"), py::arg("salvage"), py::arg("selection"));
+      .def_property(
+          "probes",
+          [](const LineSelection& s) -> py::object {
+            if (!s.probes) return py::none();
+            py::list list;
+            for (const ProbeChoice& c : *s.probes) {
+              if (c.channel) {
+                list.append(*c.channel);
+              } else {
+                list.append(py::str(c.text));
+              }
+            }
+            return list;
+          },
+          [](LineSelection& s, const py::object& probes) {
+            if (probes.is_none()) {
+              s.probes.reset();
+              return;
+            }
+            std::vector<ProbeChoice> choices;
+            for (const py::handle item : probes) {
+              if (py::isinstance<py::str>(item)) {
+                choices.push_back({item.cast<std::string>(), std::nullopt});
+              } else {
+                choices.push_back({"", item.cast<uint32_t>()});
+              }
+            }
+            s.probes = std::move(choices);
+          })
+      .def_readwrite("blades", &LineSelection::blades)
+      .def_readwrite("start", &LineSelection::start)
+      .def_readwrite("stop", &LineSelection::stop)
+      .def_readwrite("first_revolution", &LineSelection::firstRevolution)
+      .def_readwrite("last_revolution", &LineSelection::lastRevolution)
+      .def_readwrite("host", &LineSelection::host);
+  m.def("describe", &describe, py::arg("path"), py::arg("salvage"), py::arg("decode"));
+  m.def("read", &readAll, py::arg("path"), py::arg("salvage"), py::arg("selection"),
+        py::arg("decode"));
+  m.def("columns", &columnsOf, py::arg("path"), py::arg("salvage"), py::arg("selection"),
+        py::arg("decode"));
   py::class_<BatchReader>(m, "BatchReader")
-      .def(py::init<const std::string&, bool, const Selection&, std::size_t>(), py::arg("path"),
-           py::arg("salvage"), py::arg("selection"), py::arg("rows"))
+      .def(py::init<const std::string&, bool, const LineSelection&, std::size_t,
+                    const py::object&>(),
+           py::arg("path"), py::arg("salvage"), py::arg("selection"), py::arg("rows"),
+           py::arg("decode"))
       .def("next", &BatchReader::next);
   m.def("profiles", &readProfiles, py::arg("path"), py::arg("salvage"));
   m.def("convert", &convert, py::arg("path"), py::arg("out_dir"));

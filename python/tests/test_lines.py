@@ -89,7 +89,10 @@ def test_selections_pick_columns_and_lines(recordings):
     kept = whole[(whole["Start Rev"] >= 50) & (whole["Start Rev"] <= 120)]
     pd.testing.assert_frame_equal(part.reset_index(drop=True),
                                   kept[part.columns].reset_index(drop=True))
-    lines = rec.read(probes="Probe101", blades=[1, 13, 99])
+    # A blade beyond the stage of every probe kept is named, as cdt export names it.
+    with pytest.raises(ValueError, match="no blade 99 in the probes selected"):
+        rec.read(probes="Probe101", blades=[1, 13, 99])
+    lines = rec.read(probes="Probe101", blades=[13, 1, 13])
     p = lines.probes["Probe101"]
     assert p.blade_dns.shape == (len(lines), 2) and list(p.blades) == [1, 13]
     np.testing.assert_array_equal(p.blade_dns[:, 1], whole["Probe101 Blade13 DNS"].values)

@@ -91,7 +91,8 @@ def test_probes_by_name_key_or_channel(recordings):
     for probes, keys in [("Same", ["Same (channel 1)", "Same (channel 2)"]),
                          ("Same (channel 2)", ["Same (channel 2)"]),
                          ([3, "Sonde Süd"], ["Sonde Süd", "Other"]),
-                         (np.int64(1), ["Same (channel 1)"])]:
+                         (np.int64(1), ["Same (channel 1)"]),
+                         ("2", ["Same (channel 2)"])]:  # digits: a channel, as cdt export takes it
         lines = rec.read(probes=probes)
         assert list(lines.probes) == keys
         for key in keys:

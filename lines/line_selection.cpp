@@ -1,0 +1,146 @@
+#include "lines/line_selection.h"
+
+#include <algorithm>
+
+namespace cdt {
+
+namespace {
+
+std::string joined(const std::vector<std::string>& items) {
+  std::string text;
+  for (const std::string& item : items) text += (text.empty() ? "" : ", ") + item;
+  return text.empty() ? "none" : text;
+}
+
+// The host named `name`, by its bytes or as text.
+std::optional<uint32_t> hostNamed(const Configuration& configuration, const std::string& name,
+                                  const NameDecoder& decode) {
+  for (uint32_t i = 0; i < configuration.hosts.size(); ++i) {
+    const std::string_view bytes = configuration.hosts[i].name.view();
+    if (bytes == name || decode(bytes) == name) return i;
+  }
+  return std::nullopt;
+}
+
+// The slots that `choice` keeps, as bits; 0 when it matches no probe.
+unsigned slotsChosen(const LinePlan& plan, const ProbeChoice& choice) {
+  const auto matching = [&](auto&& matches) {
+    unsigned bits = 0;
+    for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
+      if (plan.columns.probes[slot] != nullptr && matches(slot)) bits |= 1u << slot;
+    }
+    return bits;
+  };
+  if (choice.channel) {
+    return matching([&](uint32_t slot) { return slot == *choice.channel; });
+  }
+  const std::string& text = choice.text;
+  if (unsigned bits = matching([&](uint32_t slot) { return plan.keys[slot] == text; })) {
+    return bits;
+  }
+  if (unsigned bits = matching([&](uint32_t slot) {
+        return plan.names[slot] == text || plan.columns.probes[slot]->name.view() == text;
+      })) {
+    return bits;
+  }
+  if (text.size() == 1 && text[0] >= '0' && text[0] < '0' + static_cast<int>(kChannelsPerHost)) {
+    return matching([&](uint32_t slot) { return slot == static_cast<uint32_t>(text[0] - '0'); });
+  }
+  return 0;
+}
+
+}  // namespace
+
+bool LineSelection::selects() const {
+  return probes || blades || !quantities.all() || hasWindow() || host;
+}
+
+void probeKeys(const std::string (&names)[kChannelsPerHost],
+               const bool (&present)[kChannelsPerHost], std::string (&keys)[kChannelsPerHost]) {
+  for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
+    keys[slot].clear();
+    if (!present[slot]) continue;
+    bool shared = false;
+    for (uint32_t other = 0; other < kChannelsPerHost; ++other) {
+      shared = shared || (other != slot && present[other] && names[other] == names[slot]);
+    }
+    keys[slot] = shared ? names[slot] + " (channel " + std::to_string(slot) + ")" : names[slot];
+  }
+}
+
+bool resolveSelection(const Configuration& configuration, std::optional<uint32_t> linesHost,
+                      const LineSelection& selection, const NameDecoder& decode, LinePlan& out,
+                      SelectionError& error) {
+  out = LinePlan();
+  std::optional<uint32_t> host = linesHost;
+  if (selection.host) {
+    host = hostNamed(configuration, *selection.host, decode);
+    if (!host) {
+      std::vector<std::string> names;
+      for (const Host& h : configuration.hosts) names.push_back(decode(h.name.view()));
+      error = {SelectionError::Kind::UnknownHost,
+               "no host '" + *selection.host + "' (its hosts: " + joined(names) + ")"};
+      return false;
+    }
+    out.window.host = host;
+  }
+  out.host = host.value_or(0);
+  out.columns = hostColumns(configuration, out.host, true);
+  bool present[kChannelsPerHost] = {};
+  for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
+    if (const Probe* probe = out.columns.probes[slot]) {
+      present[slot] = true;
+      out.names[slot] = decode(probe->name.view());
+    }
+  }
+  probeKeys(out.names, present, out.keys);
+
+  bool kept[kChannelsPerHost] = {true, true, true, true};
+  if (selection.probes) {
+    unsigned bits = 0;
+    for (const ProbeChoice& choice : *selection.probes) {
+      const unsigned chosen = slotsChosen(out, choice);
+      if (chosen == 0) {
+        std::vector<std::string> keys;
+        for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
+          if (present[slot]) keys.push_back(out.keys[slot]);
+        }
+        const std::string what = choice.channel ? "on channel " + std::to_string(*choice.channel)
+                                                : "'" + choice.text + "'";
+        error = {SelectionError::Kind::UnknownProbe, "no probe " + what +
+                                                         " (its probes: " + joined(keys) +
+                                                         "; or channel numbers 0-3 with a probe)"};
+        return false;
+      }
+      bits |= chosen;
+    }
+    for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) kept[slot] = (bits >> slot) & 1u;
+  }
+
+  std::optional<std::vector<uint32_t>> blades = selection.blades;
+  if (blades) {
+    std::sort(blades->begin(), blades->end());
+    blades->erase(std::unique(blades->begin(), blades->end()), blades->end());
+    uint32_t most = 0;
+    bool anyProbe = false;
+    for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
+      if (!kept[slot] || !present[slot]) continue;
+      anyProbe = true;
+      most = std::max(most, out.columns.layout.blades[slot]);
+    }
+    if (anyProbe && !blades->empty() && blades->back() > most) {
+      error = {SelectionError::Kind::UnknownBlade,
+               "no blade " + std::to_string(blades->back()) + " in the probes selected (blades " +
+                   (most == 0 ? std::string("none") : "1-" + std::to_string(most)) + ")"};
+      return false;
+    }
+  }
+  out.plan = planColumns(out.columns.layout, kept, blades, selection.quantities);
+  out.window.start = selection.start;
+  out.window.stop = selection.stop;
+  out.window.firstRevolution = selection.firstRevolution;
+  out.window.lastRevolution = selection.lastRevolution;
+  return true;
+}
+
+}  // namespace cdt

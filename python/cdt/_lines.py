@@ -1,0 +1,216 @@
+"""Lines of a recording as numpy arrays and as a pandas frame."""
+
+from __future__ import annotations
+
+from typing import Any, Dict, List, Optional, Sequence
+
+import numpy as _np
+
+from ._args import NS_LIMIT, US_LIMIT
+
+_block_api: Any = False  # not looked up yet
+
+
+def _pandas_blocks() -> Any:
+    """pandas' block API (BlockManager, make_block), or None where pandas has none.
+
+    With it a frame is made over the module's blocks without a copy."""
+    global _block_api
+    if _block_api is False:
+        try:
+            from pandas.core.internals import BlockManager
+            from pandas.core.internals.api import make_block
+            _block_api = (BlockManager, make_block)
+        except ImportError:
+            _block_api = None
+    return _block_api
+
+
+class ProbeLines:
+    """One probe's columns of a :class:`Lines`.
+
+    Attributes
+    ----------
+    name : str
+        The probe's name, as the CSV header has it (decoded).
+    key : str
+        Its key in :attr:`Lines.probes`: the name, or ``"NAME (channel N)"``
+        when several probes of the host share the name.
+    channel : int
+        The channel (0 to 3) of the host that the probe is on.
+    blades : numpy.ndarray
+        The 1-based numbers of the blades whose columns are kept.
+    rms : numpy.ndarray
+        float32, one value per line.
+    dns : numpy.ndarray
+        float64, the line's mean DNS over all the probe's blades.
+    blade_dns, blade_toa : numpy.ndarray
+        float32, shape (lines, blades).
+    """
+
+    def __init__(self, name: str, blades: Sequence[int], rms, dns, blade_dns, blade_toa, *,
+                 key: Optional[str] = None, channel: int = 0):
+        self.name = name
+        self.key = name if key is None else key
+        self.channel = channel
+        self.blades = _np.asarray(blades, dtype=_np.int64)
+        self.rms = rms
+        self.dns = dns
+        self.blade_dns = blade_dns
+        self.blade_toa = blade_toa
+
+    def __repr__(self) -> str:
+        return f"<ProbeLines {self.key}: {len(self.rms)} lines, {len(self.blades)} blades>"
+
+
+class Lines:
+    """Lines of a recording as numpy arrays, one row per CSV line.
+
+    Attributes
+    ----------
+    time_us : numpy.ndarray
+        uint64: the time of each line's first record, in microseconds since
+        1970 (UTC), exact for every time a file can hold.
+    time : numpy.ndarray
+        datetime64[us], UTC: the same times. A time of 2**63 microseconds or
+        more has no datetime64 value: using ``time`` then raises ValueError
+        naming the file and the line (never NaT or a time before 1970).
+    speed : numpy.ndarray
+        float32.
+    sync : numpy.ndarray
+        bool.
+    start_rev, end_rev : numpy.ndarray
+        uint32 (uint64 where a revolution number does not fit 32 bits).
+    probes : dict of str to ProbeLines
+        Per kept probe in the CSV's order, by its key: the probe's name, or,
+        where several probes of the host share a name, ``"NAME (channel
+        N)"`` (N its channel, 0 to 3) for each of them.
+    stopped : dict
+        Why and at which offset reading stopped (``reason``, ``offset``).
+
+    Cells the CSV leaves empty are NaN. The float and double columns are
+    rows of two blocks (``float_block``, ``double_block``) shared by the
+    arrays above without copies. Lines are numbered from 1 as in the CSV
+    after its header (for a read with a window, from the window's first).
+    """
+
+    def __init__(self, raw: Dict[str, Any], rows: Optional[int] = None, *, path: str = "",
+                 first_line: int = 1, windowed: bool = False):
+        n = raw["rows"] if rows is None else rows
+        self._n = n
+        self._path = path
+        self._first_line = first_line
+        self._windowed = windowed
+        self.time_us = raw["time"][:n].view(_np.uint64)
+        self.sync = raw["sync"][:n]
+        self.start_rev = _narrow(raw["start_rev"][:n])
+        self.end_rev = _narrow(raw["end_rev"][:n])
+        self.float_block = raw["floats"][:, :n]
+        self.double_block = raw["doubles"][:, :n]
+        self.speed = self.float_block[0]
+        self.stopped = dict(raw["stopped"])
+        self._plan = raw["probes"]
+        self._columns = list(raw["columns"])
+        self.probes: Dict[str, ProbeLines] = {}
+        for p in self._plan:
+            k = len(p["blades"])
+            dns_rows = self.float_block[p["blade_dns_row"]:p["blade_dns_row"] + k]
+            toa_rows = self.float_block[p["blade_toa_row"]:p["blade_toa_row"] + k]
+            self.probes[p["key"]] = ProbeLines(
+                p["name"], p["blades"], self.float_block[p["rms_row"]],
+                self.double_block[p["dns_row"]], dns_rows.T, toa_rows.T, key=p["key"],
+                channel=p["slot"])
+
+    def __len__(self) -> int:
+        return self._n
+
+    def __repr__(self) -> str:
+        return f"<Lines: {self._n} lines, probes {list(self.probes)}>"
+
+    def _check_times(self, limit: int, what: str) -> None:
+        """Raises ValueError for the first line whose time is `limit` or later."""
+        late = _np.flatnonzero(self.time_us >= _np.uint64(limit))
+        if late.size:
+            i = int(late[0])
+            line = self._first_line + i
+            where = f"line {line} of the window" if self._windowed else f"line {line}"
+            raise ValueError(f"{self._path}: {where}: the time {int(self.time_us[i])} microseconds "
+                             f"since 1970 lies beyond what {what} holds; time_us has it exactly")
+
+    @property
+    def time(self) -> _np.ndarray:
+        self._check_times(US_LIMIT, "datetime64[us]")
+        return self.time_us.view("datetime64[us]")
+
+    def columns(self) -> List[str]:
+        """The CSV header's column names of these lines, in order (repeats kept)."""
+        return list(self._columns)
+
+    def _public_frame(self, pd, time):
+        """The frame built through pandas' public constructor (copies the columns)."""
+        values = [time, self.speed, self.sync, self.start_rev, self.end_rev]
+        for p in self.probes.values():
+            values += [p.rms, p.dns]
+            values += [p.blade_dns[:, j] for j in range(len(p.blades))]
+            values += [p.blade_toa[:, j] for j in range(len(p.blades))]
+        frame = pd.DataFrame(dict(enumerate(values)))
+        frame.columns = pd.Index(self._columns)
+        return frame
+
+    def to_pandas(self):
+        """These lines as a pandas DataFrame with the CSV header's column names.
+
+        Time is datetime64[ns] (UTC), exact to the microsecond; a time after
+        2262-04-11T23:47:16.854775 UTC, which datetime64[ns] cannot hold,
+        raises ValueError naming the file and the line (``time_us`` has it).
+        Sync is bool, Start Rev and End Rev integers, the measurements
+        float32 and the DNS means float64. Probes that share a name give
+        columns of the same names, as in the CSV. The measurement columns
+        share the memory of these Lines.
+        """
+        import pandas as pd
+
+        self._check_times(NS_LIMIT, "datetime64[ns]")
+        ns = self.time_us.view(_np.int64).astype("datetime64[us]").astype("datetime64[ns]")
+        time = pd.DatetimeIndex(ns, tz="UTC")
+        blocks = _pandas_blocks()
+        if blocks is None:
+            return self._public_frame(pd, time)
+        return self._frame_of_blocks(pd, time, *blocks)
+
+    def _frame_of_blocks(self, pd, time, block_manager, make_block):
+        """The frame made of the float and double blocks as they are."""
+        float_rows, float_at, double_rows, double_at = [0], [1], [], []
+        at = 5
+        for p in self._plan:
+            k = len(p["blades"])
+            float_rows.append(p["rms_row"])
+            float_at.append(at)
+            double_rows.append(p["dns_row"])
+            double_at.append(at + 1)
+            float_rows += list(range(p["blade_dns_row"], p["blade_dns_row"] + 2 * k))
+            float_at += list(range(at + 2, at + 2 + 2 * k))
+            at += 2 + 2 * k
+        n = self._n
+        # The module stores the block rows in column order, so that the
+        # blocks need no copy; anything else is a fault, not a case to handle.
+        if float_rows != list(range(len(float_rows))) or (
+                double_rows != list(range(len(double_rows)))):
+            raise AssertionError("cdt: the module's blocks are out of column order")
+        blocks = [
+            make_block(time._data, placement=[0], ndim=2),
+            make_block(self.float_block, placement=float_at, ndim=2),
+            make_block(self.sync.reshape(1, n), placement=[2], ndim=2),
+            make_block(self.start_rev.reshape(1, n), placement=[3], ndim=2),
+            make_block(self.end_rev.reshape(1, n), placement=[4], ndim=2),
+        ]
+        if double_rows:
+            blocks.append(make_block(self.double_block, placement=double_at, ndim=2))
+        manager = block_manager(blocks, [pd.Index(self._columns), pd.RangeIndex(n)])
+        return pd.DataFrame(manager)
+
+
+def _narrow(revolutions: _np.ndarray) -> _np.ndarray:
+    if revolutions.size == 0 or int(revolutions.max()) <= 0xFFFFFFFF:
+        return revolutions.astype(_np.uint32)
+    return revolutions

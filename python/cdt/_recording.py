@@ -1,0 +1,348 @@
+"""A data file open for reading: its description and its selected lines."""
+
+from __future__ import annotations
+
+import json as _json
+import os as _os
+from typing import Any, Dict, Iterator, List, Optional, Tuple
+
+import numpy as _np
+
+from . import _args, _cdt
+from ._args import Blades, PathLike, Probes, Revolutions, TimeLike
+from ._lines import Lines
+
+
+class Recording:
+    """One data file, open for reading. Made by :func:`open`.
+
+    Nothing stays open between calls: every read opens the file afresh, so a
+    Recording may be used from several threads, and the GIL is released while
+    the C++ reader works.
+
+    Names (of the configuration, its stages, hosts and probes, and the
+    configuration text) are the bytes the installation wrote, in its code
+    page; each is decoded on its own: with ``encoding=None`` as UTF-8 when
+    it is valid UTF-8, else as Windows-1252 (the WHATWG mapping: every byte
+    maps, nothing fails), otherwise with Python's codec of that name.
+
+    Attributes
+    ----------
+    path : str
+        The path as ``os.fsdecode`` gives it (bytes a file name holds that
+        are not UTF-8 appear as surrogate escapes).
+    encoding : str or None
+        The code page the names are decoded with (None: the rule above).
+    finished : bool
+        Whether the file was finished (has its index); a file still being
+        written shows its records only with ``salvage=True``.
+    header : dict
+        The header's fields.
+    configuration_text : str
+        The configuration block as the file holds it, decoded.
+    configuration : dict
+        ``name``; ``stages`` (name, blades); ``hosts`` (name, and per channel
+        its ``probe`` and ``stage``, None where the channel has no probe).
+    stopped : dict or None
+        After a read: why and at which offset reading stopped.
+    """
+
+    def __init__(self, path: PathLike, *, salvage: bool = False, encoding: Optional[str] = None):
+        self._path = _args.path_bytes(path)
+        self.path = _os.fsdecode(self._path)
+        self.salvage = bool(salvage)
+        self.encoding = _args.check_encoding(encoding)
+        # How the module decodes names: its own rule, or this encoding's codec.
+        self._decoder = None if self.encoding is None else self._text
+        d = _cdt.describe(self._path, self.salvage, self._decoder)
+        self.finished: bool = d["finished"]
+        self.header: Dict[str, int] = d["header"]
+        self.configuration: Dict[str, Any] = self._decoded(d["configuration"])
+        self.configuration_text: str = self._text(d["configuration_text"])
+        self.host_index: Optional[int] = d["host_index"]
+        self._probes = [{"name": p["name"], "key": p["key"], "channel": p["slot"],
+                         "blades": p["blades"]} for p in d["probes"]]
+        self.stopped: Optional[Dict[str, Any]] = None
+        self._closed = False
+
+    def _text(self, data: bytes) -> str:
+        return _args.decode(data, self.encoding, self.path)
+
+    def _decoded(self, value: Any) -> Any:
+        """The description with every name (bytes) decoded."""
+        if isinstance(value, bytes):
+            return self._text(value)
+        if isinstance(value, dict):
+            return {k: self._decoded(v) for k, v in value.items()}
+        if isinstance(value, list):
+            return [self._decoded(v) for v in value]
+        return value
+
+    # The context manager and close() exist for the habit of files; nothing
+    # is held open.
+    def close(self) -> None:
+        """Marks the recording closed; later reads raise ValueError."""
+        self._closed = True
+
+    def __enter__(self) -> "Recording":
+        return self
+
+    def __exit__(self, *exc) -> None:
+        self.close()
+
+    def __repr__(self) -> str:
+        return f"<cdt.Recording {self.path!r}>"
+
+    def _check_open(self) -> None:
+        if self._closed:
+            raise ValueError(f"{self.path}: the recording is closed")
+
+    @property
+    def probe_names(self) -> List[str]:
+        """The probes of the recording's host in the CSV's order, decoded (repeats kept)."""
+        return [p["name"] for p in self._probes]
+
+    @property
+    def probe_keys(self) -> List[str]:
+        """A unique key per probe, in the order of :attr:`probe_names`.
+
+        A probe's key is its name when no other probe of the host has that
+        name, else ``"NAME (channel N)"`` with N its channel (0 to 3), for
+        every probe sharing the name. :attr:`Lines.probes` is keyed by it.
+        """
+        return [p["key"] for p in self._probes]
+
+    @property
+    def probe_channels(self) -> List[int]:
+        """The channel (0 to 3) of each probe, in the order of :attr:`probe_names`."""
+        return [p["channel"] for p in self._probes]
+
+    def info(self) -> Dict[str, Any]:
+        """What ``cdt info --json`` tells of the file, as a dict.
+
+        Its names are decoded as the recording's are; an ``encoding`` must be
+        one that ``cdt info --encoding`` knows.
+        """
+        self._check_open()
+        encoding = ""
+        if self.encoding is not None:
+            if not _cdt.encoding_known(self.encoding):
+                raise ValueError(f"{self.path}: info(): cdt info does not know the encoding "
+                                 f"{self.encoding!r}")
+            encoding = self.encoding
+        return _json.loads(_cdt.info_json(self._path, encoding))
+
+    def columns(self, *, probes: Optional[Probes] = None,
+                blades: Optional[Blades] = None) -> List[str]:
+        """The CSV's column names in order, from the configuration (repeats kept).
+
+        Parameters
+        ----------
+        probes, blades
+            As for :meth:`read`: the columns such a read keeps, checked in
+            the same way.
+        """
+        self._check_open()
+        selection = _args.selection(probes=probes, blades=blades)
+        return _cdt.columns(self._path, self.salvage, selection, self._decoder)
+
+    def _lines(self, raw: Dict[str, Any], first_line: int, windowed: bool) -> Lines:
+        lines = Lines(raw, path=self.path, first_line=first_line, windowed=windowed)
+        self.stopped = lines.stopped
+        return lines
+
+    def read(self, *, probes: Optional[Probes] = None, blades: Optional[Blades] = None,
+             start: Optional[TimeLike] = None, stop: Optional[TimeLike] = None,
+             revolutions: Optional[Revolutions] = None) -> Lines:
+        """Reads the selected lines as numpy arrays.
+
+        Parameters
+        ----------
+        probes : str, int or list of them, optional
+            The probes whose columns are kept (all by default; ``[]`` keeps
+            none): keys (:attr:`probe_keys`), names (a name keeps every
+            probe of that name) or channel numbers 0 to 3, as int or as
+            digits. Columns stay in the CSV's order. One that names no probe
+            raises :class:`UnknownProbeError` (a KeyError and a ValueError)
+            listing the keys there are.
+        blades : int, iterable of int or range, optional
+            1-based blade numbers whose columns are kept (an empty one keeps
+            none). Numbers beyond a probe's stage are left out for that
+            probe; a number beyond the stage of every kept probe raises
+            ValueError naming the blades there are. The DNS means stay the
+            means over all blades.
+        start, stop : datetime, str, int or numpy.datetime64, optional
+            A time window [start, stop): datetime (naive is UTC), pandas
+            Timestamp, ISO 8601 text or int microseconds since 1970. A line
+            belongs to the window of its *window time*: the latest record
+            time up to the line's first record, which is that record's own
+            time unless the recording's times went back before it. Window
+            times never decrease along the file, so consecutive windows cut
+            the lines into consecutive runs and joining them gives exactly
+            the unwindowed read, however the groups of records fall across a
+            boundary. A read with a start goes to the index entry before it,
+            once the record headers before the entry have confirmed it (they
+            also give the grouping of the records there); a read ends once
+            the window time has passed ``stop``.
+        revolutions : (first, last), optional
+            Keeps the lines whose Start Rev lies in [first, last]; either may
+            be None.
+
+        Returns
+        -------
+        Lines
+            The arrays are allocated once, at their final size.
+
+        Raises
+        ------
+        TypeError, ValueError
+            A wrong type or value, naming the argument.
+        UnknownProbeError
+            A probe the recording's host does not have.
+
+        Examples
+        --------
+        >>> lines = rec.read(probes=["Probe101", 2], blades=range(1, 11),
+        ...                  start="2011-05-06T12:30:00Z", stop="2011-05-06T12:31:00Z")
+        >>> lines.probes["Probe101"].blade_dns.shape      # (lines, 10)
+        """
+        self._check_open()
+        selection = _args.selection(probes, blades, start, stop, revolutions)
+        raw = _cdt.read(self._path, self.salvage, selection, self._decoder)
+        windowed = start is not None or revolutions is not None
+        return self._lines(raw, 1, windowed)
+
+    def to_pandas(self, *, probes: Optional[Probes] = None, blades: Optional[Blades] = None,
+                  start: Optional[TimeLike] = None, stop: Optional[TimeLike] = None,
+                  revolutions: Optional[Revolutions] = None) -> "pandas.DataFrame":
+        """The selected lines as a pandas DataFrame with the CSV header's names.
+
+        Parameters
+        ----------
+        probes, blades, start, stop, revolutions
+            The selection, as for :meth:`read`.
+
+        Returns
+        -------
+        pandas.DataFrame
+            One row per CSV line: Time as datetime64[ns] (UTC; a time after
+            2262-04-11 raises ValueError naming the file and the line, see
+            :meth:`Lines.to_pandas`), Sync bool, Start Rev and End Rev
+            integers, the measurements float32 (the DNS means float64),
+            empty cells NaN.
+
+        Examples
+        --------
+        >>> frame = rec.to_pandas(probes="Probe101", revolutions=(1000, 2000))
+        >>> frame[["Time", "Speed", "Probe101 Blade1 DNS"]].head()
+        """
+        return self.read(probes=probes, blades=blades, start=start, stop=stop,
+                         revolutions=revolutions).to_pandas()
+
+    def iter_batches(self, rows: int = 65536, *, probes: Optional[Probes] = None,
+                     blades: Optional[Blades] = None, start: Optional[TimeLike] = None,
+                     stop: Optional[TimeLike] = None,
+                     revolutions: Optional[Revolutions] = None) -> Iterator[Lines]:
+        """Yields the selected lines as :class:`Lines` of at most ``rows`` lines.
+
+        Parameters
+        ----------
+        rows : int
+            The most lines a batch holds (fewer only in the last one).
+        probes, blades, start, stop, revolutions
+            The selection, as for :meth:`read`; checked at the call.
+
+        Yields
+        ------
+        Lines
+            Memory stays at one batch whatever the file's size, and a batch
+            is never made larger than the file's records could fill.
+
+        Examples
+        --------
+        >>> for batch in rec.iter_batches(rows=100_000, probes="Probe101"):
+        ...     peak = max(peak, float(np.nanmax(batch.probes["Probe101"].rms)))
+        """
+        self._check_open()
+        rows = _args.row_count(rows)
+        # Checked and opened here, so that a wrong argument raises at the call.
+        selection = _args.selection(probes, blades, start, stop, revolutions)
+        reader = _cdt.BatchReader(self._path, self.salvage, selection, rows, self._decoder)
+        return self._batches(reader, start is not None or revolutions is not None)
+
+    def _batches(self, reader: "_cdt.BatchReader", windowed: bool) -> Iterator[Lines]:
+        first_line = 1
+        while True:
+            raw = reader.next()
+            if raw is None:
+                return
+            lines = self._lines(raw, first_line, windowed)
+            first_line += len(lines)
+            yield lines
+
+    def profiles(self) -> Dict[str, _np.ndarray]:
+        """The profile records (type 2) in file order, packed ones expanded.
+
+        Returns
+        -------
+        dict of numpy.ndarray
+            ``time`` (datetime64[us]) and ``time_us`` (uint64 microseconds
+            since 1970, exact), ``host``, ``sync``, ``speed``, ``start_rev``,
+            ``end_rev`` per profile, and ``values``, ``maxima``, ``minima``
+            (int16, profiles x 4096 points).
+
+        Raises
+        ------
+        ValueError
+            A profile's time is 2**63 microseconds or later, which
+            datetime64[us] cannot hold; the message names the profile.
+        """
+        self._check_open()
+        raw = _cdt.profiles(self._path, self.salvage)
+        self.stopped = dict(raw.pop("stopped"))
+        raw["time_us"] = raw["time"].view(_np.uint64)
+        late = _np.flatnonzero(raw["time_us"] >= _np.uint64(_args.US_LIMIT))
+        if late.size:
+            i = int(late[0])
+            raise ValueError(f"{self.path}: profile {i + 1}: the time {int(raw['time_us'][i])} "
+                             "microseconds since 1970 lies beyond what datetime64[us] holds")
+        raw["time"] = raw["time"].view("datetime64[us]")
+        return raw
+
+    def parts(self, rows: int = 65536) -> List[Tuple[Optional[int], Optional[int]]]:
+        """Time windows (start, stop) in microseconds that tile the recording.
+
+        Reading every window with ``read(start=..., stop=...)`` and joining
+        the results gives exactly :meth:`read`: windows are consecutive
+        [start, stop) intervals of window time (see :meth:`read`), the first
+        open at its start and the last at its end, their bounds increasing.
+        The cuts are the times of every ``rows``-th index entry; the index
+        has an entry wherever the time moves on, about one per line, so a
+        part holds about ``rows`` lines. Only the index is read. Entry times
+        that cannot be true (2**63 or later, or out of order with their
+        neighbours) are left out.
+
+        Examples
+        --------
+        >>> frames = [rec.to_pandas(start=a, stop=b) for a, b in rec.parts(rows=50_000)]
+        """
+        self._check_open()
+        rows = _args.row_count(rows)
+        bounds = _part_bounds(_cdt.index_times(self._path, self.salvage), rows)
+        edges = [None] + bounds + [None]
+        return [(edges[i], edges[i + 1]) for i in range(len(edges) - 1)]
+
+
+def _part_bounds(times: _np.ndarray, rows: int) -> List[int]:
+    """The increasing times of every `rows`-th index entry that can be true."""
+    t = _np.asarray(times, dtype=_np.uint64)
+    if len(t) < 2:
+        return []
+    # An entry is kept where it lies in order between its neighbours and
+    # below 2**63: a lying entry would only make uneven parts, but its time
+    # is no time a window can be given.
+    ordered = _np.ones(len(t), dtype=bool)
+    ordered[1:] &= t[1:] >= t[:-1]
+    ordered[:-1] &= t[:-1] <= t[1:]
+    ordered &= t < _np.uint64(_args.US_LIMIT)
+    return sorted(set(int(x) for x in t[ordered][rows::rows]))

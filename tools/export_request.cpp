@@ -1,0 +1,140 @@
+#include "tools/export_request.h"
+
+#include <algorithm>
+#include <thread>
+
+#include "driver/converter.h"
+#include "tools/selection_text.h"
+#include "tools/time_text.h"
+
+namespace cdt {
+
+namespace {
+
+const char* extensionOf(ExportFormat format) {
+  switch (format) {
+    case ExportFormat::Csv:
+      return ".csv";
+    case ExportFormat::Mat:
+      return ".mat";
+    case ExportFormat::NetCdf:
+      return ".nc";
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string exportOutputPath(const ExportRequest& request, const std::string& input) {
+  std::string name = outputPathFor(input.c_str()).str();
+  name.replace(name.size() - 4, 4, extensionOf(request.format));
+  if (request.outputDirectory.empty() || request.outputDirectory == ".") return name;
+  std::string path = request.outputDirectory;
+  if (path.back() != '/') path += '/';
+  return path + name;
+}
+
+int parseExportRequest(const CommandArgs& args, ExportRequest& request, unsigned& jobs, FILE* err) {
+  LineSelection& selection = request.selection;
+  if (auto dir = args.value("output")) request.outputDirectory = *dir;
+  if (auto format = args.value("format")) {
+    if (*format == "csv") {
+      request.format = ExportFormat::Csv;
+    } else if (*format == "mat") {
+      request.format = ExportFormat::Mat;
+    } else if (*format == "netcdf") {
+      request.format = ExportFormat::NetCdf;
+    } else {
+      return usageError(args, err, "unknown format '%s' (csv, mat or netcdf)", format->c_str());
+    }
+  }
+  if (auto layout = args.value("layout")) {
+    if (*layout == "wide") {
+      request.layout = TextLayout::Wide;
+    } else if (*layout == "long") {
+      request.layout = TextLayout::Long;
+    } else {
+      return usageError(args, err, "unknown layout '%s' (wide or long)", layout->c_str());
+    }
+    if (request.format != ExportFormat::Csv && request.layout == TextLayout::Long) {
+      return usageError(args, err, "--layout long is a CSV layout");
+    }
+  }
+  if (auto probes = args.value("probes")) {
+    selection.probes.emplace();
+    for (const std::string& p : splitList(*probes)) {
+      if (p.empty()) return usageError(args, err, "empty probe name in '%s'", probes->c_str());
+      selection.probes->push_back({p, std::nullopt});
+    }
+  }
+  if (auto blades = args.value("blades")) {
+    selection.blades = parseBladeList(*blades);
+    if (!selection.blades) {
+      return usageError(args, err, "'%s' is not a blade list such as 1-10,15", blades->c_str());
+    }
+  }
+  if (auto quantities = args.value("quantities")) {
+    selection.quantities = {false, false, false, false};
+    for (const std::string& q : splitList(*quantities)) {
+      if (q == "rms") {
+        selection.quantities.rms = true;
+      } else if (q == "dns") {
+        selection.quantities.dns = true;
+      } else if (q == "blade-dns") {
+        selection.quantities.bladeDns = true;
+      } else if (q == "blade-toa") {
+        selection.quantities.bladeToa = true;
+      } else {
+        return usageError(args, err, "unknown quantity '%s' (rms, dns, blade-dns, blade-toa)",
+                          q.c_str());
+      }
+    }
+  }
+  for (const char* name : {"from", "to"}) {
+    if (auto text = args.value(name)) {
+      const std::optional<uint64_t> time = parseTimeText(*text);
+      if (!time) {
+        return usageError(args, err, "%s '%s' is not a UTC time such as 2011-05-06T12:30:45.25Z",
+                          name, text->c_str());
+      }
+      (name[0] == 'f' ? selection.start : selection.stop) = time;
+    }
+  }
+  if (selection.start && selection.stop && *selection.stop <= *selection.start) {
+    return usageError(args, err, "--to must lie after --from");
+  }
+  if (auto range = args.value("revolutions")) {
+    const auto revolutions = parseRevolutionRange(*range);
+    if (!revolutions) {
+      return usageError(args, err, "'%s' is not a revolution range FIRST:LAST", range->c_str());
+    }
+    selection.firstRevolution = revolutions->first;
+    selection.lastRevolution = revolutions->second;
+  }
+  if (auto host = args.value("host")) selection.host = *host;
+  if (auto encoding = args.value("encoding")) {
+    const std::optional<TextEncoding> named = textEncodingNamed(*encoding);
+    if (!named) {
+      return usageError(args, err, "unknown encoding '%s' (%s)", encoding->c_str(),
+                        textEncodingChoices());
+    }
+    request.encoding = *named;
+  }
+  request.mat73 = args.has("mat73");
+  const std::optional<int64_t> level = integerOption(args, "compress", 0, 1, 9, err);
+  if (!level) return 2;
+  request.compressionLevel = static_cast<int>(*level);
+  if (args.has("compress") && request.format != ExportFormat::NetCdf) {
+    return usageError(args, err, "--compress is for --format netcdf");
+  }
+  if (request.mat73 && request.format != ExportFormat::Mat) {
+    return usageError(args, err, "--mat73 is for --format mat");
+  }
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  const std::optional<int64_t> n = integerOption(args, "jobs", cores, 1, 256, err);
+  if (!n) return 2;
+  jobs = static_cast<unsigned>(*n);
+  return 0;
+}
+
+}  // namespace cdt
