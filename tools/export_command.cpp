@@ -1,15 +1,9 @@
 // cdt export: recordings into files of other shapes and formats, with a
 // selection of probes, blades, quantities and a window of time or
-// revolutions, many files at once.
-//
-// Every output shows the converter's lines: the records are grouped by the
-// same grouper (lines/line_grouper.h), and a time window keeps the lines
-// whose window time lies in it. With no selection the CSV is made by the
-// converter's own exporter, so it is the same file byte for byte.
-//
-// Every output is staged: written to a new file beside its name and renamed
-// over the name once complete, so a failed write leaves nothing behind and a
-// link at the name is replaced, never written through.
+// revolutions, many files at once. The options become a request
+// (tools/export_request.h), each file is exported on its own
+// (tools/export_file.h), and this file runs them on a pool of threads and
+// prints their messages in the order of the arguments.
 #include <algorithm>
 #include <atomic>
 #include <chrono>

@@ -1,3 +1,11 @@
+// Every output shows the converter's lines: the records are grouped by the
+// same grouper (lines/line_grouper.h), and a time window keeps the lines
+// whose window time lies in it. With no selection the CSV is made by the
+// converter's own exporter, so it is the same file byte for byte.
+//
+// Every output is staged: written to a new file beside its name and renamed
+// over the name once complete, so a failed write leaves nothing behind and a
+// link at the name is replaced, never written through.
 #include "tools/export_file.h"
 
 #include <algorithm>
