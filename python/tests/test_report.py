@@ -9,7 +9,7 @@ import numpy as np
 import pytest
 
 import cdt
-from cdt.report import _Bins, _blade_ticks
+from cdt.report.figures import _blade_ticks
 from conftest import synth
 
 SHAPES = {
@@ -152,17 +152,3 @@ def test_blade_ticks_stay_about_a_dozen_for_any_count():
     for count in (1, 7, 12, 13, 999, 12001, 10**7):
         ticks = _blade_ticks(count)
         assert ticks[0] == 1 and ticks == sorted(set(ticks)) and ticks[-1] <= count and len(ticks) <= 13
-
-
-def test_bins_keep_the_last_partial_bin():
-    # 37 lines into at most 8 bins: width 8, and the fifth bin holds 5 lines.
-    bins = _Bins(columns=4)
-    values = np.arange(37, dtype=np.float64)
-    for a, b in ((0, 5), (5, 16), (16, 37)):
-        bins.add("v.max", "max", values[a:b])
-        bins.add("v.sum", "sum", values[a:b])
-        bins.add("v.count", "count", values[a:b])
-        bins.advance(b - a)
-    assert bins.width == 8 and bins.used == 5
-    assert bins.get("v.max").tolist() == [7, 15, 23, 31, 36]
-    assert bins.get("v.count").tolist() == [8, 8, 8, 8, 5] and bins.get("v.sum").sum() == values.sum()
