@@ -31,6 +31,8 @@ __all__ = ["report"]
 
 # The most profile records the page loads to choose the few it draws.
 _PROFILES_LOADED_MAX = 2000
+# The reason a read gives when it reached the end of the records.
+_END_OF_RECORDS = "end of records"
 
 
 def _prefetched(batches):
@@ -91,6 +93,19 @@ def _open_for_report(path: str, encoding):
     return rec, "finished"
 
 
+def _state_after_reading(opened: str, stopped: Dict[str, Any], info: Optional[Dict[str, Any]]) -> str:
+    """The recording's state once it has been read: a file that opened as
+    finished is damaged when the read of its lines stopped for another reason
+    than the end of the records, or when ``cdt info``'s scan says so."""
+    if opened != "finished":
+        return opened
+    if stopped.get("reason") not in (None, _END_OF_RECORDS):
+        return "damaged"
+    if ((info or {}).get("stopped") or {}).get("damaged"):
+        return "damaged"
+    return "finished"
+
+
 def _side_reads(path: str, salvage: bool, encoding):
     """What ``cdt info`` tells of the file and its profile records (or why
     they are left out), read on a recording object of their own so that it
@@ -127,7 +142,12 @@ def _read(rec, path: str, encoding) -> Tuple[Any, Dict[str, Any], Any, Any]:
         side = pool.submit(_side_reads, path, rec.salvage, encoding)
         reduction = _reduce(_prefetched(rec.iter_batches(rows=_batch_rows(len(rec.columns())))))
         info, profiles = side.result()
-    return reduction, rec.stopped or {}, info, profiles
+    stopped = rec.stopped
+    if stopped is None:
+        # No batch came back, so none said where reading stopped: a read of
+        # no columns does (the file holds no lines, so it costs little).
+        stopped = rec.read(probes=[]).stopped
+    return reduction, stopped or {}, info, profiles
 
 
 def _write_staged(out: str, data: bytes) -> None:
@@ -198,11 +218,7 @@ def report(path, out_dir=".", *, encoding=None):
     reduction, stopped, info, profiles = _read(rec, path, encoding)
     info_error = info if isinstance(info, str) else None
     info = None if info_error else info
-    state = opened
-    if state == "finished" and (stopped.get("damaged") or (info or {}).get("stopped", {}).get("damaged")):
-        state = "damaged"
-    if state == "finished" and stopped.get("reason") not in (None, "end of records"):
-        state = "damaged"
+    state = _state_after_reading(opened, stopped, info)
     text = _compose(rec, path, encoding, state, stopped, reduction, info, info_error, profiles)
 
     file_name = os.path.basename(path)
