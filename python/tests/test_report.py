@@ -3,9 +3,12 @@
 import base64
 import io
 import re
+import resource
+import signal
 import struct
 import subprocess
 import sys
+from pathlib import Path
 
 import matplotlib.image
 import numpy as np
@@ -90,6 +93,23 @@ def test_command_goes_on_after_a_file_it_cannot_open(pages, tmp_path):
     assert run.returncode == 1
     assert run.stdout.strip().endswith(".html") and len(run.stdout.splitlines()) == 1
     assert "not-a-recording.cdt" in run.stderr and "nowhere.cdt" in run.stderr
+
+
+def test_a_page_cut_short_by_a_failing_write_leaves_the_old_one(pages, tmp_path):
+    recording = pages["ranges"][0]
+    out = tmp_path / "out"
+    out.mkdir()
+    old = out / (Path(recording).name[:-4] + ".html")
+    old.write_text("the page before")
+
+    def small_files():  # the page is about 200 kB
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (50_000, 50_000))
+
+    run = subprocess.run([sys.executable, "-m", "cdt", "report", recording, "-o", str(out)],
+                         preexec_fn=small_files, capture_output=True, text=True)
+    assert run.returncode == 1 and run.stdout == "" and "File too large" in run.stderr, run.stderr
+    assert [p.name for p in out.iterdir()] == [old.name] and old.read_text() == "the page before"
 
 
 def relaid(source, target, edit=lambda text: text, records=None):

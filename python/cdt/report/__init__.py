@@ -145,7 +145,7 @@ def _read(rec, path: str, encoding) -> Tuple[Any, Dict[str, Any], Any, Any]:
     stopped = rec.stopped
     if stopped is None:
         # No batch came back, so none said where reading stopped: a read of
-        # no columns does (the file holds no lines, so it costs little).
+        # no columns does (one more pass over records that make no line).
         stopped = rec.read(probes=[]).stopped
     return reduction, stopped or {}, info, profiles
 
