@@ -45,7 +45,7 @@ records=$("$root/consumer/count_records" "$sample") || fail "count_records faile
 
 site=$(compgen -G "$root/usr/lib/python3*/dist-packages" | head -n 1) || fail "no Python package"
 PYTHONPATH=$site PYTHONDONTWRITEBYTECODE=1 /usr/bin/python3 -c \
-  "import sys, cdt; assert cdt.__file__.startswith(sys.argv[1]); cdt.open(sys.argv[2]).close()" \
+  "import sys, cdt, cdt.report.command; assert cdt.__file__.startswith(sys.argv[1]); cdt.open(sys.argv[2]).close()" \
   "$site" "$sample" || fail "import cdt failed"
 echo "check-deb: $(basename "$deb"): ${#pages[@]} man pages; cdt2csv, cdt, completion, import cdt" \
   "and find_package(cdt) work ($records records in the sample)"

@@ -11,7 +11,7 @@ def _main(argv):
     if argv[0] != "report":
         print(f"python3 -m cdt: unknown command {argv[0]!r} (commands: report)", file=sys.stderr)
         return 2
-    from .report import main
+    from .report.command import main
 
     return main(argv[1:])
 

@@ -1,15 +1,21 @@
 """Quick-look pages of recordings of several shapes."""
 
+import base64
+import io
 import re
+import resource
+import signal
 import struct
 import subprocess
 import sys
+from pathlib import Path
 
+import matplotlib.image
 import numpy as np
 import pytest
 
 import cdt
-from cdt.report import _Bins, _blade_ticks
+from cdt.report.figures import _blade_ticks
 from conftest import synth
 
 SHAPES = {
@@ -59,12 +65,23 @@ def test_page_holds_every_section_that_applies(pages, shape):
 
 
 def test_runup_marks_the_resonance_and_the_unsynchronised_start(pages):
-    _, text, _ = pages["runup"]
+    recording, text, _ = pages["runup"]
     peaks = [(int(b), float(s)) for b, s in re.findall(r"<li>blade (\d+) at speed ([\d.]+)", text)]
     assert peaks, "no resonance peak marked"
     # The synthetic blades resonate at 0.8 of the final 3000.
     assert abs(peaks[0][1] - 2400) < 120
-    assert "not synchronised" not in text or "Shaded red" in text
+    # Its first revolutions are not locked to the shaft: the summary counts
+    # the CSV's unsynchronised lines, and the speed picture shades the start
+    # red over the axes' height (the legend's red patch is a few rows only).
+    lines = cdt.open(recording).read(probes=[])
+    unsync = int(np.count_nonzero(~lines.sync))
+    assert unsync > 0 and f"{len(lines)} ({unsync} not synchronised to the shaft)" in text
+    speed = re.search(r'alt="shaft speed against time" src="data:image/png;base64,([^"]+)"', text).group(1)
+    pixels = matplotlib.image.imread(io.BytesIO(base64.b64decode(speed)))[..., :3]
+    r, g, b = pixels[..., 0], pixels[..., 1], pixels[..., 2]
+    red = (r > 0.9) & (r - g > 0.05) & (abs(g - b) < 0.03)
+    shaded = np.flatnonzero(red.sum(axis=0) > pixels.shape[0] // 3)
+    assert shaded.size and shaded[0] < pixels.shape[1] // 8, "the unsynchronised start is not shaded"
 
 
 def test_command_goes_on_after_a_file_it_cannot_open(pages, tmp_path):
@@ -76,6 +93,23 @@ def test_command_goes_on_after_a_file_it_cannot_open(pages, tmp_path):
     assert run.returncode == 1
     assert run.stdout.strip().endswith(".html") and len(run.stdout.splitlines()) == 1
     assert "not-a-recording.cdt" in run.stderr and "nowhere.cdt" in run.stderr
+
+
+def test_a_page_cut_short_by_a_failing_write_leaves_the_old_one(pages, tmp_path):
+    recording = pages["ranges"][0]
+    out = tmp_path / "out"
+    out.mkdir()
+    old = out / (Path(recording).name[:-4] + ".html")
+    old.write_text("the page before")
+
+    def small_files():  # the page is about 200 kB
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (50_000, 50_000))
+
+    run = subprocess.run([sys.executable, "-m", "cdt", "report", recording, "-o", str(out)],
+                         preexec_fn=small_files, capture_output=True, text=True)
+    assert run.returncode == 1 and run.stdout == "" and "File too large" in run.stderr, run.stderr
+    assert [p.name for p in out.iterdir()] == [old.name] and old.read_text() == "the page before"
 
 
 def relaid(source, target, edit=lambda text: text, records=None):
@@ -116,6 +150,13 @@ def hostile(base, case):
         return relaid(made, base / "long.cdt", lambda t: t.replace(b'"P1"', b'"' + LONG.encode() + b'"')), []
     if case == "no lines":
         return relaid(made, base / "empty.cdt", records=b""), []
+    if case.startswith("damaged before the first line"):
+        # The first record cut short: no line, so only the stop and cdt info
+        # tell of the damage (and cdt info knows no cp437).
+        data = open(made, "rb").read()
+        first = int.from_bytes(data[24:32], "little")
+        cut = relaid(made, base / "cut.cdt", records=data[first:first + 30])
+        return cut, ["--encoding", "cp437"] if case.endswith("info") else []
     return made, []
 
 
@@ -127,7 +168,10 @@ CASES = {
     "12001 blades": (["one curve per 101 consecutive blades"], []),
     "5000-character name": (["Probe " + LONG], []),
     "after 2262": (["2300-01-01 00:00:00.000 UTC to 2300-01-01"], ["1715-"]),
-    "no lines": (["No lines could be read"], []),
+    "no lines": (["No lines could be read", "Reading stopped</th><td>end of records, at byte"], []),
+    "damaged before the first line": (['class="state damaged"', "record cut short, at byte"], []),
+    "damaged before the first line, without cdt info": (
+        ['class="state damaged"', "record cut short, at byte", "not counted: "], []),
 }
 
 
@@ -152,17 +196,3 @@ def test_blade_ticks_stay_about_a_dozen_for_any_count():
     for count in (1, 7, 12, 13, 999, 12001, 10**7):
         ticks = _blade_ticks(count)
         assert ticks[0] == 1 and ticks == sorted(set(ticks)) and ticks[-1] <= count and len(ticks) <= 13
-
-
-def test_bins_keep_the_last_partial_bin():
-    # 37 lines into at most 8 bins: width 8, and the fifth bin holds 5 lines.
-    bins = _Bins(columns=4)
-    values = np.arange(37, dtype=np.float64)
-    for a, b in ((0, 5), (5, 16), (16, 37)):
-        bins.add("v.max", "max", values[a:b])
-        bins.add("v.sum", "sum", values[a:b])
-        bins.add("v.count", "count", values[a:b])
-        bins.advance(b - a)
-    assert bins.width == 8 and bins.used == 5
-    assert bins.get("v.max").tolist() == [7, 15, 23, 31, 36]
-    assert bins.get("v.count").tolist() == [8, 8, 8, 8, 5] and bins.get("v.sum").sum() == values.sum()

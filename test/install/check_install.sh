@@ -68,7 +68,7 @@ if [ -n "$python_dir" ]; then
     *) site=$installed/$python_dir ;;
   esac
   PYTHONPATH=$site PYTHONDONTWRITEBYTECODE=1 "$python" -c "
-import sys, cdt
+import sys, cdt, cdt.report.command
 assert cdt.__file__.startswith(sys.argv[1]), cdt.__file__
 with cdt.open(sys.argv[2]) as recording:
     pass

@@ -1,0 +1,61 @@
+"""``python3 -m cdt report FILE... [-o DIR] [--encoding NAME]``: one page per file."""
+
+from __future__ import annotations
+
+import os
+from typing import List
+
+from .. import FormatError
+from . import report
+
+
+def main(argv: List[str]) -> int:
+    """``python3 -m cdt report FILE... [-o DIR] [--encoding NAME]``: one page per file.
+
+    Prints the path of every page written; a file that gets no page gets one
+    line on standard error, and the status is then 1.
+    """
+    import argparse
+    import sys
+
+    parser = argparse.ArgumentParser(
+        prog="python3 -m cdt report",
+        description="Writes a quick-look HTML page (NAME.html, pictures embedded) per recording.")
+    parser.add_argument("files", nargs="+", metavar="FILE")
+    parser.add_argument("-o", "--output", metavar="DIR", default=".",
+                        help="where the pages go (default: the current directory)")
+    parser.add_argument("--encoding", metavar="NAME", default=None,
+                        help="the installation's code page for the names (default: UTF-8 where "
+                             "a name is valid UTF-8, else windows-1252)")
+    args = parser.parse_args(argv)
+    status = 0
+    for f in args.files:
+        try:
+            out = report(f, args.output, encoding=args.encoding)
+        except Exception as e:  # every file gets a page or one line, never a traceback
+            print(f"cdt report: {f}: {_one_line(e)}", file=sys.stderr, flush=True)
+            status = 1
+            continue
+        _print_path(out, sys.stdout)
+    return status
+
+
+def _one_line(e: BaseException) -> str:
+    text = " ".join(str(e).split())
+    if isinstance(e, (FormatError, OSError, ValueError, KeyError, LookupError)):
+        return text or type(e).__name__
+    # Not a fault of the file that a message has words for: say what it was.
+    return f"no page could be made ({type(e).__name__}: {text})"
+
+
+def _print_path(path: str, stream) -> None:
+    """The path as the file system has it: its own bytes where the stream
+    takes bytes, so that a name that is not UTF-8 can be passed on."""
+    buffer = getattr(stream, "buffer", None)
+    if buffer is None:
+        print(path.encode("utf-8", "surrogateescape").decode("utf-8", "replace"), file=stream,
+              flush=True)
+        return
+    stream.flush()
+    buffer.write(os.fsencode(path) + b"\n")
+    buffer.flush()

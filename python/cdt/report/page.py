@@ -1,0 +1,238 @@
+"""The page's HTML: the summary table, a section per picture and the notes.
+
+Every text that comes from the file (names, reasons) is escaped here; the
+pictures arrive as base64 PNG text from :mod:`.figures`.
+"""
+
+from __future__ import annotations
+
+import datetime as _dt
+import html
+import os
+import re
+from typing import Any, Dict, List, Optional, Tuple
+
+import numpy as np
+
+from .. import _decode
+from .figures import (_curves_text, _probe_picture, _profiles_picture, _pyplot, _speed_picture,
+                      _toa_picture)
+from .reduction import _MEAN_LINES, _PTP_LINES, _peaks, _ProbeReduction, _Reduction
+from .texts import _duration_text, _size_text, _time_text
+
+_STYLE = """
+body { font-family: sans-serif; margin: 1.5em auto; max-width: 1060px; color: #222; }
+h1 { font-size: 1.35em; word-break: break-all; }
+h2 { font-size: 1.1em; margin-top: 1.6em; border-bottom: 1px solid #ccc; overflow-wrap: anywhere; }
+td { overflow-wrap: anywhere; }
+table { border-collapse: collapse; font-size: 0.9em; }
+th, td { text-align: left; padding: 2px 10px 2px 0; vertical-align: top; }
+th { color: #555; font-weight: normal; white-space: nowrap; }
+.state { font-weight: bold; padding: 1px 6px; border-radius: 3px; }
+.finished { background: #d8f0d8; } .unfinished { background: #fff0c0; } .damaged { background: #f8d0d0; }
+.note { background: #fff6d6; border-left: 4px solid #e0b000; padding: 6px 10px; }
+img { max-width: 100%; display: block; margin: 0.5em 0; }
+.small { color: #666; font-size: 0.85em; }
+"""
+
+# The summary's words for the recording's state.
+_STATE_TEXT = {
+    "finished": "finished",
+    "unfinished": "being written (never finished): read to its last whole record",
+    "damaged": "damaged: reading stopped before the end of the records",
+}
+
+
+class _Page:
+    def __init__(self, title: str):
+        self.parts: List[str] = []
+        self.title = title
+        self.idents: set = set()
+
+    def ident(self, text: str) -> str:
+        """A unique element id for the text: its whitespace (not allowed in
+        an id) as "_", and a number after it where that is taken."""
+        base = re.sub(r"\s", "_", text)
+        ident, n = base, 1
+        while ident in self.idents:
+            n += 1
+            ident = f"{base}-{n}"
+        self.idents.add(ident)
+        return ident
+
+    def add(self, text: str) -> None:
+        self.parts.append(text)
+
+    def section(self, ident: str, title: str) -> None:
+        self.parts.append(f'<h2 id="{html.escape(ident)}">{html.escape(title)}</h2>')
+
+    def image(self, data: str, alt: str) -> None:
+        self.parts.append(f'<img alt="{html.escape(alt)}" src="data:image/png;base64,{data}">')
+
+    def note(self, text: str) -> None:
+        self.parts.append(f'<p class="note">{html.escape(text)}</p>')
+
+    def text(self, text: str, cls: str = "") -> None:
+        c = f' class="{cls}"' if cls else ""
+        self.parts.append(f"<p{c}>{html.escape(text)}</p>")
+
+    def html(self) -> str:
+        return ("<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+                f"<title>{html.escape(self.title)}</title><style>{_STYLE}</style></head><body>\n"
+                + "\n".join(self.parts) + "\n</body></html>\n")
+
+
+def _table(rows: List[Tuple[str, str]]) -> str:
+    body = "".join(f"<tr><th>{html.escape(k)}</th><td>{v}</td></tr>" for k, v in rows)
+    return f"<table>{body}</table>"
+
+
+def _compose(rec, path: str, encoding: Optional[str], state: str, stopped: Dict[str, Any],
+             reduction: _Reduction, info: Optional[Dict[str, Any]], info_error: Optional[str],
+             profiles) -> str:
+    """The page of a recording as HTML text.
+
+    ``state`` is "finished", "unfinished" or "damaged"; ``stopped`` the
+    reason and offset where reading stopped; ``info`` what ``cdt info`` tells
+    (None when it could not, with ``info_error`` saying why); ``profiles``
+    the profile records to draw, a text why they are left out, or None.
+    """
+    bins, probes, totals = reduction.bins, reduction.probes, reduction.totals
+    plt = _pyplot()
+    # The file's name and path as the page shows them: their bytes decoded
+    # like the names inside the file.
+    name = _decode(os.fsencode(os.path.basename(path)), encoding)
+    shown_path = _decode(os.fsencode(path), encoding)
+    page = _Page(f"{name}: quick look")
+    page.add(f"<h1>{html.escape(name)}</h1>")
+    start_text = _time_text(totals["first_time"]) if totals["lines"] else ""
+
+    page.section("summary", "Summary")
+    state_text = _STATE_TEXT[state]
+    rows: List[Tuple[str, str]] = [("State", f'<span class="state {state}">{html.escape(state_text)}</span>')]
+    rows.append(("File", html.escape(f"{shown_path} ({_size_text(os.path.getsize(path))})")))
+    if totals["lines"]:
+        span = (totals["last_time"] - totals["first_time"]) / 1e6
+        rows.append(("Time span", html.escape(f"{_time_text(totals['first_time'])} to "
+                                              f"{_time_text(totals['last_time'])}")))
+        rows.append(("Duration", html.escape(_duration_text(float(span)))))
+        count = totals["last_rev"] - totals["first_rev"] + 1
+        rows.append(("Revolutions", html.escape(f"{totals['first_rev']} to {totals['last_rev']} "
+                                                f"({count})")))
+        lo, hi = np.nanmin(bins.get("speed.min")), np.nanmax(bins.get("speed.max"))
+        rows.append(("Speed range", html.escape(f"{lo:.1f} to {hi:.1f}")))
+    rows.append(("Lines (as the CSV)", f"{totals['lines']} ({totals['unsync']} not synchronised to the shaft)"))
+    hosts = [h.get("name", "?") for h in rec.configuration.get("hosts", [])]
+    host_text = ", ".join(f"<b>{html.escape(h)}</b> (this file)" if i == rec.host_index else html.escape(h)
+                          for i, h in enumerate(hosts))
+    rows.append(("Hosts", host_text or "none"))
+    rows.append(("Probes", _probe_table(rec, info, probes)))
+    if info is not None:
+        rows.append(("Records", html.escape(_records_text(info.get("records", {})))))
+    if info_error:
+        rows.append(("Records", html.escape(f"not counted: {info_error}")))
+    reason = stopped.get("reason", "unknown")
+    where = stopped.get("offset")
+    stop_text = f"{reason}, at byte {where}" if where is not None else reason
+    rows.append(("Reading stopped", html.escape(stop_text)))
+    page.add(_table(rows))
+    if state != "finished":
+        page.note(f"This recording is {state_text}. The pictures show the {totals['lines']} lines "
+                  f"read before reading stopped ({stop_text}).")
+    page.text("The configuration names no units: speed, DNS, RMS and TOA are shown as "
+              "recorded. Each picture reduces the lines to what its pixels can show: "
+              f"bins of {bins.width} consecutive line(s), drawn as their minimum to maximum "
+              "(band) and mean (line).", "small")
+
+    if totals["lines"] == 0:
+        page.note("No lines could be read, so there are no pictures.")
+    else:
+        page.section("speed", "Shaft speed")
+        page.image(_speed_picture(plt, bins, start_text), "shaft speed against time")
+        page.text("Shaded red: stretches with lines that are not synchronised to the shaft.", "small")
+        for pr in probes.values():
+            page.section(page.ident(f"probe-{pr.key}"), f"Probe {pr.key}")
+            if pr.lines_seen == 0:
+                page.note(f"{pr.key} has no records in this file: its columns are empty.")
+                continue
+            page.image(_probe_picture(plt, bins, pr, start_text), f"{pr.key} blade DNS and RMS")
+        for pr in probes.values():
+            if pr.lines_seen == 0 or not len(pr.blades) or not pr.toa_seen:
+                continue
+            _toa_section(page, plt, bins, pr, start_text)
+        _profiles_section(page, plt, profiles)
+    page.add(f'<p class="small">Written by cdt.report (python3 -m cdt report) on '
+             f'{_dt.datetime.utcnow().strftime("%Y-%m-%d %H:%M")} UTC.</p>')
+    return page.html()
+
+
+def _records_text(r: Dict[str, Any]) -> str:
+    """``cdt info``'s record counts in a line."""
+    by_type = r.get("byType", [])
+    parts = [f"{r.get('total', 0)} in all"]
+    parts += [f"type {t}: {c}" for t, c in enumerate(by_type) if c]
+    parts.append(f"one-revolution {r.get('oneRevolution', 0)}, revolution-range "
+                 f"{r.get('revolutionRange', 0)}")
+    parts.append(f"profiles: {r.get('plainProfiles', 0)} plain, {r.get('packedProfiles', 0)} packed")
+    if r.get("malformed"):
+        parts.append(f"malformed: {r['malformed']}")
+    return "; ".join(parts)
+
+
+def _toa_section(page: _Page, plt, bins, pr: _ProbeReduction, start_text: str) -> None:
+    speed, ptp = pr.deviation.amplitude()
+    peaks = _peaks(speed, ptp, pr.blades) if len(speed) else []
+    page.section(page.ident(f"toa-{pr.key}"), f"Time of arrival: {pr.key}")
+    page.image(_toa_picture(plt, bins, pr, start_text, peaks),
+               f"{pr.key} TOA deviations and their amplitude against speed")
+    page.text(f"Deviation: the blade's TOA less its mean over the previous {_MEAN_LINES} lines, "
+              "both taken at the line's own speed so that the shaft's speed changes do not "
+              f"show as vibration. Amplitude: its peak to peak over windows of {_PTP_LINES} "
+              "lines, the largest per pixel; "
+              f"{_curves_text(len(pr.blades))}. Blank at the start: the first "
+              f"{_MEAN_LINES // 2} lines, before a blade has a mean.", "small")
+    if peaks:
+        items = "".join(f"<li>blade {b} at speed {s:.0f} (peak to peak {a:.3g})</li>"
+                        for s, b, a in peaks)
+        page.add(f"<p>Strongest peaks (where resonances cross):</p><ul class=\"peaks\">{items}</ul>")
+    else:
+        page.text("No peak stands out of the deviation amplitude.", "small")
+
+
+def _probe_table(rec, info, probes: Dict[str, _ProbeReduction]) -> str:
+    records: Dict[int, int] = {}
+    if info is not None:
+        for h in info.get("records", {}).get("hosts", []):
+            if h.get("hostIndex") == rec.host_index:
+                for c in h.get("channels", []):
+                    records[c["channel"]] = c.get("oneRevolution", 0) + c.get("revolutionRange", 0)
+    stages = {s["name"]: s["blades"] for s in rec.configuration.get("stages", [])}
+    hosts = rec.configuration.get("hosts", [])
+    host = hosts[rec.host_index] if rec.host_index is not None and rec.host_index < len(hosts) else None
+    rows = ["<tr><th>Channel</th><th>Probe</th><th>Stage</th><th>Blades</th><th>Blade records</th></tr>"]
+    for i, c in enumerate((host or {}).get("channels", [])):
+        channel = c.get("channel", i)
+        probe = c.get("probe")
+        if probe is None:
+            rows.append(f"<tr><td>{channel}</td><td colspan=\"4\"><i>no probe</i></td></tr>")
+            continue
+        stage = c.get("stage")
+        blades = stages.get(stage, "") if stage else ""
+        count = records.get(channel, 0 if info is not None else "?")
+        missing = " <b>(no records)</b>" if count == 0 else ""
+        rows.append(f"<tr><td>{channel}</td><td>{html.escape(probe)}</td><td>{html.escape(stage or '')}"
+                    f"</td><td>{blades}</td><td>{count}{missing}</td></tr>")
+    return f"<table>{''.join(rows)}</table>"
+
+
+def _profiles_section(page: _Page, plt, profiles) -> None:
+    if profiles is None:
+        return
+    page.section("profiles", "Profile records")
+    if isinstance(profiles, str):
+        page.text(profiles, "small")
+        return
+    data, described = _profiles_picture(plt, profiles)
+    page.image(data, "profile records overlaid")
+    items = "".join(f"<li>{html.escape(d)}</li>" for d in described)
+    page.add(f"<p class=\"small\">Shown:</p><ul class=\"small\">{items}</ul>")
