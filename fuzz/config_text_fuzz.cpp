@@ -4,7 +4,7 @@
 // (escapes reach every byte), so they also go through the checks of names
 // (fuzz/name_checks.h): each decodes into Unicode without loss, and the CSV
 // header of host 0, decoded cell by cell, gives the decoded probe names'
-// columns.
+// columns. Selections of its probes resolve by the rules every view shares.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -93,5 +93,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   fuzzing::checkConfigurationNames(configuration);
   checkCsvHeader(configuration);
+  fuzzing::checkSelection(configuration);
   return 0;
 }

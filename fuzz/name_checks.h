@@ -5,6 +5,7 @@
 // the Python columns follow, so the frames' columns are the CSV's.
 #pragma once
 
+#include <algorithm>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -12,8 +13,11 @@
 #include <vector>
 
 #include "config/model.h"
+#include "csv/csv_header.h"
 #include "foundation/name_text.h"
+#include "lines/line_columns.h"
 #include "lines/line_layout.h"
+#include "lines/line_selection.h"
 
 namespace cdt::fuzzing {
 
@@ -98,20 +102,15 @@ inline std::optional<std::vector<std::string>> csvHeaderCells(std::string_view t
 inline std::vector<std::string> decodedColumnNames(const Probe* const probes[kChannelsPerHost],
                                                    const LineLayout& layout,
                                                    bool withTimeOfArrival) {
-  std::vector<std::string> names = {"Time", "Speed", "Sync", "Start Rev", "End Rev"};
+  LineLayout shown = layout;
+  shown.withTimeOfArrival = withTimeOfArrival;
+  std::string decoded[kChannelsPerHost];
+  std::string_view names[kChannelsPerHost];
   for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
-    if (probes[slot] == nullptr) continue;
-    const std::string name = decodeName(probes[slot]->name.view());
-    names.push_back(name + " RMS");
-    names.push_back(name + " DNS");
-    for (uint32_t j = 1; j <= layout.blades[slot]; ++j) {
-      names.push_back(name + " Blade" + std::to_string(j) + " DNS");
-    }
-    for (uint32_t j = 1; withTimeOfArrival && j <= layout.blades[slot]; ++j) {
-      names.push_back(name + " Blade" + std::to_string(j) + " TOA");
-    }
+    if (probes[slot] != nullptr) decoded[slot] = decodeName(probes[slot]->name.view());
+    names[slot] = decoded[slot];
   }
-  return names;
+  return columnNames(planAllColumns(shown), names);
 }
 
 // The header line's cells, each decoded on its own, are the column names.
@@ -127,5 +126,75 @@ inline void checkHeaderDecodes(std::string_view header, const Probe* const probe
 // Blade columns above which a header is not checked: the check is linear,
 // but a header of hundreds of thousands of cells makes every run slow.
 inline constexpr uint64_t kMaxCheckedBladeColumns = 4096;
+
+// The selection of host 0's probes: keys are unique and each keeps its
+// own probe alone; a name keeps the probes of that name (as text or as
+// bytes); a choice that is none of them and no channel number is refused
+// naming every key; a blade beyond every stage is refused.
+inline void checkSelection(const Configuration& configuration) {
+  const NameDecoder decode = [](std::string_view name) { return decodeName(name); };
+  LinePlan all;
+  SelectionError error;
+  checkName(resolveSelection(configuration, 0, LineSelection(), decode, all, error));
+  uint32_t most = 0;
+  bool any = false;
+  for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
+    const Probe* probe = all.columns.probes[slot];
+    checkName(all.plan.kept[slot] == (probe != nullptr));
+    if (probe == nullptr) continue;
+    any = true;
+    most = std::max(most, all.columns.layout.blades[slot]);
+    for (uint32_t other = 0; other < slot; ++other) {
+      checkName(all.columns.probes[other] == nullptr || all.keys[other] != all.keys[slot]);
+    }
+    bool nameIsAKey = false;  // another probe's: keys are looked up first
+    for (uint32_t other = 0; other < kChannelsPerHost; ++other) {
+      nameIsAKey = nameIsAKey || (other != slot && all.columns.probes[other] != nullptr &&
+                                  all.keys[other] == all.names[slot]);
+    }
+    for (const bool byKey : {true, false}) {
+      if (!byKey && nameIsAKey) continue;
+      LineSelection selection;
+      selection.probes = std::vector<ProbeChoice>{{byKey ? all.keys[slot] : all.names[slot], {}}};
+      LinePlan one;
+      checkName(resolveSelection(configuration, 0, selection, decode, one, error));
+      checkName(one.plan.kept[slot]);
+      for (uint32_t other = 0; other < kChannelsPerHost; ++other) {
+        if (!one.plan.kept[other] || other == slot) continue;
+        // Keys are unique: a key keeps its probe alone. A name keeps the
+        // probes of that name.
+        checkName(!byKey);
+        checkName(all.names[other] == all.names[slot] ||
+                  all.columns.probes[other]->name.view() == all.names[slot]);
+      }
+    }
+  }
+  std::string unknown = "\x01?";
+  for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) unknown += all.keys[slot];
+  LineSelection selection;
+  selection.probes = std::vector<ProbeChoice>{{unknown, {}}};
+  LinePlan none;
+  if (!resolveSelection(configuration, 0, selection, decode, none, error)) {
+    checkName(error.kind == SelectionError::Kind::UnknownProbe);
+    for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
+      checkName(error.message.find(all.keys[slot]) != std::string::npos);
+    }
+  } else {
+    // Only a probe of that very key, name or bytes may take it.
+    bool named = false;
+    for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
+      named = named ||
+              (none.plan.kept[slot] && (all.names[slot] == unknown || all.keys[slot] == unknown ||
+                                        all.columns.probes[slot]->name.view() == unknown));
+    }
+    checkName(named);
+  }
+  if (any && most < kMaxLineBlades) {
+    LineSelection beyond;
+    beyond.blades = std::vector<uint32_t>{most + 1};
+    checkName(!resolveSelection(configuration, 0, beyond, decode, none, error) &&
+              error.kind == SelectionError::Kind::UnknownBlade);
+  }
+}
 
 }  // namespace cdt::fuzzing

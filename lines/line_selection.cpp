@@ -57,14 +57,35 @@ bool LineSelection::selects() const {
 
 void probeKeys(const std::string (&names)[kChannelsPerHost],
                const bool (&present)[kChannelsPerHost], std::string (&keys)[kChannelsPerHost]) {
+  // A probe whose name another probe shares gets the channel in its key.
+  // Such keys differ from each other (each ends in its own channel), and
+  // names that no two probes share differ too; a name that equals another
+  // probe's key with its channel takes its channel as well, until no key is
+  // left twice (at most once per probe).
+  bool withChannel[kChannelsPerHost] = {};
   for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
-    keys[slot].clear();
-    if (!present[slot]) continue;
-    bool shared = false;
     for (uint32_t other = 0; other < kChannelsPerHost; ++other) {
-      shared = shared || (other != slot && present[other] && names[other] == names[slot]);
+      withChannel[slot] = withChannel[slot] || (present[slot] && present[other] && other != slot &&
+                                                names[other] == names[slot]);
     }
-    keys[slot] = shared ? names[slot] + " (channel " + std::to_string(slot) + ")" : names[slot];
+  }
+  const auto keyOf = [&](uint32_t slot) {
+    return withChannel[slot] ? names[slot] + " (channel " + std::to_string(slot) + ")"
+                             : names[slot];
+  };
+  for (bool changed = true; changed;) {
+    changed = false;
+    for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
+      if (!present[slot] || withChannel[slot]) continue;
+      for (uint32_t other = 0; other < kChannelsPerHost && !withChannel[slot]; ++other) {
+        if (other != slot && present[other] && withChannel[other] && keyOf(other) == names[slot]) {
+          withChannel[slot] = changed = true;
+        }
+      }
+    }
+  }
+  for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
+    keys[slot] = present[slot] ? keyOf(slot) : std::string();
   }
 }
 

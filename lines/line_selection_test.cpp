@@ -95,6 +95,17 @@ TEST(LineSelectionTest, ProbesByKeyNameBytesOrChannelAndBladesWithinTheStages) {
   EXPECT_EQ(plan.plan.blades[3], (std::vector<uint32_t>{1, 4}));
 }
 
+TEST(LineSelectionTest, KeysStayUniqueWhenANameLooksLikeAKey) {
+  const std::string names[kChannelsPerHost] = {"A", "A", "A (channel 1)", ""};
+  const bool present[kChannelsPerHost] = {true, true, true, false};
+  std::string keys[kChannelsPerHost];
+  probeKeys(names, present, keys);
+  EXPECT_EQ(keys[0], "A (channel 0)");
+  EXPECT_EQ(keys[1], "A (channel 1)");
+  EXPECT_EQ(keys[2], "A (channel 1) (channel 2)");
+  EXPECT_EQ(keys[3], "");
+}
+
 TEST(LineSelectionTest, HostByBytesOrTextAndTheWindowCarriedOver) {
   Configuration config = fourProbes();
   config.insertHost(1, "host2");
