@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "config/config_text.h"
-#include "datafile/byte_order.h"
 #include "datafile/data_file.h"
+#include "foundation/byte_order.h"
 #include "foundation/file_system.h"
 #include "foundation/text_building.h"
 #include "foundation/time_value.h"

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "csv/csv_test_support.h"
-#include "datafile/byte_order.h"
 #include "datafile/data_file.h"
+#include "foundation/byte_order.h"
 #include "test/support.h"
 
 namespace cdt {

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <vector>
 
-#include "datafile/byte_order.h"
 #include "datafile/data_file.h"
 #include "datafile/format.h"
+#include "foundation/byte_order.h"
 #include "foundation/file_system.h"
 
 namespace cdt {

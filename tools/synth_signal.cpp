@@ -5,7 +5,7 @@
 #include <cstring>
 #include <numbers>
 
-#include "datafile/byte_order.h"
+#include "foundation/byte_order.h"
 #include "tools/synth_config.h"
 
 namespace cdt {
