@@ -1,4 +1,4 @@
-#include "tools/synth_config.h"
+#include "tools/synth/synth_config.h"
 
 #include <cmath>
 #include <cstdio>

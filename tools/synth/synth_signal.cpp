@@ -1,4 +1,4 @@
-#include "tools/synth_signal.h"
+#include "tools/synth/synth_signal.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,7 +6,7 @@
 #include <numbers>
 
 #include "foundation/byte_order.h"
-#include "tools/synth_config.h"
+#include "tools/synth/synth_config.h"
 
 namespace cdt {
 

@@ -13,9 +13,9 @@
 #include "tools/commands.h"
 #include "tools/progress.h"
 #include "tools/selection_text.h"
-#include "tools/synth_config.h"
-#include "tools/synth_crash.h"
-#include "tools/synth_signal.h"
+#include "tools/synth/synth_config.h"
+#include "tools/synth/synth_crash.h"
+#include "tools/synth/synth_signal.h"
 #include "tools/time_text.h"
 
 namespace cdt {

@@ -1,4 +1,4 @@
-#include "tools/synth_crash.h"
+#include "tools/synth/synth_crash.h"
 
 #include <cerrno>
 #include <cstdio>
