@@ -8,9 +8,9 @@
 #include <string>
 
 #include "datafile/data_file.h"
+#include "foundation/time_text.h"
 #include "tools/commands.h"
 #include "tools/data_file_copy.h"
-#include "tools/time_text.h"
 
 namespace cdt {
 

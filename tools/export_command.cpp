@@ -32,11 +32,11 @@
 #include "foundation/name_text.h"
 #include "foundation/paths.h"
 #include "foundation/staged_output.h"
+#include "foundation/time_text.h"
 #include "lines/line_reader.h"
 #include "tools/commands.h"
 #include "tools/progress.h"
 #include "tools/selection_text.h"
-#include "tools/time_text.h"
 
 namespace cdt {
 

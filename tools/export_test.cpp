@@ -9,8 +9,8 @@
 
 #include "datafile/data_file.h"
 #include "foundation/byte_order.h"
+#include "foundation/time_text.h"
 #include "tools/export_test_support.h"
-#include "tools/time_text.h"
 
 namespace cdt {
 namespace {

@@ -10,13 +10,13 @@
 #include "datafile/record_constructors.h"
 #include "foundation/name_text.h"
 #include "foundation/text_building.h"
+#include "foundation/time_text.h"
 #include "tools/commands.h"
 #include "tools/progress.h"
 #include "tools/selection_text.h"
 #include "tools/synth/synth_config.h"
 #include "tools/synth/synth_crash.h"
 #include "tools/synth/synth_signal.h"
-#include "tools/time_text.h"
 
 namespace cdt {
 
