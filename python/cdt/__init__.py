@@ -127,13 +127,12 @@ def _microseconds(value: TimeLike, name: str) -> int:
     if _is_nat(value):
         raise ValueError(f"{name}: {form}, not NaT")
     if isinstance(value, str):
-        text = value.strip()
-        if text.endswith(("Z", "z")):
-            text = text[:-1] + "+00:00"
-        try:
-            value = _dt.datetime.fromisoformat(text)
-        except ValueError:
-            raise ValueError(f"{name}: not an ISO 8601 time: {value!r}") from None
+        # The grammar of the cdt commands' times (offsets, a blank for "T", a date alone).
+        us = _cdt.parse_time(value)
+        if us is None:
+            raise ValueError(f"{name}: not an ISO 8601 time from 1970 on, such as "
+                             f"'2011-05-06T12:30:45.25Z' or '2011-05-06 14:30+02:00': {value!r}")
+        return us
     if isinstance(value, _np.datetime64):
         us = int(value.astype("datetime64[us]").astype(_np.int64))
     elif isinstance(value, _dt.datetime):
