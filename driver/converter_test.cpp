@@ -118,22 +118,6 @@ TEST_F(ConverterTest, ConvertsEachArgumentAndReportsMissingOnes) {
   EXPECT_EQ(again.err, "");
 }
 
-TEST(OutputPath, IsTheFinalComponentWithCsvExtension) {
-  const std::vector<std::pair<const char*, const char*>> cases = {
-      {"dir/sub/run.cdt", "run.csv"},
-      {"run", "run.csv"},
-      {"dir.old/run", "run.csv"},
-      {"a.b.cdt", "a.b.csv"},
-      {"C:run.cdt", "run.csv"},
-      {"C:\\data\\run.cdt", "run.csv"},
-      {"-x.cdt", "-x.csv"},
-      {"dir/ run.cdt ", "run.cdt.csv"},
-      {"a.", "a.csv"},
-      {"///", "///.csv"},
-  };
-  for (const auto& [in, out] : cases) EXPECT_EQ(outputPathFor(in), out) << in;
-}
-
 TEST_F(ConverterTest, OutputGoesToTheCurrentDirectory) {
   ASSERT_TRUE(std::filesystem::create_directories(testing::fileSystemPath(dir.file("dir/sub"))));
   ASSERT_TRUE(std::filesystem::create_directory(testing::fileSystemPath(dir.file("dir.old"))));

@@ -26,7 +26,7 @@
 #include "csv/csv_exporter.h"
 #include "csv/selected_csv.h"
 #include "datafile/data_file.h"
-#include "driver/converter.h"
+#include "datafile/file_names.h"
 #include "export/column_sink.h"
 #include "foundation/file_system.h"
 #include "foundation/name_text.h"

@@ -17,7 +17,7 @@
 
 #include "csv/csv_exporter.h"
 #include "datafile/data_file.h"
-#include "driver/converter.h"
+#include "datafile/file_names.h"
 #include "foundation/file_system.h"
 #include "foundation/name_text.h"
 #include "foundation/staged_output.h"
