@@ -38,6 +38,21 @@ void optionalTimeJson(JsonWriter& json, const char* key, const std::optional<uin
   }
 }
 
+// {"<low key>": low, "<high key>": high}, or null when the scan saw no value.
+template <class T>
+void rangeJson(JsonWriter& json, const char* key, const char* lowKey, const std::optional<T>& low,
+               const char* highKey, const std::optional<T>& high) {
+  json.key(key);
+  if (!low || !high) {
+    json.null();
+    return;
+  }
+  json.beginObject();
+  json.key(lowKey).value(*low);
+  json.key(highKey).value(*high);
+  json.endObject();
+}
+
 }  // namespace
 
 std::string infoJsonText(const RecordingInfo& info, TextEncoding encoding) {
@@ -104,24 +119,8 @@ std::string infoJsonText(const RecordingInfo& info, TextEncoding encoding) {
 
   optionalTimeJson(json, "firstTime", info.firstTime);
   optionalTimeJson(json, "lastTime", info.lastTime);
-  json.key("revolutions");
-  if (info.firstRevolution) {
-    json.beginObject();
-    json.key("first").value(*info.firstRevolution);
-    json.key("last").value(*info.lastRevolution);
-    json.endObject();
-  } else {
-    json.null();
-  }
-  json.key("speed");
-  if (info.speedMin) {
-    json.beginObject();
-    json.key("min").value(*info.speedMin);
-    json.key("max").value(*info.speedMax);
-    json.endObject();
-  } else {
-    json.null();
-  }
+  rangeJson(json, "revolutions", "first", info.firstRevolution, "last", info.lastRevolution);
+  rangeJson(json, "speed", "min", info.speedMin, "max", info.speedMax);
   json.key("index").beginObject();
   json.key("entries").value(info.indexEntries);
   optionalTimeJson(json, "firstTime", info.indexFirstTime);
