@@ -51,7 +51,7 @@ set(CDT_POSIX_ONLY_TESTS
   datafile/data_file_test.cpp
   tools/cut_test.cpp
   tools/sets_test.cpp
-  tools/synth_test.cpp
+  tools/synth/synth_test.cpp
   # symbolic links
   foundation/staged_output_test.cpp)
 
@@ -90,7 +90,10 @@ function(cdt_tests lib)
   endif()
   foreach(test_source IN LISTS tests)
     get_filename_component(test_name ${test_source} NAME_WE)
-    get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
+    # The top folder names the test, also for a test in a subfolder of it
+    # (tools/synth/synth_test.cpp gives tools_synth_test).
+    file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+    string(REGEX REPLACE "/.*" "" folder "${folder}")
     set(target ${folder}_${test_name})
     add_executable(${target} ${test_source})
     if(folder STREQUAL "driver" OR folder STREQUAL "tools")

@@ -2,14 +2,11 @@
 
 #include <utility>
 
+#include "foundation/byte_order.h"
 #include "foundation/text_view.h"
 
 namespace cdt {
 namespace {
-
-uint32_t loadBigEndian16(const unsigned char* p) {
-  return (static_cast<uint32_t>(p[0]) << 8) | p[1];
-}
 
 CountedString trimmedField(const unsigned char* image, uint32_t offset, uint32_t size) {
   TextBuffer field = trimText(TextBuffer(reinterpret_cast<const char*>(image) + offset, size));
@@ -42,14 +39,13 @@ bool probeMemoryValid(const unsigned char image[kProbeMemorySize]) {
   if (allBytesAre(image, 0x00) || allBytesAre(image, 0xFF)) return false;
   uint32_t crc =
       crc16Xmodem(image + kProbeMemoryCheckedStart, kProbeMemorySize - kProbeMemoryCheckedStart);
-  return crc == loadBigEndian16(image + kProbeMemoryCrcOffset);
+  return crc == loadU16BE(image + kProbeMemoryCrcOffset);
 }
 
 void sealProbeMemory(unsigned char image[kProbeMemorySize]) {
   uint16_t crc =
       crc16Xmodem(image + kProbeMemoryCheckedStart, kProbeMemorySize - kProbeMemoryCheckedStart);
-  image[kProbeMemoryCrcOffset] = static_cast<unsigned char>(crc >> 8);
-  image[kProbeMemoryCrcOffset + 1] = static_cast<unsigned char>(crc & 0xFF);
+  storeU16BE(image + kProbeMemoryCrcOffset, crc);
 }
 
 uint32_t probeMemoryBaseValue(const unsigned char image[kProbeMemorySize]) {
@@ -93,9 +89,9 @@ CalPoint probeMemoryPoint(const unsigned char image[kProbeMemorySize], uint32_t 
   const double s0 = image[kProbeMemoryScaleOffset];
   const double s1 = image[kProbeMemoryScaleOffset + 1];
   const double s2 = image[kProbeMemoryScaleOffset + 2];
-  const double a = loadBigEndian16(p);
-  const double b = loadBigEndian16(p + 2);
-  const double c = loadBigEndian16(p + 4);
+  const double a = loadU16BE(p);
+  const double b = loadU16BE(p + 2);
+  const double c = loadU16BE(p + 4);
   // The second value comes from the third word and the third from the second.
   return {s0 * a / 65536.0, s1 * c / 65536.0, s2 * b / 65536.0};
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "config/model.h"
+#include "foundation/byte_order.h"
 
 namespace cdt {
 namespace {
@@ -14,11 +15,6 @@ namespace {
 void putText(unsigned char* image, uint32_t offset, const char* text, uint32_t size) {
   std::memset(image + offset, ' ', size);
   std::copy_n(text, std::strlen(text), image + offset);
-}
-
-void putWord(unsigned char* image, uint32_t offset, uint32_t word) {
-  image[offset] = static_cast<unsigned char>(word >> 8);
-  image[offset + 1] = static_cast<unsigned char>(word & 0xFF);
 }
 
 // A valid image with three points stored out of order, CRC written by hand.
@@ -38,11 +34,11 @@ std::vector<unsigned char> validImage() {
   image[211] = 3;
   const uint32_t words[3][3] = {{0x8000, 0x1000, 0x2000}, {0x4000, 0x0100, 0x0200}, {0xC000, 0, 1}};
   for (uint32_t i = 0; i < 3; ++i) {
-    for (uint32_t w = 0; w < 3; ++w) putWord(image.data(), 212 + 6 * i + 2 * w, words[i][w]);
+    for (uint32_t w = 0; w < 3; ++w)
+      storeU16BE(image.data() + 212 + 6 * i + 2 * w, static_cast<uint16_t>(words[i][w]));
   }
   const uint16_t crc = crc16Xmodem(image.data() + 3, kProbeMemorySize - 3);
-  image[1] = static_cast<unsigned char>(crc >> 8);
-  image[2] = static_cast<unsigned char>(crc & 0xFF);
+  storeU16BE(image.data() + 1, crc);
   return image;
 }
 
@@ -142,7 +138,7 @@ TEST(ProbeMemory, PointCountAboveFiftyStaysInsideTheImage) {
   image[211] = 255;
   sealProbeMemory(image.data());
   EXPECT_EQ(probeMemoryPointCount(image.data()), 50u);
-  putWord(image.data(), 212 + 6 * 49, 0xFFFF);
+  storeU16BE(image.data() + 212 + 6 * 49, 0xFFFF);
   EXPECT_EQ(probeMemoryPoint(image.data(), 49).x, 2.0 * 0xFFFF / 65536);
   EXPECT_EQ(probeMemoryPoint(image.data(), 50).x, 0.0);
   sealProbeMemory(image.data());

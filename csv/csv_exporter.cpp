@@ -9,6 +9,7 @@
 #include "csv/csv_header.h"
 #include "csv/line_pipeline.h"
 #include "csv/number_format.h"
+#include "datafile/file_names.h"
 #include "foundation/file_system.h"
 #include "foundation/time_value.h"
 
@@ -125,16 +126,7 @@ std::unique_ptr<CsvExporter> createTimestampedCsvExporter(const Configuration& c
                                                           const char* directory,
                                                           const char* baseName, uint64_t time,
                                                           bool withTimeOfArrival) {
-  const TimeStamp t = timeStampOf(time);
-  const char* format = "%s/%s.%04d-%02d-%02d.%02d-%02d-%02d.csv";
-  const char* dir = directory != nullptr ? directory : "";
-  const char* base = baseName != nullptr ? baseName : "";
-  const int n = std::snprintf(nullptr, 0, format, dir, base, t.year, t.month, t.day, t.hour,
-                              t.minute, t.second);
-  if (n < 0) return nullptr;
-  std::string path(static_cast<std::size_t>(n), '\0');
-  std::snprintf(path.data(), path.size() + 1, format, dir, base, t.year, t.month, t.day, t.hour,
-                t.minute, t.second);
+  const CountedString path = timestampedPath(directory, baseName, time, ".csv");
   return createCsvExporter(configuration, path.c_str(), withTimeOfArrival);
 }
 

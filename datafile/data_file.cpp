@@ -2,8 +2,8 @@
 // and the end of a DataFile's use.
 #include "datafile/data_file.h"
 
-#include "datafile/byte_order.h"
 #include "datafile/index_walk.h"
+#include "foundation/byte_order.h"
 
 namespace cdt {
 

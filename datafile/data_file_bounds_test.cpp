@@ -10,9 +10,9 @@
 #include <new>
 #include <string>
 
-#include "datafile/byte_order.h"
 #include "datafile/data_file.h"
 #include "foundation/allocation.h"
+#include "foundation/byte_order.h"
 #include "test/support.h"
 
 namespace {

@@ -7,9 +7,9 @@
 #include <memory>
 
 #include "config/config_text.h"
-#include "datafile/byte_order.h"
 #include "datafile/data_file.h"
 #include "foundation/allocation.h"
+#include "foundation/byte_order.h"
 #include "foundation/counted_array.h"
 #include "foundation/file_system.h"
 #include "foundation/tokenizer.h"

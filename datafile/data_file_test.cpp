@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "config/config_text.h"
-#include "datafile/byte_order.h"
+#include "foundation/byte_order.h"
 #include "foundation/time_value.h"
 #include "test/support.h"
 

@@ -8,17 +8,15 @@
 #include <string_view>
 
 #include "config/config_text.h"
-#include "datafile/byte_order.h"
 #include "datafile/data_file.h"
+#include "datafile/file_names.h"
+#include "foundation/byte_order.h"
 #include "foundation/file_system.h"
-#include "foundation/text_building.h"
 #include "foundation/time_value.h"
 
 namespace cdt {
 
 namespace {
-
-constexpr std::string_view kTemporarySuffix = ".temp";
 
 // Index entries are encoded into a buffer of this many and written together.
 constexpr uint32_t kIndexChunkEntries = 256;
@@ -42,7 +40,7 @@ void DataFile::createForWriting(const Configuration& configuration, const char* 
                                 CreateMode create) {
   if (path == nullptr) return;
   CountedString temporaryPath(path);
-  temporaryPath.append(kTemporarySuffix);
+  temporaryPath.append(kBeingWrittenSuffix);
   // "x": exclusive creation (O_EXCL), which also refuses a symbolic link.
   if (!stream_.reopen(temporaryPath, create == CreateMode::Exclusive ? "wbx" : "wb")) return;
 
@@ -114,8 +112,8 @@ bool DataFile::finishWriting() {
   const CountedString temporaryPath = stream_.path();
   if (!stream_.close()) finished = false;
   const std::string_view pathText = temporaryPath.view();
-  if (pathText.ends_with(kTemporarySuffix)) {
-    const std::string finalPath(pathText.substr(0, pathText.size() - kTemporarySuffix.size()));
+  if (pathText.ends_with(kBeingWrittenSuffix)) {
+    const std::string finalPath(pathText.substr(0, pathText.size() - kBeingWrittenSuffix.size()));
     if (!renameFile(temporaryPath.c_str(), finalPath.c_str())) finished = false;
   }
   return finished;
@@ -131,11 +129,7 @@ std::unique_ptr<DataFile> createDataFile(const Configuration& configuration, con
 std::unique_ptr<DataFile> createTimestampedDataFile(const Configuration& configuration,
                                                     const char* directory, const char* baseName,
                                                     uint64_t time) {
-  const TimeStamp stamp = timeStampOf(time);
-  const CountedString path =
-      formatString("%s/%s.%04d-%02d-%02d.%02d-%02d-%02d.cdt", directory != nullptr ? directory : "",
-                   baseName != nullptr ? baseName : "", stamp.year, stamp.month, stamp.day,
-                   stamp.hour, stamp.minute, stamp.second);
+  const CountedString path = timestampedPath(directory, baseName, time, kDataFileExtension);
   return createDataFile(configuration, path.c_str());
 }
 

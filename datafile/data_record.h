@@ -16,8 +16,8 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "datafile/byte_order.h"
 #include "datafile/format.h"
+#include "foundation/byte_order.h"
 
 namespace cdt {
 

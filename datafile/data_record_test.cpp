@@ -7,8 +7,8 @@
 #include <thread>
 #include <vector>
 
-#include "datafile/byte_order.h"
 #include "datafile/format.h"
+#include "foundation/byte_order.h"
 
 namespace cdt {
 namespace {

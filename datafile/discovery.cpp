@@ -82,20 +82,13 @@ class TimePartScanner {
   const char* end_;
 };
 
-uint32_t daysInMonth(int64_t year, int64_t month) {
-  const bool leap = isLeapYear(static_cast<uint32_t>(year));
-  const uint32_t m = static_cast<uint32_t>(month);
-  if (m == 12) return 31;
-  return static_cast<uint32_t>(daysBeforeMonth(m + 1, leap) - daysBeforeMonth(m, leap));
-}
-
 // Fields outside these ranges would be narrowed into the calendar fields or
 // wrap around before 1970, giving a time unrelated to the name; the writer
 // never produces them.
 bool isValidMoment(const int64_t (&f)[6]) {
   return f[0] >= 1970 && f[0] <= 65535 && f[1] >= 1 && f[1] <= 12 && f[2] >= 1 &&
-         f[2] <= daysInMonth(f[0], f[1]) && f[3] >= 0 && f[3] <= 23 && f[4] >= 0 && f[4] <= 59 &&
-         f[5] >= 0 && f[5] <= 59;
+         f[2] <= daysInMonth(static_cast<uint32_t>(f[0]), static_cast<uint32_t>(f[1])) &&
+         f[3] >= 0 && f[3] <= 23 && f[4] >= 0 && f[4] <= 59 && f[5] >= 0 && f[5] <= 59;
 }
 
 TextBuffer viewOf(const CountedString& s) {

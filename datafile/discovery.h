@@ -1,10 +1,7 @@
-// Time-stamped data file names and the discovery of recordings in a directory.
-//
-// A data file is named "<base>.YYYY-MM-DD.hh-mm-ss.cdt" after the UTC moment
-// its recording began (createTimestampedDataFile). The base of a file written
-// for a configuration is "<name>.<revision as 4 digits>.<host name>", so the
-// files of the hosts that recorded the same moment differ only in the host
-// name, and possibly in a directory named after each host's computer.
+// The discovery of recordings in a directory, from the time-stamped names of
+// their data files (datafile/file_names.h): the files of the hosts that
+// recorded the same moment differ only in the host name, and possibly in a
+// directory named after each host's computer.
 //
 // Name time: a name (or a whole path) is split at "." into trimmed pieces
 // (runs of dots give no empty pieces), however many there are, so a path

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "datafile/byte_order.h"
+#include "foundation/byte_order.h"
 
 namespace cdt {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "datafile/byte_order.h"
 #include "datafile/data_file.h"
 #include "datafile/record_constructors.h"
+#include "foundation/byte_order.h"
 #include "test/support.h"
 
 namespace cdt {

@@ -1,11 +1,9 @@
 #include "driver/converter.h"
 
-#include <cstring>
-
 #include "csv/csv_exporter.h"
 #include "datafile/data_file.h"
+#include "datafile/file_names.h"
 #include "foundation/file_system.h"
-#include "foundation/paths.h"
 
 namespace cdt {
 
@@ -47,17 +45,6 @@ bool convertFile(const char* program, const char* input, std::FILE* out, std::FI
 }
 
 }  // namespace
-
-CountedString outputPathFor(const char* inputPath) {
-  const char* path = inputPath != nullptr ? inputPath : "";
-  // The extension runs from the path's last dot; a dot in a directory name
-  // leaves text with a separator in it, which the final component cannot end
-  // with, so nothing is cut then.
-  const TextBuffer base = pathBaseName(TextBuffer(std::string_view(path)), std::strrchr(path, '.'));
-  CountedString output(base.text, base.length);
-  output.append(".csv");
-  return output;
-}
 
 int runConverter(int argc, char** argv, std::FILE* out, std::FILE* err) {
   if (argc <= 1) return 0;

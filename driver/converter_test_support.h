@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "datafile/file_names.h"
 #include "driver/converter.h"
 
 namespace cdt::testing {

@@ -24,12 +24,12 @@
 #include "csv/csv_exporter.h"
 #include "csv/csv_test_support.h"
 #include "datafile/aggregation.h"
-#include "datafile/byte_order.h"
 #include "datafile/data_file.h"
 #include "datafile/record_constructors.h"
 #include "driver/converter.h"
 #include "driver/converter_test_support.h"
 #include "driver/csv_shape.h"
+#include "foundation/byte_order.h"
 #include "test/support.h"
 
 namespace cdt {

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "csv/csv_test_support.h"
-#include "datafile/byte_order.h"
 #include "datafile/data_file.h"
 #include "datafile/record_constructors.h"
+#include "foundation/byte_order.h"
 #include "test/support.h"
 
 namespace cdt::testing {

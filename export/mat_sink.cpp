@@ -13,6 +13,7 @@
 #include <deque>
 
 #include "export/column_sink.h"
+#include "foundation/byte_order.h"
 #include "foundation/utf16.h"
 
 namespace cdt {
@@ -72,10 +73,6 @@ matvar_t* text(const char* name, const std::u16string& units) {
                        MAT_F_DONT_COPY_DATA);
 }
 
-uint32_t load32(const unsigned char* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
-
 // Whether `bytes` bytes from the position of `f` are one whole zlib stream
 // that holds one data element: its tag, then exactly its byte count, padded
 // to 8.
@@ -107,7 +104,7 @@ bool wholeCompressedElement(std::FILE* f, uint32_t bytes) {
   }
   const bool ended = status == Z_STREAM_END && z.avail_in == 0 && left == 0;
   inflateEnd(&z);
-  return ended && inflated >= 8 && inflated == 8 + (uint64_t{load32(tag + 4)} + 7) / 8 * 8;
+  return ended && inflated >= 8 && inflated == 8 + (uint64_t{loadU32(tag + 4)} + 7) / 8 * 8;
 }
 
 // Whether the level-5 file at `path` is whole: the 128-byte header, then
@@ -129,8 +126,8 @@ bool wholeMatFile(const std::string& path, std::size_t variables) {
   while (whole && size >= 0 && at + 8 <= size) {
     unsigned char tag[8];
     whole = std::fseek(f, at, SEEK_SET) == 0 && std::fread(tag, 1, 8, f) == 8;
-    const uint32_t type = load32(tag);
-    const uint32_t bytes = load32(tag + 4);
+    const uint32_t type = loadU32(tag);
+    const uint32_t bytes = loadU32(tag + 4);
     const bool compressed = type == kCompressed;
     const uint64_t padded = compressed ? bytes : (uint64_t{bytes} + 7) / 8 * 8;
     if (static_cast<uint64_t>(size - at - 8) < padded) {

@@ -69,6 +69,14 @@ constexpr uint16_t daysBeforeMonth(uint32_t month, bool leap) {
   return leap ? row.daysBeforeLeap : row.daysBeforeCommon;
 }
 
+// The days of `month` (1 to 12) in `year`; 0 for any other month.
+constexpr uint32_t daysInMonth(uint32_t year, uint32_t month) {
+  if (month < 1 || month > 12) return 0;
+  if (month == 12) return 31;
+  const bool leap = isLeapYear(year);
+  return static_cast<uint32_t>(daysBeforeMonth(month + 1, leap) - daysBeforeMonth(month, leap));
+}
+
 OrdinalTime timeToCalendar(uint64_t time);
 // Month and day from the day of year (day of year 0 gives month 1, day 0).
 TimeStamp dayOfYearToDate(const OrdinalTime& ordinal);

@@ -1,5 +1,5 @@
 // The dispatcher's rules, end to end: help, version, usage errors and their
-// exit status; and the option parser and time text under it.
+// exit status; and the option parser under it.
 #include "tools/cdt.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "tools/arguments.h"
-#include "tools/time_text.h"
 #include "tools/tool_test_support.h"
 
 namespace cdt {
@@ -136,34 +135,6 @@ TEST(CdtArguments, NumbersMustBeWholeTexts) {
   EXPECT_EQ(parseReal("-.5"), -0.5);
   for (const char* bad : {"", "1.5.", "inf", "nan", "1e999", " 2", "\n2", "0x10", "0x1p3"}) {
     EXPECT_FALSE(parseReal(bad).has_value()) << bad;
-  }
-}
-
-TEST(CdtTimeText, ParsesEveryAcceptedFormAndRejectsTheRest) {
-  // 2011-05-06T12:30:45Z
-  constexpr uint64_t kBase = 1304685045000000ull;
-  EXPECT_EQ(parseTimeText("2011-05-06T12:30:45.25Z"), kBase + 250000);
-  EXPECT_EQ(parseTimeText("2011-05-06 12:30:45.25"), kBase + 250000);
-  EXPECT_EQ(parseTimeText("2011-05-06T12:30:45"), kBase);
-  EXPECT_EQ(parseTimeText("2011-05-06T12:30"), kBase - 45000000);
-  EXPECT_EQ(parseTimeText("2011-05-06"), kBase - (12 * 3600 + 30 * 60 + 45) * 1000000ull);
-  EXPECT_EQ(parseTimeText("2011-05-06T12:30:45.1234569Z"), kBase + 123456);
-  EXPECT_EQ(parseTimeText("1970-01-01"), 0u);
-  EXPECT_EQ(parseTimeText("2012-02-29"), parseTimeText("2012-03-01").value() - 86400000000ull);
-  for (const char* bad :
-       {"", "2011", "2011-5-6", "2011-05-06T", "2011-05-06T12", "2011-05-06T12:30:45.",
-        "2011-13-01", "2011-02-29", "2011-04-31", "2011-05-06T24:00:00", "2011-05-06T12:60",
-        "1969-12-31", "2011-05-06T12:30:45ZZ", "2011-05-06x", "2011-05-06T12:30:45+01:00"}) {
-    EXPECT_FALSE(parseTimeText(bad).has_value()) << bad;
-  }
-}
-
-TEST(CdtTimeText, FormatsWithoutTrailingZerosAndRoundTrips) {
-  EXPECT_EQ(formatTimeText(0), "1970-01-01T00:00:00Z");
-  EXPECT_EQ(formatTimeText(1304685045250000ull), "2011-05-06T12:30:45.25Z");
-  EXPECT_EQ(formatTimeText(1304685045000001ull), "2011-05-06T12:30:45.000001Z");
-  for (uint64_t t = 0; t < 400ull * 365 * 86400000000ull; t = t * 3 + 987654321) {
-    EXPECT_EQ(parseTimeText(formatTimeText(t)), t) << t;
   }
 }
 

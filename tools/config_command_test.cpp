@@ -5,8 +5,8 @@
 #include <string>
 
 #include "config/config_text.h"
-#include "datafile/byte_order.h"
 #include "datafile/format.h"
+#include "foundation/byte_order.h"
 #include "tools/tool_test_support.h"
 
 namespace cdt {

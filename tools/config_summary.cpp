@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "tools/time_text.h"
+#include "foundation/time_text.h"
 
 namespace cdt {
 

@@ -8,9 +8,9 @@
 #include <string>
 
 #include "datafile/data_file.h"
+#include "foundation/time_text.h"
 #include "tools/commands.h"
 #include "tools/data_file_copy.h"
-#include "tools/time_text.h"
 
 namespace cdt {
 
@@ -85,10 +85,11 @@ const CommandSpec kCutCommand = {
     "Copies the records of a time window into a new recording",
     "cdt cut FILE START END OUT",
     "Copies the records of FILE whose time lies in [START, END) into OUT, a new finished\n"
-    "data file with the same configuration. Times are UTC in ISO 8601 form:\n"
-    "\"2011-05-06T12:30:45.25Z\", with a blank instead of \"T\", without \"Z\", without\n"
-    "seconds or as a date alone (midnight). Reading starts near START through the\n"
-    "file's index. An existing OUT is replaced once the copy is complete.\n",
+    "data file with the same configuration. Times are in ISO 8601 form:\n"
+    "\"2011-05-06T12:30:45.25Z\", with a blank instead of \"T\", without \"Z\" (UTC), with\n"
+    "an offset (\"+02:00\"), without seconds or minutes, or as a date alone (midnight).\n"
+    "Reading starts near START through the file's index. An existing OUT is replaced\n"
+    "once the copy is complete.\n",
     {},
     4,
     4,

@@ -3,8 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "foundation/time_text.h"
 #include "tools/record_test_support.h"
-#include "tools/time_text.h"
 
 namespace cdt {
 namespace {

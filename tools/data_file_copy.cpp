@@ -5,18 +5,12 @@
 #include <cstring>
 #include <string>
 
+#include "datafile/file_names.h"
 #include "foundation/file_system.h"
 #include "foundation/staged_output.h"
 #include "tools/progress.h"
 
 namespace cdt {
-
-namespace {
-
-// What the writer appends to the path it is given while the file is written.
-constexpr const char* kWriterSuffix = ".temp";
-
-}  // namespace
 
 bool pathExists(const std::string& path) {
   // A symbolic link exists even when what it points to does not.
@@ -49,7 +43,7 @@ bool DataFileCopy::create(const Configuration& configuration, const std::string&
   // to the staging name when it closes, so that name must be free as well.
   for (int attempt = 0; attempt < kStagingAttempts; ++attempt) {
     const std::string staged = stagingPath(outputPath, attempt);
-    if (pathExists(staged) || pathExists(staged + kWriterSuffix)) continue;
+    if (pathExists(staged) || pathExists(staged + std::string(kBeingWrittenSuffix))) continue;
     errno = 0;
     file_ = createDataFile(configuration, staged.c_str(), CreateMode::Exclusive);
     if (file_ != nullptr) {
@@ -59,7 +53,7 @@ bool DataFileCopy::create(const Configuration& configuration, const std::string&
       return true;
     }
     if (errno != EEXIST) {
-      error = "cannot create '" + staged + kWriterSuffix + "'";
+      error = "cannot create '" + staged + std::string(kBeingWrittenSuffix) + "'";
       if (errno != 0) error += std::string(": ") + std::strerror(errno);
       return false;
     }
@@ -104,7 +98,7 @@ void DataFileCopy::discard() {
   }
   if (!stagedPath_.empty()) {
     removeFile(stagedPath_.c_str());
-    removeFile((stagedPath_ + kWriterSuffix).c_str());
+    removeFile((stagedPath_ + std::string(kBeingWrittenSuffix)).c_str());
     stagedPath_.clear();
   }
 }

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <thread>
 
-#include "driver/converter.h"
+#include "datafile/file_names.h"
 #include "tools/selection_text.h"
-#include "tools/time_text.h"
+#include "foundation/time_text.h"
 
 namespace cdt {
 

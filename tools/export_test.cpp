@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "datafile/byte_order.h"
 #include "datafile/data_file.h"
+#include "foundation/byte_order.h"
+#include "foundation/time_text.h"
 #include "tools/export_test_support.h"
-#include "tools/time_text.h"
 
 namespace cdt {
 namespace {

@@ -3,12 +3,12 @@
 #include <string>
 
 #include "foundation/name_text.h"
+#include "foundation/time_text.h"
 #include "tools/commands.h"
 #include "tools/config_summary.h"
+#include "tools/info_json.h"
 #include "tools/info_scan.h"
-#include "tools/json_writer.h"
 #include "tools/progress.h"
-#include "tools/time_text.h"
 
 namespace cdt {
 
@@ -37,15 +37,6 @@ constexpr const char* kDescription =
 const char* kTypeNames[kRecordTypeCount] = {"type 0", "type 1", "type 2 (profiles)",
                                             "type 3 (blade records)"};
 
-// A path in JSON: a file name is the file system's bytes, not a name from the
-// installation, so UTF-8 stays UTF-8 whatever the encoding; other bytes are
-// read in the installation's code page (windows-1252 unless named).
-std::string pathText(std::string_view path, TextEncoding encoding) {
-  if (isValidUtf8(path)) return std::string(path);
-  const bool codePage = encoding != TextEncoding::Auto && encoding != TextEncoding::Utf8;
-  return decodeName(path, codePage ? encoding : TextEncoding::Windows1252);
-}
-
 // The host's name as the text shows names: its bytes, or decoded.
 std::string hostLabel(const Configuration& c, uint16_t index,
                       std::optional<TextEncoding> decodeAs) {
@@ -58,10 +49,6 @@ std::string hostLabel(const Configuration& c, uint16_t index,
 
 std::string optionalTime(const std::optional<uint64_t>& time) {
   return time ? formatTimeText(*time) : "-";
-}
-
-const char* stateText(const RecordingInfo& info) {
-  return info.finished ? "finished" : "being written";
 }
 
 // Why reading stopped, and how much of the records it left.
@@ -80,27 +67,12 @@ std::string stopText(const RecordingInfo& info) {
   return text;
 }
 
-std::string entryText(const IndexEntry& entry) {
-  return formatTimeText(entry.time) + " ending at offset " + std::to_string(entry.position);
-}
-
-// What the index says against what the records make of one entry.
-std::string disagreementText(const IndexDisagreement& bad) {
-  if (!bad.stored)
-    return "the records make " + entryText(*bad.expected) + ", the index ends before";
-  if (!bad.expected) {
-    return "the index has " + entryText(*bad.stored) + ", the records end before";
-  }
-  return "the index has " + entryText(*bad.stored) + ", the records make " +
-         entryText(*bad.expected);
-}
-
 void printText(const RecordingInfo& info, std::optional<TextEncoding> decodeAs, FILE* out) {
   const DataFile& file = *info.file;
   const DataFileHeader& h = file.header();
   const Configuration& c = file.configuration();
   std::fprintf(out, "%s\n", info.path.c_str());
-  std::fprintf(out, "  state: %s\n", stateText(info));
+  std::fprintf(out, "  state: %s\n", recordingStateText(info));
   if (info.fileSize >= 0) {
     std::fprintf(out, "  file size: %lld bytes\n", static_cast<long long>(info.fileSize));
   }
@@ -181,7 +153,7 @@ void printText(const RecordingInfo& info, std::optional<TextEncoding> decodeAs, 
   }
   if (info.indexDisagreement) {
     std::fprintf(out, "; entry %u disagrees with the records: %s", info.indexDisagreement->entry,
-                 disagreementText(*info.indexDisagreement).c_str());
+                 indexDisagreementText(*info.indexDisagreement).c_str());
   } else if (info.indexChecked) {
     std::fprintf(out, "; %s",
                  info.stop.status == DataFileStatus::EndOfRecords
@@ -190,135 +162,6 @@ void printText(const RecordingInfo& info, std::optional<TextEncoding> decodeAs, 
   }
   std::fputc('\n', out);
   std::fprintf(out, "  reading stopped: %s\n", stopText(info).c_str());
-}
-
-void indexEntryJson(JsonWriter& json, const char* key, const std::optional<IndexEntry>& entry) {
-  json.key(key);
-  if (!entry) {
-    json.null();
-    return;
-  }
-  json.beginObject();
-  json.key("time").value(formatTimeText(entry->time));
-  json.key("position").value(entry->position);
-  json.endObject();
-}
-
-void optionalTimeJson(JsonWriter& json, const char* key, const std::optional<uint64_t>& time) {
-  json.key(key);
-  if (time) {
-    json.value(formatTimeText(*time));
-  } else {
-    json.null();
-  }
-}
-
-void printJson(const RecordingInfo& info, TextEncoding encoding, FILE* out) {
-  const DataFile& file = *info.file;
-  const DataFileHeader& h = file.header();
-  const Configuration& c = file.configuration();
-  JsonWriter json;
-  json.beginObject();
-  json.key("path").value(pathText(info.path, encoding));
-  json.key("state").value(stateText(info));
-  json.key("readToEndOfFile").value(info.salvaged);
-  json.key("fileSize").value(int64_t{info.fileSize});
-  json.key("header").beginObject();
-  json.key("configOffset").value(h.configOffset);
-  json.key("configLength").value(h.configLength);
-  json.key("dataOffset").value(h.dataOffset);
-  json.key("indexOffset").value(h.indexOffset);
-  json.key("indexEnd").value(h.indexEnd);
-  json.key("timeZoneBias").value(h.timeZoneBias);
-  json.endObject();
-  json.key("configuration").beginObject();
-  json.key("parsed").value(file.configurationParsed());
-  writeConfigSummaryJson(c, json, encoding);
-  json.endObject();
-
-  json.key("records").beginObject();
-  json.key("total").value(info.records);
-  json.key("byType").beginArray();
-  for (uint64_t count : info.byType) json.value(count);
-  json.endArray();
-  json.key("oneRevolution").value(info.revolutionRecords);
-  json.key("revolutionRange").value(info.rangeRecords);
-  json.key("plainProfiles").value(info.plainProfiles);
-  json.key("packedProfiles").value(info.packedProfiles);
-  json.key("malformed").value(info.malformed);
-  json.key("hosts").beginArray();
-  for (const auto& [index, host] : info.hosts) {
-    json.beginObject();
-    json.key("hostIndex").value(uint32_t{index});
-    json.key("name");
-    if (index < c.hosts.size()) {
-      json.value(decodeName(c.hosts[index].name.view(), encoding));
-    } else {
-      json.null();
-    }
-    json.key("byType").beginArray();
-    for (uint64_t count : host.byType) json.value(count);
-    json.endArray();
-    json.key("channels").beginArray();
-    for (const auto& [slot, channel] : host.channels) {
-      json.beginObject();
-      json.key("channel").value(uint32_t{slot});
-      json.key("oneRevolution").value(channel.revolutionRecords);
-      json.key("revolutionRange").value(channel.rangeRecords);
-      json.key("bladesMin").value(uint32_t{channel.bladesMin});
-      json.key("bladesMax").value(uint32_t{channel.bladesMax});
-      json.endObject();
-    }
-    json.endArray();
-    json.endObject();
-  }
-  json.endArray();
-  json.endObject();
-
-  optionalTimeJson(json, "firstTime", info.firstTime);
-  optionalTimeJson(json, "lastTime", info.lastTime);
-  json.key("revolutions");
-  if (info.firstRevolution) {
-    json.beginObject();
-    json.key("first").value(*info.firstRevolution);
-    json.key("last").value(*info.lastRevolution);
-    json.endObject();
-  } else {
-    json.null();
-  }
-  json.key("speed");
-  if (info.speedMin) {
-    json.beginObject();
-    json.key("min").value(*info.speedMin);
-    json.key("max").value(*info.speedMax);
-    json.endObject();
-  } else {
-    json.null();
-  }
-  json.key("index").beginObject();
-  json.key("entries").value(info.indexEntries);
-  optionalTimeJson(json, "firstTime", info.indexFirstTime);
-  optionalTimeJson(json, "lastTime", info.indexLastTime);
-  json.key("checked").value(info.indexChecked);
-  json.key("disagreement");
-  if (const std::optional<IndexDisagreement>& bad = info.indexDisagreement) {
-    json.beginObject();
-    json.key("entry").value(bad->entry);
-    indexEntryJson(json, "stored", bad->stored);
-    indexEntryJson(json, "expected", bad->expected);
-    json.key("text").value(disagreementText(*bad));
-    json.endObject();
-  } else {
-    json.null();
-  }
-  json.endObject();
-  json.key("stopped").beginObject();
-  json.key("reason").value(dataFileStatusText(info.stop.status));
-  json.key("offset").value(info.stop.offset);
-  json.key("damaged").value(info.stop.status != DataFileStatus::EndOfRecords);
-  json.endObject();
-  json.endObject();
-  std::fprintf(out, "%s\n", json.text().c_str());
 }
 
 void showProgress(void* context, uint64_t bytes) {
@@ -353,7 +196,7 @@ int runInfo(const CommandArgs& args, FILE* out, FILE* err) {
       continue;
     }
     if (asJson) {
-      printJson(info, encoding.value_or(TextEncoding::Auto), out);
+      std::fprintf(out, "%s\n", infoJsonText(info, encoding.value_or(TextEncoding::Auto)).c_str());
     } else {
       if (!first) std::fputc('\n', out);
       printText(info, encoding, out);

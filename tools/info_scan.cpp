@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "foundation/file_system.h"
+#include "foundation/time_text.h"
 
 #include "datafile/index_check.h"
 
@@ -114,6 +115,29 @@ bool scanDataFile(const std::string& path, RecordingInfo& info, DataFileReport& 
     info.indexLastTime = file.index()[file.index().size() - 1].time;
   }
   return true;
+}
+
+const char* recordingStateText(const RecordingInfo& info) {
+  return info.finished ? "finished" : "being written";
+}
+
+namespace {
+
+std::string entryText(const IndexEntry& entry) {
+  return formatTimeText(entry.time) + " ending at offset " + std::to_string(entry.position);
+}
+
+}  // namespace
+
+// What the index says against what the records make of one entry.
+std::string indexDisagreementText(const IndexDisagreement& bad) {
+  if (!bad.stored)
+    return "the records make " + entryText(*bad.expected) + ", the index ends before";
+  if (!bad.expected) {
+    return "the index has " + entryText(*bad.stored) + ", the records end before";
+  }
+  return "the index has " + entryText(*bad.stored) + ", the records make " +
+         entryText(*bad.expected);
 }
 
 }  // namespace cdt

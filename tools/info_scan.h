@@ -72,4 +72,12 @@ struct RecordingInfo {
                                 void (*progress)(void* context, uint64_t bytes) = nullptr,
                                 void* context = nullptr);
 
+// "finished", or "being written" for a file whose header has no index yet.
+const char* recordingStateText(const RecordingInfo& info);
+
+// What the index says against what the records make of one entry, as
+// cdt info shows it: "the index has <time> ending at offset <n>, the records
+// make ...".
+std::string indexDisagreementText(const IndexDisagreement& bad);
+
 }  // namespace cdt

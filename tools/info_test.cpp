@@ -4,12 +4,12 @@
 #include <string>
 
 #include "config/model.h"
-#include "datafile/byte_order.h"
 #include "datafile/data_file.h"
 #include "datafile/record_constructors.h"
+#include "foundation/byte_order.h"
 #include "foundation/name_text.h"
+#include "foundation/time_text.h"
 #include "tools/json_writer.h"
-#include "tools/time_text.h"
 #include "tools/tool_test_support.h"
 
 namespace cdt {

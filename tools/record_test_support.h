@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "csv/csv_test_support.h"
-#include "datafile/byte_order.h"
 #include "datafile/data_file.h"
+#include "foundation/byte_order.h"
 #include "tools/tool_test_support.h"
 
 namespace cdt::testing {

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "datafile/data_file.h"
+#include "datafile/file_names.h"
 #include "tools/commands.h"
 #include "tools/data_file_copy.h"
 
@@ -15,8 +16,6 @@ namespace cdt {
 
 namespace {
 
-constexpr std::string_view kTemporarySuffix = ".temp";
-constexpr std::string_view kDataFileExtension = ".cdt";
 constexpr std::string_view kRecoveredSuffix = ".recovered.cdt";
 
 bool endsWith(std::string_view text, std::string_view suffix) {
@@ -28,7 +27,7 @@ bool endsWith(std::string_view text, std::string_view suffix) {
 // of its ".cdt" extension (or after it, when it has none).
 std::string recoveredFileName(const std::string& input) {
   std::string_view name = input;
-  if (endsWith(name, kTemporarySuffix)) name.remove_suffix(kTemporarySuffix.size());
+  if (endsWith(name, kBeingWrittenSuffix)) name.remove_suffix(kBeingWrittenSuffix.size());
   if (!name.empty() && !pathExists(std::string(name))) return std::string(name);
   if (endsWith(name, kDataFileExtension)) name.remove_suffix(kDataFileExtension.size());
   return std::string(name) + std::string(kRecoveredSuffix);

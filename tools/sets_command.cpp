@@ -7,9 +7,9 @@
 #include "datafile/data_file.h"
 #include "datafile/discovery.h"
 #include "foundation/paths.h"
+#include "foundation/time_text.h"
 #include "platform/directory_listing.h"
 #include "tools/commands.h"
-#include "tools/time_text.h"
 
 namespace cdt {
 

@@ -4,8 +4,8 @@
 #include <unistd.h>
 
 #include "config/config_text.h"
+#include "foundation/time_text.h"
 #include "tools/record_test_support.h"
-#include "tools/time_text.h"
 
 namespace cdt {
 namespace {

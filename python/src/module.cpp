@@ -17,15 +17,16 @@
 
 #include "csv/csv_exporter.h"
 #include "datafile/data_file.h"
-#include "driver/converter.h"
+#include "datafile/file_names.h"
 #include "foundation/file_system.h"
 #include "foundation/name_text.h"
 #include "foundation/staged_output.h"
+#include "foundation/time_text.h"
 #include "lines/line_reader.h"
 #include "python/src/columns.h"
 #include "python/src/common.h"
 #include "python/src/profiles.h"
-#include "tools/commands.h"
+#include "tools/info_json.h"
 
 namespace py = pybind11;
 
@@ -194,44 +195,32 @@ py::array_t<uint64_t> indexTimes(const std::string& path, bool salvage) {
   return a;
 }
 
-// One line of `cdt info --json` for the file, its names decoded by
+// The object `cdt info --json` prints for the file, its names decoded by
 // `encoding` (empty: UTF-8 when valid, else Windows-1252).
 py::bytes infoJson(const std::string& path, const std::string& encoding) {
-  CommandArgs args;
-  args.program = "cdt";
-  args.command = "info";
-  args.positionals.push_back(path);
-  args.options.emplace_back("json", "");
-  if (!encoding.empty()) args.options.emplace_back("encoding", encoding);
-  std::string text;
-  std::string message;
-  int status = 0;
+  const std::optional<TextEncoding> decodeAs =
+      encoding.empty() ? TextEncoding::Auto : textEncodingNamed(encoding);
+  if (!decodeAs) throw FormatError("unknown encoding '" + encoding + "'");
+  std::optional<std::string> json;
+  std::string error;
   {
     py::gil_scoped_release release;
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
-    if (out == nullptr || err == nullptr) {
-      if (out != nullptr) std::fclose(out);
-      if (err != nullptr) std::fclose(err);
-      status = -1;
-    } else {
-      status = runInfo(args, out, err);
-      char buffer[4096];
-      std::size_t n;
-      std::rewind(out);
-      while ((n = std::fread(buffer, 1, sizeof buffer, out)) > 0) text.append(buffer, n);
-      std::rewind(err);
-      while ((n = std::fread(buffer, 1, sizeof buffer, err)) > 0) message.append(buffer, n);
-      std::fclose(out);
-      std::fclose(err);
-    }
+    json = infoJsonOf(path, *decodeAs, error);
   }
-  if (status != 0) {
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r'))
-      message.pop_back();
-    throw FormatError("cannot read '" + path + "'" + (message.empty() ? "" : ": " + message));
+  if (!json) throw FormatError("cannot read '" + path + "': " + error);
+  return py::bytes(*json);
+}
+
+// The time ISO 8601 text names (parseTimeText), or None.
+std::optional<uint64_t> parseTime(const py::str& text) {
+  Py_ssize_t size = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
+  if (utf8 == nullptr) {
+    // A lone surrogate has no UTF-8 form, and is no time either.
+    PyErr_Clear();
+    return std::nullopt;
   }
-  return py::bytes(text);
+  return parseTimeText(std::string_view(utf8, static_cast<std::size_t>(size)));
 }
 
 }  // namespace
@@ -321,6 +310,7 @@ PYBIND11_MODULE(_cdt, m) {
   m.def("convert", &convert, py::arg("path"), py::arg("out_dir"));
   m.def("index_times", &indexTimes, py::arg("path"), py::arg("salvage"));
   m.def("info_json", &infoJson, py::arg("path"), py::arg("encoding"));
+  m.def("parse_time", &parseTime, py::arg("text"));
   m.def(
       "decode_name",
       [](const py::bytes& data) {

@@ -1,4 +1,4 @@
-#include "tools/synth_config.h"
+#include "tools/synth/synth_config.h"
 
 #include <cmath>
 #include <cstdio>
@@ -6,6 +6,7 @@
 #include <numbers>
 
 #include "config/calibration.h"
+#include "foundation/byte_order.h"
 #include "foundation/text_building.h"
 
 namespace cdt {
@@ -17,11 +18,6 @@ void putText(unsigned char image[kProbeMemorySize], uint32_t offset, uint32_t si
   size_t n = std::strlen(text);
   if (n > size) n = size;
   std::memcpy(image + offset, text, n);
-}
-
-void putWord(unsigned char* p, uint16_t value) {
-  p[0] = static_cast<unsigned char>(value >> 8);
-  p[1] = static_cast<unsigned char>(value & 0xFF);
 }
 
 }  // namespace
@@ -53,9 +49,9 @@ void makeProbeMemoryImage(unsigned char image[kProbeMemorySize], uint32_t serial
     double volts = 7.5 * (1.0 - std::exp(-clearance / (1.6 + 0.01 * (serial % 10))));
     double current = 0.2 + 0.05 * clearance;
     unsigned char* point = image + kProbeMemoryPointsOffset + kProbeMemoryPointSize * i;
-    putWord(point, static_cast<uint16_t>(clearance / 8.0 * 65536.0));
-    putWord(point + 2, static_cast<uint16_t>(current / 8.0 * 65536.0));
-    putWord(point + 4, static_cast<uint16_t>(volts / 8.0 * 65536.0));
+    storeU16BE(point, static_cast<uint16_t>(clearance / 8.0 * 65536.0));
+    storeU16BE(point + 2, static_cast<uint16_t>(current / 8.0 * 65536.0));
+    storeU16BE(point + 4, static_cast<uint16_t>(volts / 8.0 * 65536.0));
   }
   sealProbeMemory(image);
 }

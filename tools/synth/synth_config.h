@@ -3,7 +3,7 @@
 #pragma once
 
 #include "config/model.h"
-#include "tools/synth_options.h"
+#include "tools/synth/synth_options.h"
 
 namespace cdt {
 

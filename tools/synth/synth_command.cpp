@@ -7,16 +7,17 @@
 #include "config/model.h"
 #include "datafile/aggregation.h"
 #include "datafile/data_file.h"
+#include "datafile/file_names.h"
 #include "datafile/record_constructors.h"
 #include "foundation/name_text.h"
 #include "foundation/text_building.h"
+#include "foundation/time_text.h"
 #include "tools/commands.h"
 #include "tools/progress.h"
 #include "tools/selection_text.h"
-#include "tools/synth_config.h"
-#include "tools/synth_crash.h"
-#include "tools/synth_signal.h"
-#include "tools/time_text.h"
+#include "tools/synth/synth_config.h"
+#include "tools/synth/synth_crash.h"
+#include "tools/synth/synth_signal.h"
 
 namespace cdt {
 
@@ -277,8 +278,7 @@ int runSynth(const CommandArgs& args, FILE* out, FILE* err) {
   for (uint32_t h = 0; h < options.hosts; ++h) {
     HostRecording& r = recordings[h];
     r.host = static_cast<uint16_t>(h);
-    CountedString base = formatString("%s.%04d.%s", configuration.name.c_str(),
-                                      configuration.revision, configuration.hosts[h].name.c_str());
+    const CountedString base = recordingBaseName(configuration, h);
     r.file = createTimestampedDataFile(configuration, dir.c_str(), base.c_str(), options.start);
     if (!r.file) {
       return fileError(args, err, "cannot create a data file in '%s'", dir.c_str());
@@ -311,7 +311,7 @@ int runSynth(const CommandArgs& args, FILE* out, FILE* err) {
   for (HostRecording& r : recordings) {
     r.flushAccumulators();
     std::string temporary = r.file->path().str();
-    std::string path = temporary.substr(0, temporary.size() - 5);  // without ".temp"
+    std::string path = temporary.substr(0, temporary.size() - kBeingWrittenSuffix.size());
     const bool closed = closeDataFile(*r.file);
     r.file.reset();
     if (r.writeFailed || !closed) {

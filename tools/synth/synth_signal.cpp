@@ -1,12 +1,12 @@
-#include "tools/synth_signal.h"
+#include "tools/synth/synth_signal.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <numbers>
 
-#include "datafile/byte_order.h"
-#include "tools/synth_config.h"
+#include "foundation/byte_order.h"
+#include "tools/synth/synth_config.h"
 
 namespace cdt {
 

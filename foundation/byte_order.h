@@ -1,6 +1,8 @@
-// Little-endian loads and stores at a byte position. Every multi-byte field of
-// a data file goes through these: no packed structs are cast over file bytes,
-// and a position needs no alignment.
+// Loads and stores of fixed-width words at a byte position, in either byte
+// order: no packed structs are cast over bytes, and a position needs no
+// alignment. Every multi-byte field of a data file is little-endian (loadU32,
+// storeU32, ...); the probes' memory images hold big-endian words (loadU16BE,
+// storeU16BE).
 #pragma once
 
 #include <bit>
@@ -11,9 +13,11 @@ namespace cdt {
 
 namespace byte_order_detail {
 
-template <class T>
-inline T fromLittle(T value) {
-  if constexpr (std::endian::native == std::endian::little || sizeof(T) == 1) {
+// `value` read in the byte order `order` (the swap is its own inverse, so it
+// also converts a native value into that order).
+template <std::endian order, class T>
+inline T fromOrder(T value) {
+  if constexpr (std::endian::native == order || sizeof(T) == 1) {
     return value;
   } else {
     T swapped = 0;
@@ -24,16 +28,16 @@ inline T fromLittle(T value) {
   }
 }
 
-template <class T>
+template <class T, std::endian order = std::endian::little>
 inline T load(const void* p) {
   T value;
   std::memcpy(&value, p, sizeof value);
-  return fromLittle(value);
+  return fromOrder<order>(value);
 }
 
-template <class T>
+template <std::endian order = std::endian::little, class T>
 inline void store(void* p, T value) {
-  value = fromLittle(value);  // the swap is its own inverse
+  value = fromOrder<order>(value);
   std::memcpy(p, &value, sizeof value);
 }
 
@@ -81,6 +85,14 @@ inline void storeI64(void* p, int64_t v) {
 }
 inline void storeF32(void* p, float v) {
   storeU32(p, std::bit_cast<uint32_t>(v));
+}
+
+// Big-endian words: the most significant byte first.
+inline uint16_t loadU16BE(const void* p) {
+  return byte_order_detail::load<uint16_t, std::endian::big>(p);
+}
+inline void storeU16BE(void* p, uint16_t v) {
+  byte_order_detail::store<std::endian::big>(p, v);
 }
 
 }  // namespace cdt

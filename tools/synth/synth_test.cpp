@@ -12,7 +12,7 @@
 #include "config/model.h"
 #include "datafile/data_file.h"
 #include "datafile/discovery.h"
-#include "tools/synth_config.h"
+#include "tools/synth/synth_config.h"
 #include "tools/tool_test_support.h"
 
 namespace cdt {

@@ -10,7 +10,7 @@
 
 #include "config/model.h"
 #include "datafile/data_record.h"
-#include "tools/synth_options.h"
+#include "tools/synth/synth_options.h"
 
 namespace cdt {
 

@@ -1,13 +1,13 @@
-#include "tools/synth_crash.h"
+#include "tools/synth/synth_crash.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
-#include "datafile/byte_order.h"
 #include "datafile/data_file.h"
 #include "datafile/format.h"
+#include "foundation/byte_order.h"
 #include "foundation/file_system.h"
 
 namespace cdt {
