@@ -5,9 +5,10 @@ if(MINGW)
 endif()
 
 # One static library per folder, built from every .cpp in it except tests and
-# program entry points; one test executable per *_test.cpp beside it.
+# program entry points; one test executable per *_test.cpp beside it, linked
+# with the library and TEST_DEPS.
 function(cdt_library name)
-  cmake_parse_arguments(ARG "" "" "DEPS;EXCLUDE" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPS;EXCLUDE;TEST_DEPS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   list(FILTER sources EXCLUDE REGEX "_test\\.cpp$")
   list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
@@ -31,7 +32,7 @@ function(cdt_library name)
     target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})
     target_link_libraries(${name} INTERFACE ${ARG_DEPS})
   endif()
-  cdt_tests(${name})
+  cdt_tests(${name} ${ARG_TEST_DEPS})
 endfunction()
 
 find_program(CDT_MEMCHECK_PROGRAM valgrind)
@@ -75,7 +76,7 @@ ConverterTest.OutputGoesToTheCurrentDirectory:RunConverter.WritesMessagesToTheGi
 RecoverTest.CutTailKeepsEveryWholeRecord:RecoverTest.DamagedFinishedFileGoesToARecoveredName:\
 ExportTest.SelectionsShowTheConvertersCells")
 
-function(cdt_tests lib)
+function(cdt_tests)
   if(NOT CDT_TESTS)
     return()
   endif()
@@ -93,10 +94,10 @@ function(cdt_tests lib)
     get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
     set(target ${folder}_${test_name})
     add_executable(${target} ${test_source})
-    if(folder STREQUAL "driver" OR folder STREQUAL "tools")
+    if(folder MATCHES "^(driver|export|tools)$")
       set_property(GLOBAL APPEND PROPERTY CDT_END_TO_END_TEST_TARGETS ${target})
     endif()
-    target_link_libraries(${target} PRIVATE ${lib} cdt_testing GTest::gtest_main GTest::gmock)
+    target_link_libraries(${target} PRIVATE ${ARGN} cdt_testing GTest::gtest_main GTest::gmock)
     # *_exhaustive_test.cpp runs for many minutes: label it so that the
     # everyday runs can leave it out (ctest -LE exhaustive).
     set(label_properties "")
@@ -121,7 +122,7 @@ function(cdt_tests lib)
     # CDT_VALGRIND is 1): label memcheck, names prefixed "memcheck.". Only in
     # a build without the sanitizers, which do not work under Valgrind.
     if(CDT_MEMCHECK_PROGRAM AND NOT CDT_SANITIZE AND NOT CDT_FUZZ AND NOT WIN32
-       AND (folder STREQUAL "driver" OR folder STREQUAL "tools"))
+       AND folder MATCHES "^(driver|export|tools)$")
       file(READ ${test_source} test_text)
       if(test_text MATCHES "runProgram|runCdt|convertToCsv|csvLines")
         gtest_discover_tests(${target} DISCOVERY_TIMEOUT 120 TEST_PREFIX memcheck.
