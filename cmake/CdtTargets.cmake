@@ -41,10 +41,10 @@ find_program(CDT_MEMCHECK_PROGRAM valgrind)
 # throughout. The Windows build leaves them out.
 set(CDT_POSIX_ONLY_TESTS
   # fork, resource limits, signals, supplementary groups
-  driver/fault_injection_test.cpp
+  test/fault_injection_test.cpp
   # in-process runs over open_memstream and SIGALRM, pwrite into files
-  driver/corruption_sweep_test.cpp
-  driver/resource_bounds_test.cpp
+  test/corruption_sweep_test.cpp
+  test/resource_bounds_test.cpp
   tools/resource_bounds_test.cpp
   # pseudo-terminals
   tools/progress_test.cpp
@@ -94,7 +94,7 @@ function(cdt_tests)
     get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
     set(target ${folder}_${test_name})
     add_executable(${target} ${test_source})
-    if(folder MATCHES "^(driver|export|tools)$")
+    if(folder MATCHES "^(driver|export|tools|test)$")
       set_property(GLOBAL APPEND PROPERTY CDT_END_TO_END_TEST_TARGETS ${target})
     endif()
     target_link_libraries(${target} PRIVATE ${ARGN} cdt_testing GTest::gtest_main GTest::gmock)
@@ -122,7 +122,7 @@ function(cdt_tests)
     # CDT_VALGRIND is 1): label memcheck, names prefixed "memcheck.". Only in
     # a build without the sanitizers, which do not work under Valgrind.
     if(CDT_MEMCHECK_PROGRAM AND NOT CDT_SANITIZE AND NOT CDT_FUZZ AND NOT WIN32
-       AND folder MATCHES "^(driver|export|tools)$")
+       AND folder MATCHES "^(driver|export|tools|test)$")
       file(READ ${test_source} test_text)
       if(test_text MATCHES "runProgram|runCdt|convertToCsv|csvLines")
         gtest_discover_tests(${target} DISCOVERY_TIMEOUT 120 TEST_PREFIX memcheck.

@@ -28,8 +28,8 @@
 #include "datafile/data_file.h"
 #include "datafile/record_constructors.h"
 #include "driver/converter.h"
-#include "driver/converter_test_support.h"
-#include "driver/csv_shape.h"
+#include "test/converter_test_support.h"
+#include "test/csv_shape.h"
 #include "test/support.h"
 
 namespace cdt {
