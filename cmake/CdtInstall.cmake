@@ -15,9 +15,8 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-# The folders that make libcdt, in link order (each uses only those after it).
-set(CDT_CORE_LIBRARIES cdt_csv cdt_lines cdt_datafile cdt_config cdt_network cdt_platform
-  cdt_foundation)
+# The folders that make libcdt: those whose cdt_library call says CORE.
+get_property(CDT_CORE_LIBRARIES GLOBAL PROPERTY CDT_CORE_LIBRARIES)
 
 # ---- Version ----------------------------------------------------------------
 set(cdt_generated ${PROJECT_BINARY_DIR}/generated)

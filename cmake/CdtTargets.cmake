@@ -5,10 +5,17 @@ if(MINGW)
 endif()
 
 # One static library per folder, built from every .cpp in it except tests and
-# program entry points; one test executable per *_test.cpp beside it, linked
-# with the library and TEST_DEPS.
+# program entry points, and the folder's tests (cdt_tests).
+#
+#   cdt_library(NAME [CORE] [DEPS lib...] [EXCLUDE file.cpp...]
+#               [TEST_DEPS lib...] [END_TO_END name_test...])
+#
+# CORE: one of the folders that make libcdt (cmake/CdtInstall.cmake reads the
+# list from the global property CDT_CORE_LIBRARIES). DEPS: what it links.
+# EXCLUDE: sources left out (a sink's stub or its real source). TEST_DEPS:
+# what its tests link besides it. END_TO_END: see cdt_tests.
 function(cdt_library name)
-  cmake_parse_arguments(ARG "" "" "DEPS;EXCLUDE;TEST_DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "CORE" "" "DEPS;EXCLUDE;TEST_DEPS;END_TO_END" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   list(FILTER sources EXCLUDE REGEX "_test\\.cpp$")
   list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
@@ -32,7 +39,10 @@ function(cdt_library name)
     target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})
     target_link_libraries(${name} INTERFACE ${ARG_DEPS})
   endif()
-  cdt_tests(${name} ${ARG_TEST_DEPS})
+  if(ARG_CORE)
+    set_property(GLOBAL APPEND PROPERTY CDT_CORE_LIBRARIES ${name})
+  endif()
+  cdt_tests(LINK ${name} ${ARG_TEST_DEPS} END_TO_END ${ARG_END_TO_END})
 endfunction()
 
 find_program(CDT_MEMCHECK_PROGRAM valgrind)
@@ -76,11 +86,29 @@ ConverterTest.OutputGoesToTheCurrentDirectory:RunConverter.WritesMessagesToTheGi
 RecoverTest.CutTailKeepsEveryWholeRecord:RecoverTest.DamagedFinishedFileGoesToARecoveredName:\
 ExportTest.SelectionsShowTheConvertersCells")
 
+# One test executable per *_test.cpp of the calling folder, linked with LINK,
+# its cases registered with CTest.
+#
+#   cdt_tests(LINK lib... [END_TO_END name_test...])
+#
+# END_TO_END names the folder's test files that run the built programs
+# (runProgram: cdt2csv, cdt): they are built after the programs and, in a
+# build with Valgrind and without the sanitizers, registered once more with
+# the programs under memcheck (label memcheck).
+#
 function(cdt_tests)
   if(NOT CDT_TESTS)
     return()
   endif()
+  cmake_parse_arguments(ARG "" "" "LINK;END_TO_END" ${ARGN})
   file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  # A name in END_TO_END that is no test here is a list gone stale.
+  foreach(end_to_end IN LISTS ARG_END_TO_END)
+    if(NOT EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${end_to_end}.cpp)
+      message(FATAL_ERROR "END_TO_END names ${end_to_end}, which is not a test file of "
+                          "${CMAKE_CURRENT_SOURCE_DIR}")
+    endif()
+  endforeach()
   if(WIN32)
     list(FILTER tests EXCLUDE REGEX "_posix_test\\.cpp$")
     foreach(posix_only IN LISTS CDT_POSIX_ONLY_TESTS)
@@ -94,10 +122,12 @@ function(cdt_tests)
     get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
     set(target ${folder}_${test_name})
     add_executable(${target} ${test_source})
-    if(folder MATCHES "^(driver|export|tools|test)$")
+    set(end_to_end OFF)
+    if(test_name IN_LIST ARG_END_TO_END)
+      set(end_to_end ON)
       set_property(GLOBAL APPEND PROPERTY CDT_END_TO_END_TEST_TARGETS ${target})
     endif()
-    target_link_libraries(${target} PRIVATE ${ARGN} cdt_testing GTest::gtest_main GTest::gmock)
+    target_link_libraries(${target} PRIVATE ${ARG_LINK} cdt_testing GTest::gtest_main GTest::gmock)
     # *_exhaustive_test.cpp runs for many minutes: label it so that the
     # everyday runs can leave it out (ctest -LE exhaustive).
     set(label_properties "")
@@ -117,20 +147,16 @@ function(cdt_tests)
         WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
         PROPERTIES ENVIRONMENT "CDT_BUILD_DIR=${PROJECT_BINARY_DIR}" ${label_properties})
     endif()
-    # The end-to-end tests (those that run the built programs) once more, the
-    # programs now under Valgrind's memcheck (runProgram adds it when
-    # CDT_VALGRIND is 1): label memcheck, names prefixed "memcheck.". Only in
-    # a build without the sanitizers, which do not work under Valgrind.
-    if(CDT_MEMCHECK_PROGRAM AND NOT CDT_SANITIZE AND NOT CDT_FUZZ AND NOT WIN32
-       AND folder MATCHES "^(driver|export|tools|test)$")
-      file(READ ${test_source} test_text)
-      if(test_text MATCHES "runProgram|runCdt|convertToCsv|csvLines")
-        gtest_discover_tests(${target} DISCOVERY_TIMEOUT 120 TEST_PREFIX memcheck.
-          WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
-          PROPERTIES LABELS memcheck ENVIRONMENT "CDT_BUILD_DIR=${PROJECT_BINARY_DIR}"
-            # One value per property: a list would not survive the discovery.
-            ENVIRONMENT_MODIFICATION "CDT_VALGRIND=set:1")
-      endif()
+    # The end-to-end tests once more, the programs now under Valgrind's
+    # memcheck (runProgram adds it when CDT_VALGRIND is 1): label memcheck,
+    # names prefixed "memcheck.". Only in a build without the sanitizers,
+    # which do not work under Valgrind.
+    if(end_to_end AND CDT_MEMCHECK_PROGRAM AND NOT CDT_SANITIZE AND NOT CDT_FUZZ AND NOT WIN32)
+      gtest_discover_tests(${target} DISCOVERY_TIMEOUT 120 TEST_PREFIX memcheck.
+        WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
+        PROPERTIES LABELS memcheck ENVIRONMENT "CDT_BUILD_DIR=${PROJECT_BINARY_DIR}"
+          # One value per property: a list would not survive the discovery.
+          ENVIRONMENT_MODIFICATION "CDT_VALGRIND=set:1")
     endif()
   endforeach()
 endfunction()
