@@ -4,6 +4,17 @@ if(MINGW)
   add_compile_options(-Wno-restrict)
 endif()
 
+# Platform code sits in name_posix.* and name_windows.* behind one header;
+# a build uses its own platform's files (sources, tests, installed headers)
+# and leaves out the other's.
+if(WIN32)
+  set(CDT_PLATFORM windows)
+  set(CDT_OTHER_PLATFORM posix)
+else()
+  set(CDT_PLATFORM posix)
+  set(CDT_OTHER_PLATFORM windows)
+endif()
+
 # One static library per folder, built from every .cpp in it except tests and
 # program entry points, and the folder's tests (cdt_tests).
 #
@@ -19,13 +30,7 @@ function(cdt_library name)
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   list(FILTER sources EXCLUDE REGEX "_test\\.cpp$")
   list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
-  # Platform code sits in name_posix.cpp and name_windows.cpp behind one
-  # header; only the build's own platform is compiled.
-  if(WIN32)
-    list(FILTER sources EXCLUDE REGEX "_posix\\.cpp$")
-  else()
-    list(FILTER sources EXCLUDE REGEX "_windows\\.cpp$")
-  endif()
+  list(FILTER sources EXCLUDE REGEX "_${CDT_OTHER_PLATFORM}\\.cpp$")
   foreach(ex IN LISTS ARG_EXCLUDE)
     list(FILTER sources EXCLUDE REGEX "/${ex}$")
   endforeach()
@@ -92,13 +97,11 @@ function(cdt_tests)
                           "${CMAKE_CURRENT_SOURCE_DIR}")
     endif()
   endforeach()
+  list(FILTER tests EXCLUDE REGEX "_${CDT_OTHER_PLATFORM}_test\\.cpp$")
   if(WIN32)
-    list(FILTER tests EXCLUDE REGEX "_posix_test\\.cpp$")
     foreach(posix_only IN LISTS CDT_POSIX_ONLY_TESTS)
       list(FILTER tests EXCLUDE REGEX "/${posix_only}$")
     endforeach()
-  else()
-    list(FILTER tests EXCLUDE REGEX "_windows_test\\.cpp$")
   endif()
   foreach(test_source IN LISTS tests)
     get_filename_component(test_name ${test_source} NAME_WE)
