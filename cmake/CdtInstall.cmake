@@ -15,9 +15,8 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-# The folders that make libcdt, in link order (each uses only those after it).
-set(CDT_CORE_LIBRARIES cdt_csv cdt_lines cdt_datafile cdt_config cdt_network cdt_platform
-  cdt_foundation)
+# The folders that make libcdt: those whose cdt_library call says CORE.
+get_property(CDT_CORE_LIBRARIES GLOBAL PROPERTY CDT_CORE_LIBRARIES)
 
 # ---- Version ----------------------------------------------------------------
 set(cdt_generated ${PROJECT_BINARY_DIR}/generated)
@@ -94,11 +93,7 @@ foreach(library IN LISTS CDT_CORE_LIBRARIES)
   string(REGEX REPLACE "^cdt_" "" folder ${library})
   file(GLOB headers ${PROJECT_SOURCE_DIR}/${folder}/*.h)
   list(FILTER headers EXCLUDE REGEX "_test[^/]*\\.h$")
-  if(WIN32)
-    list(FILTER headers EXCLUDE REGEX "_posix\\.h$")
-  else()
-    list(FILTER headers EXCLUDE REGEX "_windows\\.h$")
-  endif()
+  list(FILTER headers EXCLUDE REGEX "_${CDT_OTHER_PLATFORM}\\.h$")
   install(FILES ${headers} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/cdt/${folder}
     COMPONENT development)
 endforeach()

@@ -4,20 +4,33 @@ if(MINGW)
   add_compile_options(-Wno-restrict)
 endif()
 
+# Platform code sits in name_posix.* and name_windows.* behind one header;
+# a build uses its own platform's files (sources, tests, installed headers)
+# and leaves out the other's.
+if(WIN32)
+  set(CDT_PLATFORM windows)
+  set(CDT_OTHER_PLATFORM posix)
+else()
+  set(CDT_PLATFORM posix)
+  set(CDT_OTHER_PLATFORM windows)
+endif()
+
 # One static library per folder, built from every .cpp in it except tests and
-# program entry points; one test executable per *_test.cpp beside it.
+# program entry points, and the folder's tests (cdt_tests).
+#
+#   cdt_library(NAME [CORE] [DEPS lib...] [EXCLUDE file.cpp...]
+#               [TEST_DEPS lib...] [END_TO_END name_test...])
+#
+# CORE: one of the folders that make libcdt (cmake/CdtInstall.cmake reads the
+# list from the global property CDT_CORE_LIBRARIES). DEPS: what it links.
+# EXCLUDE: sources left out (a sink's stub or its real source). TEST_DEPS:
+# what its tests link besides it. END_TO_END: see cdt_tests.
 function(cdt_library name)
-  cmake_parse_arguments(ARG "" "" "DEPS;EXCLUDE" ${ARGN})
+  cmake_parse_arguments(ARG "CORE" "" "DEPS;EXCLUDE;TEST_DEPS;END_TO_END" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   list(FILTER sources EXCLUDE REGEX "_test\\.cpp$")
   list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
-  # Platform code sits in name_posix.cpp and name_windows.cpp behind one
-  # header; only the build's own platform is compiled.
-  if(WIN32)
-    list(FILTER sources EXCLUDE REGEX "_posix\\.cpp$")
-  else()
-    list(FILTER sources EXCLUDE REGEX "_windows\\.cpp$")
-  endif()
+  list(FILTER sources EXCLUDE REGEX "_${CDT_OTHER_PLATFORM}\\.cpp$")
   foreach(ex IN LISTS ARG_EXCLUDE)
     list(FILTER sources EXCLUDE REGEX "/${ex}$")
   endforeach()
@@ -31,7 +44,10 @@ function(cdt_library name)
     target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})
     target_link_libraries(${name} INTERFACE ${ARG_DEPS})
   endif()
-  cdt_tests(${name})
+  if(ARG_CORE)
+    set_property(GLOBAL APPEND PROPERTY CDT_CORE_LIBRARIES ${name})
+  endif()
+  cdt_tests(LINK ${name} ${ARG_TEST_DEPS} END_TO_END ${ARG_END_TO_END})
 endfunction()
 
 find_program(CDT_MEMCHECK_PROGRAM valgrind)
@@ -40,10 +56,10 @@ find_program(CDT_MEMCHECK_PROGRAM valgrind)
 # throughout. The Windows build leaves them out.
 set(CDT_POSIX_ONLY_TESTS
   # fork, resource limits, signals, supplementary groups
-  driver/fault_injection_test.cpp
+  test/fault_injection_test.cpp
   # in-process runs over open_memstream and SIGALRM, pwrite into files
-  driver/corruption_sweep_test.cpp
-  driver/resource_bounds_test.cpp
+  test/corruption_sweep_test.cpp
+  test/resource_bounds_test.cpp
   tools/resource_bounds_test.cpp
   # pseudo-terminals
   tools/progress_test.cpp
@@ -55,38 +71,37 @@ set(CDT_POSIX_ONLY_TESTS
   # symbolic links
   foundation/staged_output_test.cpp)
 
-# Test cases left out of the Windows run (a gtest filter). Tests that compare
-# written CSV and configuration texts with LF line ends: on Windows those end
-# in CR LF, and scripts/windows-end-to-end.sh checks the Windows CSV against
-# the Linux one. Tests that take the C runtime as the reference: MinGW's
-# printf drops the sign of a NaN (the CSV keeps "-nan" on both platforms) and
-# msvcrt's gmtime ends at the year 3000. A name Windows does not allow in
-# file names. Replacing an output that the test itself still has open, which
-# Windows refuses.
-set(CDT_CROSS_TEST_EXCLUDE "ExporterTest.*:LinePipeline.KeepsTheLineOrder*:\
-LinePipeline.LinesLargerThanABatch:LinePipeline.OverflowingBatchesAmongOthers:\
-LinePipeline.DestructionFinishes:ConfigFile.SaveStamps*:\
-CdtConfig.WritesTheEmbedded*:NumberFormat.SpecialValues*:NumberFormat.RandomBitPatterns*:\
-NumberFormat.NearPowersOfTen*:NumberFormat.DoubleG8*:NumberFormat.TimeCellCasesAndCarries:\
-NumberFormat.RandomTimeCells*:FloatFormat.SpecialValues:FloatFormat.RandomBitPatterns:\
-FloatFormat.CellsOfStridedFloats:CsvLine.RandomGroupsLikePrintf:CdtInfo.JsonCarriesNamesSafely:\
-ConverterTest.ConvertsEachArgumentAndReportsMissingOnes:ConverterTest.DamagedRecordEndsTheFileQuietly:\
-ConverterTest.OutputGoesToTheCurrentDirectory:RunConverter.WritesMessagesToTheGivenStreams:\
-RecoverTest.CutTailKeepsEveryWholeRecord:RecoverTest.DamagedFinishedFileGoesToARecoveredName:\
-ExportTest.SelectionsShowTheConvertersCells")
-
-function(cdt_tests lib)
+# One test executable per *_test.cpp of the calling folder, linked with LINK,
+# its cases registered with CTest.
+#
+#   cdt_tests(LINK lib... [END_TO_END name_test...])
+#
+# END_TO_END names the folder's test files that run the built programs
+# (runProgram: cdt2csv, cdt): they are built after the programs and, in a
+# build with Valgrind and without the sanitizers, registered once more with
+# the programs under memcheck (label memcheck).
+#
+# A case that cannot run under Wine, or needs POSIX, skips itself there
+# (GTEST_SKIP with the reason); a file that cannot even be built for Windows
+# is in CDT_POSIX_ONLY_TESTS above.
+function(cdt_tests)
   if(NOT CDT_TESTS)
     return()
   endif()
+  cmake_parse_arguments(ARG "" "" "LINK;END_TO_END" ${ARGN})
   file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  # A name in END_TO_END that is no test here is a list gone stale.
+  foreach(end_to_end IN LISTS ARG_END_TO_END)
+    if(NOT EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${end_to_end}.cpp)
+      message(FATAL_ERROR "END_TO_END names ${end_to_end}, which is not a test file of "
+                          "${CMAKE_CURRENT_SOURCE_DIR}")
+    endif()
+  endforeach()
+  list(FILTER tests EXCLUDE REGEX "_${CDT_OTHER_PLATFORM}_test\\.cpp$")
   if(WIN32)
-    list(FILTER tests EXCLUDE REGEX "_posix_test\\.cpp$")
     foreach(posix_only IN LISTS CDT_POSIX_ONLY_TESTS)
       list(FILTER tests EXCLUDE REGEX "/${posix_only}$")
     endforeach()
-  else()
-    list(FILTER tests EXCLUDE REGEX "_windows_test\\.cpp$")
   endif()
   foreach(test_source IN LISTS tests)
     get_filename_component(test_name ${test_source} NAME_WE)
@@ -96,10 +111,12 @@ function(cdt_tests lib)
     string(REGEX REPLACE "/.*" "" folder "${folder}")
     set(target ${folder}_${test_name})
     add_executable(${target} ${test_source})
-    if(folder STREQUAL "driver" OR folder STREQUAL "tools")
+    set(end_to_end OFF)
+    if(test_name IN_LIST ARG_END_TO_END)
+      set(end_to_end ON)
       set_property(GLOBAL APPEND PROPERTY CDT_END_TO_END_TEST_TARGETS ${target})
     endif()
-    target_link_libraries(${target} PRIVATE ${lib} cdt_testing GTest::gtest_main GTest::gmock)
+    target_link_libraries(${target} PRIVATE ${ARG_LINK} cdt_testing GTest::gtest_main GTest::gmock)
     # *_exhaustive_test.cpp runs for many minutes: label it so that the
     # everyday runs can leave it out (ctest -LE exhaustive).
     set(label_properties "")
@@ -110,8 +127,7 @@ function(cdt_tests lib)
       # Under an emulator (Wine) each test program runs once, as one CTest
       # test: starting the emulator for every test case would cost more than
       # the tests themselves.
-      add_test(NAME ${target} COMMAND ${target} --gtest_filter=-${CDT_CROSS_TEST_EXCLUDE}
-        WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+      add_test(NAME ${target} COMMAND ${target} WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
       set_tests_properties(${target} PROPERTIES
         ENVIRONMENT "CDT_BUILD_DIR=${PROJECT_BINARY_DIR}" ${label_properties})
     else()
@@ -119,20 +135,16 @@ function(cdt_tests lib)
         WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
         PROPERTIES ENVIRONMENT "CDT_BUILD_DIR=${PROJECT_BINARY_DIR}" ${label_properties})
     endif()
-    # The end-to-end tests (those that run the built programs) once more, the
-    # programs now under Valgrind's memcheck (runProgram adds it when
-    # CDT_VALGRIND is 1): label memcheck, names prefixed "memcheck.". Only in
-    # a build without the sanitizers, which do not work under Valgrind.
-    if(CDT_MEMCHECK_PROGRAM AND NOT CDT_SANITIZE AND NOT CDT_FUZZ AND NOT WIN32
-       AND (folder STREQUAL "driver" OR folder STREQUAL "tools"))
-      file(READ ${test_source} test_text)
-      if(test_text MATCHES "runProgram|runCdt|convertToCsv|csvLines")
-        gtest_discover_tests(${target} DISCOVERY_TIMEOUT 120 TEST_PREFIX memcheck.
-          WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
-          PROPERTIES LABELS memcheck ENVIRONMENT "CDT_BUILD_DIR=${PROJECT_BINARY_DIR}"
-            # One value per property: a list would not survive the discovery.
-            ENVIRONMENT_MODIFICATION "CDT_VALGRIND=set:1")
-      endif()
+    # The end-to-end tests once more, the programs now under Valgrind's
+    # memcheck (runProgram adds it when CDT_VALGRIND is 1): label memcheck,
+    # names prefixed "memcheck.". Only in a build without the sanitizers,
+    # which do not work under Valgrind.
+    if(end_to_end AND CDT_MEMCHECK_PROGRAM AND NOT CDT_SANITIZE AND NOT CDT_FUZZ AND NOT WIN32)
+      gtest_discover_tests(${target} DISCOVERY_TIMEOUT 120 TEST_PREFIX memcheck.
+        WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
+        PROPERTIES LABELS memcheck ENVIRONMENT "CDT_BUILD_DIR=${PROJECT_BINARY_DIR}"
+          # One value per property: a list would not survive the discovery.
+          ENVIRONMENT_MODIFICATION "CDT_VALGRIND=set:1")
     endif()
   endforeach()
 endfunction()

@@ -24,6 +24,9 @@ using testing::table;
 using testing::writeFile;
 
 TEST_F(ExportTest, SelectionsShowTheConvertersCells) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the CSV's lines end in CR LF on Windows (windows-end-to-end.sh compares them)";
+#endif
   // No selection: the converter's bytes.
   RunResult r = runCdt({"export", "-o", "all", input}, dir.path());
   ASSERT_EQ(r.status, 0) << r.err;

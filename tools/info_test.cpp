@@ -230,6 +230,9 @@ TEST(CdtInfo, GoesOnAfterAFileItCannotRead) {
 }
 
 TEST(CdtInfo, JsonCarriesNamesSafely) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the configuration's name holds '\"', which Windows file names may not";
+#endif
   TempDir dir;
   const std::string path =
       synthRecording(dir.path(), {"--revolutions", "5", "--name", "Rig \"\xc3\x84\""}).at(0);

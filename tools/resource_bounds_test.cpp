@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/damaged_recordings.h"
+#include "test/damaged_recordings.h"
 #include "test/support.h"
 #include "tools/cdt.h"
 

@@ -19,7 +19,7 @@
 #include "csv/csv_test_support.h"
 #include "datafile/data_file.h"
 #include "driver/converter.h"
-#include "driver/converter_test_support.h"
+#include "test/converter_test_support.h"
 #include "test/support.h"
 
 namespace cdt {

@@ -27,9 +27,9 @@
 #include "datafile/data_file.h"
 #include "datafile/record_constructors.h"
 #include "driver/converter.h"
-#include "driver/converter_test_support.h"
-#include "driver/csv_shape.h"
 #include "foundation/byte_order.h"
+#include "test/converter_test_support.h"
+#include "test/csv_shape.h"
 #include "test/support.h"
 
 namespace cdt {

@@ -11,8 +11,8 @@
 
 #include "csv/csv_exporter.h"
 #include "datafile/data_file.h"
-#include "driver/converter_test_support.h"
-#include "driver/damaged_recordings.h"
+#include "test/converter_test_support.h"
+#include "test/damaged_recordings.h"
 #include "test/support.h"
 
 namespace cdt {
