@@ -191,7 +191,10 @@ class Recording:
         Returns
         -------
         Lines
-            The arrays are allocated once, at their final size.
+            The arrays are made as long as the index counts the window's
+            lines (a window of revolutions alone, whose lines the index
+            cannot count, starts at no more than 65536), grown only where
+            that is too short, and cut to the lines read.
 
         Raises
         ------

@@ -104,21 +104,40 @@ void compact(const ColumnPlan& plan, const LineColumns& c, std::size_t rows) {
   }
 }
 
+// Rows at first for a window of revolutions alone: the index says nothing
+// of revolutions, so its lines are not counted beforehand.
+constexpr std::size_t kRevolutionWindowRows = 65536;
+
 // The rows the arrays of a read are made with at first. The index has an
 // entry per distinct time, which in a recording is one per line: the arrays
-// are made that long, and cut to the lines read. Only where that is too
-// short (no index, or times shared by several lines) do they grow. A lying
-// index (or one of records that make no lines) must not make arrays far
-// larger than the records could fill: no more rows at first than would take
-// four times the records' bytes (64 MiB at least).
-std::size_t firstRows(const DataFile& file, const ColumnPlan& plan) {
+// are made as long as the entries whose times lie in the window (all of
+// them without a time window; a window of revolutions alone starts at
+// kRevolutionWindowRows at most), and cut to the lines read. Only where
+// that is too short (no index, times shared by several lines, an index that
+// lies) do they grow. A lying index (or one of records that make no lines)
+// must not make arrays far larger than the records could fill: no more rows
+// at first than would take four times the records' bytes (64 MiB at least).
+std::size_t firstRows(DataFile& file, const ColumnPlan& plan, const LineWindow& window) {
   const uint64_t recordBytes = file.recordsEnd() > file.header().dataOffset
                                    ? file.recordsEnd() - file.header().dataOffset
                                    : 0;
   const std::size_t rowBytes = 3 * 8 + 8 * plan.doubleRows + 4 * plan.floatRows + 1;
   const std::size_t limit = static_cast<std::size_t>(
       std::min<uint64_t>((4 * recordBytes + (64u << 20)) / rowBytes, UINT32_MAX));
-  return std::max<std::size_t>(1, std::min(std::size_t{file.indexEntryCount()} + 1024, limit));
+  std::size_t entries = file.indexEntryCount();
+  if (window.start || window.stop) {
+    entries = 0;
+    if (file.loadIndex()) {
+      for (const IndexEntry& e : file.index()) {
+        entries +=
+            (!window.start || e.time >= *window.start) && (!window.stop || e.time < *window.stop);
+      }
+    }
+  }
+  if (window.firstRevolution || window.lastRevolution) {
+    entries = std::min(entries, kRevolutionWindowRows);
+  }
+  return std::max<std::size_t>(1, std::min(entries + 1024, limit));
 }
 
 // Reads up to `most` lines into arrays of `capacity` rows, which grow by
@@ -214,8 +233,9 @@ py::list columnList(const LinePlan& lines) {
 py::dict readLines(DataFile& file, const std::string& path, bool salvage,
                    const LineSelection& selection, const py::object& decode) {
   const LinePlan lines = planLines(file, path, salvage, selection, decode);
+  const std::size_t rows = firstRows(file, lines.plan, lines.window);
   LineReader reader(file, lines.plan, lines.window);
-  py::dict d = readRows(reader, firstRows(file, lines.plan), SIZE_MAX);
+  py::dict d = readRows(reader, rows, SIZE_MAX);
   d["probes"] = planList(lines);
   d["columns"] = columnList(lines);
   d["stopped"] = stopDict(file.lastReadStatus());
@@ -229,6 +249,7 @@ BatchReader::BatchReader(const std::string& path, bool salvage, const LineSelect
   const LinePlan lines = planLines(*file_, path, salvage, selection, decode);
   {
     py::gil_scoped_release release;
+    firstRows_ = firstRows(*file_, lines.plan, lines.window);
     reader_ = std::make_unique<LineReader>(*file_, lines.plan, lines.window);
   }
   plan_ = planList(lines);
@@ -242,7 +263,7 @@ py::object BatchReader::next() {
     lock.lock();
   }
   if (reader_->ended()) return py::none();
-  py::dict d = readRows(*reader_, firstRows(*file_, reader_->plan()), rows_);
+  py::dict d = readRows(*reader_, firstRows_, rows_);
   if (d["rows"].cast<std::size_t>() == 0 && reader_->ended()) return py::none();
   d["probes"] = plan_;
   d["columns"] = columns_;

@@ -45,12 +45,13 @@ pybind11::list probeList(const Configuration& configuration, uint32_t hostIndex,
                          const pybind11::object& decode);
 
 // Reads every selected line of `file` (standing at its first record). The
-// arrays are made once at their final size.
+// arrays are made as long as the index says the window's lines are, and cut
+// to the lines read (or grown where the index says too few).
 pybind11::dict readLines(DataFile& file, const std::string& path, bool salvage,
                          const LineSelection& selection, const pybind11::object& decode);
 
 // The same lines, `rows` at a time. A batch's arrays are sized like those of
-// readLines, never larger than the file's records could fill.
+// readLines (at most `rows`), never larger than the file's records could fill.
 class BatchReader {
  public:
   BatchReader(const std::string& path, bool salvage, const LineSelection& selection,
@@ -66,6 +67,7 @@ class BatchReader {
   pybind11::list plan_;
   pybind11::list columns_;
   std::size_t rows_;
+  std::size_t firstRows_ = 1;  // the rows a batch's arrays are made with
 };
 
 }  // namespace cdt

@@ -115,6 +115,32 @@ def test_time_windows_and_parts_join_to_the_whole_read(recordings):
     pd.testing.assert_frame_equal(joined, whole)
 
 
+def test_a_window_allocates_for_its_lines_not_for_the_file(tmp_path):
+    import tracemalloc
+
+    from conftest import synth
+
+    rec = cdt.open(synth(tmp_path, "--revolutions", "20000", "--probes", "1", "--blades", "8")[0])
+    whole = rec.read()
+    first, middle = int(whole.time_us[0]), int(whole.time_us[10000])
+
+    def peak(**window):
+        tracemalloc.start()
+        lines = rec.read(**window)
+        used = tracemalloc.get_traced_memory()[1]
+        tracemalloc.stop()
+        return len(lines), used
+
+    lines, full = peak()
+    assert lines == 20000
+    for window, count in [({"stop": first + 1}, 1), ({"start": middle, "stop": middle + 1}, 1),
+                          ({"start": middle}, 10000)]:
+        lines, used = peak(**window)
+        assert lines == count, window
+        # A window's arrays are made for the lines the index counts in it.
+        assert used < full / 4 if count == 1 else used < full * 0.75, (window, used, full)
+
+
 def test_batches_join_to_the_whole_read(recordings):
     rec = cdt.open(recordings["ranges"])
     batches = list(rec.iter_batches(rows=10, blades=[1]))
