@@ -16,8 +16,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "config/model.h"
 #include "datafile/data_record.h"
@@ -70,6 +72,7 @@ struct IndexDisagreement {
 
 class IndexWalk;
 class RecordHeadObserver;
+struct PlannedSeek;
 
 // Where seekToTime left reading.
 struct WindowSeek {
@@ -199,6 +202,10 @@ class DataFile {
   friend bool seekToIndexEntry(DataFile& file, uint32_t k);
   friend WindowSeek seekToTime(DataFile& file, uint64_t start);
   friend WindowSeek seekToTime(DataFile& file, uint64_t start, RecordHeadObserver& observer);
+  friend bool planSeeks(DataFile& file, const std::vector<uint64_t>& starts,
+                        RecordHeadObserver& observer,
+                        const std::function<void(std::size_t, const PlannedSeek&)>& at);
+  friend bool resumeAt(DataFile& file, const PlannedSeek& seek);
   friend bool writeRecord(DataFile& file, const DataRecord& record);
   friend bool closeDataFile(DataFile& file);
 
@@ -306,6 +313,27 @@ class RecordHeadObserver {
 // walked, so this costs a pass over the bytes before the window; the
 // records from the window on are read as usual.
 [[nodiscard]] WindowSeek seekToTime(DataFile& file, uint64_t start, RecordHeadObserver& observer);
+
+// Where seekToTime(file, start, observer) resumes reading, found ahead of
+// time: the record offset and what the seek would report.
+struct PlannedSeek {
+  uint64_t offset = 0;
+  WindowSeek seek;
+};
+// For each of `starts` in turn (increasing), calls `at(i, planned)` with
+// where seekToTime(file, starts[i], observer) would resume, `observer`
+// having been shown exactly the records before that offset, as the seek
+// shows them: one walk over the record heads serves them all. A start that
+// would resume before the walk's position (an index that is not in order) is
+// not planned: `at` is not called for it. False when the file cannot be
+// read (reading then stays where it was).
+[[nodiscard]] bool planSeeks(DataFile& file, const std::vector<uint64_t>& starts,
+                             RecordHeadObserver& observer,
+                             const std::function<void(std::size_t, const PlannedSeek&)>& at);
+// Moves reading to a planned seek's offset, as the seek would have left it;
+// false (reading unchanged) when the offset lies outside the records or the
+// seek fails.
+[[nodiscard]] bool resumeAt(DataFile& file, const PlannedSeek& seek);
 
 // Creates `path` + ".temp" (missing directories included) holding the header
 // and the configuration text; nullptr when the file cannot be created.

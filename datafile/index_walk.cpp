@@ -165,4 +165,66 @@ WindowSeek seekToTime(DataFile& file, uint64_t start, RecordHeadObserver& observ
   return file.seekWindow(start, &observer);
 }
 
+bool planSeeks(DataFile& file, const std::vector<uint64_t>& starts, RecordHeadObserver& observer,
+               const std::function<void(std::size_t, const PlannedSeek&)>& at) {
+  if (file.writing_ || !file.isOpen() || file.readReport_.status == DataFileStatus::IoError) {
+    return false;
+  }
+  const uint64_t first = file.header_.dataOffset;
+  const bool indexed = file.loadIndex();
+  const IndexArray& index = file.index_;
+  // A fresh walk, as a seek with an observer makes; each start's goal takes
+  // it on from where the one before stopped. Every record before that stop
+  // lies before the earlier start and so before this one, and the entries it
+  // confirmed lie before this start's entry: a walk from the start of the
+  // records would pass the same records and stop at the same place.
+  IndexWalk walk(index, first);
+  for (std::size_t i = 0; i < starts.size(); ++i) {
+    const uint64_t start = starts[i];
+    std::optional<uint32_t> k;
+    if (start != 0 && indexed) {
+      const auto after = std::partition_point(
+          index.begin(), index.end(), [start](const IndexEntry& e) { return e.time < start; });
+      if (after != index.begin()) k = static_cast<uint32_t>(after - index.begin() - 1);
+    }
+    PlannedSeek planned;
+    planned.seek.positioned = true;
+    if (!k) {
+      // The seek reads from the start of the records, having shown nothing.
+      if (walk.position() != first) continue;
+      planned.offset = first;
+      at(i, planned);
+      continue;
+    }
+    if (walk.check().confirmed() > *k) {
+      // Confirmed already: only where the walk stands is its state known.
+      if (walk.position() != index[*k].position) continue;
+    } else if (!walk.walk(file.stream_, file.recordsEnd_, {start, *k + 1, &observer})) {
+      (void)file.stream_.setPosition(file.position_);
+      return false;
+    }
+    if (walk.check().confirmed() > *k) {
+      planned.offset = index[*k].position;
+      planned.seek.entry = k;
+    } else {
+      if (const std::optional<IndexDisagreement>& bad = walk.check().disagreement()) {
+        planned.seek.indexDisagrees = true;
+        planned.seek.firstBadEntry = bad->entry;
+      }
+      planned.offset = walk.position();
+    }
+    at(i, planned);
+  }
+  (void)file.stream_.setPosition(file.position_);
+  return true;
+}
+
+bool resumeAt(DataFile& file, const PlannedSeek& seek) {
+  if (file.writing_ || !file.isOpen() || file.readReport_.status == DataFileStatus::IoError ||
+      seek.offset < file.header_.dataOffset || seek.offset > file.recordsEnd_) {
+    return false;
+  }
+  return file.moveTo(seek.offset);
+}
+
 }  // namespace cdt

@@ -1,7 +1,8 @@
 // Reads arbitrary bytes as a data file into columns of lines, as the Python
 // package does, and checks what must hold for any input: the rows of a read
 // do not depend on the size of its batches, a read cut at any time into two
-// windows gives the same rows as one read of the whole file, and every row
+// windows gives the same rows as one read of the whole file, a window begun
+// at a start planned ahead gives the rows of its own seek, and every row
 // stays within the columns (the sanitizers watch the stores).
 //
 // The bytes are written to one scratch file (fuzz/scratch_input.h).
@@ -38,7 +39,7 @@ struct Row {
 // The rows of `window`; with `oneHost`, of the first line host's blade
 // records only.
 std::vector<Row> readRows(const std::string& path, LineWindow window, std::size_t batch,
-                          bool oneHost = false) {
+                          bool oneHost = false, const PlannedLineStart* planned = nullptr) {
   std::vector<Row> rows;
   std::unique_ptr<DataFile> file = openDataFile(path.c_str());
   if (file == nullptr) return rows;
@@ -53,7 +54,10 @@ std::vector<Row> readRows(const std::string& path, LineWindow window, std::size_
   std::vector<double> doubles(std::size_t{plan.doubleRows} * batch);
   const LineColumns columns{time.data(),   sync.data(),    start.data(), end.data(),
                             floats.data(), doubles.data(), batch};
-  LineReader reader(*file, plan, window);
+  std::unique_ptr<LineReader> made =
+      planned != nullptr ? std::make_unique<LineReader>(*file, plan, window, *planned)
+                         : std::make_unique<LineReader>(*file, plan, window);
+  LineReader& reader = *made;
   while (!reader.ended()) {
     const std::size_t n = reader.read(columns, 0, batch);
     check(n <= batch);
@@ -90,6 +94,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint64_t cut = whole.empty() ? 0 : static_cast<uint64_t>(whole[whole.size() / 2].time);
   for (bool oneHost : {false, true}) {
     const std::vector<Row> all = oneHost ? readRows(path, {}, 5, true) : whole;
+    // Both starts planned by one walk begin as their own seeks would.
+    std::vector<std::optional<PlannedLineStart>> planned;
+    if (std::unique_ptr<DataFile> file = openDataFile(path.c_str())) {
+      std::unique_ptr<DataFile> peek = openDataFile(path.c_str());
+      const std::optional<uint32_t> host =
+          oneHost ? std::optional<uint32_t>(firstLineHost(*peek).value_or(0)) : std::nullopt;
+      planned = planLineStarts(*file, host, {cut, cut + 1});
+    }
+    for (std::size_t i = 0; i < planned.size(); ++i) {
+      if (!planned[i]) continue;
+      LineWindow after;
+      after.start = cut + i;
+      check(readRows(path, after, 4, oneHost, &*planned[i]) == readRows(path, after, 4, oneHost));
+    }
     for (uint64_t at : {cut, cut + 1}) {
       LineWindow before;
       before.stop = at;

@@ -27,6 +27,28 @@ namespace cdt {
 class LineTrack : public RecordHeadObserver {
  public:
   explicit LineTrack(std::optional<uint32_t> host) : host_(host) {}
+
+  // What the track has learnt, as plain values (to hand a planned start to
+  // another reader, or another process).
+  struct State {
+    bool started = false;
+    bool open = false;
+    uint8_t occupied = 0;
+    uint32_t hostIndex = 0;
+    uint64_t latestTime = 0;
+    uint64_t windowTime = 0;
+    bool operator==(const State&) const = default;
+  };
+  State state() const { return {started_, open_, occupied_, hostIndex_, latestTime_, windowTime_}; }
+  void restore(const State& s) {
+    started_ = s.started;
+    open_ = s.open;
+    occupied_ = static_cast<uint8_t>(s.occupied & 0x0F);
+    hostIndex_ = s.hostIndex;
+    latestTime_ = s.latestTime;
+    windowTime_ = s.windowTime;
+  }
+
   void record(const unsigned char* head) override {
     const uint16_t type = loadU16(head + kRecordType);
     const uint16_t hostIndex = loadU16(head + kRecordHostIndex);

@@ -13,6 +13,29 @@ LineReader::LineReader(DataFile& file, const ColumnPlan& plan, const LineWindow&
   }
 }
 
+LineReader::LineReader(DataFile& file, const ColumnPlan& plan, const LineWindow& window,
+                       const PlannedLineStart& start)
+    : file_(file), plan_(plan), window_(window), stage_(plan, kStageRows) {
+  seek_ = start.seek.seek;
+  seek_.positioned = resumeAt(file, start.seek);
+  if (!seek_.positioned) return;
+  LineTrack track(window.host);
+  track.restore(start.track);
+  groups_.resume(track);
+}
+
+std::vector<std::optional<PlannedLineStart>> planLineStarts(DataFile& file,
+                                                            std::optional<uint32_t> host,
+                                                            const std::vector<uint64_t>& starts) {
+  std::vector<std::optional<PlannedLineStart>> planned(starts.size());
+  LineTrack track(host);
+  const bool walked = planSeeks(file, starts, track, [&](std::size_t i, const PlannedSeek& seek) {
+    planned[i] = PlannedLineStart{seek, track.state(), host};
+  });
+  if (!walked) planned.clear();
+  return planned;
+}
+
 void LineReader::flush() {
   copyLines(plan_, stage_.columns(), *columns_, next_, staged_);
   next_ += staged_;

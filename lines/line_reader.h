@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "datafile/data_file.h"
 #include "lines/line_columns.h"
@@ -40,6 +41,24 @@ struct LineWindow {
   std::optional<uint32_t> host;
 };
 
+// Where a window with a start begins, planned ahead (planLineStarts): the
+// seek's offset and report, and the grouping state there.
+struct PlannedLineStart {
+  PlannedSeek seek;
+  LineTrack::State track;
+  std::optional<uint32_t> host;  // the host filter the plan was made with
+};
+
+// One walk over the record heads of `file` plans a start for each of
+// `starts` (increasing) with the host filter `host`: exactly where and in
+// which state a LineReader with that window start would begin. None for a
+// start the walk cannot plan (an index out of order there), which is then
+// read with a seek of its own. Empty when the file cannot be read. Reading
+// stays where it was.
+std::vector<std::optional<PlannedLineStart>> planLineStarts(DataFile& file,
+                                                            std::optional<uint32_t> host,
+                                                            const std::vector<uint64_t>& starts);
+
 class LineReader {
  public:
   // Reads `file` into the columns of `plan` (planColumns with the layout of
@@ -47,6 +66,10 @@ class LineReader {
   // records), or, for a window with a start, from where seekToTime puts it.
   // The file must outlive the reader and take no other reads meanwhile.
   LineReader(DataFile& file, const ColumnPlan& plan, const LineWindow& window);
+  // The same, beginning where `start` (planned for window.start and
+  // window.host) says, without a walk.
+  LineReader(DataFile& file, const ColumnPlan& plan, const LineWindow& window,
+             const PlannedLineStart& start);
 
   // Where the window's seek left reading (not positioned when the window has
   // no start, or when the seek failed and reading went on from where the

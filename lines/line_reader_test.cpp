@@ -29,10 +29,15 @@ struct Recording {
     ASSERT_TRUE(closeDataFile(*file));
   }
   // Start Rev and the A Blade1 DNS of every line the window keeps.
-  std::vector<std::pair<uint64_t, float>> read(const LineWindow& window, std::size_t batch = 3) {
+  // With `planned`, the reader begins there instead of seeking.
+  std::vector<std::pair<uint64_t, float>> read(const LineWindow& window, std::size_t batch = 3,
+                                               const PlannedLineStart* planned = nullptr) {
     std::unique_ptr<DataFile> file = openDataFile(path.c_str());
     const ColumnPlan plan = planAllColumns(hostColumns(file->configuration(), 0, true).layout);
-    LineReader reader(*file, plan, window);
+    std::unique_ptr<LineReader> made =
+        planned != nullptr ? std::make_unique<LineReader>(*file, plan, window, *planned)
+                           : std::make_unique<LineReader>(*file, plan, window);
+    LineReader& reader = *made;
     std::vector<std::pair<uint64_t, float>> lines;
     std::vector<int64_t> time(batch);
     std::vector<uint8_t> sync(batch);
@@ -156,6 +161,25 @@ TEST(LineReaderTest, WindowsJoinToTheWholeRead) {
       ASSERT_EQ(joined, all) << "cut " << cut << " width " << width;
     }
   }
+  // Starts planned by one walk begin exactly where each window's own seek
+  // would, in the same grouping state, whatever the order they are read in.
+  std::vector<uint64_t> cuts;
+  for (uint64_t cut = 995; cut < time + 3; cut += 7) cuts.push_back(cut);
+  std::vector<std::optional<PlannedLineStart>> planned;
+  {
+    std::unique_ptr<DataFile> file = openDataFile(rec.path.c_str());
+    planned = planLineStarts(*file, std::nullopt, cuts);
+  }
+  ASSERT_EQ(planned.size(), cuts.size());
+  for (std::size_t i = cuts.size(); i-- > 0;) {
+    ASSERT_TRUE(planned[i].has_value()) << cuts[i];
+    for (std::size_t batch : {1u, 64u}) {
+      EXPECT_EQ(rec.read(timeWindow(cuts[i], cuts[i] + 20), batch, &*planned[i]),
+                rec.read(timeWindow(cuts[i], cuts[i] + 20), batch))
+          << "cut " << cuts[i];
+    }
+  }
+
   // A window with a start is read from the confirmed index entry before it,
   // with the grouping the records before it give: the first record is
   // channel 2, so from the start the groups are 2 0 1 | 2 3 0 1 | ..., while

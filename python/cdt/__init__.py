@@ -22,9 +22,10 @@ from ._args import PathLike, TimeLike  # noqa: F401  (the types of the arguments
 from ._args import decode as _decode  # noqa: F401  (used by the report)
 from ._cdt import FormatError, UnknownProbeError
 from ._lines import Lines, ProbeLines
-from ._recording import Recording
+from ._recording import Part, Recording
 
-__all__ = ["open", "convert", "Recording", "Lines", "ProbeLines", "FormatError", "UnknownProbeError"]
+__all__ = ["open", "convert", "Recording", "Part", "Lines", "ProbeLines", "FormatError",
+           "UnknownProbeError"]
 
 FormatError.__doc__ = """A file that cannot be read as a data file (a ValueError).
 
@@ -37,7 +38,7 @@ names the file and lists the keys there are."""
 # The message as it is, not quoted as a KeyError's key would be.
 UnknownProbeError.__str__ = lambda self: str(self.args[0]) if self.args else ""
 UnknownProbeError.__module__ = "cdt"
-for _class in (Lines, ProbeLines, Recording):
+for _class in (Lines, Part, ProbeLines, Recording):
     _class.__module__ = "cdt"
 
 

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import builtins as _builtins
 import json as _json
 import os as _os
 from typing import Any, Dict, Iterator, List, Optional, Tuple
@@ -153,7 +154,7 @@ class Recording:
 
     def read(self, *, probes: Optional[Probes] = None, blades: Optional[Blades] = None,
              start: Optional[TimeLike] = None, stop: Optional[TimeLike] = None,
-             revolutions: Optional[Revolutions] = None) -> Lines:
+             revolutions: Optional[Revolutions] = None, part: Optional[Part] = None) -> Lines:
         """Reads the selected lines as numpy arrays.
 
         Parameters
@@ -187,6 +188,10 @@ class Recording:
         revolutions : (first, last), optional
             Keeps the lines whose Start Rev lies in [first, last]; either may
             be None.
+        part : Part, optional
+            One of :meth:`parts`: its window, begun where the plan says
+            without walking the records before it (instead of ``start`` and
+            ``stop``). A file that changed since the plan raises ValueError.
 
         Returns
         -------
@@ -210,19 +215,34 @@ class Recording:
         >>> lines.probes["Probe101"].blade_dns.shape      # (lines, 10)
         """
         self._check_open()
+        start, stop, planned = self._part_window(part, start, stop)
         selection = _args.selection(probes, blades, start, stop, revolutions)
-        raw = _cdt.read(self._path, self.salvage, selection, self._decoder)
+        raw = _cdt.read(self._path, self.salvage, selection, self._decoder, planned)
         windowed = start is not None or revolutions is not None
         return self._lines(raw, 1, windowed)
 
+    def _part_window(self, part: Optional[Part], start: Any, stop: Any) -> Tuple[Any, Any, Any]:
+        """The window and planned start of a read: its own, or the part's."""
+        if part is None:
+            return start, stop, None
+        if not isinstance(part, Part):
+            raise TypeError(f"part: one of Recording.parts(), not {type(part).__name__}")
+        if start is not None or stop is not None:
+            raise TypeError("part: a part is a window of its own; give no start or stop with it")
+        if part.identity != _identity(self._path):
+            raise ValueError(f"{self.path}: the file changed since its parts were planned (its "
+                             "size, time or header differ); plan them again with parts()")
+        return part[0], part[1], part.plan
+
     def to_pandas(self, *, probes: Optional[Probes] = None, blades: Optional[Blades] = None,
                   start: Optional[TimeLike] = None, stop: Optional[TimeLike] = None,
-                  revolutions: Optional[Revolutions] = None) -> "pandas.DataFrame":
+                  revolutions: Optional[Revolutions] = None,
+                  part: Optional[Part] = None) -> "pandas.DataFrame":
         """The selected lines as a pandas DataFrame with the CSV header's names.
 
         Parameters
         ----------
-        probes, blades, start, stop, revolutions
+        probes, blades, start, stop, revolutions, part
             The selection, as for :meth:`read`.
 
         Returns
@@ -240,19 +260,20 @@ class Recording:
         >>> frame[["Time", "Speed", "Probe101 Blade1 DNS"]].head()
         """
         return self.read(probes=probes, blades=blades, start=start, stop=stop,
-                         revolutions=revolutions).to_pandas()
+                         revolutions=revolutions, part=part).to_pandas()
 
     def iter_batches(self, rows: int = 65536, *, probes: Optional[Probes] = None,
                      blades: Optional[Blades] = None, start: Optional[TimeLike] = None,
                      stop: Optional[TimeLike] = None,
-                     revolutions: Optional[Revolutions] = None) -> Iterator[Lines]:
+                     revolutions: Optional[Revolutions] = None,
+                     part: Optional[Part] = None) -> Iterator[Lines]:
         """Yields the selected lines as :class:`Lines` of at most ``rows`` lines.
 
         Parameters
         ----------
         rows : int
             The most lines a batch holds (fewer only in the last one).
-        probes, blades, start, stop, revolutions
+        probes, blades, start, stop, revolutions, part
             The selection, as for :meth:`read`; checked at the call.
 
         Yields
@@ -269,8 +290,10 @@ class Recording:
         self._check_open()
         rows = _args.row_count(rows)
         # Checked and opened here, so that a wrong argument raises at the call.
+        start, stop, planned = self._part_window(part, start, stop)
         selection = _args.selection(probes, blades, start, stop, revolutions)
-        reader = _cdt.BatchReader(self._path, self.salvage, selection, rows, self._decoder)
+        reader = _cdt.BatchReader(self._path, self.salvage, selection, rows, self._decoder,
+                                  planned)
         return self._batches(reader, start is not None or revolutions is not None)
 
     def _batches(self, reader: "_cdt.BatchReader", windowed: bool) -> Iterator[Lines]:
@@ -312,28 +335,68 @@ class Recording:
         raw["time"] = raw["time"].view("datetime64[us]")
         return raw
 
-    def parts(self, rows: int = 65536) -> List[Tuple[Optional[int], Optional[int]]]:
-        """Time windows (start, stop) in microseconds that tile the recording.
+    def parts(self, rows: int = 65536) -> List[Part]:
+        """Windows that tile the recording, planned so that each reads at its own cost.
 
-        Reading every window with ``read(start=..., stop=...)`` and joining
-        the results gives exactly :meth:`read`: windows are consecutive
-        [start, stop) intervals of window time (see :meth:`read`), the first
-        open at its start and the last at its end, their bounds increasing.
-        The cuts are the times of every ``rows``-th index entry; the index
-        has an entry wherever the time moves on, about one per line, so a
-        part holds about ``rows`` lines. Only the index is read. Entry times
-        that cannot be true (2**63 or later, or out of order with their
-        neighbours) are left out.
+        Each part is a (start, stop) window of microseconds, a tuple, that
+        also carries where and in which grouping state its read begins: one
+        walk over the record headers plans them all, so ``read(part=p)``
+        (and ``to_pandas``, ``iter_batches``) starts there at once, in this
+        process or in another (parts pickle). Reading every part with
+        ``read(part=...)`` or ``read(start=..., stop=...)``, in any order,
+        and joining the results in the parts' order gives exactly
+        :meth:`read`: windows are consecutive [start, stop) intervals of
+        window time (see :meth:`read`), the first open at its start and the
+        last at its end, their bounds increasing. The cuts are the times of
+        every ``rows``-th index entry; the index has an entry wherever the
+        time moves on, about one per line, so a part holds about ``rows``
+        lines. Entry times that cannot be true (2**63 or later, or out of
+        order with their neighbours) are left out. A part remembers the
+        file's size, time and header: a file changed since raises ValueError
+        when the part is read.
 
         Examples
         --------
-        >>> frames = [rec.to_pandas(start=a, stop=b) for a, b in rec.parts(rows=50_000)]
+        >>> frames = [rec.to_pandas(part=p) for p in rec.parts(rows=50_000)]
         """
         self._check_open()
         rows = _args.row_count(rows)
+        identity = _identity(self._path)
         bounds = _part_bounds(_cdt.index_times(self._path, self.salvage), rows)
+        planned = _cdt.plan_starts(self._path, self.salvage, bounds) if bounds else []
         edges = [None] + bounds + [None]
-        return [(edges[i], edges[i + 1]) for i in range(len(edges) - 1)]
+        plans = [None] + planned
+        return [Part(edges[i], edges[i + 1], plans[i], identity) for i in range(len(edges) - 1)]
+
+
+class Part(tuple):
+    """A window (start, stop) of :meth:`Recording.parts`, with its planned start.
+
+    A tuple of two (microseconds since 1970, or None at an open end), so
+    ``start, stop = part`` works; ``plan`` is where its read begins (None:
+    with a seek of its own), ``identity`` the file's size, modification time
+    and header when it was planned.
+    """
+
+    plan: Any
+    identity: Any
+
+    def __new__(cls, start: Optional[int], stop: Optional[int], plan: Any = None,
+                identity: Any = None) -> "Part":
+        self = super().__new__(cls, (start, stop))
+        self.plan = plan
+        self.identity = identity
+        return self
+
+    def __reduce__(self):
+        return Part, (self[0], self[1], self.plan, self.identity)
+
+
+def _identity(path: bytes) -> Tuple[int, int, bytes]:
+    """What tells a file apart from a changed one: its size, time and header."""
+    status = _os.stat(path)
+    with _builtins.open(path, "rb") as f:
+        return status.st_size, status.st_mtime_ns, f.read(56)
 
 
 def _part_bounds(times: _np.ndarray, rows: int) -> List[int]:

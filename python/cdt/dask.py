@@ -119,7 +119,7 @@ def _meta(columns: Sequence[str], dtypes: Sequence[Any]) -> _pd.DataFrame:
 def _read_part(part: Dict[str, Any]) -> _pd.DataFrame:
     """One (path, window) part as a frame with every column of the union."""
     rec = _cdt.open(part["path"], salvage=part["salvage"], encoding=part["encoding"])
-    frame = rec.to_pandas(start=part["start"], stop=part["stop"], **part["selection"])
+    frame = rec.to_pandas(part=part["part"], **part["selection"])
     frame = frame.astype({"Start Rev": _np.uint64, "End Rev": _np.uint64})
     n = len(frame)
     columns, dtypes = part["columns"], part["dtypes"]
@@ -206,9 +206,9 @@ def read_recordings(paths: Paths, *, rows_per_partition: int = 1_000_000, salvag
         per_file.append(names)
         for key, dtype in zip(_occurrences(names), _dtypes(names)):
             dtype_of.setdefault(key, dtype)
-        for start, stop in rec.parts(rows=rows_per_partition):
+        for p in rec.parts(rows=rows_per_partition):
             parts.append({"path": path, "salvage": salvage, "encoding": encoding,
-                          "start": start, "stop": stop, "selection": sel})
+                          "part": p, "selection": sel})
     columns = _union(per_file)
     dtypes = [dtype_of[key] for key in _occurrences(columns)]
     for part in parts:

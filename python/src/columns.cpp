@@ -230,12 +230,66 @@ py::list columnList(const LinePlan& lines) {
   return list;
 }
 
+// A planned start as the tuple Python keeps, and back.
+py::tuple startTuple(const PlannedLineStart& start) {
+  const PlannedSeek& p = start.seek;
+  const LineTrack::State& t = start.track;
+  return py::make_tuple(p.offset, p.seek.entry ? py::object(py::int_(*p.seek.entry)) : py::none(),
+                        p.seek.indexDisagrees, p.seek.firstBadEntry, t.started, t.open, t.occupied,
+                        t.hostIndex, t.latestTime, t.windowTime);
+}
+
+std::optional<PlannedLineStart> plannedStart(const py::object& planned) {
+  if (planned.is_none()) return std::nullopt;
+  const auto t = planned.cast<py::tuple>();
+  if (t.size() != 10) throw py::value_error("a planned start of another version");
+  PlannedLineStart start;
+  start.seek.offset = t[0].cast<uint64_t>();
+  if (!t[1].is_none()) start.seek.seek.entry = t[1].cast<uint32_t>();
+  start.seek.seek.positioned = true;
+  start.seek.seek.indexDisagrees = t[2].cast<bool>();
+  start.seek.seek.firstBadEntry = t[3].cast<uint32_t>();
+  start.track = {t[4].cast<bool>(),     t[5].cast<bool>(),     t[6].cast<uint8_t>(),
+                 t[7].cast<uint32_t>(), t[8].cast<uint64_t>(), t[9].cast<uint64_t>()};
+  return start;
+}
+
+// The reader of a plan's window: at its planned start when there is one.
+std::unique_ptr<LineReader> makeReader(DataFile& file, const LinePlan& lines,
+                                       const std::optional<PlannedLineStart>& start) {
+  if (start && lines.window.start) {
+    return std::make_unique<LineReader>(file, lines.plan, lines.window, *start);
+  }
+  return std::make_unique<LineReader>(file, lines.plan, lines.window);
+}
+
+py::list planStarts(const std::string& path, bool salvage, const std::vector<uint64_t>& starts) {
+  std::unique_ptr<DataFile> file = openOrRaise(path, salvage);
+  std::vector<std::optional<PlannedLineStart>> planned;
+  {
+    py::gil_scoped_release release;
+    planned = planLineStarts(*file, std::nullopt, starts);
+  }
+  py::list list;
+  for (std::size_t i = 0; i < starts.size(); ++i) {
+    list.append(i < planned.size() && planned[i] ? py::object(startTuple(*planned[i]))
+                                                 : py::object(py::none()));
+  }
+  return list;
+}
+
 py::dict readLines(DataFile& file, const std::string& path, bool salvage,
-                   const LineSelection& selection, const py::object& decode) {
+                   const LineSelection& selection, const py::object& decode,
+                   const py::object& planned) {
   const LinePlan lines = planLines(file, path, salvage, selection, decode);
+  const std::optional<PlannedLineStart> start = plannedStart(planned);
   const std::size_t rows = firstRows(file, lines.plan, lines.window);
-  LineReader reader(file, lines.plan, lines.window);
-  py::dict d = readRows(reader, rows, SIZE_MAX);
+  std::unique_ptr<LineReader> reader;
+  {
+    py::gil_scoped_release release;
+    reader = makeReader(file, lines, start);
+  }
+  py::dict d = readRows(*reader, rows, SIZE_MAX);
   d["probes"] = planList(lines);
   d["columns"] = columnList(lines);
   d["stopped"] = stopDict(file.lastReadStatus());
@@ -243,14 +297,15 @@ py::dict readLines(DataFile& file, const std::string& path, bool salvage,
 }
 
 BatchReader::BatchReader(const std::string& path, bool salvage, const LineSelection& selection,
-                         std::size_t rows, const py::object& decode)
+                         std::size_t rows, const py::object& decode, const py::object& planned)
     : rows_(std::max<std::size_t>(rows, 1)) {
   file_ = openOrRaise(path, salvage);
   const LinePlan lines = planLines(*file_, path, salvage, selection, decode);
+  const std::optional<PlannedLineStart> start = plannedStart(planned);
   {
     py::gil_scoped_release release;
     firstRows_ = firstRows(*file_, lines.plan, lines.window);
-    reader_ = std::make_unique<LineReader>(*file_, lines.plan, lines.window);
+    reader_ = makeReader(*file_, lines, start);
   }
   plan_ = planList(lines);
   columns_ = columnList(lines);

@@ -48,14 +48,21 @@ pybind11::list probeList(const Configuration& configuration, uint32_t hostIndex,
 // arrays are made as long as the index says the window's lines are, and cut
 // to the lines read (or grown where the index says too few).
 pybind11::dict readLines(DataFile& file, const std::string& path, bool salvage,
-                         const LineSelection& selection, const pybind11::object& decode);
+                         const LineSelection& selection, const pybind11::object& decode,
+                         const pybind11::object& planned);
+
+// The planned starts of windows beginning at `starts` (planLineStarts), each
+// a tuple of ints the reads take back (None where none is planned); Python
+// keeps them with the parts, and may send them to other processes.
+pybind11::list planStarts(const std::string& path, bool salvage,
+                          const std::vector<uint64_t>& starts);
 
 // The same lines, `rows` at a time. A batch's arrays are sized like those of
 // readLines (at most `rows`), never larger than the file's records could fill.
 class BatchReader {
  public:
   BatchReader(const std::string& path, bool salvage, const LineSelection& selection,
-              std::size_t rows, const pybind11::object& decode);
+              std::size_t rows, const pybind11::object& decode, const pybind11::object& planned);
   // The next batch (at most `rows` lines, fewer only at the end), or None
   // once the lines have ended.
   pybind11::object next();

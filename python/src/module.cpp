@@ -118,9 +118,9 @@ py::dict describe(const std::string& path, bool salvage, const py::object& decod
 }
 
 py::dict readAll(const std::string& path, bool salvage, const LineSelection& selection,
-                 const py::object& decode) {
+                 const py::object& decode, const py::object& planned) {
   std::unique_ptr<DataFile> file = openOrRaise(path, salvage);
-  return readLines(*file, path, salvage, selection, decode);
+  return readLines(*file, path, salvage, selection, decode, planned);
 }
 
 // The names of the columns a read with `selection` gives, without reading.
@@ -297,14 +297,15 @@ PYBIND11_MODULE(_cdt, m) {
       .def_readwrite("host", &LineSelection::host);
   m.def("describe", &describe, py::arg("path"), py::arg("salvage"), py::arg("decode"));
   m.def("read", &readAll, py::arg("path"), py::arg("salvage"), py::arg("selection"),
-        py::arg("decode"));
+        py::arg("decode"), py::arg("planned") = py::none());
+  m.def("plan_starts", &planStarts, py::arg("path"), py::arg("salvage"), py::arg("starts"));
   m.def("columns", &columnsOf, py::arg("path"), py::arg("salvage"), py::arg("selection"),
         py::arg("decode"));
   py::class_<BatchReader>(m, "BatchReader")
-      .def(py::init<const std::string&, bool, const LineSelection&, std::size_t,
+      .def(py::init<const std::string&, bool, const LineSelection&, std::size_t, const py::object&,
                     const py::object&>(),
            py::arg("path"), py::arg("salvage"), py::arg("selection"), py::arg("rows"),
-           py::arg("decode"))
+           py::arg("decode"), py::arg("planned") = py::none())
       .def("next", &BatchReader::next);
   m.def("profiles", &readProfiles, py::arg("path"), py::arg("salvage"));
   m.def("convert", &convert, py::arg("path"), py::arg("out_dir"));

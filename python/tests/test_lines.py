@@ -115,6 +115,44 @@ def test_time_windows_and_parts_join_to_the_whole_read(recordings):
     pd.testing.assert_frame_equal(joined, whole)
 
 
+def test_planned_parts_read_in_any_order_and_process_and_refuse_a_changed_file(recordings,
+                                                                              tmp_path):
+    import os
+    import pickle
+    import random
+    import shutil
+    import subprocess
+    import sys
+
+    path = tmp_path / "copy.cdt"
+    shutil.copy(recordings["plain"], path)
+    rec = cdt.open(path)
+    whole = rec.to_pandas()
+    parts = rec.parts(rows=17)
+    assert len(parts) > 3 and all(p.plan is not None for p in parts[1:])
+    assert [tuple(p) for p in parts] == [(a, b) for a, b in parts]
+    order = list(range(len(parts)))
+    random.Random(3).shuffle(order)
+    frames = {i: rec.to_pandas(part=parts[i]) for i in order}
+    pd.testing.assert_frame_equal(
+        pd.concat([frames[i] for i in range(len(parts))], ignore_index=True), whole)
+    # In another process, from pickles, the last part first.
+    code = ("import pickle, sys, cdt\n"
+            "path, parts = pickle.load(sys.stdin.buffer)\n"
+            "rec = cdt.open(path)\n"
+            "pickle.dump([rec.to_pandas(part=p) for p in parts], sys.stdout.buffer)\n")
+    done = subprocess.run([sys.executable, "-c", code], input=pickle.dumps((str(path), parts[::-1])),
+                          capture_output=True, check=True, env=os.environ)
+    there = pickle.loads(done.stdout)[::-1]
+    pd.testing.assert_frame_equal(pd.concat(there, ignore_index=True), whole)
+    with pytest.raises(TypeError, match="part"):
+        rec.read(part=parts[1], start=0)
+    with open(path, "ab") as f:  # the file grows: the plan is not its plan any more
+        f.write(bytes(8))
+    with pytest.raises(ValueError, match="changed since its parts were planned"):
+        rec.read(part=parts[2])
+
+
 def test_a_window_allocates_for_its_lines_not_for_the_file(tmp_path):
     import tracemalloc
 
