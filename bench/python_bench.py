@@ -124,7 +124,7 @@ def main():
           f"<= 32 MiB beyond the arrays: {verdict(ok)}")
 
     # The parts of the largest recording read one after another (each starts
-    # where the plan says, so part k costs what part 1 does), and a one-line
+    # where the plan says, so the last costs what the first does), and a one-line
     # window.
     rec = cdt.open(path)
     began = time.perf_counter()
