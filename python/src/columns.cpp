@@ -4,10 +4,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
+#include <thread>
 
 #include "csv/csv_header.h"
 #include "foundation/name_text.h"
 #include "python/src/common.h"
+#include "python/src/two_halves.h"
 
 namespace py = pybind11;
 
@@ -140,9 +143,18 @@ std::size_t firstRows(DataFile& file, const ColumnPlan& plan, const LineWindow& 
   return std::max<std::size_t>(1, std::min(entries + 1024, limit));
 }
 
+// Whether arrays of `capacity` rows holding `rows` lines are handed out as
+// they are, their blocks' rows longer than the lines (Python takes the
+// first `rows` of each: every row stays contiguous). Cutting them to the
+// lines moves every block row but the first, a copy of the whole result;
+// it is worth it only where the slack is large.
+bool keepSlack(std::size_t capacity, std::size_t rows) {
+  return capacity - rows <= std::max<std::size_t>(rows / 8, 4096);
+}
+
 // Reads up to `most` lines into arrays of `capacity` rows, which grow by
 // copying into arrays twice as long (at most `most`) while lines remain, and
-// are cut to the lines read.
+// are cut to the lines read unless the slack is small.
 py::dict readRows(LineReader& reader, std::size_t capacity, std::size_t most) {
   const ColumnPlan& plan = reader.plan();
   capacity = std::max<std::size_t>(1, std::min(capacity, most));
@@ -163,11 +175,13 @@ py::dict readRows(LineReader& reader, std::size_t capacity, std::size_t most) {
     arrays = std::move(grown);
     capacity = larger;
   }
-  {
-    py::gil_scoped_release release;
-    compact(plan, arrays->columns, rows);
+  if (!keepSlack(capacity, rows)) {
+    {
+      py::gil_scoped_release release;
+      compact(plan, arrays->columns, rows);
+    }
+    arrays->resize(plan, rows);
   }
-  arrays->resize(plan, rows);
   return arrays->dict(rows);
 }
 
@@ -278,21 +292,113 @@ py::list planStarts(const std::string& path, bool salvage, const std::vector<uin
   return list;
 }
 
+namespace {
+
+// A read over at least this many record bytes decodes on two cores; tests
+// lower it to split small files.
+uint64_t splitBytes = uint64_t{128} << 20;
+
+// Reads the window's lines in two halves at once (two_halves.h) into arrays
+// of `capacity` rows; none when the window is not split. The second half
+// reads a file of its own, opened here (with the GIL held, for its errors).
+std::optional<py::dict> readHalves(DataFile& file, const std::string& path, bool salvage,
+                                   const LinePlan& lines,
+                                   const std::optional<PlannedLineStart>& start,
+                                   std::size_t capacity) {
+  const std::optional<WindowSplit> split = splitWindow(file, lines.window, capacity, splitBytes);
+  if (!split) return std::nullopt;
+  std::unique_ptr<DataFile> second = openOrRaise(path, salvage);
+  const ColumnPlan& plan = lines.plan;
+  auto arrays = std::make_unique<Arrays>(plan, capacity);
+  const LineColumns region = rowsFrom(plan, arrays->columns, split->firstRows);
+  LinePlan firstPlan = lines;
+  firstPlan.window.stop = split->middle;
+  LineWindow secondWindow = lines.window;
+  secondWindow.start = split->middle;
+  HalfLines head;
+  HalfLines tail;
+  {
+    py::gil_scoped_release release;
+    // The second half's reader walks the record heads to its start (as a
+    // window read does) while the first half is already being read.
+    std::exception_ptr failure;
+    std::thread other([&] {
+      try {
+        LineReader reader(*second, plan, secondWindow);
+        tail = readHalf(reader, region, capacity - split->firstRows);
+      } catch (...) {
+        failure = std::current_exception();
+      }
+    });
+    try {
+      std::unique_ptr<LineReader> reader = makeReader(file, firstPlan, start);
+      head = readHalf(*reader, arrays->columns, split->firstRows);
+    } catch (...) {
+      other.join();
+      throw;
+    }
+    other.join();
+    if (failure) std::rethrow_exception(failure);
+  }
+  // Reading stopped in the first half (the end of the records, a damaged
+  // record) where a single read stops too: nothing after it is a line.
+  DataFileReport stopped = file.lastReadStatus();
+  if (stopped.status == DataFileStatus::Ok) {
+    stopped = second->lastReadStatus();
+  } else {
+    tail = HalfLines{};
+  }
+  std::size_t rows = head.total() + tail.total();
+  if (head.rows != split->firstRows || !head.beyond.empty() || !tail.beyond.empty()) {
+    // The first half's lines do not end where the index said: the halves
+    // join in arrays of their own.
+    auto joined = std::make_unique<Arrays>(plan, std::max<std::size_t>(rows, 1));
+    {
+      py::gil_scoped_release release;
+      const std::size_t at = copyHalf(plan, head, arrays->columns, joined->columns, 0);
+      copyHalf(plan, tail, region, joined->columns, at);
+    }
+    arrays = std::move(joined);
+    capacity = std::max<std::size_t>(rows, 1);
+  } else if (!keepSlack(capacity, rows)) {
+    {
+      py::gil_scoped_release release;
+      compact(plan, arrays->columns, rows);
+    }
+    arrays->resize(plan, rows);
+  }
+  py::dict d = arrays->dict(rows);
+  d["stopped"] = stopDict(stopped);
+  return d;
+}
+
+}  // namespace
+
+void setSplitBytes(uint64_t bytes) {
+  splitBytes = bytes;
+}
+
 py::dict readLines(DataFile& file, const std::string& path, bool salvage,
                    const LineSelection& selection, const py::object& decode,
                    const py::object& planned) {
   const LinePlan lines = planLines(file, path, salvage, selection, decode);
   const std::optional<PlannedLineStart> start = plannedStart(planned);
   const std::size_t rows = firstRows(file, lines.plan, lines.window);
-  std::unique_ptr<LineReader> reader;
-  {
-    py::gil_scoped_release release;
-    reader = makeReader(file, lines, start);
+  std::optional<py::dict> halves = readHalves(file, path, salvage, lines, start, rows);
+  py::dict d;
+  if (halves) {
+    d = std::move(*halves);
+  } else {
+    std::unique_ptr<LineReader> reader;
+    {
+      py::gil_scoped_release release;
+      reader = makeReader(file, lines, start);
+    }
+    d = readRows(*reader, rows, SIZE_MAX);
+    d["stopped"] = stopDict(file.lastReadStatus());
   }
-  py::dict d = readRows(*reader, rows, SIZE_MAX);
   d["probes"] = planList(lines);
   d["columns"] = columnList(lines);
-  d["stopped"] = stopDict(file.lastReadStatus());
   return d;
 }
 

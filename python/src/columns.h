@@ -51,6 +51,10 @@ pybind11::dict readLines(DataFile& file, const std::string& path, bool salvage,
                          const LineSelection& selection, const pybind11::object& decode,
                          const pybind11::object& planned);
 
+// Reads over at least `bytes` of records decode in two halves on two cores
+// (two_halves.h); tests lower it to split small files.
+void setSplitBytes(uint64_t bytes);
+
 // The planned starts of windows beginning at `starts` (planLineStarts), each
 // a tuple of ints the reads take back (None where none is planned); Python
 // keeps them with the parts, and may send them to other processes.

@@ -298,6 +298,7 @@ PYBIND11_MODULE(_cdt, m) {
   m.def("describe", &describe, py::arg("path"), py::arg("salvage"), py::arg("decode"));
   m.def("read", &readAll, py::arg("path"), py::arg("salvage"), py::arg("selection"),
         py::arg("decode"), py::arg("planned") = py::none());
+  m.def("_set_split_bytes", &setSplitBytes, py::arg("bytes"));
   m.def("plan_starts", &planStarts, py::arg("path"), py::arg("salvage"), py::arg("starts"));
   m.def("columns", &columnsOf, py::arg("path"), py::arg("salvage"), py::arg("selection"),
         py::arg("decode"));

@@ -151,6 +151,33 @@ def test_planned_parts_read_in_any_order_and_process_and_refuse_a_changed_file(r
         f.write(bytes(8))
     with pytest.raises(ValueError, match="changed since its parts were planned"):
         rec.read(part=parts[2])
+    parts = rec.parts(rows=17)  # rewritten with the same size: refused too
+    data = path.read_bytes()
+    path.write_bytes(data[:-20] + bytes(20))
+    with pytest.raises(ValueError, match="changed since its parts were planned"):
+        rec.read(part=parts[2])
+
+
+def test_reads_on_two_cores_give_the_lines_of_one_reader(recordings, tmp_path):
+    from cdt import _cdt
+
+    entries = index_entries(open(recordings["plain"], "rb").read())
+    lying = patched(recordings["plain"], tmp_path / "lying.cdt", {entries[50]: 1, entries[51]: 1})
+    cases = [(recordings[s], {}) for s in ("plain", "ranges", "damaged", "second_host")]
+    cases += [(lying, {}), (recordings["ranges"], {"revolutions": (40, 200)})]
+    whole = cdt.open(recordings["plain"]).read()
+    cases.append((recordings["plain"], {"start": int(whole.time_us[7]), "stop": int(whole.time_us[90])}))
+    try:
+        for path, window in cases:
+            rec = cdt.open(path)
+            _cdt._set_split_bytes(2**62)
+            one, one_stopped = rec.to_pandas(**window), rec.stopped
+            _cdt._set_split_bytes(1)  # every read splits
+            two = rec.to_pandas(**window)
+            pd.testing.assert_frame_equal(two, one, obj=f"{path} {window}")
+            assert rec.stopped == one_stopped
+    finally:
+        _cdt._set_split_bytes(128 << 20)
 
 
 def test_a_window_allocates_for_its_lines_not_for_the_file(tmp_path):
