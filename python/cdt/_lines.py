@@ -103,8 +103,10 @@ class Lines:
         self._windowed = windowed
         self.time_us = raw["time"][:n].view(_np.uint64)
         self.sync = raw["sync"][:n]
-        self.start_rev = _narrow(raw["start_rev"][:n])
-        self.end_rev = _narrow(raw["end_rev"][:n])
+        self._start_rev64 = raw["start_rev"][:n]
+        self._end_rev64 = raw["end_rev"][:n]
+        self.start_rev = _narrow(self._start_rev64)
+        self.end_rev = _narrow(self._end_rev64)
         self.float_block = raw["floats"][:, :n]
         self.double_block = raw["doubles"][:, :n]
         self.speed = self.float_block[0]
@@ -146,16 +148,24 @@ class Lines:
         """The CSV header's column names of these lines, in order (repeats kept)."""
         return list(self._columns)
 
-    def _public_frame(self, pd, time):
-        """The frame built through pandas' public constructor (copies the columns)."""
-        values = [time, self.speed, self.sync, self.start_rev, self.end_rev]
-        for p in self.probes.values():
-            values += [p.rms, p.dns]
-            values += [p.blade_dns[:, j] for j in range(len(p.blades))]
-            values += [p.blade_toa[:, j] for j in range(len(p.blades))]
-        frame = pd.DataFrame(dict(enumerate(values)))
-        frame.columns = pd.Index(self._columns)
-        return frame
+    def _values(self, time, revolutions):
+        """Each column's values in the CSV's order, and where each lies: its
+        row of the float block ("f", row) or of the double block ("d", row),
+        or ("", None) for a column of its own."""
+        start, end = revolutions
+        own = ("", None)
+        values = [time, self.speed, self.sync, start, end]
+        where = [own, ("f", 0), own, own, own]
+        for p in self._plan:
+            k = len(p["blades"])
+            probe = self.probes[p["key"]]
+            values += [probe.rms, probe.dns]
+            values += [probe.blade_dns[:, j] for j in range(k)]
+            values += [probe.blade_toa[:, j] for j in range(k)]
+            where += [("f", p["rms_row"]), ("d", p["dns_row"])]
+            where += [("f", p["blade_dns_row"] + j) for j in range(k)]
+            where += [("f", p["blade_toa_row"] + j) for j in range(k)]
+        return values, where
 
     def to_pandas(self):
         """These lines as a pandas DataFrame with the CSV header's column names.
@@ -168,45 +178,55 @@ class Lines:
         columns of the same names, as in the CSV. The measurement columns
         share the memory of these Lines.
         """
+        return self._frame()
+
+    def _frame(self, *, file: Optional[str] = None, wide_revolutions: bool = False,
+               time_index: bool = False):
+        """The frame of to_pandas; with `file` a "File" column first naming
+        it, with `wide_revolutions` the revolutions as uint64 whatever their
+        values, with `time_index` Time as the index instead of a column."""
         import pandas as pd
 
         self._check_times(NS_LIMIT, "datetime64[ns]")
         ns = self.time_us.view(_np.int64).astype("datetime64[us]").astype("datetime64[ns]")
-        time = pd.DatetimeIndex(ns, tz="UTC")
+        time = pd.DatetimeIndex(ns, tz="UTC", name="Time" if time_index else None)
+        revolutions = ((self._start_rev64, self._end_rev64) if wide_revolutions
+                       else (self.start_rev, self.end_rev))
+        names = list(self._columns)
+        values, where = self._values(time, revolutions)
+        if time_index:
+            names, values, where = names[1:], values[1:], where[1:]
+        if file is not None:
+            names = ["File"] + names
+            values = [_np.full(self._n, file, dtype=object)] + values
+            where = [("", None)] + where
+        index = time if time_index else pd.RangeIndex(self._n)
         blocks = _pandas_blocks()
         if blocks is None:
-            return self._public_frame(pd, time)
-        return self._frame_of_blocks(pd, time, *blocks)
+            frame = pd.DataFrame(dict(enumerate(values)), index=index)
+            frame.columns = pd.Index(names)
+            return frame
+        return self._frame_of_blocks(pd, names, values, where, index, *blocks)
 
-    def _frame_of_blocks(self, pd, time, block_manager, make_block):
-        """The frame made of the float and double blocks as they are."""
-        float_rows, float_at, double_rows, double_at = [0], [1], [], []
-        at = 5
-        for p in self._plan:
-            k = len(p["blades"])
-            float_rows.append(p["rms_row"])
-            float_at.append(at)
-            double_rows.append(p["dns_row"])
-            double_at.append(at + 1)
-            float_rows += list(range(p["blade_dns_row"], p["blade_dns_row"] + 2 * k))
-            float_at += list(range(at + 2, at + 2 + 2 * k))
-            at += 2 + 2 * k
-        n = self._n
+    def _frame_of_blocks(self, pd, names, values, where, index, block_manager, make_block):
+        """The frame made of the float and double blocks as they are, each
+        other column a block of its own."""
+        float_at = [i for i, (b, _) in enumerate(where) if b == "f"]
+        double_at = [i for i, (b, _) in enumerate(where) if b == "d"]
         # The module stores the block rows in column order, so that the
         # blocks need no copy; anything else is a fault, not a case to handle.
-        if float_rows != list(range(len(float_rows))) or (
-                double_rows != list(range(len(double_rows)))):
+        if ([where[i][1] for i in float_at] != list(range(len(self.float_block)))
+                or [where[i][1] for i in double_at] != list(range(len(self.double_block)))):
             raise AssertionError("cdt: the module's blocks are out of column order")
-        blocks = [
-            make_block(time._data, placement=[0], ndim=2),
-            make_block(self.float_block, placement=float_at, ndim=2),
-            make_block(self.sync.reshape(1, n), placement=[2], ndim=2),
-            make_block(self.start_rev.reshape(1, n), placement=[3], ndim=2),
-            make_block(self.end_rev.reshape(1, n), placement=[4], ndim=2),
-        ]
-        if double_rows:
+        n = self._n
+        blocks = [make_block(self.float_block, placement=float_at, ndim=2)]
+        if double_at:
             blocks.append(make_block(self.double_block, placement=double_at, ndim=2))
-        manager = block_manager(blocks, [pd.Index(self._columns), pd.RangeIndex(n)])
+        for i, (v, (b, _)) in enumerate(zip(values, where)):
+            if not b:
+                data = v._data if isinstance(v, pd.DatetimeIndex) else v.reshape(1, n)
+                blocks.append(make_block(data, placement=[i], ndim=2))
+        manager = block_manager(blocks, [pd.Index(names, dtype=object), index])
         return pd.DataFrame(manager)
 
 

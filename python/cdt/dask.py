@@ -111,28 +111,85 @@ def _frame(columns: Sequence[str], data: Sequence[Any], index) -> _pd.DataFrame:
     return frame
 
 
-def _meta(columns: Sequence[str], dtypes: Sequence[Any]) -> _pd.DataFrame:
+def _meta(columns: Sequence[str], dtypes: Sequence[Any], by_time: bool) -> _pd.DataFrame:
     data = [_pd.Series([], dtype=object)] + [_pd.Series([], dtype=t) for t in dtypes]
-    return _frame(["File"] + list(columns), data, _pd.RangeIndex(0))
+    if not by_time:
+        return _frame(["File"] + list(columns), data, _pd.RangeIndex(0))
+    index = _pd.DatetimeIndex([], tz="UTC", name="Time")
+    return _frame(["File"] + list(columns[1:]), [data[0]] + data[2:], index)
 
 
 def _read_part(part: Dict[str, Any]) -> _pd.DataFrame:
     """One (path, window) part as a frame with every column of the union."""
     rec = _cdt.open(part["path"], salvage=part["salvage"], encoding=part["encoding"])
-    frame = rec.to_pandas(part=part["part"], **part["selection"])
-    frame = frame.astype({"Start Rev": _np.uint64, "End Rev": _np.uint64})
-    n = len(frame)
-    columns, dtypes = part["columns"], part["dtypes"]
-    if list(frame.columns) == list(columns):
-        frame.insert(0, "File", part["path"], allow_duplicates=True)
+    lines = rec.read(part=part["part"], **part["selection"])
+    by_time = part["bounds"] is not None
+    frame = lines._frame(file=part["path"], wide_revolutions=True, time_index=by_time)
+    if by_time:
+        _check_bounds(part, frame.index)
+    columns = ["File"] + list(part["columns"])
+    if list(frame.columns) == columns:
         return frame
+    n = len(frame)
     place = {key: i for i, key in enumerate(_occurrences(list(frame.columns)))}
-    data: List[Any] = [_pd.Series([part["path"]] * n, dtype=object, index=frame.index)]
-    for key, dtype in zip(_occurrences(columns), dtypes):
+    data: List[Any] = []
+    for key, dtype in zip(_occurrences(columns), [object] + list(part["dtypes"])):
         i = place.get(key)
         data.append(frame.iloc[:, i] if i is not None
                     else _pd.Series(_np.full(n, _np.nan, dtype=dtype), index=frame.index))
-    return _frame(["File"] + list(columns), data, frame.index)
+    return _frame(columns, data, frame.index)
+
+
+def _check_bounds(part: Dict[str, Any], index: _pd.DatetimeIndex) -> None:
+    """Raises ValueError where a part's times leave the division they were
+    given, or go back (a file whose record times go back)."""
+    if len(index) == 0:
+        return
+    low, high, last = part["bounds"]
+    ok = index.is_monotonic_increasing and index[0] >= low and (
+        index[-1] <= high if last else index[-1] < high)
+    if not ok:
+        raise ValueError(f"{part['path']}: its line times go back or leave the index's range, "
+                         "so a Time index has no divisions; read it with index=None")
+
+
+def _time_bounds(rec) -> Optional[Tuple[_pd.Timestamp, _pd.Timestamp]]:
+    """The first and last time the index gives the file's lines, or None
+    without any."""
+    t = _np.asarray(_cdt._cdt.index_times(rec._path, rec.salvage), dtype=_np.uint64)
+    t = t[t < _np.uint64(_cdt._args.NS_LIMIT)]
+    if t.size == 0:
+        return None
+    as_time = lambda us: _pd.Timestamp(int(us) * 1000, tz="UTC")  # noqa: E731
+    return as_time(t.min()), as_time(t.max())
+
+
+def _divisions(per_file: List[Tuple[Any, List[Any]]], parts: List[Dict[str, Any]]):
+    """Time divisions of the parts, file after file, or None where files
+    share times (the hosts of one recording set) or a file's index gives no
+    times. Each part's division starts at its window's start (a file's first
+    at the first time of its index) and the last ends at the last file's
+    last time; its part gets the bounds to check."""
+    if any(bounds is None for bounds, _ in per_file):
+        return None
+    order = sorted(range(len(per_file)), key=lambda f: per_file[f][0][0])
+    if any(per_file[a][0][1] >= per_file[b][0][0] for a, b in zip(order, order[1:])):
+        return None
+    divisions: List[Any] = []
+    ordered: List[Dict[str, Any]] = []
+    for f in order:
+        (low, _), file_parts = per_file[f]
+        for k, part in enumerate(file_parts):
+            start = part["part"][0]
+            divisions.append(low if k == 0 else _pd.Timestamp(start * 1000, tz="UTC"))
+            ordered.append(part)
+    divisions.append(per_file[order[-1]][0][1])
+    if any(a >= b for a, b in zip(divisions[:-2], divisions[1:-1])) or divisions[-2] > divisions[-1]:
+        return None  # an index whose times are not in order
+    for i, part in enumerate(ordered):
+        part["bounds"] = (divisions[i], divisions[i + 1], i == len(ordered) - 1)
+    parts[:] = ordered
+    return divisions
 
 
 def _open_all(paths: List[str], salvage: bool, errors: str, encoding):
@@ -148,7 +205,8 @@ def _open_all(paths: List[str], salvage: bool, errors: str, encoding):
 
 
 def read_recordings(paths: Paths, *, rows_per_partition: int = 1_000_000, salvage: bool = False,
-                    errors: str = "raise", encoding: Optional[str] = None, **selection):
+                    errors: str = "raise", encoding: Optional[str] = None,
+                    index: Optional[str] = None, **selection):
     """Many recordings as one ``dask.dataframe.DataFrame``.
 
     Parameters
@@ -166,6 +224,18 @@ def read_recordings(paths: Paths, *, rows_per_partition: int = 1_000_000, salvag
         naming it.
     encoding : str, optional
         The installation's code page for the names, as for :func:`cdt.open`.
+    index : {None, "Time"}
+        None (the default): each partition's lines numbered from 0, the
+        partitions in the order of ``paths`` and of time within a file, and
+        the divisions unknown. "Time": Time is the index (not a column), and
+        the divisions are known where the recordings follow one another in
+        time (a host's recordings of a test, one file): each partition is a
+        window of a recording's index times, the recordings in the order of
+        their first times, so ``.loc``, ``repartition`` and joins on time
+        read only the partitions they need. Recordings that share times (the
+        hosts of one recording set) keep unknown divisions. A recording
+        whose line times go back (a clock set back) cannot be divided by
+        time: computing such a partition raises ValueError naming it.
     **selection
         ``probes``, ``blades`` and ``revolutions`` as for
         :meth:`cdt.Recording.read`.
@@ -183,20 +253,22 @@ def read_recordings(paths: Paths, *, rows_per_partition: int = 1_000_000, salvag
         the recording that has it most often. The dtypes are those of
         :meth:`cdt.Recording.to_pandas`, and a time that it cannot hold
         raises its ValueError when the frame is computed. The metadata comes
-        from the configurations alone; no record is read until the frame is
-        computed. Divisions are unknown: recordings of several hosts share
-        their times.
+        from the configurations alone; the index is read to plan the
+        partitions, and no record until the frame is computed.
     """
     import dask.dataframe as dd
 
     _check_errors(errors)
+    if index not in (None, "Time"):
+        raise ValueError(f"index: None or 'Time', not {index!r}")
     for key in ("start", "stop"):
         if key in selection:
             raise TypeError(f"{key}: read_recordings cuts its own time windows")
     recordings = _open_all(_expand(paths), salvage, errors, encoding)
     per_file = []
     dtype_of: Dict[Tuple[str, int], Any] = {}
-    parts = []
+    parts: List[Dict[str, Any]] = []
+    by_file = []
     for path, rec in recordings:
         sel = dict(selection)
         # Checks the whole selection against this recording (a wrong one
@@ -206,18 +278,22 @@ def read_recordings(paths: Paths, *, rows_per_partition: int = 1_000_000, salvag
         per_file.append(names)
         for key, dtype in zip(_occurrences(names), _dtypes(names)):
             dtype_of.setdefault(key, dtype)
-        for p in rec.parts(rows=rows_per_partition):
-            parts.append({"path": path, "salvage": salvage, "encoding": encoding,
-                          "part": p, "selection": sel})
+        file_parts = [{"path": path, "salvage": salvage, "encoding": encoding, "part": p,
+                       "selection": sel, "bounds": None}
+                      for p in rec.parts(rows=rows_per_partition)]
+        parts += file_parts
+        by_file.append((_time_bounds(rec) if index else None, file_parts))
     columns = _union(per_file)
     dtypes = [dtype_of[key] for key in _occurrences(columns)]
+    divisions = _divisions(by_file, parts) if index and parts else None
     for part in parts:
-        part["columns"] = columns
-        part["dtypes"] = dtypes
-    meta = _meta(columns, dtypes)
+        part["columns"] = columns if index is None else columns[1:]
+        part["dtypes"] = dtypes if index is None else dtypes[1:]
+    meta = _meta(columns, dtypes, index is not None)
     if not parts:
         return dd.from_pandas(meta, npartitions=1)
-    return dd.from_map(_read_part, parts, meta=meta, label="cdt-read", enforce_metadata=False)
+    return dd.from_map(_read_part, parts, meta=meta, divisions=divisions, label="cdt-read",
+                       enforce_metadata=False)
 
 
 def _convert_one(path: str, out_dir: str, errors: str) -> Optional[str]:

@@ -134,3 +134,36 @@ def test_bad_recordings_fail_or_are_skipped(client, six, tmp_path):
     assert open(written[1], "rb").read() == (tmp_path / "ref" / written[1].rsplit("/", 1)[-1]).read_bytes()
     with pytest.raises(cdt.FormatError):
         cdt.dask.convert_recordings([bad], tmp_path)
+
+
+def test_a_time_index_has_the_divisions_of_recordings_that_follow_one_another(client, six,
+                                                                              tmp_path):
+    runs = [synth(tmp_path / "a", "--revolutions", "80", "--blades", "3")[-1],
+            synth(tmp_path / "b", "--revolutions", "50", "--blades", "3", "--probes", "2",
+                  "--start", "2011-05-06T13:00:00Z")[-1]]
+    frame = cdt.dask.read_recordings(runs[::-1], rows_per_partition=16, index="Time")
+    assert frame.known_divisions and frame.npartitions > 4 and "Time" not in frame.columns
+    expected = pd.concat([cdt.open(p).to_pandas().astype({"Start Rev": "uint64", "End Rev": "uint64"})
+                          .set_index("Time") for p in runs])
+    expected.insert(0, "File", [p for p in runs for _ in range(len(cdt.open(p).read()))])
+    got = frame.compute()
+    pd.testing.assert_frame_equal(got, expected[got.columns], check_like=False)
+    # .loc reads only the partitions of its window.
+    t0, t1 = expected.index[20], expected.index[40]
+    window = frame.loc[t0:t1]
+    assert window.npartitions < frame.npartitions / 2
+    pd.testing.assert_frame_equal(window.compute(), got.loc[t0:t1])
+    # Hosts of one set share their times: no divisions, the same lines.
+    shared = cdt.dask.read_recordings(six, rows_per_partition=25, index="Time")
+    assert not shared.known_divisions and len(shared) == len(cdt.dask.read_recordings(six))
+    # A clock that goes back leaves a partition's division: computing it says so.
+    data = bytearray(open(runs[0], "rb").read())
+    from conftest import blade_records
+    at = blade_records(bytes(data))[100][0]
+    data[at + 12:at + 20] = (1).to_bytes(8, "little")
+    back = tmp_path / "back.cdt"
+    back.write_bytes(bytes(data))
+    with pytest.raises(ValueError, match="back.cdt: its line times go back"):
+        cdt.dask.read_recordings(back, rows_per_partition=16, index="Time").compute()
+    with pytest.raises(ValueError, match="index: None or 'Time'"):
+        cdt.dask.read_recordings(back, index="Start Rev")
