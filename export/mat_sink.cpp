@@ -94,12 +94,15 @@ bool MatSink::begin(const std::string& path, const SinkDescription& description)
   errno = 0;
   file_ = openFile(target.c_str(), "r+b");
   if (file_ == nullptr) return fail("cannot open the file", errno);
-  // Sized at once: the padding after each column is never written, and a
-  // file size limit stops the export before any line is read.
+  // The file exists now: a failure to size it or to write its fixed bytes
+  // is a failed write, which write() and finish() report.
   errno = 0;
-  if (!truncateFile(file_, layout_.size)) return fail("cannot size the file", errno);
+  if (!truncateFile(file_, layout_.size)) {
+    (void)fail("cannot write the file", errno);
+    return true;
+  }
   for (const Mat5Run& run : layout_.runs) {
-    if (!put(run.offset, run.bytes.data(), run.bytes.size())) return false;
+    if (!put(run.offset, run.bytes.data(), run.bytes.size())) break;
   }
   return true;
 }
