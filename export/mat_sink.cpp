@@ -10,6 +10,7 @@
 // layout is then written to an uncompressed copy beside the output, and
 // finish() compresses it variable by variable on all cores into the output.
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -25,6 +26,10 @@
 namespace cdt {
 
 namespace {
+
+// The batches' values are written as they lie in memory, and the file is
+// little-endian (its header says so).
+static_assert(std::endian::native == std::endian::little);
 
 class MatSink : public ColumnSink {
  public:
