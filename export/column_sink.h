@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,11 +32,16 @@ struct SinkDescription {
   std::vector<SinkProbe> probes;  // the kept slots, in slot order
   std::string sourcePath;         // as text
   std::string configurationText;  // decoded, as text
+  // The number of lines write() will be given in all, counted before the
+  // first is read, for a sink that needs it (needsLineCount()).
+  std::optional<uint64_t> lines;
 };
 
 class ColumnSink {
  public:
   virtual ~ColumnSink() = default;
+  // Whether begin() needs the description's count of the lines to come.
+  virtual bool needsLineCount() const { return false; }
   // Creates the output; false with error() set when it cannot.
   [[nodiscard]] virtual bool begin(const std::string& path, const SinkDescription& description) = 0;
   // Appends `rows` lines from row 0 of `columns`. May run on another thread
@@ -58,7 +64,8 @@ struct NetCdfOptions {
   int compressionLevel = 0;  // 0: none; 1 to 9: zlib with the shuffle filter
 };
 struct MatOptions {
-  bool version73 = false;  // the HDF5-based version 7.3 instead of level 5
+  bool version73 = false;    // the HDF5-based version 7.3 instead of level 5
+  int compressionLevel = 0;  // level 5: 0 none; 1 to 9: zlib, every variable
 };
 
 // nullptr when this build has no netCDF (or MATLAB) support.

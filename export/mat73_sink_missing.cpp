@@ -1,4 +1,4 @@
-// Builds without HDF5 leave version 7.3 files to matio, when they have it.
+// Builds without HDF5 cannot write version 7.3 files.
 #include "export/column_sink.h"
 
 namespace cdt {

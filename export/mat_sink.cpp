@@ -1,298 +1,216 @@
-// The MATLAB sink through matio: every variable is gathered in memory while
-// the lines come and written when they end (a level-5 file is written a
-// whole variable at a time), compressed with zlib. Version 7.3 files are
-// written by mat73_sink.cpp as the lines come; this sink writes them only in
-// a build without HDF5 of its own.
-#include <matio.h>
-#include <zlib.h>
-
+// The level-5 MATLAB sink. The exporter counts the lines first, so the
+// whole file is laid out before the first line comes (export/mat5_layout.h):
+// begin() writes every fixed byte and sizes the file, and each batch's
+// columns are then written in place, each at its column's position. Memory
+// is a batch's, whatever the recording's length, and the file is written
+// once, at the disk's speed.
+//
+// Compressed files hold each variable as a zlib stream (miCOMPRESSED) of
+// the variable's element, whose compressed size only its end tells: the
+// layout is then written to an uncompressed copy beside the output, and
+// finish() compresses it variable by variable on all cores into the output.
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <deque>
+#include <thread>
 
 #include "export/column_sink.h"
+#include "export/mat5_deflate.h"
+#include "export/mat5_layout.h"
 #include "foundation/byte_order.h"
-#include "foundation/utf16.h"
+#include "foundation/file_system.h"
+#include "foundation/staged_output.h"
 
 namespace cdt {
 
 namespace {
 
-struct ProbeColumns {
-  std::vector<float> rms;
-  std::vector<double> dns;
-  std::vector<std::vector<float>> bladeDns;  // one column of lines per blade
-  std::vector<std::vector<float>> bladeToa;
-};
+// The batches' values are written as they lie in memory, and the file is
+// little-endian (its header says so).
+static_assert(std::endian::native == std::endian::little);
 
 class MatSink : public ColumnSink {
  public:
   explicit MatSink(const MatOptions& options) : options_(options) {}
   ~MatSink() override {
-    if (mat_ != nullptr) Mat_Close(mat_);
+    if (file_ != nullptr) std::fclose(file_);
   }
 
+  bool needsLineCount() const override { return true; }
   bool begin(const std::string& path, const SinkDescription& description) override;
   bool write(const LineColumns& columns, std::size_t rows) override;
   bool finish() override;
 
  private:
-  bool put(matvar_t* variable);
+  // Records the first failure; false.
+  bool fail(const std::string& what, int code);
+  // Writes `n` bytes at `offset` of the layout's file.
+  bool put(uint64_t offset, const void* data, std::size_t n);
+  const void* valuesOf(const Mat5Column& column, const LineColumns& c) const;
+  bool compress();
 
   MatOptions options_;
-  SinkDescription description_;
   std::string path_;
-  mat_t* mat_ = nullptr;
-  std::vector<double> time_;
-  std::vector<float> speed_;
-  std::vector<uint8_t> sync_;
-  std::vector<uint64_t> startRev_;
-  std::vector<uint64_t> endRev_;
-  std::vector<ProbeColumns> probes_;
+  Mat5Layout layout_;
+  uint64_t expected_ = 0;
+  uint64_t lines_ = 0;
+  // The file the layout is written to: the output, or when compressing
+  // its uncompressed copy `raw_`, removed once the output is made.
+  std::FILE* file_ = nullptr;
+  StagedOutput raw_;
+  std::vector<double> seconds_;
 };
 
-// A variable over `data` (not copied: it must outlive the variable's write).
-template <typename T>
-matvar_t* numeric(const char* name, matio_classes type, matio_types data, std::size_t rows,
-                  std::size_t cols, const T* values, int flags = 0) {
-  std::size_t dims[2] = {rows, cols};
-  return Mat_VarCreate(name, type, data, 2, dims, const_cast<T*>(values),
-                       MAT_F_DONT_COPY_DATA | flags);
-}
-
-// A char array of UTF-16 code units (miUTF16), as MATLAB keeps its text: its
-// length is its count of units, so every reader sizes it alike (UTF-8 data
-// with the count of characters as its length is read short or not at all;
-// scipy decodes miUINT16 text with the system's codec, not as UTF-16).
-// `units` must outlive the variable's write.
-matvar_t* text(const char* name, const std::u16string& units) {
-  std::size_t dims[2] = {1, units.size()};
-  return Mat_VarCreate(name, MAT_C_CHAR, MAT_T_UTF16, 2, dims, const_cast<char16_t*>(units.data()),
-                       MAT_F_DONT_COPY_DATA);
-}
-
-// Whether `bytes` bytes from the position of `f` are one whole zlib stream
-// that holds one data element: its tag, then exactly its byte count, padded
-// to 8.
-bool wholeCompressedElement(std::FILE* f, uint32_t bytes) {
-  z_stream z{};
-  if (inflateInit(&z) != Z_OK) return false;
-  std::vector<unsigned char> in(1 << 16);
-  std::vector<unsigned char> out(1 << 16);
-  unsigned char tag[8] = {};
-  uint64_t inflated = 0;
-  int status = Z_OK;
-  uint32_t left = bytes;
-  for (;;) {
-    if (z.avail_in == 0 && left > 0) {
-      const std::size_t n = std::fread(in.data(), 1, std::min<std::size_t>(left, in.size()), f);
-      if (n == 0) break;
-      left -= static_cast<uint32_t>(n);
-      z.next_in = in.data();
-      z.avail_in = static_cast<uInt>(n);
-    }
-    z.next_out = out.data();
-    z.avail_out = static_cast<uInt>(out.size());
-    status = inflate(&z, Z_NO_FLUSH);
-    const std::size_t produced = out.size() - z.avail_out;
-    for (std::size_t i = 0; i < produced && inflated + i < 8; ++i) tag[inflated + i] = out[i];
-    inflated += produced;
-    if (status != Z_OK && status != Z_BUF_ERROR) break;
-    if (z.avail_in == 0 && left == 0 && produced == 0) break;  // the stream is cut short
+bool MatSink::fail(const std::string& what, int code) {
+  if (error_.empty()) {
+    error_ = what;
+    errorCode_ = code;
   }
-  const bool ended = status == Z_STREAM_END && z.avail_in == 0 && left == 0;
-  inflateEnd(&z);
-  return ended && inflated >= 8 && inflated == 8 + (uint64_t{loadU32(tag + 4)} + 7) / 8 * 8;
+  return false;
 }
 
-// Whether the level-5 file at `path` is whole: the 128-byte header, then
-// `variables` data elements, each an 8-byte tag (type, byte count) and its
-// bytes (padded to 8 unless compressed), ending exactly at the file's end,
-// and each compressed one a whole zlib stream. matio does not check its own
-// writes and counts the bytes its writes took, so a write that failed (a
-// full disk, a file size limit) shows only here: as a file that ends early,
-// or as a compressed element cut short.
-bool wholeMatFile(const std::string& path, std::size_t variables) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return false;
-  constexpr long kHeader = 128;
-  constexpr uint32_t kCompressed = 15;  // miCOMPRESSED
-  bool whole = std::fseek(f, 0, SEEK_END) == 0;
-  const long size = whole ? std::ftell(f) : -1;
-  long at = kHeader;
-  std::size_t count = 0;
-  while (whole && size >= 0 && at + 8 <= size) {
-    unsigned char tag[8];
-    whole = std::fseek(f, at, SEEK_SET) == 0 && std::fread(tag, 1, 8, f) == 8;
-    const uint32_t type = loadU32(tag);
-    const uint32_t bytes = loadU32(tag + 4);
-    const bool compressed = type == kCompressed;
-    const uint64_t padded = compressed ? bytes : (uint64_t{bytes} + 7) / 8 * 8;
-    if (static_cast<uint64_t>(size - at - 8) < padded) {
-      whole = false;
-      break;
-    }
-    whole = whole && (!compressed || wholeCompressedElement(f, bytes));
-    at += 8 + static_cast<long>(padded);
-    ++count;
+bool MatSink::put(uint64_t offset, const void* data, std::size_t n) {
+  errno = 0;
+  if (!seekFile(file_, static_cast<int64_t>(offset), SEEK_SET) ||
+      std::fwrite(data, 1, n, file_) != n) {
+    return fail("cannot write the file", errno);
   }
-  std::fclose(f);
-  return whole && size >= kHeader && at == size && count == variables;
-}
-
-// The columns of one blade quantity as one lines x blades matrix, column
-// after column as MATLAB stores it.
-std::vector<float> matrix(const std::vector<std::vector<float>>& columns, std::size_t lines) {
-  std::vector<float> values;
-  values.reserve(columns.size() * lines);
-  for (const std::vector<float>& column : columns)
-    values.insert(values.end(), column.begin(), column.end());
-  return values;
+  return true;
 }
 
 bool MatSink::begin(const std::string& path, const SinkDescription& description) {
-  description_ = description;
   path_ = path;
-  probes_.resize(description.probes.size());
-  for (std::size_t p = 0; p < probes_.size(); ++p) {
-    probes_[p].bladeDns.resize(description.probes[p].blades.size());
-    probes_[p].bladeToa.resize(description.probes[p].blades.size());
+  if (!description.lines) return fail("the lines were not counted", 0);
+  expected_ = *description.lines;
+  layout_ = planMat5File(description, expected_);
+  if (!layout_.tooLarge.empty()) {
+    return fail("'" + layout_.tooLarge +
+                    "' would hold more than 4 GiB, too much for a level-5 MAT-file "
+                    "(--mat73 writes version 7.3, which holds it)",
+                0);
   }
-  mat_ = Mat_CreateVer(path.c_str(), "cdt export", options_.version73 ? MAT_FT_MAT73 : MAT_FT_MAT5);
-  if (mat_ == nullptr) {
-    error_ = "cannot create the file";
-    return false;
+  std::string target = path;
+  if (options_.compressionLevel > 0) {
+    if (!raw_.create(path + ".raw") || !raw_.closeStream()) return fail(raw_.error(), 0);
+    target = raw_.stagedPath();
+  }
+  errno = 0;
+  file_ = openFile(target.c_str(), "r+b");
+  if (file_ == nullptr) return fail("cannot open the file", errno);
+  // The file exists now: a failure to size it or to write its fixed bytes
+  // is a failed write, which write() and finish() report.
+  errno = 0;
+  if (!truncateFile(file_, layout_.size)) {
+    (void)fail("cannot write the file", errno);
+    return true;
+  }
+  for (const Mat5Run& run : layout_.runs) {
+    if (!put(run.offset, run.bytes.data(), run.bytes.size())) break;
   }
   return true;
+}
+
+const void* MatSink::valuesOf(const Mat5Column& column, const LineColumns& c) const {
+  switch (column.source) {
+    case Mat5Source::Seconds:
+      return seconds_.data();
+    case Mat5Source::Sync:
+      return c.sync;
+    case Mat5Source::StartRevolution:
+      return c.startRevolution;
+    case Mat5Source::EndRevolution:
+      return c.endRevolution;
+    case Mat5Source::Floats:
+      return c.floats + std::size_t{column.row} * c.stride;
+    case Mat5Source::Doubles:
+      return c.doubles + std::size_t{column.row} * c.stride;
+  }
+  return nullptr;
 }
 
 bool MatSink::write(const LineColumns& c, std::size_t rows) {
-  for (std::size_t r = 0; r < rows; ++r) time_.push_back(static_cast<double>(c.time[r]) / 1e6);
-  speed_.insert(speed_.end(), c.floats, c.floats + rows);
-  sync_.insert(sync_.end(), c.sync, c.sync + rows);
-  startRev_.insert(startRev_.end(), c.startRevolution, c.startRevolution + rows);
-  endRev_.insert(endRev_.end(), c.endRevolution, c.endRevolution + rows);
-  const ColumnPlan& plan = description_.plan;
-  for (std::size_t p = 0; p < probes_.size(); ++p) {
-    const uint32_t slot = description_.probes[p].slot;
-    ProbeColumns& to = probes_[p];
-    const float* rms = c.floats + std::size_t{plan.rmsRow[slot]} * c.stride;
-    const double* dns = c.doubles + std::size_t{plan.dnsRow[slot]} * c.stride;
-    to.rms.insert(to.rms.end(), rms, rms + rows);
-    to.dns.insert(to.dns.end(), dns, dns + rows);
-    for (std::size_t b = 0; b < to.bladeDns.size(); ++b) {
-      const float* d = c.floats + (std::size_t{plan.bladeDnsRow[slot]} + b) * c.stride;
-      to.bladeDns[b].insert(to.bladeDns[b].end(), d, d + rows);
-      if (plan.layout.withTimeOfArrival) {
-        const float* t = c.floats + (std::size_t{plan.bladeToaRow[slot]} + b) * c.stride;
-        to.bladeToa[b].insert(to.bladeToa[b].end(), t, t + rows);
-      }
-    }
+  if (file_ == nullptr || !error_.empty()) return false;
+  if (rows > expected_ - lines_) return fail("the recording has more lines than were counted", 0);
+  seconds_.resize(rows);
+  for (std::size_t r = 0; r < rows; ++r) seconds_[r] = static_cast<double>(c.time[r]) / 1e6;
+  // The batch's columns hold their values as the file does (native
+  // little-endian), each column's rows contiguous.
+  for (const Mat5Column& column : layout_.columns) {
+    const std::size_t bytes = mat5ValueBytes(column.source);
+    if (!put(column.offset + lines_ * bytes, valuesOf(column, c), rows * bytes)) return false;
   }
+  lines_ += rows;
   return true;
 }
 
-bool MatSink::put(matvar_t* variable) {
-  if (variable == nullptr) {
-    error_ = "cannot make a variable";
-    return false;
+bool MatSink::compress() {
+  errno = 0;
+  std::FILE* out = openFile(path_.c_str(), "wb");
+  if (out == nullptr) return fail("cannot open the file", errno);
+  const auto writeFailed = [&](int code) {
+    std::fclose(out);
+    return fail("cannot write the file", code);
+  };
+  const std::string& header = layout_.runs.front().bytes;
+  errno = 0;
+  if (std::fwrite(header.data(), 1, kMat5HeaderSize, out) != kMat5HeaderSize) {
+    return writeFailed(errno);
   }
-  const bool written = Mat_VarWrite(mat_, variable, MAT_COMPRESSION_ZLIB) == 0;
-  Mat_VarFree(variable);
-  if (!written) error_ = "cannot write a variable";
-  return written;
+  uint64_t at = kMat5HeaderSize;
+  const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
+  for (const Mat5Variable& v : layout_.variables) {
+    unsigned char tag[8];
+    storeU32(tag, kMiCompressed);
+    storeU32(tag + 4, 0);
+    errno = 0;
+    if (std::fwrite(tag, 1, 8, out) != 8) return writeFailed(errno);
+    const DeflateOutcome d =
+        deflateRange({file_, v.offset, v.bytes, out, options_.compressionLevel, threads});
+    if (!d.ok) {
+      std::fclose(out);
+      return fail(d.error, d.errorCode);
+    }
+    if (d.written > kMat5MostElementBytes) {
+      std::fclose(out);
+      return fail("'" + v.name + "' compresses to more than 4 GiB, too much for a level-5 MAT-file",
+                  0);
+    }
+    // The tag's byte count, now known.
+    storeU32(tag + 4, static_cast<uint32_t>(d.written));
+    errno = 0;
+    if (!seekFile(out, static_cast<int64_t>(at + 4), SEEK_SET) ||
+        std::fwrite(tag + 4, 1, 4, out) != 4 || !seekFile(out, 0, SEEK_END)) {
+      return writeFailed(errno);
+    }
+    at += 8 + d.written;
+  }
+  errno = 0;
+  if (std::fclose(out) != 0) return fail("cannot close the file", errno);
+  return true;
 }
 
 bool MatSink::finish() {
-  if (mat_ == nullptr) return false;
-  const std::size_t n = time_.size();
-  // The variables' texts as UTF-16, alive until the last write.
-  std::deque<std::u16string> texts;
-  const auto utf16 = [&texts](const std::string& value) -> const std::u16string& {
-    return texts.emplace_back(utf8ToUtf16(value));
-  };
+  if (file_ == nullptr) return false;
+  if (error_.empty() && lines_ != expected_) {
+    (void)fail("the recording has fewer lines than were counted", 0);
+  }
   errno = 0;
-  bool good = put(numeric("time", MAT_C_DOUBLE, MAT_T_DOUBLE, n, 1, time_.data())) &&
-              put(numeric("speed", MAT_C_SINGLE, MAT_T_SINGLE, n, 1, speed_.data())) &&
-              put(numeric("sync", MAT_C_UINT8, MAT_T_UINT8, n, 1, sync_.data(), MAT_F_LOGICAL)) &&
-              put(numeric("start_rev", MAT_C_UINT64, MAT_T_UINT64, n, 1, startRev_.data())) &&
-              put(numeric("end_rev", MAT_C_UINT64, MAT_T_UINT64, n, 1, endRev_.data())) &&
-              put(text("configuration", utf16(description_.configurationText)));
-
-  // probes: a struct with one field per probe.
-  const std::vector<std::string> fieldNames = probeFieldNames(description_.probes);
-  std::vector<const char*> fields;
-  for (const std::string& f : fieldNames) fields.push_back(f.c_str());
-  std::size_t one[2] = {1, 1};
-  matvar_t* probes =
-      Mat_VarCreateStruct("probes", 2, one, fields.data(), static_cast<unsigned>(fields.size()));
-  std::vector<std::vector<float>> matrices;  // alive until the struct is written
-  matrices.reserve(2 * probes_.size());
-  const char* probeFields[] = {"name", "stage", "blades", "rms", "dns", "blade_dns", "blade_toa"};
-  std::vector<std::vector<double>> bladeNumbers;
-  bladeNumbers.reserve(probes_.size());
-  for (std::size_t p = 0; good && probes != nullptr && p < probes_.size(); ++p) {
-    const SinkProbe& probe = description_.probes[p];
-    ProbeColumns& columns = probes_[p];
-    matvar_t* field = Mat_VarCreateStruct(nullptr, 2, one, probeFields, 7);
-    Mat_VarSetStructFieldByName(field, "name", 0, text("name", utf16(probe.name)));
-    Mat_VarSetStructFieldByName(field, "stage", 0, text("stage", utf16(probe.stage)));
-    bladeNumbers.emplace_back(probe.blades.begin(), probe.blades.end());
-    Mat_VarSetStructFieldByName(field, "blades", 0,
-                                numeric("blades", MAT_C_DOUBLE, MAT_T_DOUBLE, 1,
-                                        bladeNumbers.back().size(), bladeNumbers.back().data()));
-    if (description_.plan.quantities.rms) {
-      Mat_VarSetStructFieldByName(
-          field, "rms", 0, numeric("rms", MAT_C_SINGLE, MAT_T_SINGLE, n, 1, columns.rms.data()));
-    }
-    if (description_.plan.quantities.dns) {
-      Mat_VarSetStructFieldByName(
-          field, "dns", 0, numeric("dns", MAT_C_DOUBLE, MAT_T_DOUBLE, n, 1, columns.dns.data()));
-    }
-    const std::size_t blades = columns.bladeDns.size();
-    if (description_.plan.quantities.bladeDns) {
-      matrices.push_back(matrix(columns.bladeDns, n));
-      Mat_VarSetStructFieldByName(
-          field, "blade_dns", 0,
-          numeric("blade_dns", MAT_C_SINGLE, MAT_T_SINGLE, n, blades, matrices.back().data()));
-    }
-    if (description_.plan.quantities.bladeToa) {
-      matrices.push_back(matrix(columns.bladeToa, n));
-      Mat_VarSetStructFieldByName(
-          field, "blade_toa", 0,
-          numeric("blade_toa", MAT_C_SINGLE, MAT_T_SINGLE, n, blades, matrices.back().data()));
-    }
-    Mat_VarSetStructFieldByName(probes, fields[p], 0, field);
-  }
-  if (good) {
-    good = put(probes);
-  } else if (probes != nullptr) {
-    Mat_VarFree(probes);
-  }
-  const bool closed = Mat_Close(mat_) == 0;
-  // The errno of matio's failed write, if one failed: nothing since has
-  // failed that would have set it.
-  const int code = errno;
-  mat_ = nullptr;
-  if (good && !closed) error_ = "cannot close the file";
-  // time, speed, sync, start_rev, end_rev, configuration and probes.
-  constexpr std::size_t kVariables = 7;
-  if (good && closed && !wholeMatFile(path_, kVariables)) {
-    error_ = "the file was not written whole";
-    good = false;
-  }
-  if (!(good && closed)) errorCode_ = code;
-  return good && closed;
+  if (error_.empty() && std::fflush(file_) != 0) (void)fail("cannot write the file", errno);
+  bool good = error_.empty() && (options_.compressionLevel == 0 || compress());
+  errno = 0;
+  const bool closed = std::fclose(file_) == 0;
+  file_ = nullptr;
+  if (good && !closed) good = fail("cannot close the file", errno);
+  raw_.discard();
+  return good;
 }
 
 }  // namespace
 
 std::unique_ptr<ColumnSink> makeMatSink(const MatOptions& options) {
-  if (options.version73) {
-    if (std::unique_ptr<ColumnSink> sink = makeMat73Sink()) return sink;
-  }
+  if (options.version73) return makeMat73Sink();
   return std::make_unique<MatSink>(options);
 }
 

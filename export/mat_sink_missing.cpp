@@ -1,5 +1,5 @@
-// Builds without the matio library have no level-5 MATLAB sink; version 7.3
-// needs only HDF5.
+// Builds without zlib have no level-5 MATLAB sink; version 7.3 needs only
+// HDF5.
 #include "export/column_sink.h"
 
 namespace cdt {

@@ -32,9 +32,10 @@ command -v ninja >/dev/null 2>&1 || missing+=(ninja-build)
 command -v g++ >/dev/null 2>&1 || command -v c++ >/dev/null 2>&1 || missing+=(g++)
 [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
 [ -f /usr/include/gmock/gmock.h ] || missing+=(libgmock-dev)
-# cdt export's MATLAB (level 5 through matio, version 7.3 through HDF5) and
-# netCDF files (found through pkg-config).
+# cdt export's MATLAB (level 5 with zlib, version 7.3 through HDF5; the tests
+# read them back with matio) and netCDF files (found through pkg-config).
 command -v pkg-config >/dev/null 2>&1 || missing+=(pkg-config)
+[ -f /usr/include/zlib.h ] || missing+=(zlib1g-dev)
 [ -f /usr/include/matio.h ] || missing+=(libmatio-dev)
 [ -f /usr/include/hdf5/serial/hdf5.h ] || missing+=(libhdf5-dev)
 [ -f /usr/include/netcdf.h ] || missing+=(libnetcdf-dev)

@@ -100,7 +100,8 @@ constexpr OptionSpec kOptions[] = {
     {"encoding", "NAME", "code page of the names as text (default: UTF-8, else windows-1252)"},
     {"jobs", "N", "threads: files at once, spare ones write batches (default: the cores)"},
     {"mat73", nullptr, "MATLAB: write the HDF5-based version 7.3 (for data past 2 GB)"},
-    {"compress", "LEVEL", "netCDF: zlib level 1-9 with the shuffle filter (default: none)"},
+    {"compress", "LEVEL",
+     "zlib level 1-9: netCDF with the shuffle filter, level-5 MATLAB (default: none)"},
 };
 
 constexpr const char* kDescription =
@@ -124,11 +125,14 @@ constexpr const char* kDescription =
     "Names are the file's bytes in the CSV; in MATLAB and netCDF text, and in\n"
     "--probes and --host, they are decoded as UTF-8 when valid, else as\n"
     "windows-1252, or in the code page --encoding names.\n"
-    "MATLAB files (level 5, compressed; --mat73 for version 7.3) hold time (seconds\n"
-    "since 1970, UTC), speed, sync, start_rev, end_rev, a struct probes with a field\n"
-    "per probe (name, stage, blades, rms, dns, blade_dns, blade_toa: lines x blades)\n"
-    "and the configuration text. Level-5 files are gathered in memory and written at\n"
-    "the end; version 7.3 files are written as the lines come, in fixed memory.\n"
+    "MATLAB files (level 5; --mat73 for version 7.3) hold time (seconds since 1970,\n"
+    "UTC), speed, sync, start_rev, end_rev, a struct probes with a field per probe\n"
+    "(name, stage, blades, rms, dns, blade_dns, blade_toa: lines x blades) and the\n"
+    "configuration text. Level-5 files are uncompressed unless --compress is given,\n"
+    "and written as the lines come, in fixed memory, after a pass that counts them;\n"
+    "a variable past 4 GiB needs --mat73. --compress writes an uncompressed copy\n"
+    "beside the output first and compresses it on all cores. Version 7.3 files are\n"
+    "compressed, and written as the lines come, in fixed memory.\n"
     "netCDF-4 files have the dimension line and one blade dimension per stage, and\n"
     "are written as the lines come, in fixed memory.\n";
 

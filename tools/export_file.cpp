@@ -123,11 +123,12 @@ constexpr std::size_t kBatchRows = 4096;
 bool exportColumns(const ExportRequest& request, DataFile& file, const LinePlan& view,
                    const std::string& input, StagedOutput& staged, FileResult& result) {
   const bool mat = request.format == ExportFormat::Mat;
-  std::unique_ptr<ColumnSink> sink =
-      mat ? makeMatSink({request.mat73}) : makeNetCdfSink({request.compressionLevel});
+  std::unique_ptr<ColumnSink> sink = mat ? makeMatSink({request.mat73, request.compressionLevel})
+                                         : makeNetCdfSink({request.compressionLevel});
   if (sink == nullptr) {
-    say(result.err, "cdt export: --format %s is not available in this build (no %s library)\n",
-        mat ? "mat" : "netcdf", mat ? "matio" : "netCDF");
+    say(result.err, "cdt export: --format %s%s is not available in this build (no %s library)\n",
+        mat ? "mat" : "netcdf", mat && request.mat73 ? " --mat73" : "",
+        mat ? (request.mat73 ? "HDF5" : "zlib") : "netCDF");
     result.status = 2;
     return false;
   }
@@ -162,6 +163,20 @@ bool exportColumns(const ExportRequest& request, DataFile& file, const LinePlan&
     staged.fail(sink->errorCode() != 0 ? what : what + ": " + sink->error(), sink->errorCode());
     return outputFailed(staged, result);
   };
+  if (sink->needsLineCount()) {
+    // A pass over the records that only groups them: the same reader and
+    // window as the lines themselves, then back to the start.
+    uint64_t count = 0;
+    LineReader counter(file, plan, view.window);
+    counter.readGroups([&count](const LineGroup&) { ++count; });
+    if (!seekToTime(file, 0).positioned) {
+      say(result.err, "cdt export: cannot read '%s': %s\n", input.c_str(),
+          dataFileStatusText(DataFileStatus::IoError));
+      result.status = 1;
+      return false;
+    }
+    description.lines = count;
+  }
   if (!staged.closeStream()) return outputFailed(staged, result);
   if (!sink->begin(staged.stagedPath(), description)) {
     (void)sink->finish();  // closes what begin opened

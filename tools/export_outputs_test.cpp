@@ -32,6 +32,7 @@ const Output kOutputs[] = {
     {{"--probes", "0,2"}, ".csv"},
     {{"--layout", "long"}, ".csv"},
     {{"--format", "mat"}, ".mat"},
+    {{"--format", "mat", "--compress", "1"}, ".mat"},  // through a copy, removed too
     {{"--format", "mat", "--mat73"}, ".mat"},
     {{"--format", "netcdf"}, ".nc"},
     {{"--format", "netcdf", "--compress", "1"}, ".nc"},

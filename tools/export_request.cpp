@@ -4,8 +4,8 @@
 #include <thread>
 
 #include "datafile/file_names.h"
-#include "tools/selection_text.h"
 #include "foundation/time_text.h"
+#include "tools/selection_text.h"
 
 namespace cdt {
 
@@ -124,11 +124,12 @@ int parseExportRequest(const CommandArgs& args, ExportRequest& request, unsigned
   const std::optional<int64_t> level = integerOption(args, "compress", 0, 1, 9, err);
   if (!level) return 2;
   request.compressionLevel = static_cast<int>(*level);
-  if (args.has("compress") && request.format != ExportFormat::NetCdf) {
-    return usageError(args, err, "--compress is for --format netcdf");
-  }
   if (request.mat73 && request.format != ExportFormat::Mat) {
     return usageError(args, err, "--mat73 is for --format mat");
+  }
+  // Version 7.3 files are always compressed, as HDF5 chunks.
+  if (args.has("compress") && (request.format == ExportFormat::Csv || request.mat73)) {
+    return usageError(args, err, "--compress is for --format netcdf and level-5 --format mat");
   }
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
   const std::optional<int64_t> n = integerOption(args, "jobs", cores, 1, 256, err);

@@ -4,7 +4,9 @@
 # file; each checks the sizes and values against the CSV of the same
 # recording (the version 7.3 file against the level-5 one). Then the same
 # clients and scipy read recordings whose probe names are not ASCII (UTF-8,
-# with a name twice; Windows-1252 bytes) and find the names as text.
+# with a name twice; Windows-1252 bytes) and find the names as text. Last,
+# scipy and Octave compare every variable of level-5 files (uncompressed,
+# compressed, and without lines) with the CSV.
 #   check_export_clients.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -153,3 +155,120 @@ mat = scipy.io.loadmat(f"out/{cp}.mat")["probes"][0, 0]
 assert mat["Pr_f"][0, 0]["name"][0] == "Prüf"
 print(f"xarray, scipy: {uni} and {cp} hold their names as text, values equal to the CSV")
 PY
+
+# Every variable of level-5 files against the CSV: Windows-1252 names, one
+# twice, stages of 3 and 2 blades, a cut last record (its line has empty
+# cells, NaN in the file), and a window without lines.
+"$build/tools/cdt" synth --revolutions 30 --probes 4 --stages 2 --blades 3,2 --extras 0 --damage \
+  --name Odd --probe-names 'Sonde Süd,Same,Same,Other' odd >/dev/null
+input=$(ls odd/*.cdt)
+odd=$(basename "$input" .cdt)
+"$build/driver/cdt2csv" "$input" >/dev/null
+"$build/tools/cdt" config "$input" >"$odd.cfg"
+"$build/tools/cdt" export -o five --format mat "$input" >/dev/null 2>&1
+"$build/tools/cdt" export -o zip --format mat --compress 1 "$input" >/dev/null 2>&1
+"$build/tools/cdt" export -o none --format mat --revolutions 900:999 "$input" >/dev/null 2>&1
+
+/usr/bin/python3 - "$odd" <<'PY'
+import csv
+import sys
+import numpy as np
+import scipy.io
+
+odd = sys.argv[1]
+with open(f"{odd}.csv", encoding="cp1252", newline="") as f:
+    rows = list(csv.reader(f))[1:]
+config = open(f"{odd}.cfg", encoding="cp1252", newline="").read()
+probes = [("Sonde_S_d", "Sonde Süd", "Stage1", 3), ("Same", "Same", "Stage2", 2),
+          ("Same_2", "Same", "Stage1", 3), ("Other", "Other", "Stage2", 2)]
+assert rows[-1][-1] == "", "the cut record leaves empty cells"
+
+
+def cell(v, digits=8):
+    return "" if np.isnan(v) else "%.*g" % (digits, v)
+
+
+def check(path, rows):
+    m = scipy.io.loadmat(path)
+    assert sorted(k for k in m if not k.startswith("__")) == sorted(
+        ["time", "speed", "sync", "start_rev", "end_rev", "configuration", "probes"])
+    n = len(rows)
+    # scipy gives a logical array as its uint8 values.
+    kinds = {"time": np.float64, "speed": np.float32, "sync": np.uint8, "start_rev": np.uint64,
+             "end_rev": np.uint64}
+    for k, t in kinds.items():
+        assert m[k].dtype == t and m[k].shape == (n, 1), (path, k, m[k].dtype, m[k].shape)
+    micros = np.round(m["time"].ravel() * 1e6).astype(np.int64)
+    times = [np.datetime64(r[0].replace(" ", "T"), "us").astype(np.int64) for r in rows]
+    assert np.array_equal((micros + 5000) // 10000 * 10000, np.array(times, np.int64)), path
+    assert [cell(v, 6) for v in m["speed"].ravel()] == [r[1] for r in rows], path
+    assert [("Yes" if v else "No") for v in m["sync"].ravel()] == [r[2] for r in rows], path
+    assert [str(v) for v in m["start_rev"].ravel()] == [r[3] for r in rows], path
+    assert [str(v) for v in m["end_rev"].ravel()] == [r[4] for r in rows], path
+    assert m["configuration"][0] == config, path
+    s = m["probes"][0, 0]
+    assert s.dtype.names == tuple(p[0] for p in probes), (path, s.dtype.names)
+    column = 5
+    for field, name, stage, blades in probes:
+        p = s[field][0, 0]
+        assert p.dtype.names == ("name", "stage", "blades", "rms", "dns", "blade_dns",
+                                 "blade_toa"), p.dtype.names
+        assert p["name"][0] == name and p["stage"][0] == stage, (path, field)
+        assert p["blades"].dtype == np.float64
+        assert np.array_equal(p["blades"], np.arange(1, blades + 1, dtype=float)[None, :])
+        shapes = {"rms": (n, 1), "dns": (n, 1), "blade_dns": (n, blades), "blade_toa": (n, blades)}
+        for q, shape in shapes.items():
+            assert p[q].shape == shape, (path, field, q, p[q].shape)
+            assert p[q].dtype == (np.float64 if q == "dns" else np.float32), (path, field, q)
+        values = np.hstack([p["rms"], p["dns"], p["blade_dns"], p["blade_toa"]])
+        width = 2 + 2 * blades
+        for i, r in enumerate(rows):
+            assert [cell(v) for v in values[i]] == r[column:column + width], (path, field, i)
+        column += width
+    assert all(len(r) == column for r in rows)
+
+
+check(f"five/{odd}.mat", rows)
+check(f"zip/{odd}.mat", rows)
+check(f"none/{odd}.mat", [])
+raw = open(f"five/{odd}.mat", "rb").read()
+packed = open(f"zip/{odd}.mat", "rb").read()
+assert raw[128] == 14 and packed[128] == 15 and len(packed) < len(raw) / 2
+print(f"scipy: {odd}.mat, uncompressed, compressed and without lines: every variable equals the CSV")
+PY
+
+# Octave: the same files, each cell printed as the CSV prints it (Octave
+# splits UTF-8 text only: the CSV's names recoded).
+/usr/bin/python3 -c 'import sys; open(sys.argv[2], "w", encoding="utf-8").write(open(sys.argv[1], encoding="cp1252").read())' \
+  "$odd.csv" "$odd.utf8.csv"
+octave --no-gui --no-window-system --quiet --eval "
+  lines = strsplit(strtrim(fileread('$odd.utf8.csv')), char(10));
+  for f = {'five', 'zip', 'none'}
+    s = load([f{1} '/$odd.mat']);
+    n = numel(s.time);
+    assert(n == (numel(lines) - 1) * ~strcmp(f{1}, 'none'));
+    assert(isa(s.time, 'double') && isa(s.speed, 'single') && isa(s.sync, 'logical'));
+    assert(isa(s.start_rev, 'uint64') && isa(s.end_rev, 'uint64') && ischar(s.configuration));
+    assert(isequal(fieldnames(s.probes)', {'Sonde_S_d', 'Same', 'Same_2', 'Other'}));
+    assert(strcmp(s.probes.Sonde_S_d.name, 'Sonde Süd') && strcmp(s.probes.Same_2.name, 'Same'));
+    for i = 1:n
+      cells = strsplit(lines{i + 1}, ',', 'CollapseDelimiters', false);
+      assert(strcmp(sprintf('%.6g', double(s.speed(i))), cells{2}));
+      assert(s.sync(i) == strcmp(cells{3}, 'Yes'));
+      assert(strcmp(sprintf('%d', s.start_rev(i)), cells{4}) && strcmp(sprintf('%d', s.end_rev(i)), cells{5}));
+      c = 6;
+      for p = fieldnames(s.probes)'
+        q = s.probes.(p{1});
+        v = [double(q.rms(i)), q.dns(i), double(q.blade_dns(i, :)), double(q.blade_toa(i, :))];
+        assert(isequal(size(q.blade_dns), [n, numel(q.blades)]));
+        for k = 1:numel(v)
+          text = sprintf('%.8g', v(k));
+          if isnan(v(k)) text = ''; end
+          assert(strcmp(text, cells{c}));
+          c = c + 1;
+        end
+      end
+    end
+  end
+  printf('octave: %s.mat, uncompressed, compressed and without lines: every cell equals the CSV\\n', '$odd');
+"

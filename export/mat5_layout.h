@@ -1,0 +1,92 @@
+// The layout of a level-5 MAT-file of cdt export's variables for a known
+// number of lines: every byte that does not depend on the lines (the
+// 128-byte header, the data elements' tags, array flags, dimensions, names,
+// texts and blade numbers), and where each line column's values go. Since
+// every tag holds its element's byte count, the layout is complete before
+// the first line comes, and the lines are then written in place, column by
+// column, at positions computed from it.
+//
+// Format: after the header, one data element per variable: an 8-byte tag
+// (type, byte count) and its bytes padded to 8. A variable is a miMATRIX
+// whose elements are its array flags (class, logical flag), dimensions,
+// name and real part, values column after column; a struct has instead its
+// field name length, its field names and one nameless miMATRIX per field.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "export/column_sink.h"
+
+namespace cdt {
+
+// Data types of the elements.
+inline constexpr uint32_t kMiInt8 = 1;
+inline constexpr uint32_t kMiUint8 = 2;
+inline constexpr uint32_t kMiInt32 = 5;
+inline constexpr uint32_t kMiUint32 = 6;
+inline constexpr uint32_t kMiSingle = 7;
+inline constexpr uint32_t kMiDouble = 9;
+inline constexpr uint32_t kMiUint64 = 13;
+inline constexpr uint32_t kMiMatrix = 14;
+inline constexpr uint32_t kMiCompressed = 15;
+inline constexpr uint32_t kMiUtf16 = 17;
+// Array classes, in the low byte of the array flags.
+inline constexpr uint8_t kMxStruct = 2;
+inline constexpr uint8_t kMxChar = 4;
+inline constexpr uint8_t kMxDouble = 6;
+inline constexpr uint8_t kMxSingle = 7;
+inline constexpr uint8_t kMxUint8 = 9;
+inline constexpr uint8_t kMxUint64 = 15;
+// The logical flag, in the second byte of the array flags.
+inline constexpr uint8_t kMxLogicalFlag = 0x02;
+inline constexpr std::size_t kMat5HeaderSize = 128;
+// A tag's byte count is 32 bits: no element can hold more.
+inline constexpr uint64_t kMat5MostElementBytes = 0xFFFFFFFFu;
+
+// Where a batch of lines (lines/line_columns.h) holds a column's values.
+enum class Mat5Source : uint8_t { Seconds, Sync, StartRevolution, EndRevolution, Floats, Doubles };
+// Bytes per value of a column from `source` in the file.
+std::size_t mat5ValueBytes(Mat5Source source);
+
+// Row r of a line column goes to offset + r * mat5ValueBytes(source).
+struct Mat5Column {
+  Mat5Source source;
+  uint32_t row = 0;  // of the float or double block
+  uint64_t offset = 0;
+};
+
+// Bytes fixed by the layout, at their offset.
+struct Mat5Run {
+  uint64_t offset = 0;
+  std::string bytes;
+};
+
+// A variable's whole element, tag included (what a compressed file holds
+// compressed).
+struct Mat5Variable {
+  std::string name;
+  uint64_t offset = 0;
+  uint64_t bytes = 0;
+};
+
+struct Mat5Layout {
+  std::vector<Mat5Run> runs;  // the header first; in increasing offsets
+  std::vector<Mat5Column> columns;
+  std::vector<Mat5Variable> variables;  // in file order
+  uint64_t size = 0;                    // of the whole file
+  // The first element too large for its tag, empty when none is: such a
+  // file cannot be written at level 5.
+  std::string tooLarge;
+};
+
+// The file of `lines` lines of `description`: time (double seconds), speed
+// (single), sync (logical), start_rev and end_rev (uint64), configuration
+// (UTF-16 text) and the struct probes, one field per probe holding name,
+// stage, blades, and rms, dns, blade_dns and blade_toa (lines x blades), or
+// an empty double for a quantity left out.
+Mat5Layout planMat5File(const SinkDescription& description, uint64_t lines);
+
+}  // namespace cdt
