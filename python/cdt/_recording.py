@@ -199,7 +199,10 @@ class Recording:
             The arrays are made as long as the index counts the window's
             lines (a window of revolutions alone, whose lines the index
             cannot count, starts at no more than 65536), grown only where
-            that is too short, and cut to the lines read.
+            that is too short, and cut to the lines read where more than a
+            little is left over (the block rows are views of their lines
+            either way). A read over more than 128 MiB of records decodes
+            its two halves on two cores.
 
         Raises
         ------
