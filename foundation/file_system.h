@@ -85,7 +85,14 @@ class MappedView {
   // disk, a file system or an address space that refuses, a range that runs
   // past the file's end as it is now, a length of 0.
   [[nodiscard]] bool map(std::FILE* file, uint64_t offset, std::size_t length);
-  void unmap();
+  void unmap() {
+    if (base_ != nullptr) release(base_, baseLength_);
+    base_ = nullptr;
+    baseLength_ = 0;
+    bytes_ = nullptr;
+    offset_ = 0;
+    length_ = 0;
+  }
 
   bool isMapped() const { return bytes_ != nullptr; }
   // The first byte of the range; nullptr when nothing is mapped.
@@ -94,6 +101,16 @@ class MappedView {
   std::size_t length() const { return length_; }
 
  private:
+  // Keeps `span` bytes the system mapped at `base` from the file offset
+  // `start`, for the range from `offset` on.
+  void keep(void* base, uint64_t span, uint64_t start, uint64_t offset, std::size_t length) {
+    base_ = base;
+    baseLength_ = static_cast<std::size_t>(span);
+    bytes_ = static_cast<const unsigned char*>(base) + (offset - start);
+    offset_ = offset;
+    length_ = length;
+  }
+  static void release(void* base, std::size_t length);
   void take(MappedView& other) {
     base_ = std::exchange(other.base_, nullptr);
     baseLength_ = std::exchange(other.baseLength_, 0);

@@ -105,21 +105,12 @@ bool MappedView::map(std::FILE* file, uint64_t offset, std::size_t length) {
   // Read ahead of the walk, and once: neither advice changes what is read.
   (void)::madvise(mapped, static_cast<std::size_t>(span), MADV_SEQUENTIAL);
   (void)::madvise(mapped, static_cast<std::size_t>(span), MADV_WILLNEED);
-  base_ = mapped;
-  baseLength_ = static_cast<std::size_t>(span);
-  bytes_ = static_cast<const unsigned char*>(mapped) + (offset - base);
-  offset_ = offset;
-  length_ = length;
+  keep(mapped, span, base, offset, length);
   return true;
 }
 
-void MappedView::unmap() {
-  if (base_ != nullptr) (void)::munmap(base_, baseLength_);
-  base_ = nullptr;
-  baseLength_ = 0;
-  bytes_ = nullptr;
-  offset_ = 0;
-  length_ = 0;
+void MappedView::release(void* base, std::size_t length) {
+  (void)::munmap(base, length);
 }
 
 bool isTerminal(std::FILE* file) {

@@ -248,21 +248,12 @@ bool MappedView::map(std::FILE* file, uint64_t offset, std::size_t length) {
                              static_cast<DWORD>(base & 0xFFFFFFFFu), static_cast<SIZE_T>(span));
   CloseHandle(mapping);
   if (view == nullptr) return false;
-  base_ = view;
-  baseLength_ = static_cast<std::size_t>(span);
-  bytes_ = static_cast<const unsigned char*>(view) + (offset - base);
-  offset_ = offset;
-  length_ = length;
+  keep(view, span, base, offset, length);
   return true;
 }
 
-void MappedView::unmap() {
-  if (base_ != nullptr) (void)UnmapViewOfFile(base_);
-  base_ = nullptr;
-  baseLength_ = 0;
-  bytes_ = nullptr;
-  offset_ = 0;
-  length_ = 0;
+void MappedView::release(void* base, std::size_t) {
+  (void)UnmapViewOfFile(base);
 }
 
 bool isTerminal(std::FILE* file) {
