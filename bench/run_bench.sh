@@ -33,6 +33,8 @@ done
 [ -x /usr/bin/time ] || { echo "missing /usr/bin/time: apt-get install time" >&2; exit 2; }
 converter=$(realpath "$converter")
 reference=$(realpath "$reference")
+cdt=$(realpath "$cdt")
+window_seek=$(realpath "$window_seek")
 
 # One host, four probes on channels 0 to 3 of one 60-blade stage, a profile
 # every 1000 revolutions and nothing else besides the blade records.
