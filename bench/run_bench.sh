@@ -3,7 +3,10 @@
 # synth`, converts each with cdt2csv and with the per-cell fprintf reference
 # converter, writes as many bytes as the CSV holds with dd, and prints per
 # file the medians of BENCH_RUNS runs, whether both CSVs are byte-identical,
-# and whether the throughput and memory targets hold.
+# and whether the throughput and memory targets hold. On the large
+# one-revolution recording it then times a 1 s window exported (cdt export
+# --from --to) at 10 % and at 90 % of the recording, best of BENCH_RUNS, and
+# the window seeks of cdt_window_seek.
 #
 # usage: bench/run_bench.sh BUILD_DIR
 #   BENCH_DIR   where the recordings and outputs go (default build/bench)
@@ -22,13 +25,16 @@ keep=${BENCH_KEEP:-0}
 cdt=$build/tools/cdt
 converter=$build/driver/cdt2csv
 reference=$build/bench/cdt2csv_reference
-for program in "$cdt" "$converter" "$reference"; do
+window_seek=$build/bench/cdt_window_seek
+for program in "$cdt" "$converter" "$reference" "$window_seek"; do
   [ -x "$program" ] || { echo "missing $program: build it first" >&2; exit 2; }
 done
 # GNU time gives the peak resident memory.
 [ -x /usr/bin/time ] || { echo "missing /usr/bin/time: apt-get install time" >&2; exit 2; }
 converter=$(realpath "$converter")
 reference=$(realpath "$reference")
+cdt=$(realpath "$cdt")
+window_seek=$(realpath "$window_seek")
 
 # One host, four probes on channels 0 to 3 of one 60-blade stage, a profile
 # every 1000 revolutions and nothing else besides the blade records.
@@ -64,7 +70,28 @@ median() {
   printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 
+# The best time of `runs` exports of the 1 s window from `percent` % of the
+# time range of `input` into `dir`.
+window_export() {  # input percent dir -> seconds
+  local input=$1 percent=$2 dir=$3 range first last from best="" seconds rss
+  range=$("$cdt" info "$input" | sed -n 's/^  time: \(.*\) to \(.*\)$/\1 \2/p')
+  first=$(date -u -d "${range% *}" +%s)
+  last=$(date -u -d "${range#* }" +%s)
+  from=$(date -u -d "@$((first + (last - first) * percent / 100))" +%Y-%m-%dT%H:%M:%S)
+  to=$(date -u -d "@$((first + (last - first) * percent / 100 + 1))" +%Y-%m-%dT%H:%M:%S)
+  for ((run = 1; run <= runs; run++)); do
+    rm -rf "$dir" && mkdir -p "$dir"
+    read -r seconds rss < <(timed "$dir" "$cdt" export --from "$from" --to "$to" "$input")
+    if [ -z "$best" ] || awk -v a="$seconds" -v b="$best" 'BEGIN { exit !(a < b) }'; then
+      best=$seconds
+    fi
+  done
+  rm -rf "$dir"
+  echo "$best"
+}
+
 results=()
+window_rows=()
 identical=1
 for entry in "${files[@]}"; do
   name=${entry%%|*}
@@ -99,6 +126,16 @@ for entry in "${files[@]}"; do
   results+=("$name $(stat -c %s "$input") $bytes $(median "${fast_times[@]}") \
 $(median "${reference_times[@]}") $(median "${dd_times[@]}") $(median "${rss_values[@]}") $same")
   rm -f "$dir/dd.out" "$dir/fast/$csv" "$dir/reference/$csv"
+  if [ "$name" = "rev-${large}MB" ]; then
+    echo "timing 1 s windows of $name" >&2
+    early=$(window_export "$input" 10 "$dir/window")
+    late=$(window_export "$input" 90 "$dir/window")
+    window_rows+=("$(awk -v n="$name" -v a="$early" -v b="$late" 'BEGIN {
+      r = b / a
+      printf "%s: 1 s window exported at 10 %% %.3f s, at 90 %% %.3f s; target: %.2f x <= 1.3 %s",
+        n, a, b, r, r <= 1.3 ? "holds" : "FAILS" }')")
+    window_rows+=("$("$window_seek" "$input")")
+  fi
   if [ "$keep" != 1 ] && [ "$(stat -c %s "$input")" -gt 500000000 ]; then rm -f "$input"; fi
 done
 
@@ -134,6 +171,10 @@ printf '%s\n' "${results[@]}" | awk -v large="rev-${large}MB" -v range="range-${
     print ""
     print line (ok ? "; all targets hold" : "; NOT all targets hold")
   }'
+if [ ${#window_rows[@]} -gt 0 ]; then
+  echo
+  printf '%s\n' "${window_rows[@]}"
+fi
 if [ "$identical" != 1 ]; then
   echo "cdt2csv and the reference wrote different CSV files" >&2
   exit 1

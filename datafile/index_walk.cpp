@@ -1,19 +1,63 @@
-// Index seeks confirmed by the records. The walk reads the record headers in
-// large chunks and checks each exactly as readNextRecord does before it
-// allocates, so it ends at the same damaged record; bodies are stepped over.
+// Index seeks confirmed by the records. The walk reads the record headers
+// from views of the file mapped a bounded range at a time (or in large
+// chunks through the stream where the file cannot be mapped) and checks each
+// exactly as readNextRecord does before it allocates, so it ends at the same
+// damaged record; bodies are stepped over.
+//
+// A mapped file that is cut short under a view faults where the vanished
+// bytes are read. Each view is mapped only once the file's size, checked
+// then, shows it holds the whole view, and a file that no longer does is
+// read through the stream from there on, which meets the short file as
+// reading proper does. A file cut short while the walk is inside one view
+// (a few milliseconds) is not caught.
 #include "datafile/index_walk.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "foundation/byte_order.h"
 
 namespace cdt {
 
+namespace {
+
+std::atomic<bool> mapForWalks{true};
+std::atomic<std::size_t> walkViewBytes{WalkReading{}.viewBytes};
+
+}  // namespace
+
+void setWalkReading(const WalkReading& reading) {
+  mapForWalks = reading.map;
+  walkViewBytes = std::max<std::size_t>(reading.viewBytes, kRecordHeadBytes);
+}
+
+WalkReading walkReading() {
+  return {mapForWalks, walkViewBytes};
+}
+
 const unsigned char* IndexWalk::headerAt(FileStream& stream, uint64_t position, uint64_t recordsEnd,
                                          uint32_t bytes) {
+  if (view_.isMapped() && position >= view_.offset() &&
+      position - view_.offset() + bytes <= view_.length()) {
+    return view_.bytes() + (position - view_.offset());
+  }
   if (position >= chunkStart_ && position - chunkStart_ + bytes <= chunkLength_) {
     return chunk_.get() + (position - chunkStart_);
   }
+  if (reading_.map && !mapRefused_) {
+    const uint64_t length = std::min<uint64_t>(reading_.viewBytes, recordsEnd - position);
+    if (length >= bytes) {
+      if (view_.map(stream.stdioStream(), position, static_cast<std::size_t>(length))) {
+        return view_.bytes();
+      }
+      mapRefused_ = true;
+    }
+  }
+  return readChunk(stream, position, recordsEnd, bytes);
+}
+
+const unsigned char* IndexWalk::readChunk(FileStream& stream, uint64_t position,
+                                          uint64_t recordsEnd, uint32_t bytes) {
   if (!chunk_) chunk_ = std::make_unique_for_overwrite<unsigned char[]>(kChunkSize);
   chunkStart_ = position;
   chunkLength_ = 0;
@@ -24,6 +68,14 @@ const unsigned char* IndexWalk::headerAt(FileStream& stream, uint64_t position, 
 }
 
 bool IndexWalk::walk(FileStream& stream, uint64_t recordsEnd, const Goal& goal) {
+  const bool walked = walkRecords(stream, recordsEnd, goal);
+  // Held only while walking: on Windows a view keeps others from cutting the
+  // file short.
+  view_.unmap();
+  return walked;
+}
+
+bool IndexWalk::walkRecords(FileStream& stream, uint64_t recordsEnd, const Goal& goal) {
   while (!ended_ && check_.confirmed() < goal.confirmations) {
     // No more entries can be confirmed after a disagreement; only a walk to
     // a time has a reason to go on.

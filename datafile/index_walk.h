@@ -3,19 +3,33 @@
 // reader.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
 
 #include "datafile/data_file.h"
 #include "datafile/index_check.h"
+#include "foundation/file_system.h"
 
 namespace cdt {
+
+// How walks read the record headers: through views of the file mapped
+// `viewBytes` at a time, which copies nothing, or (map false, and from
+// wherever the file cannot be mapped) in chunks read through the stream.
+// Both give the same results. Process-wide, taken by each walk when it is
+// made; tests and the benchmark compare the two.
+struct WalkReading {
+  bool map = true;
+  std::size_t viewBytes = std::size_t{16} << 20;
+};
+void setWalkReading(const WalkReading& reading);
+WalkReading walkReading();
 
 class IndexWalk {
  public:
   IndexWalk(const IndexArray& index, uint64_t firstRecord)
-      : check_(index.data(), index.size()), position_(firstRecord) {}
+      : check_(index.data(), index.size()), position_(firstRecord), reading_(walkReading()) {}
 
   // Every record before this position has a valid header.
   uint64_t position() const { return position_; }
@@ -34,20 +48,29 @@ class IndexWalk {
     RecordHeadObserver* observer = nullptr;
   };
   // Walks on from position() towards `goal`; false on an I/O error. Leaves
-  // the stream anywhere.
+  // the stream anywhere; nothing stays mapped.
   [[nodiscard]] bool walk(FileStream& stream, uint64_t recordsEnd, const Goal& goal);
 
  private:
-  // `bytes` bytes at `position` from the chunk, refilled from the file when
-  // they lie outside it; nullptr when fewer bytes can be read.
+  bool walkRecords(FileStream& stream, uint64_t recordsEnd, const Goal& goal);
+  // `bytes` bytes at `position` from the view or the chunk; when they lie
+  // outside both, a view from `position` is mapped, or else the chunk
+  // refilled from the stream. nullptr when fewer bytes can be read.
   const unsigned char* headerAt(FileStream& stream, uint64_t position, uint64_t recordsEnd,
                                 uint32_t bytes = kRecordHeaderSize);
+  const unsigned char* readChunk(FileStream& stream, uint64_t position, uint64_t recordsEnd,
+                                 uint32_t bytes);
 
   static constexpr std::size_t kChunkSize = 256 * 1024;
 
   IndexCheck check_;
   uint64_t position_;
   bool ended_ = false;
+  WalkReading reading_;
+  // The file refused a view once (or has shrunk below the records' end):
+  // the walk reads chunks from then on.
+  bool mapRefused_ = false;
+  MappedView view_;
   std::unique_ptr<unsigned char[]> chunk_;
   uint64_t chunkStart_ = 0;
   std::size_t chunkLength_ = 0;

@@ -1,12 +1,16 @@
 // Window reads through a damaged or lying index: for entries across a
 // recording, each way of corrupting one entry, a window starting just after
-// it gives exactly the records a read from the start gives.
+// it gives exactly the records a read from the start gives. The walk reads
+// the headers through views of the mapped file or in chunks through the
+// stream; both must give the same, whatever the damage.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "datafile/data_file.h"
+#include "datafile/index_walk.h"
 #include "datafile/record_constructors.h"
 #include "foundation/byte_order.h"
 #include "test/support.h"
@@ -49,8 +53,39 @@ Read readFrom(DataFile& file, uint64_t start) {
   return read;
 }
 
+// The heads a seek showed, in order.
+class HeadLog : public RecordHeadObserver {
+ public:
+  void record(const unsigned char* head) override {
+    heads.emplace_back(reinterpret_cast<const char*>(head), kRecordHeadBytes);
+  }
+  std::vector<std::string> heads;
+};
+
+// Everything a window seek with an observer gives: its report, the heads it
+// showed and the records read from where it left reading.
+struct Walked {
+  WindowSeek seek;
+  std::vector<std::string> heads;
+  Read read;
+};
+
+Walked walkTo(const std::string& path, uint64_t start) {
+  Walked walked;
+  auto file = openDataFile(path.c_str());
+  EXPECT_NE(file, nullptr);
+  if (file == nullptr) return walked;
+  HeadLog log;
+  walked.seek = seekToTime(*file, start, log);
+  walked.heads = log.heads;
+  walked.read = readFrom(*file, start);
+  return walked;
+}
+
 class IndexWalkTest : public ::testing::Test {
  protected:
+  void TearDown() override { setWalkReading(WalkReading{}); }
+
   void SetUp() override {
     // Records of three sizes; pairs sharing a time (one entry for both) and
     // a record earlier than those before it (no entry).
@@ -195,6 +230,90 @@ TEST_F(IndexWalkTest, NoWindowReadsPastADamagedRecord) {
   EXPECT_TRUE(seekToIndexEntry(*file, k));
   EXPECT_FALSE(seekToIndexEntry(*file, k + 1));
   EXPECT_FALSE(file->indexDisagreement());
+}
+
+void expectSameWalk(const Walked& got, const Walked& expected, const std::string& what) {
+  EXPECT_EQ(got.seek.positioned, expected.seek.positioned) << what;
+  EXPECT_EQ(got.seek.entry, expected.seek.entry) << what;
+  EXPECT_EQ(got.seek.indexDisagrees, expected.seek.indexDisagrees) << what;
+  EXPECT_EQ(got.seek.firstBadEntry, expected.seek.firstBadEntry) << what;
+  EXPECT_EQ(got.heads, expected.heads) << what;
+  expectSame(got.read, expected.read, what);
+}
+
+// Views of the mapped file (whole, and so small that headers straddle their
+// ends) and chunks read through the stream.
+const WalkReading kReadings[] = {{true, WalkReading{}.viewBytes}, {true, 64}, {false, 0}};
+
+TEST_F(IndexWalkTest, MappedAndChunkedWalksAgreeOnDamagedFiles) {
+  const uint32_t k = entries / 2;
+  const uint64_t at = entryField(k, kIndexEntryPosition);
+  struct Damage {
+    const char* name;
+    uint64_t offset;  // where the damage goes; 0: none
+    int width;        // bytes of the value stored there
+    uint64_t value;
+  };
+  const Damage damages[] = {
+      {"none", 0, 0, 0},
+      {"a record type past the last", at + kRecordType, 2, 7},
+      {"a record size not a multiple of 4", at + kRecordSize, 4, 4 * 40 + 2},
+      {"a record running into the index", at + kRecordSize, 4, 0x7FFFFFF0},
+      {"a record without a body", at + kRecordSize, 4, kMinRecordSize},
+      {"a lying index entry", indexOffset + (k - 2) * kIndexEntrySize + kIndexEntryPosition, 8, 1},
+  };
+  for (const Damage& damage : damages) {
+    std::string data = bytes;
+    if (damage.width == 2)
+      storeU16(data.data() + damage.offset, static_cast<uint16_t>(damage.value));
+    if (damage.width == 4)
+      storeU32(data.data() + damage.offset, static_cast<uint32_t>(damage.value));
+    if (damage.width == 8) storeU64(data.data() + damage.offset, damage.value);
+    writeFile(dir.file("d.cdt"), data);
+    for (uint64_t start : {kStart + 1, entryField(k - 1, kIndexEntryTime) + 1,
+                           entryField(k + 3, kIndexEntryTime), UINT64_MAX}) {
+      const std::string what = std::string(damage.name) + ", start " + std::to_string(start);
+      setWalkReading({false, 0});
+      const Walked chunked = walkTo(dir.file("d.cdt"), start);
+      for (const WalkReading& reading : kReadings) {
+        setWalkReading(reading);
+        expectSameWalk(
+            walkTo(dir.file("d.cdt"), start), chunked,
+            what + (reading.map ? ", mapped " + std::to_string(reading.viewBytes) : ", chunked"));
+      }
+    }
+  }
+}
+
+TEST_F(IndexWalkTest, AFileCutShortAfterItsOpenIsWalkedAsFarAsItHolds) {
+  // A view past the file's end would fault when read; the walk meets the
+  // short file as reading proper does, mapped or not.
+  const uint64_t late = entryField(entries - 2, kIndexEntryTime) + 1;
+  for (const uint64_t size :
+       {uint64_t{0}, dataOffset + 10, entryField(entries / 2, kIndexEntryPosition) + 6,
+        indexOffset - 3, indexOffset}) {
+    std::vector<Walked> walks;
+    for (const WalkReading& reading : kReadings) {
+      setWalkReading(reading);
+      writeFile(dir.file("c.cdt"), bytes);
+      auto file = openDataFile(dir.file("c.cdt").c_str());
+      ASSERT_NE(file, nullptr);
+      // The index is read before the cut, so the walk has entries to check.
+      ASSERT_TRUE(file->loadIndex());
+      std::filesystem::resize_file(dir.file("c.cdt"), size);
+      Walked walked;
+      HeadLog log;
+      walked.seek = seekToTime(*file, late, log);
+      walked.heads = log.heads;
+      walked.read = readFrom(*file, late);
+      EXPECT_TRUE(walked.seek.positioned) << size;
+      EXPECT_EQ(walked.read.stop.status,
+                size < indexOffset ? DataFileStatus::CutRecord : DataFileStatus::EndOfRecords)
+          << size;
+      walks.push_back(walked);
+    }
+    for (const Walked& walked : walks) expectSameWalk(walked, walks.back(), std::to_string(size));
+  }
 }
 
 }  // namespace

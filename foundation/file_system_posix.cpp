@@ -1,8 +1,10 @@
 // The file-system calls over POSIX, and the platform side of paths.h.
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -79,6 +81,36 @@ bool seekFile(std::FILE* file, int64_t offset, int whence) {
 bool truncateFile(std::FILE* file, uint64_t size) {
   return file != nullptr && size <= static_cast<uint64_t>(INT64_MAX) &&
          ::ftruncate(fileno(file), static_cast<off_t>(size)) == 0;
+}
+
+bool MappedView::map(std::FILE* file, uint64_t offset, std::size_t length) {
+  unmap();
+  struct stat status {};
+  // The size is checked now, not when the stream was opened: bytes mapped
+  // past the file's end fault when read.
+  if (file == nullptr || length == 0 || ::fstat(fileno(file), &status) != 0 ||
+      !S_ISREG(status.st_mode) || status.st_size < 0 ||
+      offset > static_cast<uint64_t>(status.st_size) ||
+      length > static_cast<uint64_t>(status.st_size) - offset) {
+    return false;
+  }
+  const long page = ::sysconf(_SC_PAGESIZE);
+  if (page <= 0) return false;
+  const uint64_t base = offset - offset % static_cast<uint64_t>(page);
+  const uint64_t span = length + (offset - base);
+  if (span > SIZE_MAX || base > static_cast<uint64_t>(INT64_MAX)) return false;
+  void* mapped = ::mmap(nullptr, static_cast<std::size_t>(span), PROT_READ, MAP_SHARED,
+                        fileno(file), static_cast<off_t>(base));
+  if (mapped == MAP_FAILED) return false;
+  // Read ahead of the walk, and once: neither advice changes what is read.
+  (void)::madvise(mapped, static_cast<std::size_t>(span), MADV_SEQUENTIAL);
+  (void)::madvise(mapped, static_cast<std::size_t>(span), MADV_WILLNEED);
+  keep(mapped, span, base, offset, length);
+  return true;
+}
+
+void MappedView::release(void* base, std::size_t length) {
+  (void)::munmap(base, length);
 }
 
 bool isTerminal(std::FILE* file) {

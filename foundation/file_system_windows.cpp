@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -219,6 +220,40 @@ bool truncateFile(std::FILE* file, uint64_t size) {
   if (!SetFilePointerEx(handle, here, &previous, FILE_CURRENT)) return false;
   const bool cut = SetFilePointerEx(handle, end, nullptr, FILE_BEGIN) && SetEndOfFile(handle);
   return SetFilePointerEx(handle, previous, nullptr, FILE_BEGIN) && cut;
+}
+
+bool MappedView::map(std::FILE* file, uint64_t offset, std::size_t length) {
+  unmap();
+  if (file == nullptr || length == 0) return false;
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  LARGE_INTEGER size{};
+  if (handle == INVALID_HANDLE_VALUE || GetFileType(handle) != FILE_TYPE_DISK ||
+      !GetFileSizeEx(handle, &size) || size.QuadPart < 0 ||
+      offset > static_cast<uint64_t>(size.QuadPart) ||
+      length > static_cast<uint64_t>(size.QuadPart) - offset) {
+    return false;
+  }
+  SYSTEM_INFO system{};
+  GetSystemInfo(&system);
+  const uint64_t granularity =
+      system.dwAllocationGranularity != 0 ? system.dwAllocationGranularity : 65536;
+  const uint64_t base = offset - offset % granularity;
+  const uint64_t span = length + (offset - base);
+  if (span > SIZE_MAX) return false;
+  // A mapping of the whole file as it is now; the view keeps it alive once
+  // its handle is closed.
+  HANDLE mapping = CreateFileMappingW(handle, nullptr, PAGE_READONLY, 0, 0, nullptr);
+  if (mapping == nullptr) return false;
+  void* view = MapViewOfFile(mapping, FILE_MAP_READ, static_cast<DWORD>(base >> 32),
+                             static_cast<DWORD>(base & 0xFFFFFFFFu), static_cast<SIZE_T>(span));
+  CloseHandle(mapping);
+  if (view == nullptr) return false;
+  keep(view, span, base, offset, length);
+  return true;
+}
+
+void MappedView::release(void* base, std::size_t) {
+  (void)UnmapViewOfFile(base);
 }
 
 bool isTerminal(std::FILE* file) {
