@@ -220,7 +220,9 @@ class Recording:
         self._check_open()
         start, stop, planned = self._part_window(part, start, stop)
         selection = _args.selection(probes, blades, start, stop, revolutions)
-        raw = _cdt.read(self._path, self.salvage, selection, self._decoder, planned)
+        middle, counted = (part.middle, part.counted) if part is not None else (None, None)
+        raw = _cdt.read(self._path, self.salvage, selection, self._decoder, planned, middle,
+                        counted)
         windowed = start is not None or revolutions is not None
         return self._lines(raw, 1, windowed)
 
@@ -365,11 +367,37 @@ class Recording:
         self._check_open()
         rows = _args.row_count(rows)
         identity = _identity(self._path)
-        bounds = _part_bounds(_cdt.index_times(self._path, self.salvage), rows)
-        planned = _cdt.plan_starts(self._path, self.salvage, bounds) if bounds else []
+        times = _cdt.index_times(self._path, self.salvage)
+        bounds = _part_bounds(times, rows)
+        # Each part's middle is planned too, so that a large part's read
+        # splits there on two cores without a walk of its own.
+        halves = sorted(set(_part_bounds(times, max(1, rows // 2))) - set(bounds))
+        starts = sorted(set(bounds) | set(halves))
+        plan_of = dict(zip(starts, _cdt.plan_starts(self._path, self.salvage, starts)
+                           if starts else []))
         edges = [None] + bounds + [None]
-        plans = [None] + planned
-        return [Part(edges[i], edges[i + 1], plans[i], identity) for i in range(len(edges) - 1)]
+        # The entries whose times lie in a window, as a read counts them to
+        # size its arrays: the part carries them, so that its read needs no
+        # index.
+        ordered = _np.sort(_np.asarray(times, dtype=_np.uint64))
+
+        def entries(low, high):
+            a = 0 if low is None else int(_np.searchsorted(ordered, _np.uint64(low)))
+            b = len(ordered) if high is None else int(_np.searchsorted(ordered, _np.uint64(high)))
+            return max(0, b - a)
+
+        parts = []
+        at = 0
+        for i in range(len(edges) - 1):
+            low, high = edges[i], edges[i + 1]
+            while at < len(halves) and low is not None and halves[at] <= low:
+                at += 1
+            middle = None
+            if at < len(halves) and (high is None or halves[at] < high):
+                middle = (halves[at], plan_of[halves[at]])
+            counted = (entries(low, high), entries(low, middle[0]) if middle else 0)
+            parts.append(Part(low, high, plan_of.get(low), identity, middle, counted))
+        return parts
 
 
 class Part(tuple):
@@ -377,22 +405,30 @@ class Part(tuple):
 
     A tuple of two (microseconds since 1970, or None at an open end), so
     ``start, stop = part`` works; ``plan`` is where its read begins (None:
-    with a seek of its own), ``identity`` the file's size, modification time
-    and header when it was planned.
+    with a seek of its own), ``middle`` a time inside it and where a read
+    from there begins (None: none planned), at which a large part's read
+    splits on two cores, ``counted`` the index entries in the part and
+    before its middle (its read sizes its arrays by them, without loading
+    the index), ``identity`` the file's size, modification time and header
+    when it was planned.
     """
 
     plan: Any
     identity: Any
+    middle: Any
+    counted: Any
 
     def __new__(cls, start: Optional[int], stop: Optional[int], plan: Any = None,
-                identity: Any = None) -> "Part":
+                identity: Any = None, middle: Any = None, counted: Any = None) -> "Part":
         self = super().__new__(cls, (start, stop))
         self.plan = plan
         self.identity = identity
+        self.middle = middle
+        self.counted = counted
         return self
 
     def __reduce__(self):
-        return Part, (self[0], self[1], self.plan, self.identity)
+        return Part, (self[0], self[1], self.plan, self.identity, self.middle, self.counted)
 
 
 def _identity(path: bytes) -> Tuple[int, int, bytes]:

@@ -120,15 +120,19 @@ constexpr std::size_t kRevolutionWindowRows = 65536;
 // lies) do they grow. A lying index (or one of records that make no lines)
 // must not make arrays far larger than the records could fill: no more rows
 // at first than would take four times the records' bytes (64 MiB at least).
-std::size_t firstRows(DataFile& file, const ColumnPlan& plan, const LineWindow& window) {
+// `counted`, the lines a planned part's index entries count, stands in for
+// the count (the index is then not loaded: a part of a large file costs its
+// own bytes only).
+std::size_t firstRows(DataFile& file, const ColumnPlan& plan, const LineWindow& window,
+                      std::optional<std::size_t> counted = std::nullopt) {
   const uint64_t recordBytes = file.recordsEnd() > file.header().dataOffset
                                    ? file.recordsEnd() - file.header().dataOffset
                                    : 0;
   const std::size_t rowBytes = 3 * 8 + 8 * plan.doubleRows + 4 * plan.floatRows + 1;
   const std::size_t limit = static_cast<std::size_t>(
       std::min<uint64_t>((4 * recordBytes + (64u << 20)) / rowBytes, UINT32_MAX));
-  std::size_t entries = file.indexEntryCount();
-  if (window.start || window.stop) {
+  std::size_t entries = counted.value_or(file.indexEntryCount());
+  if (!counted && (window.start || window.stop)) {
     entries = 0;
     if (file.loadIndex()) {
       for (const IndexEntry& e : file.index()) {
@@ -301,11 +305,37 @@ uint64_t splitBytes = uint64_t{128} << 20;
 // Reads the window's lines in two halves at once (two_halves.h) into arrays
 // of `capacity` rows; none when the window is not split. The second half
 // reads a file of its own, opened here (with the GIL held, for its errors).
+//
+// A part planned with its middle (`middle`) splits there, its second half
+// begun where that plan says, from a sixteenth of the bytes on: it needs no
+// walk of its own.
 std::optional<py::dict> readHalves(DataFile& file, const std::string& path, bool salvage,
                                    const LinePlan& lines,
                                    const std::optional<PlannedLineStart>& start,
-                                   std::size_t capacity) {
-  const std::optional<WindowSplit> split = splitWindow(file, lines.window, capacity, splitBytes);
+                                   std::size_t capacity, const py::object& middle,
+                                   std::optional<std::size_t> before) {
+  std::optional<uint64_t> at;
+  std::optional<PlannedLineStart> middleStart;
+  if (!middle.is_none()) {
+    const auto pair = middle.cast<py::tuple>();
+    if (pair.size() != 2) throw py::value_error("a planned middle of another version");
+    at = pair[0].cast<uint64_t>();
+    middleStart = plannedStart(pair[1]);
+  }
+  std::optional<WindowSplit> split;
+  const LineWindow& window = lines.window;
+  if (middleStart && before) {
+    // Planned: the bytes between the two starts and the lines before the
+    // middle are known without the index.
+    const uint64_t from = start && window.start ? start->seek.offset : file.header().dataOffset;
+    const uint64_t to = middleStart->seek.offset;
+    if (to >= from && to - from >= splitBytes / 16 && *before > 0 && *before < capacity &&
+        (!window.start || *at > *window.start) && (!window.stop || *at < *window.stop)) {
+      split = WindowSplit{*at, *before};
+    }
+  } else {
+    split = splitWindow(file, window, capacity, middleStart ? splitBytes / 16 : splitBytes, at);
+  }
   if (!split) return std::nullopt;
   std::unique_ptr<DataFile> second = openOrRaise(path, salvage);
   const ColumnPlan& plan = lines.plan;
@@ -324,8 +354,11 @@ std::optional<py::dict> readHalves(DataFile& file, const std::string& path, bool
     std::exception_ptr failure;
     std::thread other([&] {
       try {
-        LineReader reader(*second, plan, secondWindow);
-        tail = readHalf(reader, region, capacity - split->firstRows);
+        const std::unique_ptr<LineReader> reader =
+            middleStart && middleStart->host == secondWindow.host
+                ? std::make_unique<LineReader>(*second, plan, secondWindow, *middleStart)
+                : std::make_unique<LineReader>(*second, plan, secondWindow);
+        tail = readHalf(*reader, region, capacity - split->firstRows);
       } catch (...) {
         failure = std::current_exception();
       }
@@ -380,11 +413,20 @@ void setSplitBytes(uint64_t bytes) {
 
 py::dict readLines(DataFile& file, const std::string& path, bool salvage,
                    const LineSelection& selection, const py::object& decode,
-                   const py::object& planned) {
+                   const py::object& planned, const py::object& middle, const py::object& counted) {
   const LinePlan lines = planLines(file, path, salvage, selection, decode);
   const std::optional<PlannedLineStart> start = plannedStart(planned);
-  const std::size_t rows = firstRows(file, lines.plan, lines.window);
-  std::optional<py::dict> halves = readHalves(file, path, salvage, lines, start, rows);
+  std::optional<std::size_t> total;
+  std::optional<std::size_t> before;
+  if (!counted.is_none()) {
+    const auto pair = counted.cast<py::tuple>();
+    if (pair.size() != 2) throw py::value_error("a part's counts of another version");
+    total = pair[0].cast<std::size_t>();
+    before = pair[1].cast<std::size_t>();
+  }
+  const std::size_t rows = firstRows(file, lines.plan, lines.window, total);
+  std::optional<py::dict> halves =
+      readHalves(file, path, salvage, lines, start, rows, middle, before);
   py::dict d;
   if (halves) {
     d = std::move(*halves);

@@ -44,12 +44,18 @@ pybind11::list columnList(const LinePlan& lines);
 pybind11::list probeList(const Configuration& configuration, uint32_t hostIndex,
                          const pybind11::object& decode);
 
-// Reads every selected line of `file` (standing at its first record). The
-// arrays are made as long as the index says the window's lines are, and cut
-// to the lines read (or grown where the index says too few).
+// Reads every selected line of `file` (standing at its first record), from
+// `planned` (a planned start's tuple, or None). The arrays are made as long
+// as the index says the window's lines are, and cut to the lines read (or
+// grown where the index says too few). `middle`, None or (time, planned
+// start's tuple or None), is where a window planned in two halves splits;
+// `counted`, None or (lines, lines before the middle) as a part's index
+// entries count them, spares the index.
 pybind11::dict readLines(DataFile& file, const std::string& path, bool salvage,
                          const LineSelection& selection, const pybind11::object& decode,
-                         const pybind11::object& planned);
+                         const pybind11::object& planned,
+                         const pybind11::object& middle = pybind11::none(),
+                         const pybind11::object& counted = pybind11::none());
 
 // Reads over at least `bytes` of records decode in two halves on two cores
 // (two_halves.h); tests lower it to split small files.

@@ -118,9 +118,10 @@ py::dict describe(const std::string& path, bool salvage, const py::object& decod
 }
 
 py::dict readAll(const std::string& path, bool salvage, const LineSelection& selection,
-                 const py::object& decode, const py::object& planned) {
+                 const py::object& decode, const py::object& planned, const py::object& middle,
+                 const py::object& counted) {
   std::unique_ptr<DataFile> file = openOrRaise(path, salvage);
-  return readLines(*file, path, salvage, selection, decode, planned);
+  return readLines(*file, path, salvage, selection, decode, planned, middle, counted);
 }
 
 // The names of the columns a read with `selection` gives, without reading.
@@ -297,7 +298,8 @@ PYBIND11_MODULE(_cdt, m) {
       .def_readwrite("host", &LineSelection::host);
   m.def("describe", &describe, py::arg("path"), py::arg("salvage"), py::arg("decode"));
   m.def("read", &readAll, py::arg("path"), py::arg("salvage"), py::arg("selection"),
-        py::arg("decode"), py::arg("planned") = py::none());
+        py::arg("decode"), py::arg("planned") = py::none(), py::arg("middle") = py::none(),
+        py::arg("counted") = py::none());
   m.def("_set_split_bytes", &setSplitBytes, py::arg("bytes"));
   m.def("plan_starts", &planStarts, py::arg("path"), py::arg("salvage"), py::arg("starts"));
   m.def("columns", &columnsOf, py::arg("path"), py::arg("salvage"), py::arg("selection"),

@@ -6,7 +6,8 @@
 namespace cdt {
 
 std::optional<WindowSplit> splitWindow(DataFile& file, const LineWindow& window,
-                                       std::size_t capacity, uint64_t threshold) {
+                                       std::size_t capacity, uint64_t threshold,
+                                       std::optional<uint64_t> middle) {
   if (std::thread::hardware_concurrency() < 2 || !file.loadIndex()) return std::nullopt;
   const IndexArray& index = file.index();
   // The entries in the window, as far as the index's order goes: a lying
@@ -14,30 +15,23 @@ std::optional<WindowSplit> splitWindow(DataFile& file, const LineWindow& window,
   // its own), never changes the lines.
   const IndexEntry* first = index.begin();
   const IndexEntry* last = index.end();
-  if (window.start) {
-    first = std::partition_point(first, last,
-                                 [&](const IndexEntry& e) { return e.time < *window.start; });
-  }
-  if (window.stop) {
-    last = std::partition_point(first, last,
-                                [&](const IndexEntry& e) { return e.time < *window.stop; });
-  }
+  const auto before = [](uint64_t t) { return [t](const IndexEntry& e) { return e.time < t; }; };
+  if (window.start) first = std::partition_point(first, last, before(*window.start));
+  if (window.stop) last = std::partition_point(first, last, before(*window.stop));
   if (last - first < 2 || (last - 1)->position <= first->position ||
       (last - 1)->position - first->position < threshold) {
     return std::nullopt;
   }
-  const IndexEntry* middle = first + (last - first) / 2;
+  const uint64_t at = middle.value_or(first[(last - first) / 2].time);
   // The second half starts after every line of the first: at a time later
-  // than the window's start and the first entry's.
-  if (middle->time <= first->time || (window.start && middle->time <= *window.start)) {
+  // than the window's start and the first entry's, before its stop.
+  if (at <= first->time || (window.start && at <= *window.start) ||
+      (window.stop && at >= *window.stop)) {
     return std::nullopt;
   }
-  const auto before = static_cast<std::size_t>(
-      std::partition_point(first, middle,
-                           [&](const IndexEntry& e) { return e.time < middle->time; }) -
-      first);
-  if (before == 0 || before >= capacity) return std::nullopt;
-  return WindowSplit{middle->time, before};
+  const auto rows = static_cast<std::size_t>(std::partition_point(first, last, before(at)) - first);
+  if (rows == 0 || rows >= capacity) return std::nullopt;
+  return WindowSplit{at, rows};
 }
 
 std::size_t HalfLines::total() const {

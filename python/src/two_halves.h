@@ -23,11 +23,13 @@ struct WindowSplit {
   std::size_t firstRows = 0;
 };
 
-// The split of `window` for a read into `capacity` rows, or none where the
-// window spans fewer record bytes than `threshold` (by the index), the
-// machine has one core, or the index gives no entry to split at.
+// The split of `window` for a read into `capacity` rows, at `middle` when
+// given (inside the window), else at the middle index entry of the window;
+// none where the window spans fewer record bytes than `threshold` (by the
+// index), the machine has one core, or there is no time to split at.
 std::optional<WindowSplit> splitWindow(DataFile& file, const LineWindow& window,
-                                       std::size_t capacity, uint64_t threshold);
+                                       std::size_t capacity, uint64_t threshold,
+                                       std::optional<uint64_t> middle = std::nullopt);
 
 // What one reader stored: `rows` lines in its region of the shared columns,
 // then those that did not fit there, in storage of their own.

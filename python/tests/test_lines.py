@@ -176,6 +176,12 @@ def test_reads_on_two_cores_give_the_lines_of_one_reader(recordings, tmp_path):
             two = rec.to_pandas(**window)
             pd.testing.assert_frame_equal(two, one, obj=f"{path} {window}")
             assert rec.stopped == one_stopped
+            if not window:  # parts split at their planned middles
+                parts = rec.parts(rows=20)
+                assert all(p.middle is not None for p in parts[:-1])
+                joined = pd.concat([rec.to_pandas(part=p) for p in parts[::-1]][::-1],
+                                   ignore_index=True)
+                pd.testing.assert_frame_equal(joined, one, obj=f"{path} parts")
     finally:
         _cdt._set_split_bytes(128 << 20)
 
