@@ -65,6 +65,11 @@ class Recording:
                          "blades": p["blades"]} for p in d["probes"]]
         self.stopped: Optional[Dict[str, Any]] = None
         self._closed = False
+        # Where reads of window starts begin, as walks found them (a read
+        # with a start, parts()), with the file's identity then: a second
+        # window from the same start begins there without a walk.
+        self._starts: Dict[int, Any] = {}
+        self._starts_of: Any = None
 
     def _text(self, data: bytes) -> str:
         return _args.decode(data, self.encoding, self.path)
@@ -183,8 +188,11 @@ class Recording:
             the unwindowed read, however the groups of records fall across a
             boundary. A read with a start goes to the index entry before it,
             once the record headers before the entry have confirmed it (they
-            also give the grouping of the records there); a read ends once
-            the window time has passed ``stop``.
+            also give the grouping of the records there); the Recording
+            keeps what that walk found, so a later read from the same start
+            (or from a start of :meth:`parts`) begins there at once, while
+            the file is unchanged. A read ends once the window time has
+            passed ``stop``.
         revolutions : (first, last), optional
             Keeps the lines whose Start Rev lies in [first, last]; either may
             be None.
@@ -220,11 +228,25 @@ class Recording:
         self._check_open()
         start, stop, planned = self._part_window(part, start, stop)
         selection = _args.selection(probes, blades, start, stop, revolutions)
+        if part is None and selection.start is not None:
+            planned = self._planned_start(selection.start)
         middle, counted = (part.middle, part.counted) if part is not None else (None, None)
         raw = _cdt.read(self._path, self.salvage, selection, self._decoder, planned, middle,
                         counted)
         windowed = start is not None or revolutions is not None
         return self._lines(raw, 1, windowed)
+
+    def _planned_start(self, start: int) -> Any:
+        """Where a read from `start` begins: kept from an earlier walk of
+        this file as it is now, or planned (a walk) and kept."""
+        identity = _identity(self._path)
+        if identity != self._starts_of:
+            self._starts, self._starts_of = {}, identity
+        if start not in self._starts:
+            if len(self._starts) >= 4096:  # a few hundred kilobytes at most
+                self._starts.clear()
+            self._starts[start] = _cdt.plan_starts(self._path, self.salvage, [start])[0]
+        return self._starts[start]
 
     def _part_window(self, part: Optional[Part], start: Any, stop: Any) -> Tuple[Any, Any, Any]:
         """The window and planned start of a read: its own, or the part's."""
@@ -297,6 +319,8 @@ class Recording:
         # Checked and opened here, so that a wrong argument raises at the call.
         start, stop, planned = self._part_window(part, start, stop)
         selection = _args.selection(probes, blades, start, stop, revolutions)
+        if part is None and selection.start is not None:
+            planned = self._planned_start(selection.start)
         reader = _cdt.BatchReader(self._path, self.salvage, selection, rows, self._decoder,
                                   planned)
         return self._batches(reader, start is not None or revolutions is not None)
@@ -375,6 +399,10 @@ class Recording:
         starts = sorted(set(bounds) | set(halves))
         plan_of = dict(zip(starts, _cdt.plan_starts(self._path, self.salvage, starts)
                            if starts else []))
+        if identity != self._starts_of:
+            self._starts, self._starts_of = {}, identity
+        if len(self._starts) + len(plan_of) <= 4096:
+            self._starts.update(plan_of)
         edges = [None] + bounds + [None]
         # The entries whose times lie in a window, as a read counts them to
         # size its arrays: the part carries them, so that its read needs no

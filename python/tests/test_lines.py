@@ -115,6 +115,28 @@ def test_time_windows_and_parts_join_to_the_whole_read(recordings):
     pd.testing.assert_frame_equal(joined, whole)
 
 
+def test_a_recording_keeps_where_its_window_reads_begin(recordings, tmp_path, monkeypatch):
+    import os
+    import shutil
+
+    path = tmp_path / "copy.cdt"
+    shutil.copy(recordings["plain"], path)
+    rec = cdt.open(path)
+    whole = rec.to_pandas()
+    us = int(rec.read().time_us[30])
+    module = cdt._recording._cdt
+    real, walks = module.plan_starts, []
+    monkeypatch.setattr(module, "plan_starts", lambda *a: walks.append(a[2]) or real(*a))
+    expected = whole.iloc[30:].reset_index(drop=True)
+    pd.testing.assert_frame_equal(rec.to_pandas(start=us), expected)
+    pd.testing.assert_frame_equal(rec.to_pandas(start=us, probes="Probe101"),
+                                  expected[rec.columns(probes="Probe101")])
+    assert walks == [[us]]
+    os.utime(path, ns=(0, 0))  # a changed file is walked again
+    pd.testing.assert_frame_equal(rec.to_pandas(start=us), expected)
+    assert walks == [[us], [us]]
+
+
 def test_planned_parts_read_in_any_order_and_process_and_refuse_a_changed_file(recordings,
                                                                               tmp_path):
     import os
