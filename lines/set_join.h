@@ -2,39 +2,50 @@
 // them, joined on their revolutions. This is the one statement of the rule;
 // every view of a set (frames, exports, the report) applies it through here.
 //
-// Keys. A line's key is (Start Rev, End Rev). Lines are joined where their
-// keys are equal: a line of revolution-range records joins only a line of
-// the same range; ranges that overlap without being equal stay separate set
-// lines, each with the other hosts missing.
+// Keys. A line's key is (Start Rev, End Rev). Lines of different hosts join
+// where their keys are equal: a line of revolution-range records joins only
+// a line of the same range; ranges that overlap without being equal stay
+// separate set lines, each with the other hosts missing.
 //
-// Segments. A host's lines fall into segments: a new one starts at a line
-// whose key is lower than the key of the host's line before it (the
-// revolution counter went back: a resynchronisation, a restart). The n-th
-// segment of one host is joined with the n-th segment of every other, never
-// with another: revolution numbers repeat across segments.
+// Segments. A revolution counter that goes back (a resynchronisation, a
+// restart) starts a new segment, and the same keys come again. Lines join
+// only within a segment: two lines of one key join only where their window
+// times (lines/line_grouper.h) lie within kSetJoinWindow of each other, and
+// a host's line joins the set line nearest in time that lacks that host. A
+// counter that comes back to a revolution does so one revolution or more
+// later, and the hosts' lines of one revolution lie far closer together
+// than that, so a host's line meets the lines of its own moment.
 //
-// Order. Within a segment the set has one line per key that any host has,
-// in increasing key order; a key that a host has several times is matched
-// occurrence by occurrence. The segments follow one another.
+// Order. The hosts' lines are offered in window-time order across the
+// hosts (each file's own order). A host's line joins the held set line of
+// its key whose reference line (below) lies nearest in time, within
+// kSetJoinWindow; where that set line holds a line of the host already, the
+// nearer of the two stays and the other becomes a set line of its own. A
+// set line is complete once the lines offered have passed its first line by
+// twice kSetJoinWindow (no later line can change it then); set lines come in
+// the order of their first lines' window times. Memory holds the set lines
+// of that time only (at most kSetJoinHeld of them).
 //
-// Cells. A set line takes Time, Speed and Sync from the master host's line
-// of its key, or, where the master has none, from the first host in host
-// order that has one; every host's probe cells come from that host's line,
-// empty where it has none. Nothing is interpolated: every cell is a cell of
-// exactly one host's line.
+// Cells. A set line takes Time, Speed and Sync from the master host's line,
+// or, where the master has none, from the first host in host order that has
+// one; every host's probe cells come from that host's line, empty where it
+// has none. Nothing is interpolated: every cell is a cell of exactly one
+// host's line.
 //
 // Agreement. Each host gets a status per set line, a sum of:
-//   kSetMissing    the host has no line of this key (its cells are empty);
+//   kSetMissing    the host has no line of this set line (its cells are empty);
 //   kSetTimeOff    its Time differs from the set line's by more than half a
-//                  revolution at the set line's speed (rpm);
+//                  revolution at the set line's Speed (rpm);
 //   kSetSpeedOff   its Speed differs from the set line's by more than 1 %.
-// The host whose line gives the set line its cells has status 0.
+// The host whose line gives the set line its Time has status 0.
 #pragma once
 
 #include <compare>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace cdt {
@@ -43,56 +54,67 @@ inline constexpr uint8_t kSetMissing = 1;
 inline constexpr uint8_t kSetTimeOff = 2;
 inline constexpr uint8_t kSetSpeedOff = 4;
 
+// How far apart in window time the lines of one set line may lie.
+inline constexpr uint64_t kSetJoinWindow = 1'000'000;  // microseconds
+// The most set lines held at once; beyond it the oldest is complete.
+inline constexpr std::size_t kSetJoinHeld = 65536;
+
 struct LineKey {
   uint64_t start = 0;
   uint64_t end = 0;
   auto operator<=>(const LineKey&) const = default;
 };
 
-// What the join needs of a host's line to check it against the set line's.
-struct LineTiming {
-  int64_t time = 0;  // microseconds since 1970
-  float speed = 0;   // rpm
+// What the join needs of one host's line.
+struct SetJoinLine {
+  LineKey key;
+  uint64_t windowTime = 0;  // never decreases along a host's lines
+  int64_t time = 0;         // the Time cell, microseconds since 1970
+  float speed = 0;          // rpm
+  std::size_t row = 0;      // the caller's number of the line
 };
 
 // The status of a host's line (none: missing) against the line that gives
-// the set line its cells.
-uint8_t setLineStatus(const std::optional<LineTiming>& line, const LineTiming& reference);
+// the set line its Time and Speed.
+uint8_t setLineStatus(const SetJoinLine* line, const SetJoinLine& reference);
 
-// The join of the hosts' key streams, one set line at a time. Each host's
-// keys are offered in its file's order; the join tells which hosts' next
-// lines make the next set line.
+// One line of the set: per host the line it takes (none where missing).
+struct SetLine {
+  LineKey key;
+  std::vector<std::optional<SetJoinLine>> hosts;
+  // The host whose line gives Time, Speed and Sync.
+  std::size_t reference = 0;
+};
+
+// Joins the hosts' lines, offered one at a time in window-time order across
+// the hosts (the caller merges the hosts' streams: always the host whose
+// next line has the lowest window time), into set lines handed out once
+// complete.
 class SetJoin {
  public:
-  explicit SetJoin(std::size_t hosts);
+  SetJoin(std::size_t hosts, std::size_t master);
 
-  // Whether host h needs its next key offered (before next() may be asked).
-  bool wants(std::size_t h) const { return !ended_[h] && !pending_[h]; }
-  // Host h's next line has `key`; none: host h has no more lines.
-  void offer(std::size_t h, std::optional<LineKey> key);
-
-  // The next set line: its key, segment and the hosts whose pending lines
-  // it takes (their lines are used up, and they want their next keys). None
-  // when every host has ended. Every host must have been offered a key
-  // while it wanted one.
-  struct Line {
-    LineKey key;
-    uint32_t segment = 0;
-    std::vector<bool> hosts;
-  };
-  std::optional<Line> next();
+  // Host h's next line.
+  void add(std::size_t h, const SetJoinLine& line);
+  // The oldest set line that no later line can join, if any; after
+  // finish(), every held set line in turn.
+  std::optional<SetLine> take();
+  // No more lines come.
+  void finish() { finished_ = true; }
 
  private:
-  std::vector<std::optional<LineKey>> pending_;
-  std::vector<std::optional<LineKey>> last_;  // the host's line before
-  std::vector<uint32_t> segmentOf_;           // of its pending line
-  std::vector<bool> ended_;
-  uint32_t segment_ = 0;
+  // A held set line by the window time of its first line, then by arrival.
+  using HeldId = std::pair<uint64_t, uint64_t>;
+  void hold(std::size_t h, const SetJoinLine& line);
+  void forget(const HeldId& id, const LineKey& key);
+
+  std::size_t hosts_;
+  std::size_t master_;
+  std::map<HeldId, SetLine> held_;
+  std::map<LineKey, std::vector<HeldId>> byKey_;
+  uint64_t arrivals_ = 0;
+  uint64_t latest_ = 0;  // the latest window time offered
+  bool finished_ = false;
 };
 
 }  // namespace cdt
-
-// NOTE (work in progress, not built yet): segments matched by ordinal go
-// wrong for a host that starts after a restart of the counter (its first
-// segment is the others' second). Match segments by time instead: a host's
-// segment joins the master's segment whose time span holds its first line.
