@@ -86,6 +86,21 @@ class LineReader {
         });
   }
 
+  // Hands up to `most` more lines of the window to `emit(group, windowTime)`
+  // (the group's records are valid during the call only); returns how many.
+  // Fewer than `most` only at the end.
+  template <class Emit>
+  std::size_t readEach(std::size_t most, Emit&& emit) {
+    std::size_t n = 0;
+    run([&] { return n < most; },
+        [&](const LineGroup& group, uint64_t windowTime) {
+          if (!keep(group, windowTime)) return;
+          emit(group, windowTime);
+          ++n;
+        });
+    return n;
+  }
+
   // Reads on until `rows` more lines are stored, from row `row` of
   // `columns` (which must have room up to row + rows), or the lines end.
   // Returns the number stored; fewer than `rows` only at the end.

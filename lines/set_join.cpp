@@ -108,6 +108,12 @@ std::optional<SetLine> SetJoin::take() {
                         latest_ - std::min(latest_, front->first.first) > 2 * kSetJoinWindow ||
                         held_.size() > kSetJoinHeld;
   if (!complete) return std::nullopt;
+  return takeOldest();
+}
+
+std::optional<SetLine> SetJoin::takeOldest() {
+  if (held_.empty()) return std::nullopt;
+  auto front = held_.begin();
   SetLine line = std::move(front->second);
   forget(front->first, line.key);
   held_.erase(front);

@@ -57,7 +57,7 @@ inline constexpr uint8_t kSetSpeedOff = 4;
 // How far apart in window time the lines of one set line may lie.
 inline constexpr uint64_t kSetJoinWindow = 1'000'000;  // microseconds
 // The most set lines held at once; beyond it the oldest is complete.
-inline constexpr std::size_t kSetJoinHeld = 65536;
+inline constexpr std::size_t kSetJoinHeld = 4096;
 
 struct LineKey {
   uint64_t start = 0;
@@ -99,6 +99,9 @@ class SetJoin {
   // The oldest set line that no later line can join, if any; after
   // finish(), every held set line in turn.
   std::optional<SetLine> take();
+  // The oldest held set line, complete or not (a caller out of room for
+  // the lines it holds); none when none is held.
+  std::optional<SetLine> takeOldest();
   // No more lines come.
   void finish() { finished_ = true; }
 

@@ -51,8 +51,8 @@ TEST(SetJoin, HostsThatDropStartLateAndResyncJoinWithinTheirMoment) {
   // Host 1 drops every 7th line; host 2 starts 25 revolutions late, after
   // the restart too, its clock 40 us ahead.
   for (const SetJoinLine& line : hosts[0]) {
-    if (line.row % 7 != 6) hosts[1].push_back({line.key, line.windowTime, line.time, line.speed,
-                                              hosts[1].size()});
+    if (line.row % 7 != 6)
+      hosts[1].push_back({line.key, line.windowTime, line.time, line.speed, hosts[1].size()});
   }
   revolutions(hosts[2], 85, 15, 26, 40);
   const std::vector<SetLine> lines = joined(hosts);

@@ -1,0 +1,143 @@
+#include "lines/set_reader.h"
+
+#include <cstring>
+#include <limits>
+
+namespace cdt {
+
+SetPlan planSet(std::vector<ColumnPlan> hosts) {
+  SetPlan plan;
+  for (const ColumnPlan& host : hosts) {
+    plan.floatRow.push_back(plan.floatRows);
+    plan.doubleRow.push_back(plan.doubleRows);
+    plan.floatRows += host.floatRows - 1;
+    plan.doubleRows += host.doubleRows;
+  }
+  plan.hosts = std::move(hosts);
+  return plan;
+}
+
+SetReader::SetReader(const std::vector<Host>& hosts, std::size_t master, const SetPlan& plan)
+    : plan_(plan),
+      join_(hosts.size(), master),
+      hosts_(hosts.size()),
+      // Each held set line uses at most one line of a host, and the join
+      // holds at most kSetJoinHeld + 1 of them; one more is read ahead.
+      ringRows_(kSetJoinHeld + 4) {
+  for (std::size_t h = 0; h < hosts.size(); ++h) {
+    HostLines& lines = hosts_[h];
+    lines.reader = std::make_unique<LineReader>(*hosts[h].file, plan_.hosts[h], hosts[h].window);
+    lines.ring = std::make_unique<ColumnStorage>(plan_.hosts[h], ringRows_);
+    lines.used.assign(ringRows_, false);
+    readAhead(h);
+  }
+}
+
+void SetReader::readAhead(std::size_t h) {
+  HostLines& lines = hosts_[h];
+  lines.ahead.reset();
+  const LineColumns& ring = lines.ring->columns();
+  const std::size_t slot = static_cast<std::size_t>(lines.next % ringRows_);
+  lines.reader->readEach(1, [&](const LineGroup& group, uint64_t windowTime) {
+    storeLine(plan_.hosts[h], group, ring, slot);
+    lines.ahead = SetJoinLine{{ring.startRevolution[slot], ring.endRevolution[slot]},
+                              windowTime,
+                              ring.time[slot],
+                              ring.floats[slot],
+                              static_cast<std::size_t>(lines.next)};
+  });
+  if (lines.ahead) {
+    lines.used[slot] = true;
+    ++lines.next;
+  }
+}
+
+void SetReader::release(std::size_t h, uint64_t number) {
+  HostLines& lines = hosts_[h];
+  lines.used[static_cast<std::size_t>(number % ringRows_)] = false;
+  while (lines.oldest < lines.next &&
+         !lines.used[static_cast<std::size_t>(lines.oldest % ringRows_)]) {
+    ++lines.oldest;
+  }
+}
+
+void SetReader::store(const SetLine& line, const SetColumns& columns, std::size_t row) {
+  const LineColumns& out = columns.lines;
+  const std::size_t stride = out.stride;
+  const SetJoinLine& reference = *line.hosts[line.reference];
+  {
+    const LineColumns& ring = hosts_[line.reference].ring->columns();
+    const auto slot = static_cast<std::size_t>(reference.row % ringRows_);
+    out.time[row] = ring.time[slot];
+    out.sync[row] = ring.sync[slot];
+    out.floats[row] = ring.floats[slot];
+  }
+  out.startRevolution[row] = line.key.start;
+  out.endRevolution[row] = line.key.end;
+  for (std::size_t h = 0; h < hosts_.size(); ++h) {
+    const ColumnPlan& plan = plan_.hosts[h];
+    float* floats = out.floats + std::size_t{plan_.floatRow[h]} * stride + row;
+    double* doubles = plan.doubleRows > 0
+                          ? out.doubles + std::size_t{plan_.doubleRow[h]} * stride + row
+                          : nullptr;
+    const std::optional<SetJoinLine>& own = line.hosts[h];
+    columns.status[h * stride + row] = setLineStatus(own ? &*own : nullptr, reference);
+    if (!own) {
+      for (uint32_t r = 1; r < plan.floatRows; ++r) {
+        floats[(r - 1) * stride] = std::numeric_limits<float>::quiet_NaN();
+      }
+      for (uint32_t r = 0; r < plan.doubleRows; ++r) {
+        doubles[r * stride] = std::numeric_limits<double>::quiet_NaN();
+      }
+      continue;
+    }
+    const LineColumns& ring = hosts_[h].ring->columns();
+    const auto slot = static_cast<std::size_t>(own->row % ringRows_);
+    for (uint32_t r = 1; r < plan.floatRows; ++r) {
+      floats[(r - 1) * stride] = ring.floats[r * ringRows_ + slot];
+    }
+    for (uint32_t r = 0; r < plan.doubleRows; ++r) {
+      doubles[r * stride] = ring.doubles[r * ringRows_ + slot];
+    }
+  }
+  for (std::size_t h = 0; h < hosts_.size(); ++h) {
+    if (line.hosts[h]) release(h, line.hosts[h]->row);
+  }
+}
+
+std::size_t SetReader::read(const SetColumns& columns, std::size_t row, std::size_t rows) {
+  std::size_t stored = 0;
+  while (stored < rows && !ended_) {
+    if (std::optional<SetLine> line = join_.take()) {
+      store(*line, columns, row + stored++);
+      continue;
+    }
+    // The host whose next line comes first in window time.
+    std::optional<std::size_t> first;
+    for (std::size_t h = 0; h < hosts_.size(); ++h) {
+      const std::optional<SetJoinLine>& ahead = hosts_[h].ahead;
+      if (ahead && (!first || ahead->windowTime < hosts_[*first].ahead->windowTime)) first = h;
+    }
+    if (!first) {
+      join_.finish();
+      if (std::optional<SetLine> line = join_.take()) {
+        store(*line, columns, row + stored++);
+      } else {
+        ended_ = true;
+      }
+      continue;
+    }
+    HostLines& lines = hosts_[*first];
+    if (lines.used[static_cast<std::size_t>((lines.next) % ringRows_)]) {
+      // The host's ring is full of lines the join still holds: the oldest
+      // set line is stored as it stands, which frees room.
+      if (std::optional<SetLine> line = join_.takeOldest()) store(*line, columns, row + stored++);
+      continue;
+    }
+    join_.add(*first, *lines.ahead);
+    readAhead(*first);
+  }
+  return stored;
+}
+
+}  // namespace cdt

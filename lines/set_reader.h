@@ -1,0 +1,72 @@
+// SetReader: the lines of a recording set (lines/set_join.h tells the
+// rule), read from the hosts' files at once and stored as columns.
+//
+// The set's columns: Time, Sync, Start Rev and End Rev of the set line; the
+// float block's row 0 its Speed, then each host's float rows but its speed,
+// host after host; the double block each host's double rows, host after
+// host; and one status per host (lines/set_join.h). Empty cells are NaN.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "lines/line_reader.h"
+#include "lines/set_join.h"
+
+namespace cdt {
+
+struct SetPlan {
+  std::vector<ColumnPlan> hosts;    // each host's own plan
+  std::vector<uint32_t> floatRow;   // where each host's float row 1 goes
+  std::vector<uint32_t> doubleRow;  // where each host's double row 0 goes
+  uint32_t floatRows = 1;
+  uint32_t doubleRows = 0;
+};
+SetPlan planSet(std::vector<ColumnPlan> hosts);
+
+struct SetColumns {
+  LineColumns lines;          // floats and doubles of the set plan
+  uint8_t* status = nullptr;  // one row of lines.stride per host
+};
+
+class SetReader {
+ public:
+  // The hosts' files, each read in its own window; the files must outlive
+  // the reader and take no other reads meanwhile.
+  struct Host {
+    DataFile* file = nullptr;
+    LineWindow window;
+  };
+  SetReader(const std::vector<Host>& hosts, std::size_t master, const SetPlan& plan);
+
+  // Stores up to `rows` more set lines from row `row` of `columns`; fewer
+  // only at the end.
+  std::size_t read(const SetColumns& columns, std::size_t row, std::size_t rows);
+  bool ended() const { return ended_; }
+
+ private:
+  // The lines a host has read and the set lines not yet stored still use:
+  // a ring of rows, each line at its number modulo the ring's length.
+  struct HostLines {
+    std::unique_ptr<LineReader> reader;
+    std::unique_ptr<ColumnStorage> ring;
+    std::vector<bool> used;
+    uint64_t next = 0;                 // the number of the next line read
+    uint64_t oldest = 0;               // the oldest line still used
+    std::optional<SetJoinLine> ahead;  // read, not yet offered to the join
+  };
+  void readAhead(std::size_t h);
+  void store(const SetLine& line, const SetColumns& columns, std::size_t row);
+  void release(std::size_t h, uint64_t number);
+
+  SetPlan plan_;
+  SetJoin join_;
+  std::vector<HostLines> hosts_;
+  std::size_t ringRows_;
+  bool ended_ = false;
+};
+
+}  // namespace cdt
