@@ -1,0 +1,124 @@
+#include "lines/set_files.h"
+
+#include <memory>
+
+#include "datafile/data_file.h"
+#include "datafile/discovery.h"
+#include "foundation/paths.h"
+#include "foundation/time_text.h"
+
+namespace cdt {
+
+namespace {
+
+// The configuration of `path`, or of the first data file of the directory
+// `path` (in name order) that opens.
+bool configurationOf(const std::string& path, bool directory, Configuration& configuration) {
+  if (!directory) {
+    std::unique_ptr<DataFile> file = openDataFile(path.c_str());
+    if (file == nullptr) return false;
+    configuration = file->configuration();
+    return true;
+  }
+  StringArray paths;
+  listDataFiles(path.c_str(), paths, nullptr);
+  for (const CountedString& p : paths) {
+    if (std::unique_ptr<DataFile> file = openDataFile(p.c_str())) {
+      configuration = file->configuration();
+      return true;
+    }
+  }
+  return false;
+}
+
+std::vector<std::string> pathsOf(const RecordingSet& set) {
+  std::vector<std::string> paths;
+  for (const CountedString& p : set) paths.emplace_back(p.view());
+  return paths;
+}
+
+}  // namespace
+
+uint64_t setTime(const std::vector<std::string>& paths) {
+  for (const std::string& p : paths) {
+    if (!p.empty()) return nameTime(TextBuffer(std::string_view(p)));
+  }
+  return 0;
+}
+
+bool findSetFiles(const std::string& path, std::optional<uint64_t> time, SetFiles& out,
+                  std::string& error) {
+  const bool directory = isDirectory(path.c_str());
+  if (!directory && !isReadable(path.c_str())) {
+    error = "no such file or directory";
+    return false;
+  }
+  if (!configurationOf(path, directory, out.configuration)) {
+    error = directory ? "no readable data file in it" : "not a readable data file";
+    return false;
+  }
+  if (out.configuration.hosts.empty()) {
+    error = "its configuration has no hosts";
+    return false;
+  }
+  // The directory as the discovery spells its paths: the file's own
+  // directory part (empty for a bare name).
+  const std::string dir =
+      directory ? path : std::string(pathDirectory(TextBuffer(std::string_view(path))).view());
+  RecordingSetArray sets;
+  const uint32_t count = findRecordingSets(dir.c_str(), sets, out.configuration);
+  std::vector<std::vector<std::string>> found;
+  for (uint32_t i = 0; i < count; ++i) found.push_back(pathsOf(sets[i]));
+  const std::vector<std::string>* chosen = nullptr;
+  if (!directory) {
+    const std::string_view name = pathBaseName(TextBuffer(std::string_view(path))).view();
+    for (const std::vector<std::string>& set : found) {
+      for (const std::string& p : set) {
+        if (!p.empty() && pathBaseName(TextBuffer(std::string_view(p))).view() == name) {
+          chosen = &set;
+        }
+      }
+      if (chosen != nullptr) break;
+    }
+    if (chosen == nullptr) {
+      error = "no host of its configuration is named in its file name";
+      return false;
+    }
+  } else if (time) {
+    for (const std::vector<std::string>& set : found) {
+      if (setTime(set) == *time) chosen = &set;
+    }
+    if (chosen == nullptr) {
+      error = "no recording of " + formatTimeText(*time) + " in it";
+      return false;
+    }
+  } else if (found.size() != 1) {
+    if (found.empty()) {
+      error = "no recording of its configuration in it";
+    } else {
+      error = "it holds " + std::to_string(found.size()) + " recordings (";
+      for (std::size_t i = 0; i < found.size(); ++i) {
+        error += (i > 0 ? ", " : "") + formatTimeText(setTime(found[i]));
+      }
+      error += "): give the time of one";
+    }
+    return false;
+  } else {
+    chosen = &found.front();
+  }
+  out.paths = *chosen;
+  out.time = setTime(out.paths);
+  const int32_t master = out.configuration.masterHostIndex();
+  out.master = out.paths.size();
+  if (master >= 0 && static_cast<std::size_t>(master) < out.paths.size() &&
+      !out.paths[static_cast<std::size_t>(master)].empty()) {
+    out.master = static_cast<std::size_t>(master);
+  } else {
+    for (std::size_t h = 0; h < out.paths.size() && out.master == out.paths.size(); ++h) {
+      if (!out.paths[h].empty()) out.master = h;
+    }
+  }
+  return true;
+}
+
+}  // namespace cdt

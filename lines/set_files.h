@@ -1,0 +1,35 @@
+// Which files make up a recording set, as the discovery groups a
+// directory's data files (datafile/discovery.h): named by any one of its
+// files, by a directory that holds one recording, or by a directory and the
+// recording's time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "config/model.h"
+
+namespace cdt {
+
+struct SetFiles {
+  Configuration configuration;     // of the file the set was found by
+  std::vector<std::string> paths;  // per host of the configuration; "" where none
+  std::size_t master = 0;          // the host whose file leads: the configuration's master
+                                   // where it has a file, else the first host that has one
+  uint64_t time = 0;               // the recording's time, from its file names
+};
+
+// The moment of a recording: the name time of the first file it holds.
+uint64_t setTime(const std::vector<std::string>& paths);
+
+// The set that `path` names. A data file: the recording it belongs to. A
+// directory: its only recording, or with `time` the recording of that time.
+// False with `error` set (without the path) when there is none, or a
+// directory holds several and no time tells which.
+bool findSetFiles(const std::string& path, std::optional<uint64_t> time, SetFiles& out,
+                  std::string& error);
+
+}  // namespace cdt

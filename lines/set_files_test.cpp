@@ -1,0 +1,60 @@
+#include "lines/set_files.h"
+
+#include <gtest/gtest.h>
+
+#include "datafile/data_file.h"
+#include "datafile/file_names.h"
+#include "test/support.h"
+
+namespace cdt {
+namespace {
+
+constexpr uint64_t kFirst = 1304685000000000;  // 2011-05-06 12:30:00
+constexpr uint64_t kSecond = kFirst + 3600000000;
+
+// The files of `hosts` of a two-host installation recorded at `time`.
+std::vector<std::string> record(const std::string& dir, uint64_t time,
+                                std::vector<uint32_t> hosts) {
+  Configuration config;
+  config.insertHost(0, "pc1");
+  config.insertHost(1, "pc2");
+  config.setHostName(0, "Daq1");
+  config.setHostName(1, "Daq2");
+  std::vector<std::string> paths;
+  for (uint32_t h : hosts) {
+    std::unique_ptr<DataFile> file =
+        createTimestampedDataFile(config, dir.c_str(), recordingBaseName(config, h).c_str(), time);
+    EXPECT_NE(file, nullptr);
+    std::string path = file->path().str();
+    EXPECT_TRUE(closeDataFile(*file));
+    paths.push_back(path.substr(0, path.size() - kBeingWrittenSuffix.size()));
+  }
+  return paths;
+}
+
+TEST(SetFiles, ASetIsFoundByAnyOfItsFilesByItsDirectoryOrByItsTime) {
+  testing::TempDir dir;
+  const std::vector<std::string> first = record(dir.path(), kFirst, {0, 1});
+  SetFiles set;
+  std::string error;
+  ASSERT_TRUE(findSetFiles(first[1], std::nullopt, set, error)) << error;
+  EXPECT_EQ(set.paths, first);
+  EXPECT_EQ(set.master, 0u);
+  EXPECT_EQ(set.time, kFirst);
+  ASSERT_TRUE(findSetFiles(dir.path(), std::nullopt, set, error)) << error;
+  EXPECT_EQ(set.paths, first);
+
+  // A second recording, of the second host only: the directory alone no
+  // longer tells which; its time does, and its master is the host it has.
+  const std::vector<std::string> second = record(dir.path(), kSecond, {1});
+  EXPECT_FALSE(findSetFiles(dir.path(), std::nullopt, set, error));
+  EXPECT_NE(error.find("2 recordings"), std::string::npos) << error;
+  ASSERT_TRUE(findSetFiles(dir.path(), kSecond, set, error)) << error;
+  EXPECT_EQ(set.paths, (std::vector<std::string>{"", second[0]}));
+  EXPECT_EQ(set.master, 1u);
+  EXPECT_FALSE(findSetFiles(dir.path(), kSecond + 1, set, error));
+  EXPECT_FALSE(findSetFiles(dir.file("missing.cdt"), std::nullopt, set, error));
+}
+
+}  // namespace
+}  // namespace cdt
