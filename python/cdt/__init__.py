@@ -23,9 +23,10 @@ from ._args import decode as _decode  # noqa: F401  (used by the report)
 from ._cdt import FormatError, UnknownProbeError
 from ._lines import Lines, ProbeLines
 from ._recording import Part, Recording
+from ._sets import RecordingSet, SetLines, open_set
 
-__all__ = ["open", "convert", "Recording", "Part", "Lines", "ProbeLines", "FormatError",
-           "UnknownProbeError"]
+__all__ = ["open", "open_set", "convert", "Recording", "RecordingSet", "Part", "Lines",
+           "SetLines", "ProbeLines", "FormatError", "UnknownProbeError"]
 
 FormatError.__doc__ = """A file that cannot be read as a data file (a ValueError).
 
@@ -38,7 +39,7 @@ names the file and lists the keys there are."""
 # The message as it is, not quoted as a KeyError's key would be.
 UnknownProbeError.__str__ = lambda self: str(self.args[0]) if self.args else ""
 UnknownProbeError.__module__ = "cdt"
-for _class in (Lines, Part, ProbeLines, Recording):
+for _class in (Lines, Part, ProbeLines, Recording, RecordingSet, SetLines):
     _class.__module__ = "cdt"
 
 

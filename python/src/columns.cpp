@@ -27,27 +27,6 @@ std::optional<uint32_t> linesHost(const std::string& path, bool salvage) {
   return firstLineHost(*peek);
 }
 
-py::list planList(const LinePlan& lines) {
-  const ColumnPlan& plan = lines.plan;
-  py::list list;
-  for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
-    if (!plan.kept[slot]) continue;
-    py::dict probe;
-    probe["slot"] = slot;
-    probe["name"] = lines.names[slot];
-    probe["key"] = lines.keys[slot];
-    probe["rms_row"] = plan.rmsRow[slot];
-    probe["dns_row"] = plan.dnsRow[slot];
-    probe["blade_dns_row"] = plan.bladeDnsRow[slot];
-    probe["blade_toa_row"] = plan.bladeToaRow[slot];
-    py::list blades;
-    for (uint32_t j : plan.blades[slot]) blades.append(j + 1);
-    probe["blades"] = blades;
-    list.append(probe);
-  }
-  return list;
-}
-
 // numpy arrays for `rows` rows of the plan's columns.
 struct Arrays {
   Arrays(const ColumnPlan& plan, std::size_t rows)
@@ -190,6 +169,27 @@ py::dict readRows(LineReader& reader, std::size_t capacity, std::size_t most) {
 }
 
 }  // namespace
+
+py::list planList(const LinePlan& lines) {
+  const ColumnPlan& plan = lines.plan;
+  py::list list;
+  for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
+    if (!plan.kept[slot]) continue;
+    py::dict probe;
+    probe["slot"] = slot;
+    probe["name"] = lines.names[slot];
+    probe["key"] = lines.keys[slot];
+    probe["rms_row"] = plan.rmsRow[slot];
+    probe["dns_row"] = plan.dnsRow[slot];
+    probe["blade_dns_row"] = plan.bladeDnsRow[slot];
+    probe["blade_toa_row"] = plan.bladeToaRow[slot];
+    py::list blades;
+    for (uint32_t j : plan.blades[slot]) blades.append(j + 1);
+    probe["blades"] = blades;
+    list.append(probe);
+  }
+  return list;
+}
 
 py::list probeList(const Configuration& configuration, uint32_t hostIndex,
                    const py::object& decode) {

@@ -36,6 +36,10 @@ NameDecoder nameDecoder(const pybind11::object& decode);
 LinePlan planLines(const DataFile& file, const std::string& path, bool salvage,
                    const LineSelection& selection, const pybind11::object& decode);
 
+// The kept probes of a plan: slot, name, key, blades and their rows in the
+// float and double blocks.
+pybind11::list planList(const LinePlan& lines);
+
 // The names of the plan's columns, as the CSV header has them, decoded.
 pybind11::list columnList(const LinePlan& lines);
 

@@ -24,6 +24,7 @@
 #include "foundation/time_text.h"
 #include "lines/line_reader.h"
 #include "python/src/columns.h"
+#include "python/src/sets.h"
 #include "python/src/common.h"
 #include "python/src/profiles.h"
 #include "tools/info_json.h"
@@ -300,6 +301,9 @@ PYBIND11_MODULE(_cdt, m) {
   m.def("read", &readAll, py::arg("path"), py::arg("salvage"), py::arg("selection"),
         py::arg("decode"), py::arg("planned") = py::none(), py::arg("middle") = py::none(),
         py::arg("counted") = py::none());
+  m.def("find_set", &findSet, py::arg("path"), py::arg("time") = py::none());
+  m.def("read_set", &readSet, py::arg("paths"), py::arg("master"), py::arg("salvage"),
+        py::arg("selection"), py::arg("decode"));
   m.def("_set_split_bytes", &setSplitBytes, py::arg("bytes"));
   m.def("plan_starts", &planStarts, py::arg("path"), py::arg("salvage"), py::arg("starts"));
   m.def("columns", &columnsOf, py::arg("path"), py::arg("salvage"), py::arg("selection"),
