@@ -40,19 +40,15 @@ class SetLines(Lines):
         return values, where
 
 
-def _set_raw(raw: Dict[str, Any], hosts: List[str]) -> Dict[str, Any]:
-    """The module's set read as the arrays of a read, probes of every host."""
+def _set_raw(raw: Dict[str, Any], hosts: List[str], keys: Dict[Any, str]) -> Dict[str, Any]:
+    """The module's set read as the arrays of a read, probes of every host
+    under their set keys (`keys`: by host position and channel)."""
     probes, columns = [], ["Time", "Speed", "Sync", "Start Rev", "End Rev"]
-    counts: Dict[str, int] = {}
-    for host in raw["hosts"]:
-        for p in host["probes"]:
-            counts[p["name"]] = counts.get(p["name"], 0) + 1
-    for name, host in zip(hosts, raw["hosts"]):
+    for i, host in enumerate(raw["hosts"]):
         f, d = host["float_row"] - 1, host["double_row"]
         for p in host["probes"]:
             q = dict(p)
-            q["key"] = p["name"] if counts[p["name"]] == 1 else (
-                f"{p['name']} ({name} channel {p['slot']})")
+            q["key"] = keys[i, p["slot"]]
             q["rms_row"] = p["rms_row"] + f
             q["blade_dns_row"] = p["blade_dns_row"] + f
             q["blade_toa_row"] = p["blade_toa_row"] + f
@@ -102,18 +98,60 @@ class RecordingSet:
                            for p in self._paths]
         self._decoder = self.recordings[0]._decoder
         self.stopped: Optional[Dict[str, Any]] = None
+        # Every probe of the set: (host position, its key in the host, name,
+        # key in the set). A name that one probe of the set has is its key;
+        # the others are "NAME (HOST channel N)".
+        probes = [(i, p["key"], p["name"], p["channel"])
+                  for i, rec in enumerate(self.recordings) for p in rec._probes]
+        names = [name for _, _, name, _ in probes]
+        self._probes = [(i, key, name, name if names.count(name) == 1
+                         else f"{name} ({self.hosts[i]} channel {channel})")
+                        for i, key, name, channel in probes]
+        self._keys = {(i, channel): set_key for (i, _, _, set_key), (_, _, _, channel)
+                      in zip(self._probes, probes)}
+
+    @property
+    def probe_keys(self) -> List[str]:
+        """The key of every probe of the set, host after host."""
+        return [key for _, _, _, key in self._probes]
+
+    def _host_probes(self, probes: Any) -> List[Optional[List[str]]]:
+        """Per host the keys of its probes that `probes` names (None: all)."""
+        choices = _args.probe_choices(probes)
+        if choices is None:
+            return [None] * len(self.hosts)
+        kept: List[List[str]] = [[] for _ in self.hosts]
+        for choice in choices:
+            if not isinstance(choice, str):
+                raise TypeError(f"probes: a set's probes are named by name or key, not by a "
+                                f"channel number ({choice!r}): each host has channels 0 to 3")
+            found = [(i, key) for i, key, _, set_key in self._probes if set_key == choice]
+            found = found or [(i, key) for i, key, name, _ in self._probes if name == choice]
+            if not found:
+                raise _cdt.UnknownProbeError(
+                    f"{self.files[self._master]}: no probe {choice!r} in the set (its probes: "
+                    + ", ".join(repr(k) for k in self.probe_keys) + ")")
+            for i, key in found:
+                if key not in kept[i]:
+                    kept[i].append(key)
+        return kept
 
     def __repr__(self) -> str:
         return f"<RecordingSet {self.time}: hosts {self.hosts}, master {self.master}>"
 
-    def read(self, *, blades: Optional[Blades] = None, start: Optional[TimeLike] = None,
-             stop: Optional[TimeLike] = None,
+    def read(self, *, probes: Any = None, blades: Optional[Blades] = None,
+             start: Optional[TimeLike] = None, stop: Optional[TimeLike] = None,
              revolutions: Optional[Revolutions] = None) -> SetLines:
-        """The set's lines as numpy arrays (see :class:`SetLines`), with the
-        selection keywords of :meth:`Recording.read` applied to every host."""
-        selection = _args.selection(None, blades, start, stop, revolutions)
-        raw = _cdt.read_set(self._paths, self._master, self.salvage, selection, self._decoder)
-        lines = SetLines(_set_raw(raw, self.hosts), self.hosts, path=self.files[self._master],
+        """The set's lines as numpy arrays (see :class:`SetLines`).
+
+        The selection keywords are those of :meth:`Recording.read`, applied
+        to every host; ``probes`` are the set's keys or names (a name keeps
+        every probe of the set that has it)."""
+        selections = [_args.selection(p, blades, start, stop, revolutions)
+                      for p in self._host_probes(probes)]
+        raw = _cdt.read_set(self._paths, self._master, self.salvage, selections, self._decoder)
+        lines = SetLines(_set_raw(raw, self.hosts, self._keys), self.hosts,
+                         path=self.files[self._master],
                          windowed=start is not None or revolutions is not None)
         self.stopped = {h: dict(host["stopped"]) for h, host in zip(self.hosts, raw["hosts"])}
         return lines
@@ -124,11 +162,11 @@ class RecordingSet:
         "HOST Status" column per host (see :class:`SetLines`)."""
         return self.read(**selection).to_pandas()
 
-    def columns(self) -> List[str]:
+    def columns(self, *, probes: Any = None, blades: Optional[Blades] = None) -> List[str]:
         """The names of the set's columns, in order (repeats kept)."""
         names = ["Time", "Speed", "Sync", "Start Rev", "End Rev"]
-        for rec in self.recordings:
-            names += rec.columns()[5:]
+        for rec, kept in zip(self.recordings, self._host_probes(probes)):
+            names += rec.columns(probes=kept, blades=blades)[5:]
         return names + [f"{h} Status" for h in self.hosts]
 
 

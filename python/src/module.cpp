@@ -303,7 +303,7 @@ PYBIND11_MODULE(_cdt, m) {
         py::arg("counted") = py::none());
   m.def("find_set", &findSet, py::arg("path"), py::arg("time") = py::none());
   m.def("read_set", &readSet, py::arg("paths"), py::arg("master"), py::arg("salvage"),
-        py::arg("selection"), py::arg("decode"));
+        py::arg("selections"), py::arg("decode"));
   m.def("_set_split_bytes", &setSplitBytes, py::arg("bytes"));
   m.def("plan_starts", &planStarts, py::arg("path"), py::arg("salvage"), py::arg("starts"));
   m.def("columns", &columnsOf, py::arg("path"), py::arg("salvage"), py::arg("selection"),

@@ -96,14 +96,15 @@ py::dict findSet(const std::string& path, std::optional<uint64_t> time) {
 }
 
 py::dict readSet(const py::list& paths, std::size_t master, bool salvage,
-                 const LineSelection& selection, const py::object& decode) {
+                 const std::vector<LineSelection>& selections, const py::object& decode) {
+  if (selections.size() != paths.size()) throw py::value_error("a selection per file");
   std::vector<std::unique_ptr<DataFile>> files;
   std::vector<LinePlan> plans;
   std::vector<std::string> names;
-  for (const py::handle& item : paths) {
-    const std::string path = item.cast<std::string>();
+  for (std::size_t h = 0; h < paths.size(); ++h) {
+    const std::string path = paths[h].cast<std::string>();
     files.push_back(openOrRaise(path, salvage));
-    plans.push_back(planLines(*files.back(), path, salvage, selection, decode));
+    plans.push_back(planLines(*files.back(), path, salvage, selections[h], decode));
     names.push_back(path);
   }
   if (files.empty()) throw py::value_error("a set without files");

@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "lines/line_selection.h"
 
@@ -22,6 +23,7 @@ pybind11::dict findSet(const std::string& path, std::optional<uint64_t> time);
 // the set's blocks, its columns after the fixed five, its stop) and the
 // master's position among them.
 pybind11::dict readSet(const pybind11::list& paths, std::size_t master, bool salvage,
-                       const LineSelection& selection, const pybind11::object& decode);
+                       const std::vector<LineSelection>& selections,
+                       const pybind11::object& decode);
 
 }  // namespace cdt
