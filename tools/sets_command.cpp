@@ -6,10 +6,13 @@
 #include "config/config_text.h"
 #include "datafile/data_file.h"
 #include "datafile/discovery.h"
+#include "foundation/name_text.h"
 #include "foundation/paths.h"
 #include "foundation/time_text.h"
+#include "lines/set_summary.h"
 #include "platform/directory_listing.h"
 #include "tools/commands.h"
+#include "tools/json_writer.h"
 
 namespace cdt {
 
@@ -17,6 +20,7 @@ namespace {
 
 const OptionSpec kSetsOptions[] = {
     {"config", "FILE", "a saved configuration text to group by"},
+    {"json", nullptr, "one JSON object per recording, with how its hosts agree"},
 };
 
 // Whether `directory` is a directory whose entries can be listed. The
@@ -52,6 +56,72 @@ uint64_t recordingTime(const RecordingSet& set) {
   return 0;
 }
 
+// A path or name as JSON text: UTF-8 as it is, other bytes as Windows-1252.
+std::string jsonText(std::string_view bytes) {
+  return decodeName(bytes, TextEncoding::Auto);
+}
+
+// The recording as one JSON object: its time, master, and per host its file
+// and how its lines agree with the set's (read through the set's join).
+std::string setJson(const RecordingSet& set, const Configuration& configuration) {
+  std::vector<std::unique_ptr<DataFile>> opened;
+  std::vector<DataFile*> files;
+  std::vector<std::size_t> hostOf;  // the configuration's host of each file
+  for (uint32_t h = 0; h < set.size(); ++h) {
+    if (set[h].empty()) continue;
+    std::unique_ptr<DataFile> file = openDataFile(set[h].c_str());
+    if (file == nullptr) continue;
+    files.push_back(file.get());
+    hostOf.push_back(h);
+    opened.push_back(std::move(file));
+  }
+  const int32_t configured = configuration.masterHostIndex();
+  std::size_t master = 0;
+  for (std::size_t i = 0; i < hostOf.size(); ++i) {
+    if (static_cast<int32_t>(hostOf[i]) == configured) master = i;
+  }
+  const SetSummary summary = files.empty() ? SetSummary{} : summarizeSet(files, master);
+  JsonWriter json;
+  json.beginObject();
+  json.key("time").value(formatTimeText(recordingTime(set)));
+  json.key("master");
+  if (files.empty()) {
+    json.null();
+  } else {
+    json.value(jsonText(configuration.hosts[static_cast<uint32_t>(hostOf[master])].name.view()));
+  }
+  json.key("lines").value(summary.lines);
+  json.key("agree").value(!files.empty() && summary.agree());
+  json.key("hosts").beginArray();
+  std::size_t next = 0;
+  for (uint32_t h = 0; h < set.size(); ++h) {
+    json.beginObject();
+    json.key("name").value(jsonText(configuration.hosts[h].name.view()));
+    json.key("file");
+    if (set[h].empty()) {
+      json.null();
+    } else {
+      json.value(jsonText(set[h].view()));
+    }
+    if (next < hostOf.size() && hostOf[next] == h) {
+      const SetHostSummary& s = summary.hosts[next++];
+      json.key("lines").value(s.lines);
+      json.key("missing").value(s.missing);
+      json.key("time_off").value(s.timeOff);
+      json.key("speed_off").value(s.speedOff);
+      json.key("restarts").value(s.restarts);
+      json.key("first_rev");
+      s.firstRevolution ? json.value(*s.firstRevolution) : json.null();
+      json.key("last_rev");
+      s.lastRevolution ? json.value(*s.lastRevolution) : json.null();
+    }
+    json.endObject();
+  }
+  json.endArray();
+  json.endObject();
+  return json.text();
+}
+
 }  // namespace
 
 int runSets(const CommandArgs& args, FILE* out, FILE* err) {
@@ -75,7 +145,12 @@ int runSets(const CommandArgs& args, FILE* out, FILE* err) {
 
   RecordingSetArray sets;
   const uint32_t count = findRecordingSets(directory.c_str(), sets, configuration);
+  const bool asJson = args.has("json");
   for (uint32_t i = 0; i < count; ++i) {
+    if (asJson) {
+      std::fprintf(out, "%s\n", setJson(sets[i], configuration).c_str());
+      continue;
+    }
     std::string line = formatTimeText(recordingTime(sets[i]));
     for (const CountedString& path : sets[i]) {
       line += '\t';
@@ -97,7 +172,13 @@ const CommandSpec kSetsCommand = {
     "by tabs. Only data files named after the configuration count:\n"
     "  <name>.<revision as 4 digits>.<host>.YYYY-MM-DD.hh-mm-ss.cdt\n"
     "The configuration is the saved text given with --config, or else the one embedded\n"
-    "in the first data file of DIR in name order.\n",
+    "in the first data file of DIR in name order.\n"
+    "With --json, one JSON object per recording: \"time\", \"master\", \"lines\" (of the\n"
+    "recording's hosts joined by revolution), \"agree\" and per host in \"hosts\" its\n"
+    "\"name\" and \"file\" (null where none) and, for a file that opens, its \"lines\", the\n"
+    "set lines it is \"missing\", those whose time (\"time_off\", by more than half a\n"
+    "revolution) or speed (\"speed_off\", by more than 1 %) differ from the master's,\n"
+    "\"restarts\" of its revolution counter and its \"first_rev\" and \"last_rev\".\n",
     kSetsOptions,
     1,
     1,
