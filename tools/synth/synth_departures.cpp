@@ -26,7 +26,7 @@ constexpr DepartureOption kDepartureOptions[kFieldCount] = {
     {"late", "REVS", true},
     {"early", "REVS", true},
     {"resync", "REV", true},
-    {"clock-offset", "MICROSECONDS", false},
+    {"clock-offset", "US", false},
 };
 
 // The host numbered `text` from 1 or named `text` by the configuration.

@@ -485,7 +485,7 @@ TEST(CdtSynth, RefusesDeparturesItCannotMake) {
       {{"--resync", "10", "--resync", "20"}, "--resync REV is given twice"},
       {{"--late", "3:50", "--resync", "40"}, "falls outside host 3's recording (revolutions 51"},
       {{"--early", "1:50", "--resync", "1:51"}, "falls outside host 1's recording"},
-      {{"--clock-offset", "2:1000001"}, "--clock-offset wants MICROSECONDS"},
+      {{"--clock-offset", "2:1000001"}, "--clock-offset wants US from -1000000"},
       {{"--start", "1970-01-01T00:00:00Z", "--clock-offset", "2:-1"}, "before 1970"},
       {{"--size", "1", "--resync", "5"}, "--resync counts revolutions of the run"},
   };
