@@ -17,6 +17,7 @@
 #include "tools/selection_text.h"
 #include "tools/synth/synth_config.h"
 #include "tools/synth/synth_crash.h"
+#include "tools/synth/synth_departures.h"
 #include "tools/synth/synth_signal.h"
 
 namespace cdt {
@@ -48,6 +49,14 @@ constexpr OptionSpec kOptions[] = {
      "names of the probes, host after host, channel after channel (may repeat)"},
     {"encoding", "NAME",
      "code page the names are written in (default windows-1252, as the installation does)"},
+    {"drop", "HOST:EVERY",
+     "HOST leaves out every EVERY-th revolution it records (--aggregate: range record)"},
+    {"late", "HOST:REVS", "HOST starts recording REVS revolutions after the others"},
+    {"early", "HOST:REVS", "HOST stops recording REVS revolutions before the others"},
+    {"resync", "[HOST:]REV",
+     "at revolution REV the revolution counter of HOST (else of every host) restarts at 1"},
+    {"clock-offset", "HOST:US",
+     "HOST's times run US microseconds ahead, or behind when negative (up to 1000000)"},
     {"unfinished", nullptr, "leave the files as being written (\".temp\", no index)"},
     {"damage", nullptr, "cut the last record of every file short"},
 };
@@ -58,6 +67,17 @@ constexpr const char* kDescription =
     "Each revolution gives one blade record per probe (or, with --aggregate, one\n"
     "revolution-range record per probe every N revolutions). The same options give\n"
     "the same files.\n"
+    "\n"
+    "The hosts of a set can differ as those of real installations do: --drop, --late,\n"
+    "--early, --resync and --clock-offset, each once per host. HOST is the host's\n"
+    "number from 1 (host 1 is the master) or its name (Daq2). REVS and REV count\n"
+    "revolutions of the run from 1 at its start, so they need --revolutions, not --size.\n"
+    "--drop counts the host's own records: --drop 2:7 leaves out all of host 2's records\n"
+    "of the 7th, 14th, ... revolution it records; with --aggregate the 7th, 14th, ...\n"
+    "range records of each probe. After --resync REV, revolution REV is counted 1, the\n"
+    "next 2, and so on; times go on, the tracker locks on again after 3 revolutions and\n"
+    "a range record ends at the restart. --resync HOST:REV takes the place of --resync\n"
+    "REV for that host. Every file keeps the start time in its name.\n"
     "\n"
     "Example: cdt synth --hosts 2 --revolutions 500 --profiles 100 out/\n";
 
@@ -198,8 +218,11 @@ struct HostRecording {
   std::unique_ptr<HostSignal> signal;
   std::vector<RecordRef> scratch;       // per slot, reused while nobody else holds it
   std::vector<RecordRef> accumulators;  // per slot, with --aggregate
-  uint64_t end = 0;                     // end of the last record written
-  uint64_t lastStart = 0;               // start of the last record written
+  HostDeparture departure;
+  uint64_t recorded = 0;   // revolutions the host has recorded, dropped ones included
+  uint64_t ranges = 0;     // range records per slot it has ended, dropped ones included
+  uint64_t end = 0;        // end of the last record written
+  uint64_t lastStart = 0;  // start of the last record written
   uint64_t profiles = 0;
   bool writeFailed = false;
 
@@ -213,10 +236,28 @@ struct HostRecording {
   }
 
   void flushAccumulators() {
+    if (std::none_of(accumulators.begin(), accumulators.end(),
+                     [](const RecordRef& a) { return static_cast<bool>(a); })) {
+      return;
+    }
+    const bool dropped = departure.dropEvery != 0 && ++ranges % departure.dropEvery == 0;
     for (RecordRef& accumulator : accumulators) {
-      if (accumulator) write(*accumulator);
+      if (accumulator && !dropped) write(*accumulator);
       accumulator.reset();
     }
+  }
+
+  // Records revolution `run` of the shaft as this host sees it, if it does.
+  void follow(const SynthOptions& o, const Revolution& run) {
+    const std::optional<Revolution> rev = hostRevolution(departure, o.revolutions, run);
+    if (!rev) return;
+    // A range record never spans a restart of the counter.
+    if (o.aggregate > 0 && run.number == departure.resyncAt) flushAccumulators();
+    ++recorded;
+    if (o.aggregate == 0 && departure.dropEvery != 0 && recorded % departure.dropEvery == 0) {
+      return;
+    }
+    recordRevolution(o, *rev);
   }
 
   void recordRevolution(const SynthOptions& o, const Revolution& rev) {
@@ -266,6 +307,9 @@ int runSynth(const CommandArgs& args, FILE* out, FILE* err) {
 
   Configuration configuration;
   buildSynthConfiguration(configuration, options);
+  if (int status = readDepartureOptions(args, err, configuration, options); status != 0) {
+    return status;
+  }
 
   uint64_t planned = options.revolutions;
   if (options.targetBytes > 0) {
@@ -288,6 +332,7 @@ int runSynth(const CommandArgs& args, FILE* out, FILE* err) {
     r.accumulators.resize(options.probesPerHost);
     r.end = r.file->header().dataOffset;
     r.lastStart = r.end;
+    if (!options.departures.empty()) r.departure = options.departures[h];
   }
 
   {
@@ -301,7 +346,7 @@ int runSynth(const CommandArgs& args, FILE* out, FILE* err) {
                                       [](const HostRecording& r) { return r.writeFailed; });
       if (finished || failed) break;
       const Revolution rev = shaft.next();
-      for (HostRecording& r : recordings) r.recordRevolution(options, rev);
+      for (HostRecording& r : recordings) r.follow(options, rev);
       progress.update(done);
     }
   }

@@ -7,6 +7,17 @@
 
 namespace cdt {
 
+// How one host's recording departs from the run the shaft makes, as the hosts
+// of a real installation do. The counts are revolutions of the run, from 1 at
+// its start; all zero: the host records every revolution as it comes.
+struct HostDeparture {
+  uint32_t dropEvery = 0;   // every this many records left out (0: none)
+  uint64_t late = 0;        // revolutions of the run before the host's first
+  uint64_t early = 0;       // last revolutions of the run the host misses
+  uint64_t resyncAt = 0;    // run revolution whose counter is 1 again (0: none)
+  int64_t clockOffset = 0;  // microseconds added to every time of the host
+};
+
 struct SynthOptions {
   uint32_t hosts = 1;
   uint32_t probesPerHost = 4;  // on channels 0 to probesPerHost - 1 of each host
@@ -30,6 +41,8 @@ struct SynthOptions {
   // 2's, ...); probes beyond the list keep their default names. Names may
   // repeat.
   std::vector<std::string> probeNames;
+  // Per host, or empty when every host records the whole run.
+  std::vector<HostDeparture> departures;
   bool unfinished = false;
   bool damage = false;
 };

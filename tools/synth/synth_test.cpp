@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "config/model.h"
 #include "datafile/data_file.h"
@@ -353,6 +355,149 @@ TEST(CdtSynth, ReportsADirectoryItCannotWriteTo) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("cdt synth: cannot create a data file in"), std::string::npos) << r.err;
   EXPECT_TRUE(r.out.empty());
+}
+
+// One line of a host's file, as the library reads its channel 0 records.
+struct HostLine {
+  uint64_t startRev = 0;
+  uint64_t endRev = 0;
+  uint64_t time = 0;
+  bool sync = false;
+};
+
+std::vector<HostLine> hostLines(const std::string& path) {
+  std::vector<HostLine> lines;
+  auto file = openDataFile(path.c_str());
+  EXPECT_TRUE(file) << path;
+  if (!file) return lines;
+  while (RecordRef r = readNextRecord(*file)) {
+    if (!hasBladeLayout(*r) || bladeChannel(*r) != 0) continue;
+    const uint64_t start = bladeStartRevolution(*r);
+    const uint64_t end = isRevolutionRange(*r) ? bladeEndRevolution(*r) : start;
+    lines.push_back({start, end, r->time(), bladeSync(*r) != 0});
+  }
+  return lines;
+}
+
+std::string csvNameOf(const std::string& path) {
+  const std::string name = path.substr(path.rfind('/') + 1);
+  return name.substr(0, name.size() - 4) + ".csv";
+}
+
+TEST(CdtSynth, SetHostsMissExactlyTheInjectedRevolutions) {
+  TempDir dir;
+  auto paths = synthRecording(dir.path(), {"--hosts", "3", "--revolutions", "200", "--extras", "0",
+                                           "--drop", "2:7", "--late", "3:25", "--early", "Daq2:10",
+                                           "--resync", "150", "--clock-offset", "3:40"});
+  ASSERT_EQ(paths.size(), 3u);
+  const std::vector<HostLine> master = hostLines(paths[0]);
+  ASSERT_EQ(master.size(), 200u);
+  struct Host {
+    uint64_t late, early, dropEvery;
+    int64_t offset;
+    size_t lines;
+  };
+  const Host hosts[] = {{0, 0, 0, 0, 200}, {0, 10, 7, 0, 163}, {25, 0, 0, 40, 175}};
+  for (size_t h = 0; h < 3; ++h) {
+    const Host& host = hosts[h];
+    // The run's revolutions this host keeps.
+    std::vector<uint64_t> runs;
+    uint64_t recorded = 0;
+    for (uint64_t run = host.late + 1; run + host.early <= 200; ++run) {
+      if (host.dropEvery == 0 || ++recorded % host.dropEvery != 0) runs.push_back(run);
+    }
+    ASSERT_EQ(runs.size(), host.lines) << h;
+    const std::vector<HostLine> lines = hostLines(paths[h]);
+    ASSERT_EQ(lines.size(), host.lines) << h;
+    int restarts = 0;
+    for (size_t i = 0; i < lines.size(); ++i) {
+      const uint64_t counter = runs[i] < 150 ? runs[i] : runs[i] - 149;
+      EXPECT_EQ(lines[i].startRev, counter) << h << " " << runs[i];
+      EXPECT_EQ(lines[i].endRev, counter);
+      // The tracker locks on again after a restart.
+      EXPECT_EQ(lines[i].sync, counter > 3) << h << " " << runs[i];
+      EXPECT_EQ(static_cast<int64_t>(lines[i].time),
+                static_cast<int64_t>(master[runs[i] - 1].time) + host.offset)
+          << h << " " << runs[i];
+      if (i > 0 && lines[i].startRev < lines[i - 1].startRev) ++restarts;
+    }
+    EXPECT_EQ(restarts, 1) << h;
+    // cdt2csv gives each kept revolution a line.
+    EXPECT_EQ(splitLines(convertToCsv(paths[h], dir.path(), csvNameOf(paths[h]))).size(),
+              1 + host.lines)
+        << h;
+  }
+}
+
+TEST(CdtSynth, SetHostsWithRangeRecordsDropRangesAndEndThemAtARestart) {
+  TempDir dir;
+  auto paths = synthRecording(
+      dir.path(), {"--hosts", "3", "--revolutions", "120", "--aggregate", "10", "--extras", "0",
+                   "--drop", "2:3", "--late", "3:15", "--resync", "95"});
+  ASSERT_EQ(paths.size(), 3u);
+  using Ranges = std::vector<std::pair<uint64_t, uint64_t>>;
+  const Ranges tail = {{91, 94}, {1, 10}, {11, 20}, {21, 26}};
+  Ranges master, dropped, late = {{16, 20}};
+  for (uint64_t start = 1; start < 91; start += 10) {
+    master.push_back({start, start + 9});
+    if (master.size() % 3 != 0) dropped.push_back({start, start + 9});
+    if (start > 20) late.push_back({start, start + 9});
+  }
+  master.insert(master.end(), tail.begin(), tail.end());
+  late.insert(late.end(), tail.begin(), tail.end());
+  // Host 2's tenth to thirteenth ranges, less the twelfth.
+  dropped.insert(dropped.end(), {{91, 94}, {1, 10}, {21, 26}});
+  const Ranges expected[] = {master, dropped, late};
+  for (size_t h = 0; h < 3; ++h) {
+    Ranges got;
+    for (const HostLine& line : hostLines(paths[h])) got.push_back({line.startRev, line.endRev});
+    EXPECT_EQ(got, expected[h]) << h;
+  }
+}
+
+TEST(CdtSynth, OneHostsDeparturesLeaveTheOtherFilesAsTheyWere) {
+  TempDir plain, departed;
+  const std::vector<std::string> options = {"--hosts",    "3", "--revolutions", "60",
+                                            "--profiles", "7", "--extras",      "10"};
+  auto before = synthRecording(plain.path(), options);
+  auto changed = options;
+  changed.insert(changed.end(), {"--drop", "Daq2:5", "--late", "2:3", "--early", "2:4", "--resync",
+                                 "2:40", "--clock-offset", "2:-30"});
+  auto after = synthRecording(departed.path(), changed);
+  ASSERT_EQ(before.size(), 3u);
+  ASSERT_EQ(after.size(), 3u);
+  EXPECT_TRUE(readFile(before[0]) == readFile(after[0]));
+  EXPECT_FALSE(readFile(before[1]) == readFile(after[1]));
+  EXPECT_TRUE(readFile(before[2]) == readFile(after[2]));
+}
+
+TEST(CdtSynth, RefusesDeparturesItCannotMake) {
+  TempDir dir;
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"--drop", "4:5"}, "--drop: no host '4'"},
+      {{"--late", "Daq9:5"}, "--late: no host 'Daq9'"},
+      {{"--drop", "2:1"}, "--drop wants EVERY from 2 to"},
+      {{"--drop", "7"}, "--drop wants HOST:EVERY, not '7'"},
+      {{"--late", "3:100"}, "--late wants REVS from 1 to 99"},
+      {{"--early", "1:x"}, "--early wants REVS"},
+      {{"--late", "2:60", "--early", "2:40"}, "--late and --early leave host 2 no revolution"},
+      {{"--drop", "2:3", "--drop", "Daq2:4"}, "--drop is given twice for host 2"},
+      {{"--resync", "10", "--resync", "20"}, "--resync REV is given twice"},
+      {{"--late", "3:50", "--resync", "40"}, "falls outside host 3's recording (revolutions 51"},
+      {{"--early", "1:50", "--resync", "1:51"}, "falls outside host 1's recording"},
+      {{"--clock-offset", "2:1000001"}, "--clock-offset wants US from -1000000"},
+      {{"--start", "1970-01-01T00:00:00Z", "--clock-offset", "2:-1"}, "before 1970"},
+      {{"--size", "1", "--resync", "5"}, "--resync counts revolutions of the run"},
+  };
+  for (const auto& [options, message] : cases) {
+    std::vector<std::string> args{"synth", "--hosts", "3", "--revolutions", "100"};
+    args.insert(args.end(), options.begin(), options.end());
+    args.push_back(dir.file("bad"));
+    RunResult r = runCdt(args);
+    EXPECT_EQ(r.status, 2) << message;
+    EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+    EXPECT_FALSE(fileExists(dir.file("bad"))) << message;
+  }
 }
 
 }  // namespace
