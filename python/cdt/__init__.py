@@ -23,6 +23,7 @@ from ._args import decode as _decode  # noqa: F401  (used by the report)
 from ._cdt import FormatError, UnknownProbeError
 from ._lines import Lines, ProbeLines
 from ._recording import Part, Recording
+from . import _sets as sets  # noqa: F401  (the status bits: cdt.sets.MISSING, ...)
 from ._sets import RecordingSet, SetLines, open_set
 
 __all__ = ["open", "open_set", "convert", "Recording", "RecordingSet", "Part", "Lines",

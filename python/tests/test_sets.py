@@ -1,0 +1,89 @@
+"""Recording sets: the hosts' lines joined by revolution, against a pandas merge of the
+hosts' own frames."""
+
+import numpy as np
+import pandas as pd
+import pytest
+
+import cdt
+from conftest import CDT2CSV, run, synth
+
+
+def merged(frames, master=0):
+    """The hosts' frames merged on (segment, Start Rev, End Rev), as a set joins them: a
+    segment ends where a host's counter goes back; Time, Speed and Sync from the master, or
+    else the first host that has the line."""
+    key = ["segment", "Start Rev", "End Rev"]
+    fixed = ["Time", "Speed", "Sync"]
+    parts = []
+    for i, f in enumerate(frames):
+        f = f.copy()
+        f.insert(0, "segment", (f["Start Rev"].astype(np.int64).diff() < 0).cumsum())
+        f = f.rename(columns={c: (i, c) for c in fixed})
+        f[("present", i)] = True
+        parts.append(f)
+    out = parts[0]
+    for f in parts[1:]:
+        out = out.merge(f, on=key, how="outer", sort=True)
+    order = [master] + [i for i in range(len(frames)) if i != master]
+    for c in fixed:
+        value = out[(order[0], c)]
+        for i in order[1:]:
+            value = value.where(out[("present", order[0])].fillna(False), out[(i, c)])
+        out[c] = value
+    return out
+
+
+def test_a_set_is_its_hosts_lines_joined_by_revolution(tmp_path):
+    paths = synth(tmp_path / "set", "--hosts", "3", "--revolutions", "300", "--blades", "3",
+                  "--probes", "2", "--drop", "2:7", "--late", "3:25", "--early", "2:10",
+                  "--resync", "150", "--clock-offset", "3:40")
+    s = cdt.open_set(paths[1])
+    assert s.hosts == ["Daq1", "Daq2", "Daq3"] and s.master == "Daq1" and s.files == paths
+    got = s.to_pandas()
+    frames = [cdt.open(p).to_pandas() for p in paths]
+    expected = merged(frames)
+    assert len(got) == len(expected) == 300
+    assert list(got.columns) == s.columns()
+    for c in ["Time", "Speed", "Sync"]:
+        assert (got[c].values == expected[c].values).all(), c
+    for c in ["Start Rev", "End Rev"]:
+        assert (got[c].values.astype(np.int64) == expected[c].values.astype(np.int64)).all()
+    for f in frames:
+        for c in f.columns[5:]:
+            np.testing.assert_array_equal(got[c].values, expected[c].values.astype(f[c].dtype))
+    # The statuses say what was injected: host 2 drops every 7th of the 290 revolutions
+    # it records, host 3 starts 25 late; host 3's clock 40 us off is within half a revolution.
+    status = got[[f"Daq{i} Status" for i in (1, 2, 3)]]
+    assert list((status & cdt.sets.MISSING != 0).sum()) == [0, 41 + 10, 25]
+    assert (status & (cdt.sets.TIME_OFF | cdt.sets.SPEED_OFF) == 0).all().all()
+    # Probes chosen by name, and the same join.
+    part = s.to_pandas(probes=["Probe101", "Probe106"], blades=[2])
+    assert list(part.columns) == ["Time", "Speed", "Sync", "Start Rev", "End Rev",
+                                  "Probe101 RMS", "Probe101 DNS", "Probe101 Blade2 DNS",
+                                  "Probe101 Blade2 TOA", "Probe106 RMS", "Probe106 DNS",
+                                  "Probe106 Blade2 DNS", "Probe106 Blade2 TOA", "Daq1 Status",
+                                  "Daq2 Status", "Daq3 Status"]
+    pd.testing.assert_frame_equal(part, got[part.columns])
+    with pytest.raises(cdt.UnknownProbeError, match="no probe 'nope' in the set"):
+        s.read(probes="nope")
+
+
+def test_a_set_of_one_host_is_that_hosts_file(tmp_path):
+    (path,) = synth(tmp_path / "one", "--revolutions", "60", "--blades", "4", "--aggregate", "3")
+    s = cdt.open_set(tmp_path / "one")
+    own = cdt.open(path).to_pandas()
+    got = s.to_pandas()
+    pd.testing.assert_frame_equal(got.drop(columns=["Daq1 Status"]), own)
+    assert (got["Daq1 Status"] == 0).all()
+
+
+def test_sets_are_found_or_refused_by_name(tmp_path):
+    synth(tmp_path / "d", "--hosts", "2", "--revolutions", "10")
+    synth(tmp_path / "d", "--hosts", "2", "--revolutions", "10", "--start", "2011-05-06T13:00:00Z")
+    with pytest.raises(ValueError, match="2 recordings"):
+        cdt.open_set(tmp_path / "d")
+    s = cdt.open_set(tmp_path / "d", time="2011-05-06T13:00:00Z")
+    assert len(s.to_pandas()) == 10 and s.files[0].endswith("13-00-00.cdt")
+    with pytest.raises(FileNotFoundError):
+        cdt.open_set(tmp_path / "missing.cdt")
