@@ -3,7 +3,8 @@
 // do not depend on the size of its batches, a read cut at any time into two
 // windows gives the same rows as one read of the whole file, a window begun
 // at a start planned ahead gives the rows of its own seek, and every row
-// stays within the columns (the sanitizers watch the stores).
+// stays within the columns (the sanitizers watch the stores); and the set of
+// the file with itself is the file's lines, each joined with its twin.
 //
 // The bytes are written to one scratch file (fuzz/scratch_input.h).
 #include <cstdint>
@@ -16,6 +17,7 @@
 #include "datafile/data_file.h"
 #include "fuzz/scratch_input.h"
 #include "lines/line_reader.h"
+#include "lines/set_reader.h"
 
 namespace {
 
@@ -79,6 +81,40 @@ std::vector<Row> readRows(const std::string& path, LineWindow window, std::size_
   return rows;
 }
 
+// The set of the file with itself: each line joins its twin, so the set has
+// the file's lines, in order, every status 0.
+void checkSetOfTwins(const std::string& path, const std::vector<Row>& whole) {
+  std::unique_ptr<DataFile> a = openDataFile(path.c_str());
+  std::unique_ptr<DataFile> b = openDataFile(path.c_str());
+  if (a == nullptr || b == nullptr) return;
+  std::unique_ptr<DataFile> peek = openDataFile(path.c_str());
+  const uint32_t host = firstLineHost(*peek).value_or(0);
+  const ColumnPlan one = planAllColumns(hostColumns(a->configuration(), host, true).layout);
+  const SetPlan plan = planSet({one, one});
+  SetReader reader({{a.get(), {}}, {b.get(), {}}}, 0, plan);
+  constexpr std::size_t kBatch = 6;
+  ColumnPlan blocks;
+  blocks.floatRows = plan.floatRows;
+  blocks.doubleRows = plan.doubleRows;
+  ColumnStorage storage(blocks, kBatch);
+  std::vector<uint8_t> status(2 * kBatch);
+  const SetColumns columns{storage.columns(), status.data()};
+  std::size_t line = 0;
+  while (!reader.ended()) {
+    const std::size_t n = reader.read(columns, 0, kBatch);
+    check(n <= kBatch);
+    for (std::size_t i = 0; i < n; ++i, ++line) {
+      check(line < whole.size());
+      check(columns.lines.time[i] == whole[line].time);
+      check(columns.lines.startRevolution[i] == whole[line].start);
+      // Beyond kSetJoinHeld lines of one time the oldest set line goes out
+      // before its twin comes.
+      check((status[i] == 0 && status[kBatch + i] == 0) || whole.size() > kSetJoinHeld);
+    }
+  }
+  check(line == whole.size());
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -87,6 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const std::vector<Row> whole = readRows(path, {}, 5);
   check(readRows(path, {}, 64) == whole);
+  checkSetOfTwins(path, whole);
   // Cut at the time of a row (or at 0 when there is none) and just after it:
   // the window with a start is read from an index entry, with the grouping
   // rebuilt from the record heads before it, also when only one host's
