@@ -160,3 +160,28 @@ TEST_F(SetsTest, DirectoryThatCannotBeListedFails) {
 
 }  // namespace
 }  // namespace cdt
+
+namespace cdt {
+namespace {
+
+TEST(SetsJson, TellsPerHostWhatItMissesOfTheSet) {
+  testing::TempDir dir;
+  const testing::RunResult made =
+      testing::runCdt({"synth", "--hosts", "2", "--revolutions", "50", "--blades", "2", "--drop",
+                       "2:5", "--late", "2:3", "--resync", "30", "d"},
+                      dir.path());
+  ASSERT_EQ(made.status, 0) << made.err;
+  const testing::RunResult r = testing::runCdt({"sets", "--json", "d"}, dir.path());
+  EXPECT_EQ(r.status, 0) << r.err;
+  // Host 2 records 47 revolutions and drops 9 of them: 12 of the 50 missing.
+  EXPECT_EQ(r.out,
+            "{\"time\":\"2011-05-06T12:30:00Z\",\"master\":\"Daq1\",\"lines\":50,\"agree\":false,"
+            "\"hosts\":[{\"name\":\"Daq1\",\"file\":\"d/Rig1.0000.Daq1.2011-05-06.12-30-00.cdt\","
+            "\"lines\":50,\"missing\":0,\"time_off\":0,\"speed_off\":0,\"restarts\":1,"
+            "\"first_rev\":1,\"last_rev\":21},{\"name\":\"Daq2\","
+            "\"file\":\"d/Rig1.0000.Daq2.2011-05-06.12-30-00.cdt\",\"lines\":38,\"missing\":12,"
+            "\"time_off\":0,\"speed_off\":0,\"restarts\":1,\"first_rev\":4,\"last_rev\":21}]}\n");
+}
+
+}  // namespace
+}  // namespace cdt
