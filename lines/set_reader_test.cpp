@@ -25,12 +25,12 @@ std::string hostFile(testing::TempDir& dir, const char* name,
   EXPECT_NE(file, nullptr);
   for (uint64_t rev : revolutions) {
     const uint64_t index = rev >= 1000 ? rev - 1000 + 60 : rev;  // after the restart
-    testing::BladeRecordSpec spec;
-    spec.time =
+    testing::BladeRecordSpec blade;
+    blade.time =
         static_cast<uint64_t>(1'000'000'000 + static_cast<int64_t>(index) * 20'000 + offset);
-    spec.startRevolution = rev >= 1000 ? rev - 1000 : rev;
-    spec.blades = {{static_cast<float>(spec.startRevolution) + tag, 0.25f}, {1.0f, 0.5f}};
-    EXPECT_TRUE(writeRecord(*file, *makeBladeRecord(spec)));
+    blade.startRevolution = rev >= 1000 ? rev - 1000 : rev;
+    blade.blades = {{static_cast<float>(blade.startRevolution) + tag, 0.25f}, {1.0f, 0.5f}};
+    EXPECT_TRUE(writeRecord(*file, *makeBladeRecord(blade)));
   }
   EXPECT_TRUE(closeDataFile(*file));
   return path;
