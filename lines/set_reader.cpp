@@ -1,5 +1,6 @@
 #include "lines/set_reader.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -17,13 +18,26 @@ SetPlan planSet(std::vector<ColumnPlan> hosts) {
   return plan;
 }
 
+namespace {
+
+// Each held set line uses at most one line of a host, and the join holds at
+// most kSetJoinHeld + 1 of them; one more is read ahead. Rows of very many
+// blades get fewer ring rows (at most 64 MiB a host): the oldest set line
+// then goes out early when a ring is full, which bounds the memory a
+// configuration of damaged blade counts can ask for.
+std::size_t ringRowsFor(const SetPlan& plan) {
+  std::size_t widest = 1;
+  for (const ColumnPlan& host : plan.hosts) {
+    widest = std::max<std::size_t>(
+        widest, 3 * 8 + 8 * std::size_t{host.doubleRows} + 4 * std::size_t{host.floatRows} + 1);
+  }
+  return std::clamp<std::size_t>((std::size_t{64} << 20) / widest, 16, kSetJoinHeld + 4);
+}
+
+}  // namespace
+
 SetReader::SetReader(const std::vector<Host>& hosts, std::size_t master, const SetPlan& plan)
-    : plan_(plan),
-      join_(hosts.size(), master),
-      hosts_(hosts.size()),
-      // Each held set line uses at most one line of a host, and the join
-      // holds at most kSetJoinHeld + 1 of them; one more is read ahead.
-      ringRows_(kSetJoinHeld + 4) {
+    : plan_(plan), join_(hosts.size(), master), hosts_(hosts.size()), ringRows_(ringRowsFor(plan)) {
   for (std::size_t h = 0; h < hosts.size(); ++h) {
     HostLines& lines = hosts_[h];
     lines.reader = std::make_unique<LineReader>(*hosts[h].file, plan_.hosts[h], hosts[h].window);

@@ -46,6 +46,9 @@ class SetReader {
   // only at the end.
   std::size_t read(const SetColumns& columns, std::size_t row, std::size_t rows);
   bool ended() const { return ended_; }
+  // The lines of a host held at most: beyond them the oldest set line goes
+  // out before later lines could join it.
+  std::size_t ringRows() const { return ringRows_; }
 
  private:
   // The lines a host has read and the set lines not yet stored still use:

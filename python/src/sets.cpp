@@ -111,14 +111,27 @@ py::dict readSet(const py::list& paths, std::size_t master, bool salvage,
   if (master >= files.size()) throw py::value_error("the master is not one of the set's files");
   std::vector<ColumnPlan> columnPlans;
   std::vector<SetReader::Host> hosts;
-  std::size_t rows = 1024;
+  std::size_t entries = 0;
+  uint64_t recordBytes = 0;
   for (std::size_t h = 0; h < files.size(); ++h) {
     columnPlans.push_back(plans[h].plan);
     hosts.push_back({files[h].get(), plans[h].window});
-    rows = std::max<std::size_t>(rows, files[h]->indexEntryCount() + 1024);
+    entries = std::max<std::size_t>(entries, files[h]->indexEntryCount());
+    const DataFile& f = *files[h];
+    recordBytes +=
+        f.recordsEnd() > f.header().dataOffset ? f.recordsEnd() - f.header().dataOffset : 0;
   }
   const SetPlan plan = planSet(columnPlans);
   const std::size_t n = files.size();
+  // As long as the longest host's index says, but never more rows at first
+  // than four times the records' bytes (64 MiB at least) could fill: the
+  // arrays grow where that is too short.
+  const std::size_t rowBytes =
+      3 * 8 + 8 * std::size_t{plan.doubleRows} + 4 * std::size_t{plan.floatRows} + 1 + n;
+  const auto limit = static_cast<std::size_t>(
+      std::min<uint64_t>((4 * recordBytes + (64u << 20)) / rowBytes, UINT32_MAX));
+  const std::size_t rows =
+      std::clamp<std::size_t>(entries + 1024, 1, std::max<std::size_t>(limit, 1));
   auto arrays = std::make_unique<SetArrays>(plan, n, rows);
   std::size_t stored = 0;
   {
