@@ -93,10 +93,7 @@ void checkSetOfTwins(const std::string& path, const std::vector<Row>& whole) {
   const SetPlan plan = planSet({one, one});
   SetReader reader({{a.get(), {}}, {b.get(), {}}}, 0, plan);
   constexpr std::size_t kBatch = 6;
-  ColumnPlan blocks;
-  blocks.floatRows = plan.floatRows;
-  blocks.doubleRows = plan.doubleRows;
-  ColumnStorage storage(blocks, kBatch);
+  ColumnStorage storage(setBlocks(plan), kBatch);
   std::vector<uint8_t> status(2 * kBatch);
   const SetColumns columns{storage.columns(), status.data()};
   std::size_t line = 0;

@@ -99,8 +99,7 @@ void storeLine(const ColumnPlan& plan, const LineGroup& group, const LineColumns
 ColumnStorage::ColumnStorage(const ColumnPlan& plan, std::size_t rows) {
   // The 8-byte columns first, so that every column stays aligned.
   const std::size_t n = rows;
-  bytes_ = std::make_unique_for_overwrite<unsigned char[]>(
-      n * (3 * 8 + 8 * std::size_t{plan.doubleRows} + 4 * std::size_t{plan.floatRows} + 1));
+  bytes_ = std::make_unique_for_overwrite<unsigned char[]>(n * lineBytes(plan));
   unsigned char* p = bytes_.get();
   columns_.stride = n;
   columns_.time = reinterpret_cast<int64_t*>(p);

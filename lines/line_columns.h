@@ -69,6 +69,11 @@ struct LineColumns {
   std::size_t stride = 0;
 };
 
+// The bytes one line takes in the columns of `plan`.
+inline std::size_t lineBytes(const ColumnPlan& plan) {
+  return 3 * 8 + 8 * std::size_t{plan.doubleRows} + 4 * std::size_t{plan.floatRows} + 1;
+}
+
 // Columns of `rows` rows for a plan in one allocation of their own, left
 // unwritten until lines are stored.
 class ColumnStorage {

@@ -28,13 +28,19 @@ namespace {
 std::size_t ringRowsFor(const SetPlan& plan) {
   std::size_t widest = 1;
   for (const ColumnPlan& host : plan.hosts) {
-    widest = std::max<std::size_t>(
-        widest, 3 * 8 + 8 * std::size_t{host.doubleRows} + 4 * std::size_t{host.floatRows} + 1);
+    widest = std::max(widest, lineBytes(host));
   }
   return std::clamp<std::size_t>((std::size_t{64} << 20) / widest, 16, kSetJoinHeld + 4);
 }
 
 }  // namespace
+
+ColumnPlan setBlocks(const SetPlan& plan) {
+  ColumnPlan blocks;
+  blocks.floatRows = plan.floatRows;
+  blocks.doubleRows = plan.doubleRows;
+  return blocks;
+}
 
 SetReader::SetReader(const std::vector<Host>& hosts, std::size_t master, const SetPlan& plan)
     : plan_(plan), join_(hosts.size(), master), hosts_(hosts.size()), ringRows_(ringRowsFor(plan)) {

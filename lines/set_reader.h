@@ -26,6 +26,9 @@ struct SetPlan {
   uint32_t doubleRows = 0;
 };
 SetPlan planSet(std::vector<ColumnPlan> hosts);
+// The set's float and double blocks as a plan of their own (for storage and
+// copies of the set's columns; it keeps no probe).
+ColumnPlan setBlocks(const SetPlan& plan);
 
 struct SetColumns {
   LineColumns lines;          // floats and doubles of the set plan

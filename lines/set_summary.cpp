@@ -30,10 +30,7 @@ SetSummary summarizeSet(const std::vector<DataFile*>& files, std::size_t master)
   const SetPlan plan = planSet(plans);
   SetReader reader(hosts, master, plan);
   constexpr std::size_t kRows = 4096;
-  ColumnPlan blocks;
-  blocks.floatRows = plan.floatRows;
-  blocks.doubleRows = plan.doubleRows;
-  ColumnStorage storage(blocks, kRows);
+  ColumnStorage storage(setBlocks(plan), kRows);
   std::vector<uint8_t> status(files.size() * kRows);
   const SetColumns columns{storage.columns(), status.data()};
   std::vector<std::optional<uint64_t>> lastStart(files.size());

@@ -27,54 +27,6 @@ std::optional<uint32_t> linesHost(const std::string& path, bool salvage) {
   return firstLineHost(*peek);
 }
 
-// numpy arrays for `rows` rows of the plan's columns.
-struct Arrays {
-  Arrays(const ColumnPlan& plan, std::size_t rows)
-      : time(static_cast<py::ssize_t>(rows)),
-        sync(static_cast<py::ssize_t>(rows)),
-        startRevolution(static_cast<py::ssize_t>(rows)),
-        endRevolution(static_cast<py::ssize_t>(rows)),
-        floats({static_cast<py::ssize_t>(plan.floatRows), static_cast<py::ssize_t>(rows)}),
-        doubles({static_cast<py::ssize_t>(plan.doubleRows), static_cast<py::ssize_t>(rows)}) {
-    columns.stride = rows;
-    columns.time = time.mutable_data();
-    columns.sync = reinterpret_cast<uint8_t*>(sync.mutable_data());
-    columns.startRevolution = startRevolution.mutable_data();
-    columns.endRevolution = endRevolution.mutable_data();
-    columns.floats = floats.mutable_data();
-    columns.doubles = doubles.mutable_data();
-  }
-  // Cuts every array to `rows` rows (the blocks compacted first); the
-  // memory beyond goes back.
-  void resize(const ColumnPlan& plan, std::size_t rows) {
-    const auto n = static_cast<py::ssize_t>(rows);
-    time.resize({n}, false);
-    sync.resize({n}, false);
-    startRevolution.resize({n}, false);
-    endRevolution.resize({n}, false);
-    floats.resize({static_cast<py::ssize_t>(plan.floatRows), n}, false);
-    doubles.resize({static_cast<py::ssize_t>(plan.doubleRows), n}, false);
-  }
-  py::dict dict(std::size_t rows) const {
-    py::dict d;
-    d["rows"] = rows;
-    d["time"] = time;
-    d["sync"] = sync;
-    d["start_rev"] = startRevolution;
-    d["end_rev"] = endRevolution;
-    d["floats"] = floats;
-    d["doubles"] = doubles;
-    return d;
-  }
-  py::array_t<int64_t> time;
-  py::array_t<bool> sync;
-  py::array_t<uint64_t> startRevolution;
-  py::array_t<uint64_t> endRevolution;
-  py::array_t<float> floats;
-  py::array_t<double> doubles;
-  LineColumns columns;
-};
-
 // Moves the blocks' rows together, to a stride of `rows`, so that the
 // first floatRows x rows values are the block cut to its lines.
 void compact(const ColumnPlan& plan, const LineColumns& c, std::size_t rows) {
@@ -104,12 +56,7 @@ constexpr std::size_t kRevolutionWindowRows = 65536;
 // own bytes only).
 std::size_t firstRows(DataFile& file, const ColumnPlan& plan, const LineWindow& window,
                       std::optional<std::size_t> counted = std::nullopt) {
-  const uint64_t recordBytes = file.recordsEnd() > file.header().dataOffset
-                                   ? file.recordsEnd() - file.header().dataOffset
-                                   : 0;
-  const std::size_t rowBytes = 3 * 8 + 8 * plan.doubleRows + 4 * plan.floatRows + 1;
-  const std::size_t limit = static_cast<std::size_t>(
-      std::min<uint64_t>((4 * recordBytes + (64u << 20)) / rowBytes, UINT32_MAX));
+  const std::size_t limit = rowsLimit(recordBytesOf(file), lineBytes(plan));
   std::size_t entries = counted.value_or(file.indexEntryCount());
   if (!counted && (window.start || window.stop)) {
     entries = 0;
@@ -169,6 +116,16 @@ py::dict readRows(LineReader& reader, std::size_t capacity, std::size_t most) {
 }
 
 }  // namespace
+
+uint64_t recordBytesOf(const DataFile& file) {
+  return file.recordsEnd() > file.header().dataOffset ? file.recordsEnd() - file.header().dataOffset
+                                                      : 0;
+}
+
+std::size_t rowsLimit(uint64_t recordBytes, std::size_t lineBytes) {
+  return static_cast<std::size_t>(
+      std::min<uint64_t>((4 * recordBytes + (64u << 20)) / lineBytes, UINT32_MAX));
+}
 
 py::list planList(const LinePlan& lines) {
   const ColumnPlan& plan = lines.plan;

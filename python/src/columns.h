@@ -2,6 +2,7 @@
 // batches of a fixed number of rows.
 #pragma once
 
+#include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
 #include <cstdint>
@@ -35,6 +36,62 @@ NameDecoder nameDecoder(const pybind11::object& decode);
 // host found on a file of its own); raises SelectionFailure.
 LinePlan planLines(const DataFile& file, const std::string& path, bool salvage,
                    const LineSelection& selection, const pybind11::object& decode);
+
+// numpy arrays for `rows` rows of the plan's columns.
+struct Arrays {
+  Arrays(const ColumnPlan& plan, std::size_t rows)
+      : time(static_cast<pybind11::ssize_t>(rows)),
+        sync(static_cast<pybind11::ssize_t>(rows)),
+        startRevolution(static_cast<pybind11::ssize_t>(rows)),
+        endRevolution(static_cast<pybind11::ssize_t>(rows)),
+        floats(
+            {static_cast<pybind11::ssize_t>(plan.floatRows), static_cast<pybind11::ssize_t>(rows)}),
+        doubles({static_cast<pybind11::ssize_t>(plan.doubleRows),
+                 static_cast<pybind11::ssize_t>(rows)}) {
+    columns.stride = rows;
+    columns.time = time.mutable_data();
+    columns.sync = reinterpret_cast<uint8_t*>(sync.mutable_data());
+    columns.startRevolution = startRevolution.mutable_data();
+    columns.endRevolution = endRevolution.mutable_data();
+    columns.floats = floats.mutable_data();
+    columns.doubles = doubles.mutable_data();
+  }
+  // Cuts every array to `rows` rows (the blocks compacted first); the
+  // memory beyond goes back.
+  void resize(const ColumnPlan& plan, std::size_t rows) {
+    const auto n = static_cast<pybind11::ssize_t>(rows);
+    time.resize({n}, false);
+    sync.resize({n}, false);
+    startRevolution.resize({n}, false);
+    endRevolution.resize({n}, false);
+    floats.resize({static_cast<pybind11::ssize_t>(plan.floatRows), n}, false);
+    doubles.resize({static_cast<pybind11::ssize_t>(plan.doubleRows), n}, false);
+  }
+  pybind11::dict dict(std::size_t rows) const {
+    pybind11::dict d;
+    d["rows"] = rows;
+    d["time"] = time;
+    d["sync"] = sync;
+    d["start_rev"] = startRevolution;
+    d["end_rev"] = endRevolution;
+    d["floats"] = floats;
+    d["doubles"] = doubles;
+    return d;
+  }
+  pybind11::array_t<int64_t> time;
+  pybind11::array_t<bool> sync;
+  pybind11::array_t<uint64_t> startRevolution;
+  pybind11::array_t<uint64_t> endRevolution;
+  pybind11::array_t<float> floats;
+  pybind11::array_t<double> doubles;
+  LineColumns columns;
+};
+
+// The bytes of a file's records, and the most rows a read's first arrays are
+// made with: what four times those bytes (64 MiB at least) would take, so
+// that a lying index never makes arrays far larger than the records fill.
+uint64_t recordBytesOf(const DataFile& file);
+std::size_t rowsLimit(uint64_t recordBytes, std::size_t lineBytes);
 
 // The kept probes of a plan: slot, name, key, blades and their rows in the
 // float and double blocks.

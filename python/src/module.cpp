@@ -24,9 +24,9 @@
 #include "foundation/time_text.h"
 #include "lines/line_reader.h"
 #include "python/src/columns.h"
-#include "python/src/sets.h"
 #include "python/src/common.h"
 #include "python/src/profiles.h"
+#include "python/src/sets.h"
 #include "tools/info_json.h"
 
 namespace py = pybind11;

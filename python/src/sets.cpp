@@ -17,42 +17,23 @@ namespace cdt {
 
 namespace {
 
-// numpy arrays for `rows` set lines.
+// numpy arrays for `rows` set lines: the columns of a read, and a status
+// row per host.
 struct SetArrays {
   SetArrays(const SetPlan& plan, std::size_t hosts, std::size_t rows)
-      : time(static_cast<py::ssize_t>(rows)),
-        sync(static_cast<py::ssize_t>(rows)),
-        startRevolution(static_cast<py::ssize_t>(rows)),
-        endRevolution(static_cast<py::ssize_t>(rows)),
-        floats({static_cast<py::ssize_t>(plan.floatRows), static_cast<py::ssize_t>(rows)}),
-        doubles({static_cast<py::ssize_t>(plan.doubleRows), static_cast<py::ssize_t>(rows)}),
+      : lines(setBlocks(plan), rows),
         status({static_cast<py::ssize_t>(hosts), static_cast<py::ssize_t>(rows)}),
         rows(rows) {
-    columns.lines = {time.mutable_data(),
-                     reinterpret_cast<uint8_t*>(sync.mutable_data()),
-                     startRevolution.mutable_data(),
-                     endRevolution.mutable_data(),
-                     floats.mutable_data(),
-                     doubles.mutable_data(),
-                     rows};
-    columns.status = status.mutable_data();
+    columns = {lines.columns, status.mutable_data()};
   }
   // Copies the first `n` lines of `from`.
   void copy(const SetArrays& from, std::size_t n, const SetPlan& plan, std::size_t hosts) {
-    ColumnPlan blocks;
-    blocks.floatRows = plan.floatRows;
-    blocks.doubleRows = plan.doubleRows;
-    copyLines(blocks, from.columns.lines, columns.lines, 0, n);
+    copyLines(setBlocks(plan), from.columns.lines, columns.lines, 0, n);
     for (std::size_t h = 0; h < hosts; ++h) {
-      std::memcpy(columns.status + h * this->rows, from.columns.status + h * from.rows, n);
+      std::memcpy(columns.status + h * rows, from.columns.status + h * from.rows, n);
     }
   }
-  py::array_t<int64_t> time;
-  py::array_t<bool> sync;
-  py::array_t<uint64_t> startRevolution;
-  py::array_t<uint64_t> endRevolution;
-  py::array_t<float> floats;
-  py::array_t<double> doubles;
+  Arrays lines;
   py::array_t<uint8_t> status;
   std::size_t rows;
   SetColumns columns;
@@ -117,19 +98,13 @@ py::dict readSet(const py::list& paths, std::size_t master, bool salvage,
     columnPlans.push_back(plans[h].plan);
     hosts.push_back({files[h].get(), plans[h].window});
     entries = std::max<std::size_t>(entries, files[h]->indexEntryCount());
-    const DataFile& f = *files[h];
-    recordBytes +=
-        f.recordsEnd() > f.header().dataOffset ? f.recordsEnd() - f.header().dataOffset : 0;
+    recordBytes += recordBytesOf(*files[h]);
   }
   const SetPlan plan = planSet(columnPlans);
   const std::size_t n = files.size();
-  // As long as the longest host's index says, but never more rows at first
-  // than four times the records' bytes (64 MiB at least) could fill: the
-  // arrays grow where that is too short.
-  const std::size_t rowBytes =
-      3 * 8 + 8 * std::size_t{plan.doubleRows} + 4 * std::size_t{plan.floatRows} + 1 + n;
-  const auto limit = static_cast<std::size_t>(
-      std::min<uint64_t>((4 * recordBytes + (64u << 20)) / rowBytes, UINT32_MAX));
+  // As long as the longest host's index says, within the records' bound;
+  // the arrays grow where that is too short.
+  const std::size_t limit = rowsLimit(recordBytes, lineBytes(setBlocks(plan)) + n);
   const std::size_t rows =
       std::clamp<std::size_t>(entries + 1024, 1, std::max<std::size_t>(limit, 1));
   auto arrays = std::make_unique<SetArrays>(plan, n, rows);
@@ -154,14 +129,7 @@ py::dict readSet(const py::list& paths, std::size_t master, bool salvage,
       arrays = std::move(grown);
     }
   }
-  py::dict d;
-  d["rows"] = stored;
-  d["time"] = arrays->time;
-  d["sync"] = arrays->sync;
-  d["start_rev"] = arrays->startRevolution;
-  d["end_rev"] = arrays->endRevolution;
-  d["floats"] = arrays->floats;
-  d["doubles"] = arrays->doubles;
+  py::dict d = arrays->lines.dict(stored);
   d["status"] = arrays->status;
   py::list described;
   for (std::size_t h = 0; h < n; ++h) {
