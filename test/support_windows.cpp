@@ -97,13 +97,25 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
   startup.hStdError = err;
   PROCESS_INFORMATION process{};
   const std::wstring directory = widen(workingDirectory);
-  const bool started = out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
-                       CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                      directory.c_str(), &startup, &process);
+  // Under Wine a process start now and then fails while the wine server is
+  // busy with the other tests' processes; a few tries with a pause ride that out.
+  bool started = false;
+  DWORD lastError = 0;
+  if (out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE) {
+    for (int attempt = 0; attempt < 5 && !started; ++attempt) {
+      if (attempt > 0) Sleep(200 * attempt);
+      started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                               directory.c_str(), &startup, &process) != 0;
+      if (!started) lastError = GetLastError();
+    }
+  }
   for (HANDLE h : {out, err, in}) {
     if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
   }
-  if (!started) throw std::runtime_error("cannot start " + program);
+  if (!started) {
+    throw std::runtime_error("cannot start " + program + " (error " + std::to_string(lastError) +
+                             ")");
+  }
   WaitForSingleObject(process.hProcess, INFINITE);
   DWORD code = 0;
   GetExitCodeProcess(process.hProcess, &code);
