@@ -46,7 +46,10 @@ SetReader::SetReader(const std::vector<Host>& hosts, std::size_t master, const S
     : plan_(plan), join_(hosts.size(), master), hosts_(hosts.size()), ringRows_(ringRowsFor(plan)) {
   for (std::size_t h = 0; h < hosts.size(); ++h) {
     HostLines& lines = hosts_[h];
-    lines.reader = std::make_unique<LineReader>(*hosts[h].file, plan_.hosts[h], hosts[h].window);
+    lines.reader = hosts[h].start ? std::make_unique<LineReader>(*hosts[h].file, plan_.hosts[h],
+                                                                 hosts[h].window, *hosts[h].start)
+                                  : std::make_unique<LineReader>(*hosts[h].file, plan_.hosts[h],
+                                                                 hosts[h].window);
     lines.ring = std::make_unique<ColumnStorage>(plan_.hosts[h], ringRows_);
     lines.used.assign(ringRows_, false);
     readAhead(h);
@@ -125,11 +128,30 @@ void SetReader::store(const SetLine& line, const SetColumns& columns, std::size_
   }
 }
 
+void SetReader::offer(const SetLine& line, const SetColumns& columns, std::size_t row,
+                      std::size_t& stored) {
+  uint64_t first = UINT64_MAX;
+  for (const std::optional<SetJoinLine>& l : line.hosts) {
+    if (l) first = std::min(first, l->windowTime);
+  }
+  if (keepHigh_ && first >= *keepHigh_) {
+    ended_ = true;
+    return;
+  }
+  if (keepLow_ && first < *keepLow_) {
+    for (std::size_t h = 0; h < hosts_.size(); ++h) {
+      if (line.hosts[h]) release(h, line.hosts[h]->row);
+    }
+    return;
+  }
+  store(line, columns, row + stored++);
+}
+
 std::size_t SetReader::read(const SetColumns& columns, std::size_t row, std::size_t rows) {
   std::size_t stored = 0;
   while (stored < rows && !ended_) {
     if (std::optional<SetLine> line = join_.take()) {
-      store(*line, columns, row + stored++);
+      offer(*line, columns, row, stored);
       continue;
     }
     // The host whose next line comes first in window time.
@@ -141,7 +163,7 @@ std::size_t SetReader::read(const SetColumns& columns, std::size_t row, std::siz
     if (!first) {
       join_.finish();
       if (std::optional<SetLine> line = join_.take()) {
-        store(*line, columns, row + stored++);
+        offer(*line, columns, row, stored);
       } else {
         ended_ = true;
       }
@@ -151,7 +173,7 @@ std::size_t SetReader::read(const SetColumns& columns, std::size_t row, std::siz
     if (lines.used[static_cast<std::size_t>((lines.next) % ringRows_)]) {
       // The host's ring is full of lines the join still holds: the oldest
       // set line is stored as it stands, which frees room.
-      if (std::optional<SetLine> line = join_.takeOldest()) store(*line, columns, row + stored++);
+      if (std::optional<SetLine> line = join_.takeOldest()) offer(*line, columns, row, stored);
       continue;
     }
     join_.add(*first, *lines.ahead);

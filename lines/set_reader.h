@@ -30,6 +30,13 @@ SetPlan planSet(std::vector<ColumnPlan> hosts);
 // copies of the set's columns; it keeps no probe).
 ColumnPlan setBlocks(const SetPlan& plan);
 
+// How far before and after its window a part of a set reads its hosts: a
+// line joins only set lines within kSetJoinWindow of it, a set line is
+// final twice that after its first line, and a displacement reaches one
+// window further; a margin of four windows sees every line that can change
+// the part's set lines.
+inline constexpr uint64_t kSetPartMargin = 4 * kSetJoinWindow;
+
 struct SetColumns {
   LineColumns lines;          // floats and doubles of the set plan
   uint8_t* status = nullptr;  // one row of lines.stride per host
@@ -42,8 +49,20 @@ class SetReader {
   struct Host {
     DataFile* file = nullptr;
     LineWindow window;
+    // Where the window begins, planned ahead (planLineStarts): no walk.
+    std::optional<PlannedLineStart> start;
   };
   SetReader(const std::vector<Host>& hosts, std::size_t master, const SetPlan& plan);
+
+  // Stores only the set lines whose first line (the earliest of its hosts'
+  // lines in window time) lies in [low, high), and ends at the first past
+  // high: set lines come in that order. A part of a set reads its hosts
+  // from a margin before low to one after high (kSetPartMargin), so that its
+  // set lines are joined exactly as a read of the whole set joins them.
+  void keep(std::optional<uint64_t> low, std::optional<uint64_t> high) {
+    keepLow_ = low;
+    keepHigh_ = high;
+  }
 
   // Stores up to `rows` more set lines from row `row` of `columns`; fewer
   // only at the end.
@@ -65,6 +84,9 @@ class SetReader {
     std::optional<SetJoinLine> ahead;  // read, not yet offered to the join
   };
   void readAhead(std::size_t h);
+  // Stores a set line the keep window holds; ends the reader at the first
+  // beyond it.
+  void offer(const SetLine& line, const SetColumns& columns, std::size_t row, std::size_t& stored);
   void store(const SetLine& line, const SetColumns& columns, std::size_t row);
   void release(std::size_t h, uint64_t number);
 
@@ -72,6 +94,8 @@ class SetReader {
   SetJoin join_;
   std::vector<HostLines> hosts_;
   std::size_t ringRows_;
+  std::optional<uint64_t> keepLow_;
+  std::optional<uint64_t> keepHigh_;
   bool ended_ = false;
 };
 

@@ -56,7 +56,7 @@ TEST(SetReader, HostsJoinRevolutionByRevolutionAndTellWhatTheyLack) {
   for (const std::string& path : paths) {
     files.push_back(openDataFile(path.c_str()));
     ASSERT_NE(files.back(), nullptr);
-    hosts.push_back({files.back().get(), {}});
+    hosts.push_back({files.back().get(), {}, std::nullopt});
     plans.push_back(planAllColumns(hostColumns(files.back()->configuration(), 0, true).layout));
   }
   const SetPlan plan = planSet(plans);

@@ -25,7 +25,7 @@ SetSummary summarizeSet(const std::vector<DataFile*>& files, std::size_t master)
     const bool none[kChannelsPerHost] = {};
     plans.push_back(
         planColumns(hostColumns(file->configuration(), host, true).layout, none, std::nullopt));
-    hosts.push_back({file, {}});
+    hosts.push_back({file, {}, std::nullopt});
   }
   const SetPlan plan = planSet(plans);
   SetReader reader(hosts, master, plan);

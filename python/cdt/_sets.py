@@ -3,12 +3,18 @@
 from __future__ import annotations
 
 import os as _os
-from typing import Any, Dict, List, Optional
+from typing import Any, Dict, Iterator, List, Optional
+
+import numpy as _np
 
 from . import _args, _cdt
 from ._args import Blades, PathLike, Revolutions, TimeLike
 from ._lines import Lines
-from ._recording import Recording
+from ._recording import Recording, _identity, _part_bounds
+
+# How far before and after a part's window its hosts are read
+# (kSetPartMargin of lines/set_reader.h), in microseconds.
+_MARGIN = 4_000_000
 
 # The status bits of a host's line in a set line (lines/set_join.h).
 MISSING, TIME_OFF, SPEED_OFF = 1, 2, 4
@@ -139,22 +145,139 @@ class RecordingSet:
     def __repr__(self) -> str:
         return f"<RecordingSet {self.time}: hosts {self.hosts}, master {self.master}>"
 
+    def _selections(self, probes, blades, start, stop, revolutions) -> List[Any]:
+        return [_args.selection(p, blades, start, stop, revolutions)
+                for p in self._host_probes(probes)]
+
+    def _part_reads(self, part: Optional["SetPart"], start: Any, stop: Any) -> Dict[str, Any]:
+        """The hosts' windows of a read, and what a part adds: its planned
+        starts, the set lines it keeps and the lines it expects."""
+        if part is None:
+            return {"start": start, "stop": stop, "planned": None, "keep": None, "hint": None}
+        if not isinstance(part, SetPart):
+            raise TypeError(f"part: one of RecordingSet.parts(), not {type(part).__name__}")
+        if start is not None or stop is not None:
+            raise TypeError("part: a part is a window of its own; give no start or stop with it")
+        if part.identities != [_identity(p) for p in self._paths]:
+            raise ValueError(f"{self.files[self._master]}: a file of the set changed since its "
+                             "parts were planned (its size, time or header differ); plan them "
+                             "again with parts()")
+        low, high = part
+        return {"start": None if low is None else max(0, low - _MARGIN),
+                "stop": None if high is None else high + _MARGIN,
+                "planned": part.planned, "keep": (low, high), "hint": part.hint}
+
     def read(self, *, probes: Any = None, blades: Optional[Blades] = None,
              start: Optional[TimeLike] = None, stop: Optional[TimeLike] = None,
-             revolutions: Optional[Revolutions] = None) -> SetLines:
+             revolutions: Optional[Revolutions] = None,
+             part: Optional["SetPart"] = None) -> SetLines:
         """The set's lines as numpy arrays (see :class:`SetLines`).
 
         The selection keywords are those of :meth:`Recording.read`, applied
         to every host; ``probes`` are the set's keys or names (a name keeps
-        every probe of the set that has it)."""
-        selections = [_args.selection(p, blades, start, stop, revolutions)
-                      for p in self._host_probes(probes)]
-        raw = _cdt.read_set(self._paths, self._master, self.salvage, selections, self._decoder)
-        lines = SetLines(_set_raw(raw, self.hosts, self._keys), self.hosts,
-                         path=self.files[self._master],
-                         windowed=start is not None or revolutions is not None)
+        every probe of the set that has it); ``part`` is one of
+        :meth:`parts`."""
+        reads = self._part_reads(part, start, stop)
+        selections = self._selections(probes, blades, reads["start"], reads["stop"], revolutions)
+        raw = _cdt.read_set(self._paths, self._master, self.salvage, selections, self._decoder,
+                            reads["planned"], reads["keep"], reads["hint"])
         self.stopped = {h: dict(host["stopped"]) for h, host in zip(self.hosts, raw["hosts"])}
-        return lines
+        return self._lines(raw, 1, reads["start"] is not None or revolutions is not None)
+
+    def _lines(self, raw: Dict[str, Any], first_line: int, windowed: bool) -> SetLines:
+        return SetLines(_set_raw(raw, self.hosts, self._keys), self.hosts,
+                        path=self.files[self._master], first_line=first_line, windowed=windowed)
+
+    def iter_batches(self, rows: int = 65536, *, probes: Any = None,
+                     blades: Optional[Blades] = None, start: Optional[TimeLike] = None,
+                     stop: Optional[TimeLike] = None, revolutions: Optional[Revolutions] = None,
+                     part: Optional["SetPart"] = None) -> Iterator[SetLines]:
+        """Yields the set's lines as :class:`SetLines` of at most ``rows``
+        lines, the selection as for :meth:`read` (checked at the call).
+        Memory stays at one batch and the lines each host holds while the
+        others catch up (its ring: about two seconds of lines)."""
+        rows = _args.row_count(rows)
+        reads = self._part_reads(part, start, stop)
+        selections = self._selections(probes, blades, reads["start"], reads["stop"], revolutions)
+        reader = _cdt.SetBatchReader(self._paths, self._master, self.salvage, selections,
+                                     self._decoder, reads["planned"], reads["keep"],
+                                     min(rows, reads["hint"] or rows))
+        return self._batches(reader, rows, reads["start"] is not None or revolutions is not None)
+
+    def _batches(self, reader: Any, rows: int, windowed: bool) -> Iterator[SetLines]:
+        first_line = 1
+        while True:
+            raw = reader.next(rows)
+            if raw is None:
+                return
+            self.stopped = {h: dict(host["stopped"]) for h, host in zip(self.hosts, raw["hosts"])}
+            lines = self._lines(raw, first_line, windowed)
+            first_line += len(lines)
+            yield lines
+
+    def parts(self, rows: int = 65536) -> List["SetPart"]:
+        """Windows that tile the set, each read at its own cost.
+
+        A part is a [start, stop) window of microseconds (a tuple) that
+        keeps the set lines whose first line (the earliest of its hosts'
+        lines, in window time) lies in it. The cuts are every ``rows``-th
+        index time of the master. Each host is read from a few seconds
+        before the window to a few after it, so that the lines at its edges
+        join as in a read of the whole set: reading every part, in any
+        order and in any process (parts pickle), and joining the results in
+        the parts' order gives exactly :meth:`read`. One walk per host plans
+        where its reads begin; a part remembers the files' sizes, times and
+        headers, and a file changed since raises ValueError when it is read.
+        """
+        rows = _args.row_count(rows)
+        master = self.recordings[self._master]
+        times = _np.asarray(_cdt.index_times(master._path, self.salvage), dtype=_np.uint64)
+        bounds = _part_bounds(times, rows)
+        identities = [_identity(p) for p in self._paths]
+        starts = [max(0, b - _MARGIN) for b in bounds]
+        plans = [_cdt.plan_starts(p, self.salvage, starts) if starts else [] for p in self._paths]
+        ordered = [_np.sort(_np.asarray(_cdt.index_times(p, self.salvage), dtype=_np.uint64))
+                   for p in self._paths]
+
+        def expected(low, high):
+            # The most lines a host's index puts in the window: about the
+            # set lines there, where the hosts agree.
+            most = 0
+            for t in ordered:
+                a = 0 if low is None else int(_np.searchsorted(t, _np.uint64(low)))
+                b = len(t) if high is None else int(_np.searchsorted(t, _np.uint64(high)))
+                most = max(most, b - a)
+            return most
+
+        edges = [None] + bounds + [None]
+        parts = []
+        for i in range(len(edges) - 1):
+            low, high = edges[i], edges[i + 1]
+            planned = None if low is None else [plan[i - 1] for plan in plans]
+            parts.append(SetPart(low, high, planned, identities, expected(low, high)))
+        return parts
+
+    def info(self) -> Dict[str, Any]:
+        """How the set's hosts agree, as ``cdt sets --json`` tells it:
+        ``time`` (ISO text), ``master``, ``lines`` (of the set), ``agree``
+        and per host its ``name``, ``file``, ``lines`` (its own),
+        ``missing``, ``time_off``, ``speed_off`` (set lines where it has
+        none, or its time or speed is off: see :class:`SetLines`),
+        ``restarts`` (times its counter went back), ``first_rev`` and
+        ``last_rev``, and ``info``: :meth:`Recording.info` of its file.
+        This reads the whole set once."""
+        summary = _cdt.summarize_set(self._paths, self._master, self.salvage)
+        hosts = []
+        for name, path, rec, counts in zip(self.hosts, self.files, self.recordings,
+                                           summary["hosts"]):
+            host = {"name": name, "file": path}
+            host.update({k: v for k, v in counts.items() if k != "stopped"})
+            host["stopped"] = dict(counts["stopped"])
+            host["info"] = rec.info()
+            hosts.append(host)
+        when = _cdt.format_time(self.time)
+        return {"time": when, "master": self.master, "lines": summary["lines"],
+                "agree": summary["agree"], "hosts": hosts}
 
     def to_pandas(self, **selection):
         """The set's lines as a pandas DataFrame: the master's five fixed
@@ -170,6 +293,28 @@ class RecordingSet:
         return names + [f"{h} Status" for h in self.hosts]
 
 
+class SetPart(tuple):
+    """One window of :meth:`RecordingSet.parts`: (start, stop) in
+    microseconds, None for an open end. ``planned`` holds per host where its
+    read begins, ``identities`` the files' sizes, times and headers when it
+    was planned, ``hint`` the lines it is expected to hold."""
+
+    planned: Any
+    identities: Any
+    hint: Any
+
+    def __new__(cls, start: Optional[int], stop: Optional[int], planned: Any = None,
+                identities: Any = None, hint: Any = None) -> "SetPart":
+        self = super().__new__(cls, (start, stop))
+        self.planned = planned
+        self.identities = identities
+        self.hint = hint
+        return self
+
+    def __reduce__(self):
+        return SetPart, (self[0], self[1], self.planned, self.identities, self.hint)
+
+
 def open_set(path: PathLike, *, time: Optional[TimeLike] = None,
              encoding: Optional[str] = None) -> RecordingSet:
     """Opens the recording set that `path` names: any one of its files, a
@@ -178,4 +323,4 @@ def open_set(path: PathLike, *, time: Optional[TimeLike] = None,
     return RecordingSet(path, time=time, encoding=encoding)
 
 
-__all__: List[str] = ["open_set", "RecordingSet", "SetLines", "MISSING", "TIME_OFF", "SPEED_OFF"]
+__all__: List[str] = ["open_set", "RecordingSet", "SetLines", "SetPart", "MISSING", "TIME_OFF", "SPEED_OFF"]

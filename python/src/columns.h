@@ -128,6 +128,9 @@ void setSplitBytes(uint64_t bytes);
 pybind11::list planStarts(const std::string& path, bool salvage,
                           const std::vector<uint64_t>& starts);
 
+// A planned start from the tuple planStarts gives (None: none).
+std::optional<PlannedLineStart> plannedStart(const pybind11::object& planned);
+
 // The same lines, `rows` at a time. A batch's arrays are sized like those of
 // readLines (at most `rows`), never larger than the file's records could fill.
 class BatchReader {

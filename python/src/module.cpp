@@ -303,7 +303,18 @@ PYBIND11_MODULE(_cdt, m) {
         py::arg("counted") = py::none());
   m.def("find_set", &findSet, py::arg("path"), py::arg("time") = py::none());
   m.def("read_set", &readSet, py::arg("paths"), py::arg("master"), py::arg("salvage"),
-        py::arg("selections"), py::arg("decode"));
+        py::arg("selections"), py::arg("decode"), py::arg("planned") = py::none(),
+        py::arg("keep") = py::none(), py::arg("hint") = py::none());
+  py::class_<SetBatchReader>(m, "SetBatchReader")
+      .def(py::init<const py::list&, std::size_t, bool, const std::vector<LineSelection>&,
+                    const py::object&, const py::object&, const py::object&,
+                    std::optional<std::size_t>>(),
+           py::arg("paths"), py::arg("master"), py::arg("salvage"), py::arg("selections"),
+           py::arg("decode"), py::arg("planned") = py::none(), py::arg("keep") = py::none(),
+           py::arg("hint") = py::none())
+      .def("next", &SetBatchReader::next, py::arg("most") = py::none());
+  m.def("summarize_set", &summarizeSetFiles, py::arg("paths"), py::arg("master"),
+        py::arg("salvage"));
   m.def("_set_split_bytes", &setSplitBytes, py::arg("bytes"));
   m.def("plan_starts", &planStarts, py::arg("path"), py::arg("salvage"), py::arg("starts"));
   m.def("columns", &columnsOf, py::arg("path"), py::arg("salvage"), py::arg("selection"),
@@ -319,6 +330,7 @@ PYBIND11_MODULE(_cdt, m) {
   m.def("index_times", &indexTimes, py::arg("path"), py::arg("salvage"));
   m.def("info_json", &infoJson, py::arg("path"), py::arg("encoding"));
   m.def("parse_time", &parseTime, py::arg("text"));
+  m.def("format_time", &formatTimeText, py::arg("time"));
   m.def(
       "decode_name",
       [](const py::bytes& data) {

@@ -8,6 +8,7 @@
 
 #include "lines/set_files.h"
 #include "lines/set_reader.h"
+#include "lines/set_summary.h"
 #include "python/src/columns.h"
 #include "python/src/common.h"
 
@@ -76,72 +77,137 @@ py::dict findSet(const std::string& path, std::optional<uint64_t> time) {
   return d;
 }
 
-py::dict readSet(const py::list& paths, std::size_t master, bool salvage,
-                 const std::vector<LineSelection>& selections, const py::object& decode) {
+SetBatchReader::SetBatchReader(const py::list& paths, std::size_t master, bool salvage,
+                               const std::vector<LineSelection>& selections,
+                               const py::object& decode, const py::object& planned,
+                               const py::object& keep, std::optional<std::size_t> hint) {
   if (selections.size() != paths.size()) throw py::value_error("a selection per file");
-  std::vector<std::unique_ptr<DataFile>> files;
-  std::vector<LinePlan> plans;
-  std::vector<std::string> names;
-  for (std::size_t h = 0; h < paths.size(); ++h) {
-    const std::string path = paths[h].cast<std::string>();
-    files.push_back(openOrRaise(path, salvage));
-    plans.push_back(planLines(*files.back(), path, salvage, selections[h], decode));
-    names.push_back(path);
+  if (paths.empty()) throw py::value_error("a set without files");
+  if (master >= paths.size()) throw py::value_error("the master is not one of the set's files");
+  std::vector<py::object> starts(paths.size(), py::none());
+  if (!planned.is_none()) {
+    const auto list = planned.cast<py::list>();
+    if (list.size() != paths.size()) throw py::value_error("a planned start per file");
+    for (std::size_t h = 0; h < paths.size(); ++h) starts[h] = list[h];
   }
-  if (files.empty()) throw py::value_error("a set without files");
-  if (master >= files.size()) throw py::value_error("the master is not one of the set's files");
+  std::vector<LinePlan> plans;
   std::vector<ColumnPlan> columnPlans;
   std::vector<SetReader::Host> hosts;
   std::size_t entries = 0;
   uint64_t recordBytes = 0;
-  for (std::size_t h = 0; h < files.size(); ++h) {
-    columnPlans.push_back(plans[h].plan);
-    hosts.push_back({files[h].get(), plans[h].window});
-    entries = std::max<std::size_t>(entries, files[h]->indexEntryCount());
-    recordBytes += recordBytesOf(*files[h]);
+  for (std::size_t h = 0; h < paths.size(); ++h) {
+    const std::string path = paths[h].cast<std::string>();
+    files_.push_back(openOrRaise(path, salvage));
+    DataFile& file = *files_.back();
+    plans.push_back(planLines(file, path, salvage, selections[h], decode));
+    columnPlans.push_back(plans.back().plan);
+    SetReader::Host host{&file, plans.back().window, std::nullopt};
+    if (host.window.start) host.start = plannedStart(starts[h]);
+    hosts.push_back(host);
+    if (!hint) entries = std::max<std::size_t>(entries, file.indexEntryCount());
+    recordBytes += recordBytesOf(file);
   }
-  const SetPlan plan = planSet(columnPlans);
-  const std::size_t n = files.size();
-  // As long as the longest host's index says, within the records' bound;
-  // the arrays grow where that is too short.
-  const std::size_t limit = rowsLimit(recordBytes, lineBytes(setBlocks(plan)) + n);
-  const std::size_t rows =
-      std::clamp<std::size_t>(entries + 1024, 1, std::max<std::size_t>(limit, 1));
-  auto arrays = std::make_unique<SetArrays>(plan, n, rows);
-  std::size_t stored = 0;
+  plan_ = planSet(columnPlans);
+  const std::size_t n = files_.size();
+  // As long as the longest host's index says (or the part's count), within
+  // the records' bound; the arrays grow where that is too short.
+  const std::size_t limit = rowsLimit(recordBytes, lineBytes(setBlocks(plan_)) + n);
+  firstRows_ =
+      std::clamp<std::size_t>(hint.value_or(entries) + 1024, 1, std::max<std::size_t>(limit, 1));
   {
-    std::unique_ptr<SetReader> reader;
-    {
-      py::gil_scoped_release release;
-      reader = std::make_unique<SetReader>(hosts, master, plan);
-    }
-    for (;;) {
-      {
-        py::gil_scoped_release release;
-        stored += reader->read(arrays->columns, stored, arrays->rows - stored);
-      }
-      if (reader->ended()) break;
-      auto grown = std::make_unique<SetArrays>(plan, n, 2 * arrays->rows);
-      {
-        py::gil_scoped_release release;
-        grown->copy(*arrays, stored, plan, n);
-      }
-      arrays = std::move(grown);
-    }
+    py::gil_scoped_release release;
+    reader_ = std::make_unique<SetReader>(hosts, master, plan_);
   }
-  py::dict d = arrays->lines.dict(stored);
-  d["status"] = arrays->status;
-  py::list described;
+  if (!keep.is_none()) {
+    const auto pair = keep.cast<py::tuple>();
+    if (pair.size() != 2) throw py::value_error("a keep window is (low, high)");
+    const auto bound = [](const py::handle& b) {
+      return b.is_none() ? std::nullopt : std::optional<uint64_t>(b.cast<uint64_t>());
+    };
+    reader_->keep(bound(pair[0]), bound(pair[1]));
+  }
   for (std::size_t h = 0; h < n; ++h) {
     py::dict host;
     host["probes"] = planList(plans[h]);
-    host["float_row"] = plan.floatRow[h];
-    host["double_row"] = plan.doubleRow[h];
+    host["float_row"] = plan_.floatRow[h];
+    host["double_row"] = plan_.doubleRow[h];
     host["columns"] = columnList(plans[h]);
-    host["stopped"] = stopDict(files[h]->lastReadStatus());
-    described.append(host);
+    hosts_.append(host);
   }
-  d["hosts"] = described;
+}
+
+py::object SetBatchReader::next(std::optional<std::size_t> most) {
+  std::unique_lock lock(mutex_, std::defer_lock);
+  {
+    py::gil_scoped_release release;
+    lock.lock();
+  }
+  if (reader_->ended() && !most) return py::none();
+  const std::size_t n = files_.size();
+  const std::size_t wanted = most.value_or(SIZE_MAX);
+  auto arrays = std::make_unique<SetArrays>(plan_, n, std::min(firstRows_, wanted));
+  std::size_t stored = 0;
+  for (;;) {
+    {
+      py::gil_scoped_release release;
+      stored += reader_->read(arrays->columns, stored, arrays->rows - stored);
+    }
+    if (reader_->ended() || stored == wanted) break;
+    auto grown = std::make_unique<SetArrays>(plan_, n, std::min(2 * arrays->rows, wanted));
+    {
+      py::gil_scoped_release release;
+      grown->copy(*arrays, stored, plan_, n);
+    }
+    arrays = std::move(grown);
+  }
+  if (most && stored == 0 && reader_->ended()) return py::none();
+  py::dict d = arrays->lines.dict(stored);
+  d["status"] = arrays->status;
+  for (std::size_t h = 0; h < n; ++h) {
+    hosts_[h].cast<py::dict>()["stopped"] = stopDict(files_[h]->lastReadStatus());
+  }
+  d["hosts"] = hosts_;
+  return d;
+}
+
+py::dict readSet(const py::list& paths, std::size_t master, bool salvage,
+                 const std::vector<LineSelection>& selections, const py::object& decode,
+                 const py::object& planned, const py::object& keep,
+                 std::optional<std::size_t> hint) {
+  SetBatchReader reader(paths, master, salvage, selections, decode, planned, keep, hint);
+  return reader.next(std::nullopt).cast<py::dict>();
+}
+
+py::dict summarizeSetFiles(const py::list& paths, std::size_t master, bool salvage) {
+  std::vector<std::unique_ptr<DataFile>> files;
+  std::vector<DataFile*> pointers;
+  for (const py::handle& path : paths) {
+    files.push_back(openOrRaise(path.cast<std::string>(), salvage));
+    pointers.push_back(files.back().get());
+  }
+  if (master >= files.size()) throw py::value_error("the master is not one of the set's files");
+  SetSummary summary;
+  {
+    py::gil_scoped_release release;
+    summary = summarizeSet(pointers, master);
+  }
+  py::dict d;
+  d["lines"] = summary.lines;
+  d["agree"] = summary.agree();
+  py::list hosts;
+  for (const SetHostSummary& s : summary.hosts) {
+    py::dict host;
+    host["lines"] = s.lines;
+    host["missing"] = s.missing;
+    host["time_off"] = s.timeOff;
+    host["speed_off"] = s.speedOff;
+    host["restarts"] = s.restarts;
+    host["first_rev"] = s.firstRevolution ? py::object(py::int_(*s.firstRevolution)) : py::none();
+    host["last_rev"] = s.lastRevolution ? py::object(py::int_(*s.lastRevolution)) : py::none();
+    host["stopped"] = stopDict(s.stopped);
+    hosts.append(host);
+  }
+  d["hosts"] = hosts;
   return d;
 }
 

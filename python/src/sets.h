@@ -4,11 +4,15 @@
 
 #include <pybind11/pybind11.h>
 
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "datafile/data_file.h"
 #include "lines/line_selection.h"
+#include "lines/set_reader.h"
 
 namespace cdt {
 
@@ -19,11 +23,39 @@ pybind11::dict findSet(const std::string& path, std::optional<uint64_t> time);
 
 // The set's lines: the arrays of a read (time, sync, start_rev, end_rev,
 // floats, doubles, rows) and "status" (one row per host with a file),
-// "hosts" (per such host: its index, its probes' plan with their rows in
-// the set's blocks, its columns after the fixed five, its stop) and the
-// master's position among them.
+// "hosts" (per such host: its probes' plan with their rows in the set's
+// blocks, its columns after the fixed five, its stop). Each host is read in
+// the window of its selection, from `planned` (None, or per host a planned
+// start's tuple or None); `keep`, None or (low, high) with None for an open
+// end, keeps the set lines whose first line lies there (SetReader::keep);
+// `hint`, the lines expected, sizes the first arrays instead of the index.
+class SetBatchReader {
+ public:
+  SetBatchReader(const pybind11::list& paths, std::size_t master, bool salvage,
+                 const std::vector<LineSelection>& selections, const pybind11::object& decode,
+                 const pybind11::object& planned, const pybind11::object& keep,
+                 std::optional<std::size_t> hint);
+  // Up to `most` more set lines (fewer only at the end; None once they have
+  // ended), or with no `most` every remaining line (arrays even when none).
+  pybind11::object next(std::optional<std::size_t> most);
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<DataFile>> files_;
+  SetPlan plan_;
+  std::unique_ptr<SetReader> reader_;
+  pybind11::list hosts_;
+  std::size_t firstRows_ = 1;
+};
+
+// Every line of the set at once (SetBatchReader).
 pybind11::dict readSet(const pybind11::list& paths, std::size_t master, bool salvage,
-                       const std::vector<LineSelection>& selections,
-                       const pybind11::object& decode);
+                       const std::vector<LineSelection>& selections, const pybind11::object& decode,
+                       const pybind11::object& planned, const pybind11::object& keep,
+                       std::optional<std::size_t> hint);
+
+// How the set's hosts agree (lines/set_summary.h): "lines", "agree" and per
+// host its counts, first and last revolution and stop.
+pybind11::dict summarizeSetFiles(const pybind11::list& paths, std::size_t master, bool salvage);
 
 }  // namespace cdt
