@@ -1,5 +1,6 @@
 #include "lines/set_files.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "datafile/data_file.h"
@@ -44,6 +45,25 @@ uint64_t setTime(const std::vector<std::string>& paths) {
     if (!p.empty()) return nameTime(TextBuffer(std::string_view(p)));
   }
   return 0;
+}
+
+bool findSetTimes(const std::string& directory, std::vector<uint64_t>& times, std::string& error) {
+  Configuration configuration;
+  if (!isDirectory(directory.c_str())) {
+    error = "not a directory";
+    return false;
+  }
+  if (!configurationOf(directory, true, configuration)) {
+    error = "no readable data file in it";
+    return false;
+  }
+  RecordingSetArray sets;
+  const uint32_t count = findRecordingSets(directory.c_str(), sets, configuration);
+  times.clear();
+  for (uint32_t i = 0; i < count; ++i) times.push_back(setTime(pathsOf(sets[i])));
+  std::sort(times.begin(), times.end());
+  times.erase(std::unique(times.begin(), times.end()), times.end());
+  return true;
 }
 
 bool findSetFiles(const std::string& path, std::optional<uint64_t> time, SetFiles& out,

@@ -32,4 +32,9 @@ uint64_t setTime(const std::vector<std::string>& paths);
 bool findSetFiles(const std::string& path, std::optional<uint64_t> time, SetFiles& out,
                   std::string& error);
 
+// The times of the recordings in the directory `directory`, grouped as
+// findSetFiles groups it, in increasing order. False with `error` set when
+// it holds no readable data file.
+bool findSetTimes(const std::string& directory, std::vector<uint64_t>& times, std::string& error);
+
 }  // namespace cdt

@@ -24,10 +24,10 @@ from ._cdt import FormatError, UnknownProbeError
 from ._lines import Lines, ProbeLines
 from ._recording import Part, Recording
 from . import _sets as sets  # noqa: F401  (the status bits: cdt.sets.MISSING, ...)
-from ._sets import RecordingSet, SetLines, open_set
+from ._sets import RecordingSet, SetLines, SetPart, find_sets, open_set
 
-__all__ = ["open", "open_set", "convert", "Recording", "RecordingSet", "Part", "Lines",
-           "SetLines", "ProbeLines", "FormatError", "UnknownProbeError"]
+__all__ = ["open", "open_set", "find_sets", "convert", "Recording", "RecordingSet", "Part",
+           "SetPart", "Lines", "SetLines", "ProbeLines", "FormatError", "UnknownProbeError"]
 
 FormatError.__doc__ = """A file that cannot be read as a data file (a ValueError).
 

@@ -323,4 +323,11 @@ def open_set(path: PathLike, *, time: Optional[TimeLike] = None,
     return RecordingSet(path, time=time, encoding=encoding)
 
 
-__all__: List[str] = ["open_set", "RecordingSet", "SetLines", "SetPart", "MISSING", "TIME_OFF", "SPEED_OFF"]
+def find_sets(directory: PathLike, *, encoding: Optional[str] = None) -> List[RecordingSet]:
+    """Every recording set of a directory, in time order, grouped as
+    ``cdt sets`` groups it."""
+    path = _args.path_bytes(directory)
+    return [RecordingSet(path, time=t, encoding=encoding) for t in _cdt.set_times(path)]
+
+
+__all__: List[str] = ["open_set", "find_sets", "SetPart", "RecordingSet", "SetLines", "MISSING", "TIME_OFF", "SPEED_OFF"]

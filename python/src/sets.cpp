@@ -170,6 +170,27 @@ py::object SetBatchReader::next(std::optional<std::size_t> most) {
   return d;
 }
 
+py::list findSetTimesOf(const std::string& directory) {
+  std::vector<uint64_t> times;
+  std::string error;
+  bool found = false;
+  {
+    py::gil_scoped_release release;
+    found = findSetTimes(directory, times, error);
+  }
+  if (!found) {
+    if (error == "not a directory") {
+      errno = ENOTDIR;
+      PyErr_SetFromErrnoWithFilename(PyExc_NotADirectoryError, directory.c_str());
+      throw py::error_already_set();
+    }
+    throw py::value_error(directory + ": " + error);
+  }
+  py::list list;
+  for (uint64_t t : times) list.append(t);
+  return list;
+}
+
 py::dict readSet(const py::list& paths, std::size_t master, bool salvage,
                  const std::vector<LineSelection>& selections, const py::object& decode,
                  const py::object& planned, const py::object& keep,

@@ -21,6 +21,10 @@ namespace cdt {
 // "time"; raises FileNotFoundError or ValueError naming the path.
 pybind11::dict findSet(const std::string& path, std::optional<uint64_t> time);
 
+// The times of the directory's recordings (lines/set_files.h); raises
+// NotADirectoryError or ValueError naming it.
+pybind11::list findSetTimesOf(const std::string& directory);
+
 // The set's lines: the arrays of a read (time, sync, start_rev, end_rev,
 // floats, doubles, rows) and "status" (one row per host with a file),
 // "hosts" (per such host: its probes' plan with their rows in the set's
