@@ -181,9 +181,9 @@ class Lines:
         return self._frame()
 
     def _frame(self, *, file: Optional[str] = None, wide_revolutions: bool = False,
-               time_index: bool = False):
-        """The frame of to_pandas; with `file` a "File" column first naming
-        it, with `wide_revolutions` the revolutions as uint64 whatever their
+               time_index: bool = False, file_column: str = "File"):
+        """The frame of to_pandas; with `file` a `file_column` column first
+        naming it, with `wide_revolutions` the revolutions as uint64 whatever their
         values, with `time_index` Time as the index instead of a column."""
         import pandas as pd
 
@@ -197,7 +197,7 @@ class Lines:
         if time_index:
             names, values, where = names[1:], values[1:], where[1:]
         if file is not None:
-            names = ["File"] + names
+            names = [file_column] + names
             values = [_np.full(self._n, file, dtype=object)] + values
             where = [("", None)] + where
         index = time if time_index else pd.RangeIndex(self._n)

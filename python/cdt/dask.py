@@ -25,7 +25,7 @@ import pandas as _pd
 
 import cdt as _cdt
 
-__all__ = ["read_recordings", "convert_recordings"]
+__all__ = ["read_recordings", "read_sets", "convert_recordings"]
 
 Paths = Union[str, bytes, "_os.PathLike", Iterable[Union[str, bytes, "_os.PathLike"]]]
 
@@ -336,3 +336,199 @@ def convert_recordings(paths: Paths, out_dir: Union[str, bytes, "_os.PathLike"],
         else:
             written.append(result)
     return written
+
+
+def _expand_sets(paths: Paths, salvage: bool, errors: str, encoding) -> List[Any]:
+    """The recording sets that `paths` name, each once, in time order: a
+    directory gives every set in it, a file (or a glob's files) its set."""
+    from ._sets import RecordingSet, find_sets
+
+    if isinstance(paths, (str, bytes, _os.PathLike)) and _os.path.isdir(_os.fspath(paths)):
+        given = [_text_path(paths)]
+    else:
+        given = _expand(paths)
+    found: Dict[Tuple[str, ...], Any] = {}
+    for p in given:
+        try:
+            sets = (find_sets(p, encoding=encoding) if _os.path.isdir(p)
+                    else [RecordingSet(p, encoding=encoding, salvage=salvage)])
+        except (_cdt.FormatError, OSError, ValueError) as e:
+            if errors == "raise":
+                raise
+            _warnings.warn(f"cdt.dask: left out {p}: {e}", stacklevel=3)
+            continue
+        for s in sets:
+            s.salvage = bool(salvage)
+            found.setdefault(tuple(s.files), s)
+    return sorted(found.values(), key=lambda s: (s.time, s.files))
+
+
+def _first_revolution(s, part, selection: Dict[str, Any]) -> Optional[int]:
+    """The Start Rev of a set part's first line (None without lines)."""
+    for batch in s.iter_batches(rows=1, part=part, **selection):
+        return int(batch.start_rev[0]) if len(batch) else None
+    return None
+
+
+def _last_revolution(s) -> Optional[int]:
+    """The highest Start Rev among the hosts' last lines: a window from
+    each host's last index time holds its last lines."""
+    last = None
+    for rec in s.recordings:
+        t = _np.asarray(_cdt._cdt.index_times(rec._path, rec.salvage), dtype=_np.uint64)
+        t = t[t < _np.uint64(_cdt._args.US_LIMIT)]
+        if t.size == 0:
+            continue
+        tail = rec.read(start=int(t.max()), probes=[])
+        if len(tail):
+            last = max(last or 0, int(tail.start_rev.max()))
+    return last
+
+
+def _set_divisions(s, parts: List[Dict[str, Any]], selection: Dict[str, Any]) -> Optional[list]:
+    """The Start Rev divisions of a set's parts, or None where they do not
+    increase (a counter that restarts between them)."""
+    firsts = [_first_revolution(s, p["part"], selection) for p in parts]
+    last = _last_revolution(s)
+    if last is None or any(f is None for f in firsts):
+        return None
+    divisions = firsts + [last]
+    if any(a >= b for a, b in zip(divisions[:-2], divisions[1:-1])) or divisions[-2] > divisions[-1]:
+        return None
+    return divisions
+
+
+def _read_set_part(part: Dict[str, Any]) -> _pd.DataFrame:
+    """One (set, window) part as a frame with every column of the union."""
+    s = _cdt.open_set(part["path"], encoding=part["encoding"])
+    s.salvage = part["salvage"]
+    lines = s.read(part=part["part"], **part["selection"])
+    frame = lines._frame(file=part["path"], wide_revolutions=True, file_column="Set")
+    if part["by_revolution"]:
+        frame = frame.set_index("Start Rev")
+        _check_revolutions(part, frame.index)
+    columns = list(part["columns"])
+    if list(frame.columns) == columns:
+        return frame
+    n = len(frame)
+    place = {key: i for i, key in enumerate(_occurrences(list(frame.columns)))}
+    data: List[Any] = []
+    for key, dtype in zip(_occurrences(columns), part["dtypes"]):
+        i = place.get(key)
+        # A host the set has no file of misses every line: its status says
+        # so, its cells are NaN.
+        fill = _MISSING if key[0] in part["status"] else _np.nan
+        data.append(frame.iloc[:, i] if i is not None
+                    else _pd.Series(_np.full(n, fill, dtype=dtype), index=frame.index))
+    return _frame(columns, data, frame.index)
+
+
+def _check_revolutions(part: Dict[str, Any], index: _pd.Index) -> None:
+    """Raises ValueError where a part's Start Rev leave the division it was
+    given or go back (a counter that restarts within the part)."""
+    if part["bounds"] is None or len(index) == 0:
+        return
+    low, high, last = part["bounds"]
+    ok = index.is_monotonic_increasing and index[0] >= low and (
+        index[-1] <= high if last else index[-1] < high)
+    if not ok:
+        raise ValueError(f"{part['path']}: the set's revolution counter goes back (a restart or "
+                         "resynchronisation), so a Start Rev index has no divisions; read it "
+                         "with index=None")
+
+
+_MISSING = 1  # cdt.sets.MISSING
+
+
+def _set_dtypes(columns: Sequence[str], hosts: int) -> List[Any]:
+    """The dtypes of a set's columns: a recording's, then a uint8 status per host."""
+    return _dtypes(columns[:len(columns) - hosts]) + [_np.uint8] * hosts
+
+
+def read_sets(paths: Paths, *, rows_per_partition: int = 1_000_000, salvage: bool = False,
+              errors: str = "raise", encoding: Optional[str] = None,
+              index: Optional[str] = None, **selection):
+    """Recording sets as one ``dask.dataframe.DataFrame``: every set's lines
+    joined by revolution, as :meth:`cdt.RecordingSet.to_pandas` has them.
+
+    Parameters
+    ----------
+    paths : str, bytes, path or iterable of them
+        A directory (every recording set in it), data files (each gives its
+        set; the files of one set give it once) or a glob of them.
+    rows_per_partition : int
+        About this many lines per partition: each set is cut into windows by
+        :meth:`cdt.RecordingSet.parts` (one partition per set and window).
+    salvage, errors, encoding
+        As for :func:`read_recordings`.
+    index : {None, "Start Rev"}
+        None (the default): each partition's lines numbered from 0, the
+        partitions in time order, the divisions unknown. "Start Rev": Start
+        Rev is the index, and the divisions are known where the revolution
+        numbers increase from partition to partition (one set, or sets whose
+        counters go on): ``.loc`` on Start Rev then reads only the
+        partitions it needs. Planning them reads the first line of every
+        partition and the last lines of each host. Where they do not
+        increase (sets that each count from 1, a counter that restarts
+        between partitions) the divisions stay unknown; a restart found only
+        when a partition is computed raises ValueError naming the set.
+    **selection
+        ``probes``, ``blades`` and ``revolutions`` as for
+        :meth:`cdt.RecordingSet.read`.
+
+    Returns
+    -------
+    dask.dataframe.DataFrame
+        A ``Set`` column first naming the set (its master's file), then the
+        set's columns (the union over the sets in first-seen order, NaN where
+        a set has no such column), the "HOST Status" columns last as uint8;
+        a host that a set has no file of is ``cdt.sets.MISSING`` there.
+    """
+    import dask.dataframe as dd
+
+    _check_errors(errors)
+    if index not in (None, "Start Rev"):
+        raise ValueError(f"index: None or 'Start Rev', not {index!r}")
+    for key in ("start", "stop", "part"):
+        if key in selection:
+            raise TypeError(f"{key}: read_sets cuts its own windows")
+    sets = _expand_sets(paths, salvage, errors, encoding)
+    per_set, dtype_of, parts, divisions = [], {}, [], []
+    status = {f"{h} Status" for s in sets for h in s.hosts}
+    by_revolution = index is not None
+    for s in sets:
+        names = s.columns(probes=selection.get("probes"), blades=selection.get("blades"))
+        # Checks the whole selection here, not in a task.
+        s._selections(selection.get("probes"), selection.get("blades"), None, None,
+                      selection.get("revolutions"))
+        per_set.append(names)
+        for key, dtype in zip(_occurrences(names), _set_dtypes(names, len(s.hosts))):
+            dtype_of.setdefault(key, dtype)
+        path = s.files[s.hosts.index(s.master)]
+        set_parts = [{"path": path, "salvage": s.salvage, "encoding": encoding, "part": p,
+                      "selection": dict(selection), "by_revolution": by_revolution,
+                      "bounds": None} for p in s.parts(rows=rows_per_partition)]
+        if by_revolution and divisions is not None:
+            own = _set_divisions(s, set_parts, selection)
+            if own is None or (divisions and divisions[-1] >= own[0]):
+                divisions = None
+            else:
+                divisions = divisions[:-1] + own if divisions else own
+        parts += set_parts
+    columns = ["Set"] + _union(per_set)
+    dtypes = [object] + [dtype_of[key] for key in _occurrences(columns[1:])]
+    if by_revolution:
+        at = columns.index("Start Rev")
+        columns, dtypes = columns[:at] + columns[at + 1:], dtypes[:at] + dtypes[at + 1:]
+    known = divisions if by_revolution and divisions and len(divisions) == len(parts) + 1 else None
+    for i, part in enumerate(parts):
+        part["columns"], part["dtypes"], part["status"] = columns, dtypes, status
+        if known:
+            part["bounds"] = (known[i], known[i + 1], i == len(parts) - 1)
+    data = [_pd.Series([], dtype=t) for t in dtypes]
+    meta = _frame(columns, data, _pd.Index([], dtype=_np.uint64, name="Start Rev")
+                  if by_revolution else _pd.RangeIndex(0))
+    if not parts:
+        return dd.from_pandas(meta, npartitions=1)
+    return dd.from_map(_read_set_part, parts, meta=meta, divisions=known, label="cdt-read-set",
+                       enforce_metadata=False)

@@ -167,3 +167,34 @@ def test_a_time_index_has_the_divisions_of_recordings_that_follow_one_another(cl
         cdt.dask.read_recordings(back, rows_per_partition=16, index="Time").compute()
     with pytest.raises(ValueError, match="index: None or 'Time'"):
         cdt.dask.read_recordings(back, index="Start Rev")
+
+
+def test_sets_on_the_cluster_equal_the_set_frames_and_divide_by_revolution(client, tmp_path):
+    synth(tmp_path / "d", "--hosts", "3", "--revolutions", "1500", "--blades", "4", "--drop",
+          "2:9", "--late", "3:100", "--resync", "700")
+    synth(tmp_path / "d", "--hosts", "2", "--revolutions", "900", "--blades", "4", "--drop",
+          "2:5", "--start", "2011-05-06T13:00:00Z")
+    sets = cdt.find_sets(tmp_path / "d")
+    frame = cdt.dask.read_sets(tmp_path / "d", rows_per_partition=200)
+    assert not frame.known_divisions
+    expected = []
+    for s in sets:
+        f = s.to_pandas().astype({"Start Rev": "uint64", "End Rev": "uint64"})
+        f.insert(0, "Set", s.files[0])
+        expected.append(f)
+    expected = pd.concat(expected, ignore_index=True)
+    # The second set has no third host: it misses every line there.
+    expected["Daq3 Status"] = expected["Daq3 Status"].fillna(cdt.sets.MISSING).astype("uint8")
+    got = frame.compute().reset_index(drop=True)
+    pd.testing.assert_frame_equal(got, expected)
+    # One set counted on: divisions on Start Rev, and .loc reads only its partitions.
+    by_rev = cdt.dask.read_sets(sets[1].files[1], rows_per_partition=200, index="Start Rev")
+    assert by_rev.known_divisions and by_rev.npartitions == 5
+    window = by_rev.loc[250:420]
+    assert window.npartitions == 2
+    own = sets[1].to_pandas().set_index("Start Rev")
+    assert (window.compute()["Probe105 DNS"].values.tobytes()
+            == own.loc[250:420, "Probe105 DNS"].values.tobytes())
+    # A set whose counter restarts keeps unknown divisions under the same index.
+    assert not cdt.dask.read_sets(sets[0].files[0], rows_per_partition=200,
+                                  index="Start Rev").known_divisions

@@ -87,3 +87,60 @@ def test_sets_are_found_or_refused_by_name(tmp_path):
     assert len(s.to_pandas()) == 10 and s.files[0].endswith("13-00-00.cdt")
     with pytest.raises(FileNotFoundError):
         cdt.open_set(tmp_path / "missing.cdt")
+    found = cdt.find_sets(tmp_path / "d")
+    assert [f.time for f in found] == sorted(f.time for f in found) and len(found) == 2
+
+
+@pytest.fixture(scope="module")
+def departures(tmp_path_factory):
+    """A set whose lines fall across part edges: a host that drops, one that starts late
+    with its clock off, and a resynchronisation; a few hundred lines per part."""
+    base = tmp_path_factory.mktemp("departures")
+    return synth(base, "--hosts", "3", "--revolutions", "2400", "--blades", "5", "--drop",
+                 "2:7", "--late", "3:200", "--resync", "1200", "--clock-offset", "3:300")
+
+
+def test_parts_and_batches_give_exactly_the_read_in_any_order_and_process(departures, tmp_path):
+    import multiprocessing
+    import pickle
+    import random
+
+    s = cdt.open_set(departures[0])
+    whole = s.to_pandas()
+    parts = s.parts(rows=300)
+    assert len(parts) >= 6 and parts[0][0] is None and parts[-1][1] is None
+    order = list(range(len(parts)))
+    random.Random(5).shuffle(order)
+    with multiprocessing.get_context("spawn").Pool(2) as pool:
+        frames = dict(zip(order, pool.map(_read_part, [(departures[0], pickle.dumps(parts[k]))
+                                                       for k in order])))
+    pd.testing.assert_frame_equal(
+        pd.concat([frames[k] for k in range(len(parts))], ignore_index=True), whole)
+    batches = list(s.iter_batches(rows=250, probes="Probe105", part=parts[2]))
+    assert all(len(b) <= 250 for b in batches)
+    one = s.to_pandas(probes="Probe105", part=parts[2])
+    pd.testing.assert_frame_equal(pd.concat([b.to_pandas() for b in batches], ignore_index=True),
+                                  one)
+    # The counts of info() are the statuses of the read.
+    info = s.info()
+    assert info["lines"] == len(whole) and info["agree"] is False
+    for host in info["hosts"]:
+        status = whole[f"{host['name']} Status"]
+        assert host["missing"] == int((status & cdt.sets.MISSING != 0).sum())
+        assert host["lines"] == len(whole) - host["missing"]
+    assert [h["restarts"] for h in info["hosts"]] == [1, 1, 1]
+    # A file of the set changed since the plan is refused.
+    with open(departures[1], "ab") as f:
+        f.write(b"\0")
+    try:
+        with pytest.raises(ValueError, match="changed since its parts were planned"):
+            s.read(part=parts[1])
+    finally:
+        with open(departures[1], "r+b") as f:
+            f.truncate(f.seek(0, 2) - 1)
+
+
+def _read_part(args):
+    path, part = args
+    import pickle
+    return cdt.open_set(path).to_pandas(part=pickle.loads(part))
