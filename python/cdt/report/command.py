@@ -77,7 +77,10 @@ def _sets_main(args, out, err) -> int:
                 else:
                     page = report_set(s, args.output, time=args.time, encoding=args.encoding)
             except Exception as e:  # every set gets a page or one line, never a traceback
-                print(f"cdt report: {where}: {_one_line(e)}", file=err, flush=True)
+                text = _one_line(e)
+                # The module's messages begin with the path already.
+                text = text[len(where) + 2:] if text.startswith(f"{where}: ") else text
+                print(f"cdt report: {where}: {text}", file=err, flush=True)
                 status = 1
                 continue
             _print_path(page, out)
