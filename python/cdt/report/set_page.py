@@ -97,6 +97,10 @@ def _compose_set(s, name: str, encoding: Optional[str], states: List[str],
     rows: List[Tuple[str, str]] = [("Recording time", html.escape(_time_text(s.time))),
                                    ("Master", html.escape(s.master)),
                                    ("Hosts", _hosts_table(s, encoding, states, stopped))]
+    configured = [h.get("name", "?") for h in s.recordings[0].configuration.get("hosts", [])]
+    absent = [h for h in configured if h not in s.hosts]
+    if absent:
+        rows.append(("Hosts without a file", html.escape(", ".join(absent))))
     rows += _span_rows(reduction)
     rows.append(("Lines of the set", f"{totals['lines']} ({totals['unsync']} not synchronised to "
                                      "the shaft, by the master's Sync)"))
