@@ -94,4 +94,4 @@ def convert(path: PathLike, out_dir: PathLike = ".") -> str:
     return _os.fsdecode(_cdt.convert(source, target))
 
 
-from .report import report  # noqa: E402  (the quick-look page; matplotlib only when used)
+from .report import report, report_set  # noqa: E402  (the quick-look pages; matplotlib only when used)

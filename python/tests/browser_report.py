@@ -1,6 +1,7 @@
-"""A report page as a browser shows it: headless Chromium opens the page of a
-run-up recording, every image must decode to a non-zero size and the console
-must stay free of errors; a screenshot of the page is kept.
+"""Report pages as a browser shows them: headless Chromium opens the page of a
+run-up recording and that of a recording set, every image must decode to a
+non-zero size and the console must stay free of errors; a screenshot of each
+page is kept.
 
     browser_report.py OUT_DIR     (CDT_BUILD_DIR names the build with `cdt`)
 
@@ -43,6 +44,35 @@ def chromium(*args, profile):
     return subprocess.run(command, capture_output=True, text=True, timeout=120, env=env)
 
 
+def check(page: Path, out: Path, work: Path):
+    """Problems of a page in the browser (none: an empty list); keeps its screenshot in out."""
+    checked = work / ("checked-" + page.name)
+    checked.write_text(page.read_text().replace("</body>", CHECK + "</body>"))
+    run = chromium("--virtual-time-budget=10000", "--dump-dom", checked.as_uri(),
+                   profile=work / "profile1")
+    found = re.search(r'data-images="(\d+) images, (\d+) bad: ([^"]*)"', run.stdout)
+    errors = [line for line in run.stderr.splitlines()
+              if "CONSOLE" in line or "Uncaught" in line or "image did not decode" in line]
+    shot = out / (page.stem + ".png")
+    shoot = chromium(f"--screenshot={shot}", "--window-size=1100,4200", "--hide-scrollbars",
+                     page.as_uri(), profile=work / "profile2")
+    problems = []
+    if run.returncode != 0 or not found:
+        problems.append(f"the page's check did not run (status {run.returncode}):\n{run.stderr[-2000:]}")
+    else:
+        images, bad, sizes = int(found.group(1)), int(found.group(2)), found.group(3)
+        print(f"{page.name}: {images} images ({sizes}), {bad} that did not decode")
+        if images < 4 or bad:
+            problems.append(f"{page.name}: {bad} of {images} images did not decode")
+    if errors:
+        problems.append(f"{page.name}: console errors:\n" + "\n".join(errors))
+    if shoot.returncode != 0 or not shot.exists() or shot.stat().st_size == 0:
+        problems.append(f"no screenshot (status {shoot.returncode}):\n{shoot.stderr[-2000:]}")
+    else:
+        print(f"screenshot: {shot}")
+    return problems
+
+
 def main() -> int:
     if not (shutil.which("chromium") or shutil.which("chromium-browser")):
         print("chromium is not installed (scripts/check-prereqs.sh --browser): skipped")
@@ -53,32 +83,12 @@ def main() -> int:
     try:
         recording = synth(work / "rec", "--revolutions", "3000", "--probes", "2", "--blades", "24",
                           "--profiles", "500")[-1]
-        page = Path(cdt.report(recording, out))
-        checked = work / "checked.html"
-        checked.write_text(page.read_text().replace("</body>", CHECK + "</body>"))
-
-        run = chromium("--virtual-time-budget=10000", "--dump-dom", checked.as_uri(),
-                       profile=work / "profile1")
-        found = re.search(r'data-images="(\d+) images, (\d+) bad: ([^"]*)"', run.stdout)
-        errors = [line for line in run.stderr.splitlines()
-                  if "CONSOLE" in line or "Uncaught" in line or "image did not decode" in line]
-        shot = out / (page.stem + ".png")
-        shoot = chromium(f"--screenshot={shot}", "--window-size=1100,4200", "--hide-scrollbars",
-                         page.as_uri(), profile=work / "profile2")
+        # A recording set of two hosts, one of them starting late.
+        synth(work / "set", "--hosts", "2", "--revolutions", "1000", "--probes", "1", "--blades",
+              "12", "--late", "Daq2:100")
         problems = []
-        if run.returncode != 0 or not found:
-            problems.append(f"the page's check did not run (status {run.returncode}):\n{run.stderr[-2000:]}")
-        else:
-            images, bad, sizes = int(found.group(1)), int(found.group(2)), found.group(3)
-            print(f"{images} images ({sizes}), {bad} that did not decode")
-            if images < 4 or bad:
-                problems.append(f"{bad} of {images} images did not decode")
-        if errors:
-            problems.append("console errors:\n" + "\n".join(errors))
-        if shoot.returncode != 0 or not shot.exists() or shot.stat().st_size == 0:
-            problems.append(f"no screenshot (status {shoot.returncode}):\n{shoot.stderr[-2000:]}")
-        else:
-            print(f"screenshot: {shot}")
+        for page in (cdt.report(recording, out), cdt.report_set(work / "set", out / "set")):
+            problems += check(Path(page), out, work)
         for p in problems:
             print(p, file=sys.stderr)
         return 1 if problems else 0

@@ -228,3 +228,8 @@ def report(path, out_dir=".", *, encoding=None):
     out = os.path.join(out_dir, stem + ".html")
     _write_staged(out, text.encode("utf-8"))
     return out
+
+
+from .sets import report_set  # noqa: E402  (after the helpers it shares)
+
+__all__ += ["report_set"]

@@ -1,4 +1,5 @@
-"""``python3 -m cdt report FILE... [-o DIR] [--encoding NAME]``: one page per file."""
+"""``python3 -m cdt report [--set [--time TIME]] PATH... [-o DIR] [--encoding NAME]``: one
+page per file, or per recording set."""
 
 from __future__ import annotations
 
@@ -10,24 +11,38 @@ from . import report
 
 
 def main(argv: List[str]) -> int:
-    """``python3 -m cdt report FILE... [-o DIR] [--encoding NAME]``: one page per file.
+    """``python3 -m cdt report FILE... [-o DIR] [--encoding NAME]``: one page per file;
+    ``python3 -m cdt report --set DIR_OR_FILE... [--time TIME] ...``: one page per
+    recording set (of a directory every set, or the one of ``--time``; of a
+    data file its set).
 
-    Prints the path of every page written; a file that gets no page gets one
-    line on standard error, and the status is then 1.
+    Prints the path of every page written; a file or set that gets no page
+    gets one line on standard error, and the status is then 1.
     """
     import argparse
     import sys
 
     parser = argparse.ArgumentParser(
         prog="python3 -m cdt report",
-        description="Writes a quick-look HTML page (NAME.html, pictures embedded) per recording.")
-    parser.add_argument("files", nargs="+", metavar="FILE")
+        description="Writes a quick-look HTML page (NAME.html, pictures embedded) per recording, "
+                    "or with --set per recording set.")
+    parser.add_argument("files", nargs="+", metavar="PATH",
+                        help="data files; with --set data files or directories")
+    parser.add_argument("--set", action="store_true",
+                        help="one page per recording set: the set of each data file, every set "
+                             "of each directory")
+    parser.add_argument("--time", metavar="TIME", default=None,
+                        help="with --set: of a directory, only the recording of that time")
     parser.add_argument("-o", "--output", metavar="DIR", default=".",
                         help="where the pages go (default: the current directory)")
     parser.add_argument("--encoding", metavar="NAME", default=None,
                         help="the installation's code page for the names (default: UTF-8 where "
                              "a name is valid UTF-8, else windows-1252)")
     args = parser.parse_args(argv)
+    if args.time is not None and not args.set:
+        parser.error("--time is for --set")
+    if args.set:
+        return _sets_main(args, sys.stdout, sys.stderr)
     status = 0
     for f in args.files:
         try:
@@ -37,6 +52,38 @@ def main(argv: List[str]) -> int:
             status = 1
             continue
         _print_path(out, sys.stdout)
+    return status
+
+
+def _sets_main(args, out, err) -> int:
+    """A page per set of every path (see :func:`main`)."""
+    from .sets import _report_opened, _sets_in, report_set
+
+    status = 0
+    for path in args.files:
+        try:
+            if os.path.isdir(path) and args.time is None:
+                found = _sets_in(path, args.encoding)
+            else:
+                found = [(path, path)]
+        except Exception as e:
+            found = [(path, e)]
+        for where, s in found:
+            try:
+                if isinstance(s, Exception):
+                    raise s
+                if isinstance(s, tuple):
+                    page = _report_opened(*s, args.output)
+                else:
+                    page = report_set(s, args.output, time=args.time, encoding=args.encoding)
+            except Exception as e:  # every set gets a page or one line, never a traceback
+                text = _one_line(e)
+                # The module's messages begin with the path already.
+                text = text[len(where) + 2:] if text.startswith(f"{where}: ") else text
+                print(f"cdt report: {where}: {text}", file=err, flush=True)
+                status = 1
+                continue
+            _print_path(page, out)
     return status
 
 

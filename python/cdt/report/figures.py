@@ -255,3 +255,45 @@ def _profiles_picture(plt, profiles: Dict[str, np.ndarray]) -> Tuple[str, List[s
                frameon=False, bbox_to_anchor=(0.5, -0.02))
     fig.tight_layout(rect=(0, 0.1, 1, 1))
     return _png(fig), described
+
+
+# The coverage picture's rows per host: the status bit's name, what the row
+# says, and its colour.
+_COVERAGE_ROWS = (("missing", "missing", "tab:red"), ("time_off", "time off", "tab:orange"),
+                  ("speed_off", "speed off", "tab:purple"))
+
+
+def _coverage_picture(plt, reduction, hosts: List[str], master: str, start_text: str) -> str:
+    """One row per host and status bit across the run, shaded by the share
+    of each bin's set lines where the host's line has that bit (on a square
+    root scale, so that a few lines show), under a row of the set's (the
+    master's) unsynchronised stretches."""
+    from matplotlib.colors import LinearSegmentedColormap, PowerNorm
+
+    bins = reduction.bins
+    x, unit = _time_axis(bins)
+    rows = 1 + len(_COVERAGE_ROWS) * len(hosts)
+    fig, ax = plt.subplots(figsize=(10, min(40.0, 1.2 + 0.22 * rows)))
+    ax.grid(False)
+    norm = PowerNorm(0.5, vmin=0, vmax=1)
+
+    def row(y, values, colour):
+        cmap = LinearSegmentedColormap.from_list(colour, ["white", colour])
+        ax.pcolormesh(x, [y, y + 1], values[None, :], cmap=cmap, norm=norm, shading="flat")
+
+    row(0, (bins.get("unsync") > 0).astype(np.float64), "0.45")
+    labels, y = ["not synchronised (set)"], 0
+    for i, host in enumerate(hosts):
+        name = _picture_text(host) + (" (master)" if host == master else "")
+        for bit, said, colour in _COVERAGE_ROWS:
+            y += 1
+            row(y, reduction.fraction(i, bit), colour)
+            labels.append(f"{name}: {said}")
+        ax.axhline(y + 1, color="0.6", linewidth=0.6)
+    ax.axhline(1, color="0.6", linewidth=0.6)
+    ax.set_yticks(np.arange(rows) + 0.5)
+    ax.set_yticklabels(labels, fontsize=8)
+    ax.set_ylim(rows, 0)
+    _label_time(ax, x, unit, start_text)
+    ax.set_title("Coverage: where each host's line is missing or disagrees with the master's")
+    return _png(fig)

@@ -111,16 +111,7 @@ def _compose(rec, path: str, encoding: Optional[str], state: str, stopped: Dict[
     state_text = _STATE_TEXT[state]
     rows: List[Tuple[str, str]] = [("State", f'<span class="state {state}">{html.escape(state_text)}</span>')]
     rows.append(("File", html.escape(f"{shown_path} ({_size_text(os.path.getsize(path))})")))
-    if totals["lines"]:
-        span = (totals["last_time"] - totals["first_time"]) / 1e6
-        rows.append(("Time span", html.escape(f"{_time_text(totals['first_time'])} to "
-                                              f"{_time_text(totals['last_time'])}")))
-        rows.append(("Duration", html.escape(_duration_text(float(span)))))
-        count = totals["last_rev"] - totals["first_rev"] + 1
-        rows.append(("Revolutions", html.escape(f"{totals['first_rev']} to {totals['last_rev']} "
-                                                f"({count})")))
-        lo, hi = np.nanmin(bins.get("speed.min")), np.nanmax(bins.get("speed.max"))
-        rows.append(("Speed range", html.escape(f"{lo:.1f} to {hi:.1f}")))
+    rows += _span_rows(reduction)
     rows.append(("Lines (as the CSV)", f"{totals['lines']} ({totals['unsync']} not synchronised to the shaft)"))
     hosts = [h.get("name", "?") for h in rec.configuration.get("hosts", [])]
     host_text = ", ".join(f"<b>{html.escape(h)}</b> (this file)" if i == rec.host_index else html.escape(h)
@@ -139,31 +130,62 @@ def _compose(rec, path: str, encoding: Optional[str], state: str, stopped: Dict[
     if state != "finished":
         page.note(f"This recording is {state_text}. The pictures show the {totals['lines']} lines "
                   f"read before reading stopped ({stop_text}).")
+    _units_text(page, bins)
+
+    if totals["lines"] == 0:
+        page.note("No lines could be read, so there are no pictures.")
+    else:
+        _picture_sections(page, plt, reduction, start_text, "file")
+        _profiles_section(page, plt, profiles)
+    _footer(page)
+    return page.html()
+
+
+def _span_rows(reduction: _Reduction) -> List[Tuple[str, str]]:
+    """The summary's rows of the lines' span: times, duration, revolutions
+    and speeds (none without lines)."""
+    bins, totals = reduction.bins, reduction.totals
+    if not totals["lines"]:
+        return []
+    span = (totals["last_time"] - totals["first_time"]) / 1e6
+    count = totals["last_rev"] - totals["first_rev"] + 1
+    lo, hi = np.nanmin(bins.get("speed.min")), np.nanmax(bins.get("speed.max"))
+    return [("Time span", html.escape(f"{_time_text(totals['first_time'])} to "
+                                      f"{_time_text(totals['last_time'])}")),
+            ("Duration", html.escape(_duration_text(float(span)))),
+            ("Revolutions", html.escape(f"{totals['first_rev']} to {totals['last_rev']} ({count})")),
+            ("Speed range", html.escape(f"{lo:.1f} to {hi:.1f}"))]
+
+
+def _units_text(page: "_Page", bins) -> None:
     page.text("The configuration names no units: speed, DNS, RMS and TOA are shown as "
               "recorded. Each picture reduces the lines to what its pixels can show: "
               f"bins of {bins.width} consecutive line(s), drawn as their minimum to maximum "
               "(band) and mean (line).", "small")
 
-    if totals["lines"] == 0:
-        page.note("No lines could be read, so there are no pictures.")
-    else:
-        page.section("speed", "Shaft speed")
-        page.image(_speed_picture(plt, bins, start_text), "shaft speed against time")
-        page.text("Shaded red: stretches with lines that are not synchronised to the shaft.", "small")
-        for pr in probes.values():
-            page.section(page.ident(f"probe-{pr.key}"), f"Probe {pr.key}")
-            if pr.lines_seen == 0:
-                page.note(f"{pr.key} has no records in this file: its columns are empty.")
-                continue
-            page.image(_probe_picture(plt, bins, pr, start_text), f"{pr.key} blade DNS and RMS")
-        for pr in probes.values():
-            if pr.lines_seen == 0 or not len(pr.blades) or not pr.toa_seen:
-                continue
-            _toa_section(page, plt, bins, pr, start_text)
-        _profiles_section(page, plt, profiles)
+
+def _picture_sections(page: "_Page", plt, reduction: _Reduction, start_text: str, source: str) -> None:
+    """The speed, every probe's DNS and RMS, and every probe's TOA sections
+    (`source` names where a probe without records has none: "file", "set")."""
+    bins, probes = reduction.bins, reduction.probes
+    page.section("speed", "Shaft speed")
+    page.image(_speed_picture(plt, bins, start_text), "shaft speed against time")
+    page.text("Shaded red: stretches with lines that are not synchronised to the shaft.", "small")
+    for pr in probes.values():
+        page.section(page.ident(f"probe-{pr.key}"), f"Probe {pr.key}")
+        if pr.lines_seen == 0:
+            page.note(f"{pr.key} has no records in this {source}: its columns are empty.")
+            continue
+        page.image(_probe_picture(plt, bins, pr, start_text), f"{pr.key} blade DNS and RMS")
+    for pr in probes.values():
+        if pr.lines_seen == 0 or not len(pr.blades) or not pr.toa_seen:
+            continue
+        _toa_section(page, plt, bins, pr, start_text)
+
+
+def _footer(page: "_Page") -> None:
     page.add(f'<p class="small">Written by cdt.report (python3 -m cdt report) on '
              f'{_dt.datetime.utcnow().strftime("%Y-%m-%d %H:%M")} UTC.</p>')
-    return page.html()
 
 
 def _records_text(r: Dict[str, Any]) -> str:

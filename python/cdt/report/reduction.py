@@ -8,7 +8,8 @@ the bins, whatever the recording's size.
 :func:`_reduce` takes batches of lines, as :meth:`cdt.Recording.iter_batches`
 yields them; it reads of a batch only ``time_us``, ``speed``, ``sync``,
 ``start_rev``, ``end_rev`` and per probe (``probes``, keyed by the probe's
-key) ``blades``, ``rms``, ``blade_dns`` and ``blade_toa``.
+key) ``blades``, ``rms``, ``blade_dns`` and ``blade_toa``; :class:`_SetReduction`
+reads a set's lines, which add ``status`` per host.
 """
 
 from __future__ import annotations
@@ -16,6 +17,8 @@ from __future__ import annotations
 from typing import Any, Dict, Iterable, List, Tuple
 
 import numpy as np
+
+from .._sets import MISSING, SPEED_OFF, TIME_OFF
 
 # Lines per batch read: large enough that the reader's per-call cost is small,
 # small enough that a batch of four 60-blade probes stays a few tens of MB.
@@ -31,6 +34,11 @@ _COLUMNS = 512
 _MEAN_LINES = 64
 # Peak to peak of the TOA deviation over windows of this many lines.
 _PTP_LINES = 32
+
+
+# The status bits of a host's line in a set line, by the names the set's
+# counts give them.
+_STATUS_BITS = {"missing": MISSING, "time_off": TIME_OFF, "speed_off": SPEED_OFF}
 
 
 def _batch_rows(columns: int) -> int:
@@ -235,6 +243,7 @@ class _Reduction:
         n = len(lines)
         if n == 0:
             return
+        self._add_more(lines)
         time_us = np.asarray(lines.time_us, dtype=np.uint64)
         if totals["first_time"] is None:
             totals["first_time"] = int(time_us[0])
@@ -266,10 +275,53 @@ class _Reduction:
         totals["last_rev"] = last if totals["last_rev"] is None else max(last, totals["last_rev"])
         totals["last_time"] = int(time_us[-1])
 
+    def _add_more(self, lines) -> None:
+        """Bins what a kind of lines has beyond a recording's (called before
+        the batch's other bins, at the same first line)."""
 
-def _reduce(batches: Iterable, columns: int = _COLUMNS) -> _Reduction:
-    """One pass over the batches of lines into the pictures' bins."""
-    reduction = _Reduction(columns)
+
+class _SetReduction(_Reduction):
+    """A recording set's pass: a recording's, plus per host how its lines
+    agree with the set's (``hosts``: per host position its lines, the set
+    lines whose status has each bit, and the Start Rev of its first line and
+    End Rev of its last). Bins "\0lines" and "\0status\0H\0BIT" hold per bin the
+    lines and those of host H whose status has BIT."""
+
+    def __init__(self, hosts: int, columns: int = _COLUMNS):
+        super().__init__(columns)
+        self.hosts = [{"lines": 0, "first_rev": None, "last_rev": None,
+                       **{name: 0 for name in _STATUS_BITS}} for _ in range(hosts)]
+
+    def _add_more(self, lines) -> None:
+        self.bins.add("\0lines", "sum", np.ones(len(lines)))
+        for i, status in enumerate(lines.status.values()):
+            counts = self.hosts[i]
+            for name, bit in _STATUS_BITS.items():
+                flagged = (status & bit) != 0
+                self.bins.add(_status_bin(i, name), "sum", flagged.astype(np.float64))
+                counts[name] += int(np.count_nonzero(flagged))
+            present = (status & MISSING) == 0
+            counts["lines"] += int(np.count_nonzero(present))
+            where = np.flatnonzero(present)
+            if len(where):
+                if counts["first_rev"] is None:
+                    counts["first_rev"] = int(lines.start_rev[where[0]])
+                counts["last_rev"] = int(lines.end_rev[where[-1]])
+
+    def fraction(self, host: int, name: str) -> np.ndarray:
+        """Per bin the share of its lines where host's status has that bit."""
+        with np.errstate(invalid="ignore", divide="ignore"):
+            return self.bins.get(_status_bin(host, name)) / self.bins.get("\0lines")
+
+
+def _status_bin(host: int, name: str) -> str:
+    return f"\0status\0{host}\0{name}"
+
+
+def _reduce(batches: Iterable, columns: int = _COLUMNS, reduction=None) -> _Reduction:
+    """One pass over the batches of lines into the pictures' bins (of
+    `reduction`, by default a recording's)."""
+    reduction = _Reduction(columns) if reduction is None else reduction
     for lines in batches:
         reduction.add(lines)
     return reduction
