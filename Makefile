@@ -43,7 +43,8 @@ demo: prereqs
 # then cdt2csv end to end against the fprintf reference and dd on recordings of
 # 100 MB and 1 GB in build/bench (bench/run_bench.sh says which variables it reads),
 # then the Python package on 200 MB and 1 GB recordings (bench/python_bench.py),
-# then cdt export's formats and --jobs (bench/export_bench.sh).
+# then cdt export's formats and --jobs (bench/export_bench.sh), then a
+# recording set of three hosts against its three files (bench/set_bench.sh).
 bench:
 	@scripts/check-prereqs.sh --bench --python
 	cmake --preset release-bench -DCDT_WERROR=$(WERROR)
@@ -54,6 +55,7 @@ bench:
 	$$(sed -n "s/^CDT_PYTHON_EXECUTABLE:FILEPATH=//p" $(BENCH_BUILD_DIR)/CMakeCache.txt) \
 	  bench/python_bench.py $(BENCH_BUILD_DIR)
 	bench/export_bench.sh $(BENCH_BUILD_DIR)
+	bench/set_bench.sh $(BENCH_BUILD_DIR)
 
 # The Debian package $(RELEASE_DIR)/package/cdt_VERSION_ARCH.deb: both programs,
 # libcdt with its headers, CMake package and pkg-config file, the man pages,

@@ -50,7 +50,10 @@ SetReader::SetReader(const std::vector<Host>& hosts, std::size_t master, const S
                                                                  hosts[h].window, *hosts[h].start)
                                   : std::make_unique<LineReader>(*hosts[h].file, plan_.hosts[h],
                                                                  hosts[h].window);
-    lines.ring = std::make_unique<ColumnStorage>(plan_.hosts[h], ringRows_);
+    // Each ring row holds one line's columns side by side (a stride of 1),
+    // so that storing a line writes one run of bytes.
+    lines.slotBytes = (lineBytes(plan_.hosts[h]) + 7) / 8 * 8;
+    lines.ring = std::make_unique<uint64_t[]>(lines.slotBytes / 8 * ringRows_);
     lines.used.assign(ringRows_, false);
     readAhead(h);
   }
@@ -59,20 +62,35 @@ SetReader::SetReader(const std::vector<Host>& hosts, std::size_t master, const S
 void SetReader::readAhead(std::size_t h) {
   HostLines& lines = hosts_[h];
   lines.ahead.reset();
-  const LineColumns& ring = lines.ring->columns();
   const std::size_t slot = static_cast<std::size_t>(lines.next % ringRows_);
+  const LineColumns ring = ringRow(h, slot);
   lines.reader->readEach(1, [&](const LineGroup& group, uint64_t windowTime) {
-    storeLine(plan_.hosts[h], group, ring, slot);
-    lines.ahead = SetJoinLine{{ring.startRevolution[slot], ring.endRevolution[slot]},
+    storeLine(plan_.hosts[h], group, ring, 0);
+    lines.ahead = SetJoinLine{{*ring.startRevolution, *ring.endRevolution},
                               windowTime,
-                              ring.time[slot],
-                              ring.floats[slot],
+                              *ring.time,
+                              *ring.floats,
                               static_cast<std::size_t>(lines.next)};
   });
   if (lines.ahead) {
     lines.used[slot] = true;
     ++lines.next;
   }
+}
+
+LineColumns SetReader::ringRow(std::size_t h, std::size_t slot) const {
+  const HostLines& lines = hosts_[h];
+  const ColumnPlan& plan = plan_.hosts[h];
+  auto* at = reinterpret_cast<unsigned char*>(lines.ring.get()) + slot * lines.slotBytes;
+  LineColumns row;
+  row.stride = 1;
+  row.time = reinterpret_cast<int64_t*>(at);
+  row.startRevolution = reinterpret_cast<uint64_t*>(at + 8);
+  row.endRevolution = reinterpret_cast<uint64_t*>(at + 16);
+  row.doubles = reinterpret_cast<double*>(at + 24);
+  row.floats = reinterpret_cast<float*>(at + 24 + 8 * std::size_t{plan.doubleRows});
+  row.sync = at + 24 + 8 * std::size_t{plan.doubleRows} + 4 * std::size_t{plan.floatRows};
+  return row;
 }
 
 void SetReader::release(std::size_t h, uint64_t number) {
@@ -89,11 +107,11 @@ void SetReader::store(const SetLine& line, const SetColumns& columns, std::size_
   const std::size_t stride = out.stride;
   const SetJoinLine& reference = *line.hosts[line.reference];
   {
-    const LineColumns& ring = hosts_[line.reference].ring->columns();
-    const auto slot = static_cast<std::size_t>(reference.row % ringRows_);
-    out.time[row] = ring.time[slot];
-    out.sync[row] = ring.sync[slot];
-    out.floats[row] = ring.floats[slot];
+    const LineColumns ring =
+        ringRow(line.reference, static_cast<std::size_t>(reference.row % ringRows_));
+    out.time[row] = *ring.time;
+    out.sync[row] = *ring.sync;
+    out.floats[row] = *ring.floats;
   }
   out.startRevolution[row] = line.key.start;
   out.endRevolution[row] = line.key.end;
@@ -114,14 +132,9 @@ void SetReader::store(const SetLine& line, const SetColumns& columns, std::size_
       }
       continue;
     }
-    const LineColumns& ring = hosts_[h].ring->columns();
-    const auto slot = static_cast<std::size_t>(own->row % ringRows_);
-    for (uint32_t r = 1; r < plan.floatRows; ++r) {
-      floats[(r - 1) * stride] = ring.floats[r * ringRows_ + slot];
-    }
-    for (uint32_t r = 0; r < plan.doubleRows; ++r) {
-      doubles[r * stride] = ring.doubles[r * ringRows_ + slot];
-    }
+    const LineColumns ring = ringRow(h, static_cast<std::size_t>(own->row % ringRows_));
+    for (uint32_t r = 1; r < plan.floatRows; ++r) floats[(r - 1) * stride] = ring.floats[r];
+    for (uint32_t r = 0; r < plan.doubleRows; ++r) doubles[r * stride] = ring.doubles[r];
   }
   for (std::size_t h = 0; h < hosts_.size(); ++h) {
     if (line.hosts[h]) release(h, line.hosts[h]->row);

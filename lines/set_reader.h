@@ -77,13 +77,16 @@ class SetReader {
   // a ring of rows, each line at its number modulo the ring's length.
   struct HostLines {
     std::unique_ptr<LineReader> reader;
-    std::unique_ptr<ColumnStorage> ring;
+    std::unique_ptr<uint64_t[]> ring;  // ring rows of slotBytes each
+    std::size_t slotBytes = 0;
     std::vector<bool> used;
     uint64_t next = 0;                 // the number of the next line read
     uint64_t oldest = 0;               // the oldest line still used
     std::optional<SetJoinLine> ahead;  // read, not yet offered to the join
   };
   void readAhead(std::size_t h);
+  // The columns of host h's ring row `slot`: one line, stride 1.
+  LineColumns ringRow(std::size_t h, std::size_t slot) const;
   // Stores a set line the keep window holds; ends the reader at the first
   // beyond it.
   void offer(const SetLine& line, const SetColumns& columns, std::size_t row, std::size_t& stored);

@@ -368,6 +368,10 @@ void setSplitBytes(uint64_t bytes) {
   splitBytes = bytes;
 }
 
+uint64_t splitThreshold() {
+  return splitBytes;
+}
+
 py::dict readLines(DataFile& file, const std::string& path, bool salvage,
                    const LineSelection& selection, const py::object& decode,
                    const py::object& planned, const py::object& middle, const py::object& counted) {

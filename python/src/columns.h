@@ -121,6 +121,7 @@ pybind11::dict readLines(DataFile& file, const std::string& path, bool salvage,
 // Reads over at least `bytes` of records decode in two halves on two cores
 // (two_halves.h); tests lower it to split small files.
 void setSplitBytes(uint64_t bytes);
+uint64_t splitThreshold();
 
 // The planned starts of windows beginning at `starts` (planLineStarts), each
 // a tuple of ints the reads take back (None where none is planned); Python

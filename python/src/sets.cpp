@@ -11,6 +11,7 @@
 #include "lines/set_summary.h"
 #include "python/src/columns.h"
 #include "python/src/common.h"
+#include "python/src/set_halves.h"
 
 namespace py = pybind11;
 
@@ -39,6 +40,69 @@ struct SetArrays {
   std::size_t rows;
   SetColumns columns;
 };
+
+// What a set read tells of host h: its probes with their rows in the set's
+// blocks, and its columns.
+py::dict hostDict(const LinePlan& lines, const SetPlan& plan, std::size_t h) {
+  py::dict host;
+  host["probes"] = planList(lines);
+  host["float_row"] = plan.floatRow[h];
+  host["double_row"] = plan.doubleRow[h];
+  host["columns"] = columnList(lines);
+  return host;
+}
+
+// The whole set in two halves on two cores, where its records are large
+// enough (set_halves.h); none where it is not split or a half outgrew its
+// rows (the caller then reads it at once).
+std::optional<py::dict> readInHalves(const py::list& paths, std::size_t master, bool salvage,
+                                     const std::vector<LineSelection>& selections,
+                                     const py::object& decode) {
+  std::vector<std::unique_ptr<DataFile>> files;
+  std::vector<std::unique_ptr<DataFile>> seconds;
+  std::vector<LinePlan> plans;
+  std::vector<ColumnPlan> columnPlans;
+  SetHalvesInput in{files, seconds, {}, master, 0};
+  uint64_t recordBytes = 0;
+  for (std::size_t h = 0; h < paths.size(); ++h) {
+    const std::string path = paths[h].cast<std::string>();
+    files.push_back(openOrRaise(path, salvage));
+    plans.push_back(planLines(*files.back(), path, salvage, selections[h], decode));
+    columnPlans.push_back(plans.back().plan);
+    in.windows.push_back(plans.back().window);
+    recordBytes += recordBytesOf(*files.back());
+  }
+  if (recordBytes < splitThreshold() || master >= files.size()) return std::nullopt;
+  for (std::size_t h = 0; h < paths.size(); ++h) {
+    seconds.push_back(openOrRaise(paths[h].cast<std::string>(), salvage));
+  }
+  const SetPlan plan = planSet(columnPlans);
+  const std::size_t n = files.size();
+  in.rowsLimit = rowsLimit(recordBytes, lineBytes(setBlocks(plan)) + n);
+  std::optional<SetHalves> halves;
+  {
+    py::gil_scoped_release release;
+    halves = planSetHalves(in);
+  }
+  if (!halves) return std::nullopt;
+  SetArrays arrays(plan, n, halves->firstRows + halves->secondRows);
+  std::optional<std::size_t> rows;
+  {
+    py::gil_scoped_release release;
+    rows = readSetHalves(*halves, master, plan, arrays.columns);
+  }
+  if (!rows) return std::nullopt;
+  py::dict d = arrays.lines.dict(*rows);
+  d["status"] = arrays.status;
+  py::list hosts;
+  for (std::size_t h = 0; h < n; ++h) {
+    py::dict host = hostDict(plans[h], plan, h);
+    host["stopped"] = stopDict(seconds[h]->lastReadStatus());
+    hosts.append(host);
+  }
+  d["hosts"] = hosts;
+  return d;
+}
 
 py::object pathOrNone(const std::string& path) {
   return path.empty() ? py::object(py::none()) : py::object(py::bytes(path));
@@ -126,14 +190,7 @@ SetBatchReader::SetBatchReader(const py::list& paths, std::size_t master, bool s
     };
     reader_->keep(bound(pair[0]), bound(pair[1]));
   }
-  for (std::size_t h = 0; h < n; ++h) {
-    py::dict host;
-    host["probes"] = planList(plans[h]);
-    host["float_row"] = plan_.floatRow[h];
-    host["double_row"] = plan_.doubleRow[h];
-    host["columns"] = columnList(plans[h]);
-    hosts_.append(host);
-  }
+  for (std::size_t h = 0; h < n; ++h) hosts_.append(hostDict(plans[h], plan_, h));
 }
 
 py::object SetBatchReader::next(std::optional<std::size_t> most) {
@@ -195,6 +252,13 @@ py::dict readSet(const py::list& paths, std::size_t master, bool salvage,
                  const std::vector<LineSelection>& selections, const py::object& decode,
                  const py::object& planned, const py::object& keep,
                  std::optional<std::size_t> hint) {
+  bool whole = planned.is_none() && keep.is_none() && !hint && selections.size() == paths.size();
+  for (const LineSelection& selection : selections) whole = whole && !selection.hasWindow();
+  if (whole && !paths.empty()) {
+    if (std::optional<py::dict> d = readInHalves(paths, master, salvage, selections, decode)) {
+      return *d;
+    }
+  }
   SetBatchReader reader(paths, master, salvage, selections, decode, planned, keep, hint);
   return reader.next(std::nullopt).cast<py::dict>();
 }

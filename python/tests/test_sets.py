@@ -116,6 +116,12 @@ def test_parts_and_batches_give_exactly_the_read_in_any_order_and_process(depart
                                                        for k in order])))
     pd.testing.assert_frame_equal(
         pd.concat([frames[k] for k in range(len(parts))], ignore_index=True), whole)
+    # The whole read in two halves on two cores, as a large set reads, is the same read.
+    cdt._cdt._set_split_bytes(1)
+    try:
+        pd.testing.assert_frame_equal(s.to_pandas(), whole)
+    finally:
+        cdt._cdt._set_split_bytes(128 << 20)
     batches = list(s.iter_batches(rows=250, probes="Probe105", part=parts[2]))
     assert all(len(b) <= 250 for b in batches)
     one = s.to_pandas(probes="Probe105", part=parts[2])
