@@ -63,8 +63,8 @@ std::optional<SetHalves> planSetHalves(const SetHalvesInput& in) {
     before = std::max(before, b);
     after = std::max(after, file->index().size() - b);
   }
-  halves.firstRows = before + 1024 + before / 8;
-  halves.secondRows = after + 1024 + after / 8;
+  halves.firstRows = before + 1024 + before / 16;
+  halves.secondRows = after + 1024 + after / 16;
   if (halves.firstRows + halves.secondRows > in.rowsLimit) return std::nullopt;
   // The second half reads files of its own, from planned starts: each
   // host's walk to it on a thread of its own.
