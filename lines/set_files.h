@@ -32,4 +32,11 @@ uint64_t setTime(const std::vector<std::string>& paths);
 bool findSetFiles(const std::string& path, std::optional<uint64_t> time, SetFiles& out,
                   std::string& error);
 
+// Every recording of the directory `directory`, in time order, as cdt sets
+// lists them (grouped by the configuration of its first data file that
+// opens). False with `error` set when it has no readable data file or no
+// recording of that configuration.
+bool findDirectorySets(const std::string& directory, std::vector<SetFiles>& out,
+                       std::string& error);
+
 }  // namespace cdt
