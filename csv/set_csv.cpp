@@ -13,7 +13,8 @@ namespace {
 constexpr std::size_t kFlushSize = 1 << 20;
 
 // The bits of the empty cell's NaN in the columns.
-constexpr uint32_t kEmptyFloatBits = std::bit_cast<uint32_t>(std::numeric_limits<float>::quiet_NaN());
+constexpr uint32_t kEmptyFloatBits =
+    std::bit_cast<uint32_t>(std::numeric_limits<float>::quiet_NaN());
 constexpr uint64_t kEmptyDoubleBits =
     std::bit_cast<uint64_t>(std::numeric_limits<double>::quiet_NaN());
 
@@ -109,8 +110,7 @@ void SetCsvWriter::wideHost(const LineColumns& c, std::size_t h, std::size_t row
   }
 }
 
-void SetCsvWriter::longHost(const LineColumns& c, std::size_t h, std::size_t row,
-                            uint8_t status) {
+void SetCsvWriter::longHost(const LineColumns& c, std::size_t h, std::size_t row, uint8_t status) {
   const ColumnPlan& plan = hosts_[h].plan;
   const Quantities& shown = plan.quantities;
   const std::size_t floatBase = plan_.floatRow[h] - 1;

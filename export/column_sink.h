@@ -62,8 +62,7 @@ class ColumnSink {
   [[nodiscard]] virtual bool write(const LineColumns& columns, std::size_t rows) = 0;
   // The same for a set's lines: `status` holds a row of columns.stride
   // statuses per host of the description's statusHosts.
-  [[nodiscard]] bool writeSet(const LineColumns& columns, const uint8_t* status,
-                              std::size_t rows) {
+  [[nodiscard]] bool writeSet(const LineColumns& columns, const uint8_t* status, std::size_t rows) {
     status_ = status;
     const bool written = write(columns, rows);
     status_ = nullptr;

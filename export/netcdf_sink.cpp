@@ -175,9 +175,9 @@ bool NetCdfSink::begin(const std::string& path, const SinkDescription& descripti
     const int variable = defineLineVariable(unique(statuses[h]), NC_UBYTE, -1, nullptr);
     const std::string& host = description.statusHosts[h];
     (void)text(variable, "host", host);
-    (void)text(variable, "long_name",
-               "status of host " + host +
-                   ": 0, or a sum of 1 (no line), 2 (time off), 4 (speed off)");
+    (void)text(
+        variable, "long_name",
+        "status of host " + host + ": 0, or a sum of 1 (no line), 2 (time off), 4 (speed off)");
     statusVars_.push_back(variable);
   }
   (void)text(NC_GLOBAL, "source", description.sourcePath);
@@ -254,8 +254,8 @@ bool NetCdfSink::write(const LineColumns& c, std::size_t rows) {
     // The blocks hold one blade's lines after another; the variables are
     // line by blade, so a batch is turned around before it is written, a
     // tile of lines at a time so that reads and writes both stay in cache.
-    for (const auto& [variable, row] :
-         {std::pair{vars.bladeDns, probe.bladeDnsRow}, std::pair{vars.bladeToa, probe.bladeToaRow}}) {
+    for (const auto& [variable, row] : {std::pair{vars.bladeDns, probe.bladeDnsRow},
+                                        std::pair{vars.bladeToa, probe.bladeToaRow}}) {
       if (!good || variable < 0) continue;
       const std::size_t blades = vars.blades;
       transposed_.resize(rows * blades);

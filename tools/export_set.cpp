@@ -29,8 +29,7 @@ struct SetHost {
 
 // The set's hosts whose files open, in host order; a warning for each that
 // does not.
-std::vector<SetHost> openHosts(const SetFiles& set, const std::string& leader,
-                               FileResult& result) {
+std::vector<SetHost> openHosts(const SetFiles& set, const std::string& leader, FileResult& result) {
   std::vector<SetHost> hosts;
   for (std::size_t h = 0; h < set.paths.size(); ++h) {
     if (set.paths[h].empty()) continue;
@@ -82,8 +81,7 @@ std::string hostName(const SetFiles& set, const SetHost& host) {
 
 // A probe's key in the set, as text: its name, or "NAME (HOST channel N)"
 // where probes of the set share the name.
-std::string setKey(const SetFiles& set, const SetHost& host, uint32_t slot,
-                   TextEncoding encoding) {
+std::string setKey(const SetFiles& set, const SetHost& host, uint32_t slot, TextEncoding encoding) {
   if (!host.shared[slot]) return host.view.names[slot];
   return host.view.names[slot] + " (" + decodeName(hostName(set, host), encoding) + " channel " +
          std::to_string(slot) + ")";
@@ -185,8 +183,8 @@ struct SetMeter {
 };
 
 bool exportSetCsv(const ExportRequest& request, const SetFiles& set, std::vector<SetHost>& hosts,
-                  std::size_t master, const SetPlan& plan, StagedOutput& staged,
-                  uint64_t& lines, FileResult& result) {
+                  std::size_t master, const SetPlan& plan, StagedOutput& staged, uint64_t& lines,
+                  FileResult& result) {
   std::vector<SetCsvHost> described;
   for (const SetHost& host : hosts) {
     SetCsvHost d;
@@ -294,9 +292,10 @@ NamedSets findExportSets(const std::vector<std::string>& arguments, std::optiona
     std::vector<SetFiles> found(1);
     std::string error;
     const bool all = isDirectory(argument.c_str()) && !time;
-    const bool ok = all ? findDirectorySets(argument, found, error)
-                        : findSetFiles(argument, isDirectory(argument.c_str()) ? time : std::nullopt,
-                                       found[0], error);
+    const bool ok =
+        all ? findDirectorySets(argument, found, error)
+            : findSetFiles(argument, isDirectory(argument.c_str()) ? time : std::nullopt, found[0],
+                           error);
     if (!ok) {
       FileResult failure;
       say(failure.err, "cdt export: '%s' names no recording set: %s\n", argument.c_str(),

@@ -103,8 +103,8 @@ bool pipeBatches(const ExportRequest& request, const std::function<std::size_t(i
     lines += rows;
     if (writing.valid()) written = writing.get() && written;
     if (request.overlapWrites) {
-      writing = std::async(std::launch::async,
-                           [&write, current, rows] { return write(current, rows); });
+      writing =
+          std::async(std::launch::async, [&write, current, rows] { return write(current, rows); });
     } else {
       written = write(current, rows) && written;
     }

@@ -79,8 +79,7 @@ bool sinkFailed(ColumnSink& sink, StagedOutput& staged, const char* verb, FileRe
 // names and stages decoded; their rows are the view's, moved on by
 // `floatShift` and `doubleShift` (where a set's blocks hold the host's rows).
 std::vector<SinkProbe> sinkProbes(const LinePlan& view, const Configuration& configuration,
-                                  TextEncoding encoding, uint32_t floatShift,
-                                  uint32_t doubleShift);
+                                  TextEncoding encoding, uint32_t floatShift, uint32_t doubleShift);
 
 // Reads batches and hands them to the sink until `ended()`: `read(b)` fills
 // batch b (0 or 1) and returns its rows, `write(b, rows)` writes them. Two
