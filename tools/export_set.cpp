@@ -305,6 +305,7 @@ NamedSets findExportSets(const std::vector<std::string>& arguments, std::optiona
       continue;
     }
     for (SetFiles& set : found) {
+      if (set.master >= set.paths.size()) continue;  // no file at all
       bool known = false;
       for (const SetFiles& other : named.sets) known = known || other.paths == set.paths;
       if (!known) named.sets.push_back(std::move(set));
