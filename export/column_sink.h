@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -24,14 +25,26 @@ struct SinkProbe {
   std::string stage;             // its stage's name, decoded
   uint32_t stageIndex = 0;       // of the stage in the configuration
   std::vector<uint32_t> blades;  // 1-based numbers of the blade columns kept
+  // Its rows in the batches' float and double blocks: those of its file's
+  // ColumnPlan, or for a set's probe those moved to its host's rows.
+  uint32_t rmsRow = 0;
+  uint32_t bladeDnsRow = 0;  // then one row per kept blade
+  uint32_t bladeToaRow = 0;  // likewise
+  uint32_t dnsRow = 0;       // in the double block
 };
 
 // What a sink writes besides the lines.
 struct SinkDescription {
   ColumnPlan plan;                // with the quantities shown
-  std::vector<SinkProbe> probes;  // the kept slots, in slot order
+  std::vector<SinkProbe> probes;  // the kept slots, in slot order (a set's: host after host)
   std::string sourcePath;         // as text
   std::string configurationText;  // decoded, as text
+  // A recording set's: every host's file as text, and the hosts' names
+  // (decoded), each of which gets a uint8 status variable "NAME_Status"
+  // (lines/set_join.h) from the batches' status rows (writeSet). Empty for
+  // one file.
+  std::vector<std::string> sourcePaths;
+  std::vector<std::string> statusHosts;
   // The number of lines write() will be given in all, counted before the
   // first is read, for a sink that needs it (needsLineCount()).
   std::optional<uint64_t> lines;
@@ -47,6 +60,14 @@ class ColumnSink {
   // Appends `rows` lines from row 0 of `columns`. May run on another thread
   // than begin, one call at a time.
   [[nodiscard]] virtual bool write(const LineColumns& columns, std::size_t rows) = 0;
+  // The same for a set's lines: `status` holds a row of columns.stride
+  // statuses per host of the description's statusHosts.
+  [[nodiscard]] bool writeSet(const LineColumns& columns, const uint8_t* status, std::size_t rows) {
+    status_ = status;
+    const bool written = write(columns, rows);
+    status_ = nullptr;
+    return written;
+  }
   // Completes the output and closes it; false with error() set when that
   // fails or any write before it failed: the file is then not to be kept.
   [[nodiscard]] virtual bool finish() = 0;
@@ -58,6 +79,8 @@ class ColumnSink {
  protected:
   std::string error_;
   int errorCode_ = 0;
+  // The batch's status rows during writeSet, else none.
+  const uint8_t* status_ = nullptr;
 };
 
 struct NetCdfOptions {
@@ -101,5 +124,8 @@ std::string validName(const std::string& name);
 // and so on after a name already taken (the names as given stay in the
 // fields' `name`).
 std::vector<std::string> probeFieldNames(const std::vector<SinkProbe>& probes);
+// The status variables' names: "HOST_Status" of each host's valid name,
+// with "_2" and so on after a name already taken.
+std::vector<std::string> statusNames(const std::vector<std::string>& hosts);
 
 }  // namespace cdt

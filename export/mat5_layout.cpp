@@ -11,6 +11,7 @@ namespace cdt {
 std::size_t mat5ValueBytes(Mat5Source source) {
   switch (source) {
     case Mat5Source::Sync:
+    case Mat5Source::Status:
       return 1;
     case Mat5Source::Floats:
       return 4;
@@ -36,6 +37,8 @@ ColumnKind kindOf(Mat5Source source) {
   switch (source) {
     case Mat5Source::Sync:
       return {kMxUint8, kMxLogicalFlag, kMiUint8};
+    case Mat5Source::Status:
+      return {kMxUint8, 0, kMiUint8};
     case Mat5Source::StartRevolution:
     case Mat5Source::EndRevolution:
       return {kMxUint64, 0, kMiUint64};
@@ -238,25 +241,23 @@ Mat5Layout planMat5File(const SinkDescription& description, uint64_t lines) {
 
   b.beginVariable("probes");
   const Builder::Open probes = b.structure("probes", probeFieldNames(description.probes));
-  const ColumnPlan& plan = description.plan;
-  const Quantities& q = plan.quantities;
+  const Quantities& q = description.plan.quantities;
   for (const SinkProbe& probe : description.probes) {
     const Builder::Open field =
         b.structure("", {"name", "stage", "blades", "rms", "dns", "blade_dns", "blade_toa"});
     b.text("", probe.name);
     b.text("", probe.stage);
     b.doubles("", {probe.blades.begin(), probe.blades.end()});
-    const uint32_t slot = probe.slot;
     const auto blades = static_cast<uint32_t>(probe.blades.size());
     const struct {
       bool kept;
       Mat5Source source;
       uint32_t row;
       uint32_t count;
-    } quantities[] = {{q.rms, Mat5Source::Floats, plan.rmsRow[slot], 1},
-                      {q.dns, Mat5Source::Doubles, plan.dnsRow[slot], 1},
-                      {q.bladeDns, Mat5Source::Floats, plan.bladeDnsRow[slot], blades},
-                      {q.bladeToa, Mat5Source::Floats, plan.bladeToaRow[slot], blades}};
+    } quantities[] = {{q.rms, Mat5Source::Floats, probe.rmsRow, 1},
+                      {q.dns, Mat5Source::Doubles, probe.dnsRow, 1},
+                      {q.bladeDns, Mat5Source::Floats, probe.bladeDnsRow, blades},
+                      {q.bladeToa, Mat5Source::Floats, probe.bladeToaRow, blades}};
     for (const auto& quantity : quantities) {
       if (quantity.kept) {
         b.lineMatrix("", quantity.source, quantity.row, quantity.count, lines);
@@ -268,6 +269,20 @@ Mat5Layout planMat5File(const SinkDescription& description, uint64_t lines) {
   }
   b.close(probes);
   b.endVariable();
+  if (!description.sourcePaths.empty()) {
+    std::string sources;
+    for (const std::string& path : description.sourcePaths) sources += path + "\n";
+    sources.pop_back();
+    b.beginVariable("sources");
+    b.text("sources", sources);
+    b.endVariable();
+  }
+  const std::vector<std::string> statuses = statusNames(description.statusHosts);
+  for (std::size_t h = 0; h < statuses.size(); ++h) {
+    b.beginVariable(statuses[h]);
+    b.lineMatrix(statuses[h], Mat5Source::Status, static_cast<uint32_t>(h), 1, lines);
+    b.endVariable();
+  }
   layout.size = b.at();
   return layout;
 }

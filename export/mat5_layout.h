@@ -47,14 +47,23 @@ inline constexpr std::size_t kMat5HeaderSize = 128;
 inline constexpr uint64_t kMat5MostElementBytes = 0xFFFFFFFFu;
 
 // Where a batch of lines (lines/line_columns.h) holds a column's values.
-enum class Mat5Source : uint8_t { Seconds, Sync, StartRevolution, EndRevolution, Floats, Doubles };
+// Status: a set's status rows (ColumnSink::writeSet), one per host.
+enum class Mat5Source : uint8_t {
+  Seconds,
+  Sync,
+  StartRevolution,
+  EndRevolution,
+  Floats,
+  Doubles,
+  Status
+};
 // Bytes per value of a column from `source` in the file.
 std::size_t mat5ValueBytes(Mat5Source source);
 
 // Row r of a line column goes to offset + r * mat5ValueBytes(source).
 struct Mat5Column {
   Mat5Source source;
-  uint32_t row = 0;  // of the float or double block
+  uint32_t row = 0;  // of the float or double block, or the host of a status
   uint64_t offset = 0;
 };
 
@@ -86,7 +95,8 @@ struct Mat5Layout {
 // (single), sync (logical), start_rev and end_rev (uint64), configuration
 // (UTF-16 text) and the struct probes, one field per probe holding name,
 // stage, blades, and rms, dns, blade_dns and blade_toa (lines x blades), or
-// an empty double for a quantity left out.
+// an empty double for a quantity left out; for a set, then sources (the
+// hosts' files, a line each) and per host HOST_Status (uint8).
 Mat5Layout planMat5File(const SinkDescription& description, uint64_t lines);
 
 }  // namespace cdt

@@ -161,8 +161,17 @@ Handle createStruct(hid_t parent, const char* name, const std::vector<std::strin
   return group;
 }
 
-// Where a batch holds a line variable's values, which also gives its class.
-enum class Source : uint8_t { Seconds, Sync, StartRevolution, EndRevolution, Floats, Doubles };
+// Where a batch holds a line variable's values, which also gives its class
+// (Status: a set's status rows, ColumnSink::writeSet).
+enum class Source : uint8_t {
+  Seconds,
+  Sync,
+  StartRevolution,
+  EndRevolution,
+  Floats,
+  Doubles,
+  Status
+};
 
 struct Kind {
   const char* matlabClass;
@@ -174,6 +183,8 @@ Kind kindOf(Source source) {
   switch (source) {
     case Source::Sync:
       return {"logical", H5T_STD_U8LE, H5T_NATIVE_UINT8};
+    case Source::Status:
+      return {"uint8", H5T_STD_U8LE, H5T_NATIVE_UINT8};
     case Source::StartRevolution:
     case Source::EndRevolution:
       return {"uint64", H5T_STD_U64LE, H5T_NATIVE_UINT64};
@@ -192,7 +203,7 @@ struct LineVariable {
   hid_t parent;  // the group it belongs to
   std::string name;
   Source source;
-  uint32_t row = 0;  // of the float or double block; the blades follow it
+  uint32_t row = 0;  // of the float or double block (the blades follow it), or the host
   hsize_t columns = 1;
   Handle dataset;
 };
@@ -224,6 +235,7 @@ class Mat73Sink : public ColumnSink {
   std::vector<LineVariable> variables_;
   std::vector<double> seconds_;
   hsize_t lines_ = 0;
+  bool statuses_ = false;  // a set's status variables are written
 };
 
 bool Mat73Sink::ok(bool good, const std::string& what) {
@@ -294,7 +306,6 @@ bool Mat73Sink::begin(const std::string& path, const SinkDescription& descriptio
   good = good && ok(groups_.back().valid(), "cannot write probes");
   const std::vector<std::string> probeFields = {"name", "stage",     "blades",   "rms",
                                                 "dns",  "blade_dns", "blade_toa"};
-  const ColumnPlan& plan = description.plan;
   for (std::size_t p = 0; good && p < description.probes.size(); ++p) {
     const SinkProbe& probe = description.probes[p];
     groups_.push_back(createStruct(groups_[0].get(), fieldNames[p].c_str(), probeFields));
@@ -305,7 +316,7 @@ bool Mat73Sink::begin(const std::string& path, const SinkDescription& descriptio
                   writeArray(group, "blades", "double", H5T_IEEE_F64LE, H5T_NATIVE_DOUBLE, 1,
                              blades.size(), blades.data()),
               "cannot write the probe " + probe.name);
-    const uint32_t slot = probe.slot;
+    const Quantities& shown = description.plan.quantities;
     const struct {
       const char* name;
       bool kept;
@@ -313,12 +324,10 @@ bool Mat73Sink::begin(const std::string& path, const SinkDescription& descriptio
       uint32_t row;
       hsize_t columns;
     } quantities[] = {
-        {"rms", description.plan.quantities.rms, Source::Floats, plan.rmsRow[slot], 1},
-        {"dns", description.plan.quantities.dns, Source::Doubles, plan.dnsRow[slot], 1},
-        {"blade_dns", description.plan.quantities.bladeDns, Source::Floats, plan.bladeDnsRow[slot],
-         blades.size()},
-        {"blade_toa", description.plan.quantities.bladeToa, Source::Floats, plan.bladeToaRow[slot],
-         blades.size()}};
+        {"rms", shown.rms, Source::Floats, probe.rmsRow, 1},
+        {"dns", shown.dns, Source::Doubles, probe.dnsRow, 1},
+        {"blade_dns", shown.bladeDns, Source::Floats, probe.bladeDnsRow, blades.size()},
+        {"blade_toa", shown.bladeToa, Source::Floats, probe.bladeToaRow, blades.size()}};
     for (const auto& q : quantities) {
       if (q.kept) {
         variables_.push_back({group, q.name, q.source, q.row, q.columns, {}});
@@ -329,6 +338,18 @@ bool Mat73Sink::begin(const std::string& path, const SinkDescription& descriptio
       }
     }
   }
+  // A set's: its hosts' files and their statuses.
+  if (!description.sourcePaths.empty()) {
+    std::string sources;
+    for (const std::string& path : description.sourcePaths) sources += path + "\n";
+    sources.pop_back();
+    good = good && ok(writeText(root, "sources", sources), "cannot write the sources");
+  }
+  const std::vector<std::string> statuses = statusNames(description.statusHosts);
+  for (std::size_t h = 0; h < statuses.size(); ++h) {
+    variables_.push_back({root, statuses[h], Source::Status, static_cast<uint32_t>(h), 1, {}});
+  }
+  statuses_ = !statuses.empty();
   return good;
 }
 
@@ -391,6 +412,8 @@ const void* Mat73Sink::valuesOf(const LineVariable& v, const LineColumns& c) con
       return c.floats + std::size_t{v.row} * c.stride;
     case Source::Doubles:
       return c.doubles + std::size_t{v.row} * c.stride;
+    case Source::Status:
+      return status_ + std::size_t{v.row} * c.stride;
   }
   return nullptr;
 }
@@ -398,6 +421,10 @@ const void* Mat73Sink::valuesOf(const LineVariable& v, const LineColumns& c) con
 bool Mat73Sink::write(const LineColumns& c, std::size_t rows) {
   if (!file_.valid() || !error_.empty()) return false;
   if (rows == 0) return true;
+  if (statuses_ && status_ == nullptr) {
+    error_ = "a set's lines came without their statuses";
+    return false;
+  }
   std::lock_guard lock(hdf5Lock());
   // Error stacks are per thread, and writes may run on another thread than
   // begin.

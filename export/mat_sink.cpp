@@ -55,6 +55,7 @@ class MatSink : public ColumnSink {
   std::string path_;
   Mat5Layout layout_;
   uint64_t expected_ = 0;
+  bool statuses_ = false;  // a set's status variables are written
   uint64_t lines_ = 0;
   // The file the layout is written to: the output, or when compressing
   // its uncompressed copy `raw_`, removed once the output is made.
@@ -84,6 +85,7 @@ bool MatSink::begin(const std::string& path, const SinkDescription& description)
   path_ = path;
   if (!description.lines) return fail("the lines were not counted", 0);
   expected_ = *description.lines;
+  statuses_ = !description.statusHosts.empty();
   layout_ = planMat5File(description, expected_);
   if (!layout_.tooLarge.empty()) {
     return fail("'" + layout_.tooLarge +
@@ -126,6 +128,8 @@ const void* MatSink::valuesOf(const Mat5Column& column, const LineColumns& c) co
       return c.floats + std::size_t{column.row} * c.stride;
     case Mat5Source::Doubles:
       return c.doubles + std::size_t{column.row} * c.stride;
+    case Mat5Source::Status:
+      return status_ + std::size_t{column.row} * c.stride;
   }
   return nullptr;
 }
@@ -133,6 +137,7 @@ const void* MatSink::valuesOf(const Mat5Column& column, const LineColumns& c) co
 bool MatSink::write(const LineColumns& c, std::size_t rows) {
   if (file_ == nullptr || !error_.empty()) return false;
   if (rows > expected_ - lines_) return fail("the recording has more lines than were counted", 0);
+  if (statuses_ && status_ == nullptr) return fail("a set's lines came without their statuses", 0);
   seconds_.resize(rows);
   for (std::size_t r = 0; r < rows; ++r) seconds_[r] = static_cast<double>(c.time[r]) / 1e6;
   // The batch's columns hold their values as the file does (native

@@ -62,6 +62,7 @@ class NetCdfSink : public ColumnSink {
   int lineDim_ = -1;
   int time_ = -1, speed_ = -1, sync_ = -1, startRev_ = -1, endRev_ = -1;
   std::vector<ProbeVars> probeVars_;
+  std::vector<int> statusVars_;  // a set's, per host
   std::size_t lines_ = 0;
   std::vector<float> transposed_;
 };
@@ -169,7 +170,23 @@ bool NetCdfSink::begin(const std::string& path, const SinkDescription& descripti
     }
     probeVars_.push_back(vars);
   }
+  const std::vector<std::string> statuses = statusNames(description.statusHosts);
+  for (std::size_t h = 0; h < statuses.size(); ++h) {
+    const int variable = defineLineVariable(unique(statuses[h]), NC_UBYTE, -1, nullptr);
+    const std::string& host = description.statusHosts[h];
+    (void)text(variable, "host", host);
+    (void)text(
+        variable, "long_name",
+        "status of host " + host + ": 0, or a sum of 1 (no line), 2 (time off), 4 (speed off)");
+    statusVars_.push_back(variable);
+  }
   (void)text(NC_GLOBAL, "source", description.sourcePath);
+  if (!description.sourcePaths.empty()) {
+    std::string sources;
+    for (const std::string& path : description.sourcePaths) sources += path + "\n";
+    sources.pop_back();
+    (void)text(NC_GLOBAL, "sources", sources);
+  }
   (void)text(NC_GLOBAL, "configuration", description.configurationText);
   (void)text(NC_GLOBAL, "history", "written by cdt export");
   if (!error_.empty() || !ok(nc_enddef(id_), "ending the definitions")) return false;
@@ -212,25 +229,33 @@ bool NetCdfSink::write(const LineColumns& c, std::size_t rows) {
         return nc_put_vara_ulonglong(id_, endRev_, start, count,
                                      reinterpret_cast<const unsigned long long*>(c.endRevolution));
       });
-  const ColumnPlan& plan = description_.plan;
+  if (!statusVars_.empty() && status_ == nullptr) {
+    error_ = "a set's lines came without their statuses";
+    return false;
+  }
+  for (std::size_t h = 0; good && h < statusVars_.size(); ++h) {
+    const uint8_t* status = status_ + h * c.stride;
+    good = put("writing a status",
+               [&] { return nc_put_vara_uchar(id_, statusVars_[h], start, count, status); });
+  }
   for (std::size_t p = 0; good && p < description_.probes.size(); ++p) {
-    const uint32_t slot = description_.probes[p].slot;
+    const SinkProbe& probe = description_.probes[p];
     const ProbeVars& vars = probeVars_[p];
     if (vars.rms >= 0) {
-      const float* rms = c.floats + std::size_t{plan.rmsRow[slot]} * c.stride;
+      const float* rms = c.floats + std::size_t{probe.rmsRow} * c.stride;
       good =
           put("writing rms", [&] { return nc_put_vara_float(id_, vars.rms, start, count, rms); });
     }
     if (good && vars.dns >= 0) {
-      const double* dns = c.doubles + std::size_t{plan.dnsRow[slot]} * c.stride;
+      const double* dns = c.doubles + std::size_t{probe.dnsRow} * c.stride;
       good =
           put("writing dns", [&] { return nc_put_vara_double(id_, vars.dns, start, count, dns); });
     }
     // The blocks hold one blade's lines after another; the variables are
     // line by blade, so a batch is turned around before it is written, a
     // tile of lines at a time so that reads and writes both stay in cache.
-    for (const auto& [variable, row] : {std::pair{vars.bladeDns, plan.bladeDnsRow[slot]},
-                                        std::pair{vars.bladeToa, plan.bladeToaRow[slot]}}) {
+    for (const auto& [variable, row] : {std::pair{vars.bladeDns, probe.bladeDnsRow},
+                                        std::pair{vars.bladeToa, probe.bladeToaRow}}) {
       if (!good || variable < 0) continue;
       const std::size_t blades = vars.blades;
       transposed_.resize(rows * blades);

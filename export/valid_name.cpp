@@ -27,15 +27,32 @@ std::string validName(const std::string& name) {
   return valid;
 }
 
+namespace {
+
+// `name` with "_2", "_3" and so on after it while `names` has it already.
+void addUnique(std::vector<std::string>& names, std::string name) {
+  const std::string base = name;
+  for (int k = 2; std::find(names.begin(), names.end(), name) != names.end(); ++k) {
+    name = base + "_" + std::to_string(k);
+  }
+  names.push_back(std::move(name));
+}
+
+}  // namespace
+
 std::vector<std::string> probeFieldNames(const std::vector<SinkProbe>& probes) {
   std::vector<std::string> names;
-  for (const SinkProbe& probe : probes) {
-    std::string name = validName(probe.name);
-    const std::string base = name;
-    for (int k = 2; std::find(names.begin(), names.end(), name) != names.end(); ++k) {
-      name = base + "_" + std::to_string(k);
-    }
-    names.push_back(name);
+  for (const SinkProbe& probe : probes) addUnique(names, validName(probe.name));
+  return names;
+}
+
+std::vector<std::string> statusNames(const std::vector<std::string>& hosts) {
+  std::vector<std::string> names;
+  for (const std::string& host : hosts) {
+    // Cut so that the suffix stays within MATLAB's 63 characters.
+    std::string name = validName(host);
+    if (name.size() > 50) name.resize(50);
+    addUnique(names, name + "_Status");
   }
   return names;
 }

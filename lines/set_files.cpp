@@ -5,6 +5,7 @@
 
 #include "datafile/data_file.h"
 #include "datafile/discovery.h"
+#include "datafile/file_names.h"
 #include "foundation/paths.h"
 #include "foundation/time_text.h"
 
@@ -38,6 +39,21 @@ std::vector<std::string> pathsOf(const RecordingSet& set) {
   return paths;
 }
 
+// Fills in the set's time and master from its paths.
+void completeSet(SetFiles& set) {
+  set.time = setTime(set.paths);
+  const int32_t master = set.configuration.masterHostIndex();
+  set.master = set.paths.size();
+  if (master >= 0 && static_cast<std::size_t>(master) < set.paths.size() &&
+      !set.paths[static_cast<std::size_t>(master)].empty()) {
+    set.master = static_cast<std::size_t>(master);
+  } else {
+    for (std::size_t h = 0; h < set.paths.size() && set.master == set.paths.size(); ++h) {
+      if (!set.paths[h].empty()) set.master = h;
+    }
+  }
+}
+
 }  // namespace
 
 uint64_t setTime(const std::vector<std::string>& paths) {
@@ -47,23 +63,16 @@ uint64_t setTime(const std::vector<std::string>& paths) {
   return 0;
 }
 
-bool findSetTimes(const std::string& directory, std::vector<uint64_t>& times, std::string& error) {
-  Configuration configuration;
-  if (!isDirectory(directory.c_str())) {
-    error = "not a directory";
-    return false;
+std::string setOutputStem(const SetFiles& set) {
+  std::string name = outputPathFor(set.paths[set.master].c_str()).str();
+  name.resize(name.size() - 4);  // ".csv"
+  const std::string_view host =
+      set.configuration.hosts[static_cast<uint32_t>(set.master)].name.view();
+  if (!host.empty()) {
+    const std::size_t at = name.find("." + std::string(host) + ".");
+    if (at != std::string::npos) name.erase(at + 1, host.size() + 1);
   }
-  if (!configurationOf(directory, true, configuration)) {
-    error = "no readable data file in it";
-    return false;
-  }
-  RecordingSetArray sets;
-  const uint32_t count = findRecordingSets(directory.c_str(), sets, configuration);
-  times.clear();
-  for (uint32_t i = 0; i < count; ++i) times.push_back(setTime(pathsOf(sets[i])));
-  std::sort(times.begin(), times.end());
-  times.erase(std::unique(times.begin(), times.end()), times.end());
-  return true;
+  return name;
 }
 
 bool findSetFiles(const std::string& path, std::optional<uint64_t> time, SetFiles& out,
@@ -127,18 +136,31 @@ bool findSetFiles(const std::string& path, std::optional<uint64_t> time, SetFile
     chosen = &found.front();
   }
   out.paths = *chosen;
-  out.time = setTime(out.paths);
-  const int32_t master = out.configuration.masterHostIndex();
-  out.master = out.paths.size();
-  if (master >= 0 && static_cast<std::size_t>(master) < out.paths.size() &&
-      !out.paths[static_cast<std::size_t>(master)].empty()) {
-    out.master = static_cast<std::size_t>(master);
-  } else {
-    for (std::size_t h = 0; h < out.paths.size() && out.master == out.paths.size(); ++h) {
-      if (!out.paths[h].empty()) out.master = h;
-    }
-  }
+  completeSet(out);
   return true;
+}
+
+bool findDirectorySets(const std::string& directory, std::vector<SetFiles>& out,
+                       std::string& error) {
+  out.clear();
+  SetFiles set;
+  if (!configurationOf(directory, true, set.configuration)) {
+    error = "no readable data file in it";
+    return false;
+  }
+  if (set.configuration.hosts.empty()) {
+    error = "its configuration has no hosts";
+    return false;
+  }
+  RecordingSetArray sets;
+  const uint32_t count = findRecordingSets(directory.c_str(), sets, set.configuration);
+  for (uint32_t i = 0; i < count; ++i) {
+    set.paths = pathsOf(sets[i]);
+    completeSet(set);
+    out.push_back(set);
+  }
+  if (out.empty()) error = "no recording of its configuration in it";
+  return !out.empty();
 }
 
 }  // namespace cdt

@@ -32,9 +32,17 @@ uint64_t setTime(const std::vector<std::string>& paths);
 bool findSetFiles(const std::string& path, std::optional<uint64_t> time, SetFiles& out,
                   std::string& error);
 
-// The times of the recordings in the directory `directory`, grouped as
-// findSetFiles groups it, in increasing order. False with `error` set when
-// it holds no readable data file.
-bool findSetTimes(const std::string& directory, std::vector<uint64_t>& times, std::string& error);
+// Every recording of the directory `directory`, in time order, as cdt sets
+// lists them (grouped by the configuration of its first data file that
+// opens). False with `error` set when it has no readable data file or no
+// recording of that configuration.
+bool findDirectorySets(const std::string& directory, std::vector<SetFiles>& out,
+                       std::string& error);
+
+// The name of a set's outputs, without an extension: the converter's name
+// for its master's CSV with the master's host part (".HOST." in the file's
+// name) taken out, so Rig1.0000.Daq1.2011-05-06.12-30-00.cdt gives
+// Rig1.0000.2011-05-06.12-30-00.
+std::string setOutputStem(const SetFiles& set);
 
 }  // namespace cdt

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -18,6 +19,7 @@
 #include "tools/commands.h"
 #include "tools/export_file.h"
 #include "tools/export_request.h"
+#include "tools/export_set.h"
 #include "tools/progress.h"
 
 namespace cdt {
@@ -31,20 +33,45 @@ int runExport(const CommandArgs& args, FILE* out, FILE* err) {
                      request.outputDirectory.c_str());
   }
 
-  // Files are exported by up to `jobs` threads; their messages come out in
-  // the order of the arguments, each file's as soon as it and every file
+  // Each output is one task: a file, or with --set a recording set (and a
+  // set argument that names none, a task that only reports it).
+  std::vector<std::function<FileResult()>> tasks;
+  std::vector<std::string> outputs;
+  NamedSets named;
+  if (request.sets) {
+    named = findExportSets(args.positionals, request.setTime);
+    std::size_t failure = 0;
+    const auto failuresBefore = [&](std::size_t set) {
+      for (; failure < named.failures.size() && named.failures[failure].first <= set; ++failure) {
+        tasks.push_back([&named, failure] { return named.failures[failure].second; });
+      }
+    };
+    for (std::size_t i = 0; i < named.sets.size(); ++i) {
+      failuresBefore(i);
+      tasks.push_back([&request, &named, i] { return exportSet(request, named.sets[i]); });
+      outputs.push_back(exportSetOutputPath(request, named.sets[i]));
+    }
+    failuresBefore(named.sets.size());
+  } else {
+    for (const std::string& input : args.positionals) {
+      tasks.push_back([&request, &input] { return exportFile(request, input); });
+      outputs.push_back(exportOutputPath(request, input));
+    }
+  }
+
+  // Outputs are made by up to `jobs` threads; their messages come out in
+  // the order of the arguments, each output's as soon as it and every one
   // before it are done.
-  const std::vector<std::string>& inputs = args.positionals;
   std::atomic<uint64_t> bytesRead{0};
   request.bytesRead = &bytesRead;
-  std::vector<FileResult> results(inputs.size());
-  std::vector<bool> done(inputs.size(), false);
+  std::vector<FileResult> results(tasks.size());
+  std::vector<bool> done(tasks.size(), false);
   std::mutex mutex;
   std::condition_variable finished;
   std::atomic<size_t> next{0};
   const auto work = [&] {
-    for (size_t i = next++; i < inputs.size(); i = next++) {
-      FileResult result = exportFile(request, inputs[i]);
+    for (size_t i = next++; i < tasks.size(); i = next++) {
+      FileResult result = tasks[i]();
       std::lock_guard lock(mutex);
       results[i] = std::move(result);
       done[i] = true;
@@ -54,19 +81,17 @@ int runExport(const CommandArgs& args, FILE* out, FILE* err) {
   // Inputs of the same name from different directories export to the same
   // output; the later one replaces the earlier, as with cdt2csv, which needs
   // them one after the other.
-  std::vector<std::string> outputs;
-  for (const std::string& input : inputs) outputs.push_back(exportOutputPath(request, input));
   std::sort(outputs.begin(), outputs.end());
   if (std::adjacent_find(outputs.begin(), outputs.end()) != outputs.end()) jobs = 1;
   std::vector<std::thread> threads;
-  const size_t threadCount = std::min<size_t>(jobs, inputs.size());
+  const size_t threadCount = std::max<size_t>(1, std::min<size_t>(jobs, tasks.size()));
   request.overlapWrites = jobs >= 2 * threadCount;
   for (size_t t = 1; t < threadCount; ++t) threads.emplace_back(work);
   std::thread first(work);
 
-  ProgressLine progress(err, "export:", "files", inputs.size());
+  ProgressLine progress(err, "export:", request.sets ? "sets" : "files", tasks.size());
   int status = 0;
-  for (size_t i = 0; i < inputs.size(); ++i) {
+  for (size_t i = 0; i < tasks.size(); ++i) {
     std::unique_lock lock(mutex);
     while (!finished.wait_for(lock, std::chrono::milliseconds(100), [&] { return done[i]; })) {
       progress.update(i, bytesRead.load(std::memory_order_relaxed));
@@ -97,6 +122,8 @@ constexpr OptionSpec kOptions[] = {
     {"to", "TIME", "only the lines before TIME (UTC)"},
     {"revolutions", "FIRST:LAST", "only the lines whose Start Rev lies in FIRST..LAST"},
     {"host", "NAME", "only this host's blade records (default: as cdt2csv takes them)"},
+    {"set", nullptr, "each ARG names recording sets: one output per set of every host's lines"},
+    {"time", "TIME", "--set: of a directory, only the recording of this time (UTC)"},
     {"encoding", "NAME", "code page of the names as text (default: UTF-8, else windows-1252)"},
     {"jobs", "N", "threads: files at once, spare ones write batches (default: the cores)"},
     {"mat73", nullptr, "MATLAB: write the HDF5-based version 7.3 (for data past 2 GB)"},
@@ -134,14 +161,30 @@ constexpr const char* kDescription =
     "beside the output first and compresses it on all cores. Version 7.3 files are\n"
     "compressed, and written as the lines come, in fixed memory.\n"
     "netCDF-4 files have the dimension line and one blade dimension per stage, and\n"
-    "are written as the lines come, in fixed memory.\n";
+    "are written as the lines come, in fixed memory.\n"
+    "With --set, each ARG names recording sets, as cdt sets groups them: a data file\n"
+    "its recording's, a directory every recording in it (with --time the one of that\n"
+    "time). Each set gives one output of its hosts' lines joined by revolution, named\n"
+    "after the master's file without its host part (Rig1.0000.2011-05-06.12-30-00.csv\n"
+    "of Rig1.0000.Daq1.2011-05-06.12-30-00.cdt), and \"cdt export: in=MASTER,\n"
+    "out=OUTPUT\". Wide CSV: Time, Speed, Sync, Start Rev, End Rev of the set line,\n"
+    "each host's probe columns as its own CSV has them, then \"HOST Status\" per host\n"
+    "(0, or a sum of 1: no line of the host there, its cells empty; 2: its time, 4:\n"
+    "its speed off the set line's). Long CSV: the rows of every host's probes, none\n"
+    "for a host without a line there, a probe that shares its name with another\n"
+    "named \"NAME (HOST channel N)\", and a last column Status (the row's host's).\n"
+    "MATLAB and netCDF: every host's probes, a HOST_Status variable (uint8) per host,\n"
+    "and the hosts' files in \"sources\". --probes names probes of any host (by name,\n"
+    "or by \"NAME (HOST channel N)\"); a host none of whose probes is named keeps none.\n"
+    "A host's file that cannot be read is reported and the set exported without it\n"
+    "(status 1).\n";
 
 }  // namespace
 
 const CommandSpec kExportCommand = {
     "export",
     "Exports recordings with a selection of probes, blades and windows",
-    "cdt export [OPTIONS] FILE...",
+    "cdt export [OPTIONS] FILE...  |  cdt export --set [OPTIONS] DIR_OR_FILE...",
     kDescription,
     kOptions,
     1,

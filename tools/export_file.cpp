@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <future>
 #include <memory>
 #include <vector>
 
@@ -26,45 +25,11 @@
 #include "foundation/staged_output.h"
 #include "lines/line_reader.h"
 #include "lines/line_selection.h"
+#include "tools/export_steps.h"
 
 namespace cdt {
 
 namespace {
-
-// Adds what a file's reading has covered since the last call to the count
-// the progress line shows.
-class ReadMeter {
- public:
-  ReadMeter(const ExportRequest& request, const DataFile& file)
-      : count_(request.bytesRead), file_(file), last_(file.lastReadStatus().offset) {}
-  void update() {
-    const uint64_t at = file_.lastReadStatus().offset;
-    if (count_ != nullptr && at > last_) count_->fetch_add(at - last_, std::memory_order_relaxed);
-    last_ = std::max(last_, at);
-  }
-
- private:
-  std::atomic<uint64_t>* count_;
-  const DataFile& file_;
-  uint64_t last_;
-};
-
-// Formats `format` into the file's result.
-template <typename... Args>
-void say(std::string& to, const char* format, Args... args) {
-  const int n = std::snprintf(nullptr, 0, format, args...);
-  if (n <= 0) return;
-  std::string text(static_cast<size_t>(n), '\0');
-  std::snprintf(text.data(), text.size() + 1, format, args...);
-  to += text;
-}
-
-// A failed output: its message, and status 1 (the staging file is gone).
-bool outputFailed(const StagedOutput& staged, FileResult& result) {
-  say(result.err, "cdt export: %s\n", staged.error().c_str());
-  result.status = 1;
-  return false;
-}
 
 // The converter's own conversion into the staging file of `staged`, which
 // the exporter closes.
@@ -95,43 +60,21 @@ void noteIndexDisagreement(const LineReader& reader, const std::string& input, F
   }
 }
 
-void noteEmptyWindow(const ExportRequest& request, uint64_t lines, const std::string& input,
-                     FileResult& result) {
-  if (lines == 0 && request.selection.hasWindow()) {
-    say(result.err, "cdt export: note: no line of '%s' lies in the window\n", input.c_str());
-  }
-}
-
 // The in/out line, and a warning when reading stopped at damage.
 FileResult finishFile(DataFile& file, const std::string& input, const std::string& output,
                       FileResult& result) {
   say(result.out, "cdt export: in=%s, out=%s\n", input.c_str(), output.c_str());
-  const DataFileReport stop = file.lastReadStatus();
-  if (stop.status != DataFileStatus::EndOfRecords && stop.status != DataFileStatus::Ok) {
-    say(result.err, "cdt export: warning: reading '%s' stopped at offset %llu: %s\n", input.c_str(),
-        static_cast<unsigned long long>(stop.offset), dataFileStatusText(stop.status));
-  }
+  noteStop(file, input, result);
   return result;
 }
-
-// Lines per batch handed to a column sink.
-constexpr std::size_t kBatchRows = 4096;
 
 // The lines into a MATLAB or netCDF file through its sink, in batches of
 // columns; the library writes the staging file of `staged` by its name.
 // False, with the result set, when the output failed.
 bool exportColumns(const ExportRequest& request, DataFile& file, const LinePlan& view,
                    const std::string& input, StagedOutput& staged, FileResult& result) {
-  const bool mat = request.format == ExportFormat::Mat;
-  std::unique_ptr<ColumnSink> sink = mat ? makeMatSink({request.mat73, request.compressionLevel})
-                                         : makeNetCdfSink({request.compressionLevel});
-  if (sink == nullptr) {
-    say(result.err, "cdt export: --format %s%s is not available in this build (no %s library)\n",
-        mat ? "mat" : "netcdf", mat && request.mat73 ? " --mat73" : "",
-        mat ? (request.mat73 ? "HDF5" : "zlib") : "netCDF");
-    result.status = 2;
-    return false;
-  }
+  std::unique_ptr<ColumnSink> sink = makeRequestSink(request, result);
+  if (sink == nullptr) return false;
   const ColumnPlan& plan = view.plan;
   SinkDescription description;
   description.plan = plan;
@@ -141,28 +84,7 @@ bool exportColumns(const ExportRequest& request, DataFile& file, const LinePlan&
   description.sourcePath = decodeName(input);
   description.configurationText =
       decodeName(configToText(file.configuration(), 0).view(), encoding);
-  const Configuration& configuration = file.configuration();
-  for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
-    if (!plan.kept[slot]) continue;
-    const Probe& probe = *view.columns.probes[slot];
-    SinkProbe p;
-    p.slot = slot;
-    p.name = view.names[slot];
-    p.stageIndex = static_cast<uint32_t>(probe.stageIndex);
-    if (probe.stageIndex >= 0 &&
-        static_cast<uint32_t>(probe.stageIndex) < configuration.stages.size()) {
-      p.stage = decodeName(
-          configuration.stages[static_cast<uint32_t>(probe.stageIndex)].name.view(), encoding);
-    }
-    for (uint32_t j : plan.blades[slot]) p.blades.push_back(j + 1);
-    description.probes.push_back(p);
-  }
-  // A failure's cause: the system's, else the library's own account.
-  const auto failed = [&](const char* verb) {
-    const std::string what = std::string(verb) + " '" + staged.finalPath() + "'";
-    staged.fail(sink->errorCode() != 0 ? what : what + ": " + sink->error(), sink->errorCode());
-    return outputFailed(staged, result);
-  };
+  description.probes = sinkProbes(view, file.configuration(), encoding, 0, 0);
   if (sink->needsLineCount()) {
     // A pass over the records that only groups them: the same reader and
     // window as the lines themselves, then back to the start.
@@ -180,56 +102,26 @@ bool exportColumns(const ExportRequest& request, DataFile& file, const LinePlan&
   if (!staged.closeStream()) return outputFailed(staged, result);
   if (!sink->begin(staged.stagedPath(), description)) {
     (void)sink->finish();  // closes what begin opened
-    return failed("cannot create");
+    return sinkFailed(*sink, staged, "cannot create", result);
   }
-  // One batch of columns, reused.
   LineReader reader(file, plan, view.window);
   noteIndexDisagreement(reader, input, result);
   const ColumnStorage batches[2] = {ColumnStorage(plan, kBatchRows),
                                     ColumnStorage(plan, kBatchRows)};
   uint64_t lines = 0;
-  bool written = true;
-  // Two batches: while one is being written (on another thread when writes
-  // overlap), the reader fills the other.
-  std::future<bool> writing;
-  int current = 0;
   ReadMeter meter(request, file);
-  while (!reader.ended()) {
-    const LineColumns& batch = batches[current].columns();
-    const std::size_t rows = reader.read(batch, 0, kBatchRows);
-    meter.update();
-    if (rows == 0) continue;
-    lines += rows;
-    if (writing.valid()) written = writing.get() && written;
-    if (request.overlapWrites) {
-      writing = std::async(std::launch::async,
-                           [&sink, &batch, rows] { return sink->write(batch, rows); });
-    } else {
-      written = sink->write(batch, rows) && written;
-    }
-    current ^= 1;
-  }
-  if (writing.valid()) written = writing.get() && written;
+  bool written = pipeBatches(
+      request,
+      [&](int b) {
+        const std::size_t rows = reader.read(batches[b].columns(), 0, kBatchRows);
+        meter.update();
+        return rows;
+      },
+      [&] { return reader.ended(); },
+      [&](int b, std::size_t rows) { return sink->write(batches[b].columns(), rows); }, lines);
   written = sink->finish() && written;
-  if (!written) return failed("cannot write");
+  if (!written) return sinkFailed(*sink, staged, "cannot write", result);
   noteEmptyWindow(request, lines, input, result);
-  return true;
-}
-
-// Opens the staging file of `output`; false, with the result set, when it
-// cannot be made.
-bool stage(const ExportRequest& request, const std::string& input, const std::string& output,
-           StagedOutput& staged, FileResult& result) {
-  // A directory at the name would only refuse the rename once the work is
-  // done.
-  if (isDirectory(output.c_str())) {
-    say(result.err, "cdt export: cannot create '%s': %s\n", output.c_str(), std::strerror(EISDIR));
-    result.status = 1;
-    return false;
-  }
-  if (!staged.create(output, input, request.format == ExportFormat::Csv)) {
-    return outputFailed(staged, result);
-  }
   return true;
 }
 

@@ -112,6 +112,18 @@ int parseExportRequest(const CommandArgs& args, ExportRequest& request, unsigned
     selection.lastRevolution = revolutions->second;
   }
   if (auto host = args.value("host")) selection.host = *host;
+  request.sets = args.has("set");
+  if (auto time = args.value("time")) {
+    if (!request.sets) return usageError(args, err, "--time is for --set");
+    request.setTime = parseTimeText(*time);
+    if (!request.setTime) {
+      return usageError(args, err, "time '%s' is not a UTC time such as 2011-05-06T12:30:00Z",
+                        time->c_str());
+    }
+  }
+  if (request.sets && selection.host) {
+    return usageError(args, err, "--host is for single files: a set has each host's file");
+  }
   if (auto encoding = args.value("encoding")) {
     const std::optional<TextEncoding> named = textEncodingNamed(*encoding);
     if (!named) {

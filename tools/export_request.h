@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "csv/csv_header.h"
@@ -22,6 +23,10 @@ struct ExportRequest {
   // Probes as names or channel numbers (text), blades, quantities, window
   // and host; resolved against each file's configuration.
   LineSelection selection;
+  // Each argument names recording sets (tools/export_set.h), and with a
+  // time a directory names its recording of that time only.
+  bool sets = false;
+  std::optional<uint64_t> setTime;
   bool mat73 = false;
   int compressionLevel = 0;
   // How names become text where the output holds Unicode (netCDF, MATLAB)

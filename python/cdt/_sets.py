@@ -84,6 +84,10 @@ class RecordingSet:
         Each host's file on its own.
     time : int
         The recording's time, microseconds since 1970, from its file names.
+    name : str
+        The name of the set's outputs (``cdt export --set``, the report):
+        the master's file name without its host part and extension, such as
+        ``Rig1.0000.2011-05-06.12-30-00``.
     """
 
     def __init__(self, path: PathLike, *, time: Optional[TimeLike] = None,
@@ -100,6 +104,8 @@ class RecordingSet:
         self._master = present.index(found["master"])
         self.master = self.hosts[self._master]
         self.time: int = found["time"]
+        # What the set's outputs are named after (as the file system names it).
+        self.name: str = _os.fsdecode(found["name"])
         self.recordings = [Recording(p, salvage=self.salvage, encoding=self.encoding)
                            for p in self._paths]
         self._decoder = self.recordings[0]._decoder

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "foundation/paths.h"
 #include "lines/set_files.h"
 #include "lines/set_reader.h"
 #include "lines/set_summary.h"
@@ -138,6 +139,7 @@ py::dict findSet(const std::string& path, std::optional<uint64_t> time) {
   d["hosts"] = hosts;
   d["master"] = set.master;
   d["time"] = set.time;
+  d["name"] = py::bytes(setOutputStem(set));
   return d;
 }
 
@@ -228,21 +230,25 @@ py::object SetBatchReader::next(std::optional<std::size_t> most) {
 }
 
 py::list findSetTimesOf(const std::string& directory) {
-  std::vector<uint64_t> times;
+  std::vector<SetFiles> sets;
   std::string error;
   bool found = false;
+  bool directoryThere = false;
   {
     py::gil_scoped_release release;
-    found = findSetTimes(directory, times, error);
+    directoryThere = isDirectory(directory.c_str());
+    found = directoryThere && findDirectorySets(directory, sets, error);
   }
-  if (!found) {
-    if (error == "not a directory") {
-      errno = ENOTDIR;
-      PyErr_SetFromErrnoWithFilename(PyExc_NotADirectoryError, directory.c_str());
-      throw py::error_already_set();
-    }
-    throw py::value_error(directory + ": " + error);
+  if (!directoryThere) {
+    errno = ENOTDIR;
+    PyErr_SetFromErrnoWithFilename(PyExc_NotADirectoryError, directory.c_str());
+    throw py::error_already_set();
   }
+  if (!found) throw py::value_error(directory + ": " + error);
+  std::vector<uint64_t> times;
+  for (const SetFiles& set : sets) times.push_back(set.time);
+  std::sort(times.begin(), times.end());
+  times.erase(std::unique(times.begin(), times.end()), times.end());
   py::list list;
   for (uint64_t t : times) list.append(t);
   return list;

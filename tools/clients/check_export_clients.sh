@@ -272,3 +272,53 @@ octave --no-gui --no-window-system --quiet --eval "
   end
   printf('octave: %s.mat, uncompressed, compressed and without lines: every cell equals the CSV\\n', '$odd');
 "
+
+# A recording set of two hosts, host 2 dropping every 5th revolution: the
+# netCDF file (xarray) and both MATLAB files (Octave) hold the set CSV's
+# values, and each host's status.
+"$build/tools/cdt" synth --hosts 2 --revolutions 30 --probes 2 --blades 3 --extras 0 \
+  --drop 2:5 set >/dev/null
+"$build/tools/cdt" export --set -o setout set >/dev/null
+"$build/tools/cdt" export --set -o setout --format netcdf set >/dev/null
+"$build/tools/cdt" export --set -o setout --format mat set >/dev/null
+"$build/tools/cdt" export --set -o setout73 --format mat --mat73 set >/dev/null
+setname=Rig1.0000.2011-05-06.12-30-00
+
+/usr/bin/python3 - "$setname" <<'PY'
+import sys
+import pandas as pd
+import xarray as xr
+
+name = sys.argv[1]
+ds = xr.open_dataset(f"setout/{name}.nc")
+csv = pd.read_csv(f"setout/{name}.csv", dtype=str, keep_default_na=False)
+assert ds.sizes["line"] == len(csv) == 30, (ds.sizes, len(csv))
+for host in ("Daq1", "Daq2"):
+    assert [str(v) for v in ds[f"{host}_Status"].values] == list(csv[f"{host} Status"]), host
+assert (csv["Daq2 Status"] == "1").sum() == 6
+for probe in ("Probe101", "Probe103"):
+    cells = ["" if v != v else "%.8g" % v for v in ds[f"{probe}_blade_dns"].values[:, 1]]
+    assert cells == list(csv[f"{probe} Blade2 DNS"]), probe
+assert ds.attrs["sources"].split("\n") == [f"set/Rig1.0000.Daq{h}.{name[10:]}.cdt" for h in (1, 2)]
+print(f"xarray: the set {name}.nc holds the set CSV's values and statuses")
+PY
+
+octave --no-gui --no-window-system --quiet --eval "
+  lines = strsplit(strtrim(fileread('setout/$setname.csv')), char(10));
+  head = strsplit(lines{1}, ',');
+  s = load('setout/$setname.mat');
+  b = load('setout73/$setname.mat');
+  assert(isa(s.Daq2_Status, 'uint8') && isequal(size(s.Daq2_Status), [numel(lines) - 1, 1]));
+  assert(isequal(double(b.Daq2_Status), double(s.Daq2_Status)));
+  rms = find(strcmp(head, 'Probe103 RMS'));
+  st = find(strcmp(head, 'Daq2 Status'));
+  for i = 1:numel(lines) - 1
+    cells = strsplit(lines{i + 1}, ',', 'CollapseDelimiters', false);
+    assert(strcmp(sprintf('%d', s.Daq2_Status(i)), cells{st}));
+    text = sprintf('%.8g', double(s.probes.Probe103.rms(i)));
+    if isnan(s.probes.Probe103.rms(i)) text = ''; end
+    assert(strcmp(text, cells{rms}));
+    assert(isequaln(double(b.probes.Probe103.rms(i)), double(s.probes.Probe103.rms(i))));
+  end
+  printf('octave: the set %s.mat (level 5 and 7.3) holds the set CSV''s values and statuses\\n', '$setname');
+"

@@ -89,17 +89,7 @@ def _opened_set(path: str, time, encoding: Optional[str]) -> Tuple[RecordingSet,
 def _set_name(s: RecordingSet) -> str:
     """The set's name: the master's file name without its host part (the
     ".HOST." before its time) and without its extension."""
-    base = os.fsencode(os.path.basename(s.files[s.hosts.index(s.master)]))
-    stem = base[:-4] if base.lower().endswith(b".cdt") else base
-    for codec in (s.encoding or "utf-8", "cp1252"):
-        try:
-            part = b"." + s.master.encode(codec) + b"."
-        except (UnicodeEncodeError, LookupError):
-            continue
-        at = stem.rfind(part)
-        if s.master and at >= 0:
-            return os.fsdecode(stem[:at] + b"." + stem[at + len(part):])
-    return os.fsdecode(stem)
+    return s.name
 
 
 def _info(s: RecordingSet) -> Union[Dict[str, Any], str]:

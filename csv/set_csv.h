@@ -1,0 +1,72 @@
+// SetCsvWriter: the lines of a recording set (lines/set_reader.h) as CSV
+// text. Wide: Time, Speed, Sync, Start Rev, End Rev of the set line, every
+// host's probe columns as that host's CSV names them (csv/csv_header.h),
+// host after host, then a "HOST Status" column per host. Long: the long
+// layout of csv/selected_csv.h with the probes of every host, a host that
+// has no line of the set line giving no rows, and a last column "Status",
+// the status of the row's host.
+//
+// Every cell is the cell the host's own CSV prints for the same line, byte
+// for byte: the same formatters, and an empty cell where the host's CSV has
+// one. The set's columns mark such cells with the empty cell's NaN
+// (lines/line_columns.h); a value of the record that is NaN keeps its own
+// bits and prints as "nan" or "-nan", as the CSV prints it, unless its bits
+// are exactly the empty cell's (the default quiet NaN), which cannot be told
+// apart. A host without a line there (kSetMissing) has every cell empty.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "csv/csv_header.h"
+#include "lines/set_reader.h"
+
+namespace cdt {
+
+// What the writer needs of one host of the set.
+struct SetCsvHost {
+  ColumnPlan plan;  // the host's own (its kept slots, blades and quantities)
+  // The kept probes' names as the CSV prints them (the file's bytes), by
+  // slot, and the long layout's Probe cell of each (unquoted).
+  std::string names[kChannelsPerHost];
+  std::string probeCells[kChannelsPerHost];
+  std::string name;  // the host's, as bytes
+};
+
+class SetCsvWriter {
+ public:
+  // Writes to `stream` (open, not owned) the lines of a set read with
+  // `plan`, whose hosts are `hosts` (in the plan's order).
+  SetCsvWriter(std::FILE* stream, const SetPlan& plan, std::vector<SetCsvHost> hosts,
+               TextLayout layout);
+
+  void writeHeader();
+  // Writes rows 0 to rows - 1 of `columns`.
+  void writeLines(const SetColumns& columns, std::size_t rows);
+  // Writes what is buffered and flushes the stream; false when any write
+  // failed.
+  [[nodiscard]] bool finish();
+  // The errno of the first write or flush that failed, 0 while none has.
+  int writeError() const { return writeError_; }
+
+ private:
+  void lead(const LineColumns& c, std::size_t row);
+  void floatCell(float value);
+  void doubleCell(double value);
+  void wideHost(const LineColumns& c, std::size_t h, std::size_t row);
+  void longHost(const LineColumns& c, std::size_t h, std::size_t row, uint8_t status);
+  void put();
+
+  std::FILE* stream_;
+  SetPlan plan_;
+  std::vector<SetCsvHost> hosts_;
+  std::vector<std::size_t> cells_;  // per host, its columns in the wide layout
+  TextLayout layout_;
+  std::string text_;
+  bool failed_ = false;
+  int writeError_ = 0;
+};
+
+}  // namespace cdt

@@ -1,0 +1,40 @@
+// cdt export --set: one output per recording set, of the set's lines
+// (lines/set_reader.h) in the request's format and layout.
+//
+// The output is named after the set's master file without its host part,
+// "Rig1.0000.Daq1.2011-05-06.12-30-00.cdt" giving
+// "Rig1.0000.2011-05-06.12-30-00.csv" (".mat", ".nc"). The selection applies
+// to every host: a probe named keeps every probe of the set with that name
+// or key (a key is "NAME (HOST channel N)" where probes of the set share a
+// name), and a host none of whose probes is named keeps none; a name no
+// host has is a usage error. A host's file that cannot be read is reported
+// and the set exported without it (status 1).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "lines/set_files.h"
+#include "tools/export_file.h"
+#include "tools/export_request.h"
+
+namespace cdt {
+
+// The sets that `arguments` name, each once, in order: a data file names
+// its recording's set, a directory every recording in it (or with `time`
+// the one of that time). An argument that names none gives its message in
+// `failures` (status 1), at its place: failures[i] belongs before sets[i]
+// and those after it, with the failures past the sets' end last.
+struct NamedSets {
+  std::vector<SetFiles> sets;
+  std::vector<std::pair<std::size_t, FileResult>> failures;  // (sets before it, its result)
+};
+NamedSets findExportSets(const std::vector<std::string>& arguments, std::optional<uint64_t> time);
+
+// The output of a set: the master's file name without its host part.
+std::string exportSetOutputPath(const ExportRequest& request, const SetFiles& set);
+
+FileResult exportSet(const ExportRequest& request, const SetFiles& set);
+
+}  // namespace cdt
