@@ -69,7 +69,9 @@ std::string setOutputStem(const SetFiles& set) {
   const std::string_view host =
       set.configuration.hosts[static_cast<uint32_t>(set.master)].name.view();
   if (!host.empty()) {
-    const std::size_t at = name.find("." + std::string(host) + ".");
+    std::string part(host.size() + 2, '.');
+    host.copy(part.data() + 1, host.size());
+    const std::size_t at = name.find(part);
     if (at != std::string::npos) name.erase(at + 1, host.size() + 1);
   }
   return name;
