@@ -115,10 +115,14 @@ void SetCsvWriter::longHost(const LineColumns& c, std::size_t h, std::size_t row
   const Quantities& shown = plan.quantities;
   const std::size_t floatBase = plan_.floatRow[h] - 1;
   const float* floats = c.floats + row;
-  const std::string tail = "," + std::to_string(status) + "\n";
+  std::string tail(1, ',');
+  tail += std::to_string(status);
+  tail += '\n';
   for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
     if (!plan.kept[slot]) continue;
-    const std::string probe = "," + csvCell(hosts_[h].probeCells[slot]) + ",";
+    std::string probe(1, ',');
+    probe += csvCell(hosts_[h].probeCells[slot]);
+    probe += ',';
     const std::vector<uint32_t>& blades = plan.blades[slot];
     for (std::size_t k = 0; k < blades.size(); ++k) {
       lead(c, row);

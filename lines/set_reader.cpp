@@ -43,7 +43,11 @@ ColumnPlan setBlocks(const SetPlan& plan) {
 }
 
 SetReader::SetReader(const std::vector<Host>& hosts, std::size_t master, const SetPlan& plan)
-    : plan_(plan), join_(hosts.size(), master), hosts_(hosts.size()), ringRows_(ringRowsFor(plan)) {
+    : plan_(plan),
+      join_(hosts.size(), master),
+      hosts_(hosts.size()),
+      ringRows_(ringRowsFor(plan)),
+      pendingRows_(hosts.size()) {
   for (std::size_t h = 0; h < hosts.size(); ++h) {
     HostLines& lines = hosts_[h];
     lines.reader = hosts[h].start ? std::make_unique<LineReader>(*hosts[h].file, plan_.hosts[h],
@@ -116,29 +120,56 @@ void SetReader::store(const SetLine& line, const SetColumns& columns, std::size_
   out.startRevolution[row] = line.key.start;
   out.endRevolution[row] = line.key.end;
   for (std::size_t h = 0; h < hosts_.size(); ++h) {
-    const ColumnPlan& plan = plan_.hosts[h];
-    float* floats = out.floats + std::size_t{plan_.floatRow[h]} * stride + row;
-    double* doubles = plan.doubleRows > 0
-                          ? out.doubles + std::size_t{plan_.doubleRow[h]} * stride + row
-                          : nullptr;
     const std::optional<SetJoinLine>& own = line.hosts[h];
     columns.status[h * stride + row] = setLineStatus(own ? &*own : nullptr, reference);
-    if (!own) {
-      for (uint32_t r = 1; r < plan.floatRows; ++r) {
-        floats[(r - 1) * stride] = std::numeric_limits<float>::quiet_NaN();
-      }
-      for (uint32_t r = 0; r < plan.doubleRows; ++r) {
-        doubles[r * stride] = std::numeric_limits<double>::quiet_NaN();
-      }
-      continue;
-    }
-    const LineColumns ring = ringRow(h, static_cast<std::size_t>(own->row % ringRows_));
-    for (uint32_t r = 1; r < plan.floatRows; ++r) floats[(r - 1) * stride] = ring.floats[r];
-    for (uint32_t r = 0; r < plan.doubleRows; ++r) doubles[r * stride] = ring.doubles[r];
   }
+  // The probe cells go in a tile of lines at a time (flush): a line's cells
+  // lie a column's length apart, and a tile writes each column's run of
+  // rows at once rather than touching every column for every line.
+  Pending pending{row, std::vector<std::optional<std::size_t>>(hosts_.size())};
   for (std::size_t h = 0; h < hosts_.size(); ++h) {
-    if (line.hosts[h]) release(h, line.hosts[h]->row);
+    if (line.hosts[h]) pending.slots[h] = static_cast<std::size_t>(line.hosts[h]->row % ringRows_);
   }
+  pending_.push_back(std::move(pending));
+  for (std::size_t h = 0; h < hosts_.size(); ++h) {
+    if (line.hosts[h]) pendingRows_[h].push_back(line.hosts[h]->row);
+  }
+  if (pending_.size() >= kTileLines) flush(columns);
+}
+
+void SetReader::flush(const SetColumns& columns) {
+  const LineColumns& out = columns.lines;
+  const std::size_t stride = out.stride;
+  constexpr float noFloat = std::numeric_limits<float>::quiet_NaN();
+  constexpr double noDouble = std::numeric_limits<double>::quiet_NaN();
+  for (std::size_t h = 0; h < hosts_.size(); ++h) {
+    const ColumnPlan& plan = plan_.hosts[h];
+    std::vector<const unsigned char*> rows(pending_.size());
+    for (std::size_t i = 0; i < pending_.size(); ++i) {
+      const std::optional<std::size_t>& slot = pending_[i].slots[h];
+      rows[i] = slot ? reinterpret_cast<const unsigned char*>(ringRow(h, *slot).doubles) : nullptr;
+    }
+    const std::size_t floatsAt = 8 * std::size_t{plan.doubleRows};
+    for (uint32_t r = 1; r < plan.floatRows; ++r) {
+      float* column = out.floats + (std::size_t{plan_.floatRow[h]} + r - 1) * stride;
+      for (std::size_t i = 0; i < pending_.size(); ++i) {
+        float value = noFloat;
+        if (rows[i] != nullptr) std::memcpy(&value, rows[i] + floatsAt + 4 * std::size_t{r}, 4);
+        column[pending_[i].row] = value;
+      }
+    }
+    for (uint32_t r = 0; r < plan.doubleRows; ++r) {
+      double* column = out.doubles + (std::size_t{plan_.doubleRow[h]} + r) * stride;
+      for (std::size_t i = 0; i < pending_.size(); ++i) {
+        double value = noDouble;
+        if (rows[i] != nullptr) std::memcpy(&value, rows[i] + 8 * std::size_t{r}, 8);
+        column[pending_[i].row] = value;
+      }
+    }
+    for (uint64_t number : pendingRows_[h]) release(h, number);
+    pendingRows_[h].clear();
+  }
+  pending_.clear();
 }
 
 void SetReader::offer(const SetLine& line, const SetColumns& columns, std::size_t row,
@@ -184,14 +215,20 @@ std::size_t SetReader::read(const SetColumns& columns, std::size_t row, std::siz
     }
     HostLines& lines = hosts_[*first];
     if (lines.used[static_cast<std::size_t>((lines.next) % ringRows_)]) {
-      // The host's ring is full of lines the join still holds: the oldest
-      // set line is stored as it stands, which frees room.
-      if (std::optional<SetLine> line = join_.takeOldest()) offer(*line, columns, row, stored);
+      // The host's ring is full: of lines stored but not yet copied, which
+      // the copy frees, else of lines the join still holds, and the oldest
+      // set line is stored as it stands.
+      if (!pending_.empty()) {
+        flush(columns);
+      } else if (std::optional<SetLine> line = join_.takeOldest()) {
+        offer(*line, columns, row, stored);
+      }
       continue;
     }
     join_.add(*first, *lines.ahead);
     readAhead(*first);
   }
+  flush(columns);
   return stored;
 }
 

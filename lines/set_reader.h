@@ -91,12 +91,25 @@ class SetReader {
   // beyond it.
   void offer(const SetLine& line, const SetColumns& columns, std::size_t row, std::size_t& stored);
   void store(const SetLine& line, const SetColumns& columns, std::size_t row);
+  // Copies the probe cells of the stored lines not yet copied, and frees
+  // their ring rows.
+  void flush(const SetColumns& columns);
   void release(std::size_t h, uint64_t number);
 
   SetPlan plan_;
   SetJoin join_;
   std::vector<HostLines> hosts_;
   std::size_t ringRows_;
+  // Stored lines whose probe cells are still to be copied: their row and
+  // per host its ring row (none where missing), and per host the numbers
+  // of their lines.
+  struct Pending {
+    std::size_t row = 0;
+    std::vector<std::optional<std::size_t>> slots;
+  };
+  static constexpr std::size_t kTileLines = 64;
+  std::vector<Pending> pending_;
+  std::vector<std::vector<uint64_t>> pendingRows_;
   std::optional<uint64_t> keepLow_;
   std::optional<uint64_t> keepHigh_;
   bool ended_ = false;
