@@ -30,21 +30,6 @@ recording() {  # name size-MB [seed] -> path; each seed names its file apart
   realpath "$(ls "$dir"/*.cdt | head -n 1)"
 }
 
-# Write-back on a shared machine makes single runs of a second or so vary by a
-# third, so the runs that enter a speed target keep the best of three.
-best_of() {  # RUNS OUT_DIR COMMAND... -> best seconds and the peak RSS of that run
-  local runs=$1 out=$2 best="" seconds rss
-  shift 2
-  for ((run = 0; run < runs; run++)); do
-    rm -rf "$out" && mkdir -p "$out"
-    read -r seconds rss < <(timed "$out" "$@")
-    if [ -z "$best" ] || awk -v a="$seconds" -v b="${best% *}" 'BEGIN { exit !(a < b) }'; then
-      best="$seconds $rss"
-    fi
-  done
-  echo "$best"
-}
-
 rows=()
 for size in "$small" "$large"; do
   input=$(recording "rev-${size}MB" "$size")

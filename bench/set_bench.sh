@@ -22,19 +22,6 @@ if [ "${BENCH_SMALL:-0}" = 1 ]; then sizes=(10 100); else sizes=(100 1000); fi
 # shellcheck source=bench/timed.sh
 source "$(dirname "$0")/timed.sh"
 
-best_of() {  # RUNS OUT_DIR COMMAND... -> best seconds and the peak RSS of that run
-  local runs=$1 out=$2 best="" seconds rss
-  shift 2
-  for ((run = 0; run < runs; run++)); do
-    rm -rf "$out" && mkdir -p "$out"
-    read -r seconds rss < <(timed "$out" "$@")
-    if [ -z "$best" ] || awk -v a="$seconds" -v b="${best% *}" 'BEGIN { exit !(a < b) }'; then
-      best="$seconds $rss"
-    fi
-  done
-  echo "$best"
-}
-
 printf '%-8s %-22s %9s %11s\n' "per host" "what" "seconds" "peak MiB"
 declare -A result
 for size in "${sizes[@]}"; do

@@ -7,15 +7,9 @@
 
 namespace cdt {
 
-namespace {
-
-constexpr std::size_t kFlushSize = 1 << 20;
-
-}  // namespace
-
 SelectedCsvWriter::SelectedCsvWriter(std::FILE* stream, const ColumnPlan& plan,
                                      const Probe* const* probes, TextLayout layout)
-    : stream_(stream), plan_(plan), quantities_(plan.quantities), layout_(layout) {
+    : BufferedText(stream), plan_(plan), quantities_(plan.quantities), layout_(layout) {
   for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
     probes_[slot] = probes[slot];
     if (probes[slot] != nullptr) quotedNames_[slot] = csvCell(probes[slot]->name.view());
@@ -123,30 +117,6 @@ void SelectedCsvWriter::writeLine(const LineGroup& group) {
   }
   text_ += '\n';
   flushIfFull();
-}
-
-void SelectedCsvWriter::put() {
-  errno = 0;
-  if (!text_.empty() && std::fwrite(text_.data(), 1, text_.size(), stream_) != text_.size() &&
-      !failed_) {
-    failed_ = true;
-    writeError_ = errno;
-  }
-  text_.clear();
-}
-
-void SelectedCsvWriter::flushIfFull() {
-  if (text_.size() >= kFlushSize) put();
-}
-
-bool SelectedCsvWriter::finish() {
-  put();
-  errno = 0;
-  if (std::fflush(stream_) != 0 && !failed_) {
-    failed_ = true;
-    writeError_ = errno;
-  }
-  return !failed_;
 }
 
 }  // namespace cdt

@@ -14,13 +14,14 @@
 #include <string>
 
 #include "config/model.h"
+#include "csv/buffered_text.h"
 #include "csv/csv_header.h"
 #include "lines/line_columns.h"
 #include "lines/line_layout.h"
 
 namespace cdt {
 
-class SelectedCsvWriter {
+class SelectedCsvWriter : public BufferedText {
  public:
   // Writes to `stream` (open, not owned) the columns of `plan` (its kept
   // slots, blades and quantities) whose probes are `probes` (by slot, as
@@ -30,29 +31,16 @@ class SelectedCsvWriter {
 
   void writeHeader();
   void writeLine(const LineGroup& group);
-  // Writes what is buffered and flushes the stream; false when any write
-  // failed.
-  [[nodiscard]] bool finish();
-  // The errno of the first write or flush that failed, 0 while none has (or
-  // when the call gave none).
-  int writeError() const { return writeError_; }
 
  private:
   void lead(const LineGroup& group);
   void floatCell(float value);
-  void flushIfFull();
 
-  std::FILE* stream_;
   ColumnPlan plan_;
   const Probe* probes_[kChannelsPerHost] = {};
   Quantities quantities_;
   TextLayout layout_;
-  std::string text_;
   std::string quotedNames_[kChannelsPerHost];  // the Probe cell of the long layout
-  bool failed_ = false;
-  int writeError_ = 0;
-  // Writes `text_` out and empties it, keeping the first failure.
-  void put();
 };
 
 }  // namespace cdt

@@ -10,8 +10,6 @@ namespace cdt {
 
 namespace {
 
-constexpr std::size_t kFlushSize = 1 << 20;
-
 // The bits of the empty cell's NaN in the columns.
 constexpr uint32_t kEmptyFloatBits =
     std::bit_cast<uint32_t>(std::numeric_limits<float>::quiet_NaN());
@@ -22,7 +20,7 @@ constexpr uint64_t kEmptyDoubleBits =
 
 SetCsvWriter::SetCsvWriter(std::FILE* stream, const SetPlan& plan, std::vector<SetCsvHost> hosts,
                            TextLayout layout)
-    : stream_(stream), plan_(plan), hosts_(std::move(hosts)), layout_(layout) {
+    : BufferedText(stream), plan_(plan), hosts_(std::move(hosts)), layout_(layout) {
   for (const SetCsvHost& host : hosts_) {
     std::string_view names[kChannelsPerHost];
     for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) names[slot] = host.names[slot];
@@ -55,7 +53,7 @@ void SetCsvWriter::writeHeader() {
       eachColumnName(host.plan, names, TextLayout::Wide, [&](std::string_view name) {
         if (n++ >= 5) emit(name);
       });
-      if (text_.size() >= kFlushSize) put();
+      flushIfFull();
     }
     for (const SetCsvHost& host : hosts_) emit(host.name + " Status");
   }
@@ -106,7 +104,7 @@ void SetCsvWriter::wideHost(const LineColumns& c, std::size_t h, std::size_t row
     if (shown.bladeToa) {
       for (std::size_t k = 0; k < blades; ++k) floatCell(at(plan.bladeToaRow[slot] + k));
     }
-    if (text_.size() >= kFlushSize) put();
+    flushIfFull();
   }
 }
 
@@ -131,7 +129,7 @@ void SetCsvWriter::longHost(const LineColumns& c, std::size_t h, std::size_t row
       if (shown.bladeDns) floatCell(floats[(floatBase + plan.bladeDnsRow[slot] + k) * c.stride]);
       if (shown.bladeToa) floatCell(floats[(floatBase + plan.bladeToaRow[slot] + k) * c.stride]);
       text_ += tail;
-      if (text_.size() >= kFlushSize) put();
+      flushIfFull();
     }
   }
 }
@@ -159,28 +157,8 @@ void SetCsvWriter::writeLines(const SetColumns& columns, std::size_t rows) {
       text_ += std::to_string(columns.status[h * c.stride + row]);
     }
     text_ += '\n';
-    if (text_.size() >= kFlushSize) put();
+    flushIfFull();
   }
-}
-
-void SetCsvWriter::put() {
-  errno = 0;
-  if (!text_.empty() && std::fwrite(text_.data(), 1, text_.size(), stream_) != text_.size() &&
-      !failed_) {
-    failed_ = true;
-    writeError_ = errno;
-  }
-  text_.clear();
-}
-
-bool SetCsvWriter::finish() {
-  put();
-  errno = 0;
-  if (std::fflush(stream_) != 0 && !failed_) {
-    failed_ = true;
-    writeError_ = errno;
-  }
-  return !failed_;
 }
 
 }  // namespace cdt

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "csv/buffered_text.h"
 #include "csv/csv_header.h"
 #include "lines/set_reader.h"
 
@@ -35,7 +36,7 @@ struct SetCsvHost {
   std::string name;  // the host's, as bytes
 };
 
-class SetCsvWriter {
+class SetCsvWriter : public BufferedText {
  public:
   // Writes to `stream` (open, not owned) the lines of a set read with
   // `plan`, whose hosts are `hosts` (in the plan's order).
@@ -45,11 +46,6 @@ class SetCsvWriter {
   void writeHeader();
   // Writes rows 0 to rows - 1 of `columns`.
   void writeLines(const SetColumns& columns, std::size_t rows);
-  // Writes what is buffered and flushes the stream; false when any write
-  // failed.
-  [[nodiscard]] bool finish();
-  // The errno of the first write or flush that failed, 0 while none has.
-  int writeError() const { return writeError_; }
 
  private:
   void lead(const LineColumns& c, std::size_t row);
@@ -57,16 +53,11 @@ class SetCsvWriter {
   void doubleCell(double value);
   void wideHost(const LineColumns& c, std::size_t h, std::size_t row);
   void longHost(const LineColumns& c, std::size_t h, std::size_t row, uint8_t status);
-  void put();
 
-  std::FILE* stream_;
   SetPlan plan_;
   std::vector<SetCsvHost> hosts_;
   std::vector<std::size_t> cells_;  // per host, its columns in the wide layout
   TextLayout layout_;
-  std::string text_;
-  bool failed_ = false;
-  int writeError_ = 0;
 };
 
 }  // namespace cdt

@@ -127,28 +127,39 @@ def _read_part(part: Dict[str, Any]) -> _pd.DataFrame:
     frame = lines._frame(file=part["path"], wide_revolutions=True, time_index=by_time)
     if by_time:
         _check_bounds(part, frame.index)
-    columns = ["File"] + list(part["columns"])
-    if list(frame.columns) == columns:
+    return _with_columns(frame, ["File"] + list(part["columns"]), [object] + list(part["dtypes"]))
+
+
+def _with_columns(frame: _pd.DataFrame, columns: Sequence[str], dtypes: Sequence[Any],
+                  missing: Any = ()) -> _pd.DataFrame:
+    """The frame with exactly these columns (repeated names by occurrence):
+    one it lacks is NaN, or MISSING where its name is among `missing` (a
+    host's status)."""
+    if list(frame.columns) == list(columns):
         return frame
     n = len(frame)
     place = {key: i for i, key in enumerate(_occurrences(list(frame.columns)))}
     data: List[Any] = []
-    for key, dtype in zip(_occurrences(columns), [object] + list(part["dtypes"])):
+    for key, dtype in zip(_occurrences(columns), dtypes):
         i = place.get(key)
+        fill = _MISSING if key[0] in missing else _np.nan
         data.append(frame.iloc[:, i] if i is not None
-                    else _pd.Series(_np.full(n, _np.nan, dtype=dtype), index=frame.index))
+                    else _pd.Series(_np.full(n, fill, dtype=dtype), index=frame.index))
     return _frame(columns, data, frame.index)
+
+
+def _in_bounds(index: _pd.Index, bounds: Tuple[Any, Any, bool]) -> bool:
+    """Whether the index increases within [low, high) (the last part's
+    [low, high])."""
+    low, high, last = bounds
+    return len(index) == 0 or (index.is_monotonic_increasing and index[0] >= low and (
+        index[-1] <= high if last else index[-1] < high))
 
 
 def _check_bounds(part: Dict[str, Any], index: _pd.DatetimeIndex) -> None:
     """Raises ValueError where a part's times leave the division they were
     given, or go back (a file whose record times go back)."""
-    if len(index) == 0:
-        return
-    low, high, last = part["bounds"]
-    ok = index.is_monotonic_increasing and index[0] >= low and (
-        index[-1] <= high if last else index[-1] < high)
-    if not ok:
+    if not _in_bounds(index, part["bounds"]):
         raise ValueError(f"{part['path']}: its line times go back or leave the index's range, "
                          "so a Time index has no divisions; read it with index=None")
 
@@ -407,31 +418,15 @@ def _read_set_part(part: Dict[str, Any]) -> _pd.DataFrame:
     if part["by_revolution"]:
         frame = frame.set_index("Start Rev")
         _check_revolutions(part, frame.index)
-    columns = list(part["columns"])
-    if list(frame.columns) == columns:
-        return frame
-    n = len(frame)
-    place = {key: i for i, key in enumerate(_occurrences(list(frame.columns)))}
-    data: List[Any] = []
-    for key, dtype in zip(_occurrences(columns), part["dtypes"]):
-        i = place.get(key)
-        # A host the set has no file of misses every line: its status says
-        # so, its cells are NaN.
-        fill = _MISSING if key[0] in part["status"] else _np.nan
-        data.append(frame.iloc[:, i] if i is not None
-                    else _pd.Series(_np.full(n, fill, dtype=dtype), index=frame.index))
-    return _frame(columns, data, frame.index)
+    # A host the set has no file of misses every line: its status says so,
+    # its cells are NaN.
+    return _with_columns(frame, part["columns"], part["dtypes"], part["status"])
 
 
 def _check_revolutions(part: Dict[str, Any], index: _pd.Index) -> None:
     """Raises ValueError where a part's Start Rev leave the division it was
     given or go back (a counter that restarts within the part)."""
-    if part["bounds"] is None or len(index) == 0:
-        return
-    low, high, last = part["bounds"]
-    ok = index.is_monotonic_increasing and index[0] >= low and (
-        index[-1] <= high if last else index[-1] < high)
-    if not ok:
+    if part["bounds"] is not None and not _in_bounds(index, part["bounds"]):
         raise ValueError(f"{part['path']}: the set's revolution counter goes back (a restart or "
                          "resynchronisation), so a Start Rev index has no divisions; read it "
                          "with index=None")
