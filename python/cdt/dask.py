@@ -142,7 +142,7 @@ def _with_columns(frame: _pd.DataFrame, columns: Sequence[str], dtypes: Sequence
     data: List[Any] = []
     for key, dtype in zip(_occurrences(columns), dtypes):
         i = place.get(key)
-        fill = _MISSING if key[0] in missing else _np.nan
+        fill = _cdt.sets.MISSING if key[0] in missing else _np.nan
         data.append(frame.iloc[:, i] if i is not None
                     else _pd.Series(_np.full(n, fill, dtype=dtype), index=frame.index))
     return _frame(columns, data, frame.index)
@@ -430,9 +430,6 @@ def _check_revolutions(part: Dict[str, Any], index: _pd.Index) -> None:
         raise ValueError(f"{part['path']}: the set's revolution counter goes back (a restart or "
                          "resynchronisation), so a Start Rev index has no divisions; read it "
                          "with index=None")
-
-
-_MISSING = 1  # cdt.sets.MISSING
 
 
 def _set_dtypes(columns: Sequence[str], hosts: int) -> List[Any]:
