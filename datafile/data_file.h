@@ -212,6 +212,7 @@ class DataFile {
   friend bool writeRecord(DataFile& file, const DataRecord& record);
   friend bool closeDataFile(DataFile& file);
   friend bool flushDataFile(DataFile& file);
+  friend bool abandonDataFile(DataFile& file);
 
   void openForReading(const char* path, ReadMode mode);
   void useLargeReadBuffer();
@@ -360,6 +361,12 @@ struct PlannedSeek {
 // so that readers following it see every record written so far. False when
 // the file is not being written or the write fails.
 [[nodiscard]] bool flushDataFile(DataFile& file);
+
+// Stops writing a file without finishing it, as a recorder that ends
+// without closing its file leaves it: what was written reaches the file,
+// which keeps the header's index fields 0, no index and its ".temp" name.
+// False when the file is not being written or the last write fails.
+[[nodiscard]] bool abandonDataFile(DataFile& file);
 
 // Ends the file's use; the object stays allocated and can be closed again.
 // A file being written is finished first: index appended, header rewritten,

@@ -131,6 +131,13 @@ bool flushDataFile(DataFile& file) {
   return !file.writeFailed_;
 }
 
+bool abandonDataFile(DataFile& file) {
+  if (!file.writing_) return false;
+  file.writing_ = false;
+  file.index_.clear();
+  return file.stream_.close() && !file.writeFailed_;
+}
+
 std::unique_ptr<DataFile> createDataFile(const Configuration& configuration, const char* path,
                                          CreateMode create, std::size_t streamBuffer) {
   auto file = std::make_unique<DataFile>(configuration, path, create, streamBuffer);
