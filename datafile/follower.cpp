@@ -355,13 +355,21 @@ void DataFileFollower::confirmIndex() {
 
 FollowStatus DataFileFollower::next(RecordRef& record, std::chrono::milliseconds timeout) {
   record.reset();
+  return pump(&record, timeout);
+}
+
+FollowStatus DataFileFollower::pump(RecordRef* wanted, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
-    if (phase_ == Phase::Ended) return ended_;
-    if (stopping_.load(std::memory_order_relaxed)) return end(FollowStatus::Stopped);
+    if (stopping_.load(std::memory_order_relaxed) && phase_ != Phase::Ended) {
+      return end(FollowStatus::Stopped);
+    }
     if (phase_ == Phase::Opening) (void)open();
+    if (wanted == nullptr && configured_) return FollowStatus::Record;
     if (phase_ == Phase::Ended) return ended_;
 
+    RecordRef unused;
+    RecordRef& record = wanted != nullptr ? *wanted : unused;
     while (phase_ != Phase::Opening) {
       const Parse parsed = parse(record);
       if (parsed == Parse::Record) return FollowStatus::Record;

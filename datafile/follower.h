@@ -100,6 +100,12 @@ class DataFileFollower {
   // what the file holds now.
   FollowStatus next(RecordRef& record, std::chrono::milliseconds timeout);
 
+  // Waits until the header and the configuration are read: Record once they
+  // are (hasConfiguration()), else as next() says. Reads no record.
+  FollowStatus waitForConfiguration(std::chrono::milliseconds timeout) {
+    return pump(nullptr, timeout);
+  }
+
   // Ends the follow: the next() running or to come returns Stopped within
   // about longestPoll. Thread-safe.
   void stop() { stopping_.store(true, std::memory_order_relaxed); }
@@ -133,6 +139,8 @@ class DataFileFollower {
   enum class Phase : uint8_t { Opening, Following, Finishing, Salvaging, Ended };
   enum class Parse : uint8_t { Record, NeedMore, Held, Damaged, End };
 
+  // next(), or with `record` nullptr waitForConfiguration().
+  FollowStatus pump(RecordRef* record, std::chrono::milliseconds timeout);
   FollowStatus end(FollowStatus status);
   FollowStatus fail(FollowError error);
   // Opens the file and reads its header and configuration once they are

@@ -50,6 +50,13 @@ class LineFollower {
   // The records read meanwhile are grouped as usual.
   FollowStatus waitForHost(std::chrono::milliseconds timeout);
   std::optional<uint32_t> host() const { return host_; }
+  // Replaces the window's ranges (not its host) before the first line is
+  // handed out: once the host is known, the selection that needs it.
+  void setRanges(const LineWindow& window) {
+    const std::optional<uint32_t> host = window_.host;
+    window_ = window;
+    window_.host = host;
+  }
 
   // Hands up to `most` (at least 1) complete lines of the window to
   // emit(group, windowTime), whose records are valid during the call only.

@@ -1,0 +1,209 @@
+#include "tools/export_follow.h"
+
+#include <algorithm>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "csv/selected_csv.h"
+#include "datafile/file_names.h"
+#include "datafile/follower.h"
+#include "foundation/file_system.h"
+#include "foundation/name_text.h"
+#include "foundation/staged_output.h"
+#include "lines/line_follower.h"
+#include "lines/line_selection.h"
+#include "tools/commands.h"
+#include "tools/export_steps.h"
+
+namespace cdt {
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// Longest single wait, so that a follow checks its state now and then even
+// when the caller's timeouts are long.
+constexpr std::chrono::milliseconds kLongestWait{1000};
+
+std::string withoutTemporarySuffix(const std::string& path) {
+  const std::string_view name = path;
+  if (!name.ends_with(kBeingWrittenSuffix)) return path;
+  return std::string(name.substr(0, name.size() - kBeingWrittenSuffix.size()));
+}
+
+double seconds(std::chrono::milliseconds time) {
+  return static_cast<double>(time.count()) / 1000.0;
+}
+
+// The messages of a follow that ended without a whole output.
+FileResult cannotFollow(const DataFileFollower& records, const FollowRequest& follow,
+                        FollowStatus status, const std::string& input, FileResult& result) {
+  if (status == FollowStatus::Idle) {
+    say(result.err, "cdt export: cannot read '%s': no data file appeared there within %g s\n",
+        input.c_str(), seconds(follow.idle));
+  } else if (status == FollowStatus::Stopped) {
+    say(result.err, "cdt export: the follow of '%s' was stopped\n", input.c_str());
+  } else {
+    say(result.err, "cdt export: cannot follow '%s': %s\n", input.c_str(),
+        followErrorText(records.error()));
+  }
+  result.status = 1;
+  return result;
+}
+
+// Waits until `step` says anything but Waiting.
+template <class Step>
+FollowStatus untilSettled(Step step) {
+  FollowStatus status;
+  do {
+    status = step(kLongestWait);
+  } while (status == FollowStatus::Waiting);
+  return status;
+}
+
+}  // namespace
+
+int parseFollowRequest(const CommandArgs& args, const ExportRequest& request, FollowRequest& follow,
+                       FILE* err) {
+  const std::optional<double> idle = realOption(args, "idle", 60.0, 0.01, 1e7, err);
+  if (!idle) return 2;
+  follow.idle = std::chrono::milliseconds(static_cast<int64_t>(*idle * 1000.0 + 0.5));
+  if (!args.has("follow")) {
+    return args.has("idle") ? usageError(args, err, "--idle is for --follow") : 0;
+  }
+  if (request.sets) {
+    return usageError(args, err, "--follow follows files; a set's files are given one by one");
+  }
+  if (request.format != ExportFormat::Csv) {
+    return usageError(args, err,
+                      "--follow writes CSV (wide or long): a MATLAB or netCDF file is only "
+                      "readable once it is closed");
+  }
+  return 0;
+}
+
+FileResult followFile(const ExportRequest& request, const FollowRequest& follow,
+                      const std::string& input) {
+  FileResult result;
+  const std::string output = exportOutputPath(request, withoutTemporarySuffix(input));
+  FollowOptions options;
+  options.idle = follow.idle;
+  DataFileFollower records(input, options);
+  FollowStatus status =
+      untilSettled([&](std::chrono::milliseconds t) { return records.waitForConfiguration(t); });
+  if (status != FollowStatus::Record) return cannotFollow(records, follow, status, input, result);
+  const Configuration& configuration = records.configuration();
+  if (sameFile(records.openPath().c_str(), output.c_str())) {
+    say(result.err, "cdt export: the output '%s' is the input file\n", output.c_str());
+    result.status = 1;
+    return result;
+  }
+
+  // The selection needs the host of the lines: named, or that of the first
+  // line record, which may take a while to come.
+  LinePlan view;
+  SelectionError error;
+  const TextEncoding encoding = request.encoding;
+  const auto resolve = [&](std::optional<uint32_t> linesHost) {
+    return resolveSelection(
+        configuration, linesHost, request.selection,
+        [encoding](std::string_view name) { return decodeName(name, encoding); }, view, error);
+  };
+  std::optional<LineFollower> lines;
+  bool resolved = false;
+  if (request.selection.host) {
+    resolved = resolve(std::nullopt);
+    if (resolved) lines.emplace(records, view.window);
+  } else {
+    lines.emplace(records);
+    status = untilSettled([&](std::chrono::milliseconds t) { return lines->waitForHost(t); });
+    if (status == FollowStatus::Failed || status == FollowStatus::Stopped) {
+      return cannotFollow(records, follow, status, input, result);
+    }
+    resolved = resolve(lines->host());
+    if (resolved) lines->setRanges(view.window);
+  }
+  if (!resolved) {
+    say(result.err, "cdt export: '%s' has %s\n", input.c_str(), error.message.c_str());
+    result.status = 2;
+    return result;
+  }
+
+  StagedOutput staged;
+  if (!stage(request, records.openPath(), output, staged, result)) return result;
+  SelectedCsvWriter writer(staged.stream(), view.plan, view.columns.probes, request.layout);
+  // The converter's CSV of a file without lines is empty: no header either.
+  if (request.selects() || lines->host()) writer.writeHeader();
+  bool pending = true;
+  auto flushed = std::chrono::steady_clock::now();
+  FollowBatch batch;
+  do {
+    batch = lines->nextGroups(1024, pending ? follow.flushEvery : kLongestWait,
+                              [&](const LineGroup& group, uint64_t) { writer.writeLine(group); });
+    pending = pending || batch.lines > 0;
+    const auto now = std::chrono::steady_clock::now();
+    if (pending && (followEnded(batch.status) || now - flushed >= follow.flushEvery)) {
+      if (!writer.finish()) {
+        staged.fail("cannot write '" + output + "'", writer.writeError());
+        outputFailed(staged, result);
+        return result;
+      }
+      pending = false;
+      flushed = now;
+    }
+  } while (!followEnded(batch.status));
+
+  if (batch.status != FollowStatus::Finished && batch.status != FollowStatus::Idle) {
+    return cannotFollow(records, follow, batch.status, input, result);
+  }
+  if (!staged.commit()) {
+    outputFailed(staged, result);
+    return result;
+  }
+  say(result.out, "cdt export: in=%s, out=%s\n", input.c_str(), output.c_str());
+  const DataFileReport stop = records.stopReport();
+  if (batch.status == FollowStatus::Idle) {
+    say(result.err,
+        "cdt export: warning: '%s' has not grown for %g s and is not finished (its recorder "
+        "seems to have stopped): '%s' holds the lines of its whole records, as cdt recover "
+        "keeps them\n",
+        records.openPath().c_str(), seconds(follow.idle), output.c_str());
+  }
+  if (stop.status != DataFileStatus::EndOfRecords && stop.status != DataFileStatus::Ok) {
+    say(result.err, "cdt export: warning: reading '%s' stopped at offset %llu: %s\n", input.c_str(),
+        static_cast<unsigned long long>(stop.offset), dataFileStatusText(stop.status));
+  }
+  if (!records.indexAgrees()) {
+    say(result.err, "cdt export: warning: the index of '%s' disagrees with its records\n",
+        input.c_str());
+  }
+  noteEmptyWindow(request, lines->lines(), input, result);
+  return result;
+}
+
+int runExportFollow(const CommandArgs& args, const ExportRequest& request, FILE* out, FILE* err) {
+  FollowRequest follow;
+  if (int status = parseFollowRequest(args, request, follow, err); status != 0) return status;
+  const std::vector<std::string>& inputs = args.positionals;
+  std::vector<FileResult> results(inputs.size());
+  std::vector<std::thread> threads;
+  threads.reserve(inputs.size());
+  for (std::size_t i = 0; i < inputs.size(); ++i) {
+    threads.emplace_back([&, i] { results[i] = followFile(request, follow, inputs[i]); });
+  }
+  int status = 0;
+  for (std::size_t i = 0; i < inputs.size(); ++i) {
+    threads[i].join();
+    std::fputs(results[i].out.c_str(), out);
+    std::fputs(results[i].err.c_str(), err);
+    std::fflush(out);
+    std::fflush(err);
+    status = std::max(status, results[i].status);
+  }
+  return status;
+}
+
+}  // namespace cdt
