@@ -61,8 +61,6 @@ const char* followErrorText(FollowError error) {
       return "not a data file";
     case FollowError::EmptyConfiguration:
       return "empty configuration block";
-    case FollowError::ConfigurationPastEnd:
-      return "configuration block runs past the end of the file";
     case FollowError::Shrank:
       return "the file shrank while it was followed";
     case FollowError::Changed:
@@ -190,11 +188,9 @@ bool DataFileFollower::open() {
     fail(FollowError::EmptyConfiguration);
     return false;
   }
-  if (length > fileSize_ - kFileHeaderSize) {
-    // A finished file never grows again.
-    if (header.indexOffset != 0) fail(FollowError::ConfigurationPastEnd);
-    return false;
-  }
+  // Not all there yet. (A header that says finished before its
+  // configuration is written is damage; the idle time ends its wait.)
+  if (length > fileSize_ - kFileHeaderSize) return false;
   configText_.resize(length);
   if (!readAt(kFileHeaderSize, configText_.data(), length)) {
     fail(FollowError::IoError);
@@ -244,6 +240,7 @@ bool DataFileFollower::checkHeader() {
     if (!configurationUnchanged()) return false;
     configCheckedAt_ = now;
   }
+  rawIndexOffset_ = header.indexOffset;
   if (header.indexOffset == 0) return true;
   // Finished, once the index it announces is in the file; the reader of a
   // finished file takes an index that does not fit as damage.
@@ -264,7 +261,13 @@ bool DataFileFollower::checkHeader() {
 
 DataFileFollower::Parse DataFileFollower::parse(RecordRef& record) {
   const bool finishing = phase_ == Phase::Finishing;
-  const uint64_t limit = finishing ? recordsEnd_ : fileSize_;
+  uint64_t limit = finishing ? recordsEnd_ : fileSize_;
+  // A header with an index start that does not fit yet (or never will):
+  // the records end there, as the salvage reader takes them.
+  if (!finishing && rawIndexOffset_ != 0 && rawIndexOffset_ >= header_.dataOffset &&
+      rawIndexOffset_ <= fileSize_) {
+    limit = rawIndexOffset_;
+  }
   const uint64_t start = position_;
   // (The records may start past the bytes there are: padding not yet written.)
   if (start >= limit) return Parse::End;

@@ -75,13 +75,12 @@ inline bool followEnded(FollowStatus status) {
 
 enum class FollowError : uint8_t {
   None,
-  CannotOpen,            // the path names something that is not a readable regular file
-  NotDataFile,           // the magic words are wrong
-  EmptyConfiguration,    // configLength (low 32 bits) is 0
-  ConfigurationPastEnd,  // a finished header whose configuration runs past the file
-  Shrank,                // the file is now shorter than the bytes already read
-  Changed,               // the header's fixed fields or the configuration changed
-  IoError,               // a read failed
+  CannotOpen,          // the path names something that is not a readable regular file
+  NotDataFile,         // the magic words are wrong
+  EmptyConfiguration,  // configLength (low 32 bits) is 0
+  Shrank,              // the file is now shorter than the bytes already read
+  Changed,             // the header's fixed fields or the configuration changed
+  IoError,             // a read failed
 };
 
 // A short lower-case description ("the file shrank", ...).
@@ -181,7 +180,8 @@ class DataFileFollower {
 
   uint64_t fileSize_ = 0;
   uint64_t position_ = 0;
-  uint64_t recordsEnd_ = 0;  // Finishing: the header's indexOffset
+  uint64_t recordsEnd_ = 0;      // Finishing: the header's indexOffset
+  uint64_t rawIndexOffset_ = 0;  // as the header said at the last look
   uint64_t records_ = 0;
   // The first record's index entry: bytes that repeat it right after the
   // records are the start of an index being appended.
