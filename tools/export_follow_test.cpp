@@ -92,6 +92,17 @@ TEST(ExportFollow, UsageAndFailures) {
   EXPECT_FALSE(testing::fileExists(dir.file("missing.csv")));
 }
 
+TEST(InfoFollow, PlainLinesUntilTheRecordingIsFinished) {
+  TempDir dir;
+  ASSERT_EQ(runCdt({"synth", "--revolutions", "20", "--probes", "2", "rec"}, dir.path()).status, 0);
+  const RunResult r = runCdt({"info", "--follow", kDaq1}, dir.path());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.substr(r.out.find(": ") + 2),
+            "40 records, 20 revolutions (last 20), speed 2996.1, last "
+            "2011-05-06T12:30:00.442128Z, blade records by channel 20 20 0 0: finished\n");
+  EXPECT_EQ(runCdt({"info", "--idle", "2", kDaq1}, dir.path()).status, 2);
+}
+
 // When each line reaches the output: a writer puts one revolution (two
 // records) into the file every 10 ms; the record that opens revolution k+1
 // completes line k. The bound is generous (a loaded machine, sanitizers);
