@@ -131,7 +131,7 @@ constexpr OptionSpec kOptions[] = {
     {"mat73", nullptr, "MATLAB: write the HDF5-based version 7.3 (for data past 2 GB)"},
     {"compress", "LEVEL",
      "zlib level 1-9: netCDF with the shuffle filter, level-5 MATLAB (default: none)"},
-    {"follow", nullptr, "export each FILE while it is written, each line once complete (CSV)"},
+    {"follow", nullptr, "export each FILE while it is written, each line once complete"},
     {"idle", "SECONDS", "--follow: give up a file that has not grown for SECONDS (default 60)"},
 };
 
@@ -190,7 +190,8 @@ constexpr const char* kDescription =
     "exporting the finished file gives. Files are followed at once. A file that is\n"
     "not there yet is waited for. A file that has not grown for --idle seconds is\n"
     "given up with a warning: OUTPUT holds the lines of its whole records, as cdt\n"
-    "recover keeps them. CSV only (wide or long, with any selection).\n";
+    "recover keeps them. CSV (wide or long) and netCDF (along its line dimension),\n"
+    "with any selection.\n";
 
 }  // namespace
 

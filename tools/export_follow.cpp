@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "config/config_text.h"
 #include "csv/selected_csv.h"
 #include "datafile/file_names.h"
 #include "datafile/follower.h"
@@ -54,6 +55,50 @@ FileResult cannotFollow(const DataFileFollower& records, const FollowRequest& fo
   return result;
 }
 
+// The lines into a netCDF file, along its unlimited dimension, in batches
+// of kBatchRows (or fewer at the end). Failed with the result set when the
+// output failed; else how the follow ended.
+FollowStatus followColumns(const ExportRequest& request, const std::string& input,
+                           DataFileFollower& records, LineFollower& lines, const LinePlan& view,
+                           StagedOutput& staged, FileResult& result) {
+  std::unique_ptr<ColumnSink> sink = makeRequestSink(request, result);
+  if (sink == nullptr) return FollowStatus::Failed;
+  const Configuration& configuration = records.configuration();
+  SinkDescription description;
+  description.plan = view.plan;
+  description.sourcePath = decodeName(input);
+  description.configurationText =
+      decodeName(configToText(configuration, 0).view(), request.encoding);
+  description.probes = sinkProbes(view, configuration, request.encoding, 0, 0);
+  if (!staged.closeStream()) {
+    outputFailed(staged, result);
+    return FollowStatus::Failed;
+  }
+  if (!sink->begin(staged.stagedPath(), description)) {
+    (void)sink->finish();
+    sinkFailed(*sink, staged, "cannot create", result);
+    return FollowStatus::Failed;
+  }
+  const ColumnStorage batch(view.plan, kBatchRows);
+  std::size_t rows = 0;
+  bool written = true;
+  FollowBatch got;
+  do {
+    got = lines.next(view.plan, batch.columns(), rows, kBatchRows - rows, kLongestWait);
+    rows += got.lines;
+    if (rows == kBatchRows || (followEnded(got.status) && rows > 0)) {
+      written = written && sink->write(batch.columns(), rows);
+      rows = 0;
+    }
+  } while (!followEnded(got.status));
+  written = sink->finish() && written;
+  if (!written) {
+    sinkFailed(*sink, staged, "cannot write", result);
+    return FollowStatus::Failed;
+  }
+  return got.status;
+}
+
 // Waits until `step` says anything but Waiting.
 template <class Step>
 FollowStatus untilSettled(Step step) {
@@ -63,6 +108,12 @@ FollowStatus untilSettled(Step step) {
   } while (status == FollowStatus::Waiting);
   return status;
 }
+
+// The end of a follow: the output kept (and its messages) or dropped.
+FileResult finishFollow(const ExportRequest& request, const FollowRequest& follow,
+                        const std::string& input, const std::string& output,
+                        const DataFileFollower& records, const LineFollower& lines,
+                        FollowStatus status, StagedOutput& staged, FileResult& result);
 
 }  // namespace
 
@@ -77,10 +128,10 @@ int parseFollowRequest(const CommandArgs& args, const ExportRequest& request, Fo
   if (request.sets) {
     return usageError(args, err, "--follow follows files; a set's files are given one by one");
   }
-  if (request.format != ExportFormat::Csv) {
+  if (request.format == ExportFormat::Mat) {
     return usageError(args, err,
-                      "--follow writes CSV (wide or long): a MATLAB or netCDF file is only "
-                      "readable once it is closed");
+                      "--follow writes CSV or netCDF: a MATLAB file needs the count of its "
+                      "lines before the first one");
   }
   return 0;
 }
@@ -134,6 +185,11 @@ FileResult followFile(const ExportRequest& request, const FollowRequest& follow,
 
   StagedOutput staged;
   if (!stage(request, records.openPath(), output, staged, result)) return result;
+  if (request.format == ExportFormat::NetCdf) {
+    status = followColumns(request, input, records, *lines, view, staged, result);
+    if (status == FollowStatus::Failed && result.status != 0) return result;
+    return finishFollow(request, follow, input, output, records, *lines, status, staged, result);
+  }
   SelectedCsvWriter writer(staged.stream(), view.plan, view.columns.probes, request.layout);
   // The converter's CSV of a file without lines is empty: no header either.
   if (request.selects() || lines->host()) writer.writeHeader();
@@ -156,8 +212,18 @@ FileResult followFile(const ExportRequest& request, const FollowRequest& follow,
     }
   } while (!followEnded(batch.status));
 
-  if (batch.status != FollowStatus::Finished && batch.status != FollowStatus::Idle) {
-    return cannotFollow(records, follow, batch.status, input, result);
+  return finishFollow(request, follow, input, output, records, *lines, batch.status, staged,
+                      result);
+}
+
+namespace {
+
+FileResult finishFollow(const ExportRequest& request, const FollowRequest& follow,
+                        const std::string& input, const std::string& output,
+                        const DataFileFollower& records, const LineFollower& lines,
+                        FollowStatus status, StagedOutput& staged, FileResult& result) {
+  if (status != FollowStatus::Finished && status != FollowStatus::Idle) {
+    return cannotFollow(records, follow, status, input, result);
   }
   if (!staged.commit()) {
     outputFailed(staged, result);
@@ -165,7 +231,7 @@ FileResult followFile(const ExportRequest& request, const FollowRequest& follow,
   }
   say(result.out, "cdt export: in=%s, out=%s\n", input.c_str(), output.c_str());
   const DataFileReport stop = records.stopReport();
-  if (batch.status == FollowStatus::Idle) {
+  if (status == FollowStatus::Idle) {
     say(result.err,
         "cdt export: warning: '%s' has not grown for %g s and is not finished (its recorder "
         "seems to have stopped): '%s' holds the lines of its whole records, as cdt recover "
@@ -180,9 +246,11 @@ FileResult followFile(const ExportRequest& request, const FollowRequest& follow,
     say(result.err, "cdt export: warning: the index of '%s' disagrees with its records\n",
         input.c_str());
   }
-  noteEmptyWindow(request, lines->lines(), input, result);
+  noteEmptyWindow(request, lines.lines(), input, result);
   return result;
 }
+
+}  // namespace
 
 int runExportFollow(const CommandArgs& args, const ExportRequest& request, FILE* out, FILE* err) {
   FollowRequest follow;

@@ -81,7 +81,7 @@ TEST(ExportFollow, UsageAndFailures) {
   TempDir dir;
   RunResult r = runCdt({"export", "--follow", "--format", "mat", "x.cdt"}, dir.path());
   EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.err.find("--follow writes CSV"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("--follow writes CSV or netCDF"), std::string::npos) << r.err;
   EXPECT_EQ(runCdt({"export", "--idle", "3", "x.cdt"}, dir.path()).status, 2);
   EXPECT_EQ(runCdt({"export", "--follow", "--set", "x.cdt"}, dir.path()).status, 2);
   // Nothing appears: given up after the idle time, nothing written.
