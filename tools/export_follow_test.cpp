@@ -38,9 +38,17 @@ TEST(ExportFollow, FollowedOutputsAreThoseOfTheFinishedFiles) {
                      "40", "--drop", "2:9", "rec"},
                     dir.path());
   });
+  // netCDF along its line dimension, where this build has the library.
+  RunResult netcdf;
+  std::thread columns([&] {
+    netcdf = runCdt({"export", "--follow", "--format", "netcdf", "--probes", "1,3", "--blades",
+                     "2-9", "-o", "nc", kDaq1},
+                    dir.path());
+  });
   const RunResult wide = runCdt(
       {"export", "--follow", "--idle", "30", "-o", "fol", kDaq1, kDaq2 + ".temp"}, dir.path());
   writing.join();
+  columns.join();
   ASSERT_EQ(writer.status, 0) << writer.err;
   ASSERT_EQ(wide.status, 0) << wide.err;
   EXPECT_EQ(wide.err, "");
@@ -51,6 +59,16 @@ TEST(ExportFollow, FollowedOutputsAreThoseOfTheFinishedFiles) {
   EXPECT_EQ(readFile(dir.file("fol/" + kCsv1)), readFile(dir.file("whole/" + kCsv1)));
   EXPECT_EQ(readFile(dir.file("fol/" + kCsv2)), readFile(dir.file("whole/" + kCsv2)));
   EXPECT_GT(readFile(dir.file("whole/" + kCsv1)).size(), 1000000u);
+  if (netcdf.status != 2) {
+    ASSERT_EQ(netcdf.status, 0) << netcdf.err;
+    ASSERT_EQ(runCdt({"export", "--format", "netcdf", "--probes", "1,3", "--blades", "2-9", "-o",
+                      "nc-whole", kDaq1},
+                     dir.path())
+                  .status,
+              0);
+    const std::string nc = "Rig1.0000.Daq1.2011-05-06.12-30-00.nc";
+    EXPECT_EQ(readFile(dir.file("nc/" + nc)), readFile(dir.file("nc-whole/" + nc)));
+  }
 }
 
 TEST(ExportFollow, AWriterThatDiesGivesTheLinesRecoverKeeps) {
