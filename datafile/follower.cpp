@@ -5,6 +5,7 @@
 #include "datafile/follower.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -193,6 +194,11 @@ bool DataFileFollower::open() {
   if (length > fileSize_ - kFileHeaderSize) return false;
   configText_.resize(length);
   if (!readAt(kFileHeaderSize, configText_.data(), length)) {
+    fail(FollowError::IoError);
+    return false;
+  }
+  // The reader cannot even seek there.
+  if (header.dataOffset > static_cast<uint64_t>(INT64_MAX)) {
     fail(FollowError::IoError);
     return false;
   }

@@ -275,6 +275,15 @@ TEST(DataFileFollower, AFileThatChangesBehindTheFollowerIsAnError) {
   std::vector<std::string> none;
   EXPECT_EQ(drain(notData, none), FollowStatus::Failed);
   EXPECT_EQ(notData.error(), FollowError::NotDataFile);
+
+  // Records that would start where no reader can seek: the reader's open
+  // fails, and so does the follow.
+  std::string far = rec.written;
+  storeU64(far.data() + kHeaderDataOffset, uint64_t{1} << 63);
+  testing::writeFile(dir.file("far.cdt"), far);
+  DataFileFollower farAway(dir.file("far.cdt"));
+  EXPECT_EQ(drain(farAway, none), FollowStatus::Failed);
+  EXPECT_EQ(farAway.error(), FollowError::IoError);
 }
 
 TEST(DataFileFollower, StopEndsAWaitFromAnotherThread) {

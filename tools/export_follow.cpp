@@ -13,6 +13,7 @@
 #include "datafile/follower.h"
 #include "foundation/file_system.h"
 #include "foundation/name_text.h"
+#include "foundation/paths.h"
 #include "foundation/staged_output.h"
 #include "lines/line_follower.h"
 #include "lines/line_selection.h"
@@ -256,6 +257,11 @@ int runExportFollow(const CommandArgs& args, const ExportRequest& request, FILE*
   FollowRequest follow;
   if (int status = parseFollowRequest(args, request, follow, err); status != 0) return status;
   const std::vector<std::string>& inputs = args.positionals;
+  if (std::any_of(inputs.begin(), inputs.end(),
+                  [](const std::string& p) { return isDirectory(p.c_str()); })) {
+    if (inputs.size() != 1) return usageError(args, err, "--follow takes one directory, alone");
+    return runExportFollowDirectory(args, request, follow, inputs[0], out, err);
+  }
   std::vector<FileResult> results(inputs.size());
   std::vector<std::thread> threads;
   threads.reserve(inputs.size());

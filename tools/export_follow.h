@@ -35,6 +35,16 @@ FileResult followFile(const ExportRequest& request, const FollowRequest& follow,
 
 // cdt export --follow FILE...: every file at once, each on a thread of its
 // own; their messages come out in the order of the arguments as each ends.
+// With one directory as the argument, runExportFollowDirectory.
 int runExportFollow(const CommandArgs& args, const ExportRequest& request, FILE* out, FILE* err);
+
+// cdt export --follow DIR: the recording set whose hosts write in DIR (the
+// newest file being written there and the other hosts' files of its
+// recording, as they appear), each file followed into its own output. Ends
+// once every host's file has ended, or, for hosts whose file never appears
+// (each named in a note), once none has appeared for the idle time.
+int runExportFollowDirectory(const CommandArgs& args, const ExportRequest& request,
+                             const FollowRequest& follow, const std::string& directory, FILE* out,
+                             FILE* err);
 
 }  // namespace cdt

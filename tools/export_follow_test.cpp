@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <thread>
 #include <vector>
 
@@ -93,6 +94,27 @@ TEST(ExportFollow, AWriterThatDiesGivesTheLinesRecoverKeeps) {
       runCdt({"export", "--layout", "long", "--probes", "1,3", "recovered.cdt"}, dir.path()).status,
       0);
   EXPECT_EQ(readFile(dir.file("fol/" + kCsv1)), readFile(dir.file("recovered.csv")));
+}
+
+TEST(ExportFollow, ADirectoryGivesTheSetItsHostsStartThere) {
+  TempDir dir;
+  std::filesystem::create_directory(testing::fileSystemPath(dir.file("rec")));
+  RunResult writer;
+  std::thread writing([&] {
+    std::this_thread::sleep_for(200ms);
+    writer = runCdt({"synth", "--live", "50", "--hosts", "2", "--revolutions", "800", "rec"},
+                    dir.path());
+  });
+  const RunResult followed =
+      runCdt({"export", "--follow", "--idle", "20", "-o", "fol", "rec"}, dir.path());
+  writing.join();
+  ASSERT_EQ(writer.status, 0) << writer.err;
+  ASSERT_EQ(followed.status, 0) << followed.err;
+  EXPECT_EQ(followed.out, "cdt export: in=" + kDaq1 + ", out=fol/" + kCsv1 +
+                              "\ncdt export: in=" + kDaq2 + ", out=fol/" + kCsv2 + "\n");
+  ASSERT_EQ(runCdt({"export", "-o", "whole", kDaq1, kDaq2}, dir.path()).status, 0);
+  EXPECT_EQ(readFile(dir.file("fol/" + kCsv1)), readFile(dir.file("whole/" + kCsv1)));
+  EXPECT_EQ(readFile(dir.file("fol/" + kCsv2)), readFile(dir.file("whole/" + kCsv2)));
 }
 
 TEST(ExportFollow, UsageAndFailures) {
