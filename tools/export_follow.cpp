@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "config/config_text.h"
+#include "csv/csv_exporter.h"
 #include "csv/selected_csv.h"
 #include "datafile/file_names.h"
 #include "datafile/follower.h"
@@ -35,6 +36,12 @@ std::string withoutTemporarySuffix(const std::string& path) {
   if (!name.ends_with(kBeingWrittenSuffix)) return path;
   return std::string(name.substr(0, name.size() - kBeingWrittenSuffix.size()));
 }
+
+// The end of a follow: the output kept (and its messages) or dropped.
+FileResult finishFollow(const ExportRequest& request, const FollowRequest& follow,
+                        const std::string& input, const std::string& output,
+                        const DataFileFollower& records, uint64_t lines, FollowStatus status,
+                        StagedOutput& staged, FileResult& result);
 
 double seconds(std::chrono::milliseconds time) {
   return static_cast<double>(time.count()) / 1000.0;
@@ -100,6 +107,52 @@ FollowStatus followColumns(const ExportRequest& request, const std::string& inpu
   return got.status;
 }
 
+// The converter's CSV, by the converter's own exporter, which takes the
+// records as they come and is flushed every flushEvery while lines come.
+FileResult followWholeCsv(const ExportRequest& request, const FollowRequest& follow,
+                          const std::string& input, const std::string& output,
+                          DataFileFollower& records, FileResult& result) {
+  StagedOutput staged;
+  if (!stage(request, records.openPath(), output, staged, result)) return result;
+  std::unique_ptr<CsvExporter> exporter =
+      createCsvExporterOnStream(records.configuration(), staged.release(), true);
+  bool pending = false;
+  auto flushed = std::chrono::steady_clock::now();
+  FollowStatus status;
+  int written = 1;
+  for (;;) {
+    auto wait = kLongestWait;
+    if (pending) {
+      wait = std::chrono::duration_cast<std::chrono::milliseconds>(
+          flushed + follow.flushEvery - std::chrono::steady_clock::now());
+      wait = std::max(wait, std::chrono::milliseconds(0));
+    }
+    RecordRef record;
+    status = records.next(record, wait);
+    if (followEnded(status)) break;
+    if (record) {
+      written = exportRecord(*exporter, record.get());
+      pending = true;
+    }
+    if (pending) {
+      const auto now = std::chrono::steady_clock::now();
+      if (now - flushed >= follow.flushEvery) {
+        written = flushCsvExporter(*exporter);
+        pending = false;
+        flushed = now;
+      }
+    }
+    if (written == 0) break;
+  }
+  // Closes the stream whatever the end; an output not kept is removed.
+  if (!finishCsvExporter(*exporter)) {
+    staged.fail("cannot write '" + staged.finalPath() + "'", exporter->writeError);
+    outputFailed(staged, result);
+    return result;
+  }
+  return finishFollow(request, follow, input, output, records, 0, status, staged, result);
+}
+
 // Waits until `step` says anything but Waiting.
 template <class Step>
 FollowStatus untilSettled(Step step) {
@@ -109,12 +162,6 @@ FollowStatus untilSettled(Step step) {
   } while (status == FollowStatus::Waiting);
   return status;
 }
-
-// The end of a follow: the output kept (and its messages) or dropped.
-FileResult finishFollow(const ExportRequest& request, const FollowRequest& follow,
-                        const std::string& input, const std::string& output,
-                        const DataFileFollower& records, const LineFollower& lines,
-                        FollowStatus status, StagedOutput& staged, FileResult& result);
 
 }  // namespace
 
@@ -154,6 +201,10 @@ FileResult followFile(const ExportRequest& request, const FollowRequest& follow,
     return result;
   }
 
+  if (request.format == ExportFormat::Csv && !request.selects()) {
+    return followWholeCsv(request, follow, input, output, records, result);
+  }
+
   // The selection needs the host of the lines: named, or that of the first
   // line record, which may take a while to come.
   LinePlan view;
@@ -189,7 +240,8 @@ FileResult followFile(const ExportRequest& request, const FollowRequest& follow,
   if (request.format == ExportFormat::NetCdf) {
     status = followColumns(request, input, records, *lines, view, staged, result);
     if (status == FollowStatus::Failed && result.status != 0) return result;
-    return finishFollow(request, follow, input, output, records, *lines, status, staged, result);
+    return finishFollow(request, follow, input, output, records, lines->lines(), status, staged,
+                        result);
   }
   SelectedCsvWriter writer(staged.stream(), view.plan, view.columns.probes, request.layout);
   // The converter's CSV of a file without lines is empty: no header either.
@@ -213,7 +265,7 @@ FileResult followFile(const ExportRequest& request, const FollowRequest& follow,
     }
   } while (!followEnded(batch.status));
 
-  return finishFollow(request, follow, input, output, records, *lines, batch.status, staged,
+  return finishFollow(request, follow, input, output, records, lines->lines(), batch.status, staged,
                       result);
 }
 
@@ -221,8 +273,8 @@ namespace {
 
 FileResult finishFollow(const ExportRequest& request, const FollowRequest& follow,
                         const std::string& input, const std::string& output,
-                        const DataFileFollower& records, const LineFollower& lines,
-                        FollowStatus status, StagedOutput& staged, FileResult& result) {
+                        const DataFileFollower& records, uint64_t lines, FollowStatus status,
+                        StagedOutput& staged, FileResult& result) {
   if (status != FollowStatus::Finished && status != FollowStatus::Idle) {
     return cannotFollow(records, follow, status, input, result);
   }
@@ -247,7 +299,7 @@ FileResult finishFollow(const ExportRequest& request, const FollowRequest& follo
     say(result.err, "cdt export: warning: the index of '%s' disagrees with its records\n",
         input.c_str());
   }
-  noteEmptyWindow(request, lines.lines(), input, result);
+  noteEmptyWindow(request, lines, input, result);
   return result;
 }
 

@@ -24,17 +24,27 @@ struct Status {
 };
 
 std::string statusText(const std::string& path, const DataFileFollower& records, const Status& s) {
-  std::string text = path + ": " + std::to_string(records.records()) + " records, " +
-                     std::to_string(s.lines) + " revolutions";
+  // Appended piece by piece: GCC 12 warns of temporaries joined with +.
+  std::string text = path;
+  text += ": ";
+  text += std::to_string(records.records());
+  text += " records, ";
+  text += std::to_string(s.lines);
+  text += " revolutions";
   if (s.lines > 0) {
     char speed[32];
     std::snprintf(speed, sizeof speed, "%.1f", static_cast<double>(s.speed));
-    text += " (last " + std::to_string(s.lastRevolution) + "), speed " + speed + ", last " +
-            formatTimeText(s.lastTime);
+    text += " (last ";
+    text += std::to_string(s.lastRevolution);
+    text += "), speed ";
+    text += speed;
+    text += ", last ";
+    text += formatTimeText(s.lastTime);
   }
   text += ", blade records by channel";
   for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
-    text += " " + std::to_string(s.perChannel[slot]);
+    text += ' ';
+    text += std::to_string(s.perChannel[slot]);
   }
   return text;
 }
@@ -84,7 +94,10 @@ int runInfoFollow(const CommandArgs& args, FILE* out, FILE* err) {
       if (now - shown >= every || followEnded(batch.status)) {
         shown = now;
         std::string text = statusText(path, records, s);
-        if (followEnded(batch.status)) text += std::string(": ") + endText(batch.status);
+        if (followEnded(batch.status)) {
+          text += ": ";
+          text += endText(batch.status);
+        }
         if (terminal) {
           // Rewritten in place; blanks cover a longer line before it.
           const std::size_t length = text.size();
