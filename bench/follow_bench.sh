@@ -62,7 +62,7 @@ printf '%-44s %8s\n' "cdt export (finished file)" "$export_s"
 printf '%-44s %8s\n' "cdt export --follow (finished file)" "$finished_s"
 printf '%-44s %8s\n' "cdt export --follow (while synth --live max)" "$live_best"
 awk -v f="$live_best" -v e="$export_s" 'BEGIN {
-  printf "following costs %.2fx the export's CPU: %s (target at most 1.1x)\n", f / e,
+  printf "following costs %.2fx the CPU of the export: %s (target at most 1.1x)\n", f / e,
     (f <= 1.1 * e ? "met" : "NOT met") }'
 
 test=$build/tools/tools_export_follow_test
