@@ -1,6 +1,5 @@
-// Windows: plain polling. A directory change notification would end waits
-// early, but every write of the watched file would wake the follower as
-// well, which polling at its growing interval already covers.
+// Windows: plain polling; each wait sleeps its timeout, and the follower's
+// growing interval keeps that short while the file grows.
 #include <thread>
 
 #include "platform/file_watch.h"

@@ -244,8 +244,7 @@ FileResult followFile(const ExportRequest& request, const FollowRequest& follow,
                         result);
   }
   SelectedCsvWriter writer(staged.stream(), view.plan, view.columns.probes, request.layout);
-  // The converter's CSV of a file without lines is empty: no header either.
-  if (request.selects() || lines->host()) writer.writeHeader();
+  writer.writeHeader();
   bool pending = true;
   auto flushed = std::chrono::steady_clock::now();
   FollowBatch batch;
