@@ -15,6 +15,7 @@
 #include "foundation/file_system.h"
 #include "foundation/tokenizer.h"
 #include "platform/file_watch.h"
+#include "platform/interrupts.h"
 
 namespace cdt {
 
@@ -370,7 +371,9 @@ FollowStatus DataFileFollower::next(RecordRef& record, std::chrono::milliseconds
 FollowStatus DataFileFollower::pump(RecordRef* wanted, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
-    if (stopping_.load(std::memory_order_relaxed) && phase_ != Phase::Ended) {
+    const bool stopping = stopping_.load(std::memory_order_relaxed) ||
+                          (options_.stopOnInterrupt && interruptRequested());
+    if (stopping && phase_ != Phase::Ended) {
       return end(FollowStatus::Stopped);
     }
     if (phase_ == Phase::Opening) (void)open();

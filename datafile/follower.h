@@ -57,6 +57,9 @@ struct FollowOptions {
   std::chrono::milliseconds idle{std::chrono::seconds(60)};
   std::chrono::milliseconds firstPoll{5};
   std::chrono::milliseconds longestPoll{100};
+  // Ends the follow as stop() does once the process is interrupted
+  // (platform/interrupts.h; the program calls catchInterrupts()).
+  bool stopOnInterrupt = false;
 };
 
 enum class FollowStatus : uint8_t {

@@ -18,6 +18,7 @@
 #include "foundation/staged_output.h"
 #include "lines/line_follower.h"
 #include "lines/line_selection.h"
+#include "platform/interrupts.h"
 #include "tools/commands.h"
 #include "tools/export_steps.h"
 
@@ -190,6 +191,7 @@ FileResult followFile(const ExportRequest& request, const FollowRequest& follow,
   const std::string output = exportOutputPath(request, withoutTemporarySuffix(input));
   FollowOptions options;
   options.idle = follow.idle;
+  options.stopOnInterrupt = true;
   DataFileFollower records(input, options);
   FollowStatus status =
       untilSettled([&](std::chrono::milliseconds t) { return records.waitForConfiguration(t); });
@@ -307,6 +309,8 @@ FileResult finishFollow(const ExportRequest& request, const FollowRequest& follo
 int runExportFollow(const CommandArgs& args, const ExportRequest& request, FILE* out, FILE* err) {
   FollowRequest follow;
   if (int status = parseFollowRequest(args, request, follow, err); status != 0) return status;
+  // Ctrl-C stops the follows, whose unfinished outputs are then removed.
+  catchInterrupts();
   const std::vector<std::string>& inputs = args.positionals;
   if (std::any_of(inputs.begin(), inputs.end(),
                   [](const std::string& p) { return isDirectory(p.c_str()); })) {
@@ -328,7 +332,7 @@ int runExportFollow(const CommandArgs& args, const ExportRequest& request, FILE*
     std::fflush(err);
     status = std::max(status, results[i].status);
   }
-  return status;
+  return interruptRequested() ? kInterruptedStatus : status;
 }
 
 }  // namespace cdt

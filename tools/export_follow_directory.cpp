@@ -19,6 +19,7 @@
 #include "foundation/paths.h"
 #include "platform/directory_listing.h"
 #include "platform/file_watch.h"
+#include "platform/interrupts.h"
 #include "tools/commands.h"
 #include "tools/export_follow.h"
 #include "tools/export_steps.h"
@@ -131,6 +132,7 @@ int runExportFollowDirectory(const CommandArgs& args, const ExportRequest& reque
                             });
     const bool waitedEnough = now - lastNew >= follow.idle;
     if (printed == tasks.size() && (allStarted || (waitedEnough && !tasks.empty()))) break;
+    if (interruptRequested() && printed == tasks.size()) return kInterruptedStatus;
     if (tasks.empty() && waitedEnough) {
       std::fprintf(err, "cdt export: no recording was written in '%s' within %g s\n",
                    directory.c_str(), static_cast<double>(follow.idle.count()) / 1000.0);

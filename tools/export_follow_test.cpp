@@ -132,6 +132,29 @@ TEST(ExportFollow, UsageAndFailures) {
   EXPECT_FALSE(testing::fileExists(dir.file("missing.csv")));
 }
 
+#ifndef _WIN32
+// An interrupt during a follow (SIGTERM here: a shell's background job
+// ignores SIGINT): status 130, and neither the output nor its staging file
+// is left behind.
+TEST(ExportFollow, AnInterruptRemovesTheUnfinishedOutput) {
+  TempDir dir;
+  ASSERT_EQ(
+      runCdt({"synth", "--live", "0", "--revolutions", "200", "--unfinished", "rec"}, dir.path())
+          .status,
+      0);
+  const RunResult r =
+      testing::runProgram("/bin/sh",
+                          {"-c",
+                           "\"$0\" export --follow --idle 60 -o fol " + kDaq1 +
+                               " & pid=$!; sleep 1; kill -TERM $pid; wait $pid; echo status=$?",
+                           testing::builtProgram("tools/cdt")},
+                          dir.path());
+  EXPECT_EQ(r.out, "status=130\n") << r.err;
+  EXPECT_EQ(r.err, "cdt export: the follow of '" + kDaq1 + "' was stopped\n");
+  EXPECT_TRUE(std::filesystem::is_empty(testing::fileSystemPath(dir.file("fol"))));
+}
+#endif
+
 TEST(InfoFollow, PlainLinesUntilTheRecordingIsFinished) {
   TempDir dir;
   ASSERT_EQ(runCdt({"synth", "--revolutions", "20", "--probes", "2", "rec"}, dir.path()).status, 0);

@@ -7,6 +7,7 @@
 #include "foundation/file_system.h"
 #include "foundation/time_text.h"
 #include "lines/line_follower.h"
+#include "platform/interrupts.h"
 #include "tools/commands.h"
 
 namespace cdt {
@@ -68,12 +69,15 @@ int runInfoFollow(const CommandArgs& args, FILE* out, FILE* err) {
   const std::optional<double> idle = realOption(args, "idle", 60.0, 0.01, 1e7, err);
   if (!idle) return 2;
   if (!args.has("follow")) return usageError(args, err, "--idle is for --follow");
+  // Ctrl-C ends the watch with its last status line.
+  catchInterrupts();
   const bool terminal = isTerminal(out);
   const auto every = terminal ? 200ms : 1000ms;
   int status = 0;
   for (const std::string& path : args.positionals) {
     FollowOptions options;
     options.idle = std::chrono::milliseconds(static_cast<int64_t>(*idle * 1000.0 + 0.5));
+    options.stopOnInterrupt = true;
     DataFileFollower records(path, options);
     LineFollower lines(records);
     Status s;
@@ -111,6 +115,7 @@ int runInfoFollow(const CommandArgs& args, FILE* out, FILE* err) {
         std::fflush(out);
       }
     } while (!followEnded(batch.status));
+    if (batch.status == FollowStatus::Stopped && interruptRequested()) return kInterruptedStatus;
     if (batch.status == FollowStatus::Failed) {
       status = fileError(args, err, "cannot follow '%s': %s", path.c_str(),
                          followErrorText(records.error()));
