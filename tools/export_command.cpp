@@ -191,7 +191,8 @@ constexpr const char* kDescription =
     "not there yet is waited for. A file that has not grown for --idle seconds is\n"
     "given up with a warning: OUTPUT holds the lines of its whole records, as cdt\n"
     "recover keeps them. CSV (wide or long) and netCDF (along its line dimension),\n"
-    "with any selection.\n";
+    "with any selection. Ctrl-C stops every follow (status 130) and removes the\n"
+    "unfinished outputs.\n";
 
 }  // namespace
 
