@@ -110,6 +110,13 @@ class RecordingSet:
                            for p in self._paths]
         self._decoder = self.recordings[0]._decoder
         self.stopped: Optional[Dict[str, Any]] = None
+        for slot, rec in zip(present, self.recordings):
+            if rec.host_index is None and rec.path.endswith(".temp"):
+                # Being written: no record read yet says whose lines the
+                # file holds; its host in the set does.
+                rec._probes = [{"name": p["name"], "key": p["key"], "channel": p["slot"],
+                                "blades": p["blades"]}
+                               for p in _cdt.host_probes(rec._path, slot, self._decoder)]
         self._probes, self._keys = _set_probes(
             self.hosts, [[(p["key"], p["name"], p["channel"]) for p in rec._probes]
                          for rec in self.recordings])

@@ -348,6 +348,13 @@ PYBIND11_MODULE(_cdt, m) {
       .def("state", &SetFollower::state);
   m.def("find_live_set", &findLiveSet, py::arg("path"));
   m.def(
+      "host_probes",
+      [](const std::string& path, uint32_t host, const py::object& decode) {
+        std::unique_ptr<DataFile> file = openOrRaise(path, false);
+        return probeList(file->configuration(), host, decode);
+      },
+      py::arg("path"), py::arg("host"), py::arg("decode"));
+  m.def(
       "name_time",
       [](const py::bytes& name) {
         const std::string_view view(name);
