@@ -21,12 +21,14 @@ from . import _args, _cdt
 from ._args import PathLike, TimeLike  # noqa: F401  (the types of the arguments)
 from ._args import decode as _decode  # noqa: F401  (used by the report)
 from ._cdt import FormatError, UnknownProbeError
+from ._follow import Follow, FollowWarning, SetFollow
 from ._lines import Lines, ProbeLines
 from ._recording import Part, Recording
 from . import _sets as sets  # noqa: F401  (the status bits: cdt.sets.MISSING, ...)
 from ._sets import RecordingSet, SetLines, SetPart, find_sets, open_set
 
-__all__ = ["open", "open_set", "find_sets", "convert", "Recording", "RecordingSet", "Part",
+__all__ = ["open", "open_set", "find_sets", "convert", "follow", "Follow", "SetFollow",
+           "FollowWarning", "Recording", "RecordingSet", "Part",
            "SetPart", "Lines", "SetLines", "ProbeLines", "FormatError", "UnknownProbeError"]
 
 FormatError.__doc__ = """A file that cannot be read as a data file (a ValueError).
@@ -40,7 +42,8 @@ names the file and lists the keys there are."""
 # The message as it is, not quoted as a KeyError's key would be.
 UnknownProbeError.__str__ = lambda self: str(self.args[0]) if self.args else ""
 UnknownProbeError.__module__ = "cdt"
-for _class in (Lines, Part, ProbeLines, Recording, RecordingSet, SetLines):
+for _class in (Follow, FollowWarning, Lines, Part, ProbeLines, Recording, RecordingSet, SetFollow,
+               SetLines):
     _class.__module__ = "cdt"
 
 
@@ -76,6 +79,34 @@ def open(path: PathLike, *, salvage: bool = False, encoding: Optional[str] = Non
     ...     print(rec.probe_keys, rec.info()["lines"])
     """
     return Recording(path, salvage=salvage, encoding=encoding)
+
+
+def follow(path: PathLike, rows: int = 65536, idle: Optional[float] = 60.0, *,
+           encoding: Optional[str] = None, **selection) -> Follow:
+    """Follows a data file being written, as :meth:`Recording.follow` does,
+    without opening it first: ``path`` (its ".temp" name or its final one)
+    need not exist yet; the follow waits for either (at most ``idle``
+    seconds: then FileNotFoundError).
+
+    Examples
+    --------
+    >>> for batch in cdt.follow("Rig1.0000.Daq1.2011-05-06.12-30-00.cdt", idle=30):
+    ...     frame = batch.to_pandas()
+    """
+    from ._recording import _follow
+    from ._args import check_encoding
+
+    decoder = None
+    if check_encoding(encoding) is not None:
+        shown = _os.fsdecode(_args.path_bytes(path))
+        decoder = lambda data: _args.decode(data, encoding, shown)  # noqa: E731
+    allowed = {"probes", "blades", "start", "stop", "revolutions"}
+    unknown = sorted(set(selection) - allowed)
+    if unknown:
+        raise TypeError(f"follow() got an unexpected keyword argument {unknown[0]!r}")
+    return _follow(_args.path_bytes(path), rows, idle, decoder, selection.get("probes"),
+                   selection.get("blades"), selection.get("start"), selection.get("stop"),
+                   selection.get("revolutions"))
 
 
 def convert(path: PathLike, out_dir: PathLike = ".") -> str:

@@ -335,6 +335,48 @@ class Recording:
             first_line += len(lines)
             yield lines
 
+    def follow(self, rows: int = 65536, idle: Optional[float] = 60.0, *,
+               probes: Optional[Probes] = None, blades: Optional[Blades] = None,
+               start: Optional[TimeLike] = None, stop: Optional[TimeLike] = None,
+               revolutions: Optional[Revolutions] = None) -> "Follow":
+        """Follows the file while it is being written: its lines as they complete.
+
+        The file may be named by its ".temp" name or by its final one: the
+        follow reads whichever exists and goes on across the writer's rename.
+        Records are read from the first; a line is handed out once the
+        record after it (or the end of the file) shows it complete.
+
+        Parameters
+        ----------
+        rows : int
+            The most lines a batch holds.
+        idle : float or None
+            Seconds without growth after which a file that is not finished
+            is given up (its recorder died): the follow then ends with a
+            :class:`cdt.FollowWarning`, having handed out the lines of its
+            whole records, exactly those ``cdt recover`` keeps. None or 0:
+            wait as long as it takes.
+        probes, blades, start, stop, revolutions
+            The selection, as for :meth:`read` (checked once the file's
+            configuration and the host of its lines are known).
+
+        Returns
+        -------
+        cdt.Follow
+            An iterator of :class:`Lines` batches, ending when the recording
+            is finished, given up or stopped. Joined in order the batches
+            are the lines of :meth:`read` of the finished file.
+
+        Examples
+        --------
+        >>> with cdt.open("Rig1.0000.Daq1.2011-05-06.12-30-00.cdt.temp") as rec:
+        ...     for batch in rec.follow(probes="Probe101"):
+        ...         print(batch.start_rev[-1], float(batch.speed[-1]))
+        """
+        self._check_open()
+        return _follow(self._path, rows, idle, self._decoder, probes, blades, start, stop,
+                       revolutions)
+
     def profiles(self) -> Dict[str, _np.ndarray]:
         """The profile records (type 2) in file order, packed ones expanded.
 
@@ -426,6 +468,18 @@ class Recording:
             counted = (entries(low, high), entries(low, middle[0]) if middle else 0)
             parts.append(Part(low, high, plan_of.get(low), identity, middle, counted))
         return parts
+
+
+def _follow(path: bytes, rows: Any, idle: Any, decoder: Any, probes: Any, blades: Any,
+            start: Any, stop: Any, revolutions: Any) -> "Follow":
+    """The follow of a file, its arguments checked."""
+    from . import _follow as follow
+
+    rows = _args.row_count(rows)
+    idle = follow.idle_seconds(idle)
+    selection = _args.selection(probes, blades, start, stop, revolutions)
+    windowed = start is not None or revolutions is not None
+    return follow.follow_file(path, selection, rows, idle, decoder, windowed)
 
 
 class Part(tuple):

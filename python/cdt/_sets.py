@@ -95,7 +95,7 @@ class RecordingSet:
         self.encoding = _args.check_encoding(encoding)
         self.salvage = bool(salvage)
         at = None if time is None else _args.microseconds(time, "time")
-        found = _cdt.find_set(_args.path_bytes(path), at)
+        found = _find_set(_args.path_bytes(path), at)
         text = lambda b: _args.decode(b, self.encoding)  # noqa: E731
         present = [i for i, p in enumerate(found["paths"]) if p is not None]
         self._paths = [found["paths"][i] for i in present]
@@ -110,17 +110,16 @@ class RecordingSet:
                            for p in self._paths]
         self._decoder = self.recordings[0]._decoder
         self.stopped: Optional[Dict[str, Any]] = None
-        # Every probe of the set: (host position, its key in the host, name,
-        # key in the set). A name that one probe of the set has is its key;
-        # the others are "NAME (HOST channel N)".
-        probes = [(i, p["key"], p["name"], p["channel"])
-                  for i, rec in enumerate(self.recordings) for p in rec._probes]
-        names = [name for _, _, name, _ in probes]
-        self._probes = [(i, key, name, name if names.count(name) == 1
-                         else f"{name} ({self.hosts[i]} channel {channel})")
-                        for i, key, name, channel in probes]
-        self._keys = {(i, channel): set_key for (i, _, _, set_key), (_, _, _, channel)
-                      in zip(self._probes, probes)}
+        for slot, rec in zip(present, self.recordings):
+            if rec.host_index is None and rec.path.endswith(".temp"):
+                # Being written: no record read yet says whose lines the
+                # file holds; its host in the set does.
+                rec._probes = [{"name": p["name"], "key": p["key"], "channel": p["slot"],
+                                "blades": p["blades"]}
+                               for p in _cdt.host_probes(rec._path, slot, self._decoder)]
+        self._probes, self._keys = _set_probes(
+            self.hosts, [[(p["key"], p["name"], p["channel"]) for p in rec._probes]
+                         for rec in self.recordings])
 
     @property
     def probe_keys(self) -> List[str]:
@@ -129,24 +128,7 @@ class RecordingSet:
 
     def _host_probes(self, probes: Any) -> List[Optional[List[str]]]:
         """Per host the keys of its probes that `probes` names (None: all)."""
-        choices = _args.probe_choices(probes)
-        if choices is None:
-            return [None] * len(self.hosts)
-        kept: List[List[str]] = [[] for _ in self.hosts]
-        for choice in choices:
-            if not isinstance(choice, str):
-                raise TypeError(f"probes: a set's probes are named by name or key, not by a "
-                                f"channel number ({choice!r}): each host has channels 0 to 3")
-            found = [(i, key) for i, key, _, set_key in self._probes if set_key == choice]
-            found = found or [(i, key) for i, key, name, _ in self._probes if name == choice]
-            if not found:
-                raise _cdt.UnknownProbeError(
-                    f"{self.files[self._master]}: no probe {choice!r} in the set (its probes: "
-                    + ", ".join(repr(k) for k in self.probe_keys) + ")")
-            for i, key in found:
-                if key not in kept[i]:
-                    kept[i].append(key)
-        return kept
+        return _host_probes(probes, self._probes, len(self.hosts), self.files[self._master])
 
     def __repr__(self) -> str:
         return f"<RecordingSet {self.time}: hosts {self.hosts}, master {self.master}>"
@@ -263,6 +245,58 @@ class RecordingSet:
             parts.append(SetPart(low, high, planned, identities, expected(low, high)))
         return parts
 
+    def follow(self, rows: int = 65536, idle: Optional[float] = 60.0, *, probes: Any = None,
+               blades: Optional[Blades] = None, start: Optional[TimeLike] = None,
+               stop: Optional[TimeLike] = None,
+               revolutions: Optional[Revolutions] = None) -> "SetFollow":
+        """Follows the set while its hosts write their files (see
+        :class:`cdt.SetFollow`): set lines as :class:`SetLines` batches of at
+        most ``rows``, each once every host has passed it or ended; joined
+        in order, exactly :meth:`read` of the finished set. ``idle`` and
+        the selection as for :meth:`Recording.follow` and :meth:`read`.
+
+        A set being written is opened by :func:`open_set` of one of its
+        files (either name) or of a directory where only it is (being)
+        recorded.
+
+        Examples
+        --------
+        >>> s = cdt.open_set("Rig1.0000.Daq1.2011-05-06.12-30-00.cdt.temp")
+        >>> for batch in s.follow(idle=30):
+        ...     print(len(batch), batch.status["Daq2"].max())
+        """
+        from . import _follow as follow
+
+        rows = _args.row_count(rows)
+        idle = follow.idle_seconds(idle)
+        if all(rec.host_index is not None for rec in self.recordings):
+            # The set's probes as its files describe them now: a probe it
+            # does not have raises at the call.
+            self._host_probes(probes)
+        _args.selection(None, blades, start, stop, revolutions)  # checked at the call
+        follower = _cdt.SetFollower(self._paths, self._master, idle, self._decoder)
+        where = self.files[self._master]
+        hosts = self.hosts
+        windowed = start is not None or revolutions is not None
+
+        def begin(found: List[Dict[str, Any]]) -> List[Any]:
+            # The hosts of the files' lines are known now: the set's probes
+            # named as a read of the set names them.
+            set_probes, keys = _set_probes(
+                hosts, [[(p["key"], p["name"], p["slot"]) for p in h["probes"]] for h in found])
+            state["keys"] = keys
+            return [_args.selection(p, blades, start, stop, revolutions)
+                    for p in _host_probes(probes, set_probes, len(hosts), where)]
+
+        state: Dict[str, Any] = {}
+
+        def make(raw: Dict[str, Any], first_line: int) -> SetLines:
+            self.stopped = {h: dict(host["stopped"]) for h, host in zip(hosts, raw["hosts"])}
+            return SetLines(_set_raw(raw, hosts, state["keys"]), hosts, path=where,
+                            first_line=first_line, windowed=windowed)
+
+        return follow.SetFollow(where, follower, make, idle, begin, hosts, self.files, rows)
+
     def info(self) -> Dict[str, Any]:
         """How the set's hosts agree, as ``cdt sets --json`` tells it:
         ``time`` (ISO text), ``master``, ``lines`` (of the set), ``agree``
@@ -297,6 +331,59 @@ class RecordingSet:
         for rec, kept in zip(self.recordings, self._host_probes(probes)):
             names += rec.columns(probes=kept, blades=blades)[5:]
         return names + [f"{h} Status" for h in self.hosts]
+
+
+def _find_set(path: bytes, time: Optional[int]) -> Dict[str, Any]:
+    """The set `path` names: of finished files as find_set finds it, else
+    the recording being written there (its ".temp" files)."""
+    from ._follow import live_set
+
+    try:
+        return _cdt.find_set(path, time)
+    except (ValueError, FileNotFoundError):
+        found = live_set(path, time)
+        if found is None:
+            raise
+        return found
+
+
+def _set_probes(hosts: List[str], probes: List[List[Any]]):
+    """Every probe of the set, from per host its probes' (key in the host,
+    name, channel): a list of (host position, key in the host, name, key in
+    the set), and the set keys by (host position, channel). A name that one
+    probe of the set has is its key; the others are "NAME (HOST channel N)"."""
+    flat = [(i, key, name, channel) for i, host in enumerate(probes)
+            for key, name, channel in host]
+    names = [name for _, _, name, _ in flat]
+    set_probes = [(i, key, name, name if names.count(name) == 1
+                   else f"{name} ({hosts[i]} channel {channel})")
+                  for i, key, name, channel in flat]
+    keys = {(i, channel): set_key for (i, _, _, set_key), (_, _, _, channel)
+            in zip(set_probes, flat)}
+    return set_probes, keys
+
+
+def _host_probes(probes: Any, set_probes: List[Any], hosts: int,
+                 where: str) -> List[Optional[List[str]]]:
+    """Per host the keys of its probes that `probes` names (None: all)."""
+    choices = _args.probe_choices(probes)
+    if choices is None:
+        return [None] * hosts
+    kept: List[List[str]] = [[] for _ in range(hosts)]
+    for choice in choices:
+        if not isinstance(choice, str):
+            raise TypeError(f"probes: a set's probes are named by name or key, not by a "
+                            f"channel number ({choice!r}): each host has channels 0 to 3")
+        found = [(i, key) for i, key, _, set_key in set_probes if set_key == choice]
+        found = found or [(i, key) for i, key, name, _ in set_probes if name == choice]
+        if not found:
+            raise _cdt.UnknownProbeError(
+                f"{where}: no probe {choice!r} in the set (its probes: "
+                + ", ".join(repr(k) for _, _, _, k in set_probes) + ")")
+        for i, key in found:
+            if key not in kept[i]:
+                kept[i].append(key)
+    return kept
 
 
 class SetPart(tuple):

@@ -17,6 +17,7 @@
 
 #include "csv/csv_exporter.h"
 #include "datafile/data_file.h"
+#include "datafile/discovery.h"
 #include "datafile/file_names.h"
 #include "foundation/file_system.h"
 #include "foundation/name_text.h"
@@ -25,6 +26,8 @@
 #include "lines/line_reader.h"
 #include "python/src/columns.h"
 #include "python/src/common.h"
+#include "python/src/follow.h"
+#include "python/src/follow_set.h"
 #include "python/src/profiles.h"
 #include "python/src/sets.h"
 #include "tools/info_json.h"
@@ -326,6 +329,38 @@ PYBIND11_MODULE(_cdt, m) {
            py::arg("path"), py::arg("salvage"), py::arg("selection"), py::arg("rows"),
            py::arg("decode"), py::arg("planned") = py::none())
       .def("next", &BatchReader::next);
+  // Following files being written (follow.h, follow_set.h).
+  py::class_<FileFollower>(m, "FileFollower")
+      .def(py::init<const std::string&, const LineSelection&, std::size_t, double,
+                    const py::object&>(),
+           py::arg("path"), py::arg("selection"), py::arg("rows"), py::arg("idle"),
+           py::arg("decode"))
+      .def("next", &FileFollower::next, py::arg("timeout"))
+      .def("stop", &FileFollower::stop)
+      .def("state", &FileFollower::state);
+  py::class_<SetFollower>(m, "SetFollower")
+      .def(py::init<const py::list&, std::size_t, double, const py::object&>(), py::arg("paths"),
+           py::arg("master"), py::arg("idle"), py::arg("decode"))
+      .def("hosts", &SetFollower::hosts, py::arg("timeout"))
+      .def("begin", &SetFollower::begin, py::arg("selections"))
+      .def("next", &SetFollower::next, py::arg("most"), py::arg("timeout"))
+      .def("stop", &SetFollower::stop)
+      .def("state", &SetFollower::state);
+  m.def("find_live_set", &findLiveSet, py::arg("path"));
+  m.def(
+      "host_probes",
+      [](const std::string& path, uint32_t host, const py::object& decode) {
+        std::unique_ptr<DataFile> file = openOrRaise(path, false);
+        return probeList(file->configuration(), host, decode);
+      },
+      py::arg("path"), py::arg("host"), py::arg("decode"));
+  m.def(
+      "name_time",
+      [](const py::bytes& name) {
+        const std::string_view view(name);
+        return nameTime(TextBuffer(view));
+      },
+      py::arg("name"));
   m.def("profiles", &readProfiles, py::arg("path"), py::arg("salvage"));
   m.def("convert", &convert, py::arg("path"), py::arg("out_dir"));
   m.def("index_times", &indexTimes, py::arg("path"), py::arg("salvage"));

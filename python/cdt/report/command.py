@@ -31,6 +31,17 @@ def main(argv: List[str]) -> int:
     parser.add_argument("--set", action="store_true",
                         help="one page per recording set: the set of each data file, every set "
                              "of each directory")
+    parser.add_argument("--follow", action="store_true",
+                        help="serve the page of PATH, a recording being written (a data file by "
+                             "either name, or a directory: the set its hosts write there) on "
+                             "127.0.0.1, redrawn as it grows")
+    parser.add_argument("--port", type=int, default=0,
+                        help="with --follow: the port to serve on (default 0: any free port)")
+    parser.add_argument("--idle", type=float, default=60.0, metavar="SECONDS",
+                        help="with --follow: give up on a file that has not grown for this long "
+                             "(default 60; 0: never)")
+    parser.add_argument("--exit-when-done", action="store_true",
+                        help="with --follow: exit once the recording's final page is drawn")
     parser.add_argument("--time", metavar="TIME", default=None,
                         help="with --set: of a directory, only the recording of that time")
     parser.add_argument("-o", "--output", metavar="DIR", default=".",
@@ -41,6 +52,15 @@ def main(argv: List[str]) -> int:
     args = parser.parse_args(argv)
     if args.time is not None and not args.set:
         parser.error("--time is for --set")
+    if args.follow:
+        if args.set or args.time is not None or len(args.files) != 1:
+            parser.error("--follow serves one FILE_OR_DIR, without --set or --time")
+        from .live import serve
+
+        return serve(args.files[0], port=args.port, encoding=args.encoding, idle=args.idle,
+                     exit_when_done=args.exit_when_done)
+    if args.port or args.exit_when_done:
+        parser.error("--port and --exit-when-done are for --follow")
     if args.set:
         return _sets_main(args, sys.stdout, sys.stderr)
     status = 0

@@ -29,7 +29,7 @@ table { border-collapse: collapse; font-size: 0.9em; }
 th, td { text-align: left; padding: 2px 10px 2px 0; vertical-align: top; }
 th { color: #555; font-weight: normal; white-space: nowrap; }
 .state { font-weight: bold; padding: 1px 6px; border-radius: 3px; }
-.finished { background: #d8f0d8; } .unfinished { background: #fff0c0; } .damaged { background: #f8d0d0; }
+.finished { background: #d8f0d8; } .following { background: #d8e8f8; } .unfinished { background: #fff0c0; } .damaged { background: #f8d0d0; }
 .note { background: #fff6d6; border-left: 4px solid #e0b000; padding: 6px 10px; }
 img { max-width: 100%; display: block; margin: 0.5em 0; }
 .small { color: #666; font-size: 0.85em; }
@@ -38,6 +38,7 @@ img { max-width: 100%; display: block; margin: 0.5em 0; }
 # The summary's words for the recording's state.
 _STATE_TEXT = {
     "finished": "finished",
+    "following": "being written: the pictures show the lines so far, redrawn as it grows",
     "unfinished": "being written (never finished): read to its last whole record",
     "damaged": "damaged: reading stopped before the end of the records",
 }

@@ -1,0 +1,144 @@
+"""Following recordings while `cdt synth --live` writes them: the batches joined
+are the finished recording's read, a dying writer's are what `cdt recover` keeps."""
+
+import _thread
+import os
+import subprocess
+import threading
+import time
+import warnings
+
+import pandas as pd
+import pytest
+
+import cdt
+from conftest import CDT, run
+
+
+def live_writer(directory, *options, hosts=1):
+    """A `cdt synth --live` writer and the paths of the files it is writing."""
+    writer = subprocess.Popen([str(CDT), "synth", "--live", *options, str(directory)],
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    paths = [writer.stdout.readline().strip() for _ in range(hosts)]
+    assert all(p.endswith(".cdt.temp") for p in paths), paths
+    return writer, paths
+
+
+def when_readable(open_it, *args):
+    """`open_it(*args)` once the writer has written the header and the
+    configuration (it may still hold them in its buffer at first)."""
+    deadline = time.monotonic() + 30
+    while True:
+        try:
+            return open_it(*args)
+        except ValueError:
+            if time.monotonic() > deadline:
+                raise
+            time.sleep(0.02)
+
+
+def joined(batches):
+    return pd.concat([b.to_pandas() for b in batches], ignore_index=True)
+
+
+def test_followed_batches_are_the_finished_files_lines(tmp_path):
+    writer, (temp,) = live_writer(tmp_path, "4", "--revolutions", "300", "--blades", "6",
+                                  "--probes", "2", "--profiles", "40", "--aggregate", "3")
+    selection = dict(probes=[1], blades=range(2, 5), revolutions=(60, 250))
+    results = {}
+
+    def follow_selected():
+        results["selected"] = list(cdt.follow(temp, rows=7, idle=30, **selection))
+
+    # One follow from the first byte written, one once the file opens.
+    other = threading.Thread(target=follow_selected)
+    other.start()
+    with when_readable(cdt.open, temp) as rec:
+        assert not rec.finished
+        batches = list(rec.follow(rows=50, idle=30))
+    other.join()
+    assert writer.wait(timeout=60) == 0
+    final = temp[:-len(".temp")]
+    with cdt.open(final) as rec:
+        pd.testing.assert_frame_equal(joined(batches), rec.to_pandas())
+        pd.testing.assert_frame_equal(joined(results["selected"]), rec.to_pandas(**selection))
+    # Lines came as the file grew, never more than asked for at once.
+    assert len(batches) > 1 and max(len(b) for b in batches) <= 50
+    assert max(len(b) for b in results["selected"]) <= 7
+
+
+def test_a_set_followed_is_the_finished_sets_join(tmp_path):
+    writer, paths = live_writer(tmp_path, "3", "--hosts", "3", "--revolutions", "400",
+                                "--blades", "5", "--probes", "1", "--late", "Daq2:50",
+                                "--drop", "3:7", hosts=3)
+    live = when_readable(cdt.open_set, paths[1])
+    assert live.files == paths and live.master == "Daq1"
+    follow = live.follow(rows=64, probes=["Probe101", "Probe103"], idle=30)
+    batches = list(follow)
+    assert writer.wait(timeout=60) == 0 and follow.status == "finished"
+    finished = cdt.open_set(tmp_path)
+    expected = finished.to_pandas(probes=["Probe101", "Probe103"])
+    got = joined(batches)
+    pd.testing.assert_frame_equal(got, expected)
+    # The late host is missing from the first set lines, as in the read.
+    assert got["Daq2 Status"].iloc[0] == cdt.sets.MISSING
+
+
+def test_a_dying_writer_gives_what_recover_keeps(tmp_path):
+    writer, (temp,) = live_writer(tmp_path, "4", "--revolutions", "200", "--blades", "4",
+                                  "--probes", "2", "--unfinished")
+    with pytest.warns(cdt.FollowWarning, match="has not grown for 0.5 s .* as cdt recover"):
+        follow = cdt.follow(temp, idle=0.5)
+        batches = list(follow)
+    assert writer.wait(timeout=60) == 0 and follow.status == "idle"
+    run(CDT, "recover", temp, tmp_path / "recovered.cdt")
+    with cdt.open(tmp_path / "recovered.cdt") as rec:
+        pd.testing.assert_frame_equal(joined(batches), rec.to_pandas())
+
+
+def test_stop_close_and_interrupt_end_a_follow_promptly(tmp_path):
+    writer, (temp,) = live_writer(tmp_path, "max", "--revolutions", "50", "--blades", "3",
+                                  "--unfinished")
+    assert writer.wait(timeout=60) == 0
+    # A file that never grows again, followed without an idle time: only a
+    # stop, a close or an interrupt ends the follow.
+    follow = cdt.follow(temp, idle=None)
+    threading.Timer(0.3, follow.stop).start()
+    began = time.monotonic()
+    assert len(joined(follow)) == 49  # the line in progress is dropped
+    assert follow.status == "stopped" and time.monotonic() - began < 10
+
+    with cdt.follow(temp, idle=None) as follow:
+        next(follow)
+    assert follow.status == "stopped" and list(follow) == []
+
+    follow = cdt.follow(temp, idle=None)
+    timer = threading.Timer(0.3, _thread.interrupt_main)
+    watchdog = threading.Timer(20, follow.stop)
+    timer.start()
+    watchdog.start()
+    began = time.monotonic()
+    try:
+        with pytest.raises(KeyboardInterrupt):
+            for _ in follow:
+                pass
+    finally:
+        watchdog.cancel()
+        follow.close()
+    assert time.monotonic() - began < 10
+
+
+def test_follow_errors_name_the_file(tmp_path, recordings):
+    with pytest.raises(FileNotFoundError, match="no data file appeared"):
+        list(cdt.follow(tmp_path / "none.cdt", idle=0.2))
+    with pytest.raises(cdt.UnknownProbeError, match="no probe 'nothing'"):
+        list(cdt.follow(recordings["plain"], probes="nothing"))
+    with pytest.raises(ValueError, match="idle"):
+        cdt.follow(recordings["plain"], idle=-1)
+    not_data = tmp_path / "x.cdt.temp"
+    not_data.write_bytes(b"\0" * 100)
+    with pytest.raises(cdt.FormatError, match="x.cdt.temp"):
+        list(cdt.follow(not_data))
+    # A finished file is followed to its end at once.
+    with cdt.open(recordings["ranges"]) as rec:
+        pd.testing.assert_frame_equal(joined(rec.follow()), rec.to_pandas())
