@@ -71,8 +71,10 @@ def main() -> int:
         while shown_title(profile) is None and time.monotonic() < deadline:
             time.sleep(0.2)
         # The hosts start writing once the page is up: it sees the set begin.
+        # About 30 s of writing in real time, so that even a loaded machine
+        # redraws the page more than twice meanwhile.
         writer = subprocess.Popen([str(CDT), "synth", "--live", "1", "--hosts", "2",
-                                   "--revolutions", "800", "--probes", "2", "--blades", "12",
+                                   "--revolutions", "1600", "--probes", "2", "--blades", "12",
                                    str(directory)],
                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         processes.append(writer)
