@@ -187,8 +187,9 @@ constexpr const char* kDescription =
     "named \"NAME (HOST channel N)\", and a last column Status (the row's host's).\n"
     "MATLAB and netCDF: every host's probes, a HOST_Status variable (uint8) per host,\n"
     "and the hosts' files in \"sources\". Parquet: the CSV's columns, wide or long,\n"
-    "a shared name as \"NAME (HOST channel N)\". --probes names probes of any host (by name,\n"
-    "or by \"NAME (HOST channel N)\"); a host none of whose probes is named keeps none.\n"
+    "a shared name as \"NAME (HOST channel N)\" in the column names. --probes names\n"
+    "probes of any host (by name, or by \"NAME (HOST channel N)\"); a host none of\n"
+    "whose probes is named keeps none.\n"
     "A host's file that cannot be read is reported and the set exported without it\n"
     "(status 1).\n";
 

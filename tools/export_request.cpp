@@ -46,7 +46,7 @@ int parseParquetCodec(const CommandArgs& args, ExportRequest& request, FILE* err
     return 0;
   }
   if (!parquetCodecAvailable(codec)) {
-    return usageError(args, err, "--codec %s is not available in this build (no %s library)",
+    return usageError(args, err, "%s pages are not available in this build (no %s library)",
                       parquetCodecName(codec), codec == ParquetCodec::Gzip ? "zlib" : "zstd");
   }
   const ParquetLevels levels = parquetCodecLevels(codec);
