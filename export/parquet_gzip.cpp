@@ -33,6 +33,10 @@ class GzipCodec : public PageCodec {
     } else if (deflateReset(&deflate_) != Z_OK) {
       return false;
     }
+    // zlib names the system it runs on in the gzip header; "unknown" (255)
+    // keeps the files the same bytes on every system.
+    header_.os = 255;
+    if (deflateSetHeader(&deflate_, &header_) != Z_OK) return false;
     out.resize(deflateBound(&deflate_, static_cast<uLong>(size)));
     deflate_.next_in = static_cast<Bytef*>(const_cast<void*>(data));
     deflate_.avail_in = static_cast<uInt>(size);
@@ -65,6 +69,7 @@ class GzipCodec : public PageCodec {
  private:
   int level_;
   z_stream deflate_{};
+  gz_header header_{};
   z_stream inflate_{};
   bool deflating_ = false;
   bool inflating_ = false;
