@@ -19,7 +19,9 @@ ParquetLevels parquetCodecLevels(ParquetCodec codec) {
     case ParquetCodec::None:
       break;
     case ParquetCodec::Gzip:
-      return {1, 9, 6};  // zlib's own default
+      // Not zlib's own default of 6: on a recording's floats it takes four
+      // times as long as 1 for half a percent less.
+      return {1, 9, 1};
     case ParquetCodec::Zstd:
       return {1, 19, 3};  // zstd's own default; its levels past 19 need much memory
   }

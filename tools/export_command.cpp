@@ -129,7 +129,8 @@ constexpr OptionSpec kOptions[] = {
     {"mat73", nullptr, "MATLAB: write the HDF5-based version 7.3 (for data past 2 GB)"},
     {"compress", "LEVEL",
      "zlib level 1-9: netCDF with the shuffle filter, level-5 MATLAB (default: none); "
-     "Parquet: the --codec's level (gzip 1-9, zstd 1-19), GZIP when no --codec is named"},
+     "Parquet: the --codec's level (gzip 1-9, default 1; zstd 1-19, default 3), GZIP when no "
+     "--codec is named"},
     {"codec", "CODEC", "Parquet pages: none (default), gzip or zstd (where this build has it)"},
 };
 
