@@ -3,8 +3,8 @@
 #
 #   bin/cdt2csv, bin/cdt
 #   lib/libcdt.a (libcdt.so.0.1 with -DBUILD_SHARED_LIBS=ON): the core folders'
-#     libraries as one, and include/cdt/FOLDER/*.h, so that `#include
-#     "datafile/data_file.h"` works as in this tree
+#     libraries as one, and include/cdt/FOLDER/*.h, included as
+#     <cdt/datafile/data_file.h>
 #   lib/cmake/cdt (find_package(cdt) -> cdt::cdt) and lib/pkgconfig/cdt.pc
 #   share/man/man1 and share/bash-completion/completions/cdt, made at build
 #     time from the programs' help (cmake/CdtDocs.cmake)
@@ -70,7 +70,7 @@ set_target_properties(cdt_libcdt PROPERTIES
 target_compile_features(cdt_libcdt PUBLIC cxx_std_20)
 target_include_directories(cdt_libcdt PUBLIC
   $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>
-  $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/cdt>)
+  $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 # The CSV pipeline's worker threads; sockets on Windows.
 target_link_libraries(cdt_libcdt PUBLIC Threads::Threads $<$<PLATFORM_ID:Windows>:ws2_32>)
 
@@ -88,13 +88,27 @@ install(TARGETS cdt_libcdt EXPORT cdtTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
 
-# Every header of the core folders but the other platform's and the tests' own.
+# Every header of the core folders but the other platform's and the tests'
+# own, as include/cdt/FOLDER/NAME.h: consumers write <cdt/FOLDER/NAME.h>, with
+# only include/ on their path, so that no folder of ours (config/, platform/)
+# sits directly on it. In this tree the headers include each other as
+# "FOLDER/NAME.h"; the installed copies say <cdt/FOLDER/NAME.h> instead, so
+# they need no more on the path either.
+set(cdt_core_folders "")
 foreach(library IN LISTS CDT_CORE_LIBRARIES)
   string(REGEX REPLACE "^cdt_" "" folder ${library})
+  list(APPEND cdt_core_folders ${folder})
+endforeach()
+foreach(folder IN LISTS cdt_core_folders)
   file(GLOB headers ${PROJECT_SOURCE_DIR}/${folder}/*.h)
   list(FILTER headers EXCLUDE REGEX "_test[^/]*\\.h$")
   list(FILTER headers EXCLUDE REGEX "_${CDT_OTHER_PLATFORM}\\.h$")
-  install(FILES ${headers} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/cdt/${folder}
+  install(CODE "
+    set(CDT_HEADERS \"${headers}\")
+    set(CDT_HEADER_FOLDERS \"${cdt_core_folders}\")
+    set(CDT_HEADER_STAGE \"${PROJECT_BINARY_DIR}/package/include/cdt/${folder}\")
+    set(CDT_HEADER_DESTINATION \"${CMAKE_INSTALL_INCLUDEDIR}/cdt/${folder}\")
+    include(\"${PROJECT_SOURCE_DIR}/cmake/CdtInstallHeaders.cmake\")"
     COMPONENT development)
 endforeach()
 

@@ -136,6 +136,14 @@ int exportRecord(CsvExporter& e, DataRecord* record) {
   return streamStatus(e);
 }
 
+int flushCsvExporter(CsvExporter& e) {
+  flushPending(e);
+  if (e.lines != nullptr) e.lines->flush();
+  errno = 0;
+  if (e.stream != nullptr && std::fflush(e.stream) != 0) noteFailure(e);
+  return streamStatus(e);
+}
+
 bool finishCsvExporter(CsvExporter& e) {
   // A file whose records never repeat a channel still gets its one line.
   if (e.stream != nullptr) {

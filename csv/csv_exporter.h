@@ -94,6 +94,11 @@ struct CsvExporter {
 // much later; finishCsvExporter reports every one).
 int exportRecord(CsvExporter& exporter, DataRecord* record);
 
+// Writes every line complete so far (and the header) to the stream and
+// flushes it; the group in progress stays. For an output that is watched
+// while the records come (cdt export --follow). Returns as exportRecord.
+int flushCsvExporter(CsvExporter& exporter);
+
 // Writes what is pending (the header too, if no line has been written yet and
 // a record was accepted), closes the stream and drops every record reference.
 // True when every write and the close succeeded. Call once.

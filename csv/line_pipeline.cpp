@@ -187,6 +187,14 @@ void LinePipeline::drainInTurn(void* context, const char* text, std::size_t leng
   output.pipeline->write(text, length);
 }
 
+void LinePipeline::flush() {
+  if (finished_) return;
+  if (filling_->used > 0) submit();
+  if (workerCount_ == 0) return;  // submit() wrote it on this thread
+  std::unique_lock lock(mutex_);
+  batchWritten_.wait(lock, [this] { return written_ == submitted_; });
+}
+
 bool LinePipeline::finish() {
   if (finished_) return result_;
   finished_ = true;

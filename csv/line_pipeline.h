@@ -69,6 +69,11 @@ class LinePipeline {
   // stream gave none); read it after finish().
   int writeError() const { return writeError_; }
 
+  // Writes every line added so far to the stream (without flushing the
+  // stream) before it returns; lines may be added after it. For an output
+  // that is watched while it grows.
+  void flush();
+
   // Writes every line added, waits for that and stops the workers. True when
   // every write succeeded. Later calls only repeat the result.
   [[nodiscard]] bool finish();

@@ -69,8 +69,9 @@ DataFile::DataFile(const char* path, ReadMode mode) {
   openForReading(path, mode);
 }
 
-DataFile::DataFile(const Configuration& configuration, const char* path, CreateMode create) {
-  createForWriting(configuration, path, create);
+DataFile::DataFile(const Configuration& configuration, const char* path, CreateMode create,
+                   std::size_t streamBuffer) {
+  createForWriting(configuration, path, create, streamBuffer);
 }
 
 DataFile::~DataFile() {

@@ -149,8 +149,11 @@ class DataFile {
   explicit DataFile(const char* path, ReadMode mode = ReadMode::Normal);
   // Writing constructor: creates `path` + ".temp" (and missing directories)
   // and writes the header and the configuration text. Test isOpen().
+  // `streamBuffer`, when not 0, is the size of the stream's buffer: the file
+  // then grows by about that many bytes whenever it fills, wherever records
+  // begin and end (a live writer's pieces; flushDataFile writes out the rest).
   DataFile(const Configuration& configuration, const char* path,
-           CreateMode create = CreateMode::Replace);
+           CreateMode create = CreateMode::Replace, std::size_t streamBuffer = 0);
   // closeDataFile, ignoring its result.
   ~DataFile();
 
@@ -208,6 +211,8 @@ class DataFile {
   friend bool resumeAt(DataFile& file, const PlannedSeek& seek);
   friend bool writeRecord(DataFile& file, const DataRecord& record);
   friend bool closeDataFile(DataFile& file);
+  friend bool flushDataFile(DataFile& file);
+  friend bool abandonDataFile(DataFile& file);
 
   void openForReading(const char* path, ReadMode mode);
   void useLargeReadBuffer();
@@ -224,7 +229,8 @@ class DataFile {
   // `cut` for a read that met the end of the file, IoError for a failed one.
   DataFileStatus shortRead(DataFileStatus cut);
 
-  void createForWriting(const Configuration& configuration, const char* path, CreateMode create);
+  void createForWriting(const Configuration& configuration, const char* path, CreateMode create,
+                        std::size_t streamBuffer);
   bool write(const void* bytes, uint64_t size);
   bool finishWriting();
 
@@ -339,7 +345,8 @@ struct PlannedSeek {
 // and the configuration text; nullptr when the file cannot be created.
 [[nodiscard]] std::unique_ptr<DataFile> createDataFile(const Configuration& configuration,
                                                        const char* path,
-                                                       CreateMode create = CreateMode::Replace);
+                                                       CreateMode create = CreateMode::Replace,
+                                                       std::size_t streamBuffer = 0);
 // createDataFile on "<directory>/<baseName>.YYYY-MM-DD.hh-mm-ss.cdt" with the
 // UTC calendar fields of `time` (microseconds since 1970).
 [[nodiscard]] std::unique_ptr<DataFile> createTimestampedDataFile(
@@ -349,6 +356,17 @@ struct PlannedSeek {
 // later than the last entry's. False, and no entry, when the write fails or the
 // file is not being written.
 [[nodiscard]] bool writeRecord(DataFile& file, const DataRecord& record);
+
+// Writes what the stream of a file being written buffers out to the file,
+// so that readers following it see every record written so far. False when
+// the file is not being written or the write fails.
+[[nodiscard]] bool flushDataFile(DataFile& file);
+
+// Stops writing a file without finishing it, as a recorder that ends
+// without closing its file leaves it: what was written reaches the file,
+// which keeps the header's index fields 0, no index and its ".temp" name.
+// False when the file is not being written or the last write fails.
+[[nodiscard]] bool abandonDataFile(DataFile& file);
 
 // Ends the file's use; the object stays allocated and can be closed again.
 // A file being written is finished first: index appended, header rewritten,

@@ -37,12 +37,15 @@ bool DataFile::write(const void* bytes, uint64_t size) {
 }
 
 void DataFile::createForWriting(const Configuration& configuration, const char* path,
-                                CreateMode create) {
+                                CreateMode create, std::size_t streamBuffer) {
   if (path == nullptr) return;
   CountedString temporaryPath(path);
   temporaryPath.append(kBeingWrittenSuffix);
   // "x": exclusive creation (O_EXCL), which also refuses a symbolic link.
   if (!stream_.reopen(temporaryPath, create == CreateMode::Exclusive ? "wbx" : "wb")) return;
+  // Before the first write, as setvbuf requires; on failure the default
+  // buffer stays.
+  if (streamBuffer != 0) (void)std::setvbuf(stream_.stdioStream(), nullptr, _IOFBF, streamBuffer);
 
   const CountedString text = configToText(configuration, 0);
   configuration_ = configuration;
@@ -119,9 +122,25 @@ bool DataFile::finishWriting() {
   return finished;
 }
 
+bool flushDataFile(DataFile& file) {
+  if (!file.writing_ || !file.isOpen()) return false;
+  if (std::fflush(file.stream_.stdioStream()) != 0) {
+    file.writeFailed_ = true;
+    return false;
+  }
+  return !file.writeFailed_;
+}
+
+bool abandonDataFile(DataFile& file) {
+  if (!file.writing_) return false;
+  file.writing_ = false;
+  file.index_.clear();
+  return file.stream_.close() && !file.writeFailed_;
+}
+
 std::unique_ptr<DataFile> createDataFile(const Configuration& configuration, const char* path,
-                                         CreateMode create) {
-  auto file = std::make_unique<DataFile>(configuration, path, create);
+                                         CreateMode create, std::size_t streamBuffer) {
+  auto file = std::make_unique<DataFile>(configuration, path, create, streamBuffer);
   if (!file->isOpen()) return nullptr;
   return file;
 }

@@ -360,4 +360,23 @@ uint32_t findRecordingSets(const char* directory, RecordingSetArray& sets,
   return sets.size();
 }
 
+std::vector<std::string> expectedSetPaths(const Configuration& configuration,
+                                          const std::string& path) {
+  const HostPatterns patterns = hostPatterns(configuration);
+  std::vector<std::string> paths(configuration.hosts.size());
+  const CountedString own(path);
+  const int64_t master = hostOfPath(own, patterns);
+  if (master < 0) return paths;
+  const auto m = static_cast<uint32_t>(master);
+  for (uint32_t k = 0; k < paths.size(); ++k) {
+    if (k == m) {
+      paths[k] = path;
+    } else if (!patterns.dotted[k].empty()) {
+      const CountedString other = replaceFirst(own, patterns.dotted[m], patterns.dotted[k]);
+      if (other != own) paths[k] = other.str();
+    }
+  }
+  return paths;
+}
+
 }  // namespace cdt

@@ -17,6 +17,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "config/model.h"
 #include "foundation/counted_array.h"
@@ -87,5 +89,14 @@ using RecordingSetArray = StringTable;
 // directory that cannot be listed or a configuration without hosts.
 uint32_t findRecordingSets(const char* directory, RecordingSetArray& sets,
                            const Configuration& configuration);
+
+// The paths the files of the recording of `path` have, one per host of
+// `configuration` (its slot "" where none): findRecordingSets' rule for a
+// recording whose files need not exist yet, so that a reader can wait for
+// them. `path` belongs to the first host whose name followed by "." occurs
+// in it; every other host's path is `path` with ".<that host>." replaced by
+// ".<host>.". All "" when no host's name occurs in `path`.
+std::vector<std::string> expectedSetPaths(const Configuration& configuration,
+                                          const std::string& path);
 
 }  // namespace cdt

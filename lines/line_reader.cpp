@@ -42,13 +42,17 @@ void LineReader::flush() {
   staged_ = 0;
 }
 
-bool LineReader::keep(const LineGroup& group, uint64_t windowTime) const {
-  if (window_.start && windowTime < *window_.start) return false;
-  if (window_.stop && windowTime >= *window_.stop) return false;
+bool lineInWindow(const LineWindow& window, const LineGroup& group, uint64_t windowTime) {
+  if (window.start && windowTime < *window.start) return false;
+  if (window.stop && windowTime >= *window.stop) return false;
   const uint64_t start = bladeStartRevolution(*group.first);
-  if (window_.firstRevolution && start < *window_.firstRevolution) return false;
-  if (window_.lastRevolution && start > *window_.lastRevolution) return false;
+  if (window.firstRevolution && start < *window.firstRevolution) return false;
+  if (window.lastRevolution && start > *window.lastRevolution) return false;
   return true;
+}
+
+bool LineReader::keep(const LineGroup& group, uint64_t windowTime) const {
+  return lineInWindow(window_, group, windowTime);
 }
 
 void LineReader::store(const LineGroup& group, uint64_t windowTime) {

@@ -41,6 +41,11 @@ struct LineWindow {
   std::optional<uint32_t> host;
 };
 
+// Whether the line of `group`, whose window time is `windowTime`, lies in
+// the window's time and revolution ranges (the host is the reader's to
+// filter, before grouping).
+bool lineInWindow(const LineWindow& window, const LineGroup& group, uint64_t windowTime);
+
 // Where a window with a start begins, planned ahead (planLineStarts): the
 // seek's offset and report, and the grouping state there.
 struct PlannedLineStart {

@@ -88,6 +88,12 @@ if [ "$need_python" = 1 ]; then
                 matplotlib:python3-matplotlib; do
     /usr/bin/python3 -c "import ${module%%:*}" >/dev/null 2>&1 || missing+=("${module#*:}")
   done
+  # pip install . and python -m build (pyproject.toml's backend needs nothing more);
+  # a virtual environment gets pip from ensurepip. -I: a folder named build in the
+  # current directory would pass for the module.
+  for module in ensurepip:python3-venv build:python3-build; do
+    /usr/bin/python3 -I -c "import ${module%%:*}" >/dev/null 2>&1 || missing+=("${module#*:}")
+  done
 fi
 
 if [ "${need_clients:-0}" = 1 ]; then

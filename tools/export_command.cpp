@@ -18,6 +18,7 @@
 #include "foundation/paths.h"
 #include "tools/commands.h"
 #include "tools/export_file.h"
+#include "tools/export_follow.h"
 #include "tools/export_request.h"
 #include "tools/export_set.h"
 #include "tools/progress.h"
@@ -32,6 +33,7 @@ int runExport(const CommandArgs& args, FILE* out, FILE* err) {
     return fileError(args, err, "cannot create the directory '%s'",
                      request.outputDirectory.c_str());
   }
+  if (args.has("follow") || args.has("idle")) return runExportFollow(args, request, out, err);
 
   // Each output is one task: a file, or with --set a recording set (and a
   // set argument that names none, a task that only reports it).
@@ -132,6 +134,8 @@ constexpr OptionSpec kOptions[] = {
      "Parquet: the --codec's level (gzip 1-9, default 1; zstd 1-19, default 3), GZIP when no "
      "--codec is named"},
     {"codec", "CODEC", "Parquet pages: none (default), gzip or zstd (where this build has it)"},
+    {"follow", nullptr, "export each FILE while it is written, each line once complete"},
+    {"idle", "SECONDS", "--follow: give up a file that has not grown for SECONDS (default 60)"},
 };
 
 constexpr const char* kDescription =
@@ -192,7 +196,19 @@ constexpr const char* kDescription =
     "probes of any host (by name, or by \"NAME (HOST channel N)\"); a host none of\n"
     "whose probes is named keeps none.\n"
     "A host's file that cannot be read is reported and the set exported without it\n"
-    "(status 1).\n";
+    "(status 1).\n"
+    "With --follow, each FILE is a recording being written (NAME.cdt.temp, or NAME.cdt\n"
+    "to follow its .temp file until it is renamed), followed from its first record:\n"
+    "each line is written to OUTPUT.part as soon as it is complete (its next record\n"
+    "has arrived), within about 50 ms, so the file can be watched, and OUTPUT is\n"
+    "renamed into place once the recording is finished; it then holds exactly what\n"
+    "exporting the finished file gives. Files are followed at once. A file that is\n"
+    "not there yet is waited for. A file that has not grown for --idle seconds is\n"
+    "given up with a warning: OUTPUT holds the lines of its whole records, as cdt\n"
+    "recover keeps them. CSV (wide or long), netCDF (along its line dimension) and\n"
+    "Parquet (wide or long, a row group as it fills; readable once finished), with\n"
+    "any selection. Ctrl-C stops every follow (status 130) and removes the\n"
+    "unfinished outputs.\n";
 
 }  // namespace
 

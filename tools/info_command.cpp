@@ -6,6 +6,7 @@
 #include "foundation/time_text.h"
 #include "tools/commands.h"
 #include "tools/config_summary.h"
+#include "tools/info_follow.h"
 #include "tools/info_json.h"
 #include "tools/info_scan.h"
 #include "tools/progress.h"
@@ -19,6 +20,9 @@ constexpr OptionSpec kOptions[] = {
     {"encoding", "NAME",
      "decode the file's names as NAME (auto, utf-8, windows-1252, windows-1250, "
      "windows-1251, latin-1)"},
+    {"follow", nullptr,
+     "follow each FILE while it is written: a live status line until it is finished"},
+    {"idle", "SECONDS", "--follow: give up a file that has not grown for SECONDS (default 60)"},
 };
 
 constexpr const char* kDescription =
@@ -31,6 +35,12 @@ constexpr const char* kDescription =
     "the file holds them; with --encoding it decodes them into UTF-8. JSON always\n"
     "decodes them: by default as UTF-8 when they are valid UTF-8, otherwise as\n"
     "windows-1252.\n"
+    "\n"
+    "With --follow, each FILE is a recording being written (NAME.cdt.temp, or NAME.cdt\n"
+    "to follow its .temp file until it is renamed), shown as it grows: its records,\n"
+    "revolutions (lines), the last line's revolution, speed and time, and the blade\n"
+    "records of each channel, on one line rewritten in place on a terminal, else one\n"
+    "line a second, until it is finished or has not grown for --idle seconds.\n"
     "\n"
     "Example: cdt info recording.cdt\n";
 
@@ -171,6 +181,7 @@ void showProgress(void* context, uint64_t bytes) {
 }  // namespace
 
 int runInfo(const CommandArgs& args, FILE* out, FILE* err) {
+  if (args.has("follow") || args.has("idle")) return runInfoFollow(args, out, err);
   const bool asJson = args.has("json");
   std::optional<TextEncoding> encoding;
   if (const std::optional<std::string> name = args.value("encoding")) {
@@ -209,7 +220,7 @@ int runInfo(const CommandArgs& args, FILE* out, FILE* err) {
 const CommandSpec kInfoCommand = {
     "info",
     "Shows what is inside data files",
-    "cdt info [--json] [--encoding NAME] FILE...",
+    "cdt info [--json] [--encoding NAME] FILE...  |  cdt info --follow [--idle S] FILE...",
     kDescription,
     kOptions,
     1,

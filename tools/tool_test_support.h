@@ -24,13 +24,16 @@ inline std::string convertToCsv(const std::string& file, const std::string& dir,
   return readFile(dir + "/" + csvName);
 }
 
+// The lines of `text`, without their "\n" or "\r\n" (the programs end
+// lines the platform's way).
 inline std::vector<std::string> splitLines(const std::string& text) {
   std::vector<std::string> lines;
   size_t begin = 0;
   while (begin < text.size()) {
     size_t end = text.find('\n', begin);
     if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(begin, end - begin));
+    const size_t stop = end > begin && text[end - 1] == '\r' ? end - 1 : end;
+    lines.push_back(text.substr(begin, stop - begin));
     begin = end + 1;
   }
   return lines;

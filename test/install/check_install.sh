@@ -59,6 +59,13 @@ if command -v pkg-config >/dev/null; then
   "$cxx" -std=c++20 -o "$tmp/count_records_pc" "$source_dir/test/install/consumer/count_records.cpp" \
     $flags -Wl,-rpath,"$(dirname "$(dirname "$pc")")" || fail "pkg-config flags '$flags' do not build"
   [ "$("$tmp/count_records_pc" "$sample")" = "$records" ] || fail "the pkg-config build counts wrong"
+  # The headers' older form, "datafile/data_file.h", for a consumer that puts
+  # include/cdt on its path itself.
+  sed 's|#include <cdt/datafile/data_file.h>|#include "datafile/data_file.h"|' \
+    "$source_dir/test/install/consumer/count_records.cpp" >"$tmp/count_records_old.cpp"
+  # shellcheck disable=SC2086
+  "$cxx" -std=c++20 -fsyntax-only -I"$installed/include/cdt" $flags "$tmp/count_records_old.cpp" ||
+    fail "the headers' older include form does not build"
 fi
 
 # The Python package, with the interpreter it was built for.

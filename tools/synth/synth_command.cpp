@@ -1,7 +1,9 @@
 // cdt synth: makes a realistic recording with the library's own writer.
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "config/model.h"
@@ -9,6 +11,7 @@
 #include "datafile/data_file.h"
 #include "datafile/file_names.h"
 #include "datafile/record_constructors.h"
+#include "foundation/file_system.h"
 #include "foundation/name_text.h"
 #include "foundation/text_building.h"
 #include "foundation/time_text.h"
@@ -18,6 +21,7 @@
 #include "tools/synth/synth_config.h"
 #include "tools/synth/synth_crash.h"
 #include "tools/synth/synth_departures.h"
+#include "tools/synth/synth_live.h"
 #include "tools/synth/synth_signal.h"
 
 namespace cdt {
@@ -59,6 +63,9 @@ constexpr OptionSpec kOptions[] = {
      "HOST's times run US microseconds ahead, or behind when negative (up to 1000000)"},
     {"unfinished", nullptr, "leave the files as being written (\".temp\", no index)"},
     {"damage", nullptr, "cut the last record of every file short"},
+    {"live", "RATE",
+     "write as a recorder does, at RATE times real time (max: at once), in pieces that cut "
+     "records; with --unfinished the writer dies in its last record"},
 };
 
 constexpr const char* kDescription =
@@ -78,6 +85,14 @@ constexpr const char* kDescription =
     "next 2, and so on; times go on, the tracker locks on again after 3 revolutions and\n"
     "a range record ends at the restart. --resync HOST:REV takes the place of --resync\n"
     "REV for that host. Every file keeps the start time in its name.\n"
+    "\n"
+    "With --live RATE the files are written as a recorder writes them, for following\n"
+    "them (cdt export --follow): the revolutions at RATE times their real pace (1: real\n"
+    "time, 10: ten times faster, max or 0: as fast as possible), the bytes reaching the\n"
+    "file in pieces of random sizes that cut records anywhere. The paths being written\n"
+    "(\".temp\") are printed first; each file is finished and renamed at the end. With\n"
+    "--unfinished the writer dies instead: the last record is only half written and the\n"
+    "file is left unfinished. A live file keeps the writer's time-zone bias.\n"
     "\n"
     "Example: cdt synth --hosts 2 --revolutions 500 --profiles 100 out/\n";
 
@@ -186,6 +201,18 @@ int readOptions(const CommandArgs& args, FILE* err, SynthOptions& o) {
   }
   o.unfinished = args.has("unfinished");
   o.damage = args.has("damage");
+  if (auto live = args.value("live")) {
+    o.live = parseLiveRate(*live);
+    if (!o.live) {
+      return usageError(args, err, "--live wants a rate from 0.001 to 1000000 or max, not '%s'",
+                        live->c_str());
+    }
+    if (o.damage) {
+      return usageError(args, err,
+                        "--damage is not for --live: a live writer that dies (--unfinished) "
+                        "leaves its last record cut");
+    }
+  }
   return 0;
 }
 
@@ -225,8 +252,24 @@ struct HostRecording {
   uint64_t lastStart = 0;  // start of the last record written
   uint64_t profiles = 0;
   bool writeFailed = false;
+  // A writer that is to die keeps each record back until the next one
+  // comes, so that its last one can be left half written.
+  bool holdLast = false;
+  RecordRef held;
 
   void write(const DataRecord& record) {
+    if (holdLast) {
+      RecordRef copy = newRecord(record.size());
+      std::memcpy(copy->fileBytes(), record.fileBytes(), record.fileSize());
+      std::swap(copy, held);
+      if (!copy) return;
+      writeHeld(*copy);
+      return;
+    }
+    writeHeld(record);
+  }
+
+  void writeHeld(const DataRecord& record) {
     if (!writeRecord(*file, record)) {
       writeFailed = true;
       return;
@@ -293,6 +336,25 @@ struct HostRecording {
   }
 };
 
+// The end of a writer that dies: the records before the last one reach the
+// file, then half of the last one, and the file is never finished.
+bool die(HostRecording& r, std::string& error) {
+  const std::string path = r.file->path().str();
+  if (!abandonDataFile(*r.file)) {
+    error = "cannot write '" + path + "'";
+    return false;
+  }
+  if (!r.held) return true;
+  std::FILE* f = openFile(path.c_str(), "ab");
+  const std::size_t half = r.held->fileSize() / 2;
+  const bool written = f != nullptr && std::fwrite(r.held->fileBytes(), 1, half, f) == half;
+  if ((f != nullptr && std::fclose(f) != 0) || !written) {
+    error = "cannot write '" + path + "'";
+    return false;
+  }
+  return true;
+}
+
 std::string withoutTrailingSlashes(std::string dir) {
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
   return dir;
@@ -318,14 +380,29 @@ int runSynth(const CommandArgs& args, FILE* out, FILE* err) {
               1;
   }
 
+  std::optional<LivePace> pace;
+  if (options.live) pace.emplace(*options.live, options.seed);
   std::vector<HostRecording> recordings(options.hosts);
   for (uint32_t h = 0; h < options.hosts; ++h) {
     HostRecording& r = recordings[h];
     r.host = static_cast<uint16_t>(h);
     const CountedString base = recordingBaseName(configuration, h);
-    r.file = createTimestampedDataFile(configuration, dir.c_str(), base.c_str(), options.start);
+    if (pace) {
+      const CountedString path =
+          timestampedPath(dir.c_str(), base.c_str(), options.start, kDataFileExtension);
+      r.file =
+          createDataFile(configuration, path.c_str(), CreateMode::Replace, pace->streamBuffer());
+      r.holdLast = options.unfinished;
+    } else {
+      r.file = createTimestampedDataFile(configuration, dir.c_str(), base.c_str(), options.start);
+    }
     if (!r.file) {
       return fileError(args, err, "cannot create a data file in '%s'", dir.c_str());
+    }
+    if (pace) {
+      // A follower needs the names from the start.
+      std::fprintf(out, "%s\n", r.file->path().c_str());
+      std::fflush(out);
     }
     r.signal = std::make_unique<HostSignal>(configuration, options, h);
     r.scratch.resize(options.probesPerHost);
@@ -346,6 +423,15 @@ int runSynth(const CommandArgs& args, FILE* out, FILE* err) {
                                       [](const HostRecording& r) { return r.writeFailed; });
       if (finished || failed) break;
       const Revolution rev = shaft.next();
+      if (pace) {
+        const LivePace::Step step = pace->before(rev.time);
+        if (step.flush) {
+          for (HostRecording& r : recordings) {
+            if (!flushDataFile(*r.file)) r.writeFailed = true;
+          }
+        }
+        if (step.wait.count() > 0) std::this_thread::sleep_for(step.wait);
+      }
       for (HostRecording& r : recordings) r.follow(options, rev);
       progress.update(done);
     }
@@ -355,6 +441,12 @@ int runSynth(const CommandArgs& args, FILE* out, FILE* err) {
   std::vector<std::string> written;
   for (HostRecording& r : recordings) {
     r.flushAccumulators();
+    if (pace && options.unfinished) {
+      std::string error;
+      if (!die(r, error)) status = fileError(args, err, "%s", error.c_str());
+      r.file.reset();
+      continue;
+    }
     std::string temporary = r.file->path().str();
     std::string path = temporary.substr(0, temporary.size() - kBeingWrittenSuffix.size());
     const bool closed = closeDataFile(*r.file);
@@ -363,6 +455,7 @@ int runSynth(const CommandArgs& args, FILE* out, FILE* err) {
       status = fileError(args, err, "cannot write '%s'", path.c_str());
       continue;
     }
+    if (pace) continue;  // its path is printed; the bias stays the writer's
     std::string error;
     if (!clearTimeZoneBias(path, error)) {
       status = fileError(args, err, "%s", error.c_str());

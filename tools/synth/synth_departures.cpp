@@ -22,11 +22,8 @@ struct DepartureOption {
 };
 
 constexpr DepartureOption kDepartureOptions[kFieldCount] = {
-    {"drop", "EVERY", false},
-    {"late", "REVS", true},
-    {"early", "REVS", true},
-    {"resync", "REV", true},
-    {"clock-offset", "US", false},
+    {"drop", "EVERY", false}, {"late", "REVS", true},        {"early", "REVS", true},
+    {"resync", "REV", true},  {"clock-offset", "US", false},
 };
 
 // The host numbered `text` from 1 or named `text` by the configuration.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,8 @@ struct SynthOptions {
   std::vector<HostDeparture> departures;
   bool unfinished = false;
   bool damage = false;
+  // --live: times real time (0: as fast as possible); none: not live.
+  std::optional<double> live;
 };
 
 // The blade count of stage `stage` under `options`.

@@ -1,7 +1,7 @@
 // Prints how many records a recording holds.
 #include <cstdio>
 
-#include "datafile/data_file.h"
+#include <cdt/datafile/data_file.h>
 
 int main(int argc, char** argv) {
   if (argc != 2) {
