@@ -1,6 +1,6 @@
 // Column sinks: outputs that take the lines of a recording as columnar
-// batches (lines/line_columns.h) rather than as text, such as MATLAB and
-// netCDF files. The only code that includes an optional library's headers
+// batches (lines/line_columns.h) rather than as text, such as MATLAB, netCDF
+// and Parquet files. The only code that includes an optional library's headers
 // lives behind this interface; a build without the library gets sinks that
 // refuse to start and say why.
 #pragma once
@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "export/parquet_codec.h"
 #include "lines/line_columns.h"
 
 namespace cdt {
@@ -31,6 +32,8 @@ struct SinkProbe {
   uint32_t bladeDnsRow = 0;  // then one row per kept blade
   uint32_t bladeToaRow = 0;  // likewise
   uint32_t dnsRow = 0;       // in the double block
+  // A set's probe: its host's place in the description's statusHosts.
+  uint32_t host = 0;
 };
 
 // What a sink writes besides the lines.
@@ -91,12 +94,23 @@ struct MatOptions {
   int compressionLevel = 0;  // level 5: 0 none; 1 to 9: zlib, every variable
 };
 
+struct ParquetOptions {
+  ParquetCodec codec = ParquetCodec::None;  // one this build has (parquetCodecAvailable)
+  int compressionLevel = 0;                 // within the codec's levels
+  // The long layout (one row per line, probe and blade) instead of the wide.
+  bool longLayout = false;
+  std::string createdBy;  // "cdt export version X"
+};
+
 // nullptr when this build has no netCDF (or MATLAB) support.
 std::unique_ptr<ColumnSink> makeNetCdfSink(const NetCdfOptions& options);
 std::unique_ptr<ColumnSink> makeMatSink(const MatOptions& options);
 // The version 7.3 sink that makeMatSink hands out when this build has HDF5:
 // it writes the lines as they come, in fixed memory.
 std::unique_ptr<ColumnSink> makeMat73Sink();
+// Our own Parquet writer (export/parquet_writer.h), in every build: the lines
+// as they come, a row group at a time, in fixed memory.
+std::unique_ptr<ColumnSink> makeParquetSink(const ParquetOptions& options);
 
 // Debian's HDF5 (under netCDF-4 and MATLAB 7.3 files) and the netCDF library
 // are not thread-safe, even on different files: a sink writing through them

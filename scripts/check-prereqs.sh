@@ -33,9 +33,11 @@ command -v g++ >/dev/null 2>&1 || command -v c++ >/dev/null 2>&1 || missing+=(g+
 [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
 [ -f /usr/include/gmock/gmock.h ] || missing+=(libgmock-dev)
 # cdt export's MATLAB (level 5 with zlib, version 7.3 through HDF5; the tests
-# read them back with matio) and netCDF files (found through pkg-config).
+# read them back with matio), netCDF files and Parquet pages compressed with
+# zlib or libzstd (found through pkg-config).
 command -v pkg-config >/dev/null 2>&1 || missing+=(pkg-config)
 [ -f /usr/include/zlib.h ] || missing+=(zlib1g-dev)
+[ -f /usr/include/zstd.h ] || missing+=(libzstd-dev)
 [ -f /usr/include/matio.h ] || missing+=(libmatio-dev)
 [ -f /usr/include/hdf5/serial/hdf5.h ] || missing+=(libhdf5-dev)
 [ -f /usr/include/netcdf.h ] || missing+=(libnetcdf-dev)
@@ -56,8 +58,10 @@ fi
 
 if [ "$need_windows" = 1 ]; then
   # The cross-compiler with POSIX threads (std::thread), Wine to run what it
-  # builds, and GoogleTest's sources to build the tests for Windows.
+  # builds, GoogleTest's sources to build the tests for Windows, and zlib for
+  # Windows (linked statically: GZIP pages of Parquet files).
   command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 || missing+=(g++-mingw-w64-x86-64-posix)
+  [ -f /usr/x86_64-w64-mingw32/lib/libz.a ] || missing+=(libz-mingw-w64-dev)
   command -v wine >/dev/null 2>&1 || missing+=(wine)
   [ -x /usr/lib/wine/wine64 ] || missing+=(wine64)
   [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)

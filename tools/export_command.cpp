@@ -115,8 +115,8 @@ namespace {
 
 constexpr OptionSpec kOptions[] = {
     {"output", "DIR", "write the outputs into DIR (created when missing; default .); also -o"},
-    {"format", "FORMAT", "csv (default), mat or netcdf"},
-    {"layout", "LAYOUT", "wide (default: the converter's columns) or long (CSV only)"},
+    {"format", "FORMAT", "csv (default), mat, netcdf or parquet"},
+    {"layout", "LAYOUT", "wide (default: the converter's columns) or long (CSV, Parquet)"},
     {"probes", "NAME[,NAME...]", "only these probes (names, or channel numbers 0-3)"},
     {"blades", "LIST", "only these blades, 1-based, ranges allowed: 1-10,15"},
     {"quantities", "LIST", "rms,dns,blade-dns,blade-toa (default: all)"},
@@ -130,7 +130,10 @@ constexpr OptionSpec kOptions[] = {
     {"jobs", "N", "threads: files at once, spare ones write batches (default: the cores)"},
     {"mat73", nullptr, "MATLAB: write the HDF5-based version 7.3 (for data past 2 GB)"},
     {"compress", "LEVEL",
-     "zlib level 1-9: netCDF with the shuffle filter, level-5 MATLAB (default: none)"},
+     "zlib level 1-9: netCDF with the shuffle filter, level-5 MATLAB (default: none); "
+     "Parquet: the --codec's level (gzip 1-9, default 1; zstd 1-19, default 3), GZIP when no "
+     "--codec is named"},
+    {"codec", "CODEC", "Parquet pages: none (default), gzip or zstd (where this build has it)"},
     {"follow", nullptr, "export each FILE while it is written, each line once complete"},
     {"idle", "SECONDS", "--follow: give up a file that has not grown for SECONDS (default 60)"},
 };
@@ -166,6 +169,16 @@ constexpr const char* kDescription =
     "compressed, and written as the lines come, in fixed memory.\n"
     "netCDF-4 files have the dimension line and one blade dimension per stage, and\n"
     "are written as the lines come, in fixed memory.\n"
+    "Parquet files (wide or long) have the CSV's columns, named as its header names\n"
+    "them (a name two probes share as the probe's key, NAME (channel N)): Time a\n"
+    "UTC timestamp in microseconds, Speed, RMS, blade DNS and TOA 32-bit floats, the\n"
+    "DNS means doubles, Sync a boolean, Start Rev and End Rev unsigned 64-bit, Blade\n"
+    "unsigned 16-bit and a set's statuses unsigned 8-bit integers; an empty CSV cell\n"
+    "is a null. They are written as the lines come, in row groups of up to 65536\n"
+    "lines (long: 1048576 rows) or 64 MiB, each with the bounds of Time, Start Rev\n"
+    "and End Rev, in fixed memory; the configuration text and the source file(s)\n"
+    "are the key-value metadata cdt.configuration, cdt.source and cdt.sources.\n"
+    "Pages are uncompressed unless --codec gzip or zstd (level: --compress) is given.\n"
     "With --set, each ARG names recording sets, as cdt sets groups them: a data file\n"
     "its recording's, a directory every recording in it (with --time the one of that\n"
     "time). Each set gives one output of its hosts' lines joined by revolution, named\n"
@@ -178,8 +191,10 @@ constexpr const char* kDescription =
     "for a host without a line there, a probe that shares its name with another\n"
     "named \"NAME (HOST channel N)\", and a last column Status (the row's host's).\n"
     "MATLAB and netCDF: every host's probes, a HOST_Status variable (uint8) per host,\n"
-    "and the hosts' files in \"sources\". --probes names probes of any host (by name,\n"
-    "or by \"NAME (HOST channel N)\"); a host none of whose probes is named keeps none.\n"
+    "and the hosts' files in \"sources\". Parquet: the CSV's columns, wide or long,\n"
+    "a shared name as \"NAME (HOST channel N)\" in the column names. --probes names\n"
+    "probes of any host (by name, or by \"NAME (HOST channel N)\"); a host none of\n"
+    "whose probes is named keeps none.\n"
     "A host's file that cannot be read is reported and the set exported without it\n"
     "(status 1).\n"
     "With --follow, each FILE is a recording being written (NAME.cdt.temp, or NAME.cdt\n"
@@ -190,8 +205,9 @@ constexpr const char* kDescription =
     "exporting the finished file gives. Files are followed at once. A file that is\n"
     "not there yet is waited for. A file that has not grown for --idle seconds is\n"
     "given up with a warning: OUTPUT holds the lines of its whole records, as cdt\n"
-    "recover keeps them. CSV (wide or long) and netCDF (along its line dimension),\n"
-    "with any selection. Ctrl-C stops every follow (status 130) and removes the\n"
+    "recover keeps them. CSV (wide or long), netCDF (along its line dimension) and\n"
+    "Parquet (wide or long, a row group as it fills; readable once finished), with\n"
+    "any selection. Ctrl-C stops every follow (status 130) and removes the\n"
     "unfinished outputs.\n";
 
 }  // namespace

@@ -68,7 +68,7 @@ FileResult finishFile(DataFile& file, const std::string& input, const std::strin
   return result;
 }
 
-// The lines into a MATLAB or netCDF file through its sink, in batches of
+// The lines into a MATLAB, netCDF or Parquet file through its sink, in batches of
 // columns; the library writes the staging file of `staged` by its name.
 // False, with the result set, when the output failed.
 bool exportColumns(const ExportRequest& request, DataFile& file, const LinePlan& view,

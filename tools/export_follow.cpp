@@ -64,8 +64,9 @@ FileResult cannotFollow(const DataFileFollower& records, const FollowRequest& fo
   return result;
 }
 
-// The lines into a netCDF file, along its unlimited dimension, in batches
-// of kBatchRows (or fewer at the end). Failed with the result set when the
+// The lines into a netCDF file, along its unlimited dimension, or a Parquet
+// file, its row groups as they fill, in batches of kBatchRows (or fewer at
+// the end). Failed with the result set when the
 // output failed; else how the follow ended.
 FollowStatus followColumns(const ExportRequest& request, const std::string& input,
                            DataFileFollower& records, LineFollower& lines, const LinePlan& view,
@@ -179,8 +180,8 @@ int parseFollowRequest(const CommandArgs& args, const ExportRequest& request, Fo
   }
   if (request.format == ExportFormat::Mat) {
     return usageError(args, err,
-                      "--follow writes CSV or netCDF: a MATLAB file needs the count of its "
-                      "lines before the first one");
+                      "--follow writes CSV, netCDF or Parquet: a MATLAB file needs the count "
+                      "of its lines before the first one");
   }
   return 0;
 }
@@ -239,7 +240,7 @@ FileResult followFile(const ExportRequest& request, const FollowRequest& follow,
 
   StagedOutput staged;
   if (!stage(request, records.openPath(), output, staged, result)) return result;
-  if (request.format == ExportFormat::NetCdf) {
+  if (request.format == ExportFormat::NetCdf || request.format == ExportFormat::Parquet) {
     status = followColumns(request, input, records, *lines, view, staged, result);
     if (status == FollowStatus::Failed && result.status != 0) return result;
     return finishFollow(request, follow, input, output, records, lines->lines(), status, staged,

@@ -46,10 +46,18 @@ TEST(ExportFollow, FollowedOutputsAreThoseOfTheFinishedFiles) {
                      "2-9", "-o", "nc", kDaq1},
                     dir.path());
   });
+  // Parquet, its row groups as they fill, in the long layout.
+  RunResult parquet;
+  std::thread rows([&] {
+    parquet =
+        runCdt({"export", "--follow", "--format", "parquet", "--layout", "long", "-o", "pq", kDaq1},
+               dir.path());
+  });
   const RunResult wide = runCdt(
       {"export", "--follow", "--idle", "30", "-o", "fol", kDaq1, kDaq2 + ".temp"}, dir.path());
   writing.join();
   columns.join();
+  rows.join();
   ASSERT_EQ(writer.status, 0) << writer.err;
   ASSERT_EQ(wide.status, 0) << wide.err;
   EXPECT_EQ(wide.err, "");
@@ -70,6 +78,13 @@ TEST(ExportFollow, FollowedOutputsAreThoseOfTheFinishedFiles) {
     const std::string nc = "Rig1.0000.Daq1.2011-05-06.12-30-00.nc";
     EXPECT_EQ(readFile(dir.file("nc/" + nc)), readFile(dir.file("nc-whole/" + nc)));
   }
+  ASSERT_EQ(parquet.status, 0) << parquet.err;
+  ASSERT_EQ(runCdt({"export", "--format", "parquet", "--layout", "long", "-o", "pq-whole", kDaq1},
+                   dir.path())
+                .status,
+            0);
+  const std::string pq = "Rig1.0000.Daq1.2011-05-06.12-30-00.parquet";
+  EXPECT_EQ(readFile(dir.file("pq/" + pq)), readFile(dir.file("pq-whole/" + pq)));
 }
 
 TEST(ExportFollow, AWriterThatDiesGivesTheLinesRecoverKeeps) {
@@ -121,7 +136,7 @@ TEST(ExportFollow, UsageAndFailures) {
   TempDir dir;
   RunResult r = runCdt({"export", "--follow", "--format", "mat", "x.cdt"}, dir.path());
   EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.err.find("--follow writes CSV or netCDF"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("--follow writes CSV, netCDF or Parquet"), std::string::npos) << r.err;
   EXPECT_EQ(runCdt({"export", "--idle", "3", "x.cdt"}, dir.path()).status, 2);
   EXPECT_EQ(runCdt({"export", "--follow", "--set", "x.cdt"}, dir.path()).status, 2);
   // Nothing appears: given up after the idle time, nothing written.

@@ -36,6 +36,8 @@ const Output kOutputs[] = {
     {{"--format", "mat", "--mat73"}, ".mat"},
     {{"--format", "netcdf"}, ".nc"},
     {{"--format", "netcdf", "--compress", "1"}, ".nc"},
+    {{"--format", "parquet"}, ".parquet"},
+    {{"--format", "parquet", "--layout", "long", "--compress", "1"}, ".parquet"},
 };
 
 std::string described(const Output& output) {

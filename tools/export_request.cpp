@@ -19,8 +19,43 @@ const char* extensionOf(ExportFormat format) {
       return ".mat";
     case ExportFormat::NetCdf:
       return ".nc";
+    case ExportFormat::Parquet:
+      return ".parquet";
   }
   return "";
+}
+
+// Parquet's codec and level: --codec names the codec (none by default), and
+// --compress LEVEL alone asks for GZIP, as it asks for zlib of the other
+// formats. A codec this build lacks is a usage error.
+int parseParquetCodec(const CommandArgs& args, ExportRequest& request, FILE* err) {
+  ParquetCodec codec = args.has("compress") ? ParquetCodec::Gzip : ParquetCodec::None;
+  if (auto name = args.value("codec")) {
+    if (*name == "none") {
+      codec = ParquetCodec::None;
+    } else if (*name == "gzip") {
+      codec = ParquetCodec::Gzip;
+    } else if (*name == "zstd") {
+      codec = ParquetCodec::Zstd;
+    } else {
+      return usageError(args, err, "unknown codec '%s' (none, gzip or zstd)", name->c_str());
+    }
+  }
+  if (codec == ParquetCodec::None) {
+    if (args.has("compress")) return usageError(args, err, "--compress needs a codec (gzip, zstd)");
+    return 0;
+  }
+  if (!parquetCodecAvailable(codec)) {
+    return usageError(args, err, "%s pages are not available in this build (no %s library)",
+                      parquetCodecName(codec), codec == ParquetCodec::Gzip ? "zlib" : "zstd");
+  }
+  const ParquetLevels levels = parquetCodecLevels(codec);
+  const std::optional<int64_t> level =
+      integerOption(args, "compress", levels.fallback, levels.min, levels.max, err);
+  if (!level) return 2;
+  request.codec = codec;
+  request.compressionLevel = static_cast<int>(*level);
+  return 0;
 }
 
 }  // namespace
@@ -44,8 +79,11 @@ int parseExportRequest(const CommandArgs& args, ExportRequest& request, unsigned
       request.format = ExportFormat::Mat;
     } else if (*format == "netcdf") {
       request.format = ExportFormat::NetCdf;
+    } else if (*format == "parquet") {
+      request.format = ExportFormat::Parquet;
     } else {
-      return usageError(args, err, "unknown format '%s' (csv, mat or netcdf)", format->c_str());
+      return usageError(args, err, "unknown format '%s' (csv, mat, netcdf or parquet)",
+                        format->c_str());
     }
   }
   if (auto layout = args.value("layout")) {
@@ -56,8 +94,9 @@ int parseExportRequest(const CommandArgs& args, ExportRequest& request, unsigned
     } else {
       return usageError(args, err, "unknown layout '%s' (wide or long)", layout->c_str());
     }
-    if (request.format != ExportFormat::Csv && request.layout == TextLayout::Long) {
-      return usageError(args, err, "--layout long is a CSV layout");
+    if (request.layout == TextLayout::Long && request.format != ExportFormat::Csv &&
+        request.format != ExportFormat::Parquet) {
+      return usageError(args, err, "--layout long is for --format csv and parquet");
     }
   }
   if (auto probes = args.value("probes")) {
@@ -133,15 +172,21 @@ int parseExportRequest(const CommandArgs& args, ExportRequest& request, unsigned
     request.encoding = *named;
   }
   request.mat73 = args.has("mat73");
-  const std::optional<int64_t> level = integerOption(args, "compress", 0, 1, 9, err);
-  if (!level) return 2;
-  request.compressionLevel = static_cast<int>(*level);
   if (request.mat73 && request.format != ExportFormat::Mat) {
     return usageError(args, err, "--mat73 is for --format mat");
   }
-  // Version 7.3 files are always compressed, as HDF5 chunks.
-  if (args.has("compress") && (request.format == ExportFormat::Csv || request.mat73)) {
-    return usageError(args, err, "--compress is for --format netcdf and level-5 --format mat");
+  if (request.format == ExportFormat::Parquet) {
+    if (int status = parseParquetCodec(args, request, err); status != 0) return status;
+  } else {
+    if (args.has("codec")) return usageError(args, err, "--codec is for --format parquet");
+    const std::optional<int64_t> level = integerOption(args, "compress", 0, 1, 9, err);
+    if (!level) return 2;
+    request.compressionLevel = static_cast<int>(*level);
+    // Version 7.3 files are always compressed, as HDF5 chunks.
+    if (args.has("compress") && (request.format == ExportFormat::Csv || request.mat73)) {
+      return usageError(args, err,
+                        "--compress is for --format netcdf, parquet and level-5 --format mat");
+    }
   }
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
   const std::optional<int64_t> n = integerOption(args, "jobs", cores, 1, 256, err);

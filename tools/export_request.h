@@ -8,13 +8,14 @@
 #include <string>
 
 #include "csv/csv_header.h"
+#include "export/parquet_codec.h"
 #include "foundation/name_text.h"
 #include "lines/line_selection.h"
 #include "tools/arguments.h"
 
 namespace cdt {
 
-enum class ExportFormat : uint8_t { Csv, Mat, NetCdf };
+enum class ExportFormat : uint8_t { Csv, Mat, NetCdf, Parquet };
 
 struct ExportRequest {
   std::string outputDirectory = ".";
@@ -28,9 +29,11 @@ struct ExportRequest {
   bool sets = false;
   std::optional<uint64_t> setTime;
   bool mat73 = false;
+  // netCDF and MATLAB: zlib's level, 0 for none; Parquet: the codec's level.
   int compressionLevel = 0;
-  // How names become text where the output holds Unicode (netCDF, MATLAB)
-  // and in messages; the CSV keeps the file's bytes.
+  ParquetCodec codec = ParquetCodec::None;
+  // How names become text where the output holds Unicode (netCDF, MATLAB,
+  // Parquet) and in messages; the CSV keeps the file's bytes.
   TextEncoding encoding = TextEncoding::Auto;
   // A file's batches are written by a thread of their own while the next
   // batch is read (there are threads to spare beyond one per file).

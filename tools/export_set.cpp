@@ -235,7 +235,10 @@ bool exportSetColumns(const ExportRequest& request, const SetFiles& set,
     const SetHost& host = hosts[h];
     std::vector<SinkProbe> probes = sinkProbes(host.view, host.file->configuration(), encoding,
                                                plan.floatRow[h] - 1, plan.doubleRow[h]);
-    for (SinkProbe& probe : probes) probe.name = setKey(set, host, probe.slot, encoding);
+    for (SinkProbe& probe : probes) {
+      probe.name = setKey(set, host, probe.slot, encoding);
+      probe.host = static_cast<uint32_t>(h);
+    }
     description.probes.insert(description.probes.end(), probes.begin(), probes.end());
     description.sourcePaths.push_back(decodeName(host.path));
     description.statusHosts.push_back(decodeName(hostName(set, host), encoding));

@@ -6,6 +6,7 @@
 
 #include "foundation/file_system.h"
 #include "foundation/paths.h"
+#include "tools/cdt.h"
 
 namespace cdt {
 
@@ -45,7 +46,30 @@ void noteEmptyWindow(const ExportRequest& request, uint64_t lines, const std::st
   }
 }
 
+namespace {
+
+// "cdt export version 0.1.0 (build g1234abc)", as Parquet's created_by has
+// an application's version.
+std::string createdBy() {
+  std::string version = kCdtVersion;
+  if (const std::size_t git = version.find(" (git "); git != std::string::npos) {
+    version.replace(git, 6, " (build ");
+  }
+  return "cdt export version " + version;
+}
+
+}  // namespace
+
 std::unique_ptr<ColumnSink> makeRequestSink(const ExportRequest& request, FileResult& result) {
+  if (request.format == ExportFormat::Parquet) {
+    // Its codec was checked with the options: every build has the sink.
+    ParquetOptions options;
+    options.codec = request.codec;
+    options.compressionLevel = request.compressionLevel;
+    options.longLayout = request.layout == TextLayout::Long;
+    options.createdBy = createdBy();
+    return makeParquetSink(options);
+  }
   const bool mat = request.format == ExportFormat::Mat;
   std::unique_ptr<ColumnSink> sink = mat ? makeMatSink({request.mat73, request.compressionLevel})
                                          : makeNetCdfSink({request.compressionLevel});

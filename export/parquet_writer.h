@@ -1,0 +1,199 @@
+// ParquetWriter: a Parquet file of flat columns, written row group by row
+// group as the rows come, in memory bounded by one row group.
+//
+// The file is "PAR1", then per row group each column's chunk (data pages,
+// version 1, PLAIN values; an optional column's definition levels in the
+// RLE / bit-packing hybrid), then the footer (FileMetaData in the Thrift
+// compact protocol), its length and "PAR1". Every column chunk has
+// Statistics with its null count (and NaN count for floating point); integer
+// columns also have their bounds, compared as their logical type orders
+// them (unsigned for the unsigned ones), so that engines skip row groups
+// outside a filter on time or revolutions.
+//
+// Rows are added column by column: each column of the group is given the
+// same number of values (a null counting as one), then endRows() says how
+// many; a group is written once it holds the rows it may hold.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "export/parquet_codec.h"
+
+namespace cdt {
+
+// A column's physical type with its annotation.
+enum class ParquetKind : uint8_t {
+  Boolean,          // BOOLEAN
+  UInt8,            // INT32, INTEGER(8, unsigned)
+  UInt16,           // INT32, INTEGER(16, unsigned)
+  UInt64,           // INT64, INTEGER(64, unsigned)
+  TimestampMicros,  // INT64, TIMESTAMP(adjusted to UTC, MICROS)
+  Float,            // FLOAT
+  Double,           // DOUBLE
+  String,           // BYTE_ARRAY, STRING (UTF-8)
+};
+
+struct ParquetColumn {
+  std::string name;  // UTF-8
+  ParquetKind kind = ParquetKind::Float;
+  bool optional = false;  // may hold nulls
+};
+
+struct ParquetWriterOptions {
+  ParquetCodec codec = ParquetCodec::None;
+  int level = 0;
+  std::size_t groupRows = 65536;     // rows per row group at most (at least 1)
+  std::size_t pageBytes = 1u << 20;  // a data page's values end past this many bytes
+  std::string createdBy;             // "APPLICATION version VERSION"
+};
+
+// The values of one column in the row group being gathered.
+class ParquetColumnBuffer {
+ public:
+  ParquetColumnBuffer(const ParquetColumn& column, std::size_t pageBytes);
+
+  // Only for an optional column.
+  void addNull() {
+    levels_.push_back(0);
+    ++nulls_;
+    ++rows_;
+  }
+  void addBoolean(bool value) {
+    values_.push_back(value ? 1 : 0);
+    present();
+  }
+  // UInt8, UInt16 (as INT32) and UInt64 (as INT64).
+  void addUnsigned(uint64_t value) {
+    if (!bounded_ || value < min_) min_ = value;
+    if (!bounded_ || value > max_) max_ = value;
+    bounded_ = true;
+    if (kind_ == ParquetKind::UInt64) {
+      put(&value, 8);
+    } else {
+      const auto narrow = static_cast<uint32_t>(value);
+      put(&narrow, 4);
+    }
+    present();
+  }
+  void addTimestamp(int64_t micros) {
+    const auto bits = static_cast<uint64_t>(micros);
+    if (!bounded_ || micros < static_cast<int64_t>(min_)) min_ = bits;
+    if (!bounded_ || micros > static_cast<int64_t>(max_)) max_ = bits;
+    bounded_ = true;
+    put(&micros, 8);
+    present();
+  }
+  void addFloat(float value) {
+    if (value != value) ++nans_;
+    put(&value, 4);
+    present();
+  }
+  void addDouble(double value) {
+    if (value != value) ++nans_;
+    put(&value, 8);
+    present();
+  }
+  void addString(std::string_view text) {
+    const auto length = static_cast<uint32_t>(text.size());
+    put(&length, 4);
+    values_.append(text);
+    present();
+  }
+
+  std::size_t rows() const { return rows_; }
+  // The bytes held, for a budget.
+  std::size_t bytes() const { return values_.size() + levels_.size(); }
+
+ private:
+  friend class ParquetWriter;
+  struct PageEnd {
+    std::size_t rows;
+    std::size_t bytes;
+  };
+
+  // The values are stored little-endian, as the host holds them.
+  void put(const void* value, std::size_t size) {
+    values_.append(static_cast<const char*>(value), size);
+  }
+  void present() {
+    if (optional_) levels_.push_back(1);
+    ++rows_;
+    if (values_.size() - pageStart_ >= pageBytes_) endPage();
+  }
+  void endPage() {
+    pages_.push_back({rows_, values_.size()});
+    pageStart_ = values_.size();
+  }
+  void clear();
+
+  ParquetKind kind_;
+  bool optional_;
+  std::size_t pageBytes_;
+  std::string values_;           // PLAIN, but booleans one to a byte
+  std::vector<uint8_t> levels_;  // per row, when optional: 1 present, 0 null
+  std::vector<PageEnd> pages_;   // the pages ended so far
+  std::size_t pageStart_ = 0;
+  std::size_t rows_ = 0;
+  uint64_t nulls_ = 0;
+  uint64_t nans_ = 0;
+  bool bounded_ = false;  // min_ and max_ hold the bounds of the values
+  uint64_t min_ = 0;      // a timestamp's bits, else the value
+  uint64_t max_ = 0;
+};
+
+// Writes `size` bytes; false when that fails.
+using ParquetOutput = std::function<bool(const void* data, std::size_t size)>;
+
+class ParquetWriter {
+ public:
+  ParquetWriter(std::vector<ParquetColumn> columns, ParquetWriterOptions options,
+                ParquetOutput output);
+
+  // Writes the leading magic; false when the output fails or the codec is
+  // not in this build.
+  [[nodiscard]] bool begin();
+  ParquetColumnBuffer& column(std::size_t index) { return buffers_[index]; }
+  // Rows the current group has room for (at least 1).
+  std::size_t room() const { return options_.groupRows - groupRows_; }
+  // `rows` more rows have been given to every column; writes the group
+  // when it is full. False when a write failed.
+  [[nodiscard]] bool endRows(std::size_t rows);
+  // Writes the last group, then the footer with `keyValues` as its
+  // key-value metadata. False when a write failed, now or before.
+  [[nodiscard]] bool finish(const std::vector<std::pair<std::string, std::string>>& keyValues);
+
+  // What failed first ("" when nothing did).
+  const std::string& error() const { return error_; }
+  uint64_t rowsWritten() const { return totalRows_; }
+
+ private:
+  bool writeGroup();
+  bool writeChunk(std::size_t index, std::string& chunkMeta, uint64_t& uncompressed,
+                  uint64_t& compressed);
+  bool out(const void* data, std::size_t size);
+  bool fail(const std::string& what);
+
+  std::vector<ParquetColumn> columns_;
+  ParquetWriterOptions options_;
+  ParquetOutput output_;
+  std::unique_ptr<PageCodec> codec_;
+  std::vector<ParquetColumnBuffer> buffers_;
+  std::size_t groupRows_ = 0;
+  uint64_t offset_ = 0;     // bytes written
+  uint64_t totalRows_ = 0;  // in the groups written
+  uint32_t groups_ = 0;     // written
+  std::string rowGroups_;   // each written group's RowGroup, serialized
+  std::string page_;        // a page's body being made
+  std::string compressed_;  // and compressed
+  std::string error_;
+};
+
+}  // namespace cdt
