@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # cdt export on the bench recordings: each format on the 100 MB and 1 GB
 # recording (time, MB/s of input, output size, peak RSS; MATLAB level 5
-# uncompressed and with --compress 1), then --jobs 1
+# uncompressed and with --compress 1; Parquet uncompressed, with GZIP pages
+# and with ZSTD pages where the build has them), then --jobs 1
 # against --jobs 2 on four 200 MB recordings into uncompressed netCDF, and a
 # line saying which targets hold.
 #
@@ -34,10 +35,13 @@ rows=()
 for size in "$small" "$large"; do
   input=$(recording "rev-${size}MB" "$size")
   in_bytes=$(stat -c %s "$input")
-  for format in "csv" "netcdf" "netcdf --compress 1" "mat" "mat --compress 1" "mat --mat73"; do
+  formats=("csv" "netcdf" "netcdf --compress 1" "mat" "mat --compress 1" "mat --mat73" "parquet"
+           "parquet --codec gzip --compress 1")
+  if "$cdt" export --help | grep -q "zstd"; then formats+=("parquet --codec zstd --compress 3"); fi
+  for format in "${formats[@]}"; do
     out=$work/out
     read -r -a opts <<<"--format $format"
-    case $format in csv | netcdf | mat) runs=3 ;; *) runs=1 ;; esac
+    case $format in csv | netcdf | mat | parquet) runs=3 ;; *) runs=1 ;; esac
     # The default --jobs: a single file's writing runs beside its reading.
     read -r seconds rss < <(best_of "$runs" "$out" "$cdt" export "${opts[@]}" "$input")
     bytes=$(stat -c %s "$(ls "$out"/* | head -n 1)")
@@ -72,8 +76,21 @@ printf '%s\n' "${rows[@]}" | awk -F'|' -v small="${small}MB" -v large="${large}M
     c = out[large "|netcdf --compress 1"] <= input[large] / 2; ok = ok && c
     line = line sprintf(" --compress 1 output %.2f of the input <= 0.5 %s;",
       out[large "|netcdf --compress 1"] / input[large], c ? "holds" : "FAILS")
+    c = t[large "|parquet"] <= t[large "|netcdf"]; ok = ok && c
+    line = line sprintf(" Parquet %.2f x netCDF'"'"'s time <= 1 %s;",
+      t[large "|parquet"] / t[large "|netcdf"], c ? "holds" : "FAILS")
+    c = t[large "|csv"] / t[large "|parquet"] >= 3; ok = ok && c
+    line = line sprintf(" Parquet %.1f x faster than CSV >= 3 %s;",
+      t[large "|csv"] / t[large "|parquet"], c ? "holds" : "FAILS")
+    line = line sprintf(" Parquet GZIP 1 output %.2f of the uncompressed, %.2f x its time;",
+      out[large "|parquet --codec gzip --compress 1"] / out[large "|parquet"],
+      t[large "|parquet --codec gzip --compress 1"] / t[large "|parquet"])
+    if ((large "|parquet --codec zstd --compress 3") in t)
+      line = line sprintf(" ZSTD 3 output %.2f, %.2f x its time;",
+        out[large "|parquet --codec zstd --compress 3"] / out[large "|parquet"],
+        t[large "|parquet --codec zstd --compress 3"] / t[large "|parquet"])
     # The RSS of a format at both sizes, and the most it may differ by.
-    n = split("netcdf:1|mat --mat73:1|mat:16|mat --compress 1:16", fixed, "|")
+    n = split("netcdf:1|mat --mat73:1|mat:16|mat --compress 1:16|parquet:1", fixed, "|")
     for (i = 1; i <= n; i++) {
       split(fixed[i], f, ":")
       d = rss[large "|" f[1]] - rss[small "|" f[1]]; if (d < 0) d = -d

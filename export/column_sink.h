@@ -99,6 +99,9 @@ struct ParquetOptions {
   int compressionLevel = 0;                 // within the codec's levels
   // The long layout (one row per line, probe and blade) instead of the wide.
   bool longLayout = false;
+  // Rows per row group at most; 0: up to 65,536 lines (long: 2^20 rows).
+  // Row groups never buffer more than 64 MiB of values either way.
+  std::size_t groupRows = 0;
   std::string createdBy;  // "cdt export version X"
 };
 

@@ -227,9 +227,10 @@ bool ParquetSink::begin(const std::string& path, const SinkDescription& descript
   ParquetWriterOptions writing;
   writing.codec = options_.codec;
   writing.level = options_.compressionLevel;
-  writing.groupRows =
-      std::clamp<std::size_t>(kGroupBytes / std::max<std::size_t>(bytes, 1), 1,
-                              options_.longLayout ? kLongGroupRows : kWideGroupRows);
+  writing.groupRows = std::clamp<std::size_t>(kGroupBytes / std::max<std::size_t>(bytes, 1), 1,
+                                              options_.groupRows > 0 ? options_.groupRows
+                                              : options_.longLayout  ? kLongGroupRows
+                                                                     : kWideGroupRows);
   writing.createdBy = options_.createdBy;
   writer_ = std::make_unique<ParquetWriter>(std::move(columns), std::move(writing),
                                             [this](const void* data, std::size_t size) {

@@ -11,6 +11,8 @@ need_python=0
 need_browser=0
 need_install=0
 need_windows=0
+# The Parquet clients' npm packages (tools/clients/node) live outside the tree.
+node_modules=${CDT_NODE_MODULES:-${XDG_CACHE_HOME:-$HOME/.cache}/cdt-clients/node_modules}
 for option in "$@"; do
   case "$option" in
     --bench) need_bench=1 ;;
@@ -21,6 +23,8 @@ for option in "$@"; do
     --browser) need_browser=1 ;;
     --install) need_install=1 ;;
     --windows) need_windows=1 ;;
+    # Where the clients tests find DuckDB and hyparquet.
+    --node-modules) echo "$node_modules"; exit 0 ;;
   esac
 done
 
@@ -101,6 +105,9 @@ if [ "${need_clients:-0}" = 1 ]; then
   command -v octave >/dev/null 2>&1 || missing+=(octave)
   /usr/bin/python3 -c "import xarray" >/dev/null 2>&1 || missing+=(python3-xarray)
   /usr/bin/python3 -c "import netCDF4" >/dev/null 2>&1 || missing+=(python3-netcdf4)
+  # Parquet's: DuckDB and hyparquet from npm, run with Node.js.
+  command -v node >/dev/null 2>&1 || missing+=(nodejs)
+  command -v npm >/dev/null 2>&1 || missing+=(npm)
 fi
 
 if [ "$need_browser" = 1 ]; then
@@ -108,7 +115,26 @@ if [ "$need_browser" = 1 ]; then
   command -v chromium >/dev/null 2>&1 || missing+=(chromium)
 fi
 
+# The npm packages of tools/clients/node at the versions its lock file names,
+# installed (again) when that lock file changed. A registry out of reach only
+# warns: the tests that need them skip and say so.
+install_node_modules() {
+  local dir lock
+  dir=$(dirname "$node_modules")
+  lock=$(dirname "$0")/../tools/clients/node/package-lock.json
+  if [ -d "$node_modules" ] && cmp -s "$lock" "$dir/package-lock.json"; then
+    return 0
+  fi
+  mkdir -p "$dir"
+  cp "$(dirname "$lock")/package.json" "$lock" "$dir/"
+  if ! (cd "$dir" && npm ci --no-audit --no-fund --loglevel=error >/dev/null); then
+    echo "warning: npm could not install the Parquet clients into $dir" >&2
+    rm -f "$dir/package-lock.json"
+  fi
+}
+
 if [ ${#missing[@]} -eq 0 ]; then
+  if [ "$need_clients" = 1 ]; then install_node_modules; fi
   exit 0
 fi
 
@@ -116,6 +142,7 @@ if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then
   echo "Installing missing prerequisites: ${missing[*]}"
   apt-get update -qq
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
+  if [ "$need_clients" = 1 ]; then install_node_modules; fi
 else
   echo "Missing prerequisites: ${missing[*]}" >&2
   echo "Install them with:  sudo apt-get install ${missing[*]}" >&2

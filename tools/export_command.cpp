@@ -134,6 +134,9 @@ constexpr OptionSpec kOptions[] = {
      "Parquet: the --codec's level (gzip 1-9, default 1; zstd 1-19, default 3), GZIP when no "
      "--codec is named"},
     {"codec", "CODEC", "Parquet pages: none (default), gzip or zstd (where this build has it)"},
+    {"row-group", "ROWS",
+     "Parquet: rows per row group at most (default: 65536 lines, long 1048576 rows, within "
+     "64 MiB)"},
     {"follow", nullptr, "export each FILE while it is written, each line once complete"},
     {"idle", "SECONDS", "--follow: give up a file that has not grown for SECONDS (default 60)"},
 };

@@ -177,7 +177,11 @@ int parseExportRequest(const CommandArgs& args, ExportRequest& request, unsigned
   }
   if (request.format == ExportFormat::Parquet) {
     if (int status = parseParquetCodec(args, request, err); status != 0) return status;
+    const std::optional<int64_t> rows = integerOption(args, "row-group", 0, 1, 1 << 24, err);
+    if (!rows) return 2;
+    request.parquetGroupRows = static_cast<std::size_t>(*rows);
   } else {
+    if (args.has("row-group")) return usageError(args, err, "--row-group is for --format parquet");
     if (args.has("codec")) return usageError(args, err, "--codec is for --format parquet");
     const std::optional<int64_t> level = integerOption(args, "compress", 0, 1, 9, err);
     if (!level) return 2;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -32,6 +33,8 @@ struct ExportRequest {
   // netCDF and MATLAB: zlib's level, 0 for none; Parquet: the codec's level.
   int compressionLevel = 0;
   ParquetCodec codec = ParquetCodec::None;
+  // Parquet: rows per row group at most (--row-group), 0 for the sink's own.
+  std::size_t parquetGroupRows = 0;
   // How names become text where the output holds Unicode (netCDF, MATLAB,
   // Parquet) and in messages; the CSV keeps the file's bytes.
   TextEncoding encoding = TextEncoding::Auto;

@@ -67,6 +67,7 @@ std::unique_ptr<ColumnSink> makeRequestSink(const ExportRequest& request, FileRe
     options.codec = request.codec;
     options.compressionLevel = request.compressionLevel;
     options.longLayout = request.layout == TextLayout::Long;
+    options.groupRows = request.parquetGroupRows;
     options.createdBy = createdBy();
     return makeParquetSink(options);
   }
