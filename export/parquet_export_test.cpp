@@ -280,6 +280,8 @@ TEST_F(ParquetExportTest, CodecOptionsThatDoNotFitAreUsageErrors) {
       {{"--format", "parquet", "--codec", "none", "--compress", "3"},
        "--compress needs a codec (gzip, zstd)"},
       {{"--format", "netcdf", "--layout", "long"}, "--layout long is for --format csv and parquet"},
+      {{"--row-group", "100"}, "--row-group is for --format parquet"},
+      {{"--format", "parquet", "--row-group", "0"}, "--row-group"},
   };
   for (const auto& [options, message] : cases) {
     std::vector<std::string> args = {"export", "-o", "bad", input};
