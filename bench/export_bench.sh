@@ -37,7 +37,7 @@ for size in "$small" "$large"; do
   in_bytes=$(stat -c %s "$input")
   formats=("csv" "netcdf" "netcdf --compress 1" "mat" "mat --compress 1" "mat --mat73" "parquet"
            "parquet --codec gzip --compress 1")
-  if "$cdt" export --help | grep -q "zstd"; then formats+=("parquet --codec zstd --compress 3"); fi
+  if [[ $("$cdt" export --help) == *zstd* ]]; then formats+=("parquet --codec zstd --compress 3"); fi
   for format in "${formats[@]}"; do
     out=$work/out
     read -r -a opts <<<"--format $format"

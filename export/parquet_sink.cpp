@@ -51,14 +51,6 @@ void addCell(ParquetColumnBuffer& column, float value) {
   }
 }
 
-void addCell(ParquetColumnBuffer& column, double value) {
-  if (std::bit_cast<uint64_t>(value) == kEmptyDoubleBits) {
-    column.addNull();
-  } else {
-    column.addDouble(value);
-  }
-}
-
 // Where a wide column's values come from.
 enum class Source : uint8_t { Float, Double, Status };
 struct WideColumn {
@@ -264,13 +256,11 @@ bool ParquetSink::writeWide(const LineColumns& c, std::size_t rows) {
       const WideColumn& source = wide_[i];
       switch (source.source) {
         case Source::Float: {
-          const float* values = c.floats + source.row * c.stride + from;
-          for (std::size_t r = 0; r < n; ++r) addCell(column, values[r]);
+          column.addCells(c.floats + source.row * c.stride + from, n, kEmptyFloatBits);
           break;
         }
         case Source::Double: {
-          const double* values = c.doubles + source.row * c.stride + from;
-          for (std::size_t r = 0; r < n; ++r) addCell(column, values[r]);
+          column.addCells(c.doubles + source.row * c.stride + from, n, kEmptyDoubleBits);
           break;
         }
         case Source::Status: {

@@ -183,12 +183,18 @@ bool ParquetWriter::writeChunk(std::size_t index, std::string& meta, uint64_t& u
       const auto length = static_cast<uint32_t>(page_.size() - 4);
       std::memcpy(page_.data(), &length, 4);
     }
+    // Uncompressed plain values go out from the buffer as they are; the
+    // page holds only the levels before them.
+    std::size_t valueBytes = 0;
     if (column.kind == ParquetKind::Boolean) {
       appendBits(page_, reinterpret_cast<const uint8_t*>(b.values_.data()) + bytes,
                  end.bytes - bytes);
-    } else {
+    } else if (codec_ != nullptr) {
       page_.append(b.values_, bytes, end.bytes - bytes);
+    } else {
+      valueBytes = end.bytes - bytes;
     }
+    const std::size_t pageSize = page_.size() + valueBytes;
     const std::string* body = &page_;
     if (codec_ != nullptr) {
       if (!codec_->compress(page_.data(), page_.size(), compressed_)) {
@@ -196,16 +202,16 @@ bool ParquetWriter::writeChunk(std::size_t index, std::string& meta, uint64_t& u
       }
       body = &compressed_;
     }
-    if (page_.size() > static_cast<std::size_t>(std::numeric_limits<int32_t>::max()) ||
-        body->size() > static_cast<std::size_t>(std::numeric_limits<int32_t>::max())) {
+    if (pageSize > static_cast<std::size_t>(std::numeric_limits<int32_t>::max()) ||
+        body->size() + valueBytes > static_cast<std::size_t>(std::numeric_limits<int32_t>::max())) {
       return fail("a page of '" + column.name + "' is too large");
     }
     header.clear();
     CompactWriter h(header);
     h.beginStruct();
     h.i32Field(page_header::kType, kDataPage);
-    h.i32Field(page_header::kUncompressedPageSize, static_cast<int32_t>(page_.size()));
-    h.i32Field(page_header::kCompressedPageSize, static_cast<int32_t>(body->size()));
+    h.i32Field(page_header::kUncompressedPageSize, static_cast<int32_t>(pageSize));
+    h.i32Field(page_header::kCompressedPageSize, static_cast<int32_t>(body->size() + valueBytes));
     h.structField(page_header::kDataPageHeader);
     h.i32Field(data_page_header::kNumValues, static_cast<int32_t>(pageRows));
     h.i32Field(data_page_header::kEncoding, kPlain);
@@ -213,8 +219,11 @@ bool ParquetWriter::writeChunk(std::size_t index, std::string& meta, uint64_t& u
     h.i32Field(data_page_header::kRepetitionLevelEncoding, kRle);
     h.endStruct();
     h.endStruct();
-    if (!out(header.data(), header.size()) || !out(body->data(), body->size())) return false;
-    uncompressed += header.size() + page_.size();
+    if (!out(header.data(), header.size()) || !out(body->data(), body->size()) ||
+        !out(b.values_.data() + bytes, valueBytes)) {
+      return false;
+    }
+    uncompressed += header.size() + pageSize;
     rows = end.rows;
     bytes = end.bytes;
   }

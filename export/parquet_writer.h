@@ -15,6 +15,7 @@
 // many; a group is written once it holds the rows it may hold.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -108,6 +109,12 @@ class ParquetColumnBuffer {
     present();
   }
 
+  // `n` cells of an optional float or double column at once: a value whose
+  // bits are `empty` is a null. The pages end where `n` single adds would
+  // end them.
+  template <class T, class Bits>
+  void addCells(const T* values, std::size_t n, Bits empty);
+
   std::size_t rows() const { return rows_; }
   // The bytes held, for a budget.
   std::size_t bytes() const { return values_.size() + levels_.size(); }
@@ -148,6 +155,41 @@ class ParquetColumnBuffer {
   uint64_t min_ = 0;      // a timestamp's bits, else the value
   uint64_t max_ = 0;
 };
+
+template <class T, class Bits>
+void ParquetColumnBuffer::addCells(const T* values, std::size_t n, Bits empty) {
+  static_assert(sizeof(T) == sizeof(Bits));
+  while (n > 0) {
+    // As many cells as may be present before the page is full: if all of
+    // them are, the last one fills it, as it would one add at a time.
+    const std::size_t filled = values_.size() - pageStart_;
+    const std::size_t need = pageBytes_ > filled ? pageBytes_ - filled : 1;
+    const std::size_t m = std::min(n, (need + sizeof(T) - 1) / sizeof(T));
+    const std::size_t at = values_.size();
+    const std::size_t levelAt = levels_.size();
+    values_.resize(at + m * sizeof(T));
+    levels_.resize(levelAt + m);
+    char* out = values_.data() + at;
+    uint8_t* levels = levels_.data() + levelAt;
+    std::size_t present = 0;
+    for (std::size_t i = 0; i < m; ++i) {
+      Bits bits;
+      std::memcpy(&bits, values + i, sizeof bits);
+      const bool kept = bits != empty;
+      levels[i] = kept ? 1 : 0;
+      if (!kept) continue;
+      if (values[i] != values[i]) ++nans_;
+      std::memcpy(out + present * sizeof(T), values + i, sizeof(T));
+      ++present;
+    }
+    values_.resize(at + present * sizeof(T));
+    nulls_ += m - present;
+    rows_ += m;
+    if (values_.size() - pageStart_ >= pageBytes_) endPage();
+    values += m;
+    n -= m;
+  }
+}
 
 // Writes `size` bytes; false when that fails.
 using ParquetOutput = std::function<bool(const void* data, std::size_t size)>;

@@ -19,7 +19,8 @@ if ! command -v node >/dev/null 2>&1 || [ ! -d "$modules/@duckdb/node-api" ] ||
   echo "Node.js with DuckDB and hyparquet is missing: scripts/check-prereqs.sh --clients installs them"
   exit 77
 fi
-if ! "$build/tools/cdt" export --help | grep -q parquet; then
+help=$("$build/tools/cdt" export --help)
+if [[ $help != *parquet* ]]; then
   echo "this build's cdt export has no Parquet format"
   exit 77
 fi
