@@ -91,7 +91,7 @@ void checkSetOfTwins(const std::string& path, const std::vector<Row>& whole) {
   const uint32_t host = firstLineHost(*peek).value_or(0);
   const ColumnPlan one = planAllColumns(hostColumns(a->configuration(), host, true).layout);
   const SetPlan plan = planSet({one, one});
-  SetReader reader({{a.get(), {}}, {b.get(), {}}}, 0, plan);
+  SetReader reader({{a.get(), {}, {}}, {b.get(), {}, {}}}, 0, plan);
   constexpr std::size_t kBatch = 6;
   ColumnStorage storage(setBlocks(plan), kBatch);
   std::vector<uint8_t> status(2 * kBatch);
