@@ -311,7 +311,14 @@ bool ParquetWriter::finish(const std::vector<std::pair<std::string, std::string>
   for (const ParquetColumn& column : columns_) writeSchemaElement(w, column);
   w.i64Field(file_meta_data::kNumRows, static_cast<int64_t>(totalRows_));
   w.listField(file_meta_data::kRowGroups, compact::kStruct, groups_);
-  footer += rowGroups_;
+  // The row groups' part, which grows with the file, goes out as it is
+  // rather than copied into the footer.
+  const std::size_t head = footer.size();
+  const uint64_t length = uint64_t{head} + rowGroups_.size();
+  if (!out(footer.data(), footer.size()) || !out(rowGroups_.data(), rowGroups_.size())) {
+    return false;
+  }
+  footer.clear();
   if (!keyValues.empty()) {
     w.listField(file_meta_data::kKeyValueMetadata, compact::kStruct,
                 static_cast<uint32_t>(keyValues.size()));
@@ -332,9 +339,10 @@ bool ParquetWriter::finish(const std::vector<std::pair<std::string, std::string>
     w.endStruct();
   }
   w.endStruct();
-  if (footer.size() > std::numeric_limits<uint32_t>::max()) return fail("the footer is too large");
-  const auto length = static_cast<uint32_t>(footer.size());
-  footer.append(reinterpret_cast<const char*>(&length), 4);
+  const uint64_t total = length + footer.size();
+  if (total > std::numeric_limits<uint32_t>::max()) return fail("the footer is too large");
+  const auto footerLength = static_cast<uint32_t>(total);
+  footer.append(reinterpret_cast<const char*>(&footerLength), 4);
   footer.append(kMagic, kMagicSize);
   return out(footer.data(), footer.size());
 }
