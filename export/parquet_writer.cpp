@@ -179,7 +179,7 @@ bool ParquetWriter::writeChunk(std::size_t index, std::string& meta, uint64_t& u
     page_.clear();
     if (column.optional) {
       page_.resize(4);
-      appendLevels(page_, b.levels_.data() + rows, pageRows);
+      appendLevels(page_, reinterpret_cast<const uint8_t*>(b.levels_.data()) + rows, pageRows);
       const auto length = static_cast<uint32_t>(page_.size() - 4);
       std::memcpy(page_.data(), &length, 4);
     }
@@ -190,7 +190,7 @@ bool ParquetWriter::writeChunk(std::size_t index, std::string& meta, uint64_t& u
       appendBits(page_, reinterpret_cast<const uint8_t*>(b.values_.data()) + bytes,
                  end.bytes - bytes);
     } else if (codec_ != nullptr) {
-      page_.append(b.values_, bytes, end.bytes - bytes);
+      if (end.bytes > bytes) page_.append(b.values_.data() + bytes, end.bytes - bytes);
     } else {
       valueBytes = end.bytes - bytes;
     }

@@ -56,6 +56,41 @@ struct ParquetWriterOptions {
   std::string createdBy;             // "APPLICATION version VERSION"
 };
 
+// A growable byte buffer whose growth leaves the new bytes uninitialised: a
+// column's values and levels are written once each, as they come.
+class ParquetBytes {
+ public:
+  std::size_t size() const { return size_; }
+  const char* data() const { return data_.get(); }
+  void clear() { size_ = 0; }
+  // `n` more bytes at the end, to be written through the pointer returned.
+  char* extend(std::size_t n) {
+    if (capacity_ - size_ < n) grow(n);
+    char* end = data_.get() + size_;
+    size_ += n;
+    return end;
+  }
+  // Keeps the first `size` bytes (at most size()).
+  void shrink(std::size_t size) { size_ = size; }
+  void push_back(char c) { *extend(1) = c; }
+  void append(const void* bytes, std::size_t n) {
+    if (n > 0) std::memcpy(extend(n), bytes, n);
+  }
+
+ private:
+  void grow(std::size_t n) {
+    const std::size_t capacity = std::max({size_ + n, 2 * capacity_, std::size_t{4096}});
+    std::unique_ptr<char[]> data = std::make_unique_for_overwrite<char[]>(capacity);
+    if (size_ > 0) std::memcpy(data.get(), data_.get(), size_);
+    data_ = std::move(data);
+    capacity_ = capacity;
+  }
+
+  std::unique_ptr<char[]> data_;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+
 // The values of one column in the row group being gathered.
 class ParquetColumnBuffer {
  public:
@@ -105,7 +140,7 @@ class ParquetColumnBuffer {
   void addString(std::string_view text) {
     const auto length = static_cast<uint32_t>(text.size());
     put(&length, 4);
-    values_.append(text);
+    values_.append(text.data(), text.size());
     present();
   }
 
@@ -127,9 +162,7 @@ class ParquetColumnBuffer {
   };
 
   // The values are stored little-endian, as the host holds them.
-  void put(const void* value, std::size_t size) {
-    values_.append(static_cast<const char*>(value), size);
-  }
+  void put(const void* value, std::size_t size) { values_.append(value, size); }
   void present() {
     if (optional_) levels_.push_back(1);
     ++rows_;
@@ -144,9 +177,9 @@ class ParquetColumnBuffer {
   ParquetKind kind_;
   bool optional_;
   std::size_t pageBytes_;
-  std::string values_;           // PLAIN, but booleans one to a byte
-  std::vector<uint8_t> levels_;  // per row, when optional: 1 present, 0 null
-  std::vector<PageEnd> pages_;   // the pages ended so far
+  ParquetBytes values_;         // PLAIN, but booleans one to a byte
+  ParquetBytes levels_;         // per row, when optional: 1 present, 0 null
+  std::vector<PageEnd> pages_;  // the pages ended so far
   std::size_t pageStart_ = 0;
   std::size_t rows_ = 0;
   uint64_t nulls_ = 0;
@@ -166,23 +199,37 @@ void ParquetColumnBuffer::addCells(const T* values, std::size_t n, Bits empty) {
     const std::size_t need = pageBytes_ > filled ? pageBytes_ - filled : 1;
     const std::size_t m = std::min(n, (need + sizeof(T) - 1) / sizeof(T));
     const std::size_t at = values_.size();
-    const std::size_t levelAt = levels_.size();
-    values_.resize(at + m * sizeof(T));
-    levels_.resize(levelAt + m);
-    char* out = values_.data() + at;
-    uint8_t* levels = levels_.data() + levelAt;
-    std::size_t present = 0;
+    char* out = values_.extend(m * sizeof(T));
+    char* levels = levels_.extend(m);
+    // Most batches have no empty cell: then three passes the compiler
+    // vectorises, else one cell at a time.
+    std::size_t empties = 0;
     for (std::size_t i = 0; i < m; ++i) {
       Bits bits;
       std::memcpy(&bits, values + i, sizeof bits);
-      const bool kept = bits != empty;
-      levels[i] = kept ? 1 : 0;
-      if (!kept) continue;
-      if (values[i] != values[i]) ++nans_;
-      std::memcpy(out + present * sizeof(T), values + i, sizeof(T));
-      ++present;
+      empties += bits == empty ? 1 : 0;
     }
-    values_.resize(at + present * sizeof(T));
+    std::size_t present = 0;
+    if (empties == 0) {
+      std::memcpy(out, values, m * sizeof(T));
+      std::memset(levels, 1, m);
+      std::size_t nans = 0;
+      for (std::size_t i = 0; i < m; ++i) nans += values[i] != values[i] ? 1 : 0;
+      nans_ += nans;
+      present = m;
+    } else {
+      for (std::size_t i = 0; i < m; ++i) {
+        Bits bits;
+        std::memcpy(&bits, values + i, sizeof bits);
+        const bool kept = bits != empty;
+        levels[i] = kept ? 1 : 0;
+        if (!kept) continue;
+        if (values[i] != values[i]) ++nans_;
+        std::memcpy(out + present * sizeof(T), values + i, sizeof(T));
+        ++present;
+      }
+    }
+    values_.shrink(at + present * sizeof(T));
     nulls_ += m - present;
     rows_ += m;
     if (values_.size() - pageStart_ >= pageBytes_) endPage();
