@@ -123,13 +123,13 @@ std::string oddRecording(const std::string& dir) {
   const float negativeNan = std::bit_cast<float>(0xFFC00000u);
   const float payloadNan = std::bit_cast<float>(0x7FC00001u);
   const float inf = std::numeric_limits<float>::infinity();
-  using Spec = cdt::testing::BladeRecordSpec;
-  const auto put = [&](Spec s) {
+  using Blade = cdt::testing::BladeRecordSpec;
+  const auto put = [&](Blade s) {
     EXPECT_TRUE(writeRecord(*file, *cdt::testing::makeBladeRecord(s)));
   };
   const uint64_t t = kStart;
   for (uint64_t line = 0; line < 6; ++line) {
-    Spec s;
+    Blade s;
     s.time = line == 3 ? 0 : t + line * 33333;
     s.startRevolution = line == 4 ? kHighRevolution : 100 + line;
     s.speed = line == 2 ? negativeNan : 3000.5f + static_cast<float>(line);

@@ -127,10 +127,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const std::size_t count = 1 + data[3] % 8;
   std::vector<ParquetColumn> columns;
   for (std::size_t c = 0; c < count; ++c) {
-    const int spec = in.byte();
-    if (spec < 0) return 0;
+    const int kind = in.byte();
+    if (kind < 0) return 0;
     columns.push_back(
-        {"c" + std::to_string(c), static_cast<ParquetKind>(spec % 8), (spec & 8) != 0});
+        {"c" + std::to_string(c), static_cast<ParquetKind>(kind % 8), (kind & 8) != 0});
   }
   std::string file;
   ParquetWriter writer(columns, options, [&file](const void* bytes, std::size_t n) {
