@@ -40,6 +40,10 @@ bool convertFile(const char* program, const char* input, std::FILE* out, std::FI
   (void)closeDataFile(*file);
   if (!written) {
     std::fprintf(err, "%s: Can not write output file '%s'\n", program, output.c_str());
+    // A CSV cut short would pass for a whole one: it goes. What is not a
+    // file of ours (a device, as /dev/full) stays.
+    FileStatus status;
+    if (fileStatus(output.c_str(), status) && status.regular) (void)removeFile(output.c_str());
   }
   return written;
 }

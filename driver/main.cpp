@@ -4,8 +4,10 @@
 
 #include "driver/converter.h"
 #include "platform/command_line.h"
+#include "platform/interrupts.h"
 
 int main(int argc, char** argv) {
+  cdt::failWritesPastSizeLimit();
   cdt::CommandLine commandLine(argc, argv);
   return cdt::runConverter(commandLine.count(), commandLine.arguments(), stdout, stderr);
 }

@@ -1,4 +1,4 @@
-// Interrupts of a long-running command (Ctrl-C, or a polite kill): once
+// Signals of a long-running command. Interrupts (Ctrl-C, or a polite kill): once
 // catchInterrupts() is called, they no longer end the process but raise a
 // flag that the command's loops look at, so that it can stop what it does
 // and remove its unfinished outputs. A second interrupt ends the process as
@@ -18,5 +18,11 @@ void catchInterrupts();
 
 // Whether an interrupt came since catchInterrupts().
 bool interruptRequested();
+
+// Makes a write past the process's file size limit (ulimit -f) fail with
+// EFBIG, as a write to a full disk fails, instead of ending the process
+// (SIGXFSZ): the program then reports it and removes its unfinished
+// outputs. Nothing to do on Windows, which has no such limit.
+void failWritesPastSizeLimit();
 
 }  // namespace cdt

@@ -39,4 +39,8 @@ bool interruptRequested() {
   return interrupted.load(std::memory_order_relaxed);
 }
 
+void failWritesPastSizeLimit() {
+  signal(SIGXFSZ, SIG_IGN);
+}
+
 }  // namespace cdt

@@ -57,13 +57,14 @@ std::vector<std::string> filesIn(const std::string& dir) {
 }
 
 #ifndef _WIN32
-// cdt with the size of every file it writes limited to `kib` KiB, as a full
-// disk limits it: a write past it fails with EFBIG.
-RunResult runCdtWithFileLimit(int kib, const std::vector<std::string>& args,
-                              const std::string& dir) {
-  std::vector<std::string> all = {
-      "-c", "trap '' XFSZ; ulimit -f " + std::to_string(kib * 2) + " && exec \"$0\" \"$@\"",
-      testing::builtProgram("tools/cdt")};
+// A program (cdt unless named) with the size of every file it writes
+// limited to `kib` KiB, as a full disk limits it: the programs make a write
+// past it fail with EFBIG rather than be ended by SIGXFSZ.
+RunResult runCdtWithFileLimit(int kib, const std::vector<std::string>& args, const std::string& dir,
+                              const char* program = "tools/cdt") {
+  std::vector<std::string> all = {"-c",
+                                  "ulimit -f " + std::to_string(kib * 2) + " && exec \"$0\" \"$@\"",
+                                  testing::builtProgram(program)};
   all.insert(all.end(), args.begin(), args.end());
   return testing::runProgram("/bin/sh", all, dir);
 }
@@ -94,6 +95,14 @@ TEST_F(ExportTest, AFailedWriteLeavesNoFileInAnyFormat) {
       EXPECT_EQ(readFile(dir.file("out/" + name + ".csv")), readFile(dir.file(name + ".csv")));
     }
   }
+  // The converter too: the CSV it could not finish is removed.
+  const std::string out = dir.file("conv");
+  std::filesystem::create_directories(out);
+  const RunResult r = runCdtWithFileLimit(2048, {big, input}, out, "driver/cdt2csv");
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("Can not write output file '" + bigName + ".csv'"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(filesIn(out), std::vector<std::string>{name + ".csv"});
 }
 #endif
 
