@@ -1,7 +1,10 @@
 #include "export/parquet_writer.h"
 
+#include <algorithm>
+#include <atomic>
 #include <bit>
 #include <limits>
+#include <thread>
 
 #include "export/parquet_encoding.h"
 #include "export/parquet_format.h"
@@ -163,6 +166,66 @@ bool ParquetWriter::endRows(std::size_t rows) {
   return writeGroup();
 }
 
+void ParquetColumnBuffer::appendPageStart(std::size_t rows, std::size_t bytes, const PageEnd& end,
+                                          std::string& page) const {
+  if (optional_) {
+    page.resize(4);
+    appendLevels(page, reinterpret_cast<const uint8_t*>(levels_.data()) + rows, end.rows - rows);
+    const auto length = static_cast<uint32_t>(page.size() - 4);
+    std::memcpy(page.data(), &length, 4);
+  }
+  if (kind_ == ParquetKind::Boolean) {
+    appendBits(page, reinterpret_cast<const uint8_t*>(values_.data()) + bytes, end.bytes - bytes);
+  }
+}
+
+bool ParquetWriter::compressGroup() {
+  compressed_.resize(columns_.size());
+  std::atomic<std::size_t> next{0};
+  std::atomic<bool> failed{false};
+  // Each worker takes the next column and makes its pages with a codec of
+  // its own; the columns' pages do not depend on one another.
+  const auto work = [&](PageCodec& codec) {
+    std::string page;
+    for (std::size_t i; !failed && (i = next++) < columns_.size();) {
+      const ParquetColumn& column = columns_[i];
+      ParquetColumnBuffer& b = buffers_[i];
+      if (b.pages_.empty() || b.pages_.back().rows < b.rows_) b.endPage();
+      std::vector<CompressedPage>& made = compressed_[i];
+      made.resize(b.pages_.size());
+      std::size_t rows = 0;
+      std::size_t bytes = 0;
+      for (std::size_t p = 0; p < b.pages_.size(); ++p) {
+        const ParquetColumnBuffer::PageEnd& end = b.pages_[p];
+        page.clear();
+        b.appendPageStart(rows, bytes, end, page);
+        if (column.kind != ParquetKind::Boolean && end.bytes > bytes) {
+          page.append(b.values_.data() + bytes, end.bytes - bytes);
+        }
+        made[p].size = page.size();
+        if (!codec.compress(page.data(), page.size(), made[p].body)) failed = true;
+        rows = end.rows;
+        bytes = end.bytes;
+      }
+    }
+  };
+  const std::size_t workers =
+      std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), columns_.size());
+  while (codecs_.size() + 1 < workers) {
+    std::unique_ptr<PageCodec> codec = makePageCodec(options_.codec, options_.level);
+    if (codec == nullptr) break;
+    codecs_.push_back(std::move(codec));
+  }
+  std::vector<std::thread> threads;
+  threads.reserve(codecs_.size());
+  for (const std::unique_ptr<PageCodec>& codec : codecs_) {
+    threads.emplace_back([&work, &codec] { work(*codec); });
+  }
+  work(*codec_);
+  for (std::thread& thread : threads) thread.join();
+  return failed ? fail("cannot compress a page") : true;
+}
+
 bool ParquetWriter::writeChunk(std::size_t index, std::string& meta, uint64_t& uncompressedTotal,
                                uint64_t& compressedTotal) {
   const ParquetColumn& column = columns_[index];
@@ -174,33 +237,23 @@ bool ParquetWriter::writeChunk(std::size_t index, std::string& meta, uint64_t& u
   std::size_t rows = 0;
   std::size_t bytes = 0;
   std::string header;
-  for (const ParquetColumnBuffer::PageEnd& end : b.pages_) {
+  for (std::size_t p = 0; p < b.pages_.size(); ++p) {
+    const ParquetColumnBuffer::PageEnd& end = b.pages_[p];
     const std::size_t pageRows = end.rows - rows;
-    page_.clear();
-    if (column.optional) {
-      page_.resize(4);
-      appendLevels(page_, reinterpret_cast<const uint8_t*>(b.levels_.data()) + rows, pageRows);
-      const auto length = static_cast<uint32_t>(page_.size() - 4);
-      std::memcpy(page_.data(), &length, 4);
-    }
-    // Uncompressed plain values go out from the buffer as they are; the
-    // page holds only the levels before them.
+    std::size_t pageSize = 0;
     std::size_t valueBytes = 0;
-    if (column.kind == ParquetKind::Boolean) {
-      appendBits(page_, reinterpret_cast<const uint8_t*>(b.values_.data()) + bytes,
-                 end.bytes - bytes);
-    } else if (codec_ != nullptr) {
-      if (end.bytes > bytes) page_.append(b.values_.data() + bytes, end.bytes - bytes);
-    } else {
-      valueBytes = end.bytes - bytes;
-    }
-    const std::size_t pageSize = page_.size() + valueBytes;
     const std::string* body = &page_;
-    if (codec_ != nullptr) {
-      if (!codec_->compress(page_.data(), page_.size(), compressed_)) {
-        return fail("cannot compress a page");
-      }
-      body = &compressed_;
+    if (codec_ != nullptr) {  // made by compressGroup
+      const CompressedPage& made = compressed_[index][p];
+      pageSize = made.size;
+      body = &made.body;
+    } else {
+      // Plain values go out from the buffer as they are; the page holds
+      // only the levels before them.
+      page_.clear();
+      b.appendPageStart(rows, bytes, end, page_);
+      valueBytes = column.kind == ParquetKind::Boolean ? 0 : end.bytes - bytes;
+      pageSize = page_.size() + valueBytes;
     }
     if (pageSize > static_cast<std::size_t>(std::numeric_limits<int32_t>::max()) ||
         body->size() + valueBytes > static_cast<std::size_t>(std::numeric_limits<int32_t>::max())) {
@@ -273,10 +326,17 @@ bool ParquetWriter::writeGroup() {
   const uint64_t groupStart = offset_;
   uint64_t uncompressed = 0;
   uint64_t compressed = 0;
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    if (buffers_[i].rows_ != groupRows_) {
+      return fail("column '" + columns_[i].name + "' was given too few rows");
+    }
+  }
+  if (codec_ != nullptr && !compressGroup()) return false;
   std::string chunks;
   for (std::size_t i = 0; i < columns_.size(); ++i) {
     if (!writeChunk(i, chunks, uncompressed, compressed)) return false;
     buffers_[i].clear();
+    if (codec_ != nullptr) compressed_[i].clear();
   }
   CompactWriter w(rowGroups_);
   w.beginStruct();

@@ -173,6 +173,11 @@ class ParquetColumnBuffer {
     pageStart_ = values_.size();
   }
   void clear();
+  // The start of the page from row `rows` and value byte `bytes` to `end`:
+  // its levels when the column is optional, and boolean values packed;
+  // other values follow as they are in the buffer.
+  void appendPageStart(std::size_t rows, std::size_t bytes, const PageEnd& end,
+                       std::string& page) const;
 
   ParquetKind kind_;
   bool optional_;
@@ -265,6 +270,8 @@ class ParquetWriter {
 
  private:
   bool writeGroup();
+  // Makes the compressed pages of every column of the group, on all cores.
+  bool compressGroup();
   bool writeChunk(std::size_t index, std::string& chunkMeta, uint64_t& uncompressed,
                   uint64_t& compressed);
   bool out(const void* data, std::size_t size);
@@ -280,8 +287,15 @@ class ParquetWriter {
   uint64_t totalRows_ = 0;  // in the groups written
   uint32_t groups_ = 0;     // written
   std::string rowGroups_;   // each written group's RowGroup, serialized
-  std::string page_;        // a page's body being made
-  std::string compressed_;  // and compressed
+  std::string page_;        // an uncompressed page's start being made
+  // With a codec: each column's pages of the group being written, compressed
+  // (`size` bytes before), and a codec for each further worker.
+  struct CompressedPage {
+    std::size_t size = 0;
+    std::string body;
+  };
+  std::vector<std::vector<CompressedPage>> compressed_;
+  std::vector<std::unique_ptr<PageCodec>> codecs_;
   std::string error_;
 };
 
