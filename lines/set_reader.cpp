@@ -18,22 +18,18 @@ SetPlan planSet(std::vector<ColumnPlan> hosts) {
   return plan;
 }
 
-namespace {
-
 // Each held set line uses at most one line of a host, and the join holds at
 // most kSetJoinHeld + 1 of them; one more is read ahead. Rows of very many
 // blades get fewer ring rows (at most 64 MiB a host): the oldest set line
 // then goes out early when a ring is full, which bounds the memory a
 // configuration of damaged blade counts can ask for.
-std::size_t ringRowsFor(const SetPlan& plan) {
+std::size_t setRingRows(const SetPlan& plan) {
   std::size_t widest = 1;
   for (const ColumnPlan& host : plan.hosts) {
     widest = std::max(widest, lineBytes(host));
   }
   return std::clamp<std::size_t>((std::size_t{64} << 20) / widest, 16, kSetJoinHeld + 4);
 }
-
-}  // namespace
 
 ColumnPlan setBlocks(const SetPlan& plan) {
   ColumnPlan blocks;
@@ -46,7 +42,7 @@ SetReader::SetReader(const std::vector<Host>& hosts, std::size_t master, const S
     : plan_(plan),
       join_(hosts.size(), master),
       hosts_(hosts.size()),
-      ringRows_(ringRowsFor(plan)),
+      ringRows_(setRingRows(plan)),
       pendingRows_(hosts.size()) {
   for (std::size_t h = 0; h < hosts.size(); ++h) {
     HostLines& lines = hosts_[h];

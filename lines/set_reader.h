@@ -29,6 +29,10 @@ SetPlan planSet(std::vector<ColumnPlan> hosts);
 // The set's float and double blocks as a plan of their own (for storage and
 // copies of the set's columns; it keeps no probe).
 ColumnPlan setBlocks(const SetPlan& plan);
+// The lines each host's ring holds while the join needs them: what the join
+// can hold and one read ahead, fewer for very wide lines (64 MiB a host at
+// most). A follower of a set that joins as a read does uses the same.
+std::size_t setRingRows(const SetPlan& plan);
 
 // How far before and after its window a part of a set reads its hosts: a
 // line joins only set lines within kSetJoinWindow of it, a set line is

@@ -14,6 +14,7 @@
 #include "python/src/columns.h"
 #include "python/src/common.h"
 #include "python/src/follow.h"
+#include "python/src/sets.h"
 
 namespace py = pybind11;
 
@@ -22,30 +23,6 @@ namespace cdt {
 namespace {
 
 constexpr std::size_t kFirstSetRows = 256;
-
-// numpy arrays for `rows` set lines and a status row per host.
-struct FollowSetArrays {
-  FollowSetArrays(const SetPlan& plan, std::size_t hosts, std::size_t rows)
-      : lines(setBlocks(plan), rows),
-        status({static_cast<py::ssize_t>(hosts), static_cast<py::ssize_t>(rows)}),
-        rows(rows) {
-    columns = {lines.columns, status.mutable_data()};
-  }
-  Arrays lines;
-  py::array_t<uint8_t> status;
-  std::size_t rows;
-  SetColumns columns;
-};
-
-// Each held set line uses at most one line of a host and the join holds at
-// most kSetJoinHeld + 1 of them; the rows of very wide lines are fewer (64
-// MiB a host at most), the oldest set line then going out early. The same
-// bound as the set reader's, so that a follow joins as a read does.
-std::size_t ringRowsFor(const SetPlan& plan) {
-  std::size_t widest = 1;
-  for (const ColumnPlan& host : plan.hosts) widest = std::max(widest, lineBytes(host));
-  return std::clamp<std::size_t>((std::size_t{64} << 20) / widest, 16, kSetJoinHeld + 4);
-}
 
 std::chrono::milliseconds untilDeadline(std::chrono::steady_clock::time_point deadline) {
   return std::max(std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -138,7 +115,7 @@ void SetFollower::begin(const std::vector<LineSelection>& selections) {
     plans.push_back(host.plan.plan);
   }
   plan_ = planSet(std::move(plans));
-  ringRows_ = ringRowsFor(*plan_);
+  ringRows_ = setRingRows(*plan_);
   join_.emplace(hosts_.size(), master_);
   hostDicts_ = py::list();
   for (std::size_t h = 0; h < hosts_.size(); ++h) {
@@ -235,7 +212,7 @@ py::dict SetFollower::next(std::size_t most, double timeout) {
   const auto deadline = std::chrono::steady_clock::now() + followTimeout(timeout);
   const std::size_t n = hosts_.size();
   std::size_t capacity = std::min(most, kFirstSetRows);
-  auto arrays = std::make_unique<FollowSetArrays>(*plan_, n, capacity);
+  auto arrays = std::make_unique<SetArrays>(*plan_, n, capacity);
   std::size_t stored = 0;
   std::optional<std::size_t> failed;
   // Stores set lines until `capacity` or until none is complete within the
@@ -298,14 +275,10 @@ py::dict SetFollower::next(std::size_t most, double timeout) {
   }
   while (stored == capacity && capacity < most && !stopped_ && !drained_ && !failed) {
     const std::size_t larger = capacity > most / 2 ? most : 2 * capacity;
-    auto grown = std::make_unique<FollowSetArrays>(*plan_, n, larger);
+    auto grown = std::make_unique<SetArrays>(*plan_, n, larger);
     {
       py::gil_scoped_release release;
-      copyLines(setBlocks(*plan_), arrays->columns.lines, grown->columns.lines, 0, stored);
-      for (std::size_t h = 0; h < n; ++h) {
-        std::memcpy(grown->columns.status + h * larger, arrays->columns.status + h * capacity,
-                    stored);
-      }
+      grown->copy(*arrays, stored, *plan_, n);
     }
     arrays = std::move(grown);
     capacity = larger;

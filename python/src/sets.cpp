@@ -20,28 +20,6 @@ namespace cdt {
 
 namespace {
 
-// numpy arrays for `rows` set lines: the columns of a read, and a status
-// row per host.
-struct SetArrays {
-  SetArrays(const SetPlan& plan, std::size_t hosts, std::size_t rows)
-      : lines(setBlocks(plan), rows),
-        status({static_cast<py::ssize_t>(hosts), static_cast<py::ssize_t>(rows)}),
-        rows(rows) {
-    columns = {lines.columns, status.mutable_data()};
-  }
-  // Copies the first `n` lines of `from`.
-  void copy(const SetArrays& from, std::size_t n, const SetPlan& plan, std::size_t hosts) {
-    copyLines(setBlocks(plan), from.columns.lines, columns.lines, 0, n);
-    for (std::size_t h = 0; h < hosts; ++h) {
-      std::memcpy(columns.status + h * rows, from.columns.status + h * from.rows, n);
-    }
-  }
-  Arrays lines;
-  py::array_t<uint8_t> status;
-  std::size_t rows;
-  SetColumns columns;
-};
-
 // What a set read tells of host h: its probes with their rows in the set's
 // blocks, and its columns.
 py::dict hostDict(const LinePlan& lines, const SetPlan& plan, std::size_t h) {

@@ -2,8 +2,10 @@
 // its lines (lines/set_reader.h) as numpy arrays.
 #pragma once
 
+#include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -13,8 +15,31 @@
 #include "datafile/data_file.h"
 #include "lines/line_selection.h"
 #include "lines/set_reader.h"
+#include "python/src/columns.h"
 
 namespace cdt {
+
+// numpy arrays for `rows` set lines: the columns of a read, and a status
+// row per host.
+struct SetArrays {
+  SetArrays(const SetPlan& plan, std::size_t hosts, std::size_t rows)
+      : lines(setBlocks(plan), rows),
+        status({static_cast<pybind11::ssize_t>(hosts), static_cast<pybind11::ssize_t>(rows)}),
+        rows(rows) {
+    columns = {lines.columns, status.mutable_data()};
+  }
+  // Copies the first `n` lines of `from`.
+  void copy(const SetArrays& from, std::size_t n, const SetPlan& plan, std::size_t hosts) {
+    copyLines(setBlocks(plan), from.columns.lines, columns.lines, 0, n);
+    for (std::size_t h = 0; h < hosts; ++h) {
+      std::memcpy(columns.status + h * rows, from.columns.status + h * from.rows, n);
+    }
+  }
+  Arrays lines;
+  pybind11::array_t<uint8_t> status;
+  std::size_t rows;
+  SetColumns columns;
+};
 
 // The set `path` names (lines/set_files.h): "paths" (bytes, or None per
 // host without a file), "hosts" (the hosts' names as bytes), "master" and
