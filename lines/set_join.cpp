@@ -66,17 +66,21 @@ void SetJoin::add(std::size_t h, const SetJoinLine& line) {
   // window, where this line is nearer than the host's line there (if any).
   std::optional<HeldId> best;
   uint64_t bestApart = 0;
+  std::size_t within = 0;
   if (auto ids = byKey_.find(line.key); ids != byKey_.end()) {
     for (const HeldId& id : ids->second) {
       const SetLine& held = held_.at(id);
       const SetJoinLine& reference = *held.hosts[held.reference];
       const uint64_t d = apart(line.windowTime, reference.windowTime);
-      if (d > kSetJoinWindow || (best && d >= bestApart)) continue;
+      if (d > kSetJoinWindow) continue;
+      ++within;
+      if (best && d >= bestApart) continue;
       if (held.hosts[h] && apart(held.hosts[h]->windowTime, reference.windowTime) <= d) continue;
       best = id;
       bestApart = d;
     }
   }
+  if (within > 1 || (within == 1 && !best)) ++ambiguities_;
   if (!best) {
     hold(h, line);
     return;
@@ -95,7 +99,35 @@ void SetJoin::add(std::size_t h, const SetJoinLine& line) {
   }
   node.key() = id;
   held_.insert(std::move(node));
-  if (displaced) hold(h, *displaced);
+  if (displaced) {
+    ++ambiguities_;
+    hold(h, *displaced);
+  }
+}
+
+namespace {
+
+bool sameLine(const std::optional<SetJoinLine>& a, const std::optional<SetJoinLine>& b) {
+  if (a.has_value() != b.has_value()) return false;
+  return !a || (a->row == b->row && a->windowTime == b->windowTime && a->key == b->key);
+}
+
+}  // namespace
+
+bool SetJoin::sameState(const SetJoin& other) const {
+  if (latest_ != other.latest_ || held_.size() != other.held_.size()) return false;
+  for (auto a = held_.begin(), b = other.held_.begin(); a != held_.end(); ++a, ++b) {
+    const SetLine& x = a->second;
+    const SetLine& y = b->second;
+    if (a->first.first != b->first.first || x.key != y.key || x.reference != y.reference ||
+        x.hosts.size() != y.hosts.size()) {
+      return false;
+    }
+    for (std::size_t h = 0; h < x.hosts.size(); ++h) {
+      if (!sameLine(x.hosts[h], y.hosts[h])) return false;
+    }
+  }
+  return true;
 }
 
 std::optional<SetLine> SetJoin::take() {

@@ -105,6 +105,14 @@ class SetJoin {
   // No more lines come.
   void finish() { finished_ = true; }
 
+  // Whether this join holds exactly what `other` holds (the same set lines
+  // of the same lines, in the same order, the same latest time): fed the
+  // same lines from here on, both then decide alike.
+  bool sameState(const SetJoin& other) const;
+  // Lines that met more than one set line they could join, or displaced a
+  // line (where the join's decisions depend on what came before).
+  uint64_t ambiguities() const { return ambiguities_; }
+
  private:
   // A held set line by the window time of its first line, then by arrival.
   using HeldId = std::pair<uint64_t, uint64_t>;
@@ -117,6 +125,7 @@ class SetJoin {
   std::map<LineKey, std::vector<HeldId>> byKey_;
   uint64_t arrivals_ = 0;
   uint64_t latest_ = 0;  // the latest window time offered
+  uint64_t ambiguities_ = 0;
   bool finished_ = false;
 };
 

@@ -72,6 +72,10 @@ class SetReader {
   // only at the end.
   std::size_t read(const SetColumns& columns, std::size_t row, std::size_t rows);
   bool ended() const { return ended_; }
+  // Lines the join could have joined otherwise had it begun elsewhere
+  // (SetJoin::ambiguities): a read begun mid-set agrees with the whole
+  // set's only where it met none.
+  uint64_t ambiguities() const { return join_.ambiguities(); }
   // The lines of a host held at most: beyond them the oldest set line goes
   // out before later lines could join it.
   std::size_t ringRows() const { return ringRows_; }

@@ -151,7 +151,8 @@ class RecordingSet:
                              "parts were planned (its size, time or header differ); plan them "
                              "again with parts()")
         low, high = part
-        return {"start": None if low is None else max(0, low - _MARGIN),
+        begin = part.begin if part.begin is not None else low
+        return {"start": None if low is None else begin,
                 "stop": None if high is None else high + _MARGIN,
                 "planned": part.planned, "keep": (low, high), "hint": part.hint}
 
@@ -208,21 +209,29 @@ class RecordingSet:
 
         A part is a [start, stop) window of microseconds (a tuple) that
         keeps the set lines whose first line (the earliest of its hosts'
-        lines, in window time) lies in it. The cuts are every ``rows``-th
-        index time of the master. Each host is read from a few seconds
-        before the window to a few after it, so that the lines at its edges
-        join as in a read of the whole set: reading every part, in any
-        order and in any process (parts pickle), and joining the results in
-        the parts' order gives exactly :meth:`read`. One walk per host plans
-        where its reads begin; a part remembers the files' sizes, times and
+        lines, in window time) lies in it. The cuts lie near every
+        ``rows``-th index time of the master, each where the planning saw a
+        join begun a few seconds earlier (the part's ``begin``) hold exactly
+        what the whole set's join holds, so that the part's set lines are
+        the whole set's by construction, even where revolution counters
+        restart every few revolutions (a cut is moved on, or left out,
+        until they agree). Reading every part, in any order and in any
+        process (parts pickle), and joining the results in the parts' order
+        gives exactly :meth:`read`. Planning reads the hosts' lines once
+        (without their cells), and one walk per host plans where its reads
+        begin; a part remembers the files' sizes, times and
         headers, and a file changed since raises ValueError when it is read.
         """
         rows = _args.row_count(rows)
         master = self.recordings[self._master]
         times = _np.asarray(_cdt.index_times(master._path, self.salvage), dtype=_np.uint64)
-        bounds = _part_bounds(times, rows)
+        # The join decides each line against what it holds: a cut goes where
+        # a join begun at the part's start holds what the whole set's holds.
+        cuts = _cdt.plan_set_cuts(self._paths, self._master, self.salvage,
+                                  [int(b) for b in _part_bounds(times, rows)])
+        bounds = [cut for _, cut in cuts]
         identities = [_identity(p) for p in self._paths]
-        starts = [max(0, b - _MARGIN) for b in bounds]
+        starts = [start for start, _ in cuts]
         plans = [_cdt.plan_starts(p, self.salvage, starts) if starts else [] for p in self._paths]
         ordered = [_np.sort(_np.asarray(_cdt.index_times(p, self.salvage), dtype=_np.uint64))
                    for p in self._paths]
@@ -242,7 +251,8 @@ class RecordingSet:
         for i in range(len(edges) - 1):
             low, high = edges[i], edges[i + 1]
             planned = None if low is None else [plan[i - 1] for plan in plans]
-            parts.append(SetPart(low, high, planned, identities, expected(low, high)))
+            begin = None if low is None else starts[i - 1]
+            parts.append(SetPart(low, high, planned, identities, expected(low, high), begin))
         return parts
 
     def follow(self, rows: int = 65536, idle: Optional[float] = 60.0, *, probes: Any = None,
@@ -388,24 +398,27 @@ def _host_probes(probes: Any, set_probes: List[Any], hosts: int,
 
 class SetPart(tuple):
     """One window of :meth:`RecordingSet.parts`: (start, stop) in
-    microseconds, None for an open end. ``planned`` holds per host where its
-    read begins, ``identities`` the files' sizes, times and headers when it
+    microseconds, None for an open end. ``begin`` is the time its hosts are
+    read from, ``planned`` per host where that read begins, ``identities`` the files' sizes, times and headers when it
     was planned, ``hint`` the lines it is expected to hold."""
 
     planned: Any
     identities: Any
     hint: Any
+    begin: Any
 
     def __new__(cls, start: Optional[int], stop: Optional[int], planned: Any = None,
-                identities: Any = None, hint: Any = None) -> "SetPart":
+                identities: Any = None, hint: Any = None,
+                begin: Optional[int] = None) -> "SetPart":
         self = super().__new__(cls, (start, stop))
         self.planned = planned
         self.identities = identities
         self.hint = hint
+        self.begin = begin
         return self
 
     def __reduce__(self):
-        return SetPart, (self[0], self[1], self.planned, self.identities, self.hint)
+        return SetPart, (self[0], self[1], self.planned, self.identities, self.hint, self.begin)
 
 
 def open_set(path: PathLike, *, time: Optional[TimeLike] = None,

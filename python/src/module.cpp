@@ -319,6 +319,8 @@ PYBIND11_MODULE(_cdt, m) {
       .def("next", &SetBatchReader::next, py::arg("most") = py::none());
   m.def("summarize_set", &summarizeSetFiles, py::arg("paths"), py::arg("master"),
         py::arg("salvage"));
+  m.def("plan_set_cuts", &planSetCutsOf, py::arg("paths"), py::arg("master"), py::arg("salvage"),
+        py::arg("wanted"));
   m.def("_set_split_bytes", &setSplitBytes, py::arg("bytes"));
   m.def("plan_starts", &planStarts, py::arg("path"), py::arg("salvage"), py::arg("starts"));
   m.def("columns", &columnsOf, py::arg("path"), py::arg("salvage"), py::arg("selection"),

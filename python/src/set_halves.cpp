@@ -100,15 +100,18 @@ std::optional<std::size_t> readSetHalves(const SetHalves& halves, std::size_t ma
     SetReader reader(halves.late, master, plan);
     reader.keep(halves.middle, std::nullopt);
     lateRows = reader.read(tail, 0, halves.secondRows);
-    lateEnded = reader.ended();
+    lateEnded = reader.ended() && reader.ambiguities() == 0;
   });
   SetReader reader(halves.early, master, plan);
   reader.keep(std::nullopt, halves.middle);
   const std::size_t earlyRows = reader.read(columns, 0, halves.firstRows);
-  const bool earlyEnded = reader.ended();
+  // Where a join met lines it could have joined otherwise (counters that
+  // restart within the join's window), a join begun at the second half may
+  // decide otherwise than the whole set's: the caller reads it all at once.
+  const bool earlyEnded = reader.ended() && reader.ambiguities() == 0;
   reading.join();
-  // A half with more lines than its indexes said: the caller reads it all
-  // at once instead.
+  // A half with more lines than its indexes said, or a join that met an
+  // ambiguity: the caller reads it all at once instead.
   if (!earlyEnded || !lateEnded) return std::nullopt;
   const std::size_t first = halves.firstRows;
   if (earlyRows < first) {

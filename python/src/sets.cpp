@@ -8,6 +8,7 @@
 
 #include "foundation/paths.h"
 #include "lines/set_files.h"
+#include "lines/set_parts.h"
 #include "lines/set_reader.h"
 #include "lines/set_summary.h"
 #include "python/src/columns.h"
@@ -278,6 +279,25 @@ py::dict summarizeSetFiles(const py::list& paths, std::size_t master, bool salva
   }
   d["hosts"] = hosts;
   return d;
+}
+
+py::list planSetCutsOf(const py::list& paths, std::size_t master, bool salvage,
+                       const std::vector<uint64_t>& wanted) {
+  std::vector<std::unique_ptr<DataFile>> files;
+  std::vector<DataFile*> pointers;
+  for (const py::handle& path : paths) {
+    files.push_back(openOrRaise(path.cast<std::string>(), salvage));
+    pointers.push_back(files.back().get());
+  }
+  if (master >= files.size()) throw py::value_error("the master is not one of the set's files");
+  std::vector<SetCut> cuts;
+  {
+    py::gil_scoped_release release;
+    cuts = planSetCuts(pointers, master, wanted, kSetPartMargin, 4 * kSetPartMargin);
+  }
+  py::list list;
+  for (const SetCut& cut : cuts) list.append(py::make_tuple(cut.start, cut.cut));
+  return list;
 }
 
 }  // namespace cdt

@@ -85,6 +85,11 @@ pybind11::dict readSet(const pybind11::list& paths, std::size_t master, bool sal
 
 // How the set's hosts agree (lines/set_summary.h): "lines", "agree" and per
 // host its counts, first and last revolution and stop.
+// Where the set can be cut into exact parts near `wanted` (lines/set_parts.h):
+// (start, cut) tuples.
+pybind11::list planSetCutsOf(const pybind11::list& paths, std::size_t master, bool salvage,
+                             const std::vector<uint64_t>& wanted);
+
 pybind11::dict summarizeSetFiles(const pybind11::list& paths, std::size_t master, bool salvage);
 
 }  // namespace cdt

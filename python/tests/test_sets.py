@@ -146,6 +146,27 @@ def test_parts_and_batches_give_exactly_the_read_in_any_order_and_process(depart
             f.truncate(f.seek(0, 2) - 1)
 
 
+@pytest.mark.parametrize("period,phase", [(7, 3), (13, 5), (40, 20), (33, 1)])
+def test_parts_are_exact_where_counters_restart_every_few_revolutions(tmp_path, period, phase):
+    # The same keys come again within the join's window: each part's set lines and
+    # statuses must still be those of the whole read, for every size of part.
+    paths = synth(tmp_path, "--hosts", "2", "--revolutions", "1500", "--blades", "3",
+                  "--resync", f"{period}/{period}", "--resync", f"2:{period + phase}/{period}",
+                  "--drop", "2:11")
+    s = cdt.open_set(paths[0])
+    whole = s.to_pandas()
+    for rows in (1, 97, 400, 10**6):
+        parts = s.parts(rows=rows)
+        joined = pd.concat([s.to_pandas(part=p) for p in parts], ignore_index=True)
+        pd.testing.assert_frame_equal(joined, whole)
+    assert len(s.parts(rows=97)) > 3
+    cdt._cdt._set_split_bytes(1)
+    try:
+        pd.testing.assert_frame_equal(s.to_pandas(), whole)
+    finally:
+        cdt._cdt._set_split_bytes(128 << 20)
+
+
 def _read_part(args):
     path, part = args
     import pickle

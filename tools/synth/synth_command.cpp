@@ -57,8 +57,9 @@ constexpr OptionSpec kOptions[] = {
      "HOST leaves out every EVERY-th revolution it records (--aggregate: range record)"},
     {"late", "HOST:REVS", "HOST starts recording REVS revolutions after the others"},
     {"early", "HOST:REVS", "HOST stops recording REVS revolutions before the others"},
-    {"resync", "[HOST:]REV",
-     "at revolution REV the revolution counter of HOST (else of every host) restarts at 1"},
+    {"resync", "[HOST:]REV[/EVERY]",
+     "at revolution REV (and every EVERY after it) the revolution counter of HOST (else of "
+     "every host) restarts at 1"},
     {"clock-offset", "HOST:US",
      "HOST's times run US microseconds ahead, or behind when negative (up to 1000000)"},
     {"unfinished", nullptr, "leave the files as being written (\".temp\", no index)"},
@@ -83,8 +84,10 @@ constexpr const char* kDescription =
     "of the 7th, 14th, ... revolution it records; with --aggregate the 7th, 14th, ...\n"
     "range records of each probe. After --resync REV, revolution REV is counted 1, the\n"
     "next 2, and so on; times go on, the tracker locks on again after 3 revolutions and\n"
-    "a range record ends at the restart. --resync HOST:REV takes the place of --resync\n"
-    "REV for that host. Every file keeps the start time in its name.\n"
+    "a range record ends at the restart; --resync 7/7 restarts it at revolution 7 and\n"
+    "every 7 revolutions after. --resync HOST:REV takes the place of --resync REV for\n"
+    "that host. Every "
+    "file keeps the start time in its name.\n"
     "\n"
     "With --live RATE the files are written as a recorder writes them, for following\n"
     "them (cdt export --follow): the revolutions at RATE times their real pace (1: real\n"
@@ -295,7 +298,7 @@ struct HostRecording {
     const std::optional<Revolution> rev = hostRevolution(departure, o.revolutions, run);
     if (!rev) return;
     // A range record never spans a restart of the counter.
-    if (o.aggregate > 0 && run.number == departure.resyncAt) flushAccumulators();
+    if (o.aggregate > 0 && restartsAt(departure, run.number)) flushAccumulators();
     ++recorded;
     if (o.aggregate == 0 && departure.dropEvery != 0 && recorded % departure.dropEvery == 0) {
       return;

@@ -114,6 +114,7 @@ int readDepartureOptions(const CommandArgs& args, FILE* err, const Configuration
   std::vector<HostDeparture> departures(o.hosts);
   std::vector<bool> given(std::size_t{o.hosts} * kFieldCount, false);
   std::optional<int64_t> everyHostResync;
+  int64_t everyHostPeriod = 0;
   for (const auto& [name, value] : args.options) {
     int field = 0;
     while (field < kFieldCount && name != kDepartureOptions[field].name) ++field;
@@ -132,7 +133,18 @@ int readDepartureOptions(const CommandArgs& args, FILE* err, const Configuration
                         value.c_str());
     }
     const auto [low, high] = valueRange(static_cast<Field>(field), o);
-    const std::optional<int64_t> number = parseInteger(hostless ? value : value.substr(colon + 1));
+    std::string text = hostless ? value : value.substr(colon + 1);
+    // A restart may come again: REV/EVERY.
+    std::optional<int64_t> every;
+    if (const size_t slash = text.find('/'); field == kResync && slash != std::string::npos) {
+      every = parseInteger(text.substr(slash + 1));
+      if (!every || *every < 1 || *every > high) {
+        return usageError(args, err, "--resync wants a period EVERY from 1 to %lld, not '%s'",
+                          static_cast<long long>(high), value.c_str());
+      }
+      text.resize(slash);
+    }
+    const std::optional<int64_t> number = parseInteger(text);
     if (!number || *number < low || *number > high) {
       return usageError(args, err, "--%s wants %s from %lld to %lld, not '%s'", option.name,
                         option.valueName, static_cast<long long>(low), static_cast<long long>(high),
@@ -141,6 +153,7 @@ int readDepartureOptions(const CommandArgs& args, FILE* err, const Configuration
     if (hostless) {
       if (everyHostResync) return usageError(args, err, "--resync REV is given twice");
       everyHostResync = number;
+      everyHostPeriod = every.value_or(0);
       continue;
     }
     const std::string hostText = value.substr(0, colon);
@@ -154,6 +167,7 @@ int readDepartureOptions(const CommandArgs& args, FILE* err, const Configuration
     }
     given[*host * kFieldCount + field] = true;
     store(departures[*host], static_cast<Field>(field), *number);
+    if (field == kResync) departures[*host].resyncEvery = static_cast<uint64_t>(every.value_or(0));
   }
   bool any = false;
   for (uint32_t h = 0; h < o.hosts; ++h) {
@@ -161,6 +175,7 @@ int readDepartureOptions(const CommandArgs& args, FILE* err, const Configuration
     // A host's own --resync HOST:REV takes the place of --resync REV.
     if (everyHostResync && !given[h * kFieldCount + kResync]) {
       d.resyncAt = static_cast<uint64_t>(*everyHostResync);
+      d.resyncEvery = static_cast<uint64_t>(everyHostPeriod);
     }
     const std::string host = std::to_string(h + 1);
     if (int status = checkHost(args, err, o, d, host.c_str()); status != 0) return status;
@@ -170,13 +185,19 @@ int readDepartureOptions(const CommandArgs& args, FILE* err, const Configuration
   return 0;
 }
 
+bool restartsAt(const HostDeparture& d, uint64_t run) {
+  if (d.resyncAt == 0 || run < d.resyncAt) return false;
+  return run == d.resyncAt || (d.resyncEvery != 0 && (run - d.resyncAt) % d.resyncEvery == 0);
+}
+
 std::optional<Revolution> hostRevolution(const HostDeparture& d, uint64_t runRevolutions,
                                          const Revolution& run) {
   if (run.number <= d.late) return std::nullopt;
   if (d.early != 0 && run.number + d.early > runRevolutions) return std::nullopt;
   Revolution rev = run;
   if (d.resyncAt != 0 && run.number >= d.resyncAt) {
-    rev.number = run.number - d.resyncAt + 1;
+    const uint64_t since = run.number - d.resyncAt;
+    rev.number = (d.resyncEvery != 0 ? since % d.resyncEvery : since) + 1;
     rev.synchronised = run.synchronised && rev.number > kLockOnRevolutions;
   }
   // Offsets are bounded and checked against the start, so the time stays

@@ -25,6 +25,9 @@ int readDepartureOptions(const CommandArgs& args, FILE* err, const Configuration
 // it: its counter and time as the host sees them, or none when the host does
 // not record it (before its late start, after its early stop). Records it
 // drops are the caller's to leave out. `runRevolutions` is the run's length.
+// Whether the host's counter restarts at revolution `run` of the run.
+bool restartsAt(const HostDeparture& departure, uint64_t run);
+
 std::optional<Revolution> hostRevolution(const HostDeparture& departure, uint64_t runRevolutions,
                                          const Revolution& run);
 

@@ -12,11 +12,12 @@ namespace cdt {
 // of a real installation do. The counts are revolutions of the run, from 1 at
 // its start; all zero: the host records every revolution as it comes.
 struct HostDeparture {
-  uint32_t dropEvery = 0;   // every this many records left out (0: none)
-  uint64_t late = 0;        // revolutions of the run before the host's first
-  uint64_t early = 0;       // last revolutions of the run the host misses
-  uint64_t resyncAt = 0;    // run revolution whose counter is 1 again (0: none)
-  int64_t clockOffset = 0;  // microseconds added to every time of the host
+  uint32_t dropEvery = 0;    // every this many records left out (0: none)
+  uint64_t late = 0;         // revolutions of the run before the host's first
+  uint64_t early = 0;        // last revolutions of the run the host misses
+  uint64_t resyncAt = 0;     // run revolution whose counter is 1 again (0: none)
+  uint64_t resyncEvery = 0;  // and again every so many revolutions after it (0: once)
+  int64_t clockOffset = 0;   // microseconds added to every time of the host
 };
 
 struct SynthOptions {
