@@ -56,6 +56,21 @@ void completeSet(SetFiles& set) {
 
 }  // namespace
 
+std::optional<std::string> ambiguousHostNames(const Configuration& configuration) {
+  const uint32_t n = static_cast<uint32_t>(configuration.hosts.size());
+  for (uint32_t a = 0; a < n; ++a) {
+    for (uint32_t b = a + 1; b < n; ++b) {
+      if (configuration.hosts[a].name.view() == configuration.hosts[b].name.view()) {
+        return "its configuration names hosts " + std::to_string(a + 1) + " and " +
+               std::to_string(b + 1) + " alike ('" +
+               std::string(configuration.hosts[a].name.view()) +
+               "'): their files cannot be told apart by name";
+      }
+    }
+  }
+  return std::nullopt;
+}
+
 uint64_t setTime(const std::vector<std::string>& paths) {
   for (const std::string& p : paths) {
     if (!p.empty()) return nameTime(TextBuffer(std::string_view(p)));
@@ -90,6 +105,10 @@ bool findSetFiles(const std::string& path, std::optional<uint64_t> time, SetFile
   }
   if (out.configuration.hosts.empty()) {
     error = "its configuration has no hosts";
+    return false;
+  }
+  if (std::optional<std::string> twice = ambiguousHostNames(out.configuration)) {
+    error = *twice;
     return false;
   }
   // The directory as the discovery spells its paths: the file's own
@@ -152,6 +171,10 @@ bool findDirectorySets(const std::string& directory, std::vector<SetFiles>& out,
   }
   if (set.configuration.hosts.empty()) {
     error = "its configuration has no hosts";
+    return false;
+  }
+  if (std::optional<std::string> twice = ambiguousHostNames(set.configuration)) {
+    error = *twice;
     return false;
   }
   RecordingSetArray sets;

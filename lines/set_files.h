@@ -22,6 +22,11 @@ struct SetFiles {
   uint64_t time = 0;               // the recording's time, from its file names
 };
 
+// Why a recording set cannot be found by this configuration: two hosts of
+// one name (their files cannot be told apart by name, and one would be left
+// out), naming them; none when every host's name is its own.
+std::optional<std::string> ambiguousHostNames(const Configuration& configuration);
+
 // The moment of a recording: the name time of the first file it holds.
 uint64_t setTime(const std::vector<std::string>& paths);
 

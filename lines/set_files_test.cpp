@@ -16,13 +16,13 @@ constexpr uint64_t kFirst = 1304685000000000;  // 2011-05-06 12:30:00
 constexpr uint64_t kSecond = kFirst + 3600000000;
 
 // The files of `hosts` of a two-host installation recorded at `time`.
-std::vector<std::string> record(const std::string& dir, uint64_t time,
-                                std::vector<uint32_t> hosts) {
+std::vector<std::string> record(const std::string& dir, uint64_t time, std::vector<uint32_t> hosts,
+                                const char* secondName = "Daq2") {
   Configuration config;
   config.insertHost(0, "pc1");
   config.insertHost(1, "pc2");
   config.setHostName(0, "Daq1");
-  config.setHostName(1, "Daq2");
+  config.setHostName(1, secondName);
   std::vector<std::string> paths;
   for (uint32_t h : hosts) {
     std::unique_ptr<DataFile> file =
@@ -64,6 +64,20 @@ TEST(SetFiles, ASetIsFoundByAnyOfItsFilesByItsDirectoryOrByItsTime) {
   EXPECT_EQ(set.master, 1u);
   EXPECT_FALSE(findSetFiles(dir.path(), kSecond + 1, set, error));
   EXPECT_FALSE(findSetFiles(dir.file("missing.cdt"), std::nullopt, set, error));
+}
+
+TEST(SetFiles, HostsOfOneNameAreRefusedNotDropped) {
+  // Two hosts named Daq1, each recording into a directory of its computer:
+  // the discovery would take both files for the first host's.
+  testing::TempDir dir;
+  const std::vector<std::string> paths = record(dir.path(), kFirst, {0}, "Daq1");
+  SetFiles set;
+  std::string error;
+  EXPECT_FALSE(findSetFiles(paths[0], std::nullopt, set, error));
+  EXPECT_NE(error.find("hosts 1 and 2 alike ('Daq1')"), std::string::npos) << error;
+  std::vector<SetFiles> sets;
+  EXPECT_FALSE(findDirectorySets(dir.path(), sets, error));
+  EXPECT_NE(error.find("cannot be told apart"), std::string::npos) << error;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "foundation/name_text.h"
 #include "foundation/paths.h"
 #include "foundation/time_text.h"
+#include "lines/set_files.h"
 #include "lines/set_summary.h"
 #include "platform/directory_listing.h"
 #include "tools/commands.h"
@@ -62,15 +63,25 @@ std::string jsonText(std::string_view bytes) {
 }
 
 // The recording as one JSON object: its time, master, and per host its file
-// and how its lines agree with the set's (read through the set's join).
-std::string setJson(const RecordingSet& set, const Configuration& configuration) {
+// and how its lines agree with the set's (read through the set's join). A
+// host's file that cannot be read is left out of the join, named by an
+// "error" of its own and in `unreadable` (its path and why); the set then
+// does not agree.
+std::string setJson(const RecordingSet& set, const Configuration& configuration,
+                    std::vector<std::string>& unreadable) {
   std::vector<std::unique_ptr<DataFile>> opened;
   std::vector<DataFile*> files;
   std::vector<std::size_t> hostOf;  // the configuration's host of each file
+  std::vector<std::string> errors(set.size());
   for (uint32_t h = 0; h < set.size(); ++h) {
     if (set[h].empty()) continue;
-    std::unique_ptr<DataFile> file = openDataFile(set[h].c_str());
-    if (file == nullptr) continue;
+    DataFileReport report;
+    std::unique_ptr<DataFile> file = openDataFile(set[h].c_str(), report);
+    if (file == nullptr) {
+      errors[h] = std::string("cannot be read: ") + dataFileStatusText(report.status);
+      unreadable.push_back(std::string(set[h].view()) + ": " + errors[h]);
+      continue;
+    }
     files.push_back(file.get());
     hostOf.push_back(h);
     opened.push_back(std::move(file));
@@ -91,7 +102,9 @@ std::string setJson(const RecordingSet& set, const Configuration& configuration)
     json.value(jsonText(configuration.hosts[static_cast<uint32_t>(hostOf[master])].name.view()));
   }
   json.key("lines").value(summary.lines);
-  json.key("agree").value(!files.empty() && summary.agree());
+  bool allRead = true;
+  for (const std::string& e : errors) allRead = allRead && e.empty();
+  json.key("agree").value(!files.empty() && allRead && summary.agree());
   json.key("hosts").beginArray();
   std::size_t next = 0;
   for (uint32_t h = 0; h < set.size(); ++h) {
@@ -103,6 +116,7 @@ std::string setJson(const RecordingSet& set, const Configuration& configuration)
     } else {
       json.value(jsonText(set[h].view()));
     }
+    if (!errors[h].empty()) json.key("error").value(errors[h]);
     if (next < hostOf.size() && hostOf[next] == h) {
       const SetHostSummary& s = summary.hosts[next++];
       json.key("lines").value(s.lines);
@@ -142,13 +156,21 @@ int runSets(const CommandArgs& args, FILE* out, FILE* err) {
   if (configuration.hosts.empty()) {
     return fileError(args, err, "the configuration '%s' has no hosts", configuration.name.c_str());
   }
+  if (std::optional<std::string> twice = ambiguousHostNames(configuration)) {
+    return fileError(args, err, "'%s': %s", directory.c_str(), twice->c_str());
+  }
 
   RecordingSetArray sets;
   const uint32_t count = findRecordingSets(directory.c_str(), sets, configuration);
   const bool asJson = args.has("json");
+  int status = 0;
   for (uint32_t i = 0; i < count; ++i) {
     if (asJson) {
-      std::fprintf(out, "%s\n", setJson(sets[i], configuration).c_str());
+      std::vector<std::string> unreadable;
+      std::fprintf(out, "%s\n", setJson(sets[i], configuration, unreadable).c_str());
+      for (const std::string& message : unreadable) {
+        status = fileError(args, err, "%s (left out of its recording)", message.c_str());
+      }
       continue;
     }
     std::string line = formatTimeText(recordingTime(sets[i]));
@@ -159,7 +181,7 @@ int runSets(const CommandArgs& args, FILE* out, FILE* err) {
     line += '\n';
     std::fputs(line.c_str(), out);
   }
-  return 0;
+  return status;
 }
 
 const CommandSpec kSetsCommand = {
@@ -178,7 +200,9 @@ const CommandSpec kSetsCommand = {
     "\"name\" and \"file\" (null where none) and, for a file that opens, its \"lines\", the\n"
     "set lines it is \"missing\", those whose time (\"time_off\", by more than half a\n"
     "revolution) or speed (\"speed_off\", by more than 1 %) differ from the master's,\n"
-    "\"restarts\" of its revolution counter and its \"first_rev\" and \"last_rev\".\n",
+    "\"restarts\" of its revolution counter and its \"first_rev\" and \"last_rev\"; a file\n"
+    "that cannot be read has an \"error\" instead, is named on standard error, leaves\n"
+    "its recording disagreeing and the status 1.\n",
     kSetsOptions,
     1,
     1,

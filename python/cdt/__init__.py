@@ -25,11 +25,11 @@ from ._follow import Follow, FollowWarning, SetFollow
 from ._lines import Lines, ProbeLines
 from ._recording import Part, Recording
 from . import _sets as sets  # noqa: F401  (the status bits: cdt.sets.MISSING, ...)
-from ._sets import RecordingSet, SetLines, SetPart, find_sets, open_set
+from ._sets import RecordingSet, SetLines, SetPart, SetWarning, find_sets, open_set
 
 __all__ = ["open", "open_set", "find_sets", "convert", "follow", "Follow", "SetFollow",
            "FollowWarning", "Recording", "RecordingSet", "Part",
-           "SetPart", "Lines", "SetLines", "ProbeLines", "FormatError", "UnknownProbeError"]
+           "SetPart", "SetWarning", "Lines", "SetLines", "ProbeLines", "FormatError", "UnknownProbeError"]
 
 FormatError.__doc__ = """A file that cannot be read as a data file (a ValueError).
 

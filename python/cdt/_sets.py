@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import os as _os
+import warnings as _warnings
 from typing import Any, Dict, Iterator, List, Optional
 
 import numpy as _np
@@ -18,6 +19,11 @@ _MARGIN = 4_000_000
 
 # The status bits of a host's line in a set line (lines/set_join.h).
 MISSING, TIME_OFF, SPEED_OFF = 1, 2, 4
+
+
+class SetWarning(UserWarning):
+    """A host's file left out of its recording set (it cannot be read): the
+    set goes on with the other hosts' files."""
 
 
 class SetLines(Lines):
@@ -88,6 +94,9 @@ class RecordingSet:
         The name of the set's outputs (``cdt export --set``, the report):
         the master's file name without its host part and extension, such as
         ``Rig1.0000.2011-05-06.12-30-00``.
+    left_out : dict of str to str
+        Hosts whose file is there but cannot be read, each with the reason;
+        opening the set warns of each (:class:`cdt.SetWarning`).
     """
 
     def __init__(self, path: PathLike, *, time: Optional[TimeLike] = None,
@@ -97,17 +106,32 @@ class RecordingSet:
         at = None if time is None else _args.microseconds(time, "time")
         found = _find_set(_args.path_bytes(path), at)
         text = lambda b: _args.decode(b, self.encoding)  # noqa: E731
-        present = [i for i, p in enumerate(found["paths"]) if p is not None]
+        present, self.recordings, self.left_out = [], [], {}
+        for i, p in enumerate(found["paths"]):
+            if p is None:
+                continue
+            try:
+                self.recordings.append(Recording(p, salvage=self.salvage, encoding=self.encoding))
+            except _cdt.FormatError as error:
+                # A damaged host file costs its own lines, not the set's.
+                self.left_out[text(found["hosts"][i])] = str(error)
+                _warnings.warn(f"{_os.fsdecode(p)}: left out of its set: {error}", SetWarning,
+                               stacklevel=2)
+                continue
+            present.append(i)
+        if not present:
+            raise _cdt.FormatError(f"{_os.fsdecode(_args.path_bytes(path))}: no file of the "
+                                   "set can be read: " + "; ".join(self.left_out.values()))
         self._paths = [found["paths"][i] for i in present]
         self.hosts = [text(found["hosts"][i]) for i in present]
         self.files = [_os.fsdecode(p) for p in self._paths]
-        self._master = present.index(found["master"])
+        # The configured master where its file is there and readable, else
+        # the first host that has one.
+        self._master = present.index(found["master"]) if found["master"] in present else 0
         self.master = self.hosts[self._master]
         self.time: int = found["time"]
         # What the set's outputs are named after (as the file system names it).
         self.name: str = _os.fsdecode(found["name"])
-        self.recordings = [Recording(p, salvage=self.salvage, encoding=self.encoding)
-                           for p in self._paths]
         self._decoder = self.recordings[0]._decoder
         self.stopped: Optional[Dict[str, Any]] = None
         for slot, rec in zip(present, self.recordings):
@@ -314,7 +338,9 @@ class RecordingSet:
         ``missing``, ``time_off``, ``speed_off`` (set lines where it has
         none, or its time or speed is off: see :class:`SetLines`),
         ``restarts`` (times its counter went back), ``first_rev`` and
-        ``last_rev``, and ``info``: :meth:`Recording.info` of its file.
+        ``last_rev``, and ``info``: :meth:`Recording.info` of its file;
+        ``left_out`` names the hosts whose file could not be read (with the
+        reason), and a set with any does not agree.
         This reads the whole set once."""
         summary = _cdt.summarize_set(self._paths, self._master, self.salvage)
         hosts = []
@@ -327,7 +353,8 @@ class RecordingSet:
             hosts.append(host)
         when = _cdt.format_time(self.time)
         return {"time": when, "master": self.master, "lines": summary["lines"],
-                "agree": summary["agree"], "hosts": hosts}
+                "agree": summary["agree"] and not self.left_out, "hosts": hosts,
+                "left_out": dict(self.left_out)}
 
     def to_pandas(self, **selection):
         """The set's lines as a pandas DataFrame: the master's five fixed
@@ -436,4 +463,4 @@ def find_sets(directory: PathLike, *, encoding: Optional[str] = None) -> List[Re
     return [RecordingSet(path, time=t, encoding=encoding) for t in _cdt.set_times(path)]
 
 
-__all__: List[str] = ["open_set", "find_sets", "SetPart", "RecordingSet", "SetLines", "MISSING", "TIME_OFF", "SPEED_OFF"]
+__all__: List[str] = ["open_set", "find_sets", "SetWarning", "SetPart", "RecordingSet", "SetLines", "MISSING", "TIME_OFF", "SPEED_OFF"]

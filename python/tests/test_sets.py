@@ -91,6 +91,45 @@ def test_sets_are_found_or_refused_by_name(tmp_path):
     assert [f.time for f in found] == sorted(f.time for f in found) and len(found) == 2
 
 
+def test_a_damaged_host_file_is_left_out_and_named_and_nothing_else_is_lost(tmp_path):
+    import json
+    import subprocess
+    import warnings
+
+    import cdt.dask
+
+    from conftest import CDT
+
+    d = tmp_path / "d"
+    first = synth(d, "--hosts", "3", "--revolutions", "40", "--blades", "2",
+                  "--clock-offset", "3:500")
+    second = synth(d, "--hosts", "2", "--revolutions", "30", "--start", "2011-05-06T13:00:00Z")
+    with open(first[1], "r+b") as f:  # Daq2's header no longer says "data file"
+        f.write(b"\0" * 16)
+    with pytest.warns(cdt.SetWarning, match="Daq2.*left out of its set"):
+        found = cdt.find_sets(d)
+    assert [len(s.to_pandas()) for s in found] == [40, 30]
+    assert found[0].hosts == ["Daq1", "Daq3"] and "Daq2" in found[0].left_out
+    assert found[0].info()["agree"] is False
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", cdt.SetWarning)
+        frame = cdt.dask.read_sets(d, errors="skip", rows_per_partition=13)
+        assert len(frame.compute(scheduler="synchronous")) == 70
+    out = subprocess.run([CDT, "sets", "--json", d], capture_output=True, text=True)
+    assert out.returncode == 1 and "Daq2" in out.stderr and "left out" in out.stderr
+    one = json.loads(out.stdout.splitlines()[0])
+    assert one["agree"] is False and "cannot be read" in one["hosts"][1]["error"]
+    # The configured master's file gone: the first host that has one leads, its
+    # times and speeds (Daq3's clock runs 500 us ahead of Daq1's).
+    import os
+    os.remove(first[0])
+    with pytest.warns(cdt.SetWarning):
+        s = cdt.open_set(first[2])
+    assert s.master == "Daq3" and s.hosts == ["Daq3"]
+    own = cdt.open(first[2]).to_pandas()
+    assert (s.to_pandas()["Time"].values == own["Time"].values).all()
+
+
 @pytest.fixture(scope="module")
 def departures(tmp_path_factory):
     """A set whose lines fall across part edges: a host that drops, one that starts late
