@@ -22,7 +22,11 @@ namespace cdt {
 // Unicode (UTF-8): the configuration's bytes decoded (foundation/name_text.h).
 struct SinkProbe {
   uint32_t slot = 0;
-  std::string name;              // decoded, as text
+  std::string name;  // decoded, as text
+  // What names its columns where the format wants names of their own: its
+  // key (lines/line_selection.h: the name, with its channel where names are
+  // shared), a set's probe its key in the set; empty: the name.
+  std::string key;
   std::string stage;             // its stage's name, decoded
   uint32_t stageIndex = 0;       // of the stage in the configuration
   std::vector<uint32_t> blades;  // 1-based numbers of the blade columns kept

@@ -233,6 +233,48 @@ TEST_F(ParquetExportTest, LongFilesHoldTheLongCsvsCells) {
   }
 }
 
+// Names that collide once channels are added: each probe's columns are
+// named by its key, as Python keys it, and need no suffix.
+TEST_F(ParquetExportTest, CollidingNamesTakeTheProbesKeys) {
+  const std::vector<std::string> files = cdt::testing::synthRecording(
+      dir.file("rec"), {"--revolutions", "5", "--probes", "3", "--blades", "1", "--probe-names",
+                        "Same,Same (channel 0),Same"});
+  ASSERT_EQ(files.size(), 1u);
+  for (const char* probes : {"0,1,2", "1"}) {
+    const RunResult r = runCdt(
+        {"export", "-o", "pq", "--format", "parquet", "--probes", probes, files[0]}, dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string rms;
+    const std::string name = files[0].substr(files[0].rfind('/') + 1);
+    for (const ReadColumn& column :
+         readBack(dir.file("pq/" + name.substr(0, name.size() - 4) + ".parquet")).file.columns) {
+      if (column.name.find(" RMS") != std::string::npos) rms += column.name + ";";
+    }
+    EXPECT_EQ(rms, probes[1] == ',' ? "Same (channel 0) RMS;Same (channel 0) (channel 1) RMS;"
+                                      "Same (channel 2) RMS;"
+                                    : "Same (channel 0) (channel 1) RMS;");
+  }
+}
+
+// A set whose probe name equals another's key in the set: the same keys as
+// Python's RecordingSet.probe_keys (python/tests/test_sets.py).
+TEST_F(ParquetExportTest, SetKeysThatCollideTakeTheirChannelToo) {
+  cdt::testing::synthRecording(
+      dir.file("rec"), {"--hosts", "2", "--revolutions", "5", "--probes", "2", "--blades", "1",
+                        "--probe-names", "Same,Same (Daq2 channel 0),Same,P"});
+  const RunResult r =
+      runCdt({"export", "--set", "-o", "pq", "--format", "parquet", "rec"}, dir.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string rms;
+  for (const ReadColumn& column :
+       readBack(dir.file("pq/Rig1.0000.2011-05-06.12-30-00.parquet")).file.columns) {
+    if (column.name.find(" RMS") != std::string::npos) rms += column.name + ";";
+  }
+  EXPECT_EQ(rms,
+            "Same (Daq1 channel 0) RMS;Same (Daq2 channel 0) (Daq1 channel 1) RMS;"
+            "Same (Daq2 channel 0) RMS;P RMS;");
+}
+
 // A set whose hosts differ (one drops lines, one starts late, two share a
 // probe name): wide and long files hold the set CSV's cells and statuses.
 TEST_F(ParquetExportTest, SetFilesHoldTheSetCsvsCells) {

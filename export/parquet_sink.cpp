@@ -115,14 +115,11 @@ class ParquetSink : public ColumnSink {
 };
 
 std::vector<std::string> ParquetSink::probeNames() const {
+  // The probes' keys, as Python names them: distinct wherever names are
+  // shared, so that no column needs a suffix of its own.
   std::vector<std::string> names;
-  const std::vector<SinkProbe>& probes = description_.probes;
-  for (const SinkProbe& probe : probes) {
-    const bool shared = std::count_if(probes.begin(), probes.end(),
-                                      [&](const SinkProbe& p) { return p.name == probe.name; }) > 1;
-    const bool set = !description_.statusHosts.empty();
-    names.push_back(shared && !set ? probe.name + " (channel " + std::to_string(probe.slot) + ")"
-                                   : probe.name);
+  for (const SinkProbe& probe : description_.probes) {
+    names.push_back(probe.key.empty() ? probe.name : probe.key);
   }
   return names;
 }

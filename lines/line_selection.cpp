@@ -89,6 +89,47 @@ void probeKeys(const std::string (&names)[kChannelsPerHost],
   }
 }
 
+std::vector<std::array<std::string, kChannelsPerHost>> setProbeKeys(
+    const std::vector<SetProbeName>& hosts) {
+  struct Flat {
+    std::size_t host;
+    uint32_t slot;
+    const std::string* name;
+    bool withChannel = false;
+  };
+  std::vector<Flat> flat;
+  for (std::size_t h = 0; h < hosts.size(); ++h) {
+    for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
+      if (hosts[h].present[slot]) flat.push_back({h, slot, &hosts[h].names[slot]});
+    }
+  }
+  for (Flat& p : flat) {
+    for (const Flat& q : flat) p.withChannel = p.withChannel || (&p != &q && *p.name == *q.name);
+  }
+  const auto keyOf = [&](const Flat& p) {
+    return p.withChannel
+               ? *p.name + " (" + hosts[p.host].host + " channel " + std::to_string(p.slot) + ")"
+               : *p.name;
+  };
+  // A name equal to another's key with its channel takes its own too, until
+  // no key is left twice (each probe at most once).
+  for (bool changed = true; changed;) {
+    changed = false;
+    for (Flat& p : flat) {
+      if (p.withChannel) continue;
+      for (const Flat& q : flat) {
+        if (&p != &q && q.withChannel && keyOf(q) == *p.name) {
+          p.withChannel = changed = true;
+          break;
+        }
+      }
+    }
+  }
+  std::vector<std::array<std::string, kChannelsPerHost>> keys(hosts.size());
+  for (const Flat& p : flat) keys[p.host][p.slot] = keyOf(p);
+  return keys;
+}
+
 bool resolveSelection(const Configuration& configuration, std::optional<uint32_t> linesHost,
                       const LineSelection& selection, const NameDecoder& decode, LinePlan& out,
                       SelectionError& error) {

@@ -22,6 +22,7 @@
 //   host of the first line does, as the converter takes it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -83,6 +84,19 @@ struct LinePlan {
 // own key, the others are "NAME (channel N)".
 void probeKeys(const std::string (&names)[kChannelsPerHost],
                const bool (&present)[kChannelsPerHost], std::string (&keys)[kChannelsPerHost]);
+
+// The keys of a recording set's probes, by the same rule across its hosts:
+// a name no other probe of the set has is its key; the others are
+// "NAME (HOST channel N)", and so is a name that equals such a key. Per host
+// (in `hosts`' order, named by their decoded names) and slot: the probe's
+// decoded name, empty and not `present` where the slot has none.
+struct SetProbeName {
+  std::string host;
+  std::string names[kChannelsPerHost];
+  bool present[kChannelsPerHost] = {};
+};
+std::vector<std::array<std::string, kChannelsPerHost>> setProbeKeys(
+    const std::vector<SetProbeName>& hosts);
 
 // Resolves `selection` against `configuration`. `linesHost` is the host of
 // the file's first line (firstLineHost), taken when the selection names no

@@ -22,8 +22,9 @@ struct SetHost {
   std::string path;
   uint32_t index = 0;  // the configuration's host
   LinePlan view;
-  // By slot: whether another probe of the set shares the probe's name (its
-  // key then names the host and the channel).
+  // By slot: the probe's key in the set (lines/line_selection.h), and
+  // whether it names the host and the channel.
+  std::string keys[kChannelsPerHost];
   bool shared[kChannelsPerHost] = {};
 };
 
@@ -81,10 +82,8 @@ std::string hostName(const SetFiles& set, const SetHost& host) {
 
 // A probe's key in the set, as text: its name, or "NAME (HOST channel N)"
 // where probes of the set share the name.
-std::string setKey(const SetFiles& set, const SetHost& host, uint32_t slot, TextEncoding encoding) {
-  if (!host.shared[slot]) return host.view.names[slot];
-  return host.view.names[slot] + " (" + decodeName(hostName(set, host), encoding) + " channel " +
-         std::to_string(slot) + ")";
+std::string setKey(const SetFiles&, const SetHost& host, uint32_t slot, TextEncoding) {
+  return host.keys[slot];
 }
 
 // Resolves the request's selection for every host, as a set read applies
@@ -98,16 +97,19 @@ bool resolveHosts(const ExportRequest& request, const SetFiles& set, const std::
   for (SetHost& host : hosts) {
     if (!resolveHost(request, every, host, result)) return false;
   }
-  for (SetHost& host : hosts) {
+  std::vector<SetProbeName> named(hosts.size());
+  for (std::size_t h = 0; h < hosts.size(); ++h) {
+    named[h].host = decodeName(hostName(set, hosts[h]), request.encoding);
     for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
-      if (host.view.columns.probes[slot] == nullptr) continue;
-      for (const SetHost& other : hosts) {
-        for (uint32_t s = 0; s < kChannelsPerHost; ++s) {
-          host.shared[slot] = host.shared[slot] || (other.view.columns.probes[s] != nullptr &&
-                                                    (&other != &host || s != slot) &&
-                                                    other.view.names[s] == host.view.names[slot]);
-        }
-      }
+      named[h].present[slot] = hosts[h].view.columns.probes[slot] != nullptr;
+      if (named[h].present[slot]) named[h].names[slot] = hosts[h].view.names[slot];
+    }
+  }
+  const std::vector<std::array<std::string, kChannelsPerHost>> keys = setProbeKeys(named);
+  for (std::size_t h = 0; h < hosts.size(); ++h) {
+    for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
+      hosts[h].keys[slot] = keys[h][slot];
+      hosts[h].shared[slot] = named[h].present[slot] && keys[h][slot] != named[h].names[slot];
     }
   }
   std::vector<std::vector<ProbeChoice>> chosen(hosts.size());
@@ -237,6 +239,7 @@ bool exportSetColumns(const ExportRequest& request, const SetFiles& set,
                                                plan.floatRow[h] - 1, plan.doubleRow[h]);
     for (SinkProbe& probe : probes) {
       probe.name = setKey(set, host, probe.slot, encoding);
+      probe.key = probe.name;
       probe.host = static_cast<uint32_t>(h);
     }
     description.probes.insert(description.probes.end(), probes.begin(), probes.end());

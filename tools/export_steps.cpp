@@ -100,6 +100,7 @@ std::vector<SinkProbe> sinkProbes(const LinePlan& view, const Configuration& con
     SinkProbe p;
     p.slot = slot;
     p.name = view.names[slot];
+    p.key = view.keys[slot];
     p.stageIndex = static_cast<uint32_t>(probe.stageIndex);
     if (probe.stageIndex >= 0 &&
         static_cast<uint32_t>(probe.stageIndex) < configuration.stages.size()) {

@@ -388,13 +388,16 @@ def _set_probes(hosts: List[str], probes: List[List[Any]]):
     """Every probe of the set, from per host its probes' (key in the host,
     name, channel): a list of (host position, key in the host, name, key in
     the set), and the set keys by (host position, channel). A name that one
-    probe of the set has is its key; the others are "NAME (HOST channel N)"."""
+    probe of the set has is its key; the others are "NAME (HOST channel N)",
+    and so is a name that equals such a key."""
     flat = [(i, key, name, channel) for i, host in enumerate(probes)
             for key, name, channel in host]
-    names = [name for _, _, name, _ in flat]
-    set_probes = [(i, key, name, name if names.count(name) == 1
-                   else f"{name} ({hosts[i]} channel {channel})")
-                  for i, key, name, channel in flat]
+    # One rule with cdt export --set's, in the module.
+    set_keys = _cdt.set_probe_keys(list(hosts), [[(name, channel) for _, name, channel in host]
+                                                 for host in probes])
+    flat_keys = [k for host in set_keys for k in host]
+    set_probes = [(i, key, name, set_key)
+                  for (i, key, name, _), set_key in zip(flat, flat_keys)]
     keys = {(i, channel): set_key for (i, _, _, set_key), (_, _, _, channel)
             in zip(set_probes, flat)}
     return set_probes, keys

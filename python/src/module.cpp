@@ -321,6 +321,7 @@ PYBIND11_MODULE(_cdt, m) {
         py::arg("salvage"));
   m.def("plan_set_cuts", &planSetCutsOf, py::arg("paths"), py::arg("master"), py::arg("salvage"),
         py::arg("wanted"));
+  m.def("set_probe_keys", &setProbeKeysOf, py::arg("hosts"), py::arg("probes"));
   m.def("_set_split_bytes", &setSplitBytes, py::arg("bytes"));
   m.def("plan_starts", &planStarts, py::arg("path"), py::arg("salvage"), py::arg("starts"));
   m.def("columns", &columnsOf, py::arg("path"), py::arg("salvage"), py::arg("selection"),

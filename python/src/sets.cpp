@@ -300,4 +300,28 @@ py::list planSetCutsOf(const py::list& paths, std::size_t master, bool salvage,
   return list;
 }
 
+py::list setProbeKeysOf(const std::vector<std::string>& hosts, const py::list& probes) {
+  if (probes.size() != hosts.size()) throw py::value_error("one list of probes per host");
+  std::vector<SetProbeName> named(hosts.size());
+  std::vector<std::vector<uint32_t>> slots(hosts.size());
+  for (std::size_t h = 0; h < hosts.size(); ++h) {
+    named[h].host = hosts[h];
+    for (const py::handle& probe : probes[h].cast<py::list>()) {
+      const auto [name, slot] = probe.cast<std::pair<std::string, uint32_t>>();
+      if (slot >= kChannelsPerHost) throw py::value_error("a channel is 0 to 3");
+      named[h].names[slot] = name;
+      named[h].present[slot] = true;
+      slots[h].push_back(slot);
+    }
+  }
+  const std::vector<std::array<std::string, kChannelsPerHost>> keys = setProbeKeys(named);
+  py::list out;
+  for (std::size_t h = 0; h < hosts.size(); ++h) {
+    py::list host;
+    for (uint32_t slot : slots[h]) host.append(keys[h][slot]);
+    out.append(host);
+  }
+  return out;
+}
+
 }  // namespace cdt

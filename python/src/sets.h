@@ -90,6 +90,10 @@ pybind11::dict readSet(const pybind11::list& paths, std::size_t master, bool sal
 pybind11::list planSetCutsOf(const pybind11::list& paths, std::size_t master, bool salvage,
                              const std::vector<uint64_t>& wanted);
 
+// The set keys of the hosts' probes (lines/line_selection.h): per host (by
+// its decoded name) its probes' (decoded name, channel), keys in that order.
+pybind11::list setProbeKeysOf(const std::vector<std::string>& hosts, const pybind11::list& probes);
+
 pybind11::dict summarizeSetFiles(const pybind11::list& paths, std::size_t master, bool salvage);
 
 }  // namespace cdt

@@ -91,6 +91,17 @@ def test_sets_are_found_or_refused_by_name(tmp_path):
     assert [f.time for f in found] == sorted(f.time for f in found) and len(found) == 2
 
 
+def test_set_keys_that_collide_are_those_of_the_exports(tmp_path):
+    # A name equal to another probe's set key takes its channel too; the Parquet
+    # export names the same keys (export/parquet_export_test.cpp).
+    paths = synth(tmp_path, "--hosts", "2", "--revolutions", "5", "--probes", "2", "--blades", "1",
+                  "--probe-names", "Same,Same (Daq2 channel 0),Same,P")
+    s = cdt.open_set(paths[0])
+    assert s.probe_keys == ["Same (Daq1 channel 0)", "Same (Daq2 channel 0) (Daq1 channel 1)",
+                            "Same (Daq2 channel 0)", "P"]
+    assert len(s.read(probes="Same (Daq2 channel 0) (Daq1 channel 1)").probes) == 1
+
+
 def test_a_damaged_host_file_is_left_out_and_named_and_nothing_else_is_lost(tmp_path):
     import json
     import subprocess
