@@ -142,11 +142,16 @@ static_assert((uint64_t{1} << 24) <= UINT64_MAX / kPow10U64[kMaxFastPow10]);
 struct FastScale {
   // 10^(Precision - 1 - x) for the decimal exponent x = x0 and x = x0 + 1.
   uint64_t pow10[2];
+  // One half less one unit of the product's fraction, 2^(shift - 1) - 1.
+  uint64_t halfBelow;
   // The smallest mantissa whose value reaches 10^(x0 + 1), from which on
   // the decimal exponent is x0 + 1; 2^24 when no mantissa does.
   uint32_t nextPowerMantissa;
-  int32_t x0;
+  int16_t x0;
+  // The fraction bits of the product: -exponent, from 1 to 63.
+  uint8_t shift;
 };
+static_assert(sizeof(FastScale) == 32, "a power of two, so that indexing is a shift");
 
 constexpr uint32_t kMantissaLimit = uint32_t{1} << 24;
 
@@ -200,8 +205,12 @@ constexpr auto makeFastScales() {
     const int exponent = static_cast<int>(first + i) - 150;
     const int x0 = floorLog10Pow2(exponent + 23);
     const int k = Precision - 1 - x0;
-    table[i] = {
-        {kPow10U64[k], kPow10U64[k > 0 ? k - 1 : 0]}, firstMantissaReaching(x0 + 1, exponent), x0};
+    const int shift = -exponent;
+    table[i] = {{kPow10U64[k], kPow10U64[k > 0 ? k - 1 : 0]},
+                (uint64_t{1} << (shift - 1)) - 1,
+                firstMantissaReaching(x0 + 1, exponent),
+                static_cast<int16_t>(x0),
+                static_cast<uint8_t>(shift)};
   }
   return table;
 }
@@ -233,16 +242,15 @@ Decimal roundFast(uint32_t mantissa, uint32_t biased) {
   const FastScale& scale = kFastScales<Precision>[biased - fastFirstBiased<Precision>()];
   const uint32_t next = mantissa >= scale.nextPowerMantissa ? 1 : 0;
   const uint64_t product = mantissa * scale.pow10[next];
-  const int shift = 150 - static_cast<int>(biased);
-  Decimal d = {static_cast<uint32_t>(product >> shift), scale.x0 + static_cast<int>(next)};
-  // The fraction's bits moved to the top of the word, where one half is the
-  // top bit alone. Round half to even, without a branch: whether a value
-  // rounds up is as good as random, so a branch would be mispredicted half
-  // the time. The fraction's lowest bit is always zero (shift < 64), so adding
-  // the digits' parity lifts exactly the ties of odd digits above one half.
-  const uint64_t fraction = product << (64 - shift);
-  constexpr uint64_t kHalf = uint64_t{1} << 63;
-  d.digits += fraction + (d.digits & 1) > kHalf ? 1 : 0;
+  // Round half to even, without a branch: whether a value rounds up is as
+  // good as random, so a branch would be mispredicted half the time. Adding
+  // one half less one unit carries into the digits exactly when the fraction
+  // is above one half; the digits' parity lifts the ties of odd digits too.
+  // No overflow: the product is below 2^63.9 (2^24 * 10^12) and one half is
+  // a tiny part of it (the digits are at least 10^(Precision - 1)).
+  const uint64_t parity = (product >> scale.shift) & 1;
+  Decimal d = {static_cast<uint32_t>((product + scale.halfBelow + parity) >> scale.shift),
+               scale.x0 + static_cast<int>(next)};
   if (d.digits == kLimit) [[unlikely]] {
     d = {kLimit / 10, d.exponent + 1};
   }
@@ -355,8 +363,9 @@ char* formatFloat(char* out, float value) {
   // Eight digit positions: for six digits the last two are zeros.
   const uint64_t values = digitBytes(Precision == 8 ? d.digits : d.digits * 100);
   // The first digit is never 0, so `values` is not 0 and the significant
-  // digits end with its highest nonzero byte; the rest are trailing zeros.
-  const int n = 8 - __builtin_clzll(values) / 8;
+  // digits end with its highest nonzero byte, byte (64 - clz + 7) / 8; the
+  // rest are trailing zeros.
+  const auto n = static_cast<int>((71u - static_cast<unsigned>(__builtin_clzll(values))) / 8);
   const uint64_t text = values | kZeroBytes;
   const int x = d.exponent;
 
