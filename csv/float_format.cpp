@@ -5,6 +5,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace cdt {
 
 namespace {
@@ -320,6 +324,33 @@ void putPair(char* out, uint32_t v) {
 // for the ranges involved (x / 100 = x * 10486 >> 20 for x < 10^4, x / 10 =
 // x * 103 >> 10 for x < 100). Built in a register because storing pieces of
 // it and loading the whole word back would stall on store forwarding.
+#if defined(__SSE2__)
+// With SSE2 (every x86-64) the same digits from 16-bit lanes, in fewer
+// instructions: the two halves abcd and efgh, each in four lanes times 4,
+// multiplied (keeping the high halves) by 2^9 / 1000, 2^5 / 100, 2^3 / 10 and
+// 2, then by 2^-9, 2^-5, 2^-3 and 2^-1, give x / 1000, x / 100, x / 10 and x
+// in the lanes of each half; a lane less ten times its left neighbour is a
+// digit. The reciprocals are rounded up by less than a part in 10^4, exact
+// for x < 10^4.
+uint64_t digitBytes(uint32_t digits) {
+  const __m128i v = _mm_cvtsi32_si128(static_cast<int>(digits));
+  // digits / 10000 = digits * 0xd1b71759 >> 45 for digits < 2^32.
+  const __m128i high =
+      _mm_srli_epi64(_mm_mul_epu32(v, _mm_set1_epi32(static_cast<int>(0xd1b71759u))), 45);
+  const __m128i low = _mm_sub_epi32(v, _mm_mul_epu32(high, _mm_set1_epi32(10000)));
+  const __m128i halves = _mm_slli_epi64(_mm_unpacklo_epi16(high, low), 2);
+  const __m128i spread =
+      _mm_unpacklo_epi32(_mm_unpacklo_epi16(halves, halves), _mm_unpacklo_epi16(halves, halves));
+  const __m128i scaled = _mm_mulhi_epu16(
+      spread, _mm_setr_epi16(8389, 5243, 13108, INT16_MIN, 8389, 5243, 13108, INT16_MIN));
+  const __m128i quotients = _mm_mulhi_epu16(
+      scaled,
+      _mm_setr_epi16(1 << 7, 1 << 11, 1 << 13, INT16_MIN, 1 << 7, 1 << 11, 1 << 13, INT16_MIN));
+  const __m128i tens = _mm_slli_epi64(_mm_mullo_epi16(quotients, _mm_set1_epi16(10)), 16);
+  const __m128i lanes = _mm_sub_epi16(quotients, tens);
+  return static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_packus_epi16(lanes, lanes)));
+}
+#else
 uint64_t digitBytes(uint32_t digits) {
   uint64_t v = (digits / 10000) | (uint64_t{digits % 10000} << 32);
   const uint64_t hundreds = ((v * 10486) >> 20) & 0x0000007F0000007Full;
@@ -327,6 +358,7 @@ uint64_t digitBytes(uint32_t digits) {
   const uint64_t tens = ((v * 103) >> 10) & 0x000F000F000F000Full;
   return tens | ((v - tens * 10) << 8);
 }
+#endif
 
 constexpr uint64_t kZeroBytes = 0x3030303030303030ull;
 
