@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && defined(__x86_64__)
 #include <emmintrin.h>
 #endif
 
@@ -318,14 +318,11 @@ void putPair(char* out, uint32_t v) {
 
 // The eight decimal digits of `digits` (below 10^8) as the bytes of a word,
 // the first digit in the lowest byte so that storing the word writes them in
-// order, each digit's value (not yet its character). Splits in 64-bit lanes
-// arithmetic: into two four-digit halves, each into two pairs, each pair into
-// two digits, dividing by multiplying with a scaled reciprocal that is exact
-// for the ranges involved (x / 100 = x * 10486 >> 20 for x < 10^4, x / 10 =
-// x * 103 >> 10 for x < 100). Built in a register because storing pieces of
-// it and loading the whole word back would stall on store forwarding.
-#if defined(__SSE2__)
-// With SSE2 (every x86-64) the same digits from 16-bit lanes, in fewer
+// order, each digit's value (not yet its character). Built in a register
+// because storing pieces of it and loading the whole word back would stall on
+// store forwarding.
+#if defined(__SSE2__) && defined(__x86_64__)
+// With SSE2 (every x86-64) the digits from 16-bit lanes, in fewer
 // instructions: the two halves abcd and efgh, each in four lanes times 4,
 // multiplied (keeping the high halves) by 2^9 / 1000, 2^5 / 100, 2^3 / 10 and
 // 2, then by 2^-9, 2^-5, 2^-3 and 2^-1, give x / 1000, x / 100, x / 10 and x
@@ -351,6 +348,10 @@ uint64_t digitBytes(uint32_t digits) {
   return static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_packus_epi16(lanes, lanes)));
 }
 #else
+// Splits in 64-bit lanes arithmetic: into two four-digit halves, each into
+// two pairs, each pair into two digits, dividing by multiplying with a scaled
+// reciprocal that is exact for the ranges involved (x / 100 = x * 10486 >> 20
+// for x < 10^4, x / 10 = x * 103 >> 10 for x < 100).
 uint64_t digitBytes(uint32_t digits) {
   uint64_t v = (digits / 10000) | (uint64_t{digits % 10000} << 32);
   const uint64_t hundreds = ((v * 10486) >> 20) & 0x0000007F0000007Full;
