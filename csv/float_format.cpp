@@ -5,6 +5,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__) && defined(__x86_64__)
+#include <emmintrin.h>
+#endif
+
 namespace cdt {
 
 namespace {
@@ -142,11 +146,16 @@ static_assert((uint64_t{1} << 24) <= UINT64_MAX / kPow10U64[kMaxFastPow10]);
 struct FastScale {
   // 10^(Precision - 1 - x) for the decimal exponent x = x0 and x = x0 + 1.
   uint64_t pow10[2];
+  // One half less one unit of the product's fraction, 2^(shift - 1) - 1.
+  uint64_t halfBelow;
   // The smallest mantissa whose value reaches 10^(x0 + 1), from which on
   // the decimal exponent is x0 + 1; 2^24 when no mantissa does.
   uint32_t nextPowerMantissa;
-  int32_t x0;
+  int16_t x0;
+  // The fraction bits of the product: -exponent, from 1 to 63.
+  uint8_t shift;
 };
+static_assert(sizeof(FastScale) == 32, "a power of two, so that indexing is a shift");
 
 constexpr uint32_t kMantissaLimit = uint32_t{1} << 24;
 
@@ -200,8 +209,12 @@ constexpr auto makeFastScales() {
     const int exponent = static_cast<int>(first + i) - 150;
     const int x0 = floorLog10Pow2(exponent + 23);
     const int k = Precision - 1 - x0;
-    table[i] = {
-        {kPow10U64[k], kPow10U64[k > 0 ? k - 1 : 0]}, firstMantissaReaching(x0 + 1, exponent), x0};
+    const int shift = -exponent;
+    table[i] = {{kPow10U64[k], kPow10U64[k > 0 ? k - 1 : 0]},
+                (uint64_t{1} << (shift - 1)) - 1,
+                firstMantissaReaching(x0 + 1, exponent),
+                static_cast<int16_t>(x0),
+                static_cast<uint8_t>(shift)};
   }
   return table;
 }
@@ -233,16 +246,15 @@ Decimal roundFast(uint32_t mantissa, uint32_t biased) {
   const FastScale& scale = kFastScales<Precision>[biased - fastFirstBiased<Precision>()];
   const uint32_t next = mantissa >= scale.nextPowerMantissa ? 1 : 0;
   const uint64_t product = mantissa * scale.pow10[next];
-  const int shift = 150 - static_cast<int>(biased);
-  Decimal d = {static_cast<uint32_t>(product >> shift), scale.x0 + static_cast<int>(next)};
-  // The fraction's bits moved to the top of the word, where one half is the
-  // top bit alone. Round half to even, without a branch: whether a value
-  // rounds up is as good as random, so a branch would be mispredicted half
-  // the time. The fraction's lowest bit is always zero (shift < 64), so adding
-  // the digits' parity lifts exactly the ties of odd digits above one half.
-  const uint64_t fraction = product << (64 - shift);
-  constexpr uint64_t kHalf = uint64_t{1} << 63;
-  d.digits += fraction + (d.digits & 1) > kHalf ? 1 : 0;
+  // Round half to even, without a branch: whether a value rounds up is as
+  // good as random, so a branch would be mispredicted half the time. Adding
+  // one half less one unit carries into the digits exactly when the fraction
+  // is above one half; the digits' parity lifts the ties of odd digits too.
+  // No overflow: the product is below 2^63.9 (2^24 * 10^12) and one half is
+  // a tiny part of it (the digits are at least 10^(Precision - 1)).
+  const uint64_t parity = (product >> scale.shift) & 1;
+  Decimal d = {static_cast<uint32_t>((product + scale.halfBelow + parity) >> scale.shift),
+               scale.x0 + static_cast<int>(next)};
   if (d.digits == kLimit) [[unlikely]] {
     d = {kLimit / 10, d.exponent + 1};
   }
@@ -306,12 +318,40 @@ void putPair(char* out, uint32_t v) {
 
 // The eight decimal digits of `digits` (below 10^8) as the bytes of a word,
 // the first digit in the lowest byte so that storing the word writes them in
-// order, each digit's value (not yet its character). Splits in 64-bit lanes
-// arithmetic: into two four-digit halves, each into two pairs, each pair into
-// two digits, dividing by multiplying with a scaled reciprocal that is exact
-// for the ranges involved (x / 100 = x * 10486 >> 20 for x < 10^4, x / 10 =
-// x * 103 >> 10 for x < 100). Built in a register because storing pieces of
-// it and loading the whole word back would stall on store forwarding.
+// order, each digit's value (not yet its character). Built in a register
+// because storing pieces of it and loading the whole word back would stall on
+// store forwarding.
+#if defined(__SSE2__) && defined(__x86_64__)
+// With SSE2 (every x86-64) the digits from 16-bit lanes, in fewer
+// instructions: the two halves abcd and efgh, each in four lanes times 4,
+// multiplied (keeping the high halves) by 2^9 / 1000, 2^5 / 100, 2^3 / 10 and
+// 2, then by 2^-9, 2^-5, 2^-3 and 2^-1, give x / 1000, x / 100, x / 10 and x
+// in the lanes of each half; a lane less ten times its left neighbour is a
+// digit. The reciprocals are rounded up by less than a part in 10^4, exact
+// for x < 10^4.
+uint64_t digitBytes(uint32_t digits) {
+  const __m128i v = _mm_cvtsi32_si128(static_cast<int>(digits));
+  // digits / 10000 = digits * 0xd1b71759 >> 45 for digits < 2^32.
+  const __m128i high =
+      _mm_srli_epi64(_mm_mul_epu32(v, _mm_set1_epi32(static_cast<int>(0xd1b71759u))), 45);
+  const __m128i low = _mm_sub_epi32(v, _mm_mul_epu32(high, _mm_set1_epi32(10000)));
+  const __m128i halves = _mm_slli_epi64(_mm_unpacklo_epi16(high, low), 2);
+  const __m128i spread =
+      _mm_unpacklo_epi32(_mm_unpacklo_epi16(halves, halves), _mm_unpacklo_epi16(halves, halves));
+  const __m128i scaled = _mm_mulhi_epu16(
+      spread, _mm_setr_epi16(8389, 5243, 13108, INT16_MIN, 8389, 5243, 13108, INT16_MIN));
+  const __m128i quotients = _mm_mulhi_epu16(
+      scaled,
+      _mm_setr_epi16(1 << 7, 1 << 11, 1 << 13, INT16_MIN, 1 << 7, 1 << 11, 1 << 13, INT16_MIN));
+  const __m128i tens = _mm_slli_epi64(_mm_mullo_epi16(quotients, _mm_set1_epi16(10)), 16);
+  const __m128i lanes = _mm_sub_epi16(quotients, tens);
+  return static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_packus_epi16(lanes, lanes)));
+}
+#else
+// Splits in 64-bit lanes arithmetic: into two four-digit halves, each into
+// two pairs, each pair into two digits, dividing by multiplying with a scaled
+// reciprocal that is exact for the ranges involved (x / 100 = x * 10486 >> 20
+// for x < 10^4, x / 10 = x * 103 >> 10 for x < 100).
 uint64_t digitBytes(uint32_t digits) {
   uint64_t v = (digits / 10000) | (uint64_t{digits % 10000} << 32);
   const uint64_t hundreds = ((v * 10486) >> 20) & 0x0000007F0000007Full;
@@ -319,6 +359,7 @@ uint64_t digitBytes(uint32_t digits) {
   const uint64_t tens = ((v * 103) >> 10) & 0x000F000F000F000Full;
   return tens | ((v - tens * 10) << 8);
 }
+#endif
 
 constexpr uint64_t kZeroBytes = 0x3030303030303030ull;
 
@@ -355,8 +396,9 @@ char* formatFloat(char* out, float value) {
   // Eight digit positions: for six digits the last two are zeros.
   const uint64_t values = digitBytes(Precision == 8 ? d.digits : d.digits * 100);
   // The first digit is never 0, so `values` is not 0 and the significant
-  // digits end with its highest nonzero byte; the rest are trailing zeros.
-  const int n = 8 - __builtin_clzll(values) / 8;
+  // digits end with its highest nonzero byte, byte (64 - clz + 7) / 8; the
+  // rest are trailing zeros.
+  const auto n = static_cast<int>((71u - static_cast<unsigned>(__builtin_clzll(values))) / 8);
   const uint64_t text = values | kZeroBytes;
   const int x = d.exponent;
 
