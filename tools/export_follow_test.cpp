@@ -148,25 +148,31 @@ TEST(ExportFollow, UsageAndFailures) {
 }
 
 #ifndef _WIN32
-// An interrupt during a follow (SIGTERM here: a shell's background job
-// ignores SIGINT): status 130, and neither the output nor its staging file
-// is left behind.
+// An interrupt during a follow, of a file or of a directory (SIGTERM here: a
+// shell's background job ignores SIGINT): status 130, and neither the output
+// nor its staging file is left behind. The signal is sent once the staged
+// output exists, when the follow is surely under way, not after a fixed delay.
 TEST(ExportFollow, AnInterruptRemovesTheUnfinishedOutput) {
   TempDir dir;
   ASSERT_EQ(
       runCdt({"synth", "--live", "0", "--revolutions", "200", "--unfinished", "rec"}, dir.path())
           .status,
       0);
-  const RunResult r =
-      testing::runProgram("/bin/sh",
-                          {"-c",
-                           "\"$0\" export --follow --idle 60 -o fol " + kDaq1 +
-                               " & pid=$!; sleep 1; kill -TERM $pid; wait $pid; echo status=$?",
-                           testing::builtProgram("tools/cdt")},
-                          dir.path());
-  EXPECT_EQ(r.out, "status=130\n") << r.err;
-  EXPECT_EQ(r.err, "cdt export: the follow of '" + kDaq1 + "' was stopped\n");
-  EXPECT_TRUE(std::filesystem::is_empty(testing::fileSystemPath(dir.file("fol"))));
+  for (const std::string& input : {kDaq1, std::string("rec")}) {
+    const std::string out = input == "rec" ? "dir" : "fol";
+    const RunResult r = testing::runProgram(
+        "/bin/sh",
+        {"-c",
+         "\"$0\" export --follow --idle 60 -o " + out + " " + input +
+             " & pid=$!; i=0; while [ ! -e " + out + "/" + kCsv1 +
+             ".part ] && [ $i -lt 1200 ]; do sleep 0.05; i=$((i+1)); done; kill -TERM $pid; "
+             "wait $pid; echo status=$?",
+         testing::builtProgram("tools/cdt")},
+        dir.path());
+    EXPECT_EQ(r.out, "status=130\n") << input << ": " << r.err;
+    EXPECT_EQ(r.err, "cdt export: the follow of '" + kDaq1 + "' was stopped\n") << input;
+    EXPECT_TRUE(std::filesystem::is_empty(testing::fileSystemPath(dir.file(out)))) << input;
+  }
 }
 #endif
 
