@@ -111,6 +111,37 @@ TEST(ExportFollow, AWriterThatDiesGivesTheLinesRecoverKeeps) {
   EXPECT_EQ(readFile(dir.file("fol/" + kCsv1)), readFile(dir.file("recovered.csv")));
 }
 
+// A writer that starts over in the same file, never making it shorter: the
+// followed lines would not be the finished file's, so the follow fails, names
+// why and leaves no output. Each pass lasts seconds: a follow that starts
+// late still reads bytes the second pass changes afterwards.
+TEST(ExportFollow, AFileRewrittenInPlaceFailsTheFollow) {
+  TempDir dir;
+  RunResult writer;
+  std::thread writing([&] {
+    writer = runCdt({"synth", "--live", "2", "--revolutions", "400", "--start-over", "200", "rec"},
+                    dir.path());
+  });
+  const RunResult followed =
+      runCdt({"export", "--follow", "--idle", "30", "-o", "fol", kDaq1}, dir.path());
+  writing.join();
+  ASSERT_EQ(writer.status, 0) << writer.err;
+  EXPECT_EQ(followed.status, 1) << followed.err;
+  EXPECT_NE(followed.err.find("cannot follow '" + kDaq1 +
+                              "': records already read were written "
+                              "again (the file was rewritten in place)"),
+            std::string::npos)
+      << followed.err;
+  EXPECT_FALSE(testing::fileExists(dir.file("fol/" + kCsv1)));
+  EXPECT_FALSE(testing::fileExists(dir.file("fol/" + kCsv1 + ".part")));
+  // The finished file is the one a writer that never started over makes.
+  ASSERT_EQ(runCdt({"synth", "--live", "max", "--revolutions", "400", "plain"}, dir.path()).status,
+            0);
+  ASSERT_EQ(runCdt({"export", "-o", "a", kDaq1}, dir.path()).status, 0);
+  ASSERT_EQ(runCdt({"export", "-o", "b", "plain/" + kDaq1.substr(4)}, dir.path()).status, 0);
+  EXPECT_EQ(readFile(dir.file("a/" + kCsv1)), readFile(dir.file("b/" + kCsv1)));
+}
+
 TEST(ExportFollow, ADirectoryGivesTheSetItsHostsStartThere) {
   TempDir dir;
   std::filesystem::create_directory(testing::fileSystemPath(dir.file("rec")));

@@ -144,6 +144,17 @@ def test_stop_close_and_interrupt_end_a_follow_promptly(tmp_path):
     assert time.monotonic() - began < 30
 
 
+def test_a_file_rewritten_in_place_fails_the_follow(tmp_path):
+    # Each pass lasts seconds: a follow that starts late still reads bytes
+    # the second pass changes afterwards.
+    writer, (temp,) = live_writer(tmp_path, "2", "--revolutions", "400", "--start-over", "200",
+                                  "--blades", "3")
+    with pytest.raises(cdt.FormatError, match="rewritten in place"):
+        for _ in cdt.follow(temp, idle=30):
+            pass
+    assert writer.wait(timeout=120) == 0
+
+
 def test_follow_errors_name_the_file(tmp_path, recordings):
     with pytest.raises(FileNotFoundError, match="no data file appeared"):
         list(cdt.follow(tmp_path / "none.cdt", idle=0.2))
