@@ -126,6 +126,10 @@ enum class CreateMode : uint8_t {
   // symbolic link included (which is never followed), so nothing but a new
   // file is ever written.
   Exclusive,
+  // An existing file is opened for update and written over from its start
+  // without being truncated first (what a writer that starts over in its
+  // file does); creation fails when there is none.
+  Update,
 };
 
 // Where the reading constructor takes the records to end.

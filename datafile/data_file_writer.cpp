@@ -42,7 +42,10 @@ void DataFile::createForWriting(const Configuration& configuration, const char* 
   CountedString temporaryPath(path);
   temporaryPath.append(kBeingWrittenSuffix);
   // "x": exclusive creation (O_EXCL), which also refuses a symbolic link.
-  if (!stream_.reopen(temporaryPath, create == CreateMode::Exclusive ? "wbx" : "wb")) return;
+  const char* mode = create == CreateMode::Exclusive ? "wbx"
+                     : create == CreateMode::Update  ? "r+b"
+                                                     : "wb";
+  if (!stream_.reopen(temporaryPath, mode)) return;
   // Before the first write, as setvbuf requires; on failure the default
   // buffer stays.
   if (streamBuffer != 0) (void)std::setvbuf(stream_.stdioStream(), nullptr, _IOFBF, streamBuffer);

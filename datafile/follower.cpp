@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include "config/config_text.h"
 #include "datafile/file_names.h"
@@ -35,6 +36,16 @@ uint64_t digestStep(uint64_t digest, uint64_t value) {
   digest ^= value;
   digest *= 0x100000001B3ull;
   return digest ^ (digest >> 29);
+}
+
+// A digest of a record's bytes, to notice them change.
+uint64_t bytesDigest(const unsigned char* bytes, std::size_t size) {
+  uint64_t digest = 0xCBF29CE484222325ull;
+  for (std::size_t i = 0; i < size; ++i) {
+    digest ^= bytes[i];
+    digest *= 0x100000001B3ull;
+  }
+  return digest;
 }
 
 std::string directoryOf(const std::string& path) {
@@ -69,6 +80,8 @@ const char* followErrorText(FollowError error) {
       return "the file changed while it was followed";
     case FollowError::IoError:
       return "read error";
+    case FollowError::Rewritten:
+      return "records already read were written again (the file was rewritten in place)";
   }
   return "unknown error";
 }
@@ -324,9 +337,11 @@ DataFileFollower::Parse DataFileFollower::parse(RecordRef& record) {
     return Parse::Damaged;
   }
   position_ = start + fileBytes;
+  last_ = {start, fileBytes, bytesDigest(into, fileBytes)};
   if (records_ == 0) {
     firstTime_ = record->time();
     firstEnd_ = position_;
+    first_ = last_;
   }
   ++records_;
   // The writer's rule: an entry for each record later than the last entry.
@@ -336,6 +351,23 @@ DataFileFollower::Parse DataFileFollower::parse(RecordRef& record) {
     indexDigest_ = digestStep(digestStep(indexDigest_, record->time()), position_);
   }
   return Parse::Record;
+}
+
+bool DataFileFollower::handedOutUnchanged() {
+  for (const Consumed* c : {&first_, &last_}) {
+    if (c->size == 0) continue;
+    std::vector<unsigned char> bytes(c->size);
+    if (!readAt(c->start, bytes.data(), bytes.size())) {
+      fail(FollowError::IoError);
+      return false;
+    }
+    if (bytesDigest(bytes.data(), bytes.size()) != c->digest) {
+      fail(FollowError::Rewritten);
+      return false;
+    }
+  }
+  chunkLength_ = 0;  // the chunk may hold bytes from before a rewrite
+  return true;
 }
 
 void DataFileFollower::confirmIndex() {
@@ -392,6 +424,7 @@ FollowStatus DataFileFollower::pump(RecordRef* wanted, std::chrono::milliseconds
         } else if (parsed == Parse::NeedMore) {
           stopReport_ = {DataFileStatus::CutRecord, position_};
         }
+        if (!handedOutUnchanged()) return ended_;
         confirmIndex();
         return end(FollowStatus::Finished);
       }
@@ -401,6 +434,7 @@ FollowStatus DataFileFollower::pump(RecordRef* wanted, std::chrono::milliseconds
         } else if (parsed == Parse::NeedMore) {
           stopReport_ = {DataFileStatus::CutRecord, position_};
         }
+        if (!handedOutUnchanged()) return ended_;
         return end(FollowStatus::Idle);
       }
       // Following: look for more bytes, then whether the file was finished.
@@ -434,6 +468,10 @@ FollowStatus DataFileFollower::pump(RecordRef* wanted, std::chrono::milliseconds
     }
     watch_->wait(std::max(wait, std::chrono::milliseconds(1)));
     interval_ = std::min(interval_ * 2, options_.longestPoll);
+    // A writer appends: bytes already handed out never change. Those of the
+    // first and the last record handed out are read again at each wake-up,
+    // so that a writer that starts over in the same file is noticed.
+    if (phase_ != Phase::Opening && !handedOutUnchanged()) return ended_;
   }
 }
 

@@ -21,8 +21,11 @@
 //     then exactly those the reader's salvage mode (ReadMode::Salvage, what
 //     `cdt recover` keeps) reads from the file as it stands;
 //   - stop() is called (from any thread);
-//   - the file turns out not to be a data file, shrinks, or its header's
-//     fixed fields or its configuration change: an error (error()).
+//   - the file turns out not to be a data file, shrinks, its header's
+//     fixed fields or its configuration change, or records already handed
+//     out change (a writer that starts over in the same file: the first and
+//     the last record handed out are read again at each wake-up and at the
+//     end): an error (error()).
 //
 // The followed path may name the ".temp" file or the finished one: a file
 // of the other name is taken when the named one does not exist (a recording
@@ -84,6 +87,7 @@ enum class FollowError : uint8_t {
   Shrank,              // the file is now shorter than the bytes already read
   Changed,             // the header's fixed fields or the configuration changed
   IoError,             // a read failed
+  Rewritten,           // bytes of records already handed out changed
 };
 
 // A short lower-case description ("the file shrank", ...).
@@ -156,6 +160,9 @@ class DataFileFollower {
   bool configurationUnchanged();
   Parse parse(RecordRef& record);
   void confirmIndex();
+  // Whether the first and the last record handed out still hold the bytes
+  // they were read with; false (Failed, Rewritten) when not.
+  bool handedOutUnchanged();
   bool readAt(uint64_t offset, void* into, std::size_t size);
   // The `size` bytes at `offset` (at most kChunkSize), from the chunk
   // buffer, refilled as needed; nullptr when they cannot be read.
@@ -190,6 +197,15 @@ class DataFileFollower {
   // records are the start of an index being appended.
   uint64_t firstTime_ = 0;
   uint64_t firstEnd_ = 0;
+  // Where the first and the last record handed out lie, and a digest of
+  // their bytes as they were read.
+  struct Consumed {
+    uint64_t start = 0;
+    uint64_t size = 0;
+    uint64_t digest = 0;
+  };
+  Consumed first_;
+  Consumed last_;
   // The index the records handed out make: its count, last time, and a
   // digest of its entries.
   uint64_t indexCount_ = 0;

@@ -5,6 +5,7 @@
 // stream; both must give the same, whatever the damage.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -280,6 +281,99 @@ TEST_F(IndexWalkTest, MappedAndChunkedWalksAgreeOnDamagedFiles) {
         expectSameWalk(
             walkTo(dir.file("d.cdt"), start), chunked,
             what + (reading.map ? ", mapped " + std::to_string(reading.viewBytes) : ", chunked"));
+      }
+    }
+  }
+}
+
+// Part planning over damaged records and lying entries: each planned start
+// resumes where a seek of its own would, with the same report, the observer
+// having been shown exactly the heads that seek shows, and the read from
+// there gives the records the seek's read gives.
+TEST_F(IndexWalkTest, PlannedSeeksAreTheSeeksOfTheirStartsOnDamagedFiles) {
+  const uint32_t k = entries / 2;
+  const uint64_t at = entryField(k, kIndexEntryPosition);
+  const auto entryAt = [&](uint32_t e, uint32_t field) {
+    return indexOffset + e * kIndexEntrySize + field;
+  };
+  struct Damage {
+    const char* name;
+    uint64_t offset;  // where the damage goes; 0: none
+    int width;        // bytes of the value stored there
+    uint64_t value;
+  };
+  std::vector<Damage> damages = {
+      {"none", 0, 0, 0},
+      {"a record type past the last", at + kRecordType, 2, 7},
+      {"a record running into the index", at + kRecordSize, 4, 0x7FFFFFF0},
+  };
+  // Lying entries early, in the middle and late: a position elsewhere, a
+  // time out of order either way.
+  for (uint32_t e : {1u, k - 2, entries - 3}) {
+    const uint64_t time = entryField(e, kIndexEntryTime);
+    damages.push_back({"an entry's position at the first record", entryAt(e, kIndexEntryPosition),
+                       8, dataOffset});
+    damages.push_back({"an entry's position into a record", entryAt(e, kIndexEntryPosition), 8,
+                       entryField(e, kIndexEntryPosition) - 12});
+    damages.push_back({"an entry's position at another entry's", entryAt(e, kIndexEntryPosition), 8,
+                       entryField(e + 2, kIndexEntryPosition)});
+    damages.push_back({"an entry's time 1 us earlier", entryAt(e, kIndexEntryTime), 8, time - 1});
+    damages.push_back(
+        {"an entry's time before the one before", entryAt(e, kIndexEntryTime), 8, time - 20000});
+    damages.push_back({"an entry's time past the last", entryAt(e, kIndexEntryTime), 8,
+                       entryField(entries - 1, kIndexEntryTime) + 20000});
+    damages.push_back({"an entry's time far later", entryAt(e, kIndexEntryTime), 8, UINT64_MAX});
+  }
+  // Starts around every entry near the damage and the ends of the index,
+  // increasing as part planning asks. Over the true index also from the last
+  // to the first: only the starts that resume at or after where the walk
+  // stands may be planned.
+  std::vector<uint64_t> starts = {kStart + 1, UINT64_MAX};
+  for (uint32_t e = 0; e < entries; ++e) {
+    if (e > 3 && (e + 5 < k || e > k + 2) && e + 5 < entries) continue;
+    const uint64_t time = entryField(e, kIndexEntryTime);
+    starts.insert(starts.end(), {time - 1, time, time + 1});
+  }
+  std::sort(starts.begin(), starts.end());
+  std::vector<uint64_t> backwards(starts.rbegin(), starts.rend());
+  for (const Damage& damage : damages) {
+    std::string data = bytes;
+    if (damage.width == 2)
+      storeU16(data.data() + damage.offset, static_cast<uint16_t>(damage.value));
+    if (damage.width == 4)
+      storeU32(data.data() + damage.offset, static_cast<uint32_t>(damage.value));
+    if (damage.width == 8) storeU64(data.data() + damage.offset, damage.value);
+    writeFile(dir.file("p.cdt"), data);
+    for (const std::vector<uint64_t>* order : {&starts, &backwards}) {
+      if (order == &backwards && damage.offset != 0) continue;
+      auto file = openDataFile(dir.file("p.cdt").c_str());
+      ASSERT_NE(file, nullptr);
+      HeadLog log;
+      std::vector<std::pair<std::size_t, PlannedSeek>> planned;
+      std::vector<std::size_t> shown;
+      ASSERT_TRUE(planSeeks(*file, *order, log, [&](std::size_t i, const PlannedSeek& p) {
+        planned.emplace_back(i, p);
+        shown.push_back(log.heads.size());
+      }));
+      EXPECT_GE(planned.size(), order == &starts ? 3u : 1u) << damage.name;
+      for (std::size_t n = 0; n < planned.size(); ++n) {
+        const auto& [i, p] = planned[n];
+        const uint64_t start = (*order)[i];
+        const std::string what = std::string(damage.name) + " (byte " +
+                                 std::to_string(damage.offset) + "), start " +
+                                 std::to_string(start) + (order == &starts ? "" : ", backwards");
+        const Walked own = walkTo(dir.file("p.cdt"), start);
+        EXPECT_EQ(p.seek.positioned, own.seek.positioned) << what;
+        EXPECT_EQ(p.seek.entry, own.seek.entry) << what;
+        EXPECT_EQ(p.seek.indexDisagrees, own.seek.indexDisagrees) << what;
+        EXPECT_EQ(p.seek.firstBadEntry, own.seek.firstBadEntry) << what;
+        EXPECT_EQ(std::vector<std::string>(log.heads.begin(), log.heads.begin() + shown[n]),
+                  own.heads)
+            << what;
+        auto reading = openDataFile(dir.file("p.cdt").c_str());
+        ASSERT_NE(reading, nullptr);
+        ASSERT_TRUE(resumeAt(*reading, p)) << what;
+        expectSame(readFrom(*reading, start), own.read, what);
       }
     }
   }

@@ -104,14 +104,15 @@ TEST(TimeValue, ClockAndSleep) {
   const uint64_t now = currentTime();
   EXPECT_EQ(now % 1000, 0u);
   EXPECT_GE(now, beforeMicros);
-  EXPECT_LE(now - beforeMicros, 2000000u);
+  EXPECT_LE(now - beforeMicros, 60000000u);  // generous: a busy machine
 
   using Clock = std::chrono::steady_clock;
   auto start = Clock::now();
   sleepMicroseconds(0);
   sleepMicroseconds(-5000000);
   sleepMicroseconds(999);  // truncated to 0 milliseconds
-  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
+  // Well under the 5 s a negative time taken as positive would sleep.
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(4000));
   start = Clock::now();
   sleepMicroseconds(1500);
   EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(1));

@@ -147,7 +147,9 @@ int runExportFollowDirectory(const CommandArgs& args, const ExportRequest& reque
   }
   if (std::fflush(out) != 0) status = std::max(status, 1);
   (void)args;
-  return status;
+  // An interrupt stops every follow, which then reports its own failure: the
+  // run was interrupted, whatever the follows said.
+  return interruptRequested() ? kInterruptedStatus : status;
 }
 
 }  // namespace cdt

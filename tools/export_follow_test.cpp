@@ -94,13 +94,13 @@ TEST(ExportFollow, AWriterThatDiesGivesTheLinesRecoverKeeps) {
     writer = runCdt({"synth", "--live", "50", "--revolutions", "1500", "--unfinished", "rec"},
                     dir.path());
   });
-  const RunResult followed = runCdt({"export", "--follow", "--idle", "0.5", "--layout", "long",
+  const RunResult followed = runCdt({"export", "--follow", "--idle", "5", "--layout", "long",
                                      "--probes", "1,3", "-o", "fol", kDaq1},
                                     dir.path());
   writing.join();
   ASSERT_EQ(writer.status, 0) << writer.err;
   EXPECT_EQ(followed.status, 0) << followed.err;
-  EXPECT_NE(followed.err.find("warning: '" + kDaq1 + ".temp' has not grown for 0.5 s"),
+  EXPECT_NE(followed.err.find("warning: '" + kDaq1 + ".temp' has not grown for 5 s"),
             std::string::npos)
       << followed.err;
   EXPECT_NE(followed.err.find("record cut short"), std::string::npos) << followed.err;
@@ -109,6 +109,37 @@ TEST(ExportFollow, AWriterThatDiesGivesTheLinesRecoverKeeps) {
       runCdt({"export", "--layout", "long", "--probes", "1,3", "recovered.cdt"}, dir.path()).status,
       0);
   EXPECT_EQ(readFile(dir.file("fol/" + kCsv1)), readFile(dir.file("recovered.csv")));
+}
+
+// A writer that starts over in the same file, never making it shorter: the
+// followed lines would not be the finished file's, so the follow fails, names
+// why and leaves no output. Each pass lasts seconds: a follow that starts
+// late still reads bytes the second pass changes afterwards.
+TEST(ExportFollow, AFileRewrittenInPlaceFailsTheFollow) {
+  TempDir dir;
+  RunResult writer;
+  std::thread writing([&] {
+    writer = runCdt({"synth", "--live", "2", "--revolutions", "400", "--start-over", "200", "rec"},
+                    dir.path());
+  });
+  const RunResult followed =
+      runCdt({"export", "--follow", "--idle", "30", "-o", "fol", kDaq1}, dir.path());
+  writing.join();
+  ASSERT_EQ(writer.status, 0) << writer.err;
+  EXPECT_EQ(followed.status, 1) << followed.err;
+  EXPECT_NE(followed.err.find("cannot follow '" + kDaq1 +
+                              "': records already read were written "
+                              "again (the file was rewritten in place)"),
+            std::string::npos)
+      << followed.err;
+  EXPECT_FALSE(testing::fileExists(dir.file("fol/" + kCsv1)));
+  EXPECT_FALSE(testing::fileExists(dir.file("fol/" + kCsv1 + ".part")));
+  // The finished file is the one a writer that never started over makes.
+  ASSERT_EQ(runCdt({"synth", "--live", "max", "--revolutions", "400", "plain"}, dir.path()).status,
+            0);
+  ASSERT_EQ(runCdt({"export", "-o", "a", kDaq1}, dir.path()).status, 0);
+  ASSERT_EQ(runCdt({"export", "-o", "b", "plain/" + kDaq1.substr(4)}, dir.path()).status, 0);
+  EXPECT_EQ(readFile(dir.file("a/" + kCsv1)), readFile(dir.file("b/" + kCsv1)));
 }
 
 TEST(ExportFollow, ADirectoryGivesTheSetItsHostsStartThere) {
@@ -148,25 +179,31 @@ TEST(ExportFollow, UsageAndFailures) {
 }
 
 #ifndef _WIN32
-// An interrupt during a follow (SIGTERM here: a shell's background job
-// ignores SIGINT): status 130, and neither the output nor its staging file
-// is left behind.
+// An interrupt during a follow, of a file or of a directory (SIGTERM here: a
+// shell's background job ignores SIGINT): status 130, and neither the output
+// nor its staging file is left behind. The signal is sent once the staged
+// output exists, when the follow is surely under way, not after a fixed delay.
 TEST(ExportFollow, AnInterruptRemovesTheUnfinishedOutput) {
   TempDir dir;
   ASSERT_EQ(
       runCdt({"synth", "--live", "0", "--revolutions", "200", "--unfinished", "rec"}, dir.path())
           .status,
       0);
-  const RunResult r =
-      testing::runProgram("/bin/sh",
-                          {"-c",
-                           "\"$0\" export --follow --idle 60 -o fol " + kDaq1 +
-                               " & pid=$!; sleep 1; kill -TERM $pid; wait $pid; echo status=$?",
-                           testing::builtProgram("tools/cdt")},
-                          dir.path());
-  EXPECT_EQ(r.out, "status=130\n") << r.err;
-  EXPECT_EQ(r.err, "cdt export: the follow of '" + kDaq1 + "' was stopped\n");
-  EXPECT_TRUE(std::filesystem::is_empty(testing::fileSystemPath(dir.file("fol"))));
+  for (const std::string& input : {kDaq1, std::string("rec")}) {
+    const std::string out = input == "rec" ? "dir" : "fol";
+    const RunResult r = testing::runProgram(
+        "/bin/sh",
+        {"-c",
+         "\"$0\" export --follow --idle 60 -o " + out + " " + input +
+             " & pid=$!; i=0; while [ ! -e " + out + "/" + kCsv1 +
+             ".part ] && [ $i -lt 1200 ]; do sleep 0.05; i=$((i+1)); done; kill -TERM $pid; "
+             "wait $pid; echo status=$?",
+         testing::builtProgram("tools/cdt")},
+        dir.path());
+    EXPECT_EQ(r.out, "status=130\n") << input << ": " << r.err;
+    EXPECT_EQ(r.err, "cdt export: the follow of '" + kDaq1 + "' was stopped\n") << input;
+    EXPECT_TRUE(std::filesystem::is_empty(testing::fileSystemPath(dir.file(out)))) << input;
+  }
 }
 #endif
 
@@ -183,8 +220,9 @@ TEST(InfoFollow, PlainLinesUntilTheRecordingIsFinished) {
 
 // When each line reaches the output: a writer puts one revolution (two
 // records) into the file every 10 ms; the record that opens revolution k+1
-// completes line k. The bound is generous (a loaded machine, sanitizers);
-// bench/follow_bench.sh measures the latency of an optimized build.
+// completes line k. Every line must reach the output while the file is
+// still being written; bench/follow_bench.sh measures the latency of an
+// optimized build.
 TEST(ExportFollow, LinesReachTheStagedOutputSoonAfterTheirLastRecord) {
   TempDir dir;
   Configuration config;
@@ -206,6 +244,7 @@ TEST(ExportFollow, LinesReachTheStagedOutputSoonAfterTheirLastRecord) {
   std::vector<Clock::time_point> seen(kRevolutions);
   std::atomic<int> written{0};
   std::atomic<bool> done{false};
+  std::atomic<int> seenLines{0};
   // Watches the staged output: the header, then one line per revolution.
   std::thread watcher([&] {
     const std::string staged = dir.file("live.csv.part");
@@ -217,6 +256,7 @@ TEST(ExportFollow, LinesReachTheStagedOutputSoonAfterTheirLastRecord) {
       for (; lines < now; ++lines) {
         if (lines >= 1 && lines <= kRevolutions) seen[lines - 1] = at;
       }
+      seenLines = static_cast<int>(std::min<std::size_t>(lines, kRevolutions + 1)) - 1;
       std::this_thread::sleep_for(2ms);
     }
   });
@@ -234,7 +274,12 @@ TEST(ExportFollow, LinesReachTheStagedOutputSoonAfterTheirLastRecord) {
     written = rev;
     std::this_thread::sleep_for(10ms);
   }
-  std::this_thread::sleep_for(500ms);
+  // Until the watcher has seen every line (the file is still being written,
+  // so each was followed), however long a busy machine takes.
+  for (auto deadline = Clock::now() + 120s;
+       seenLines.load() < kRevolutions && Clock::now() < deadline;) {
+    std::this_thread::sleep_for(10ms);
+  }
   done = true;
   watcher.join();
   ASSERT_TRUE(closeDataFile(*file));
@@ -249,7 +294,9 @@ TEST(ExportFollow, LinesReachTheStagedOutputSoonAfterTheirLastRecord) {
   std::sort(latency.begin(), latency.end());
   std::printf("line latency: median %.1f ms, max %.1f ms\n", latency[latency.size() / 2],
               latency.back());
-  EXPECT_LT(latency.back(), 2000.0);
+  // Generous: a loaded machine with sanitizers; the benchmark holds the
+  // latency itself.
+  EXPECT_LT(latency.back(), 60000.0);
 }
 
 }  // namespace

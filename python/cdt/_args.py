@@ -8,8 +8,10 @@ from __future__ import annotations
 
 import codecs as _codecs
 import datetime as _dt
+import importlib as _importlib
 import os as _os
 import sys as _sys
+import types as _types
 from typing import Any, Iterable, List, Optional, Tuple, Union
 
 import numpy as _np
@@ -21,6 +23,17 @@ PathLike = Union[str, bytes, "_os.PathLike[str]", "_os.PathLike[bytes]"]
 Blades = Union[int, Iterable[int], range]
 Probes = Union[str, int, Iterable[Union[str, int]]]
 Revolutions = Tuple[Optional[int], Optional[int]]
+
+
+
+class Deferred(_types.ModuleType):
+    """A module imported at the first use of one of its attributes: the type
+    hints name pandas (``-> "pandas.DataFrame"``) and resolve, while
+    ``import cdt`` does not import it."""
+
+    def __getattr__(self, name: str) -> Any:
+        return getattr(_importlib.import_module(self.__name__), name)
+
 
 _U64 = 2**64
 # Times from here on have no datetime64[us] value (int64 microseconds).

@@ -80,7 +80,8 @@ class Lines:
     sync : numpy.ndarray
         bool.
     start_rev, end_rev : numpy.ndarray
-        uint32 (uint64 where a revolution number does not fit 32 bits).
+        uint64, as in every view of the lines (a frame of one file, of a
+        set, of a Dask partition), so that frames of the same lines agree.
     probes : dict of str to ProbeLines
         Per kept probe in the CSV's order, by its key: the probe's name, or,
         where several probes of the host share a name, ``"NAME (channel
@@ -103,10 +104,8 @@ class Lines:
         self._windowed = windowed
         self.time_us = raw["time"][:n].view(_np.uint64)
         self.sync = raw["sync"][:n]
-        self._start_rev64 = raw["start_rev"][:n]
-        self._end_rev64 = raw["end_rev"][:n]
-        self.start_rev = _narrow(self._start_rev64)
-        self.end_rev = _narrow(self._end_rev64)
+        self.start_rev = raw["start_rev"][:n].astype(_np.uint64, copy=False)
+        self.end_rev = raw["end_rev"][:n].astype(_np.uint64, copy=False)
         self.float_block = raw["floats"][:, :n]
         self.double_block = raw["doubles"][:, :n]
         self.speed = self.float_block[0]
@@ -180,18 +179,16 @@ class Lines:
         """
         return self._frame()
 
-    def _frame(self, *, file: Optional[str] = None, wide_revolutions: bool = False,
-               time_index: bool = False, file_column: str = "File"):
+    def _frame(self, *, file: Optional[str] = None, time_index: bool = False,
+               file_column: str = "File"):
         """The frame of to_pandas; with `file` a `file_column` column first
-        naming it, with `wide_revolutions` the revolutions as uint64 whatever their
-        values, with `time_index` Time as the index instead of a column."""
+        naming it, with `time_index` Time as the index instead of a column."""
         import pandas as pd
 
         self._check_times(NS_LIMIT, "datetime64[ns]")
         ns = self.time_us.view(_np.int64).astype("datetime64[us]").astype("datetime64[ns]")
         time = pd.DatetimeIndex(ns, tz="UTC", name="Time" if time_index else None)
-        revolutions = ((self._start_rev64, self._end_rev64) if wide_revolutions
-                       else (self.start_rev, self.end_rev))
+        revolutions = (self.start_rev, self.end_rev)
         names = list(self._columns)
         values, where = self._values(time, revolutions)
         if time_index:
@@ -229,8 +226,3 @@ class Lines:
         manager = block_manager(blocks, [pd.Index(names, dtype=object), index])
         return pd.DataFrame(manager)
 
-
-def _narrow(revolutions: _np.ndarray) -> _np.ndarray:
-    if revolutions.size == 0 or int(revolutions.max()) <= 0xFFFFFFFF:
-        return revolutions.astype(_np.uint32)
-    return revolutions

@@ -11,7 +11,11 @@ import numpy as _np
 
 from . import _args, _cdt
 from ._args import Blades, PathLike, Probes, Revolutions, TimeLike
+from ._follow import Follow
 from ._lines import Lines
+
+# What the frames' type hints name, imported when they are resolved.
+pandas = _args.Deferred("pandas")
 
 
 class Recording:

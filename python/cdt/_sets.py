@@ -9,16 +9,21 @@ from typing import Any, Dict, Iterator, List, Optional
 import numpy as _np
 
 from . import _args, _cdt
-from ._args import Blades, PathLike, Revolutions, TimeLike
+from ._args import Blades, PathLike, Probes, Revolutions, TimeLike
+from ._follow import SetFollow
 from ._lines import Lines
 from ._recording import Recording, _identity, _part_bounds
+# The status bits of a host's line in a set line (lines/set_join.h), here too
+# so that cdt.sets.MISSING, ... keep working.
+from .status import MISSING, SPEED_OFF, TIME_OFF
+
+# What the frames' type hints name, imported when they are resolved.
+pandas = _args.Deferred("pandas")
 
 # How far before and after a part's window its hosts are read
 # (kSetPartMargin of lines/set_reader.h), in microseconds.
 _MARGIN = 4_000_000
 
-# The status bits of a host's line in a set line (lines/set_join.h).
-MISSING, TIME_OFF, SPEED_OFF = 1, 2, 4
 
 
 class SetWarning(UserWarning):
@@ -32,7 +37,7 @@ class SetLines(Lines):
     As :class:`Lines`, with every host's probes (keys made unique across
     the set: ``"NAME (HOST channel N)"`` where several probes share a name),
     and per host a ``status`` row: 0 where the host's line agrees, else a sum
-    of ``cdt.sets.MISSING`` (the host has no line there; its cells are NaN),
+    of ``cdt.status.MISSING`` (the host has no line there; its cells are NaN),
     ``TIME_OFF`` (its time differs by more than half a revolution) and
     ``SPEED_OFF`` (its speed by more than 1 %). Time, Speed and Sync are the
     master host's, or, where it has no line, the first host's that has one.
@@ -180,7 +185,7 @@ class RecordingSet:
                 "stop": None if high is None else high + _MARGIN,
                 "planned": part.planned, "keep": (low, high), "hint": part.hint}
 
-    def read(self, *, probes: Any = None, blades: Optional[Blades] = None,
+    def read(self, *, probes: Optional[Probes] = None, blades: Optional[Blades] = None,
              start: Optional[TimeLike] = None, stop: Optional[TimeLike] = None,
              revolutions: Optional[Revolutions] = None,
              part: Optional["SetPart"] = None) -> SetLines:
@@ -201,7 +206,7 @@ class RecordingSet:
         return SetLines(_set_raw(raw, self.hosts, self._keys), self.hosts,
                         path=self.files[self._master], first_line=first_line, windowed=windowed)
 
-    def iter_batches(self, rows: int = 65536, *, probes: Any = None,
+    def iter_batches(self, rows: int = 65536, *, probes: Optional[Probes] = None,
                      blades: Optional[Blades] = None, start: Optional[TimeLike] = None,
                      stop: Optional[TimeLike] = None, revolutions: Optional[Revolutions] = None,
                      part: Optional["SetPart"] = None) -> Iterator[SetLines]:
@@ -279,7 +284,7 @@ class RecordingSet:
             parts.append(SetPart(low, high, planned, identities, expected(low, high), begin))
         return parts
 
-    def follow(self, rows: int = 65536, idle: Optional[float] = 60.0, *, probes: Any = None,
+    def follow(self, rows: int = 65536, idle: Optional[float] = 60.0, *, probes: Optional[Probes] = None,
                blades: Optional[Blades] = None, start: Optional[TimeLike] = None,
                stop: Optional[TimeLike] = None,
                revolutions: Optional[Revolutions] = None) -> "SetFollow":
@@ -356,13 +361,18 @@ class RecordingSet:
                 "agree": summary["agree"] and not self.left_out, "hosts": hosts,
                 "left_out": dict(self.left_out)}
 
-    def to_pandas(self, **selection):
+    def to_pandas(self, *, probes: Optional[Probes] = None, blades: Optional[Blades] = None,
+                  start: Optional[TimeLike] = None, stop: Optional[TimeLike] = None,
+                  revolutions: Optional[Revolutions] = None,
+                  part: Optional["SetPart"] = None) -> "pandas.DataFrame":
         """The set's lines as a pandas DataFrame: the master's five fixed
         columns, every host's probe columns as its CSV names them, and one
-        "HOST Status" column per host (see :class:`SetLines`)."""
-        return self.read(**selection).to_pandas()
+        "HOST Status" column per host (see :class:`SetLines`). The selection
+        as for :meth:`read`."""
+        return self.read(probes=probes, blades=blades, start=start, stop=stop,
+                         revolutions=revolutions, part=part).to_pandas()
 
-    def columns(self, *, probes: Any = None, blades: Optional[Blades] = None) -> List[str]:
+    def columns(self, *, probes: Optional[Probes] = None, blades: Optional[Blades] = None) -> List[str]:
         """The names of the set's columns, in order (repeats kept)."""
         names = ["Time", "Speed", "Sync", "Start Rev", "End Rev"]
         for rec, kept in zip(self.recordings, self._host_probes(probes)):

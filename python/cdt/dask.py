@@ -29,10 +29,7 @@ __all__ = ["read_recordings", "read_sets", "convert_recordings"]
 
 Paths = Union[str, bytes, "_os.PathLike", Iterable[Union[str, bytes, "_os.PathLike"]]]
 
-# The columns every recording's frame begins with, and their dtypes. The
-# revolution numbers are uint64 in every partition: a file's own frame
-# narrows them to uint32 where they fit, which would make partitions of
-# different files disagree.
+# The columns every recording's frame begins with, and their dtypes.
 _FIXED = {"Time": "datetime64[ns, UTC]", "Speed": _np.float32, "Sync": bool,
           "Start Rev": _np.uint64, "End Rev": _np.uint64}
 
@@ -124,7 +121,7 @@ def _read_part(part: Dict[str, Any]) -> _pd.DataFrame:
     rec = _cdt.open(part["path"], salvage=part["salvage"], encoding=part["encoding"])
     lines = rec.read(part=part["part"], **part["selection"])
     by_time = part["bounds"] is not None
-    frame = lines._frame(file=part["path"], wide_revolutions=True, time_index=by_time)
+    frame = lines._frame(file=part["path"], time_index=by_time)
     if by_time:
         _check_bounds(part, frame.index)
     return _with_columns(frame, ["File"] + list(part["columns"]), [object] + list(part["dtypes"]))
@@ -142,7 +139,7 @@ def _with_columns(frame: _pd.DataFrame, columns: Sequence[str], dtypes: Sequence
     data: List[Any] = []
     for key, dtype in zip(_occurrences(columns), dtypes):
         i = place.get(key)
-        fill = _cdt.sets.MISSING if key[0] in missing else _np.nan
+        fill = _cdt.status.MISSING if key[0] in missing else _np.nan
         data.append(frame.iloc[:, i] if i is not None
                     else _pd.Series(_np.full(n, fill, dtype=dtype), index=frame.index))
     return _frame(columns, data, frame.index)
@@ -414,7 +411,7 @@ def _read_set_part(part: Dict[str, Any]) -> _pd.DataFrame:
     s = _cdt.open_set(part["path"], encoding=part["encoding"])
     s.salvage = part["salvage"]
     lines = s.read(part=part["part"], **part["selection"])
-    frame = lines._frame(file=part["path"], wide_revolutions=True, file_column="Set")
+    frame = lines._frame(file=part["path"], file_column="Set")
     if part["by_revolution"]:
         frame = frame.set_index("Start Rev")
         _check_revolutions(part, frame.index)
@@ -474,7 +471,7 @@ def read_sets(paths: Paths, *, rows_per_partition: int = 1_000_000, salvage: boo
         A ``Set`` column first naming the set (its master's file), then the
         set's columns (the union over the sets in first-seen order, NaN where
         a set has no such column), the "HOST Status" columns last as uint8;
-        a host that a set has no file of is ``cdt.sets.MISSING`` there.
+        a host that a set has no file of is ``cdt.status.MISSING`` there.
     """
     import dask.dataframe as dd
 

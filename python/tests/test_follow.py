@@ -3,6 +3,7 @@ are the finished recording's read, a dying writer's are what `cdt recover` keeps
 
 import _thread
 import os
+import signal
 import subprocess
 import threading
 import time
@@ -87,8 +88,8 @@ def test_a_set_followed_is_the_finished_sets_join(tmp_path):
 def test_a_dying_writer_gives_what_recover_keeps(tmp_path):
     writer, (temp,) = live_writer(tmp_path, "4", "--revolutions", "200", "--blades", "4",
                                   "--probes", "2", "--unfinished")
-    with pytest.warns(cdt.FollowWarning, match="has not grown for 0.5 s .* as cdt recover"):
-        follow = cdt.follow(temp, idle=0.5)
+    with pytest.warns(cdt.FollowWarning, match="has not grown for 5 s .* as cdt recover"):
+        follow = cdt.follow(temp, idle=5)
         batches = list(follow)
     assert writer.wait(timeout=60) == 0 and follow.status == "idle"
     run(CDT, "recover", temp, tmp_path / "recovered.cdt")
@@ -102,30 +103,56 @@ def test_stop_close_and_interrupt_end_a_follow_promptly(tmp_path):
     assert writer.wait(timeout=60) == 0
     # A file that never grows again, followed without an idle time: only a
     # stop, a close or an interrupt ends the follow.
+    # Stopped once every whole line was handed out (not after a fixed delay,
+    # which a busy machine may outrun).
     follow = cdt.follow(temp, idle=None)
-    threading.Timer(0.3, follow.stop).start()
-    began = time.monotonic()
-    assert len(joined(follow)) == 49  # the line in progress is dropped
-    assert follow.status == "stopped" and time.monotonic() - began < 10
+    watchdog = threading.Timer(60, follow.stop)
+    watchdog.start()
+    got = 0
+    began = None
+    for batch in follow:
+        got += len(batch)
+        if got >= 49 and began is None:
+            threading.Timer(0.1, follow.stop).start()
+            began = time.monotonic()
+    watchdog.cancel()
+    assert got == 49  # the line in progress is dropped
+    assert follow.status == "stopped" and time.monotonic() - began < 30
 
     with cdt.follow(temp, idle=None) as follow:
         next(follow)
     assert follow.status == "stopped" and list(follow) == []
 
+    # A runner that starts the tests with SIGINT ignored (a background job,
+    # some CI runners) would make the interrupt below do nothing.
+    previous = signal.signal(signal.SIGINT, signal.default_int_handler)
     follow = cdt.follow(temp, idle=None)
-    timer = threading.Timer(0.3, _thread.interrupt_main)
-    watchdog = threading.Timer(20, follow.stop)
-    timer.start()
+    watchdog = threading.Timer(60, follow.stop)
     watchdog.start()
-    began = time.monotonic()
     try:
         with pytest.raises(KeyboardInterrupt):
+            # The interrupt comes while the follow waits, inside this block.
+            next(follow)
+            threading.Timer(0.1, _thread.interrupt_main).start()
+            began = time.monotonic()
             for _ in follow:
                 pass
     finally:
         watchdog.cancel()
         follow.close()
-    assert time.monotonic() - began < 10
+        signal.signal(signal.SIGINT, previous)
+    assert time.monotonic() - began < 30
+
+
+def test_a_file_rewritten_in_place_fails_the_follow(tmp_path):
+    # Each pass lasts seconds: a follow that starts late still reads bytes
+    # the second pass changes afterwards.
+    writer, (temp,) = live_writer(tmp_path, "2", "--revolutions", "400", "--start-over", "200",
+                                  "--blades", "3")
+    with pytest.raises(cdt.FormatError, match="rewritten in place"):
+        for _ in cdt.follow(temp, idle=30):
+            pass
+    assert writer.wait(timeout=120) == 0
 
 
 def test_follow_errors_name_the_file(tmp_path, recordings):

@@ -262,7 +262,14 @@ def test_recording_describes_the_file(recordings):
         assert rec.finished
         assert [s["blades"] for s in rec.configuration["stages"]] == [5, 9]
         assert rec.configuration["hosts"][0]["channels"][3]["probe"] is None
-        assert rec.configuration_text.startswith(rec.configuration["name"]) or rec.configuration_text
+        # The text is the file's configuration block as it stands, which names the
+        # configuration.
+        header = rec.info()["header"]
+        with open(recordings["three_probes"], "rb") as f:
+            f.seek(header["configOffset"])
+            block = f.read(header["configLength"])
+        assert rec.configuration_text.encode() == block
+        assert f'  name = "{rec.configuration["name"]}"\n' in rec.configuration_text
         assert rec.info()["header"]["dataOffset"] == rec.header["data_offset"]
     with pytest.raises(ValueError):
         rec.read()
@@ -337,6 +344,11 @@ def test_times_pandas_or_datetime64_cannot_hold_raise_naming_the_line(tmp_path):
     batches[0].time  # the lines before keep their times
     with pytest.raises(ValueError, match=rf"huge\.cdt: line {n}\b"):
         batches[-1].time
+    # A follow numbers its batches' lines on from the batches before.
+    followed = list(cdt.follow(huge, rows=7))
+    assert len(followed) > 2
+    with pytest.raises(ValueError, match=rf"huge\.cdt: line {n}\b"):
+        followed[-1].time
     # Profiles: the same rule, naming the profile.
     prof = synth(tmp_path / "prof", "--revolutions", "30", "--blades", "3", "--extras", "0",
                  "--profiles", "10")[0]

@@ -58,7 +58,7 @@ def test_a_named_encoding_decodes_every_name(recordings):
 
 
 def test_decode_maps_every_byte():
-    assert cdt._decode(b"S\xfcd", None) == "Süd"
-    assert cdt._decode("Süd".encode(), None) == "Süd"
-    assert cdt._decode(bytes([0x80, 0x81, 0x9d, 0xff]), None) == "€\x81\x9dÿ"
-    assert cdt._decode(b"S\xfcd", "cp1251") == "Sьd"
+    assert cdt._args.decode(b"S\xfcd", None) == "Süd"
+    assert cdt._args.decode("Süd".encode(), None) == "Süd"
+    assert cdt._args.decode(bytes([0x80, 0x81, 0x9d, 0xff]), None) == "€\x81\x9dÿ"
+    assert cdt._args.decode(b"S\xfcd", "cp1251") == "Sьd"

@@ -67,6 +67,9 @@ constexpr OptionSpec kOptions[] = {
     {"live", "RATE",
      "write as a recorder does, at RATE times real time (max: at once), in pieces that cut "
      "records; with --unfinished the writer dies in its last record"},
+    {"start-over", "REV",
+     "(with --live) record the revolutions before REV with other values, then start over in "
+     "the same file, opened for update"},
 };
 
 constexpr const char* kDescription =
@@ -95,7 +98,10 @@ constexpr const char* kDescription =
     "file in pieces of random sizes that cut records anywhere. The paths being written\n"
     "(\".temp\") are printed first; each file is finished and renamed at the end. With\n"
     "--unfinished the writer dies instead: the last record is only half written and the\n"
-    "file is left unfinished. A live file keeps the writer's time-zone bias.\n"
+    "file is left unfinished. A live file keeps the writer's time-zone bias. With\n"
+    "--start-over REV the writer first records the revolutions before REV with other\n"
+    "values, then opens its file for update and writes it again from its start: a\n"
+    "file rewritten in place, never shorter, that ends as the file without the option.\n"
     "\n"
     "Example: cdt synth --hosts 2 --revolutions 500 --profiles 100 out/\n";
 
@@ -204,6 +210,12 @@ int readOptions(const CommandArgs& args, FILE* err, SynthOptions& o) {
   }
   o.unfinished = args.has("unfinished");
   o.damage = args.has("damage");
+  auto startOver = integerOption(args, "start-over", 0, 2, 4000000000LL, err);
+  if (!startOver) return 2;
+  o.startOver = static_cast<uint64_t>(*startOver);
+  if (o.startOver != 0 && (!args.has("live") || args.has("size") || o.startOver > o.revolutions)) {
+    return usageError(args, err, "--start-over REV needs --live and --revolutions of REV or more");
+  }
   if (auto live = args.value("live")) {
     o.live = parseLiveRate(*live);
     if (!o.live) {
@@ -386,41 +398,44 @@ int runSynth(const CommandArgs& args, FILE* out, FILE* err) {
   std::optional<LivePace> pace;
   if (options.live) pace.emplace(*options.live, options.seed);
   std::vector<HostRecording> recordings(options.hosts);
-  for (uint32_t h = 0; h < options.hosts; ++h) {
-    HostRecording& r = recordings[h];
-    r.host = static_cast<uint16_t>(h);
-    const CountedString base = recordingBaseName(configuration, h);
-    if (pace) {
-      const CountedString path =
-          timestampedPath(dir.c_str(), base.c_str(), options.start, kDataFileExtension);
-      r.file =
-          createDataFile(configuration, path.c_str(), CreateMode::Replace, pace->streamBuffer());
-      r.holdLast = options.unfinished;
-    } else {
-      r.file = createTimestampedDataFile(configuration, dir.c_str(), base.c_str(), options.start);
+  // Creates each host's file (or, with CreateMode::Update, starts it over)
+  // with the signal of `o`.
+  const auto begin = [&](const SynthOptions& o, CreateMode mode) {
+    recordings = std::vector<HostRecording>(options.hosts);
+    for (uint32_t h = 0; h < options.hosts; ++h) {
+      HostRecording& r = recordings[h];
+      r.host = static_cast<uint16_t>(h);
+      const CountedString base = recordingBaseName(configuration, h);
+      if (pace) {
+        const CountedString path =
+            timestampedPath(dir.c_str(), base.c_str(), options.start, kDataFileExtension);
+        r.file = createDataFile(configuration, path.c_str(), mode, pace->streamBuffer());
+        r.holdLast = options.unfinished;
+      } else {
+        r.file = createTimestampedDataFile(configuration, dir.c_str(), base.c_str(), options.start);
+      }
+      if (!r.file) return false;
+      if (pace && mode != CreateMode::Update) {
+        // A follower needs the names from the start.
+        std::fprintf(out, "%s\n", r.file->path().c_str());
+        std::fflush(out);
+      }
+      r.signal = std::make_unique<HostSignal>(configuration, o, h);
+      r.scratch.resize(options.probesPerHost);
+      r.accumulators.resize(options.probesPerHost);
+      r.end = r.file->header().dataOffset;
+      r.lastStart = r.end;
+      if (!options.departures.empty()) r.departure = options.departures[h];
     }
-    if (!r.file) {
-      return fileError(args, err, "cannot create a data file in '%s'", dir.c_str());
-    }
-    if (pace) {
-      // A follower needs the names from the start.
-      std::fprintf(out, "%s\n", r.file->path().c_str());
-      std::fflush(out);
-    }
-    r.signal = std::make_unique<HostSignal>(configuration, options, h);
-    r.scratch.resize(options.probesPerHost);
-    r.accumulators.resize(options.probesPerHost);
-    r.end = r.file->header().dataOffset;
-    r.lastStart = r.end;
-    if (!options.departures.empty()) r.departure = options.departures[h];
-  }
-
-  {
+    return true;
+  };
+  // Records the run's revolutions up to `revolutions` (or the target size).
+  const auto record = [&](const SynthOptions& o, uint64_t revolutions) {
     ProgressLine progress(err, "synth:", "revolutions", planned);
     SynthShaft shaft(options, planned);
     for (uint64_t done = 0;; ++done) {
-      const bool finished = options.targetBytes > 0 ? recordings[0].end >= options.targetBytes
-                                                    : done >= options.revolutions;
+      const bool finished =
+          options.targetBytes > 0 ? recordings[0].end >= options.targetBytes : done >= revolutions;
       // One file that cannot be written fails the run: stop writing the others.
       const bool failed = std::any_of(recordings.begin(), recordings.end(),
                                       [](const HostRecording& r) { return r.writeFailed; });
@@ -435,10 +450,36 @@ int runSynth(const CommandArgs& args, FILE* out, FILE* err) {
         }
         if (step.wait.count() > 0) std::this_thread::sleep_for(step.wait);
       }
-      for (HostRecording& r : recordings) r.follow(options, rev);
+      for (HostRecording& r : recordings) r.follow(o, rev);
       progress.update(done);
     }
+  };
+
+  CreateMode mode = CreateMode::Replace;
+  if (options.startOver > 0) {
+    // A writer that starts over: the revolutions before REV with the values
+    // of another seed reach the file and are left there, unfinished; then the
+    // run is written again from the start of the same file.
+    SynthOptions first = options;
+    ++first.seed;
+    if (!begin(first, mode)) {
+      return fileError(args, err, "cannot create a data file in '%s'", dir.c_str());
+    }
+    record(first, options.startOver - 1);
+    for (HostRecording& r : recordings) {
+      r.flushAccumulators();
+      const std::string path = r.file->path().str();
+      if (r.writeFailed || !abandonDataFile(*r.file)) {
+        return fileError(args, err, "cannot write '%s'", path.c_str());
+      }
+    }
+    pace.emplace(*options.live, options.seed);
+    mode = CreateMode::Update;
   }
+  if (!begin(options, mode)) {
+    return fileError(args, err, "cannot create a data file in '%s'", dir.c_str());
+  }
+  record(options, options.revolutions);
 
   int status = 0;
   std::vector<std::string> written;

@@ -47,6 +47,9 @@ struct SynthOptions {
   std::vector<HostDeparture> departures;
   bool unfinished = false;
   bool damage = false;
+  // --start-over REV (live only): the writer records the revolutions before
+  // REV with other values, then starts over in the same file; 0: never.
+  uint64_t startOver = 0;
   // --live: times real time (0: as fast as possible); none: not live.
   std::optional<double> live;
 };

@@ -22,8 +22,8 @@ import threading
 from concurrent.futures import ThreadPoolExecutor
 from typing import Any, Dict, Optional, Tuple
 
-from .. import FormatError
-from .. import open as _open
+from .._cdt import FormatError
+from .._open import open as _open
 from .page import _compose
 from .reduction import _batch_rows, _reduce
 

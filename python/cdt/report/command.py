@@ -6,7 +6,7 @@ from __future__ import annotations
 import os
 from typing import List
 
-from .. import FormatError
+from .._cdt import FormatError
 from . import report
 
 

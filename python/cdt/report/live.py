@@ -22,9 +22,9 @@ import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from typing import Any, Dict, Optional
 
-from .. import follow as _follow_file
-from .. import open as _open
-from .. import open_set as _open_set
+from .._open import follow as _follow_file
+from .._open import open as _open
+from .._sets import open_set as _open_set
 from .._follow import live_set
 from .page import _compose, _footer, _Page
 from .reduction import _Reduction, _SetReduction

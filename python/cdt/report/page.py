@@ -14,7 +14,7 @@ from typing import Any, Dict, List, Optional, Tuple
 
 import numpy as np
 
-from .. import _decode
+from .._args import decode as _decode
 from .figures import (_curves_text, _probe_picture, _profiles_picture, _pyplot, _speed_picture,
                       _toa_picture)
 from .reduction import _MEAN_LINES, _PTP_LINES, _peaks, _ProbeReduction, _Reduction

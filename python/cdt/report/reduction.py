@@ -18,7 +18,7 @@ from typing import Any, Dict, Iterable, List, Tuple
 
 import numpy as np
 
-from .._sets import MISSING, SPEED_OFF, TIME_OFF
+from ..status import MISSING, SPEED_OFF, TIME_OFF
 
 # Lines per batch read: large enough that the reader's per-call cost is small,
 # small enough that a batch of four 60-blade probes stays a few tens of MB.

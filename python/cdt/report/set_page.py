@@ -10,7 +10,7 @@ import html
 import os
 from typing import Any, Dict, List, Optional, Tuple
 
-from .. import _decode
+from .._args import decode as _decode
 from .figures import _coverage_picture, _pyplot
 from .page import (_STATE_TEXT, _Page, _footer, _picture_sections, _probe_table, _span_rows,
                    _table, _units_text)

@@ -14,7 +14,9 @@ import os
 from concurrent.futures import ThreadPoolExecutor
 from typing import Any, Dict, List, Optional, Tuple, Union
 
-from .. import FormatError, RecordingSet, _args, open_set
+from .. import _args
+from .._cdt import FormatError
+from .._sets import RecordingSet, open_set
 from . import _open_for_report, _prefetched, _state_after_reading, _write_staged
 from .reduction import _SetReduction, _batch_rows, _reduce
 from .set_page import _compose_set
