@@ -13,7 +13,7 @@ import pandas as pd
 import pytest
 
 import cdt
-from conftest import CDT, run
+from conftest import CDT, run, synth
 
 
 def live_writer(directory, *options, hosts=1):
@@ -83,6 +83,25 @@ def test_a_set_followed_is_the_finished_sets_join(tmp_path):
     pd.testing.assert_frame_equal(got, expected)
     # The late host is missing from the first set lines, as in the read.
     assert got["Daq2 Status"].iloc[0] == cdt.sets.MISSING
+
+
+def test_a_finished_set_longer_than_the_followers_ring_is_followed_whole(tmp_path):
+    # More set lines than a host's ring has slots (about 4,100): every slot is freed and
+    # used again, and the follow ends (a slot never freed would hand out a ring's worth
+    # and wait for ever).
+    import threading
+
+    paths = synth(tmp_path, "--hosts", "2", "--revolutions", "4500", "--blades", "1",
+                  "--probes", "1", "--drop", "2:9")
+    s = cdt.open_set(paths[0])
+    results = {}
+    reader = threading.Thread(target=lambda: results.update(b=list(s.follow(rows=1000,
+                                                                              idle=5))))
+    reader.daemon = True
+    reader.start()
+    reader.join(timeout=300)
+    assert not reader.is_alive(), "the follow of a finished set did not end"
+    pd.testing.assert_frame_equal(joined(results["b"]), s.to_pandas())
 
 
 def test_a_dying_writer_gives_what_recover_keeps(tmp_path):
