@@ -73,9 +73,10 @@ std::vector<SetCut> planSetCuts(const std::vector<DataFile*>& files, std::size_t
   // whole set's before each line from its cut on.
   std::optional<SetJoin> trial;
   SetCut trying;
-  std::optional<SetCut> pending;  // a part to try, its join not begun yet
-  std::size_t next = 0;           // the next wanted cut
-  std::optional<uint64_t> last;   // the window time of the line offered last
+  SetCut pending;  // a part to try, its join not begun yet
+  bool hasPending = false;
+  std::size_t next = 0;          // the next wanted cut
+  std::optional<uint64_t> last;  // the window time of the line offered last
   for (;;) {
     std::optional<std::size_t> first;
     for (std::size_t h = 0; h < hosts.size(); ++h) {
@@ -98,19 +99,21 @@ std::vector<SetCut> planSetCuts(const std::vector<DataFile*>& files, std::size_t
           // Not alike yet: try a part begun later instead.
           trial.reset();
           pending = SetCut{now, now + margin};
+          hasPending = true;
         }
       }
     }
-    if (!trial && !pending && next < wanted.size() && now + margin >= wanted[next]) {
+    if (!trial && !hasPending && next < wanted.size() && now + margin >= wanted[next]) {
       pending = SetCut{wanted[next] - std::min(wanted[next], margin), wanted[next]};
+      hasPending = true;
       ++next;
     }
     // A part's reads take every line from its start on: its join begins
     // before the first of them is offered, or later, from a line whose time
     // no line offered yet has.
-    if (!trial && pending && (!last || *last < now)) {
-      trying = *pending;
-      pending.reset();
+    if (!trial && hasPending && (!last || *last < now)) {
+      trying = pending;
+      hasPending = false;
       if (last && trying.start <= *last) trying.start = now;
       if (trying.cut < trying.start) trying.cut = trying.start;
       trial.emplace(files.size(), master);
