@@ -96,7 +96,7 @@ void buildSynthConfiguration(Configuration& c, const SynthOptions& options) {
         angle = options.probeAngles[order];
       } else if (!options.resonances.empty()) {
         // Uneven places, so that the probes tell engine orders apart.
-        constexpr double kDegrees[kChannelsPerHost] = {0.0, 41.0, 113.0, 197.0};
+        constexpr double kDegrees[kChannelsPerHost] = {0.0, 37.3, 98.6, 161.9};
         angle = (kDegrees[k] + 23.0 * h) * std::numbers::pi / 180.0;
       }
       c.setProbePosition(p, angle, 10.0 * (k % options.stages), 0.2);
