@@ -418,14 +418,18 @@ std::vector<uint32_t> aliasOrders(const std::vector<double>& angles, uint32_t k,
                                   const std::vector<uint32_t>& candidates) {
   std::vector<uint32_t> result;
   if (angles.empty()) return result;
-  const Eigen::MatrixXd a = design(angles, k);
-  const auto decomposition = a.completeOrthogonalDecomposition();
   const double tolerance = 1e-6 * std::sqrt(static_cast<double>(angles.size()));
+  // Whether the columns of `b` lie in the span of those of `a`.
+  const auto within = [tolerance](const Eigen::MatrixXd& a, const Eigen::MatrixXd& b) {
+    return (a * a.completeOrthogonalDecomposition().solve(b) - b).norm() <= tolerance;
+  };
+  const Eigen::MatrixXd a = design(angles, k);
   for (uint32_t other : candidates) {
     if (other == k) continue;
-    const Eigen::MatrixXd b = design(angles, other).leftCols(2);
-    const Eigen::MatrixXd projected = a * decomposition.solve(b);
-    if ((projected - b).norm() <= tolerance) result.push_back(other);
+    // The same span both ways: an order the probes see as a constant alone
+    // (sin and cos flat) is no alias of one they see.
+    const Eigen::MatrixXd b = design(angles, other);
+    if (within(a, b) && within(b, a)) result.push_back(other);
   }
   return result;
 }
