@@ -144,6 +144,24 @@ std::vector<Window> findWindows(const std::vector<double>& smooth,
     }
     w.end = last + 1;
     r = w.end;
+    windows.push_back(w);
+  }
+  // The envelope of one crossing can dip where its phase puts the probes
+  // near its nodes: runs closer than the shorter of the two are one.
+  std::vector<Window> merged;
+  for (const Window& w : windows) {
+    if (!merged.empty()) {
+      Window& before = merged.back();
+      const std::size_t gap = w.begin - before.end;
+      if (gap <= std::min(before.end - before.begin, w.end - w.begin)) {
+        before.end = w.end;
+        continue;
+      }
+    }
+    merged.push_back(w);
+  }
+  windows.clear();
+  for (const Window& w : merged) {
     if (w.end - w.begin >= kSmoothing) windows.push_back(w);
   }
   // Margins of half the window each side, up to halfway to the neighbours.
