@@ -45,6 +45,8 @@ command -v pkg-config >/dev/null 2>&1 || missing+=(pkg-config)
 [ -f /usr/include/matio.h ] || missing+=(libmatio-dev)
 [ -f /usr/include/hdf5/serial/hdf5.h ] || missing+=(libhdf5-dev)
 [ -f /usr/include/netcdf.h ] || missing+=(libnetcdf-dev)
+# Eigen (header-only): the analysis's linear algebra and least squares.
+[ -f /usr/include/eigen3/Eigen/Dense ] || missing+=(libeigen3-dev)
 if [ "$need_bench" = 1 ]; then
   [ -f /usr/include/benchmark/benchmark.h ] || missing+=(libbenchmark-dev)
 fi

@@ -12,7 +12,7 @@ namespace {
 
 constexpr const CommandSpec* kCommands[] = {
     &kInfoCommand, &kConfigCommand, &kSynthCommand, &kRecoverCommand,
-    &kCutCommand,  &kExportCommand, &kSetsCommand,
+    &kCutCommand,  &kExportCommand, &kSetsCommand,  &kAnalyseCommand,
 };
 
 const CommandSpec* findCommand(std::string_view name) {

@@ -36,6 +36,7 @@ int runSets(const CommandArgs& args, FILE* out, FILE* err);
 int runCut(const CommandArgs& args, FILE* out, FILE* err);
 int runConfig(const CommandArgs& args, FILE* out, FILE* err);
 int runExport(const CommandArgs& args, FILE* out, FILE* err);
+int runAnalyse(const CommandArgs& args, FILE* out, FILE* err);
 
 extern const CommandSpec kSynthCommand;
 extern const CommandSpec kInfoCommand;
@@ -44,5 +45,6 @@ extern const CommandSpec kSetsCommand;
 extern const CommandSpec kCutCommand;
 extern const CommandSpec kConfigCommand;
 extern const CommandSpec kExportCommand;
+extern const CommandSpec kAnalyseCommand;
 
 }  // namespace cdt

@@ -2,6 +2,8 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <numbers>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,6 +18,7 @@
 #include "foundation/text_building.h"
 #include "foundation/time_text.h"
 #include "tools/commands.h"
+#include "tools/json_writer.h"
 #include "tools/progress.h"
 #include "tools/selection_text.h"
 #include "tools/synth/synth_config.h"
@@ -62,6 +65,16 @@ constexpr OptionSpec kOptions[] = {
      "every host) restarts at 1"},
     {"clock-offset", "HOST:US",
      "HOST's times run US microseconds ahead, or behind when negative (up to 1000000)"},
+    {"resonance", "EO:FREQ:DAMPING:AMPLITUDE",
+     "blades vibrate: driven at engine order EO, natural frequency FREQ Hz (mistuned by up to "
+     "0.5 % per blade), damping ratio DAMPING, zero-to-peak AMPLITUDE at resonance in the "
+     "diameter's units (repeatable)"},
+    {"probe-angles", "DEG[,DEG...]",
+     "radial positions of the probes in degrees, host after host, channel after channel"},
+    {"run-down", nullptr, "with --resonance: the speed falls from --rpm to 60 % of it"},
+    {"truth", "FILE",
+     "with --resonance: where the resonances' truth goes as JSON (default: NAME.truth.json in "
+     "DIR)"},
     {"unfinished", nullptr, "leave the files as being written (\".temp\", no index)"},
     {"damage", nullptr, "cut the last record of every file short"},
     {"live", "RATE",
@@ -103,7 +116,19 @@ constexpr const char* kDescription =
     "values, then opens its file for update and writes it again from its start: a\n"
     "file rewritten in place, never shorter, that ends as the file without the option.\n"
     "\n"
-    "Example: cdt synth --hosts 2 --revolutions 500 --profiles 100 out/\n";
+    "With --resonance the blades vibrate as damped single-degree-of-freedom oscillators\n"
+    "driven by a force pattern of EO lobes that stands still in the casing; the speed\n"
+    "ramps over the whole run from 60 % to 100 % of --rpm (--run-down: back down), so\n"
+    "each blade crosses its resonance at 60 FREQ / EO rpm when that lies in the ramp.\n"
+    "Times of arrival then come from the geometry: blade b passes probe p at\n"
+    "radialPosition + oprToBlade0 + 2 pi b / blades, earlier by its tip deflection over\n"
+    "the stage radius, plus a static deflection per blade and probe that grows with\n"
+    "speed. The probes sit at uneven angles (--probe-angles to choose them). The truth\n"
+    "(per order and blade: natural frequency, damping, amplitude, speed at resonance)\n"
+    "is written as JSON (--truth).\n"
+    "\n"
+    "Example: cdt synth --hosts 2 --revolutions 500 --profiles 100 out/\n"
+    "         cdt synth --revolutions 20000 --resonance 8:360:0.005:0.5 run/\n";
 
 // Parses "60" or "60,48,36" into blade counts.
 bool parseBladeList(const std::string& text, std::vector<uint16_t>& blades) {
@@ -119,6 +144,29 @@ bool parseBladeList(const std::string& text, std::vector<uint16_t>& blades) {
     if (comma == std::string::npos) return true;
     begin = comma + 1;
   }
+}
+
+// Parses "EO:FREQ:DAMPING:AMPLITUDE".
+std::optional<SynthResonance> parseResonance(const std::string& text) {
+  std::vector<std::string> parts;
+  size_t begin = 0;
+  for (;;) {
+    const size_t colon = text.find(':', begin);
+    parts.push_back(text.substr(begin, colon == std::string::npos ? colon : colon - begin));
+    if (colon == std::string::npos) break;
+    begin = colon + 1;
+  }
+  if (parts.size() != 4) return std::nullopt;
+  const std::optional<int64_t> order = parseInteger(parts[0]);
+  const std::optional<double> frequency = parseReal(parts[1]);
+  const std::optional<double> damping = parseReal(parts[2]);
+  const std::optional<double> amplitude = parseReal(parts[3]);
+  if (!order || *order < 1 || *order > 200 || !frequency || !(*frequency > 0) || *frequency > 1e6 ||
+      !damping || !(*damping > 0) || *damping >= 0.5 || !amplitude || !(*amplitude > 0) ||
+      *amplitude > 1e3) {
+    return std::nullopt;
+  }
+  return SynthResonance{static_cast<uint32_t>(*order), *frequency, *damping, *amplitude};
 }
 
 bool validName(const std::string& name) {
@@ -207,6 +255,32 @@ int readOptions(const CommandArgs& args, FILE* err, SynthOptions& o) {
                         encodingName.c_str());
     }
     *text = *bytes;
+  }
+  for (const auto& [name, value] : args.options) {
+    if (name != "resonance") continue;
+    const std::optional<SynthResonance> resonance = parseResonance(value);
+    if (!resonance || o.resonances.size() >= 16) {
+      return usageError(args, err,
+                        "--resonance wants EO:FREQ:DAMPING:AMPLITUDE (order 1 to 200, frequency "
+                        "and amplitude above 0, damping from 0 to 0.5; at most 16), not '%s'",
+                        value.c_str());
+    }
+    o.resonances.push_back(*resonance);
+  }
+  if (auto angles = args.value("probe-angles")) {
+    for (const std::string& piece : splitList(*angles)) {
+      const std::optional<double> degrees = parseReal(piece);
+      if (!degrees || *degrees < -360 || *degrees > 360) {
+        return usageError(args, err, "--probe-angles wants degrees from -360 to 360, not '%s'",
+                          angles->c_str());
+      }
+      o.probeAngles.push_back(*degrees * std::numbers::pi / 180.0);
+    }
+  }
+  o.runDown = args.has("run-down");
+  o.truthPath = args.value("truth").value_or("");
+  if (o.resonances.empty() && (o.runDown || !o.truthPath.empty())) {
+    return usageError(args, err, "--run-down and --truth go with --resonance");
   }
   o.unfinished = args.has("unfinished");
   o.damage = args.has("damage");
@@ -370,6 +444,61 @@ bool die(HostRecording& r, std::string& error) {
   return true;
 }
 
+// The truth of the resonances as JSON: per order, per blade of each stage
+// the natural frequency and the speed of the crossing.
+std::string truthText(const Configuration& configuration, const SynthOptions& o) {
+  JsonWriter json;
+  json.beginObject();
+  json.key("run").value(o.runDown ? "down" : "up");
+  json.key("rpm_from").value(o.rpm * (o.runDown ? 1.0 : 0.6));
+  json.key("rpm_to").value(o.rpm * (o.runDown ? 0.6 : 1.0));
+  json.key("resonances").beginArray();
+  for (uint32_t s = 0; s < o.stages; ++s) {
+    const Stage& stage = configuration.stages[s];
+    for (uint32_t j = 0; j < o.resonances.size(); ++j) {
+      const SynthResonance& r = o.resonances[j];
+      for (uint32_t b = 0; b < static_cast<uint32_t>(std::max(stage.blades, 0)); ++b) {
+        const double frequency = synthNaturalFrequency(o, s, j, b);
+        json.beginObject();
+        json.key("stage_number").value(s + 1);
+        json.key("blade").value(b + 1);
+        json.key("engine_order").value(r.engineOrder);
+        json.key("frequency_hz").value(frequency);
+        json.key("damping_ratio").value(r.damping);
+        json.key("amplitude").value(r.amplitude);
+        json.key("speed_rpm").value(60.0 * frequency / r.engineOrder);
+        json.endObject();
+      }
+    }
+  }
+  json.endArray();
+  json.key("probes").beginArray();
+  for (uint32_t number = 0; number < configuration.probeCount(); ++number) {
+    const Probe& probe = configuration.probeAt(number);
+    if (probe.channelIndex < 0) continue;
+    json.beginObject();
+    json.key("probe").value(number + 1);
+    json.key("stage_number").value(probe.stageIndex + 1);
+    json.key("angle").value(probe.radialPosition);
+    json.endObject();
+  }
+  json.endArray();
+  json.endObject();
+  return json.text() + "\n";
+}
+
+bool writeTruth(const std::string& path, const std::string& text) {
+  const std::string staging = path + ".part";
+  std::FILE* f = openFile(staging.c_str(), "wb");
+  if (f == nullptr) return false;
+  const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  if (std::fclose(f) != 0 || !written || !renameFile(staging.c_str(), path.c_str())) {
+    std::remove(staging.c_str());
+    return false;
+  }
+  return true;
+}
+
 std::string withoutTrailingSlashes(std::string dir) {
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
   return dir;
@@ -517,6 +646,13 @@ int runSynth(const CommandArgs& args, FILE* out, FILE* err) {
     written.push_back(path);
   }
   for (const std::string& path : written) std::fprintf(out, "%s\n", path.c_str());
+  if (!options.resonances.empty() && status == 0) {
+    const std::string truth =
+        options.truthPath.empty() ? dir + "/" + options.name + ".truth.json" : options.truthPath;
+    if (!writeTruth(truth, truthText(configuration, options))) {
+      return fileError(args, err, "cannot write '%s'", truth.c_str());
+    }
+  }
   return status;
 }
 

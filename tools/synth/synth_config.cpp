@@ -91,7 +91,14 @@ void buildSynthConfiguration(Configuration& c, const SynthOptions& options) {
         c.setProbeName(p, options.probeNames[order].c_str());
       }
       c.setProbeStageIndex(p, static_cast<int32_t>(k % options.stages));
-      const double angle = 2.0 * std::numbers::pi * (k + 0.125 * h) / options.probesPerHost;
+      double angle = 2.0 * std::numbers::pi * (k + 0.125 * h) / options.probesPerHost;
+      if (order < options.probeAngles.size()) {
+        angle = options.probeAngles[order];
+      } else if (!options.resonances.empty()) {
+        // Uneven places, so that the probes tell engine orders apart.
+        constexpr double kDegrees[kChannelsPerHost] = {0.0, 37.3, 98.6, 161.9};
+        angle = (kDegrees[k] + 23.0 * h) * std::numbers::pi / 180.0;
+      }
       c.setProbePosition(p, angle, 10.0 * (k % options.stages), 0.2);
       if (p % 2 == 0) {
         unsigned char image[kProbeMemorySize];

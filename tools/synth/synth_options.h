@@ -20,6 +20,16 @@ struct HostDeparture {
   int64_t clockOffset = 0;   // microseconds added to every time of the host
 };
 
+// One engine order the blades are driven at (--resonance): every blade a
+// damped single-degree-of-freedom oscillator whose natural frequency is
+// `frequency` mistuned a little per blade (synthNaturalFrequency).
+struct SynthResonance {
+  uint32_t engineOrder = 0;
+  double frequency = 0;  // Hz, the stage's nominal natural frequency
+  double damping = 0;    // damping ratio
+  double amplitude = 0;  // zero-to-peak tip deflection at resonance, diameter's units
+};
+
 struct SynthOptions {
   uint32_t hosts = 1;
   uint32_t probesPerHost = 4;  // on channels 0 to probesPerHost - 1 of each host
@@ -50,6 +60,14 @@ struct SynthOptions {
   // --start-over REV (live only): the writer records the revolutions before
   // REV with other values, then starts over in the same file; 0: never.
   uint64_t startOver = 0;
+  // Blade vibration; empty: the plain signal of earlier versions, unchanged.
+  std::vector<SynthResonance> resonances;
+  // Probe angles in radians, host after host, channel after channel (the
+  // rest keep their default places); with resonances the defaults are uneven.
+  std::vector<double> probeAngles;
+  bool runDown = false;  // with resonances: the speed falls from rpm to 60 %
+  // Where the truth of the resonances goes (JSON); empty: beside the files.
+  std::string truthPath;
   // --live: times real time (0: as fast as possible); none: not live.
   std::optional<double> live;
 };
@@ -59,5 +77,11 @@ inline uint16_t stageBlades(const SynthOptions& options, uint32_t stage) {
   if (options.blades.empty()) return 0;
   return stage < options.blades.size() ? options.blades[stage] : options.blades.back();
 }
+
+// The natural frequency of blade `blade` (from 0) of stage `stage` for
+// resonance `index` of `options`: the nominal one mistuned by up to ±0.5 %,
+// the same on every host.
+double synthNaturalFrequency(const SynthOptions& options, uint32_t stage, uint32_t index,
+                             uint32_t blade);
 
 }  // namespace cdt

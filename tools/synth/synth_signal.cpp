@@ -59,12 +59,20 @@ SynthShaft::SynthShaft(const SynthOptions& options, uint64_t plannedRevolutions)
     : random_(options.seed * 7919 + 17),
       rpm_(options.rpm),
       rampRevolutions_(std::max<double>(1.0, static_cast<double>(plannedRevolutions) / 2.0)),
+      vibration_(!options.resonances.empty()),
+      runDown_(options.runDown),
       time_(static_cast<double>(options.start)) {}
 
 Revolution SynthShaft::next() {
   Revolution r;
   r.number = ++number_;
-  const double progress = std::min(1.0, static_cast<double>(r.number - 1) / rampRevolutions_);
+  double progress = std::min(1.0, static_cast<double>(r.number - 1) / rampRevolutions_);
+  if (vibration_) {
+    // A run-up (or run-down) over the whole run, so every order's crossing
+    // between 60 % and 100 % of the speed is in it.
+    progress = std::min(1.0, static_cast<double>(r.number - 1) / (2.0 * rampRevolutions_));
+    if (runDown_) progress = 1.0 - progress;
+  }
   r.speed = rpm_ * (0.6 + 0.4 * progress) * (1.0 + 0.0005 * random_.normal());
   r.periodUs = 60.0e6 / r.speed;
   r.time = static_cast<uint64_t>(time_);
@@ -76,7 +84,9 @@ Revolution SynthShaft::next() {
 
 HostSignal::HostSignal(const Configuration& configuration, const SynthOptions& options,
                        uint32_t host)
-    : random_(options.seed * 1000003 + host + 1), rpm_(options.rpm) {
+    : random_(options.seed * 1000003 + host + 1),
+      rpm_(options.rpm),
+      resonances_(options.resonances) {
   for (uint32_t slot = 0; slot < options.probesPerHost; ++slot) {
     const uint32_t number = synthProbeNumber(options, host, slot);
     const Probe& probe = configuration.probeAt(number);
@@ -91,6 +101,23 @@ HostSignal::HostSignal(const Configuration& configuration, const SynthOptions& o
       const double pattern = 0.04 * std::sin(2.0 * std::numbers::pi * b / p.blades);
       p.offsets.push_back(static_cast<float>(pattern + 0.06 * random_.normal()));
       p.vibrationPhases.push_back(static_cast<float>(2.0 * std::numbers::pi * random_.uniform()));
+    }
+    if (!resonances_.empty() && probe.stage != nullptr) {
+      p.angle = probe.radialPosition;
+      p.radius = probe.stage->diameter / 2.0;
+      p.probePhase = configuration.probePhase(number);
+      const uint32_t stage = static_cast<uint32_t>(probe.stageIndex);
+      for (uint16_t b = 0; b < p.blades; ++b) {
+        p.staticDeflection.push_back(0.3 * random_.normal());
+        p.untwist.push_back(0.2 + 0.05 * random_.normal());
+      }
+      for (uint32_t j = 0; j < resonances_.size(); ++j) {
+        std::vector<double> frequencies;
+        for (uint16_t b = 0; b < p.blades; ++b) {
+          frequencies.push_back(synthNaturalFrequency(options, stage, j, b));
+        }
+        p.naturalFrequencies.push_back(std::move(frequencies));
+      }
     }
     probes_.push_back(std::move(p));
   }
@@ -126,8 +153,17 @@ void HostSignal::fillBladeRecord(DataRecord& record, uint32_t slot, const Revolu
       deflection = amplitude * std::sin(vibrationAngle + p.vibrationPhases[b]);
     }
     const double dns = base + p.offsets[b] + 0.2 * deflection + 0.01 * random_.normal();
-    const double toa = (b + p.bladePhase) * pitch + deflection * p.tipSpeedScale * rev.periodUs +
-                       0.15 * random_.normal();
+    double toa = (b + p.bladePhase) * pitch + deflection * p.tipSpeedScale * rev.periodUs +
+                 0.15 * random_.normal();
+    if (!p.naturalFrequencies.empty()) {
+      // Blade b passes the probe at θp + oprToBlade0 + 2πb/B, counted from
+      // where its window opens (so an arrival just past the mark belongs to
+      // the revolution's end), earlier by its deflection over the radius.
+      const double opening = 2.0 * std::numbers::pi * p.probePhase;
+      const double angle = opening + 2.0 * std::numbers::pi * (b + 0.5) / p.blades -
+                           this->deflection(p, b, rev) / p.radius;
+      toa = angle / (2.0 * std::numbers::pi) * rev.periodUs + 0.15 * random_.normal();
+    }
     storeF32(entry + kBladeDns, static_cast<float>(dns));
     storeF32(entry + kBladeToa, static_cast<float>(toa));
     dnsSum += dns;
@@ -159,6 +195,37 @@ void HostSignal::fillBladeRecord(DataRecord& record, uint32_t slot, const Revolu
   flags[6] = 1;
   flags[7] = 1;
   setBladeStartRevolution(record, rev.number);
+}
+
+double HostSignal::deflection(const ProbeSignal& p, uint16_t b, const Revolution& rev) const {
+  const double fraction = rev.speed / rpm_;
+  double x = p.staticDeflection[b] + p.untwist[b] * fraction * fraction;
+  const double shaft = 2.0 * std::numbers::pi * rev.speed / 60.0;
+  for (std::size_t j = 0; j < resonances_.size(); ++j) {
+    const SynthResonance& r = resonances_[j];
+    const double z = r.damping;
+    const double ratio =
+        r.engineOrder * shaft / (2.0 * std::numbers::pi * p.naturalFrequencies[j][b]);
+    // Steady state: static deflection x_st/√((1−r²)² + (2ζr)²), lagging the
+    // force by atan2(2ζr, 1−r²); x_st so that the peak is the amplitude.
+    const double xst = r.amplitude * 2.0 * z * std::sqrt(1.0 - z * z);
+    const double a = 1.0 - ratio * ratio;
+    const double c = 2.0 * z * ratio;
+    const double amplitude = xst / std::sqrt(a * a + c * c);
+    const double lag = std::atan2(c, a);
+    // The force pattern stands still in the casing: the probe at θp sees
+    // the same point of the blade's cycle every revolution.
+    x += amplitude * std::cos(r.engineOrder * p.angle - lag);
+  }
+  return x;
+}
+
+double synthNaturalFrequency(const SynthOptions& options, uint32_t stage, uint32_t index,
+                             uint32_t blade) {
+  SynthRandom random(options.seed * 104729 + stage * 1009 + index * 31 + 5);
+  double mistuning = 0;
+  for (uint32_t b = 0; b <= blade; ++b) mistuning = 2.0 * random.uniform() - 1.0;
+  return options.resonances[index].frequency * (1.0 + 0.005 * mistuning);
 }
 
 void HostSignal::fillProfile(DataRecord& record, uint32_t slot, const Revolution& rev) {

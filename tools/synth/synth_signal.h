@@ -50,6 +50,8 @@ class SynthShaft {
   SynthRandom random_;
   double rpm_;
   double rampRevolutions_;
+  bool vibration_;  // with resonances: the ramp spans the whole run
+  bool runDown_;
   uint64_t number_ = 0;
   double time_;  // microseconds, kept in double to carry fractions
 };
@@ -84,11 +86,24 @@ class HostSignal {
         0;  // microseconds of arrival shift per mm of deflection, per µs of period
     std::vector<float> offsets;          // per blade, mm
     std::vector<float> vibrationPhases;  // per blade, radians
+    // With resonances: where the blades pass and how they deflect.
+    double angle = 0;                      // radians, the probe's radial position
+    double radius = 0;                     // half the stage diameter
+    double probePhase = 0;                 // of the revolution, where blade 0's window opens
+    std::vector<double> staticDeflection;  // per blade, at rest
+    std::vector<double> untwist;           // per blade, at the top speed
+    // Per resonance, per blade: natural frequency, Hz.
+    std::vector<std::vector<double>> naturalFrequencies;
   };
+
+  // The tip deflection of blade `b` at probe `p` on `rev`, from its static
+  // position and the single-degree-of-freedom response to every order.
+  double deflection(const ProbeSignal& p, uint16_t b, const Revolution& rev) const;
 
   SynthRandom random_;
   double rpm_;
   std::vector<ProbeSignal> probes_;
+  std::vector<SynthResonance> resonances_;
 };
 
 }  // namespace cdt

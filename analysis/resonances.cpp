@@ -1,0 +1,497 @@
+// From one stage's deflections to its resonances: zeroing, windows, engine
+// order by circumferential Fourier fit, single-degree-of-freedom fit.
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <complex>
+#include <limits>
+#include <numbers>
+
+#include <Eigen/Dense>
+#include <unsupported/Eigen/NonLinearOptimization>
+#include <unsupported/Eigen/NumericalDiff>
+
+#include "analysis/analysis.h"
+
+namespace cdt {
+
+namespace {
+
+constexpr double kTwoPi = 2.0 * std::numbers::pi;
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+// Rows each side of the moving mean of the amplitude envelope.
+constexpr std::size_t kSmoothing = 10;
+constexpr int kZeroingPasses = 4;
+
+using Complex = std::complex<double>;
+
+double median(std::vector<double> v) {
+  if (v.empty()) return kNaN;
+  const auto middle = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
+  std::nth_element(v.begin(), middle, v.end());
+  return *middle;
+}
+
+// The circumferential design at order k: columns sin(kθ), cos(kθ), 1.
+Eigen::MatrixXd design(const std::vector<double>& angles, uint32_t k) {
+  Eigen::MatrixXd a(static_cast<Eigen::Index>(angles.size()), 3);
+  for (std::size_t p = 0; p < angles.size(); ++p) {
+    const auto i = static_cast<Eigen::Index>(p);
+    a(i, 0) = std::sin(k * angles[p]);
+    a(i, 1) = std::cos(k * angles[p]);
+    a(i, 2) = 1.0;
+  }
+  return a;
+}
+
+// A window of rows: where the envelope stands above the floor (core), and
+// the rows the fit takes (with a margin each side).
+struct Window {
+  std::size_t begin = 0, end = 0;        // core, [begin, end)
+  std::size_t fitBegin = 0, fitEnd = 0;  // fit range
+};
+
+// The quadratic in speed of each probe fitted to the rows not `excluded`,
+// subtracted: the zeroed deflections of blade `b`, [row][probe].
+std::vector<double> zeroed(const StageDeflections& d, uint32_t b, const std::vector<char>& excluded,
+                           const std::vector<double>& speed) {
+  const std::size_t n = d.rows();
+  const std::size_t np = d.probeNumbers.size();
+  std::vector<double> z(n * np, kNaN);
+  for (std::size_t p = 0; p < np; ++p) {
+    Eigen::Matrix3d ata = Eigen::Matrix3d::Zero();
+    Eigen::Vector3d atb = Eigen::Vector3d::Zero();
+    std::size_t used = 0;
+    for (std::size_t r = 0; r < n; ++r) {
+      const double x = d.at(r, b, p);
+      if (excluded[r] || !std::isfinite(x)) continue;
+      const Eigen::Vector3d row(1.0, speed[r], speed[r] * speed[r]);
+      ata += row * row.transpose();
+      atb += row * x;
+      ++used;
+    }
+    if (used < 3) continue;
+    const Eigen::Vector3d c = ata.ldlt().solve(atb);
+    for (std::size_t r = 0; r < n; ++r) {
+      const double x = d.at(r, b, p);
+      if (!std::isfinite(x)) continue;
+      z[r * np + p] = x - (c[0] + c[1] * speed[r] + c[2] * speed[r] * speed[r]);
+    }
+  }
+  return z;
+}
+
+// The moving mean of the per-row RMS over the probes.
+std::vector<double> envelope(const std::vector<double>& z, std::size_t n, std::size_t np) {
+  std::vector<double> e(n, kNaN);
+  for (std::size_t r = 0; r < n; ++r) {
+    double sum = 0;
+    std::size_t count = 0;
+    for (std::size_t p = 0; p < np; ++p) {
+      const double x = z[r * np + p];
+      if (std::isfinite(x)) sum += x * x, ++count;
+    }
+    if (count > 0) e[r] = std::sqrt(sum / count);
+  }
+  std::vector<double> smooth(n, kNaN);
+  double sum = 0;
+  std::size_t count = 0;
+  // A running sum over [r - kSmoothing, r + kSmoothing].
+  for (std::size_t r = 0; r < n + kSmoothing; ++r) {
+    if (r < n && std::isfinite(e[r])) sum += e[r], ++count;
+    if (r >= 2 * kSmoothing + 1) {
+      const std::size_t out = r - 2 * kSmoothing - 1;
+      if (std::isfinite(e[out])) sum -= e[out], --count;
+    }
+    if (r >= kSmoothing && count > 0) smooth[r - kSmoothing] = sum / count;
+  }
+  return smooth;
+}
+
+// Windows where `smooth` stands clearly above its floor, the floor taken
+// over the rows not `excluded`.
+std::vector<Window> findWindows(const std::vector<double>& smooth,
+                                const std::vector<char>& excluded) {
+  std::vector<double> quiet;
+  for (std::size_t r = 0; r < smooth.size(); ++r) {
+    if (!excluded[r] && std::isfinite(smooth[r])) quiet.push_back(smooth[r]);
+  }
+  std::vector<Window> windows;
+  if (quiet.size() < 4 * kSmoothing) return windows;
+  const double floor = median(quiet);
+  // The spread from the rows below the floor alone: the tails of crossings
+  // not yet found lie above it and would inflate it.
+  std::vector<double> below;
+  for (double q : quiet) {
+    if (q <= floor) below.push_back(floor - q);
+  }
+  const double spread = 1.4826 * median(below);
+  const double threshold = floor + std::max(10.0 * spread, floor);
+  std::size_t r = 0;
+  const std::size_t n = smooth.size();
+  while (r < n) {
+    if (!(smooth[r] > threshold)) {
+      ++r;
+      continue;
+    }
+    Window w;
+    w.begin = r;
+    // A dip of a few rows below the threshold does not end a window.
+    std::size_t last = r;
+    while (r < n && r <= last + 2 * kSmoothing) {
+      if (smooth[r] > threshold) last = r;
+      ++r;
+    }
+    w.end = last + 1;
+    r = w.end;
+    windows.push_back(w);
+  }
+  // The envelope of one crossing can dip where its phase puts the probes
+  // near its nodes: runs closer than the shorter of the two are one.
+  std::vector<Window> merged;
+  for (const Window& w : windows) {
+    if (!merged.empty()) {
+      Window& before = merged.back();
+      const std::size_t gap = w.begin - before.end;
+      if (gap <= std::min(before.end - before.begin, w.end - w.begin)) {
+        before.end = w.end;
+        continue;
+      }
+    }
+    merged.push_back(w);
+  }
+  windows.clear();
+  for (const Window& w : merged) {
+    if (w.end - w.begin >= kSmoothing) windows.push_back(w);
+  }
+  // Margins of half the window each side, up to halfway to the neighbours.
+  for (std::size_t i = 0; i < windows.size(); ++i) {
+    Window& w = windows[i];
+    const std::size_t margin = std::max<std::size_t>((w.end - w.begin) / 2, 2 * kSmoothing);
+    const std::size_t low = i > 0 ? (windows[i - 1].end + w.begin) / 2 : 0;
+    const std::size_t high = i + 1 < windows.size() ? (w.end + windows[i + 1].begin) / 2 : n;
+    w.fitBegin = w.begin > low + margin ? w.begin - margin : low;
+    w.fitEnd = std::min(high, w.end + margin);
+  }
+  return windows;
+}
+
+// The circumferential fit at order k of one row: its complex coefficient
+// B + iA, the sum of squared residuals and how many probes took part.
+struct RowFit {
+  Complex q;
+  double residual = 0;
+  std::size_t probes = 0;
+};
+
+// The least-squares solution of the circumferential fit at order k when
+// every probe has a value, computed once per order.
+struct OrderFit {
+  uint32_t k = 0;
+  Eigen::MatrixXd design;   // P x 3
+  Eigen::MatrixXd inverse;  // 3 x P, the pseudo-inverse
+  explicit OrderFit(const std::vector<double>& angles, uint32_t order)
+      : k(order), design(cdt::design(angles, order)) {
+    inverse = design.completeOrthogonalDecomposition().pseudoInverse();
+  }
+};
+
+RowFit fitRow(const double* x, const std::vector<double>& angles, uint32_t k);
+
+RowFit fitRow(const double* x, const std::vector<double>& angles, const OrderFit& order) {
+  const auto np = static_cast<Eigen::Index>(angles.size());
+  const Eigen::Map<const Eigen::VectorXd> y(x, np);
+  if (!y.allFinite()) return fitRow(x, angles, order.k);
+  RowFit f;
+  const Eigen::Vector3d c = order.inverse * y;
+  f.q = Complex(c[1], c[0]);
+  f.residual = (order.design * c - y).squaredNorm();
+  f.probes = angles.size();
+  return f;
+}
+
+RowFit fitRow(const double* x, const std::vector<double>& angles, uint32_t k) {
+  RowFit f;
+  std::vector<std::size_t> used;
+  for (std::size_t p = 0; p < angles.size(); ++p) {
+    if (std::isfinite(x[p])) used.push_back(p);
+  }
+  f.probes = used.size();
+  if (used.size() < 3) return f;
+  Eigen::MatrixXd a(static_cast<Eigen::Index>(used.size()), 3);
+  Eigen::VectorXd y(static_cast<Eigen::Index>(used.size()));
+  for (std::size_t i = 0; i < used.size(); ++i) {
+    const auto row = static_cast<Eigen::Index>(i);
+    a(row, 0) = std::sin(k * angles[used[i]]);
+    a(row, 1) = std::cos(k * angles[used[i]]);
+    a(row, 2) = 1.0;
+    y(row) = x[used[i]];
+  }
+  const Eigen::Vector3d c = a.completeOrthogonalDecomposition().solve(y);
+  f.q = Complex(c[1], c[0]);
+  f.residual = (a * c - y).squaredNorm();
+  return f;
+}
+
+// The single-degree-of-freedom model of the circumferential coefficients:
+// q(Ω) = c·H(kΩ) + d0 + d1·s, H = 1/(1 − r² − 2iζr), r = kΩ/ω_n; for given
+// (f_n, ζ) the complex c, d0, d1 are linear and solved in closed form
+// (variable projection), the two nonlinear parameters move by
+// Levenberg–Marquardt.
+struct SdofProblem {
+  using Scalar = double;
+  enum { InputsAtCompileTime = Eigen::Dynamic, ValuesAtCompileTime = Eigen::Dynamic };
+  using InputType = Eigen::VectorXd;
+  using ValueType = Eigen::VectorXd;
+  using JacobianType = Eigen::MatrixXd;
+
+  std::vector<double> drive;  // kΩ per row, rad/s
+  std::vector<double> s;      // speed, normalised over the window
+  std::vector<Complex> q;
+  double f0 = 1;  // Hz, the start; parameters are (f_n/f0 − 1)·100 and ln ζ
+
+  int inputs() const { return 2; }
+  int values() const { return static_cast<int>(2 * q.size()); }
+
+  double frequency(const Eigen::VectorXd& x) const { return f0 * (1.0 + x[0] / 100.0); }
+  static double damping(const Eigen::VectorXd& x) { return std::exp(x[1]); }
+
+  Eigen::MatrixXcd columns(const Eigen::VectorXd& x) const {
+    const double wn = kTwoPi * frequency(x);
+    const double z = damping(x);
+    Eigen::MatrixXcd m(static_cast<Eigen::Index>(q.size()), 3);
+    for (std::size_t i = 0; i < q.size(); ++i) {
+      const double r = drive[i] / wn;
+      const auto row = static_cast<Eigen::Index>(i);
+      m(row, 0) = 1.0 / Complex(1.0 - r * r, -2.0 * z * r);
+      m(row, 1) = 1.0;
+      m(row, 2) = s[i];
+    }
+    return m;
+  }
+
+  Eigen::VectorXcd solve(const Eigen::MatrixXcd& m) const {
+    Eigen::VectorXcd y(static_cast<Eigen::Index>(q.size()));
+    for (std::size_t i = 0; i < q.size(); ++i) y(static_cast<Eigen::Index>(i)) = q[i];
+    return m.colPivHouseholderQr().solve(y);
+  }
+
+  int operator()(const Eigen::VectorXd& x, Eigen::VectorXd& fvec) const {
+    const Eigen::MatrixXcd m = columns(x);
+    const Eigen::VectorXcd c = solve(m);
+    const Eigen::VectorXcd model = m * c;
+    for (std::size_t i = 0; i < q.size(); ++i) {
+      const Complex e = q[i] - model(static_cast<Eigen::Index>(i));
+      fvec(static_cast<Eigen::Index>(2 * i)) = e.real();
+      fvec(static_cast<Eigen::Index>(2 * i + 1)) = e.imag();
+    }
+    return 0;
+  }
+};
+
+struct SdofResult {
+  double frequency = 0, damping = 0, amplitude = 0, phase = 0, residualRms = kNaN;
+};
+
+SdofResult fitSdof(SdofProblem problem, double zeta0, bool conjugate) {
+  if (conjugate) {
+    for (Complex& v : problem.q) v = std::conj(v);
+  }
+  Eigen::VectorXd x(2);
+  x << 0.0, std::log(zeta0);
+  Eigen::NumericalDiff<SdofProblem> diff(problem);
+  Eigen::LevenbergMarquardt<Eigen::NumericalDiff<SdofProblem>> lm(diff);
+  lm.parameters.maxfev = 400;
+  lm.minimize(x);
+  SdofResult r;
+  if (!x.allFinite() || x[1] > std::log(0.5) || x[1] < std::log(1e-6)) return r;
+  const Eigen::MatrixXcd m = problem.columns(x);
+  const Eigen::VectorXcd c = problem.solve(m);
+  Eigen::VectorXd fvec(problem.values());
+  problem(x, fvec);
+  r.frequency = problem.frequency(x);
+  r.damping = SdofProblem::damping(x);
+  r.amplitude = std::abs(c(0)) / (2.0 * r.damping * std::sqrt(1.0 - r.damping * r.damping));
+  r.phase = conjugate ? -std::arg(c(0)) : std::arg(c(0));
+  r.residualRms = std::sqrt(fvec.squaredNorm() / std::max<double>(1.0, problem.q.size()));
+  return r;
+}
+
+// Order, fit and verdict of one window of blade `b`.
+Resonance analyseWindow(const StageDeflections& d, uint32_t b, const std::vector<double>& z,
+                        const std::vector<double>& smooth, const Window& w,
+                        const std::vector<uint32_t>& orders) {
+  const std::size_t np = d.probeNumbers.size();
+  Resonance res;
+  res.stage = d.stage;
+  res.blade = b;
+  res.probes = static_cast<uint32_t>(np);
+  res.firstRevolution = d.revolutions[w.fitBegin];
+  res.lastRevolution = d.revolutions[w.fitEnd - 1];
+  res.revolutions = static_cast<uint32_t>(w.fitEnd - w.fitBegin);
+  std::size_t peak = w.begin;
+  for (std::size_t r = w.begin; r < w.end; ++r) {
+    if (smooth[r] > smooth[peak]) peak = r;
+  }
+  res.speedRpm = d.speeds[peak];
+  res.amplitude = smooth[peak] * std::sqrt(2.0);
+  if (np < 3) {
+    res.note = "fewer than 3 probes on the stage: no engine order";
+    return res;
+  }
+  // The order: least residual over the rows of the crossing that stand a
+  // good part of the way up to the peak, not over the peak alone.
+  uint32_t best = 0;
+  double bestResidual = std::numeric_limits<double>::infinity();
+  for (uint32_t k : orders) {
+    const OrderFit order(d.angles, k);
+    double sum = 0;
+    for (std::size_t r = w.begin; r < w.end; ++r) {
+      if (!(smooth[r] >= 0.3 * smooth[peak])) continue;
+      sum += fitRow(&z[r * np], d.angles, order).residual;
+    }
+    if (sum < bestResidual * (1.0 - 1e-9)) bestResidual = sum, best = k;
+  }
+  if (best == 0) {
+    res.note = "no engine order to try";
+    return res;
+  }
+  res.engineOrder = best;
+  res.aliases = aliasOrders(d.angles, best, orders);
+
+  const auto started = std::chrono::steady_clock::now();
+  SdofProblem problem;
+  double low = d.speeds[w.fitBegin], high = low;
+  for (std::size_t r = w.fitBegin; r < w.fitEnd; ++r) {
+    low = std::min(low, d.speeds[r]);
+    high = std::max(high, d.speeds[r]);
+  }
+  const double middle = (low + high) / 2, half = std::max((high - low) / 2, 1e-9);
+  double top = 0;
+  double topSpeed = res.speedRpm;
+  std::vector<double> magnitudes;
+  const OrderFit order(d.angles, best);
+  for (std::size_t r = w.fitBegin; r < w.fitEnd; ++r) {
+    const RowFit f = fitRow(&z[r * np], d.angles, order);
+    if (f.probes < 3) continue;
+    problem.drive.push_back(best * kTwoPi * d.speeds[r] / 60.0);
+    problem.s.push_back((d.speeds[r] - middle) / half);
+    problem.q.push_back(f.q);
+    magnitudes.push_back(std::abs(f.q));
+  }
+  if (problem.q.size() < 10) {
+    res.note = "too few revolutions with 3 probes for a fit";
+    return res;
+  }
+  // Start: the peak of the smoothed magnitude, and its half-power width.
+  std::vector<double> smoothed(magnitudes.size());
+  for (std::size_t i = 0; i < magnitudes.size(); ++i) {
+    const std::size_t a = i >= kSmoothing ? i - kSmoothing : 0;
+    const std::size_t e = std::min(magnitudes.size(), i + kSmoothing + 1);
+    double sum = 0;
+    for (std::size_t j = a; j < e; ++j) sum += magnitudes[j];
+    smoothed[i] = sum / static_cast<double>(e - a);
+    if (smoothed[i] > top) top = smoothed[i], topSpeed = problem.drive[i] * 60.0 / (best * kTwoPi);
+  }
+  double bandLow = topSpeed, bandHigh = topSpeed;
+  for (std::size_t i = 0; i < smoothed.size(); ++i) {
+    if (smoothed[i] < top / std::sqrt(2.0)) continue;
+    const double speed = problem.drive[i] * 60.0 / (best * kTwoPi);
+    bandLow = std::min(bandLow, speed);
+    bandHigh = std::max(bandHigh, speed);
+  }
+  const double zeta0 = std::clamp((bandHigh - bandLow) / (2.0 * topSpeed), 2e-4, 0.1);
+  problem.f0 = best * topSpeed / 60.0;
+  // Both senses of the phase: the one that fits better stands.
+  SdofResult fit = fitSdof(problem, zeta0, false);
+  const SdofResult other = fitSdof(problem, zeta0, true);
+  if (std::isfinite(other.residualRms) && !(fit.residualRms <= other.residualRms)) {
+    fit = other;
+  }
+  res.fitMilliseconds =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+  if (!std::isfinite(fit.residualRms)) {
+    res.note = "the single-degree-of-freedom fit did not converge";
+    return res;
+  }
+  res.frequencyHz = fit.frequency;
+  res.dampingRatio = fit.damping;
+  res.amplitude = fit.amplitude;
+  res.phase = fit.phase;
+  res.residualRms = fit.residualRms;
+  res.speedRpm = 60.0 * fit.frequency / best;
+  if (!(res.speedRpm >= low && res.speedRpm <= high)) {
+    res.note = "the fitted resonance lies outside its window";
+  } else if (!(fit.amplitude > 4.0 * fit.residualRms)) {
+    res.note = "the fitted amplitude does not stand above the residual";
+  } else {
+    res.accepted = true;
+  }
+  return res;
+}
+
+}  // namespace
+
+std::vector<uint32_t> aliasOrders(const std::vector<double>& angles, uint32_t k,
+                                  const std::vector<uint32_t>& candidates) {
+  std::vector<uint32_t> result;
+  if (angles.empty()) return result;
+  const double tolerance = 1e-6 * std::sqrt(static_cast<double>(angles.size()));
+  // Whether the columns of `b` lie in the span of those of `a`.
+  const auto within = [tolerance](const Eigen::MatrixXd& a, const Eigen::MatrixXd& b) {
+    return (a * a.completeOrthogonalDecomposition().solve(b) - b).norm() <= tolerance;
+  };
+  const Eigen::MatrixXd a = design(angles, k);
+  for (uint32_t other : candidates) {
+    if (other == k) continue;
+    // The same span both ways: an order the probes see as a constant alone
+    // (sin and cos flat) is no alias of one they see.
+    const Eigen::MatrixXd b = design(angles, other);
+    if (within(a, b) && within(b, a)) result.push_back(other);
+  }
+  return result;
+}
+
+std::vector<Resonance> findResonances(const StageDeflections& d, const AnalysisOptions& options) {
+  std::vector<Resonance> result;
+  const std::size_t n = d.rows();
+  const std::size_t np = d.probeNumbers.size();
+  if (n < 8 * kSmoothing || np == 0 || d.blades == 0 || d.values.size() != n * d.blades * np) {
+    return result;
+  }
+  std::vector<uint32_t> orders = options.orders;
+  if (orders.empty()) {
+    for (uint32_t k = 1; k <= AnalysisOptions::kDefaultMaxOrder; ++k) orders.push_back(k);
+  }
+  // Speed scaled to [−1, 1] keeps the zeroing's normal equations well conditioned.
+  double low = d.speeds[0], high = low;
+  for (double s : d.speeds) low = std::min(low, s), high = std::max(high, s);
+  const double middle = (low + high) / 2, half = std::max((high - low) / 2, 1e-9);
+  std::vector<double> speed(n);
+  for (std::size_t r = 0; r < n; ++r) speed[r] = (d.speeds[r] - middle) / half;
+
+  for (uint32_t b = 0; b < d.blades; ++b) {
+    // Detect, exclude, refit: until the windows stand still.
+    std::vector<char> excluded(n, 0);
+    std::vector<double> z, smooth;
+    std::vector<Window> windows;
+    for (int pass = 0; pass < kZeroingPasses; ++pass) {
+      z = zeroed(d, b, excluded, speed);
+      smooth = envelope(z, n, np);
+      windows = findWindows(smooth, excluded);
+      std::vector<char> next(n, 0);
+      for (const Window& w : windows) {
+        std::fill(next.begin() + static_cast<std::ptrdiff_t>(w.fitBegin),
+                  next.begin() + static_cast<std::ptrdiff_t>(w.fitEnd), 1);
+      }
+      if (next == excluded) break;
+      excluded = std::move(next);
+    }
+    for (const Window& w : windows) {
+      result.push_back(analyseWindow(d, b, z, smooth, w, orders));
+    }
+  }
+  return result;
+}
+
+}  // namespace cdt
