@@ -248,14 +248,26 @@ py::dict readSet(const py::list& paths, std::size_t master, bool salvage,
   return reader.next(std::nullopt).cast<py::dict>();
 }
 
-py::dict summarizeSetFiles(const py::list& paths, std::size_t master, bool salvage) {
+namespace {
+
+// A set's files opened for one call, each raising as a file of its own does.
+struct OpenedSet {
+  OpenedSet(const py::list& paths, std::size_t master, bool salvage) {
+    for (const py::handle& path : paths) {
+      files.push_back(openOrRaise(path.cast<std::string>(), salvage));
+      pointers.push_back(files.back().get());
+    }
+    if (master >= files.size()) throw py::value_error("the master is not one of the set's files");
+  }
   std::vector<std::unique_ptr<DataFile>> files;
   std::vector<DataFile*> pointers;
-  for (const py::handle& path : paths) {
-    files.push_back(openOrRaise(path.cast<std::string>(), salvage));
-    pointers.push_back(files.back().get());
-  }
-  if (master >= files.size()) throw py::value_error("the master is not one of the set's files");
+};
+
+}  // namespace
+
+py::dict summarizeSetFiles(const py::list& paths, std::size_t master, bool salvage) {
+  const OpenedSet set(paths, master, salvage);
+  const std::vector<DataFile*>& pointers = set.pointers;
   SetSummary summary;
   {
     py::gil_scoped_release release;
@@ -283,13 +295,8 @@ py::dict summarizeSetFiles(const py::list& paths, std::size_t master, bool salva
 
 py::list planSetCutsOf(const py::list& paths, std::size_t master, bool salvage,
                        const std::vector<uint64_t>& wanted) {
-  std::vector<std::unique_ptr<DataFile>> files;
-  std::vector<DataFile*> pointers;
-  for (const py::handle& path : paths) {
-    files.push_back(openOrRaise(path.cast<std::string>(), salvage));
-    pointers.push_back(files.back().get());
-  }
-  if (master >= files.size()) throw py::value_error("the master is not one of the set's files");
+  const OpenedSet set(paths, master, salvage);
+  const std::vector<DataFile*>& pointers = set.pointers;
   std::vector<SetCut> cuts;
   {
     py::gil_scoped_release release;
