@@ -175,7 +175,10 @@ void writeTable(const std::vector<FileAnalysis>& files, FILE* out) {
         continue;
       }
       std::string aliases;
-      for (uint32_t k : r.aliases) aliases += (aliases.empty() ? "" : ",") + std::to_string(k);
+      for (uint32_t k : r.aliases) {
+        if (!aliases.empty()) aliases += ',';
+        aliases += std::to_string(k);
+      }
       std::fprintf(out, "  %-12s %5u %4u %10.1f %10.3f %10.4f %8.5f %6u  %s\n",
                    stageName(f.geometry, r.stage).c_str(), r.blade + 1, r.engineOrder, r.speedRpm,
                    r.frequencyHz, r.amplitude, r.dampingRatio, r.revolutions,
