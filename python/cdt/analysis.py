@@ -16,6 +16,7 @@ recordings' methods ``deflections`` and ``resonances`` call them.
 
 from __future__ import annotations
 
+import warnings as _warnings
 from typing import Any, Dict, Iterable, List, Optional, Tuple, Union
 
 import numpy as _np
@@ -49,6 +50,18 @@ def _source(source: Any) -> Tuple[List[Any], int, bool, Any]:
         master = source.recordings[source._master]
         return list(source._host_paths), source._host_master, True, master._text
     raise TypeError(f"a cdt.Recording or cdt.RecordingSet, not {type(source).__name__}")
+
+
+def _warn_missing(source: Any, counts: Dict[str, Any]) -> None:
+    """Warns of a set's hosts that have no file (or none that can be read)
+    while their probes watch a stage: those probes are left out."""
+    from ._sets import SetWarning
+
+    hosts = source.configuration["hosts"]
+    for h in counts.get("missing_hosts", []):
+        _warnings.warn(f"{source.files[source._master]}: the set has no file of host "
+                       f"{hosts[h]['name']!r}: its probes are left out of the analysis",
+                       SetWarning, stacklevel=3)
 
 
 def _window(start: Any, stop: Any, revolutions: Any) -> Any:
@@ -117,6 +130,7 @@ def deflections(source: Any, *, probes: Optional[Probes] = None,
     kept = _kept_keys(source, probes)
     raw = _cdt.analysis_deflections(paths, master, source.salvage, is_set,
                                     _window(start, stop, revolutions))
+    _warn_missing(source, raw["counts"])
     names = [text(s["name"]) for s in raw["counts"]["stages"]]
     frames = []
     for stage in raw["stages"]:
@@ -208,6 +222,7 @@ def resonances(source: Any, *, stage: Union[str, int, None] = None,
     index = _stage(stage, names, str(source.path if not is_set else source.files[0]))
     raw = _cdt.analysis_resonances(paths, master, source.salvage, is_set,
                                    _window(start, stop, revolutions), wanted, index)
+    _warn_missing(source, raw["counts"])
     rows = [r for r in raw["resonances"] if r["accepted"] != rejected]
     columns = REJECTED_COLUMNS if rejected else RESONANCE_COLUMNS
     data: Dict[str, Any] = {}

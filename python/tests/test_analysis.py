@@ -2,6 +2,7 @@
 the deflections, and scipy's own fit of one resonance."""
 
 import json
+import shutil
 
 import numpy as np
 import pytest
@@ -110,12 +111,12 @@ def test_recording_resonances_geometry_deflections_and_scipy(made):
     m = columns(fit.x)
     c = np.linalg.lstsq(m, q if fit is fits[0] else np.conj(q), rcond=None)[0]
     amplitude = abs(c[0]) / (2 * zeta * np.sqrt(1 - zeta**2))
-    assert abs(fn / r["frequency_hz"] - 1) < 2e-4
-    assert abs(zeta / r["damping_ratio"] - 1) < 0.05
-    assert abs(amplitude / r["amplitude"] - 1) < 0.03
+    assert abs(fn / r["frequency_hz"] - 1) < 1e-4
+    assert abs(zeta / r["damping_ratio"] - 1) < 0.02
+    assert abs(amplitude / r["amplitude"] - 1) < 0.02
 
 
-def test_set_joins_its_hosts_probes_as_the_command_does(made):
+def test_set_joins_its_hosts_probes_as_the_command_does(made, tmp_path):
     _, two, truth = made
     rs = cdt.open_set(two[0])
     assert rs.configuration["stages"][0]["diameter"] > 0
@@ -130,3 +131,7 @@ def test_set_joins_its_hosts_probes_as_the_command_does(made):
     why = alone.resonances(rejected=True)
     assert len(why) >= 3
     assert (why["reason"] == "fewer than 3 probes on the stage: no engine order").all()
+    # A set whose second host has no file: named, its probes left out.
+    shutil.copy(two[0], tmp_path)
+    with pytest.warns(cdt.SetWarning, match="no file of host 'Daq2'"):
+        assert cdt.open_set(tmp_path).resonances().empty
