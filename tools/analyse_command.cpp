@@ -193,6 +193,15 @@ void writeJson(const std::vector<FileAnalysis>& files, FILE* out) {
   std::fprintf(out, "%s\n", json.text().c_str());
 }
 
+std::string aliasText(const Resonance& r) {
+  std::string text;
+  for (uint32_t k : r.aliases) {
+    if (!text.empty()) text += ',';
+    text += std::to_string(k);
+  }
+  return text;
+}
+
 void writeTable(const std::vector<FileAnalysis>& files, FILE* out) {
   for (const FileAnalysis& f : files) {
     if (f.isSet) std::fprintf(out, "set of %zu files, ", f.hostFiles.size());
@@ -218,8 +227,7 @@ void writeTable(const std::vector<FileAnalysis>& files, FILE* out) {
         ++rejected;
         continue;
       }
-      std::string aliases;
-      for (uint32_t k : r.aliases) aliases += (aliases.empty() ? "" : ",") + std::to_string(k);
+      const std::string aliases = aliasText(r);
       std::fprintf(out, "  %-12s %5u %4u %10.1f %10.3f %10.4f %8.5f %6u  %s\n",
                    stageName(f.geometry, r.stage).c_str(), r.blade + 1, r.engineOrder, r.speedRpm,
                    r.frequencyHz, r.amplitude, r.dampingRatio, r.revolutions,
@@ -277,15 +285,6 @@ const ParquetColumn kTableColumns[] = {
     {"revolutions", ParquetKind::UInt64, false},
     {"residual_rms", ParquetKind::Double, false},
 };
-
-std::string aliasText(const Resonance& r) {
-  std::string text;
-  for (uint32_t k : r.aliases) {
-    if (!text.empty()) text += ',';
-    text += std::to_string(k);
-  }
-  return text;
-}
 
 // A CSV field: quoted when it holds a comma, a quote or a line break.
 std::string csvField(const std::string& text) {
