@@ -11,6 +11,7 @@
 #include "analysis/analysis.h"
 #include "analysis/sources.h"
 #include "datafile/data_file.h"
+#include "export/parquet_test_support.h"
 #include "tools/synth/synth_options.h"
 #include "tools/tool_test_support.h"
 
@@ -226,21 +227,42 @@ TEST(Analyse, SetOfTwoHostsFindsTheTruthOfOneFile) {
   EXPECT_EQ(both.status, 0) << both.err;
   EXPECT_EQ(testing::jsonNumber(both.out, "set_lines"), 12000);
   EXPECT_NE(both.out.find("\"engine_order\":8"), std::string::npos) << both.out;
-  // The table as files: CSV and Parquet, named after the set, nothing staged left.
+  // The table as files: CSV and Parquet, named after the set, nothing staged
+  // left; the Parquet file holds the CSV's numbers.
+  const std::string out = dir.path() + "/tables";
+  std::vector<double> csvFrequencies;
   for (const char* format : {"csv", "parquet"}) {
-    const std::string out = dir.path() + "/tables";
     const testing::RunResult r =
         testing::runCdt({"analyse", "--set", "-o", out, "--format", format, set[0]});
     EXPECT_EQ(r.status, 0) << r.err;
     const std::string table =
         testing::readFile(out + "/Rig1.0000.2011-05-06.12-30-00.resonances." + format);
     if (std::string(format) == "csv") {
-      EXPECT_EQ(table.rfind("path,stage,stage_number,blade,engine_order,speed_rpm,", 0), 0u);
-      EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 4) << table;
+      EXPECT_EQ(
+          table.rfind("path,stage,stage_number,blade,engine_order,speed_rpm,frequency_hz,", 0), 0u);
+      for (const std::string& line : testing::splitLines(table)) {
+        // The seventh field of each resonance's line.
+        std::size_t at = 0;
+        for (int field = 0; field < 6 && at != std::string::npos; ++field) {
+          at = line.find(',', at) + 1;
+        }
+        if (line.rfind("path,", 0) != 0) csvFrequencies.push_back(std::stod(line.substr(at)));
+      }
+      EXPECT_EQ(csvFrequencies.size(), 3u) << table;
     } else {
-      ASSERT_GT(table.size(), 8u);
-      EXPECT_EQ(table.substr(0, 4), "PAR1");
-      EXPECT_EQ(table.substr(table.size() - 4), "PAR1");
+      parquet::testing::ReadFile file;
+      std::string error;
+      ASSERT_TRUE(parquet::testing::readFooter(table, file, error)) << error;
+      EXPECT_EQ(file.numRows, 3);
+      ASSERT_EQ(file.columns.size(), 16u);
+      EXPECT_EQ(file.columns[6].name, "frequency_hz");
+      std::vector<std::optional<std::string>> values;
+      ASSERT_TRUE(parquet::testing::readColumn(table, file, 6, values, error)) << error;
+      ASSERT_EQ(values.size(), csvFrequencies.size());
+      for (std::size_t i = 0; i < values.size(); ++i) {
+        ASSERT_TRUE(values[i].has_value());
+        EXPECT_NEAR(parquet::testing::plainValue<double>(*values[i]), csvFrequencies[i], 1e-6);
+      }
     }
   }
   std::size_t tables = 0;
