@@ -22,6 +22,8 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // Rows each side of the moving mean of the amplitude envelope.
 constexpr std::size_t kSmoothing = 10;
 constexpr int kZeroingPasses = 4;
+// Rows a fitted resonance's half-power band must hold at least.
+constexpr std::size_t kMinBandRows = 5;
 
 using Complex = std::complex<double>;
 
@@ -434,8 +436,17 @@ Resonance analyseWindow(const StageDeflections& d, uint32_t b, const std::vector
   res.phase = fit.phase;
   res.residualRms = fit.residualRms;
   res.speedRpm = 60.0 * fit.frequency / best;
+  // A resonance narrower than the revolutions sample it (its half-power
+  // band, ±ζ of its speed, holding hardly a row) is no fit of the data: the
+  // tail of a crossing, or noise, fitted with a vanishing damping.
+  std::size_t inBand = 0;
+  for (std::size_t r = w.fitBegin; r < w.fitEnd; ++r) {
+    if (std::abs(d.speeds[r] - res.speedRpm) <= fit.damping * res.speedRpm) ++inBand;
+  }
   if (!(res.speedRpm >= low && res.speedRpm <= high)) {
     res.note = "the fitted resonance lies outside its window";
+  } else if (inBand < kMinBandRows) {
+    res.note = "the fitted resonance is narrower than its revolutions can resolve";
   } else if (!(fit.amplitude > 4.0 * fit.residualRms)) {
     res.note = "the fitted amplitude does not stand above the residual";
   } else {

@@ -25,7 +25,7 @@ import pandas as _pd
 
 import cdt as _cdt
 
-__all__ = ["read_recordings", "read_sets", "convert_recordings"]
+__all__ = ["read_recordings", "read_sets", "convert_recordings", "analyse_recordings"]
 
 Paths = Union[str, bytes, "_os.PathLike", Iterable[Union[str, bytes, "_os.PathLike"]]]
 
@@ -428,6 +428,62 @@ def convert_recordings(paths: Paths, out_dir: Union[str, bytes, "_os.PathLike"],
         else:
             written.append(result)
     return written
+
+
+def _analyse_one(path: str, is_set: bool, options: Dict[str, Any], salvage: bool,
+                 encoding: Optional[str], errors: str) -> Any:
+    """The resonances of one recording (or the set of one of its files)
+    with a first column naming it; with "skip" a failure is returned as
+    text for the caller to warn of."""
+    from ._sets import RecordingSet
+
+    try:
+        source = (RecordingSet(path, encoding=encoding, salvage=salvage) if is_set
+                  else _cdt.open(path, salvage=salvage, encoding=encoding))
+        frame = source.resonances(**options)
+    except (_cdt.FormatError, OSError, ValueError) as e:
+        if errors == "raise":
+            raise
+        return f"{path}: {e}"
+    frame.insert(0, "source", path)
+    return frame
+
+
+def analyse_recordings(paths: Paths, *, sets: bool = False, stage: Any = None, orders: Any = None,
+                       salvage: bool = False, encoding: Optional[str] = None,
+                       errors: str = "raise") -> _pd.DataFrame:
+    """The resonances of a campaign: one task per recording (or, with
+    ``sets``, per recording set) on the current scheduler, gathered into one
+    table.
+
+    The columns are ``source`` (the recording's path; a set's, the path of
+    its master's file) and those of :func:`cdt.analysis.resonances`, whose
+    numbers each task computes as ``cdt analyse`` does. With ``sets`` a
+    directory names every set in it, a file its set. ``stage`` and
+    ``orders`` as for :func:`cdt.analysis.resonances`; with ``errors="skip"``
+    a recording that cannot be analysed is left out and named in a warning.
+    """
+    import dask
+
+    from .analysis import RESONANCE_COLUMNS, _orders
+
+    _check_errors(errors)
+    options = {"stage": stage, "orders": None if orders is None else _orders(orders)}
+    if sets:
+        sources = [s.files[s._master] for s in _expand_sets(paths, salvage, errors, encoding)]
+    else:
+        sources = _expand(paths)
+    tasks = [dask.delayed(_analyse_one, pure=True)(p, sets, options, salvage, encoding, errors)
+             for p in sources]
+    frames = []
+    for result in dask.compute(*tasks):
+        if isinstance(result, str):
+            _warnings.warn(f"cdt.dask: left out {result}", stacklevel=2)
+        else:
+            frames.append(result)
+    if not frames:
+        return _pd.DataFrame(columns=["source"] + RESONANCE_COLUMNS)
+    return _pd.concat(frames, ignore_index=True)
 
 
 def _expand_sets(paths: Paths, salvage: bool, errors: str, encoding) -> List[Any]:

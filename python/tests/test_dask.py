@@ -240,3 +240,17 @@ def test_a_computation_reads_only_the_columns_it_uses(client, six, tmp_path, mon
     wanted = ["Daq2 Status", "Probe105 DNS"]
     assert io_columns(sets[wanted]) == [sorted(wanted)]
     pd.testing.assert_frame_equal(sets[wanted].compute(), sets.compute()[wanted])
+
+
+def test_a_campaign_analysed_on_the_cluster_is_each_recordings_table(client, tmp_path):
+    # A run-up through a resonance and one that never reaches its resonance.
+    loud = synth(tmp_path / "loud", "--revolutions", "8000", "--blades", "2", "--extras", "0",
+                 "--resonance", "5:200:0.008:0.3")[-1]
+    quiet = synth(tmp_path / "quiet", "--revolutions", "3000", "--blades", "2", "--extras", "0",
+                  "--resonance", "8:2000:0.005:0.5", "--start", "2011-05-06T13:00:00Z")[-1]
+    table = cdt.dask.analyse_recordings([loud, quiet])
+    own = cdt.open(loud).resonances()
+    assert len(own) == 2 and list(table.columns) == ["source"] + list(own.columns)
+    assert (table["source"] == loud).all()
+    pd.testing.assert_frame_equal(table.drop(columns=["source", "fit_ms"]),
+                                  own.drop(columns="fit_ms"))
