@@ -32,6 +32,10 @@ SHAPES = {
                 {"summary", "speed", "probe-Probe101"}),
     "unfinished": (["--revolutions", "300", "--unfinished", "--probes", "1", "--blades", "6"],
                    {"summary", "speed", "probe-Probe101"}),
+    # Blades driven through a resonance at engine order 8: the table at the top.
+    "vibrating": (["--revolutions", "4000", "--probes", "4", "--blades", "3", "--extras", "0",
+                   "--resonance", "8:360:0.005:0.5"],
+                  {"summary", "resonances", "speed", "probe-Probe104"}),
 }
 
 
@@ -54,7 +58,7 @@ def test_page_holds_every_section_that_applies(pages, shape):
     assert SHAPES[shape][1] <= sections
     assert ("profiles" in sections) == (shape == "runup")
     images = re.findall(r'src="data:image/png;base64,([A-Za-z0-9+/=]+)"', text)
-    assert len(images) == sum(1 for s in sections if s != "summary")
+    assert len(images) == sum(1 for s in sections if s not in ("summary", "resonances"))
     assert "http" not in text.replace("http-equiv", "")  # nothing to fetch
     state = re.search(r'class="state (\w+)"', text).group(1)
     assert state == {"damaged": "damaged", "unfinished": "unfinished"}.get(shape, "finished")
@@ -62,6 +66,17 @@ def test_page_holds_every_section_that_applies(pages, shape):
         assert 'class="note"' in text
     if shape == "missing_probe":
         assert "<i>no probe</i>" in text
+
+
+def test_the_resonance_table_is_the_analysis(pages):
+    recording, text, _ = pages["vibrating"]
+    table = re.search(r'<h2 id="resonances">.*?</table>', text, re.S).group(0)
+    rows = re.findall(r"<tr><td>([^<]*)</td><td>(\d+)</td><td>(\d+)</td><td>([\d.]+)</td>"
+                      r"<td>([\d.]+)</td>", table)
+    own = cdt.open(recording).resonances()
+    assert len(own) == 3 and set(own["engine_order"]) == {8}
+    assert [(int(b), int(k), float(f)) for _, b, k, _, f in rows] == [
+        (b, k, round(f, 2)) for b, k, f in zip(own["blade"], own["engine_order"], own["frequency_hz"])]
 
 
 def test_runup_marks_the_resonance_and_the_unsynchronised_start(pages):

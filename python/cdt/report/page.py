@@ -131,6 +131,8 @@ def _compose(rec, path: str, encoding: Optional[str], state: str, stopped: Dict[
     if state != "finished":
         page.note(f"This recording is {state_text}. The pictures show the {totals['lines']} lines "
                   f"read before reading stopped ({stop_text}).")
+    if state != "following" and totals["lines"]:
+        _resonance_section(page, rec)
     _units_text(page, bins)
 
     if totals["lines"] == 0:
@@ -140,6 +142,39 @@ def _compose(rec, path: str, encoding: Optional[str], state: str, stopped: Dict[
         _profiles_section(page, plt, profiles)
     _footer(page)
     return page.html()
+
+
+def _resonance_section(page: "_Page", source) -> None:
+    """The table of blade resonances that ``cdt analyse`` finds in the
+    recording (or set) `source`, at the top of the page: the answer the
+    recording is opened for. A recording the analysis cannot take (no
+    times of arrival, no stage geometry) says why instead."""
+    page.section("resonances", "Blade resonances")
+    try:
+        table = source.resonances()
+    except Exception as e:  # the page is still worth having without them
+        page.note(f"Not analysed: {e}")
+        return
+    if len(table) == 0:
+        page.text("No blade resonance found: no blade's tip deflection rises clearly above "
+                  "its own noise in this recording.")
+        return
+    head = ("Stage", "Blade", "Engine order", "Speed (rpm)", "f<sub>n</sub> (Hz)",
+            "Amplitude (diameter's unit, 0-peak)", "Damping ζ", "Orders the probes cannot tell apart")
+    rows = []
+    for r in table.itertuples(index=False):
+        aliases = ", ".join(str(k) for k in r.alias_candidates) or "none"
+        cells = (html.escape(str(r.stage)), str(r.blade), str(r.engine_order),
+                 f"{r.speed_rpm:.1f}", f"{r.frequency_hz:.2f}", f"{r.amplitude:.4g}",
+                 f"{r.damping_ratio:.4f}", html.escape(aliases))
+        rows.append("<tr>" + "".join(f"<td>{c}</td>" for c in cells) + "</tr>")
+    page.add("<table><tr>" + "".join(f"<th>{h}</th>" for h in head) + "</tr>" + "".join(rows)
+             + "</table>")
+    page.text("From the tip deflections: x = R·wrap(α − Ω·TOA), R half the stage's diameter "
+              "(millimetres on real installations), each blade zeroed by a quadratic in speed; "
+              "the engine order by a circumferential fit over the stage's probes, f<sub>n</sub>, "
+              "ζ and the amplitude by a single-degree-of-freedom fit; the speed is "
+              "60·f<sub>n</sub>/EO (as <code>cdt analyse</code>).", "small")
 
 
 def _span_rows(reduction: _Reduction) -> List[Tuple[str, str]]:

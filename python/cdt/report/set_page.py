@@ -12,8 +12,8 @@ from typing import Any, Dict, List, Optional, Tuple
 
 from .._args import decode as _decode
 from .figures import _coverage_picture, _pyplot
-from .page import (_STATE_TEXT, _Page, _footer, _picture_sections, _probe_table, _span_rows,
-                   _table, _units_text)
+from .page import (_STATE_TEXT, _Page, _footer, _picture_sections, _probe_table,
+                   _resonance_section, _span_rows, _table, _units_text)
 from .reduction import _SetReduction
 from .texts import _size_text, _time_text
 
@@ -114,6 +114,8 @@ def _compose_set(s, name: str, encoding: Optional[str], states: List[str],
     if any(state != "finished" for state in states):
         page.note("Not every file of the set is finished: the pictures show the lines read "
                   "before each host's reading stopped.")
+    if "following" not in states and totals["lines"]:
+        _resonance_section(page, s)
     _units_text(page, bins)
 
     page.section("coverage", "Coverage of the hosts")
