@@ -1,22 +1,10 @@
 #include "csv/set_csv.h"
 
-#include <bit>
 #include <cerrno>
-#include <limits>
 
 #include "csv/number_format.h"
 
 namespace cdt {
-
-namespace {
-
-// The bits of the empty cell's NaN in the columns.
-constexpr uint32_t kEmptyFloatBits =
-    std::bit_cast<uint32_t>(std::numeric_limits<float>::quiet_NaN());
-constexpr uint64_t kEmptyDoubleBits =
-    std::bit_cast<uint64_t>(std::numeric_limits<double>::quiet_NaN());
-
-}  // namespace
 
 SetCsvWriter::SetCsvWriter(std::FILE* stream, const SetPlan& plan, std::vector<SetCsvHost> hosts,
                            TextLayout layout)
@@ -71,18 +59,20 @@ void SetCsvWriter::lead(const LineColumns& c, std::size_t row) {
   text_.append(cell, formatU64(cell, c.endRevolution[row]));
 }
 
-void SetCsvWriter::floatCell(float value) {
+void SetCsvWriter::floatCell(const LineColumns& c, std::size_t r, std::size_t row) {
   text_ += ',';
-  if (std::bit_cast<uint32_t>(value) == kEmptyFloatBits) return;
+  const uint8_t* empty = floatEmpties(c, r, row);
+  if (empty != nullptr && *empty != 0) return;
   char cell[kNumberRoom];
-  text_.append(cell, formatG8(cell, value));
+  text_.append(cell, formatG8(cell, c.floats[r * c.stride + row]));
 }
 
-void SetCsvWriter::doubleCell(double value) {
+void SetCsvWriter::doubleCell(const LineColumns& c, std::size_t r, std::size_t row) {
   text_ += ',';
-  if (std::bit_cast<uint64_t>(value) == kEmptyDoubleBits) return;
+  const uint8_t* empty = doubleEmpties(c, r, row);
+  if (empty != nullptr && *empty != 0) return;
   char cell[kNumberRoom];
-  text_.append(cell, formatDoubleG8(cell, value));
+  text_.append(cell, formatDoubleG8(cell, c.doubles[r * c.stride + row]));
 }
 
 void SetCsvWriter::wideHost(const LineColumns& c, std::size_t h, std::size_t row) {
@@ -90,19 +80,19 @@ void SetCsvWriter::wideHost(const LineColumns& c, std::size_t h, std::size_t row
   const Quantities& shown = plan.quantities;
   // The host's float row r lies at row floatRow + r - 1 of the set's block.
   const std::size_t floatBase = plan_.floatRow[h] - 1;
-  const float* floats = c.floats + row;
-  const double* doubles = c.doubles + std::size_t{plan_.doubleRow[h]} * c.stride + row;
+  const std::size_t doubleBase = plan_.doubleRow[h];
   for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
     if (!plan.kept[slot]) continue;
-    const auto at = [&](std::size_t r) { return floats[(floatBase + r) * c.stride]; };
-    if (shown.rms) floatCell(at(plan.rmsRow[slot]));
-    if (shown.dns) doubleCell(doubles[std::size_t{plan.dnsRow[slot]} * c.stride]);
+    if (shown.rms) floatCell(c, floatBase + plan.rmsRow[slot], row);
+    if (shown.dns) doubleCell(c, doubleBase + plan.dnsRow[slot], row);
     const std::size_t blades = plan.blades[slot].size();
     if (shown.bladeDns) {
-      for (std::size_t k = 0; k < blades; ++k) floatCell(at(plan.bladeDnsRow[slot] + k));
+      for (std::size_t k = 0; k < blades; ++k)
+        floatCell(c, floatBase + plan.bladeDnsRow[slot] + k, row);
     }
     if (shown.bladeToa) {
-      for (std::size_t k = 0; k < blades; ++k) floatCell(at(plan.bladeToaRow[slot] + k));
+      for (std::size_t k = 0; k < blades; ++k)
+        floatCell(c, floatBase + plan.bladeToaRow[slot] + k, row);
     }
     flushIfFull();
   }
@@ -112,7 +102,6 @@ void SetCsvWriter::longHost(const LineColumns& c, std::size_t h, std::size_t row
   const ColumnPlan& plan = hosts_[h].plan;
   const Quantities& shown = plan.quantities;
   const std::size_t floatBase = plan_.floatRow[h] - 1;
-  const float* floats = c.floats + row;
   std::string tail(1, ',');
   tail += std::to_string(status);
   tail += '\n';
@@ -126,8 +115,8 @@ void SetCsvWriter::longHost(const LineColumns& c, std::size_t h, std::size_t row
       lead(c, row);
       text_ += probe;
       text_ += std::to_string(blades[k] + 1);
-      if (shown.bladeDns) floatCell(floats[(floatBase + plan.bladeDnsRow[slot] + k) * c.stride]);
-      if (shown.bladeToa) floatCell(floats[(floatBase + plan.bladeToaRow[slot] + k) * c.stride]);
+      if (shown.bladeDns) floatCell(c, floatBase + plan.bladeDnsRow[slot] + k, row);
+      if (shown.bladeToa) floatCell(c, floatBase + plan.bladeToaRow[slot] + k, row);
       text_ += tail;
       flushIfFull();
     }

@@ -52,7 +52,7 @@ SetReader::SetReader(const std::vector<Host>& hosts, std::size_t master, const S
                                                                  hosts[h].window);
     // Each ring row holds one line's columns side by side (a stride of 1),
     // so that storing a line writes one run of bytes.
-    lines.slotBytes = (lineBytes(plan_.hosts[h]) + 7) / 8 * 8;
+    lines.slotBytes = (columnBytes(plan_.hosts[h], 1) + 7) / 8 * 8;
     lines.ring = std::make_unique<uint64_t[]>(lines.slotBytes / 8 * ringRows_);
     lines.used.assign(ringRows_, false);
     readAhead(h);
@@ -80,17 +80,8 @@ void SetReader::readAhead(std::size_t h) {
 
 LineColumns SetReader::ringRow(std::size_t h, std::size_t slot) const {
   const HostLines& lines = hosts_[h];
-  const ColumnPlan& plan = plan_.hosts[h];
   auto* at = reinterpret_cast<unsigned char*>(lines.ring.get()) + slot * lines.slotBytes;
-  LineColumns row;
-  row.stride = 1;
-  row.time = reinterpret_cast<int64_t*>(at);
-  row.startRevolution = reinterpret_cast<uint64_t*>(at + 8);
-  row.endRevolution = reinterpret_cast<uint64_t*>(at + 16);
-  row.doubles = reinterpret_cast<double*>(at + 24);
-  row.floats = reinterpret_cast<float*>(at + 24 + 8 * std::size_t{plan.doubleRows});
-  row.sync = at + 24 + 8 * std::size_t{plan.doubleRows} + 4 * std::size_t{plan.floatRows};
-  return row;
+  return layColumns(plan_.hosts[h], at, 1);
 }
 
 void SetReader::release(std::size_t h, uint64_t number) {
@@ -136,31 +127,61 @@ void SetReader::store(const SetLine& line, const SetColumns& columns, std::size_
 void SetReader::flush(const SetColumns& columns) {
   const LineColumns& out = columns.lines;
   const std::size_t stride = out.stride;
+  const bool masks = out.floatMasked != nullptr;
   constexpr float noFloat = std::numeric_limits<float>::quiet_NaN();
   constexpr double noDouble = std::numeric_limits<double>::quiet_NaN();
+  // A cell is empty where its host has no line, or where the host's own
+  // line leaves it empty; the set's column keeps a mask from its first
+  // empty cell on.
+  std::vector<uint8_t> empty(pending_.size());
+  const auto storeMask = [&](uint8_t* masked, uint8_t* mask, bool any) {
+    if (!any && *masked == 0) return;
+    if (*masked == 0) {
+      std::memset(mask, 0, stride);
+      *masked = 1;
+    }
+    for (std::size_t i = 0; i < pending_.size(); ++i) mask[pending_[i].row] = empty[i];
+  };
   for (std::size_t h = 0; h < hosts_.size(); ++h) {
     const ColumnPlan& plan = plan_.hosts[h];
-    std::vector<const unsigned char*> rows(pending_.size());
+    std::vector<std::optional<LineColumns>> rows(pending_.size());
     for (std::size_t i = 0; i < pending_.size(); ++i) {
       const std::optional<std::size_t>& slot = pending_[i].slots[h];
-      rows[i] = slot ? reinterpret_cast<const unsigned char*>(ringRow(h, *slot).doubles) : nullptr;
+      if (slot) rows[i] = ringRow(h, *slot);
     }
-    const std::size_t floatsAt = 8 * std::size_t{plan.doubleRows};
     for (uint32_t r = 1; r < plan.floatRows; ++r) {
-      float* column = out.floats + (std::size_t{plan_.floatRow[h]} + r - 1) * stride;
+      const std::size_t to = std::size_t{plan_.floatRow[h]} + r - 1;
+      float* column = out.floats + to * stride;
+      bool any = false;
       for (std::size_t i = 0; i < pending_.size(); ++i) {
         float value = noFloat;
-        if (rows[i] != nullptr) std::memcpy(&value, rows[i] + floatsAt + 4 * std::size_t{r}, 4);
+        empty[i] = 1;
+        if (rows[i]) {
+          value = rows[i]->floats[r];
+          const uint8_t* mask = floatEmpties(*rows[i], r);
+          empty[i] = mask != nullptr ? *mask : 0;
+        }
+        any = any || empty[i] != 0;
         column[pending_[i].row] = value;
       }
+      if (masks) storeMask(out.floatMasked + to, out.floatEmpty + to * stride, any);
     }
     for (uint32_t r = 0; r < plan.doubleRows; ++r) {
-      double* column = out.doubles + (std::size_t{plan_.doubleRow[h]} + r) * stride;
+      const std::size_t to = std::size_t{plan_.doubleRow[h]} + r;
+      double* column = out.doubles + to * stride;
+      bool any = false;
       for (std::size_t i = 0; i < pending_.size(); ++i) {
         double value = noDouble;
-        if (rows[i] != nullptr) std::memcpy(&value, rows[i] + 8 * std::size_t{r}, 8);
+        empty[i] = 1;
+        if (rows[i]) {
+          value = rows[i]->doubles[r];
+          const uint8_t* mask = doubleEmpties(*rows[i], r);
+          empty[i] = mask != nullptr ? *mask : 0;
+        }
+        any = any || empty[i] != 0;
         column[pending_[i].row] = value;
       }
+      if (masks) storeMask(out.doubleMasked + to, out.doubleEmpty + to * stride, any);
     }
     for (uint64_t number : pendingRows_[h]) release(h, number);
     pendingRows_[h].clear();

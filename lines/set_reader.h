@@ -4,7 +4,9 @@
 // The set's columns: Time, Sync, Start Rev and End Rev of the set line; the
 // float block's row 0 its Speed, then each host's float rows but its speed,
 // host after host; the double block each host's double rows, host after
-// host; and one status per host (lines/set_join.h). Empty cells are NaN.
+// host; and one status per host (lines/set_join.h). Empty cells are NaN,
+// and marked in the masks where the columns keep them (lines/line_columns.h):
+// every cell of a host without a line, and those its own line leaves empty.
 #pragma once
 
 #include <cstddef>
@@ -93,7 +95,8 @@ class SetReader {
     std::optional<SetJoinLine> ahead;  // read, not yet offered to the join
   };
   void readAhead(std::size_t h);
-  // The columns of host h's ring row `slot`: one line, stride 1.
+  // The columns of host h's ring row `slot`: one line, stride 1, with its
+  // masks.
   LineColumns ringRow(std::size_t h, std::size_t slot) const;
   // Stores a set line the keep window holds; ends the reader at the first
   // beyond it.
