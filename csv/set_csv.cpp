@@ -6,6 +6,14 @@
 
 namespace cdt {
 
+namespace {
+
+bool empty(const uint8_t* cell) {
+  return cell != nullptr && *cell != 0;
+}
+
+}  // namespace
+
 SetCsvWriter::SetCsvWriter(std::FILE* stream, const SetPlan& plan, std::vector<SetCsvHost> hosts,
                            TextLayout layout)
     : BufferedText(stream), plan_(plan), hosts_(std::move(hosts)), layout_(layout) {
@@ -59,40 +67,44 @@ void SetCsvWriter::lead(const LineColumns& c, std::size_t row) {
   text_.append(cell, formatU64(cell, c.endRevolution[row]));
 }
 
-void SetCsvWriter::floatCell(const LineColumns& c, std::size_t r, std::size_t row) {
+void SetCsvWriter::floatCell(float value, bool empty) {
   text_ += ',';
-  const uint8_t* empty = floatEmpties(c, r, row);
-  if (empty != nullptr && *empty != 0) return;
+  if (empty) return;
   char cell[kNumberRoom];
-  text_.append(cell, formatG8(cell, c.floats[r * c.stride + row]));
+  text_.append(cell, formatG8(cell, value));
 }
 
-void SetCsvWriter::doubleCell(const LineColumns& c, std::size_t r, std::size_t row) {
+void SetCsvWriter::doubleCell(double value, bool empty) {
   text_ += ',';
-  const uint8_t* empty = doubleEmpties(c, r, row);
-  if (empty != nullptr && *empty != 0) return;
+  if (empty) return;
   char cell[kNumberRoom];
-  text_.append(cell, formatDoubleG8(cell, c.doubles[r * c.stride + row]));
+  text_.append(cell, formatDoubleG8(cell, value));
 }
 
 void SetCsvWriter::wideHost(const LineColumns& c, std::size_t h, std::size_t row) {
   const ColumnPlan& plan = hosts_[h].plan;
+  const bool masks = masked_[h] != 0;
+  // The cell of the set's float row r; only a host with a masked column
+  // looks at the masks.
+  const auto floatAt = [&](std::size_t r) {
+    floatCell(c.floats[r * c.stride + row], masks && empty(floatEmpties(c, r, row)));
+  };
   const Quantities& shown = plan.quantities;
   // The host's float row r lies at row floatRow + r - 1 of the set's block.
   const std::size_t floatBase = plan_.floatRow[h] - 1;
   const std::size_t doubleBase = plan_.doubleRow[h];
   for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
     if (!plan.kept[slot]) continue;
-    if (shown.rms) floatCell(c, floatBase + plan.rmsRow[slot], row);
-    if (shown.dns) doubleCell(c, doubleBase + plan.dnsRow[slot], row);
+    if (shown.rms) floatAt(floatBase + plan.rmsRow[slot]);
+    if (shown.dns)
+      doubleCell(c.doubles[(doubleBase + plan.dnsRow[slot]) * c.stride + row],
+                 masks && empty(doubleEmpties(c, doubleBase + plan.dnsRow[slot], row)));
     const std::size_t blades = plan.blades[slot].size();
     if (shown.bladeDns) {
-      for (std::size_t k = 0; k < blades; ++k)
-        floatCell(c, floatBase + plan.bladeDnsRow[slot] + k, row);
+      for (std::size_t k = 0; k < blades; ++k) floatAt(floatBase + plan.bladeDnsRow[slot] + k);
     }
     if (shown.bladeToa) {
-      for (std::size_t k = 0; k < blades; ++k)
-        floatCell(c, floatBase + plan.bladeToaRow[slot] + k, row);
+      for (std::size_t k = 0; k < blades; ++k) floatAt(floatBase + plan.bladeToaRow[slot] + k);
     }
     flushIfFull();
   }
@@ -100,6 +112,12 @@ void SetCsvWriter::wideHost(const LineColumns& c, std::size_t h, std::size_t row
 
 void SetCsvWriter::longHost(const LineColumns& c, std::size_t h, std::size_t row, uint8_t status) {
   const ColumnPlan& plan = hosts_[h].plan;
+  const bool masks = masked_[h] != 0;
+  // The cell of the set's float row r; only a host with a masked column
+  // looks at the masks.
+  const auto floatAt = [&](std::size_t r) {
+    floatCell(c.floats[r * c.stride + row], masks && empty(floatEmpties(c, r, row)));
+  };
   const Quantities& shown = plan.quantities;
   const std::size_t floatBase = plan_.floatRow[h] - 1;
   std::string tail(1, ',');
@@ -115,8 +133,8 @@ void SetCsvWriter::longHost(const LineColumns& c, std::size_t h, std::size_t row
       lead(c, row);
       text_ += probe;
       text_ += std::to_string(blades[k] + 1);
-      if (shown.bladeDns) floatCell(c, floatBase + plan.bladeDnsRow[slot] + k, row);
-      if (shown.bladeToa) floatCell(c, floatBase + plan.bladeToaRow[slot] + k, row);
+      if (shown.bladeDns) floatAt(floatBase + plan.bladeDnsRow[slot] + k);
+      if (shown.bladeToa) floatAt(floatBase + plan.bladeToaRow[slot] + k);
       text_ += tail;
       flushIfFull();
     }
@@ -125,6 +143,17 @@ void SetCsvWriter::longHost(const LineColumns& c, std::size_t h, std::size_t row
 
 void SetCsvWriter::writeLines(const SetColumns& columns, std::size_t rows) {
   const LineColumns& c = columns.lines;
+  // Which hosts have a column with an empty cell in the batch: the others'
+  // cells all print their values.
+  masked_.assign(hosts_.size(), 0);
+  for (std::size_t h = 0; h < hosts_.size() && c.floatMasked != nullptr; ++h) {
+    const ColumnPlan& plan = hosts_[h].plan;
+    for (uint32_t r = 1; r < plan.floatRows; ++r) {
+      masked_[h] |= c.floatMasked[plan_.floatRow[h] + r - 1];
+    }
+    for (uint32_t r = 0; r < plan.doubleRows; ++r)
+      masked_[h] |= c.doubleMasked[plan_.doubleRow[h] + r];
+  }
   for (std::size_t row = 0; row < rows; ++row) {
     if (layout_ == TextLayout::Long) {
       for (std::size_t h = 0; h < hosts_.size(); ++h) {

@@ -49,14 +49,15 @@ class SetCsvWriter : public BufferedText {
  private:
   void lead(const LineColumns& c, std::size_t row);
   // The cell of float (double) row `r` of the set's block in row `row`.
-  void floatCell(const LineColumns& c, std::size_t r, std::size_t row);
-  void doubleCell(const LineColumns& c, std::size_t r, std::size_t row);
+  void floatCell(float value, bool empty);
+  void doubleCell(double value, bool empty);
   void wideHost(const LineColumns& c, std::size_t h, std::size_t row);
   void longHost(const LineColumns& c, std::size_t h, std::size_t row, uint8_t status);
 
   SetPlan plan_;
   std::vector<SetCsvHost> hosts_;
   std::vector<std::size_t> cells_;  // per host, its columns in the wide layout
+  std::vector<uint8_t> masked_;     // per host, during writeLines: a column keeps a mask
   TextLayout layout_;
 };
 

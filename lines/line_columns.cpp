@@ -103,7 +103,7 @@ void clearEmpties(const ColumnPlan& plan, const LineColumns& columns) {
   std::memset(columns.doubleMasked, 0, plan.doubleRows);
 }
 
-void storeLine(const ColumnPlan& plan, const LineGroup& group, const LineColumns& columns,
+bool storeLine(const ColumnPlan& plan, const LineGroup& group, const LineColumns& columns,
                std::size_t row) {
   const DataRecord& first = *group.first;
   const std::size_t stride = columns.stride;
@@ -114,6 +114,7 @@ void storeLine(const ColumnPlan& plan, const LineGroup& group, const LineColumns
   columns.endRevolution[row] = isRevolutionRange(first) ? bladeEndRevolution(first) : start;
   columns.floats[row] = bladeSpeed(first);
   const bool masks = columns.floatMasked != nullptr;
+  bool anyEmpty = false;
   for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
     if (!plan.kept[slot]) continue;
     const std::vector<uint32_t>& blades = plan.blades[slot];
@@ -125,9 +126,10 @@ void storeLine(const ColumnPlan& plan, const LineGroup& group, const LineColumns
     const uint32_t used = usedBladeEntries(plan.layout, group, slot);
     // The masks are written for a probe with an empty cell here, or whose
     // columns have one in an earlier row (their masks in use).
-    if (masks &&
-        (used == kNoLineRecord || used == 0 || (!blades.empty() && blades.back() >= used) ||
-         columns.floatMasked[plan.rmsRow[slot]] != 0)) {
+    const bool empty =
+        used == kNoLineRecord || used == 0 || (!blades.empty() && blades.back() >= used);
+    anyEmpty = anyEmpty || empty;
+    if (masks && (empty || columns.floatMasked[plan.rmsRow[slot]] != 0)) {
       storeSlotMask(plan, slot, columns, row, used);
     }
     if (used == kNoLineRecord) {
@@ -156,6 +158,7 @@ void storeLine(const ColumnPlan& plan, const LineGroup& group, const LineColumns
       }
     }
   }
+  return anyEmpty;
 }
 
 LineColumns layColumns(const ColumnPlan& plan, unsigned char* p, std::size_t n) {

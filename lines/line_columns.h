@@ -141,8 +141,9 @@ void copyLines(const ColumnPlan& plan, const LineColumns& from, const LineColumn
 
 // Writes the group's line into row `row` (below the stride), and its empty
 // cells into the masks where the columns keep them. A probe's columns are
-// masked together: the flag of its RMS row stands for all of them.
-void storeLine(const ColumnPlan& plan, const LineGroup& group, const LineColumns& columns,
+// masked together: the flag of its RMS row stands for all of them. Returns
+// whether the line has an empty cell.
+bool storeLine(const ColumnPlan& plan, const LineGroup& group, const LineColumns& columns,
                std::size_t row);
 
 }  // namespace cdt
