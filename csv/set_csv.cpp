@@ -1,8 +1,6 @@
 #include "csv/set_csv.h"
 
-#include <bit>
 #include <cerrno>
-#include <limits>
 
 #include "csv/number_format.h"
 
@@ -10,11 +8,9 @@ namespace cdt {
 
 namespace {
 
-// The bits of the empty cell's NaN in the columns.
-constexpr uint32_t kEmptyFloatBits =
-    std::bit_cast<uint32_t>(std::numeric_limits<float>::quiet_NaN());
-constexpr uint64_t kEmptyDoubleBits =
-    std::bit_cast<uint64_t>(std::numeric_limits<double>::quiet_NaN());
+bool empty(const uint8_t* cell) {
+  return cell != nullptr && *cell != 0;
+}
 
 }  // namespace
 
@@ -71,38 +67,44 @@ void SetCsvWriter::lead(const LineColumns& c, std::size_t row) {
   text_.append(cell, formatU64(cell, c.endRevolution[row]));
 }
 
-void SetCsvWriter::floatCell(float value) {
+void SetCsvWriter::floatCell(float value, bool empty) {
   text_ += ',';
-  if (std::bit_cast<uint32_t>(value) == kEmptyFloatBits) return;
+  if (empty) return;
   char cell[kNumberRoom];
   text_.append(cell, formatG8(cell, value));
 }
 
-void SetCsvWriter::doubleCell(double value) {
+void SetCsvWriter::doubleCell(double value, bool empty) {
   text_ += ',';
-  if (std::bit_cast<uint64_t>(value) == kEmptyDoubleBits) return;
+  if (empty) return;
   char cell[kNumberRoom];
   text_.append(cell, formatDoubleG8(cell, value));
 }
 
 void SetCsvWriter::wideHost(const LineColumns& c, std::size_t h, std::size_t row) {
   const ColumnPlan& plan = hosts_[h].plan;
+  const bool masks = masked_[h] != 0;
+  // The cell of the set's float row r; only a host with a masked column
+  // looks at the masks.
+  const auto floatAt = [&](std::size_t r) {
+    floatCell(c.floats[r * c.stride + row], masks && empty(floatEmpties(c, r, row)));
+  };
   const Quantities& shown = plan.quantities;
   // The host's float row r lies at row floatRow + r - 1 of the set's block.
   const std::size_t floatBase = plan_.floatRow[h] - 1;
-  const float* floats = c.floats + row;
-  const double* doubles = c.doubles + std::size_t{plan_.doubleRow[h]} * c.stride + row;
+  const std::size_t doubleBase = plan_.doubleRow[h];
   for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
     if (!plan.kept[slot]) continue;
-    const auto at = [&](std::size_t r) { return floats[(floatBase + r) * c.stride]; };
-    if (shown.rms) floatCell(at(plan.rmsRow[slot]));
-    if (shown.dns) doubleCell(doubles[std::size_t{plan.dnsRow[slot]} * c.stride]);
+    if (shown.rms) floatAt(floatBase + plan.rmsRow[slot]);
+    if (shown.dns)
+      doubleCell(c.doubles[(doubleBase + plan.dnsRow[slot]) * c.stride + row],
+                 masks && empty(doubleEmpties(c, doubleBase + plan.dnsRow[slot], row)));
     const std::size_t blades = plan.blades[slot].size();
     if (shown.bladeDns) {
-      for (std::size_t k = 0; k < blades; ++k) floatCell(at(plan.bladeDnsRow[slot] + k));
+      for (std::size_t k = 0; k < blades; ++k) floatAt(floatBase + plan.bladeDnsRow[slot] + k);
     }
     if (shown.bladeToa) {
-      for (std::size_t k = 0; k < blades; ++k) floatCell(at(plan.bladeToaRow[slot] + k));
+      for (std::size_t k = 0; k < blades; ++k) floatAt(floatBase + plan.bladeToaRow[slot] + k);
     }
     flushIfFull();
   }
@@ -110,9 +112,14 @@ void SetCsvWriter::wideHost(const LineColumns& c, std::size_t h, std::size_t row
 
 void SetCsvWriter::longHost(const LineColumns& c, std::size_t h, std::size_t row, uint8_t status) {
   const ColumnPlan& plan = hosts_[h].plan;
+  const bool masks = masked_[h] != 0;
+  // The cell of the set's float row r; only a host with a masked column
+  // looks at the masks.
+  const auto floatAt = [&](std::size_t r) {
+    floatCell(c.floats[r * c.stride + row], masks && empty(floatEmpties(c, r, row)));
+  };
   const Quantities& shown = plan.quantities;
   const std::size_t floatBase = plan_.floatRow[h] - 1;
-  const float* floats = c.floats + row;
   std::string tail(1, ',');
   tail += std::to_string(status);
   tail += '\n';
@@ -126,8 +133,8 @@ void SetCsvWriter::longHost(const LineColumns& c, std::size_t h, std::size_t row
       lead(c, row);
       text_ += probe;
       text_ += std::to_string(blades[k] + 1);
-      if (shown.bladeDns) floatCell(floats[(floatBase + plan.bladeDnsRow[slot] + k) * c.stride]);
-      if (shown.bladeToa) floatCell(floats[(floatBase + plan.bladeToaRow[slot] + k) * c.stride]);
+      if (shown.bladeDns) floatAt(floatBase + plan.bladeDnsRow[slot] + k);
+      if (shown.bladeToa) floatAt(floatBase + plan.bladeToaRow[slot] + k);
       text_ += tail;
       flushIfFull();
     }
@@ -136,6 +143,17 @@ void SetCsvWriter::longHost(const LineColumns& c, std::size_t h, std::size_t row
 
 void SetCsvWriter::writeLines(const SetColumns& columns, std::size_t rows) {
   const LineColumns& c = columns.lines;
+  // Which hosts have a column with an empty cell in the batch: the others'
+  // cells all print their values.
+  masked_.assign(hosts_.size(), 0);
+  for (std::size_t h = 0; h < hosts_.size() && c.floatMasked != nullptr; ++h) {
+    const ColumnPlan& plan = hosts_[h].plan;
+    for (uint32_t r = 1; r < plan.floatRows; ++r) {
+      masked_[h] |= c.floatMasked[plan_.floatRow[h] + r - 1];
+    }
+    for (uint32_t r = 0; r < plan.doubleRows; ++r)
+      masked_[h] |= c.doubleMasked[plan_.doubleRow[h] + r];
+  }
   for (std::size_t row = 0; row < rows; ++row) {
     if (layout_ == TextLayout::Long) {
       for (std::size_t h = 0; h < hosts_.size(); ++h) {

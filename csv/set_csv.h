@@ -8,11 +8,10 @@
 //
 // Every cell is the cell the host's own CSV prints for the same line, byte
 // for byte: the same formatters, and an empty cell where the host's CSV has
-// one. The set's columns mark such cells with the empty cell's NaN
-// (lines/line_columns.h); a value of the record that is NaN keeps its own
-// bits and prints as "nan" or "-nan", as the CSV prints it, unless its bits
-// are exactly the empty cell's (the default quiet NaN), which cannot be told
-// apart. A host without a line there (kSetMissing) has every cell empty.
+// one, as the set's columns' masks mark them (lines/line_columns.h); a
+// value of the record that is NaN, whatever its bits, prints as "nan" or
+// "-nan", as the CSV prints it. A host without a line there (kSetMissing)
+// has every cell empty.
 #pragma once
 
 #include <cstdint>
@@ -49,14 +48,16 @@ class SetCsvWriter : public BufferedText {
 
  private:
   void lead(const LineColumns& c, std::size_t row);
-  void floatCell(float value);
-  void doubleCell(double value);
+  // The cell of float (double) row `r` of the set's block in row `row`.
+  void floatCell(float value, bool empty);
+  void doubleCell(double value, bool empty);
   void wideHost(const LineColumns& c, std::size_t h, std::size_t row);
   void longHost(const LineColumns& c, std::size_t h, std::size_t row, uint8_t status);
 
   SetPlan plan_;
   std::vector<SetCsvHost> hosts_;
   std::vector<std::size_t> cells_;  // per host, its columns in the wide layout
+  std::vector<uint8_t> masked_;     // per host, during writeLines: a column keeps a mask
   TextLayout layout_;
 };
 

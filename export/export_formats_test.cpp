@@ -7,10 +7,13 @@
 
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "csv/csv_test_support.h"
 #include "csv/number_format.h"
+#include "datafile/data_file.h"
 #include "foundation/utf16.h"
 #include "tools/export_test_support.h"
 
@@ -277,6 +280,31 @@ TEST_F(ExportTest, NetCdfFilesExportInParallel) {
   for (const char* out : {"par/a.nc", "par/b.nc", "par/c.nc", "overlap/a.nc"}) {
     EXPECT_EQ(values(dir.file(out)), expected) << out;
   }
+}
+
+// A recorded value equal to the fill value that marks an empty cell could
+// not be told from one: the export fails, naming the line and the variable,
+// and leaves no file.
+TEST(NetCdfExport, ARecordedFillValueFailsTheExport) {
+  testing::TempDir dir;
+  Configuration config;
+  testing::addProbes(config, {{0, "P", 2}});
+  const std::string path = dir.file("fill.cdt");
+  auto file = createDataFile(config, path.c_str());
+  ASSERT_NE(file, nullptr);
+  for (uint64_t line = 0; line < 3; ++line) {
+    testing::BladeRecordSpec s;
+    s.startRevolution = line + 1;
+    s.time = 1300198029250000ull + line * 20000;
+    s.blades = {{1.0f, 2.0f}, {line == 2 ? NC_FILL_FLOAT : 3.0f, 4.0f}};
+    ASSERT_TRUE(writeRecord(*file, *testing::makeBladeRecord(s)));
+  }
+  ASSERT_TRUE(closeDataFile(*file));
+  const RunResult r = runCdt({"export", "-o", "nc", "--format", "netcdf", path}, dir.path());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("line 3 of P_blade_dns holds netCDF's fill value"), std::string::npos)
+      << r.err;
+  EXPECT_FALSE(std::filesystem::exists(dir.file("nc/fill.nc")));
 }
 
 // A netCDF attribute's text.

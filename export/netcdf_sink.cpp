@@ -1,6 +1,13 @@
 // The netCDF-4 sink: dimensions `line` (unlimited) and one blade dimension
 // per stage, a variable per column group, written batch by batch as the
 // lines come, so memory stays at one batch whatever the recording's length.
+//
+// A probe's variables hold netCDF's default fill value (their _FillValue)
+// exactly where the CSV's cell is empty, so that readers mask those cells
+// (xarray as NaN, netCDF4 as masked) while a recorded NaN stays NaN. The
+// fill value is not NaN: readers take a NaN _FillValue to mask every NaN. A
+// recorded value equal to the fill value could not be told from an empty
+// cell: the write fails, naming it, rather than lose it.
 #include <netcdf.h>
 #include <unistd.h>
 
@@ -63,9 +70,45 @@ class NetCdfSink : public ColumnSink {
   int time_ = -1, speed_ = -1, sync_ = -1, startRev_ = -1, endRev_ = -1;
   std::vector<ProbeVars> probeVars_;
   std::vector<int> statusVars_;  // a set's, per host
+  // Copies `rows` values of `variable` (the batch's rows `first` on) to
+  // `out`, `step` apart, with the fill value where `empty` says (none:
+  // nowhere); false (with the error) when a recorded value is the fill
+  // value.
+  template <class T>
+  bool fill(const T* values, const uint8_t* empty, std::size_t rows, T* out, std::size_t step,
+            int variable, std::size_t first = 0);
+
   std::size_t lines_ = 0;
   std::vector<float> transposed_;
+  std::vector<float> floats_;
+  std::vector<double> doubles_;
 };
+
+template <class T>
+bool NetCdfSink::fill(const T* values, const uint8_t* empty, std::size_t rows, T* out,
+                      std::size_t step, int variable, std::size_t first) {
+  constexpr T kFill = sizeof(T) == 4 ? T(NC_FILL_FLOAT) : T(NC_FILL_DOUBLE);
+  std::size_t clash = rows;
+  for (std::size_t r = 0; r < rows; ++r) {
+    const bool none = empty != nullptr && empty[r] != 0;
+    if (!none && values[r] == kFill && clash == rows) clash = r;
+    out[r * step] = none ? kFill : values[r];
+  }
+  if (clash == rows) return true;
+  char name[NC_MAX_NAME + 1] = {};
+  {
+    std::lock_guard lock(hdf5Lock());
+    (void)nc_inq_varname(id_, variable, name);
+  }
+  if (error_.empty()) {
+    error_ = "line ";
+    error_ += std::to_string(lines_ + first + clash + 1);
+    error_ += " of ";
+    error_ += name;
+    error_ += " holds netCDF's fill value, which marks an empty cell";
+  }
+  return false;
+}
 
 int NetCdfSink::defineLineVariable(const std::string& name, nc_type type, int bladeDim,
                                    const char* units) {
@@ -152,6 +195,13 @@ bool NetCdfSink::begin(const std::string& path, const SinkDescription& descripti
     const std::string& base = bases[p];
     const auto define = [&](const char* suffix, nc_type type, int dim, const char* what) {
       const int variable = defineLineVariable(unique(base + suffix), type, dim, nullptr);
+      if (type == NC_FLOAT) {
+        const float fill = NC_FILL_FLOAT;
+        (void)ok(nc_put_att_float(id_, variable, "_FillValue", NC_FLOAT, 1, &fill), "fill value");
+      } else {
+        const double fill = NC_FILL_DOUBLE;
+        (void)ok(nc_put_att_double(id_, variable, "_FillValue", NC_DOUBLE, 1, &fill), "fill value");
+      }
       (void)text(variable, "probe", probe.name);
       (void)text(variable, "stage", probe.stage);
       (void)text(variable, "long_name", probe.name + " " + what);
@@ -242,14 +292,18 @@ bool NetCdfSink::write(const LineColumns& c, std::size_t rows) {
     const SinkProbe& probe = description_.probes[p];
     const ProbeVars& vars = probeVars_[p];
     if (vars.rms >= 0) {
-      const float* rms = c.floats + std::size_t{probe.rmsRow} * c.stride;
-      good =
-          put("writing rms", [&] { return nc_put_vara_float(id_, vars.rms, start, count, rms); });
+      floats_.resize(rows);
+      good = fill(c.floats + std::size_t{probe.rmsRow} * c.stride, floatEmpties(c, probe.rmsRow),
+                  rows, floats_.data(), 1, vars.rms) &&
+             put("writing rms",
+                 [&] { return nc_put_vara_float(id_, vars.rms, start, count, floats_.data()); });
     }
     if (good && vars.dns >= 0) {
-      const double* dns = c.doubles + std::size_t{probe.dnsRow} * c.stride;
-      good =
-          put("writing dns", [&] { return nc_put_vara_double(id_, vars.dns, start, count, dns); });
+      doubles_.resize(rows);
+      good = fill(c.doubles + std::size_t{probe.dnsRow} * c.stride, doubleEmpties(c, probe.dnsRow),
+                  rows, doubles_.data(), 1, vars.dns) &&
+             put("writing dns",
+                 [&] { return nc_put_vara_double(id_, vars.dns, start, count, doubles_.data()); });
     }
     // The blocks hold one blade's lines after another; the variables are
     // line by blade, so a batch is turned around before it is written, a
@@ -260,13 +314,16 @@ bool NetCdfSink::write(const LineColumns& c, std::size_t rows) {
       const std::size_t blades = vars.blades;
       transposed_.resize(rows * blades);
       constexpr std::size_t kTile = 64;
-      for (std::size_t r0 = 0; r0 < rows; r0 += kTile) {
+      for (std::size_t r0 = 0; good && r0 < rows; r0 += kTile) {
         const std::size_t r1 = std::min(rows, r0 + kTile);
-        for (std::size_t b = 0; b < blades; ++b) {
-          const float* from = c.floats + (std::size_t{row} + b) * c.stride;
-          for (std::size_t r = r0; r < r1; ++r) transposed_[r * blades + b] = from[r];
+        for (std::size_t b = 0; good && b < blades; ++b) {
+          const std::size_t from = std::size_t{row} + b;
+          const uint8_t* empty = floatEmpties(c, from, r0);
+          good = fill(c.floats + from * c.stride + r0, empty, r1 - r0,
+                      transposed_.data() + r0 * blades + b, blades, variable, r0);
         }
       }
+      if (!good) continue;
       const std::size_t count2[2] = {rows, blades};
       const int id = variable;  // a structured binding cannot be captured
       good = put("writing blade values",

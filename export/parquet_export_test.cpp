@@ -111,9 +111,11 @@ constexpr uint64_t kHighRevolution = (uint64_t{1} << 63) + 5;  // past int64's r
 // A recording with the CSV's odd cells: probes "Dup" on channels 0 and 1
 // (one name, two probes) and "C" on channel 2; a line without channel 1 (its
 // cells empty), a record with fewer blade entries than its stage and one
-// with none (those cells empty, and the DNS mean of no entry), NaNs of other
-// bits than the empty cell's and infinities (values, printed), a revolution
-// range, a time of 0 and revolutions past 2^63.
+// with none (those cells empty, and the DNS mean of no entry), NaNs (values,
+// printed: the default quiet NaN a recorder writes for no reading, in an
+// RMS, a blade TOA and a blade DNS whose line's DNS mean is then the default
+// double NaN, and NaNs of other bits) and infinities, a revolution range, a
+// time of 0 and revolutions past 2^63.
 std::string oddRecording(const std::string& dir) {
   Configuration config;
   cdt::testing::addProbes(config, {{0, "Dup", 3}, {1, "Dup", 2}, {2, "C", 2}});
@@ -122,6 +124,7 @@ std::string oddRecording(const std::string& dir) {
   EXPECT_NE(file, nullptr);
   const float negativeNan = std::bit_cast<float>(0xFFC00000u);
   const float payloadNan = std::bit_cast<float>(0x7FC00001u);
+  const float quietNan = std::bit_cast<float>(0x7FC00000u);
   const float inf = std::numeric_limits<float>::infinity();
   using Blade = cdt::testing::BladeRecordSpec;
   const auto put = [&](Blade s) {
@@ -136,16 +139,18 @@ std::string oddRecording(const std::string& dir) {
     s.sync = static_cast<uint32_t>(line % 2);
     s.range = line == 5;
     s.endRevolution = s.startRevolution + 9;
-    s.rms = line == 1 ? negativeNan : 0.25f * static_cast<float>(line);
+    s.rms = line == 1 ? negativeNan : line == 4 ? quietNan : 0.25f * static_cast<float>(line);
     s.blades = {{1.5f, 0.1f}, {line == 1 ? payloadNan : 2.5f, inf}, {-inf, 0.3f}};
     put(s);  // channel 0
     if (line != 1) {
       s.channel = 1;
-      s.blades = {{1.25f, 0.5f}, {2.0f, 0.75f}};
+      s.blades = {{1.25f, 0.5f}, {2.0f, line == 5 ? quietNan : 0.75f}};
       put(s);
     }
     s.channel = 2;
+    s.rms = 0.5f;
     s.blades.assign(line == 2 ? 1 : line == 3 ? 0 : 2, {0.5f, 4.0f});
+    if (line == 0) s.blades[1].dns = quietNan;
     put(s);
   }
   EXPECT_TRUE(closeDataFile(*file));
@@ -276,12 +281,13 @@ TEST_F(ParquetExportTest, SetKeysThatCollideTakeTheirChannelToo) {
 }
 
 // A set whose hosts differ (one drops lines, one starts late, two share a
-// probe name): wide and long files hold the set CSV's cells and statuses.
+// probe name, recorded NaNs): wide and long files hold the set CSV's cells
+// and statuses.
 TEST_F(ParquetExportTest, SetFilesHoldTheSetCsvsCells) {
   const std::vector<std::string> files = cdt::testing::synthRecording(
-      dir.file("rec"),
-      {"--hosts", "3", "--revolutions", "40", "--probes", "2", "--blades", "3", "--extras", "0",
-       "--drop", "2:7", "--late", "3:5", "--probe-names", "Same,P102,Same,P104,P105,P106"});
+      dir.file("rec"), {"--hosts", "3", "--revolutions", "40", "--probes", "2", "--blades", "3",
+                        "--extras", "0", "--drop", "2:7", "--late", "3:5", "--nan-cells", "3",
+                        "--probe-names", "Same,P102,Same,P104,P105,P106"});
   ASSERT_EQ(files.size(), 3u);
   const std::string name = "Rig1.0000.2011-05-06.12-30-00";
   for (const char* layout : {"wide", "long"}) {

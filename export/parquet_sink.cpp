@@ -10,7 +10,6 @@
 // written once full, so memory stays at one group whatever the recording's
 // length.
 #include <algorithm>
-#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <limits>
@@ -35,16 +34,10 @@ constexpr std::size_t kWideGroupRows = 65536;
 constexpr std::size_t kLongGroupRows = std::size_t{1} << 20;
 constexpr std::size_t kFileBuffer = std::size_t{1} << 20;
 
-// The columns mark a cell the CSV leaves empty with the default quiet NaN
-// (lines/line_columns.h), as the set CSV reads them: those bits are a null;
-// any other value, another NaN among them, is the value.
-constexpr uint32_t kEmptyFloatBits =
-    std::bit_cast<uint32_t>(std::numeric_limits<float>::quiet_NaN());
-constexpr uint64_t kEmptyDoubleBits =
-    std::bit_cast<uint64_t>(std::numeric_limits<double>::quiet_NaN());
-
-void addCell(ParquetColumnBuffer& column, float value) {
-  if (std::bit_cast<uint32_t>(value) == kEmptyFloatBits) {
+// A cell the columns' mask says is empty is a null; any other value, a NaN
+// among them, is the value.
+void addCell(ParquetColumnBuffer& column, float value, const uint8_t* empty) {
+  if (empty != nullptr && *empty != 0) {
     column.addNull();
   } else {
     column.addFloat(value);
@@ -253,11 +246,13 @@ bool ParquetSink::writeWide(const LineColumns& c, std::size_t rows) {
       const WideColumn& source = wide_[i];
       switch (source.source) {
         case Source::Float: {
-          column.addCells(c.floats + source.row * c.stride + from, n, kEmptyFloatBits);
+          column.addCells(c.floats + source.row * c.stride + from, n,
+                          floatEmpties(c, source.row, from));
           break;
         }
         case Source::Double: {
-          column.addCells(c.doubles + source.row * c.stride + from, n, kEmptyDoubleBits);
+          column.addCells(c.doubles + source.row * c.stride + from, n,
+                          doubleEmpties(c, source.row, from));
           break;
         }
         case Source::Status: {
@@ -288,10 +283,12 @@ bool ParquetSink::writeLong(const LineColumns& c, std::size_t rows) {
         w.column(5).addString(probe.name);
         w.column(6).addUnsigned(probe.blades[k]);
         if (dnsColumn_) {
-          addCell(w.column(*dnsColumn_), c.floats[(probe.bladeDnsRow + k) * c.stride + row]);
+          const std::size_t r = probe.bladeDnsRow + k;
+          addCell(w.column(*dnsColumn_), c.floats[r * c.stride + row], floatEmpties(c, r, row));
         }
         if (toaColumn_) {
-          addCell(w.column(*toaColumn_), c.floats[(probe.bladeToaRow + k) * c.stride + row]);
+          const std::size_t r = probe.bladeToaRow + k;
+          addCell(w.column(*toaColumn_), c.floats[r * c.stride + row], floatEmpties(c, r, row));
         }
         if (statusColumn_) w.column(*statusColumn_).addUnsigned(status);
         if (!w.endRows(1)) return fail(w.error());

@@ -144,11 +144,12 @@ class ParquetColumnBuffer {
     present();
   }
 
-  // `n` cells of an optional float or double column at once: a value whose
-  // bits are `empty` is a null. The pages end where `n` single adds would
-  // end them.
-  template <class T, class Bits>
-  void addCells(const T* values, std::size_t n, Bits empty);
+  // `n` cells of an optional float or double column at once: a cell whose
+  // byte of `empty` is 1 is a null (no `empty`: none is), any other
+  // value, a NaN among them, the value. The pages end where `n` single adds
+  // would end them.
+  template <class T>
+  void addCells(const T* values, std::size_t n, const uint8_t* empty);
 
   std::size_t rows() const { return rows_; }
   // The bytes held, for a budget.
@@ -194,9 +195,8 @@ class ParquetColumnBuffer {
   uint64_t max_ = 0;
 };
 
-template <class T, class Bits>
-void ParquetColumnBuffer::addCells(const T* values, std::size_t n, Bits empty) {
-  static_assert(sizeof(T) == sizeof(Bits));
+template <class T>
+void ParquetColumnBuffer::addCells(const T* values, std::size_t n, const uint8_t* empty) {
   while (n > 0) {
     // As many cells as may be present before the page is full: if all of
     // them are, the last one fills it, as it would one add at a time.
@@ -206,16 +206,10 @@ void ParquetColumnBuffer::addCells(const T* values, std::size_t n, Bits empty) {
     const std::size_t at = values_.size();
     char* out = values_.extend(m * sizeof(T));
     char* levels = levels_.extend(m);
-    // Most batches have no empty cell: then three passes the compiler
-    // vectorises, else one cell at a time.
-    std::size_t empties = 0;
-    for (std::size_t i = 0; i < m; ++i) {
-      Bits bits;
-      std::memcpy(&bits, values + i, sizeof bits);
-      empties += bits == empty ? 1 : 0;
-    }
+    // Most batches have no empty cell (no mask, or one without a null
+    // here): then passes the compiler vectorises, else one cell at a time.
     std::size_t present = 0;
-    if (empties == 0) {
+    if (empty == nullptr || std::memchr(empty, 1, m) == nullptr) {
       std::memcpy(out, values, m * sizeof(T));
       std::memset(levels, 1, m);
       std::size_t nans = 0;
@@ -224,9 +218,7 @@ void ParquetColumnBuffer::addCells(const T* values, std::size_t n, Bits empty) {
       present = m;
     } else {
       for (std::size_t i = 0; i < m; ++i) {
-        Bits bits;
-        std::memcpy(&bits, values + i, sizeof bits);
-        const bool kept = bits != empty;
+        const bool kept = empty[i] == 0;
         levels[i] = kept ? 1 : 0;
         if (!kept) continue;
         if (values[i] != values[i]) ++nans_;
@@ -239,6 +231,7 @@ void ParquetColumnBuffer::addCells(const T* values, std::size_t n, Bits empty) {
     rows_ += m;
     if (values_.size() - pageStart_ >= pageBytes_) endPage();
     values += m;
+    if (empty != nullptr) empty += m;
     n -= m;
   }
 }

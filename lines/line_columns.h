@@ -7,7 +7,16 @@
 // TOA columns) as one row of a float block, and the DNS means (in double
 // precision, as the CSV computes them) as the rows of a double block. Such
 // blocks are what column-oriented frames hold, so they can be handed on
-// without a copy. A cell the CSV leaves empty is NaN.
+// without a copy.
+//
+// A cell the CSV leaves empty holds NaN, and its column's empty mask says
+// it is empty: a recorded value may be any NaN (the default quiet NaN among
+// them), so no value can stand for an empty cell. Masks are kept only for
+// the columns that have an empty cell (a probe without a record in a line,
+// blades beyond those a record holds, a set's host without a line): a
+// column's flag says whether its mask is in use, and a column without one
+// has no empty cell in the rows written. Files without empty cells write
+// no mask at all.
 #pragma once
 
 #include <cstddef>
@@ -67,15 +76,54 @@ struct LineColumns {
   float* floats = nullptr;            // floatRows x stride
   double* doubles = nullptr;          // doubleRows x stride
   std::size_t stride = 0;
+  // The empty masks (1: the cell is empty, 0: it holds a value), laid out
+  // as the blocks, and per block row a flag (1: its mask is in use; 0: no
+  // cell of the row is empty and its mask bytes mean nothing). All null:
+  // no masks are kept (the cells are NaN where empty all the same).
+  uint8_t* floatEmpty = nullptr;    // floatRows x stride
+  uint8_t* doubleEmpty = nullptr;   // doubleRows x stride
+  uint8_t* floatMasked = nullptr;   // floatRows
+  uint8_t* doubleMasked = nullptr;  // doubleRows
 };
 
-// The bytes one line takes in the columns of `plan`.
+// The empty mask of float (double) row `r` from row `row` on, or null when
+// none of its cells is empty.
+inline const uint8_t* floatEmpties(const LineColumns& c, std::size_t r, std::size_t row = 0) {
+  return c.floatMasked != nullptr && c.floatMasked[r] != 0 ? c.floatEmpty + r * c.stride + row
+                                                           : nullptr;
+}
+inline const uint8_t* doubleEmpties(const LineColumns& c, std::size_t r, std::size_t row = 0) {
+  return c.doubleMasked != nullptr && c.doubleMasked[r] != 0 ? c.doubleEmpty + r * c.stride + row
+                                                             : nullptr;
+}
+
+// Marks float (double) row `r`'s mask as in use, every cell of it holding
+// a value until marked empty; the columns must keep masks.
+void maskFloatRow(const LineColumns& c, std::size_t r);
+void maskDoubleRow(const LineColumns& c, std::size_t r);
+
+// Drops the masks of every block row (a batch about to be written anew
+// from row 0 has no empty cell yet).
+void clearEmpties(const ColumnPlan& plan, const LineColumns& columns);
+
+// The bytes of values one line takes in the columns of `plan`.
 inline std::size_t lineBytes(const ColumnPlan& plan) {
   return 3 * 8 + 8 * std::size_t{plan.doubleRows} + 4 * std::size_t{plan.floatRows} + 1;
 }
 
-// Columns of `rows` rows for a plan in one allocation of their own, left
-// unwritten until lines are stored.
+// The bytes of `rows` rows of columns of `plan` with their masks, as
+// layColumns lays them out.
+inline std::size_t columnBytes(const ColumnPlan& plan, std::size_t rows) {
+  const std::size_t blockRows = std::size_t{plan.floatRows} + plan.doubleRows;
+  return rows * (lineBytes(plan) + blockRows) + blockRows;
+}
+// Columns of `rows` rows (and their masks) laid out in the columnBytes
+// bytes at `at` (8-byte aligned), each column aligned; the masks' flags are
+// what those bytes hold (zero bytes: no mask in use).
+LineColumns layColumns(const ColumnPlan& plan, unsigned char* at, std::size_t rows);
+
+// Columns of `rows` rows for a plan, with their masks, in one allocation of
+// their own, left unwritten until lines are stored (no mask in use).
 class ColumnStorage {
  public:
   ColumnStorage(const ColumnPlan& plan, std::size_t rows);
@@ -86,12 +134,16 @@ class ColumnStorage {
   LineColumns columns_;
 };
 
-// Copies rows 0 to rows - 1 of every column of `from` to rows `at` on of `to`.
+// Copies rows 0 to rows - 1 of every column of `from` to rows `at` on of
+// `to`, their masks where `to` keeps masks.
 void copyLines(const ColumnPlan& plan, const LineColumns& from, const LineColumns& to,
                std::size_t at, std::size_t rows);
 
-// Writes the group's line into row `row` (below the stride).
-void storeLine(const ColumnPlan& plan, const LineGroup& group, const LineColumns& columns,
+// Writes the group's line into row `row` (below the stride), and its empty
+// cells into the masks where the columns keep them. A probe's columns are
+// masked together: the flag of its RMS row stands for all of them. Returns
+// whether the line has an empty cell.
+bool storeLine(const ColumnPlan& plan, const LineGroup& group, const LineColumns& columns,
                std::size_t row);
 
 }  // namespace cdt

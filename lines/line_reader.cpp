@@ -38,6 +38,9 @@ std::vector<std::optional<PlannedLineStart>> planLineStarts(DataFile& file,
 
 void LineReader::flush() {
   copyLines(plan_, stage_.columns(), *columns_, next_, staged_);
+  // The staged rows are written anew: only a block with empty cells
+  // carries masks.
+  clearEmpties(plan_, stage_.columns());
   next_ += staged_;
   staged_ = 0;
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -107,6 +108,67 @@ TEST(LineColumnsTest, StoresTheCsvValuesWithNaNForEmptyCells) {
   EXPECT_TRUE(std::isnan(doubles[plan.dnsRow[2]]));
   EXPECT_TRUE(std::isnan(floats[plan.bladeDnsRow[2]]));
   EXPECT_TRUE(std::isnan(floats[plan.bladeToaRow[2]]));
+}
+
+// The masks mark exactly the empty cells, never a recorded NaN (the default
+// quiet NaN a recorder writes for no reading among them); columns without an
+// empty cell carry none; copies carry them, and a cleared batch has none.
+TEST(LineColumnsTest, MasksMarkTheEmptyCellsAndNoRecordedNaN) {
+  Configuration config;
+  testing::addProbes(config, {{0, "A", 3}, {2, "B", 2}});
+  const ColumnPlan plan = planColumns(hostColumns(config, 0, true).layout, {true, true, true, true},
+                                      std::vector<uint32_t>{2, 3, 9});
+  const float quietNan = std::bit_cast<float>(0x7FC00000u);
+  BladeRecordSpec s;
+  s.rms = quietNan;
+  s.blades = {{1, 10}, {quietNan, 20}, {3, 30}};
+  const RecordRef all = makeBladeRecord(s);
+  s.blades.pop_back();  // blade 3: no entry
+  const RecordRef fewer = makeBladeRecord(s);
+  s.channel = 2;
+  const RecordRef b = makeBladeRecord(s);
+  ColumnStorage storage(plan, 2);
+  const LineColumns& c = storage.columns();
+  LineGroup whole;
+  whole.first = whole.slots[0] = all.get();
+  whole.slots[2] = b.get();
+  storeLine(plan, whole, c, 0);
+  const auto masked = [&](const LineColumns& columns) {
+    std::string rows;
+    for (uint32_t r = 0; r < plan.floatRows; ++r) rows += floatEmpties(columns, r) ? 'f' : '.';
+    for (uint32_t r = 0; r < plan.doubleRows; ++r) rows += doubleEmpties(columns, r) ? 'd' : '.';
+    return rows;
+  };
+  EXPECT_EQ(masked(c), std::string(plan.floatRows + plan.doubleRows, '.'));
+  EXPECT_EQ(std::bit_cast<uint32_t>(c.floats[plan.rmsRow[0] * 2]), 0x7FC00000u);
+  EXPECT_EQ(std::bit_cast<uint32_t>(c.floats[plan.bladeDnsRow[0] * 2]), 0x7FC00000u);
+
+  LineGroup partial;  // A without blade 3, B without a record
+  partial.first = partial.slots[0] = fewer.get();
+  storeLine(plan, partial, c, 1);
+  // Speed; A: rms, dns 2 and 3, toa 2 and 3; B: rms, dns 2, toa 2; the means.
+  EXPECT_EQ(masked(c), ".ffffffffdd");
+  const auto cells = [&](const LineColumns& columns, std::size_t row) {
+    std::string empty;
+    for (uint32_t r = 1; r < plan.floatRows; ++r)
+      empty += static_cast<char>('0' + floatEmpties(columns, r)[row]);
+    for (uint32_t r = 0; r < plan.doubleRows; ++r)
+      empty += static_cast<char>('0' + doubleEmpties(columns, r)[row]);
+    return empty;
+  };
+  EXPECT_EQ(cells(c, 0), "0000000000");
+  EXPECT_EQ(cells(c, 1), "0010111101");
+  EXPECT_TRUE(std::isnan(c.floats[plan.bladeDnsRow[0] * 2 + 1]));  // a recorded NaN, kept
+
+  ColumnStorage other(plan, 3);
+  storeLine(plan, whole, other.columns(), 0);
+  copyLines(plan, c, other.columns(), 1, 2);
+  EXPECT_EQ(cells(other.columns(), 0), "0000000000");
+  EXPECT_EQ(cells(other.columns(), 1), "0000000000");
+  EXPECT_EQ(cells(other.columns(), 2), "0010111101");
+  clearEmpties(plan, c);
+  storeLine(plan, whole, c, 0);
+  EXPECT_EQ(masked(c), std::string(plan.floatRows + plan.doubleRows, '.'));
 }
 
 TEST(LineReaderTest, GroupsRunsOfDistinctChannels) {

@@ -52,9 +52,10 @@ SetReader::SetReader(const std::vector<Host>& hosts, std::size_t master, const S
                                                                  hosts[h].window);
     // Each ring row holds one line's columns side by side (a stride of 1),
     // so that storing a line writes one run of bytes.
-    lines.slotBytes = (lineBytes(plan_.hosts[h]) + 7) / 8 * 8;
+    lines.slotBytes = (columnBytes(plan_.hosts[h], 1) + 7) / 8 * 8;
     lines.ring = std::make_unique<uint64_t[]>(lines.slotBytes / 8 * ringRows_);
     lines.used.assign(ringRows_, false);
+    lines.empties.assign(ringRows_, 0);
     readAhead(h);
   }
 }
@@ -64,8 +65,11 @@ void SetReader::readAhead(std::size_t h) {
   lines.ahead.reset();
   const std::size_t slot = static_cast<std::size_t>(lines.next % ringRows_);
   const LineColumns ring = ringRow(h, slot);
+  // The row's masks are its earlier line's: dropped, so that a line without
+  // an empty cell writes none.
+  if (lines.empties[slot] != 0) clearEmpties(plan_.hosts[h], ring);
   lines.reader->readEach(1, [&](const LineGroup& group, uint64_t windowTime) {
-    storeLine(plan_.hosts[h], group, ring, 0);
+    lines.empties[slot] = storeLine(plan_.hosts[h], group, ring, 0) ? 1 : 0;
     lines.ahead = SetJoinLine{{*ring.startRevolution, *ring.endRevolution},
                               windowTime,
                               *ring.time,
@@ -80,17 +84,8 @@ void SetReader::readAhead(std::size_t h) {
 
 LineColumns SetReader::ringRow(std::size_t h, std::size_t slot) const {
   const HostLines& lines = hosts_[h];
-  const ColumnPlan& plan = plan_.hosts[h];
   auto* at = reinterpret_cast<unsigned char*>(lines.ring.get()) + slot * lines.slotBytes;
-  LineColumns row;
-  row.stride = 1;
-  row.time = reinterpret_cast<int64_t*>(at);
-  row.startRevolution = reinterpret_cast<uint64_t*>(at + 8);
-  row.endRevolution = reinterpret_cast<uint64_t*>(at + 16);
-  row.doubles = reinterpret_cast<double*>(at + 24);
-  row.floats = reinterpret_cast<float*>(at + 24 + 8 * std::size_t{plan.doubleRows});
-  row.sync = at + 24 + 8 * std::size_t{plan.doubleRows} + 4 * std::size_t{plan.floatRows};
-  return row;
+  return layColumns(plan_.hosts[h], at, 1);
 }
 
 void SetReader::release(std::size_t h, uint64_t number) {
@@ -136,36 +131,84 @@ void SetReader::store(const SetLine& line, const SetColumns& columns, std::size_
 void SetReader::flush(const SetColumns& columns) {
   const LineColumns& out = columns.lines;
   const std::size_t stride = out.stride;
+  const bool masks = out.floatMasked != nullptr;
   constexpr float noFloat = std::numeric_limits<float>::quiet_NaN();
   constexpr double noDouble = std::numeric_limits<double>::quiet_NaN();
+  tile_.resize(pending_.size());
+  state_.resize(pending_.size());
   for (std::size_t h = 0; h < hosts_.size(); ++h) {
     const ColumnPlan& plan = plan_.hosts[h];
-    std::vector<const unsigned char*> rows(pending_.size());
+    const HostLines& lines = hosts_[h];
+    // Whether every line of the tile has this host's line, none of them
+    // with an empty cell: then the set's columns get no empty cell here.
+    bool full = true;
+    bool missing = false;
     for (std::size_t i = 0; i < pending_.size(); ++i) {
       const std::optional<std::size_t>& slot = pending_[i].slots[h];
-      rows[i] = slot ? reinterpret_cast<const unsigned char*>(ringRow(h, *slot).doubles) : nullptr;
+      tile_[i] = nullptr;
+      state_[i] = kNoLine;
+      if (!slot) {
+        full = false;
+        missing = true;
+        continue;
+      }
+      tile_[i] = reinterpret_cast<const unsigned char*>(lines.ring.get()) + *slot * lines.slotBytes;
+      state_[i] = lines.empties[*slot] != 0 ? kLineWithEmpties : kLine;
+      full = full && state_[i] == kLine;
     }
-    const std::size_t floatsAt = 8 * std::size_t{plan.doubleRows};
+    // The ring row's values, where layColumns lays out one line.
+    const std::size_t doublesAt = 24;
+    const std::size_t floatsAt = doublesAt + 8 * std::size_t{plan.doubleRows};
     for (uint32_t r = 1; r < plan.floatRows; ++r) {
-      float* column = out.floats + (std::size_t{plan_.floatRow[h]} + r - 1) * stride;
+      const std::size_t to = std::size_t{plan_.floatRow[h]} + r - 1;
+      float* column = out.floats + to * stride;
       for (std::size_t i = 0; i < pending_.size(); ++i) {
         float value = noFloat;
-        if (rows[i] != nullptr) std::memcpy(&value, rows[i] + floatsAt + 4 * std::size_t{r}, 4);
+        if (tile_[i] != nullptr) std::memcpy(&value, tile_[i] + floatsAt + 4 * std::size_t{r}, 4);
         column[pending_[i].row] = value;
       }
+      if (masks && (!full || out.floatMasked[to] != 0))
+        storeEmpties(columns, h, r, to, true, missing);
     }
     for (uint32_t r = 0; r < plan.doubleRows; ++r) {
-      double* column = out.doubles + (std::size_t{plan_.doubleRow[h]} + r) * stride;
+      const std::size_t to = std::size_t{plan_.doubleRow[h]} + r;
+      double* column = out.doubles + to * stride;
       for (std::size_t i = 0; i < pending_.size(); ++i) {
         double value = noDouble;
-        if (rows[i] != nullptr) std::memcpy(&value, rows[i] + 8 * std::size_t{r}, 8);
+        if (tile_[i] != nullptr) std::memcpy(&value, tile_[i] + doublesAt + 8 * std::size_t{r}, 8);
         column[pending_[i].row] = value;
       }
+      if (masks && (!full || out.doubleMasked[to] != 0))
+        storeEmpties(columns, h, r, to, false, missing);
     }
     for (uint64_t number : pendingRows_[h]) release(h, number);
     pendingRows_[h].clear();
   }
   pending_.clear();
+}
+
+void SetReader::storeEmpties(const SetColumns& columns, std::size_t h, uint32_t r, std::size_t to,
+                             bool isFloat, bool missing) {
+  const LineColumns& out = columns.lines;
+  uint8_t* masked = isFloat ? out.floatMasked + to : out.doubleMasked + to;
+  uint8_t* mask = (isFloat ? out.floatEmpty : out.doubleEmpty) + to * out.stride;
+  // A cell is empty where its host has no line, or where the host's own
+  // line leaves it empty; the set's column keeps a mask from its first
+  // empty cell on.
+  const auto empty = [&](std::size_t i) -> uint8_t {
+    if (state_[i] != kLineWithEmpties) return state_[i] == kNoLine ? 1 : 0;
+    const LineColumns ring = ringRow(h, *pending_[i].slots[h]);
+    const uint8_t* cells = isFloat ? floatEmpties(ring, r) : doubleEmpties(ring, r);
+    return cells != nullptr ? *cells : 0;
+  };
+  if (*masked == 0) {
+    std::size_t i = 0;
+    while (!missing && i < pending_.size() && empty(i) == 0) ++i;
+    if (!missing && i == pending_.size()) return;
+    std::memset(mask, 0, out.stride);
+    *masked = 1;
+  }
+  for (std::size_t i = 0; i < pending_.size(); ++i) mask[pending_[i].row] = empty(i);
 }
 
 void SetReader::offer(const SetLine& line, const SetColumns& columns, std::size_t row,

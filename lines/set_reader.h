@@ -4,7 +4,9 @@
 // The set's columns: Time, Sync, Start Rev and End Rev of the set line; the
 // float block's row 0 its Speed, then each host's float rows but its speed,
 // host after host; the double block each host's double rows, host after
-// host; and one status per host (lines/set_join.h). Empty cells are NaN.
+// host; and one status per host (lines/set_join.h). Empty cells are NaN,
+// and marked in the masks where the columns keep them (lines/line_columns.h):
+// every cell of a host without a line, and those its own line leaves empty.
 #pragma once
 
 #include <cstddef>
@@ -88,12 +90,14 @@ class SetReader {
     std::unique_ptr<uint64_t[]> ring;  // ring rows of slotBytes each
     std::size_t slotBytes = 0;
     std::vector<bool> used;
+    std::vector<uint8_t> empties;      // per ring row: its line has an empty cell
     uint64_t next = 0;                 // the number of the next line read
     uint64_t oldest = 0;               // the oldest line still used
     std::optional<SetJoinLine> ahead;  // read, not yet offered to the join
   };
   void readAhead(std::size_t h);
-  // The columns of host h's ring row `slot`: one line, stride 1.
+  // The columns of host h's ring row `slot`: one line, stride 1, with its
+  // masks.
   LineColumns ringRow(std::size_t h, std::size_t slot) const;
   // Stores a set line the keep window holds; ends the reader at the first
   // beyond it.
@@ -102,6 +106,10 @@ class SetReader {
   // Copies the probe cells of the stored lines not yet copied, and frees
   // their ring rows.
   void flush(const SetColumns& columns);
+  // The masks of host h's float (double) row r, row `to` of the set's block,
+  // for the lines of the tile (`missing`: some lack the host's line).
+  void storeEmpties(const SetColumns& columns, std::size_t h, uint32_t r, std::size_t to,
+                    bool isFloat, bool missing);
   void release(std::size_t h, uint64_t number);
 
   SetPlan plan_;
@@ -117,6 +125,11 @@ class SetReader {
   };
   static constexpr std::size_t kTileLines = 64;
   std::vector<Pending> pending_;
+  // Per pending line, while a host's cells are copied: its ring row, and
+  // whether the host has a line there, one with an empty cell.
+  static constexpr uint8_t kLine = 0, kNoLine = 1, kLineWithEmpties = 2;
+  std::vector<const unsigned char*> tile_;
+  std::vector<uint8_t> state_;
   std::vector<std::vector<uint64_t>> pendingRows_;
   std::optional<uint64_t> keepLow_;
   std::optional<uint64_t> keepHigh_;

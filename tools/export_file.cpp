@@ -113,6 +113,7 @@ bool exportColumns(const ExportRequest& request, DataFile& file, const LinePlan&
   bool written = pipeBatches(
       request,
       [&](int b) {
+        clearEmpties(plan, batches[b].columns());  // a new batch: no mask until an empty cell
         const std::size_t rows = reader.read(batches[b].columns(), 0, kBatchRows);
         meter.update();
         return rows;

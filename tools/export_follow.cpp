@@ -99,6 +99,7 @@ FollowStatus followColumns(const ExportRequest& request, const std::string& inpu
     if (rows == kBatchRows || (followEnded(got.status) && rows > 0)) {
       written = written && sink->write(batch.columns(), rows);
       rows = 0;
+      clearEmpties(view.plan, batch.columns());  // a new batch: no mask until an empty cell
     }
   } while (!followEnded(got.status));
   written = sink->finish() && written;

@@ -209,6 +209,7 @@ bool exportSetCsv(const ExportRequest& request, const SetFiles& set, std::vector
   SetBatch batch(plan, hosts.size());
   SetMeter meter(request, hosts);
   while (!reader->ended()) {
+    clearEmpties(setBlocks(plan), batch.columns.lines);
     const std::size_t rows = reader->read(batch.columns, 0, kBatchRows);
     writer.writeLines(batch.columns, rows);
     lines += rows;
@@ -275,6 +276,7 @@ bool exportSetColumns(const ExportRequest& request, const SetFiles& set,
   bool written = pipeBatches(
       request,
       [&](int b) {
+        clearEmpties(setBlocks(plan), batches[b].columns.lines);
         const std::size_t rows = reader->read(batches[b].columns, 0, kBatchRows);
         meter.update();
         return rows;

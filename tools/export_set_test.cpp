@@ -36,13 +36,17 @@ const char* const kSetName = "Rig1.0000.2011-05-06.12-30-00";
 // A set of three hosts of two probes each, whose hosts differ: host 2
 // drops every 7th revolution, host 3 starts 5 revolutions late, and every
 // counter restarts at revolution 40. Probe "Same" is on host 1 and host 2.
+// Every 4th revolution records the default quiet NaN in some cells, which
+// the hosts' CSVs print as nan, never as an empty cell.
 class ExportSetTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    files = synthRecording(dir.file("rec"),
-                           {"--hosts", "3", "--revolutions", "60", "--probes", "2", "--blades", "3",
-                            "--extras", "0", "--drop", "2:7", "--late", "3:5", "--resync", "40",
-                            "--probe-names", "Same,P102,Same,P104,P105,P106"});
+    files = synthRecording(
+        dir.file("rec"), {"--hosts",     "3",   "--revolutions", "60",
+                          "--probes",    "2",   "--blades",      "3",
+                          "--extras",    "0",   "--drop",        "2:7",
+                          "--late",      "3:5", "--resync",      "40",
+                          "--nan-cells", "4",   "--probe-names", "Same,P102,Same,P104,P105,P106"});
     ASSERT_EQ(files.size(), 3u);
     for (const std::string& file : files) {
       relative.push_back("rec/" + file.substr(file.rfind('/') + 1));
@@ -206,7 +210,8 @@ TEST(ExportSet, ASetOfOneHostIsItsFileWithTheStatusColumn) {
 
 #if __has_include(<netcdf.h>)
 // The netCDF file holds the set CSV's values: each probe's variables (named
-// after its key) and each host's status.
+// after its key), their fill value exactly where a cell is empty and NaN
+// where it is nan, and each host's status.
 TEST_F(ExportSetTest, NetCdfHoldsTheSetsValuesAndStatuses) {
   ASSERT_EQ(runCdt({"export", "--set", "-o", "set", "rec"}, dir.path()).status, 0);
   const std::vector<Row> set = table(dir.file(std::string("set/") + kSetName + ".csv"));
@@ -229,14 +234,21 @@ TEST_F(ExportSetTest, NetCdfHoldsTheSetsValuesAndStatuses) {
     ASSERT_EQ(nc_inq_varid(nc, variable.c_str(), &id), NC_NOERR) << variable;
     std::vector<float> values(lines);
     ASSERT_EQ(nc_get_var_float(nc, id, values.data()), NC_NOERR);
+    float fill = 0;
+    ASSERT_EQ(nc_get_att_float(nc, id, "_FillValue", &fill), NC_NOERR);
+    EXPECT_FALSE(std::isnan(fill));
     // The second "Same RMS" column is host 2's.
     const size_t c = variable[0] == 'S' ? column("P102 RMS") + 8 : column(header);
+    size_t empty = 0, nan = 0;
     for (size_t i = 0; i < lines; ++i) {
       char text[kNumberRoom];
-      EXPECT_EQ(std::isnan(values[i]) ? "" : std::string(text, formatG8(text, values[i])),
+      EXPECT_EQ(values[i] == fill ? "" : std::string(text, formatG8(text, values[i])),
                 set[i + 1][c])
           << variable << " line " << i;
+      empty += set[i + 1][c].empty();
+      nan += set[i + 1][c] == "nan";
     }
+    EXPECT_TRUE(empty > 0 && nan > 0) << variable;
   }
   for (const char* host : {"Daq1", "Daq2", "Daq3"}) {
     int id = -1;

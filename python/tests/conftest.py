@@ -45,7 +45,8 @@ def recordings(tmp_path_factory):
         "plain": ["--revolutions", "120", "--profiles", "20"],
         "ranges": ["--revolutions", "300", "--aggregate", "7", "--blades", "13"],
         "three_probes": ["--revolutions", "90", "--probes", "3", "--stages", "2", "--blades", "5,9"],
-        "damaged": ["--revolutions", "80", "--damage", "--blades", "6"],
+        # A cut last record (empty cells) and recorded NaNs (the CSV's nan): NaN alike.
+        "damaged": ["--revolutions", "80", "--damage", "--blades", "6", "--nan-cells", "7"],
         "second_host": ["--revolutions", "50", "--hosts", "2", "--blades", "4"],
         # Names in the installation's code page (0xFC for ü, in the file name too), one
         # of them on three probes, and names written as UTF-8.

@@ -176,9 +176,12 @@ PY
 
 # Every variable of level-5 files against the CSV: Windows-1252 names, one
 # twice, stages of 3 and 2 blades, a cut last record (its line has empty
-# cells, NaN in the file), and a window without lines.
+# cells, NaN in the file), recorded NaNs (the CSV's nan, NaN in the file
+# too: MATLAB has no null), and a window without lines. Then the netCDF
+# file of the same recording: its fill value exactly where a cell is empty,
+# NaN where it is nan.
 "$build/tools/cdt" synth --revolutions 30 --probes 4 --stages 2 --blades 3,2 --extras 0 --damage \
-  --name Odd --probe-names 'Sonde Süd,Same,Same,Other' odd >/dev/null
+  --nan-cells 3 --name Odd --probe-names 'Sonde Süd,Same,Same,Other' odd >/dev/null
 input=$(ls odd/*.cdt)
 odd=$(basename "$input" .cdt)
 "$build/driver/cdt2csv" "$input" >/dev/null
@@ -186,6 +189,7 @@ odd=$(basename "$input" .cdt)
 "$build/tools/cdt" export -o five --format mat "$input" >/dev/null 2>&1
 "$build/tools/cdt" export -o zip --format mat --compress 1 "$input" >/dev/null 2>&1
 "$build/tools/cdt" export -o none --format mat --revolutions 900:999 "$input" >/dev/null 2>&1
+"$build/tools/cdt" export -o five --format netcdf "$input" >/dev/null 2>&1
 
 /usr/bin/python3 - "$odd" <<'PY'
 import csv
@@ -200,10 +204,17 @@ config = open(f"{odd}.cfg", encoding="cp1252", newline="").read()
 probes = [("Sonde_S_d", "Sonde Süd", "Stage1", 3), ("Same", "Same", "Stage2", 2),
           ("Same_2", "Same", "Stage1", 3), ("Other", "Other", "Stage2", 2)]
 assert rows[-1][-1] == "", "the cut record leaves empty cells"
+assert sum(c == "nan" for r in rows for c in r[1:]) > 10, "recorded NaNs"
 
 
 def cell(v, digits=8):
-    return "" if np.isnan(v) else "%.*g" % (digits, v)
+    return "nan" if np.isnan(v) else "%.*g" % (digits, v)
+
+
+def same(found, cells):
+    """MATLAB's values as the CSV's cells: NaN stands for an empty cell too."""
+    return len(found) == len(cells) and all(
+        f == c or (f == "nan" and c in ("", "-nan")) for f, c in zip(found, cells))
 
 
 def check(path, rows):
@@ -219,7 +230,7 @@ def check(path, rows):
     micros = np.round(m["time"].ravel() * 1e6).astype(np.int64)
     times = [np.datetime64(r[0].replace(" ", "T"), "us").astype(np.int64) for r in rows]
     assert np.array_equal((micros + 5000) // 10000 * 10000, np.array(times, np.int64)), path
-    assert [cell(v, 6) for v in m["speed"].ravel()] == [r[1] for r in rows], path
+    assert [cell(v, 6) for v in m["speed"].ravel()] == [r[1] for r in rows], path  # never empty
     assert [("Yes" if v else "No") for v in m["sync"].ravel()] == [r[2] for r in rows], path
     assert [str(v) for v in m["start_rev"].ravel()] == [r[3] for r in rows], path
     assert [str(v) for v in m["end_rev"].ravel()] == [r[4] for r in rows], path
@@ -241,7 +252,7 @@ def check(path, rows):
         values = np.hstack([p["rms"], p["dns"], p["blade_dns"], p["blade_toa"]])
         width = 2 + 2 * blades
         for i, r in enumerate(rows):
-            assert [cell(v) for v in values[i]] == r[column:column + width], (path, field, i)
+            assert same([cell(v) for v in values[i]], r[column:column + width]), (path, field, i)
         column += width
     assert all(len(r) == column for r in rows)
 
@@ -253,6 +264,28 @@ raw = open(f"five/{odd}.mat", "rb").read()
 packed = open(f"zip/{odd}.mat", "rb").read()
 assert raw[128] == 14 and packed[128] == 15 and len(packed) < len(raw) / 2
 print(f"scipy: {odd}.mat, uncompressed, compressed and without lines: every variable equals the CSV")
+
+# netCDF: the raw values (no masking) hold the fill value exactly where the
+# CSV's cell is empty and NaN where it is nan; decoded, both are NaN.
+import xarray as xr
+
+raw = xr.open_dataset(f"five/{odd}.nc", mask_and_scale=False)
+decoded = xr.open_dataset(f"five/{odd}.nc")
+column, empties = 5, 0
+for field, name, stage, blades in probes:
+    for q, width in (("rms", 1), ("dns", 1), ("blade_dns", blades), ("blade_toa", blades)):
+        v = raw[f"{field}_{q}"]
+        fill = v.attrs["_FillValue"]
+        assert not np.isnan(fill), (field, q)
+        values = v.values.reshape(len(rows), width)
+        for i, r in enumerate(rows):
+            found = ["" if x == fill else cell(x) for x in values[i]]
+            assert found == r[column:column + width], (field, q, i, found)
+            empties += found.count("")
+        assert np.isnan(decoded[f"{field}_{q}"].values[raw[f"{field}_{q}"].values == fill]).all()
+        column += width
+assert empties > 0
+print(f"xarray: {odd}.nc holds its fill value exactly where the CSV is empty, NaN where it is nan")
 PY
 
 # Octave: the same files, each cell printed as the CSV prints it (Octave
@@ -271,7 +304,9 @@ octave --no-gui --no-window-system --quiet --eval "
     assert(strcmp(s.probes.Sonde_S_d.name, 'Sonde Süd') && strcmp(s.probes.Same_2.name, 'Same'));
     for i = 1:n
       cells = strsplit(lines{i + 1}, ',', 'CollapseDelimiters', false);
-      assert(strcmp(sprintf('%.6g', double(s.speed(i))), cells{2}));
+      text = sprintf('%.6g', double(s.speed(i)));
+      if isnan(s.speed(i)) text = 'nan'; end
+      assert(strcmp(text, cells{2}));
       assert(s.sync(i) == strcmp(cells{3}, 'Yes'));
       assert(strcmp(sprintf('%d', s.start_rev(i)), cells{4}) && strcmp(sprintf('%d', s.end_rev(i)), cells{5}));
       c = 6;
@@ -280,9 +315,12 @@ octave --no-gui --no-window-system --quiet --eval "
         v = [double(q.rms(i)), q.dns(i), double(q.blade_dns(i, :)), double(q.blade_toa(i, :))];
         assert(isequal(size(q.blade_dns), [n, numel(q.blades)]));
         for k = 1:numel(v)
-          text = sprintf('%.8g', v(k));
-          if isnan(v(k)) text = ''; end
-          assert(strcmp(text, cells{c}));
+          % NaN is the empty cell's value and the recorded NaN's alike.
+          if isnan(v(k))
+            assert(any(strcmp(cells{c}, {'', 'nan', '-nan'})));
+          else
+            assert(strcmp(sprintf('%.8g', v(k)), cells{c}));
+          end
           c = c + 1;
         end
       end

@@ -2,9 +2,10 @@
 # Independent readers of cdt export's Parquet files: DuckDB and hyparquet (from
 # npm, run with Node.js) read every row of files of awkward recordings
 # (Windows-1252 names, a name twice, stages of 3 and 2 blades, a cut last
-# record) in the wide and long layouts, uncompressed and compressed, and of a
-# recording set with a host that drops lines; each value must be the CSV's
-# (floats formatted as the CSV formats them, nulls where its cells are empty).
+# record, recorded NaNs) in the wide and long layouts, uncompressed and
+# compressed, and of a recording set with a host that drops lines; each value
+# must be the CSV's (floats formatted as the CSV formats them, nulls exactly
+# where its cells are empty, NaN where they are nan).
 # Then DuckDB's view of the footer: the Time and revolution statistics of
 # every row group and the metadata, and a revolution filter that reads only
 # the row groups it needs (the others' pages are overwritten, and the query
@@ -33,7 +34,7 @@ ln -s "$modules" node_modules
 cdt=$build/tools/cdt
 
 "$cdt" synth --revolutions 300 --probes 4 --stages 2 --blades 3,2 --extras 0 --damage \
-  --name Odd --probe-names 'Sonde Süd,Same,Same,Other' odd >/dev/null
+  --nan-cells 7 --name Odd --probe-names 'Sonde Süd,Same,Same,Other' odd >/dev/null
 input=$(ls odd/*.cdt)
 odd=$(basename "$input" .cdt)
 "$build/driver/cdt2csv" "$input" >/dev/null
@@ -49,7 +50,8 @@ fi
 # Row groups of 40 lines, for the statistics and the filter.
 "$cdt" export -o groups --format parquet --row-group 40 "$input" >/dev/null 2>&1
 
-"$cdt" synth --hosts 2 --revolutions 60 --probes 2 --blades 3 --extras 0 --drop 2:5 set >/dev/null
+"$cdt" synth --hosts 2 --revolutions 60 --probes 2 --blades 3 --extras 0 --drop 2:5 \
+  --nan-cells 3 set >/dev/null
 "$cdt" export --set -o setout set >/dev/null
 "$cdt" export --set -o setout --format parquet set >/dev/null
 setname=Rig1.0000.2011-05-06.12-30-00
@@ -127,6 +129,7 @@ def compare(name, found, csv_rows, floats):
 
 wide = rows_of(f"{odd}.csv", "cp1252")
 assert wide[-1][-1] == "", "the cut record leaves empty cells"
+assert sum(c == "nan" for r in wide for c in r) > 50, "recorded NaNs"
 floats = {c for c in wide[0][5:]} | {"Speed"}
 for c in codecs:
     for reader in ("duckdb", "hyparquet"):

@@ -1,5 +1,6 @@
 // cdt synth: makes a realistic recording with the library's own writer.
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <memory>
 #include <numbers>
@@ -77,6 +78,9 @@ constexpr OptionSpec kOptions[] = {
      "DIR)"},
     {"unfinished", nullptr, "leave the files as being written (\".temp\", no index)"},
     {"damage", nullptr, "cut the last record of every file short"},
+    {"nan-cells", "EVERY",
+     "every EVERY-th revolution records the default quiet NaN (bits 0x7FC00000) in a probe's "
+     "RMS, another's DNS of a blade, a third's TOA of a blade, and every 4th time the speed"},
     {"live", "RATE",
      "write as a recorder does, at RATE times real time (max: at once), in pieces that cut "
      "records; with --unfinished the writer dies in its last record"},
@@ -282,6 +286,9 @@ int readOptions(const CommandArgs& args, FILE* err, SynthOptions& o) {
   if (o.resonances.empty() && (o.runDown || !o.truthPath.empty())) {
     return usageError(args, err, "--run-down and --truth go with --resonance");
   }
+  auto nanEvery = integerOption(args, "nan-cells", 0, 1, 4000000000LL, err);
+  if (!nanEvery) return 2;
+  o.nanEvery = static_cast<uint64_t>(*nanEvery);
   o.unfinished = args.has("unfinished");
   o.damage = args.has("damage");
   auto startOver = integerOption(args, "start-over", 0, 2, 4000000000LL, err);
@@ -325,6 +332,28 @@ double bytesPerRevolution(const SynthOptions& o) {
              static_cast<double>(o.extrasEvery * kFixedEveryExtras);
   }
   return bytes;
+}
+
+// The value a recorder writes for "no reading": the default quiet NaN, whose
+// bits the CSV prints as nan and every other view must keep apart from an
+// empty cell.
+constexpr uint32_t kQuietNaNBits = 0x7FC00000u;
+
+// The `k`-th revolution of --nan-cells, in the record of `slot` of a host
+// with `probes` probes: the RMS of probe k, the DNS of blade k of probe
+// k + 1 and the TOA of blade k + 1 of probe k + 2 (blades counted modulo
+// the stage), and every 4th time the speed of every probe's record.
+void plantNaNs(DataRecord& record, uint32_t slot, uint32_t probes, uint64_t k) {
+  const float nan = std::bit_cast<float>(kQuietNaNBits);
+  const uint32_t blades = bladeCount(record);
+  if (slot == k % probes) setBladeRms(record, nan);
+  if (blades > 0 && slot == (k + 1) % probes) {
+    storeF32(bladeEntry(record, static_cast<uint32_t>(k % blades)) + kBladeDns, nan);
+  }
+  if (blades > 0 && slot == (k + 2) % probes) {
+    storeF32(bladeEntry(record, static_cast<uint32_t>((k + 1) % blades)) + kBladeToa, nan);
+  }
+  if (k % 4 == 3) setBladeSpeed(record, nan);
 }
 
 // One host's data file while it is written.
@@ -399,6 +428,9 @@ struct HostRecording {
         record = newBladeRecord(host, signal->blades(slot));
       }
       signal->fillBladeRecord(*record, slot, rev);
+      if (o.nanEvery != 0 && rev.number % o.nanEvery == 0) {
+        plantNaNs(*record, slot, o.probesPerHost, rev.number / o.nanEvery);
+      }
       if (o.aggregate == 0) {
         write(*record);
       } else {

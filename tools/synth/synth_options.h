@@ -57,6 +57,9 @@ struct SynthOptions {
   std::vector<HostDeparture> departures;
   bool unfinished = false;
   bool damage = false;
+  // --nan-cells EVERY: every this many revolutions some cells hold the
+  // default quiet NaN (synthNaN); 0: none.
+  uint64_t nanEvery = 0;
   // --start-over REV (live only): the writer records the revolutions before
   // REV with other values, then starts over in the same file; 0: never.
   uint64_t startOver = 0;
