@@ -38,68 +38,97 @@ ColumnPlan setBlocks(const SetPlan& plan) {
   return blocks;
 }
 
-SetReader::SetReader(const std::vector<Host>& hosts, std::size_t master, const SetPlan& plan)
-    : plan_(plan),
-      join_(hosts.size(), master),
-      hosts_(hosts.size()),
-      ringRows_(setRingRows(plan)),
-      pendingRows_(hosts.size()) {
-  for (std::size_t h = 0; h < hosts.size(); ++h) {
-    HostLines& lines = hosts_[h];
-    lines.reader = hosts[h].start ? std::make_unique<LineReader>(*hosts[h].file, plan_.hosts[h],
-                                                                 hosts[h].window, *hosts[h].start)
-                                  : std::make_unique<LineReader>(*hosts[h].file, plan_.hosts[h],
-                                                                 hosts[h].window);
-    // Each ring row holds one line's columns side by side (a stride of 1),
-    // so that storing a line writes one run of bytes.
-    lines.slotBytes = (lineBytes(plan_.hosts[h]) + 7) / 8 * 8;
-    lines.ring = std::make_unique<uint64_t[]>(lines.slotBytes / 8 * ringRows_);
-    lines.used.assign(ringRows_, false);
-    readAhead(h);
-  }
-}
-
-void SetReader::readAhead(std::size_t h) {
-  HostLines& lines = hosts_[h];
-  lines.ahead.reset();
-  const std::size_t slot = static_cast<std::size_t>(lines.next % ringRows_);
-  const LineColumns ring = ringRow(h, slot);
-  lines.reader->readEach(1, [&](const LineGroup& group, uint64_t windowTime) {
-    storeLine(plan_.hosts[h], group, ring, 0);
-    lines.ahead = SetJoinLine{{*ring.startRevolution, *ring.endRevolution},
-                              windowTime,
-                              *ring.time,
-                              *ring.floats,
-                              static_cast<std::size_t>(lines.next)};
+FollowBatch FileLineSource::next(const ColumnPlan& plan, const LineColumns& row,
+                                 uint64_t& windowTime, std::chrono::milliseconds) {
+  FollowBatch batch;
+  batch.lines = reader_->readEach(1, [&](const LineGroup& group, uint64_t time) {
+    storeLine(plan, group, row, 0);
+    windowTime = time;
   });
-  if (lines.ahead) {
-    lines.used[slot] = true;
-    ++lines.next;
-  }
+  if (batch.lines == 0) batch.status = FollowStatus::Finished;
+  return batch;
 }
 
-LineColumns SetReader::ringRow(std::size_t h, std::size_t slot) const {
-  const HostLines& lines = hosts_[h];
-  const ColumnPlan& plan = plan_.hosts[h];
-  auto* at = reinterpret_cast<unsigned char*>(lines.ring.get()) + slot * lines.slotBytes;
+FollowBatch FollowedLineSource::next(const ColumnPlan& plan, const LineColumns& row,
+                                     uint64_t& windowTime, std::chrono::milliseconds timeout) {
+  return lines_.nextGroups(1, timeout, [&](const LineGroup& group, uint64_t time) {
+    storeLine(plan, group, row, 0);
+    windowTime = time;
+  });
+}
+
+SetHostRing::SetHostRing(const ColumnPlan& plan, std::size_t rows)
+    : plan_(plan),
+      rows_(rows),
+      slotBytes_((lineBytes(plan) + 7) / 8 * 8),
+      bytes_(std::make_unique<uint64_t[]>(slotBytes_ / 8 * rows)),
+      used_(rows, false) {}
+
+LineColumns SetHostRing::row(std::size_t slot) const {
+  auto* at = reinterpret_cast<unsigned char*>(bytes_.get()) + slot * slotBytes_;
   LineColumns row;
   row.stride = 1;
   row.time = reinterpret_cast<int64_t*>(at);
   row.startRevolution = reinterpret_cast<uint64_t*>(at + 8);
   row.endRevolution = reinterpret_cast<uint64_t*>(at + 16);
   row.doubles = reinterpret_cast<double*>(at + 24);
-  row.floats = reinterpret_cast<float*>(at + 24 + 8 * std::size_t{plan.doubleRows});
-  row.sync = at + 24 + 8 * std::size_t{plan.doubleRows} + 4 * std::size_t{plan.floatRows};
+  row.floats = reinterpret_cast<float*>(at + 24 + 8 * std::size_t{plan_.doubleRows});
+  row.sync = at + 24 + 8 * std::size_t{plan_.doubleRows} + 4 * std::size_t{plan_.floatRows};
   return row;
 }
 
-void SetReader::release(std::size_t h, uint64_t number) {
-  HostLines& lines = hosts_[h];
-  lines.used[static_cast<std::size_t>(number % ringRows_)] = false;
-  while (lines.oldest < lines.next &&
-         !lines.used[static_cast<std::size_t>(lines.oldest % ringRows_)]) {
-    ++lines.oldest;
+namespace {
+
+std::vector<std::unique_ptr<SetLineSource>> fileSources(const std::vector<SetReader::Host>& hosts,
+                                                        const SetPlan& plan) {
+  std::vector<std::unique_ptr<SetLineSource>> sources;
+  for (std::size_t h = 0; h < hosts.size(); ++h) {
+    const SetReader::Host& host = hosts[h];
+    sources.push_back(std::make_unique<FileLineSource>(
+        host.start
+            ? std::make_unique<LineReader>(*host.file, plan.hosts[h], host.window, *host.start)
+            : std::make_unique<LineReader>(*host.file, plan.hosts[h], host.window)));
   }
+  return sources;
+}
+
+}  // namespace
+
+SetReader::SetReader(const std::vector<Host>& hosts, std::size_t master, const SetPlan& plan)
+    : SetReader(fileSources(hosts, plan), master, plan) {}
+
+SetReader::SetReader(std::vector<std::unique_ptr<SetLineSource>> sources, std::size_t master,
+                     const SetPlan& plan)
+    : plan_(plan),
+      join_(sources.size(), master),
+      hosts_(sources.size()),
+      ringRows_(setRingRows(plan)),
+      pendingRows_(sources.size()) {
+  for (std::size_t h = 0; h < sources.size(); ++h) {
+    hosts_[h].source = std::move(sources[h]);
+    hosts_[h].ring = std::make_unique<SetHostRing>(plan_.hosts[h], ringRows_);
+  }
+}
+
+// A host without a line at hand that has not ended has its next ring row
+// free: the merge checked it before it offered the host's previous line.
+void SetReader::readAhead(std::size_t h, std::chrono::milliseconds timeout) {
+  HostLines& lines = hosts_[h];
+  if (lines.ahead || followEnded(lines.status)) return;
+  const std::size_t slot = lines.ring->slot(lines.next);
+  const LineColumns row = lines.ring->row(slot);
+  uint64_t windowTime = 0;
+  const FollowBatch batch = lines.source->next(plan_.hosts[h], row, windowTime, timeout);
+  if (batch.lines > 0) {
+    lines.ahead = SetJoinLine{{*row.startRevolution, *row.endRevolution},
+                              windowTime,
+                              *row.time,
+                              *row.floats,
+                              static_cast<std::size_t>(lines.next)};
+    lines.ring->take(slot);
+    ++lines.next;
+  }
+  lines.status = batch.status;
 }
 
 void SetReader::store(const SetLine& line, const SetColumns& columns, std::size_t row) {
@@ -107,11 +136,11 @@ void SetReader::store(const SetLine& line, const SetColumns& columns, std::size_
   const std::size_t stride = out.stride;
   const SetJoinLine& reference = *line.hosts[line.reference];
   {
-    const LineColumns ring =
-        ringRow(line.reference, static_cast<std::size_t>(reference.row % ringRows_));
-    out.time[row] = *ring.time;
-    out.sync[row] = *ring.sync;
-    out.floats[row] = *ring.floats;
+    const SetHostRing& ring = *hosts_[line.reference].ring;
+    const LineColumns from = ring.row(ring.slot(reference.row));
+    out.time[row] = *from.time;
+    out.sync[row] = *from.sync;
+    out.floats[row] = *from.floats;
   }
   out.startRevolution[row] = line.key.start;
   out.endRevolution[row] = line.key.end;
@@ -124,7 +153,7 @@ void SetReader::store(const SetLine& line, const SetColumns& columns, std::size_
   // rows at once rather than touching every column for every line.
   Pending pending{row, std::vector<std::optional<std::size_t>>(hosts_.size())};
   for (std::size_t h = 0; h < hosts_.size(); ++h) {
-    if (line.hosts[h]) pending.slots[h] = static_cast<std::size_t>(line.hosts[h]->row % ringRows_);
+    if (line.hosts[h]) pending.slots[h] = hosts_[h].ring->slot(line.hosts[h]->row);
   }
   pending_.push_back(std::move(pending));
   for (std::size_t h = 0; h < hosts_.size(); ++h) {
@@ -143,7 +172,8 @@ void SetReader::flush(const SetColumns& columns) {
     std::vector<const unsigned char*> rows(pending_.size());
     for (std::size_t i = 0; i < pending_.size(); ++i) {
       const std::optional<std::size_t>& slot = pending_[i].slots[h];
-      rows[i] = slot ? reinterpret_cast<const unsigned char*>(ringRow(h, *slot).doubles) : nullptr;
+      rows[i] = slot ? reinterpret_cast<const unsigned char*>(hosts_[h].ring->row(*slot).doubles)
+                     : nullptr;
     }
     const std::size_t floatsAt = 8 * std::size_t{plan.doubleRows};
     for (uint32_t r = 1; r < plan.floatRows; ++r) {
@@ -187,19 +217,40 @@ void SetReader::offer(const SetLine& line, const SetColumns& columns, std::size_
   store(line, columns, row + stored++);
 }
 
-std::size_t SetReader::read(const SetColumns& columns, std::size_t row, std::size_t rows) {
+std::size_t SetReader::read(const SetColumns& columns, std::size_t row, std::size_t rows,
+                            std::chrono::milliseconds wait) {
+  const auto deadline = std::chrono::steady_clock::now() + wait;
   std::size_t stored = 0;
   while (stored < rows && !ended_) {
     if (std::optional<SetLine> line = join_.take()) {
       offer(*line, columns, row, stored);
       continue;
     }
-    // The host whose next line comes first in window time.
-    std::optional<std::size_t> first;
+    // The join takes the earliest of the hosts' next lines: every host must
+    // have one at hand, or have ended.
+    std::optional<std::size_t> behind;
     for (std::size_t h = 0; h < hosts_.size(); ++h) {
-      const std::optional<SetJoinLine>& ahead = hosts_[h].ahead;
-      if (ahead && (!first || ahead->windowTime < hosts_[*first].ahead->windowTime)) first = h;
+      readAhead(h, std::chrono::milliseconds(0));
+      const FollowStatus status = hosts_[h].status;
+      if (status == FollowStatus::Stopped || status == FollowStatus::Failed) {
+        if (!halted_) halted_ = h;
+      }
+      if (!behind && !hosts_[h].ahead && !followEnded(status)) behind = h;
     }
+    if (halted_) {
+      ended_ = true;
+      break;
+    }
+    if (behind) {
+      const auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (stored > 0 || rest.count() <= 0) break;
+      readAhead(*behind, rest);
+      continue;
+    }
+    std::optional<std::size_t> first = nextJoinHost(
+        hosts_.size(),
+        [&](std::size_t h) -> const std::optional<SetJoinLine>& { return hosts_[h].ahead; });
     if (!first) {
       join_.finish();
       if (std::optional<SetLine> line = join_.take()) {
@@ -210,7 +261,7 @@ std::size_t SetReader::read(const SetColumns& columns, std::size_t row, std::siz
       continue;
     }
     HostLines& lines = hosts_[*first];
-    if (lines.used[static_cast<std::size_t>((lines.next) % ringRows_)]) {
+    if (lines.ring->used(lines.ring->slot(lines.next))) {
       // The host's ring is full: of lines stored but not yet copied, which
       // the copy frees, else of lines the join still holds, and the oldest
       // set line is stored as it stands.
@@ -222,7 +273,7 @@ std::size_t SetReader::read(const SetColumns& columns, std::size_t row, std::siz
       continue;
     }
     join_.add(*first, *lines.ahead);
-    readAhead(*first);
+    lines.ahead.reset();
   }
   flush(columns);
   return stored;

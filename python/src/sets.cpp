@@ -13,7 +13,7 @@
 #include "lines/set_summary.h"
 #include "python/src/columns.h"
 #include "python/src/common.h"
-#include "python/src/set_halves.h"
+#include "lines/set_halves.h"
 
 namespace py = pybind11;
 
