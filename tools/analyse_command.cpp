@@ -10,7 +10,7 @@
 #include "datafile/data_file.h"
 #include "foundation/name_text.h"
 #include "tools/commands.h"
-#include "tools/json_writer.h"
+#include "info/json_writer.h"
 #include "tools/selection_text.h"
 
 namespace cdt {
