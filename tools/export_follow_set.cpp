@@ -253,14 +253,7 @@ FileResult followSet(const ExportRequest& request, const FollowRequest& follow,
     hosts[h].linesHost = follower.linesHost(h);
   }
   const std::string output = exportSetOutputPath(request, set);
-  for (const SetHost& host : hosts) {
-    if (sameFile(host.path.c_str(), output.c_str())) {
-      say(result.err, "cdt export: the output '%s' is the input file\n", output.c_str());
-      result.status = 1;
-      return result;
-    }
-  }
-  if (!resolveSetHosts(request, set, leader, hosts, result)) return result;
+  if (!prepareSetHosts(request, set, leader, output, hosts, result)) return result;
   std::vector<ColumnPlan> plans;
   std::vector<LineWindow> windows;
   for (const SetHost& host : hosts) {

@@ -75,8 +75,7 @@ std::string setKey(const SetFiles&, const SetHost& host, uint32_t slot, TextEnco
   return host.keys[slot];
 }
 
-}  // namespace
-
+// Resolves the request's selection for every host (prepareSetHosts).
 bool resolveSetHosts(const ExportRequest& request, const SetFiles& set, const std::string& leader,
                      std::vector<SetHost>& hosts, FileResult& result) {
   LineSelection every = request.selection;
@@ -140,6 +139,20 @@ bool resolveSetHosts(const ExportRequest& request, const SetFiles& set, const st
     if (!resolveHost(request, own, hosts[h], result)) return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool prepareSetHosts(const ExportRequest& request, const SetFiles& set, const std::string& leader,
+                     const std::string& output, std::vector<SetHost>& hosts, FileResult& result) {
+  for (const SetHost& host : hosts) {
+    if (sameFile(host.path.c_str(), output.c_str())) {
+      say(result.err, "cdt export: the output '%s' is the input file\n", output.c_str());
+      result.status = 1;
+      return false;
+    }
+  }
+  return resolveSetHosts(request, set, leader, hosts, result);
 }
 
 std::vector<SetCsvHost> setCsvHosts(const SetFiles& set, const std::vector<SetHost>& hosts) {
@@ -345,14 +358,7 @@ FileResult exportSet(const ExportRequest& request, const SetFiles& set) {
     if (hosts[h].index == leading) master = h;
   }
   const std::string output = exportSetOutputPath(request, set);
-  for (const SetHost& host : hosts) {
-    if (sameFile(host.path.c_str(), output.c_str())) {
-      say(result.err, "cdt export: the output '%s' is the input file\n", output.c_str());
-      result.status = 1;
-      return result;
-    }
-  }
-  if (!resolveSetHosts(request, set, leader, hosts, result)) return result;
+  if (!prepareSetHosts(request, set, leader, output, hosts, result)) return result;
   std::vector<ColumnPlan> plans;
   for (const SetHost& host : hosts) plans.push_back(host.view.plan);
   const SetPlan plan = planSet(std::move(plans));

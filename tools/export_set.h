@@ -57,12 +57,13 @@ struct SetHost {
   bool shared[kChannelsPerHost] = {};
 };
 
-// Resolves the request's selection for every host, as a set read applies
+// Refuses an output that is one of the hosts' files (status 1), then
+// resolves the request's selection for every host, as a set read applies
 // it: the probes named are looked up among the set's keys, then its names;
 // each host keeps those of its own (none when none is named). False, with
 // the result set (status 2), when it cannot be.
-bool resolveSetHosts(const ExportRequest& request, const SetFiles& set, const std::string& leader,
-                     std::vector<SetHost>& hosts, FileResult& result);
+bool prepareSetHosts(const ExportRequest& request, const SetFiles& set, const std::string& leader,
+                     const std::string& output, std::vector<SetHost>& hosts, FileResult& result);
 
 // The wide or long CSV's hosts, and a column sink's description, of a set
 // whose hosts are resolved (`master`: the position of the leading host).
