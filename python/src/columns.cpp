@@ -9,8 +9,8 @@
 
 #include "csv/csv_header.h"
 #include "foundation/name_text.h"
-#include "python/src/common.h"
 #include "lines/two_halves.h"
+#include "python/src/common.h"
 
 namespace py = pybind11;
 

@@ -8,12 +8,12 @@
 
 #include "foundation/paths.h"
 #include "lines/set_files.h"
+#include "lines/set_halves.h"
 #include "lines/set_parts.h"
 #include "lines/set_reader.h"
 #include "lines/set_summary.h"
 #include "python/src/columns.h"
 #include "python/src/common.h"
-#include "lines/set_halves.h"
 
 namespace py = pybind11;
 
