@@ -64,7 +64,11 @@ py::object SetFollow::hosts(double timeout) {
 }
 
 void SetFollow::begin(const std::vector<LineSelection>& selections) {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_, std::defer_lock);
+  {
+    py::gil_scoped_release release;
+    lock.lock();
+  }
   const std::size_t n = follower_.hosts();
   if (selections.size() != n) throw py::value_error("a selection per file");
   plans_.assign(n, LinePlan());
