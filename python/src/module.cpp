@@ -305,6 +305,7 @@ PYBIND11_MODULE(_cdt, m) {
         py::arg("decode"), py::arg("planned") = py::none(), py::arg("middle") = py::none(),
         py::arg("counted") = py::none());
   m.def("find_set", &findSet, py::arg("path"), py::arg("time") = py::none());
+  m.def("set_master", &setMasterOf, py::arg("paths"));
   m.def("set_times", &findSetTimesOf, py::arg("directory"));
   m.def("read_set", &readSet, py::arg("paths"), py::arg("master"), py::arg("salvage"),
         py::arg("selections"), py::arg("decode"), py::arg("planned") = py::none(),

@@ -208,6 +208,17 @@ py::object SetBatchReader::next(std::optional<std::size_t> most) {
   return d;
 }
 
+std::size_t setMasterOf(const py::list& paths) {
+  std::vector<std::string> files;
+  std::unique_ptr<DataFile> first;
+  for (const py::handle& p : paths) {
+    files.push_back(p.is_none() ? std::string() : p.cast<std::string>());
+    if (!first && !files.back().empty()) first = openOrRaise(files.back(), true);
+  }
+  if (!first) throw py::value_error("no file of the set");
+  return setMaster(first->configuration(), files);
+}
+
 py::list findSetTimesOf(const std::string& directory) {
   std::vector<SetFiles> sets;
   std::string error;
