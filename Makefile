@@ -45,7 +45,8 @@ demo: prereqs
 # then the Python package on 200 MB and 1 GB recordings (bench/python_bench.py),
 # then cdt export's formats and --jobs (bench/export_bench.sh), then a
 # recording set of three hosts against its three files (bench/set_bench.sh),
-# then following a recording while it is written (bench/follow_bench.sh).
+# then following a recording while it is written (bench/follow_bench.sh),
+# then the tip-timing analysis against to_pandas() (bench/analysis_bench.sh).
 bench:
 	@scripts/check-prereqs.sh --bench --python
 	cmake --preset release-bench -DCDT_WERROR=$(WERROR)
@@ -58,6 +59,7 @@ bench:
 	bench/export_bench.sh $(BENCH_BUILD_DIR)
 	bench/set_bench.sh $(BENCH_BUILD_DIR)
 	bench/follow_bench.sh $(BENCH_BUILD_DIR)
+	bench/analysis_bench.sh $(BENCH_BUILD_DIR)
 
 # The Debian package $(RELEASE_DIR)/package/cdt_VERSION_ARCH.deb: both programs,
 # libcdt with its headers, CMake package and pkg-config file, the man pages,

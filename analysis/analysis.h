@@ -95,6 +95,7 @@ struct StageDeflections {
   std::vector<uint32_t> probeNumbers;  // the stage's probes on the file's host
   std::vector<double> angles;          // their θp
   std::vector<uint64_t> revolutions;   // Start Rev per row
+  std::vector<int64_t> times;          // Time per row, microseconds since 1970
   std::vector<double> speeds;          // rpm per row
   std::vector<double> values;          // row-major: [row][blade][probe], NaN where missing
 

@@ -5,16 +5,14 @@
 #include <numbers>
 
 #include "analysis/analysis.h"
-#include "lines/line_columns.h"
+#include "analysis/sources.h"
 #include "lines/line_layout.h"
-#include "lines/line_reader.h"
 
 namespace cdt {
 
 namespace {
 
 constexpr double kTwoPi = 2.0 * std::numbers::pi;
-constexpr std::size_t kBatchRows = 4096;
 
 }  // namespace
 
@@ -74,94 +72,7 @@ double tipDeflection(double radius, double alpha, double speedRpm, double toaUs)
 
 std::vector<StageDeflections> readDeflections(DataFile& file, const Geometry& geometry,
                                               DeflectionCounts& counts) {
-  std::vector<StageDeflections> result;
-  const std::optional<uint32_t> host = firstLineHost(file);
-  if (!host || !seekToTime(file, 0).positioned) return result;
-  const Configuration& configuration = file.configuration();
-  const HostColumns columns = hostColumns(configuration, *host, true);
-  if (!columns.layout.withTimeOfArrival) return result;
-
-  // Per slot: the stage's deflections it feeds, its column there, its α of blade 0.
-  struct Slot {
-    int32_t target = -1;
-    std::size_t column = 0;
-    double radius = 0;
-    double alpha0 = 0;
-    uint32_t blades = 0;
-  };
-  Slot slots[kChannelsPerHost];
-  std::vector<int32_t> stageTarget(geometry.stages.size(), -1);
-  for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
-    const Probe* probe = columns.probes[slot];
-    if (probe == nullptr || !columns.layout.hasProbe[slot]) continue;
-    const int32_t stage = probe->stageIndex;
-    if (stage < 0 || stage >= static_cast<int32_t>(geometry.stages.size())) {
-      ++counts.probesWithoutStage;
-      continue;
-    }
-    const StageGeometry& sg = geometry.stages[stage];
-    if (!sg.problem.empty() || !std::isfinite(probe->radialPosition)) continue;
-    if (stageTarget[stage] < 0) {
-      stageTarget[stage] = static_cast<int32_t>(result.size());
-      StageDeflections d;
-      d.stage = static_cast<uint32_t>(stage);
-      d.blades = std::min(sg.blades, columns.layout.blades[slot]);
-      result.push_back(std::move(d));
-    }
-    StageDeflections& d = result[stageTarget[stage]];
-    d.blades = std::min(d.blades, columns.layout.blades[slot]);
-    Slot& s = slots[slot];
-    s.target = stageTarget[stage];
-    s.column = d.probeNumbers.size();
-    s.radius = sg.diameter / 2.0;
-    s.alpha0 = probe->radialPosition + sg.oprToBlade0;
-    s.blades = sg.blades;
-    d.probeNumbers.push_back(static_cast<uint32_t>(probe->index));
-    d.angles.push_back(probe->radialPosition);
-  }
-
-  const ColumnPlan plan = planAllColumns(columns.layout);
-  LineReader reader(file, plan, LineWindow{});
-  const ColumnStorage storage(plan, kBatchRows);
-  const LineColumns& c = storage.columns();
-  while (!reader.ended()) {
-    const std::size_t rows = reader.read(c, 0, kBatchRows);
-    for (std::size_t r = 0; r < rows; ++r) {
-      ++counts.lines;
-      if (c.sync[r] == 0) {
-        ++counts.unsynchronised;
-        continue;
-      }
-      const double speed = c.floats[r];
-      if (!std::isfinite(speed) || !(speed > 0)) {
-        ++counts.badSpeed;
-        continue;
-      }
-      for (StageDeflections& d : result) {
-        d.speeds.push_back(speed);
-        d.revolutions.push_back(c.startRevolution[r]);
-        d.values.resize(d.values.size() + std::size_t{d.blades} * d.probeNumbers.size(),
-                        std::numeric_limits<double>::quiet_NaN());
-      }
-      for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
-        const Slot& s = slots[slot];
-        if (s.target < 0) continue;
-        StageDeflections& d = result[s.target];
-        const std::size_t row = d.rows() - 1;
-        for (uint32_t b = 0; b < d.blades; ++b) {
-          const double toa = c.floats[(plan.bladeToaRow[slot] + b) * c.stride + r];
-          if (!std::isfinite(toa)) {
-            ++counts.missing;
-            continue;
-          }
-          const double alpha = s.alpha0 + kTwoPi * b / s.blades;
-          d.at(row, b, s.column) = tipDeflection(s.radius, alpha, speed, toa);
-        }
-      }
-    }
-    if (rows == 0) break;
-  }
-  return result;
+  return readDeflections(file, geometry, LineWindow{}, counts);
 }
 
 }  // namespace cdt

@@ -22,6 +22,8 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // Rows each side of the moving mean of the amplitude envelope.
 constexpr std::size_t kSmoothing = 10;
 constexpr int kZeroingPasses = 4;
+// Rows a fitted resonance's half-power band must hold at least.
+constexpr std::size_t kMinBandRows = 5;
 
 using Complex = std::complex<double>;
 
@@ -51,19 +53,32 @@ struct Window {
   std::size_t fitBegin = 0, fitEnd = 0;  // fit range
 };
 
-// The quadratic in speed of each probe fitted to the rows not `excluded`,
-// subtracted: the zeroed deflections of blade `b`, [row][probe].
-std::vector<double> zeroed(const StageDeflections& d, uint32_t b, const std::vector<char>& excluded,
-                           const std::vector<double>& speed) {
+// One blade's deflections, [row][probe], copied out of the stage's
+// [row][blade][probe] once, so that the passes over them run through
+// contiguous memory instead of striding over every other blade.
+std::vector<double> bladeDeflections(const StageDeflections& d, uint32_t b) {
   const std::size_t n = d.rows();
   const std::size_t np = d.probeNumbers.size();
+  std::vector<double> x(n * np);
+  for (std::size_t r = 0; r < n; ++r) {
+    for (std::size_t p = 0; p < np; ++p) x[r * np + p] = d.at(r, b, p);
+  }
+  return x;
+}
+
+// The quadratic in speed of each probe fitted to the rows not `excluded`,
+// subtracted: the zeroed deflections of one blade, [row][probe], from its
+// deflections `xb` ([row][probe]).
+std::vector<double> zeroed(const std::vector<double>& xb, std::size_t np,
+                           const std::vector<char>& excluded, const std::vector<double>& speed) {
+  const std::size_t n = speed.size();
   std::vector<double> z(n * np, kNaN);
   for (std::size_t p = 0; p < np; ++p) {
     Eigen::Matrix3d ata = Eigen::Matrix3d::Zero();
     Eigen::Vector3d atb = Eigen::Vector3d::Zero();
     std::size_t used = 0;
     for (std::size_t r = 0; r < n; ++r) {
-      const double x = d.at(r, b, p);
+      const double x = xb[r * np + p];
       if (excluded[r] || !std::isfinite(x)) continue;
       const Eigen::Vector3d row(1.0, speed[r], speed[r] * speed[r]);
       ata += row * row.transpose();
@@ -73,7 +88,7 @@ std::vector<double> zeroed(const StageDeflections& d, uint32_t b, const std::vec
     if (used < 3) continue;
     const Eigen::Vector3d c = ata.ldlt().solve(atb);
     for (std::size_t r = 0; r < n; ++r) {
-      const double x = d.at(r, b, p);
+      const double x = xb[r * np + p];
       if (!std::isfinite(x)) continue;
       z[r * np + p] = x - (c[0] + c[1] * speed[r] + c[2] * speed[r] * speed[r]);
     }
@@ -256,32 +271,34 @@ struct SdofProblem {
   double frequency(const Eigen::VectorXd& x) const { return f0 * (1.0 + x[0] / 100.0); }
   static double damping(const Eigen::VectorXd& x) { return std::exp(x[1]); }
 
-  Eigen::MatrixXcd columns(const Eigen::VectorXd& x) const {
-    const double wn = kTwoPi * frequency(x);
-    const double z = damping(x);
-    Eigen::MatrixXcd m(static_cast<Eigen::Index>(q.size()), 3);
-    for (std::size_t i = 0; i < q.size(); ++i) {
-      const double r = drive[i] / wn;
-      const auto row = static_cast<Eigen::Index>(i);
-      m(row, 0) = 1.0 / Complex(1.0 - r * r, -2.0 * z * r);
-      m(row, 1) = 1.0;
-      m(row, 2) = s[i];
-    }
-    return m;
+  // The receptance of row i: 1/(1 − r² − 2iζr), r = kΩ/ω_n.
+  Complex response(std::size_t i, double wn, double z) const {
+    const double r = drive[i] / wn;
+    return 1.0 / Complex(1.0 - r * r, -2.0 * z * r);
   }
 
-  Eigen::VectorXcd solve(const Eigen::MatrixXcd& m) const {
-    Eigen::VectorXcd y(static_cast<Eigen::Index>(q.size()));
-    for (std::size_t i = 0; i < q.size(); ++i) y(static_cast<Eigen::Index>(i)) = q[i];
-    return m.colPivHouseholderQr().solve(y);
+  // The linear coefficients (c, d0, d1) for the nonlinear ones `x`: the
+  // least-squares solution by its 3 × 3 normal equations, one pass over the
+  // rows and no matrix of them.
+  Eigen::Vector3cd coefficients(const Eigen::VectorXd& x) const {
+    const double wn = kTwoPi * frequency(x);
+    const double z = damping(x);
+    Eigen::Matrix3cd gram = Eigen::Matrix3cd::Zero();
+    Eigen::Vector3cd rhs = Eigen::Vector3cd::Zero();
+    for (std::size_t i = 0; i < q.size(); ++i) {
+      const Eigen::Vector3cd row(response(i, wn, z), 1.0, s[i]);
+      gram.noalias() += row.conjugate() * row.transpose();
+      rhs.noalias() += row.conjugate() * q[i];
+    }
+    return gram.ldlt().solve(rhs);
   }
 
   int operator()(const Eigen::VectorXd& x, Eigen::VectorXd& fvec) const {
-    const Eigen::MatrixXcd m = columns(x);
-    const Eigen::VectorXcd c = solve(m);
-    const Eigen::VectorXcd model = m * c;
+    const Eigen::Vector3cd c = coefficients(x);
+    const double wn = kTwoPi * frequency(x);
+    const double z = damping(x);
     for (std::size_t i = 0; i < q.size(); ++i) {
-      const Complex e = q[i] - model(static_cast<Eigen::Index>(i));
+      const Complex e = q[i] - (c(0) * response(i, wn, z) + c(1) + c(2) * s[i]);
       fvec(static_cast<Eigen::Index>(2 * i)) = e.real();
       fvec(static_cast<Eigen::Index>(2 * i + 1)) = e.imag();
     }
@@ -305,8 +322,7 @@ SdofResult fitSdof(SdofProblem problem, double zeta0, bool conjugate) {
   lm.minimize(x);
   SdofResult r;
   if (!x.allFinite() || x[1] > std::log(0.5) || x[1] < std::log(1e-6)) return r;
-  const Eigen::MatrixXcd m = problem.columns(x);
-  const Eigen::VectorXcd c = problem.solve(m);
+  const Eigen::Vector3cd c = problem.coefficients(x);
   Eigen::VectorXd fvec(problem.values());
   problem(x, fvec);
   r.frequency = problem.frequency(x);
@@ -420,8 +436,17 @@ Resonance analyseWindow(const StageDeflections& d, uint32_t b, const std::vector
   res.phase = fit.phase;
   res.residualRms = fit.residualRms;
   res.speedRpm = 60.0 * fit.frequency / best;
+  // A resonance narrower than the revolutions sample it (its half-power
+  // band, ±ζ of its speed, holding hardly a row) is no fit of the data: the
+  // tail of a crossing, or noise, fitted with a vanishing damping.
+  std::size_t inBand = 0;
+  for (std::size_t r = w.fitBegin; r < w.fitEnd; ++r) {
+    if (std::abs(d.speeds[r] - res.speedRpm) <= fit.damping * res.speedRpm) ++inBand;
+  }
   if (!(res.speedRpm >= low && res.speedRpm <= high)) {
     res.note = "the fitted resonance lies outside its window";
+  } else if (inBand < kMinBandRows) {
+    res.note = "the fitted resonance is narrower than its revolutions can resolve";
   } else if (!(fit.amplitude > 4.0 * fit.residualRms)) {
     res.note = "the fitted amplitude does not stand above the residual";
   } else {
@@ -471,12 +496,13 @@ std::vector<Resonance> findResonances(const StageDeflections& d, const AnalysisO
   for (std::size_t r = 0; r < n; ++r) speed[r] = (d.speeds[r] - middle) / half;
 
   for (uint32_t b = 0; b < d.blades; ++b) {
+    const std::vector<double> xb = bladeDeflections(d, b);
     // Detect, exclude, refit: until the windows stand still.
     std::vector<char> excluded(n, 0);
     std::vector<double> z, smooth;
     std::vector<Window> windows;
     for (int pass = 0; pass < kZeroingPasses; ++pass) {
-      z = zeroed(d, b, excluded, speed);
+      z = zeroed(xb, np, excluded, speed);
       smooth = envelope(z, n, np);
       windows = findWindows(smooth, excluded);
       std::vector<char> next(n, 0);

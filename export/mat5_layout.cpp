@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "foundation/byte_order.h"
 #include "foundation/utf16.h"
@@ -129,14 +130,43 @@ class Builder {
     return m;
   }
 
+  // Text as MATLAB writes it, UTF-16 code units counted by the dimensions.
+  // Readers disagree on a surrogate pair there (one counts it as one
+  // character, the other as two), so text with characters beyond U+FFFF is
+  // written as UTF-32, one unit per character, which every reader counts
+  // alike.
   void text(const std::string& name, const std::string& value) {
     const std::u16string units = utf8ToUtf16(value);
-    const Open m = matrix(kMxChar, 0, 1, units.size(), name);
-    std::string data(units.size() * 2, '\0');
+    std::vector<char32_t> characters;
+    characters.reserve(units.size());
+    bool pairs = false;
     for (std::size_t i = 0; i < units.size(); ++i) {
-      storeU16(data.data() + 2 * i, static_cast<uint16_t>(units[i]));
+      const char16_t u = units[i];
+      if (u >= 0xD800 && u < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+          units[i + 1] < 0xE000) {
+        characters.push_back(0x10000 + ((char32_t(u) - 0xD800) << 10) + (units[i + 1] - 0xDC00));
+        ++i;
+        pairs = true;
+      } else {
+        characters.push_back(u);
+      }
     }
-    element(kMiUtf16, data.data(), data.size());
+    if (!pairs) {
+      const Open m = matrix(kMxChar, 0, 1, units.size(), name);
+      std::string data(units.size() * 2, '\0');
+      for (std::size_t i = 0; i < units.size(); ++i) {
+        storeU16(data.data() + 2 * i, static_cast<uint16_t>(units[i]));
+      }
+      element(kMiUtf16, data.data(), data.size());
+      close(m);
+      return;
+    }
+    const Open m = matrix(kMxChar, 0, 1, characters.size(), name);
+    std::string data(characters.size() * 4, '\0');
+    for (std::size_t i = 0; i < characters.size(); ++i) {
+      storeU32(data.data() + 4 * i, static_cast<uint32_t>(characters[i]));
+    }
+    element(kMiUtf32, data.data(), data.size());
     close(m);
   }
 

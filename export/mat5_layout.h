@@ -33,6 +33,7 @@ inline constexpr uint32_t kMiUint64 = 13;
 inline constexpr uint32_t kMiMatrix = 14;
 inline constexpr uint32_t kMiCompressed = 15;
 inline constexpr uint32_t kMiUtf16 = 17;
+inline constexpr uint32_t kMiUtf32 = 18;
 // Array classes, in the low byte of the array flags.
 inline constexpr uint8_t kMxStruct = 2;
 inline constexpr uint8_t kMxChar = 4;

@@ -131,4 +131,8 @@ class MappedView {
 // Whether the stream writes to a terminal (a console window on Windows).
 [[nodiscard]] bool isTerminal(std::FILE* file);
 
+// The columns of the terminal the stream writes to; 0 when it is none or
+// the width is unknown.
+[[nodiscard]] std::size_t terminalColumns(std::FILE* file);
+
 }  // namespace cdt

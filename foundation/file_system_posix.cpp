@@ -1,4 +1,5 @@
 // The file-system calls over POSIX, and the platform side of paths.h.
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -115,6 +116,12 @@ void MappedView::release(void* base, std::size_t length) {
 
 bool isTerminal(std::FILE* file) {
   return file != nullptr && ::isatty(fileno(file)) == 1;
+}
+
+std::size_t terminalColumns(std::FILE* file) {
+  struct winsize size {};
+  if (!isTerminal(file) || ::ioctl(fileno(file), TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
 }
 
 bool isReadable(const char* path) {

@@ -264,6 +264,15 @@ bool isTerminal(std::FILE* file) {
   return handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &consoleMode) != 0;
 }
 
+std::size_t terminalColumns(std::FILE* file) {
+  if (!isTerminal(file)) return 0;
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (GetConsoleScreenBufferInfo(handle, &info) == 0) return 0;
+  const SHORT columns = info.srWindow.Right - info.srWindow.Left + 1;
+  return columns > 0 ? static_cast<std::size_t>(columns) : 0;
+}
+
 bool isReadable(const char* path) {
   return path != nullptr && _waccess(statusPath(path).c_str(), 4) == 0;
 }

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Remakes the seed corpora in fuzz/corpus/ with the project's own programs:
 # tiny recordings from `cdt synth` (every record type, aggregated, packed,
-# unfinished, damaged, a second host) and copies of one with names to quote
+# unfinished, damaged, a second host, a resonance) and copies of one with names to quote
 # and names of odd bytes, configuration texts written by the configuration
 # writer and by `cdt config`, CSV lines written by cdt2csv, and a few
 # hand-written token lines and quoted strings. The corpus of the lines target
-# links to that of datafile_csv; that of selection_text is written by hand.
+# links to that of datafile_csv (so do those of follower and analysis); that
+# of selection_text is written by hand.
 #
 #   fuzz/make_corpus.sh [BUILD_DIR]    (default build/fuzz)
 #
@@ -53,6 +54,8 @@ synth aggregated --probes 2 --blades 3 --revolutions 8 --extras 1 --profiles 4 -
 synth two_stages --probes 4 --stages 2 --blades 3,2
 synth unfinished --probes 1 --blades 2 --extras 1 --unfinished
 synth damaged --probes 1 --blades 2 --extras 1 --damage
+# A blade crossing a resonance, so that the analysis target fits one.
+synth resonance --probes 3 --blades 1 --revolutions 300 --resonance 8:360:0.005:0.5
 "$cdt" synth --hosts 2 --probes 1 --blades 1 --revolutions 2 --extras 0 "$work/hosts" >/dev/null
 cp "$(find "$work/hosts" -name '*Daq2*.cdt')" "$corpus/datafile_csv/second_host.cdt"
 "$datafile_seeds" "$corpus/datafile_csv/two_stages.cdt" "$corpus/datafile_csv/quoted_names.cdt" \

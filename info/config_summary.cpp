@@ -73,12 +73,18 @@ void writeConfigSummaryJson(const Configuration& c, JsonWriter& json, TextEncodi
   json.key("revision").value(c.revision);
   json.key("created").value(formatTimeText(c.creationTime));
   json.key("modified").value(formatTimeText(c.modificationTime));
+  json.key("counterClockwise").value(c.engine.counterClockwise);
   json.key("stages").beginArray();
   for (const Stage& stage : c.stages) {
     json.beginObject();
     json.key("name");
     name(stage.name);
     json.key("blades").value(stage.blades);
+    // The geometry tip timing needs: the diameter (its unit is the
+    // deflections'), and the angle in radians from the once-per-revolution
+    // mark to blade 0.
+    json.key("diameter").value(stage.diameter);
+    json.key("oprToBlade0").value(stage.oprToBlade0);
     json.endObject();
   }
   json.endArray();
@@ -107,6 +113,11 @@ void writeConfigSummaryJson(const Configuration& c, JsonWriter& json, TextEncodi
         } else {
           json.null();
         }
+        // Where the probe sits: its angle in radians in the direction of
+        // rotation, its axial position and its set-back.
+        json.key("radialPosition").value(channel.probe->radialPosition);
+        json.key("axialPosition").value(channel.probe->axialPosition);
+        json.key("setBack").value(channel.probe->setBack);
       }
       json.endObject();
     }

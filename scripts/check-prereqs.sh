@@ -91,7 +91,7 @@ if [ "$need_python" = 1 ]; then
   [ -f /usr/include/pybind11/pybind11.h ] || missing+=(pybind11-dev)
   for module in numpy:python3-numpy pandas:python3-pandas pytest:python3-pytest \
                 dask.dataframe:python3-dask distributed:python3-distributed \
-                matplotlib:python3-matplotlib; do
+                matplotlib:python3-matplotlib scipy.optimize:python3-scipy; do
     /usr/bin/python3 -c "import ${module%%:*}" >/dev/null 2>&1 || missing+=("${module#*:}")
   done
   # pip install . and python -m build (pyproject.toml's backend needs nothing more);

@@ -26,7 +26,7 @@ jobs=${JOBS:-$(nproc 2>/dev/null || echo 2)}
 # configuration text, token lines and quoted strings.
 max_len_of() {
   case "$1" in
-    datafile_csv) echo 131072 ;;
+    datafile_csv | analysis) echo 131072 ;;
     config_text) echo 16384 ;;
     tokenizer) echo 4096 ;;
     unquote) echo 1024 ;;

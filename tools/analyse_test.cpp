@@ -4,10 +4,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <filesystem>
 #include <numbers>
 
 #include "analysis/analysis.h"
+#include "analysis/sources.h"
 #include "datafile/data_file.h"
+#include "export/parquet_test_support.h"
 #include "tools/synth/synth_options.h"
 #include "tools/tool_test_support.h"
 
@@ -138,6 +142,14 @@ TEST(Analyse, AliasedProbeAnglesReportTheAmbiguity) {
       dir.path(), {"--revolutions", "8000", "--blades", "2", "--extras", "0", "--probe-angles",
                    "0,30,60,90", "--resonance", "5:200:0.008:0.3"});
   ASSERT_EQ(paths.size(), 1u);
+  // cdt info shows the geometry the analysis takes: the probe at 30° in
+  // radians, the stage's diameter and blade 0's angle, the rotation.
+  const testing::RunResult info = testing::runCdt({"info", "--json", paths[0]});
+  for (const char* shown : {"\"counterClockwise\":false",
+                            "\"diameter\":", "\"oprToBlade0\":", "\"radialPosition\":0.523598776",
+                            "\"axialPosition\":", "\"setBack\":"}) {
+    EXPECT_NE(info.out.find(shown), std::string::npos) << shown << "\n" << info.out;
+  }
   const Analysed a = analyse(paths[0]);
   ASSERT_EQ(a.accepted.size(), 2u);
   for (const Resonance& r : a.accepted) {
@@ -148,6 +160,134 @@ TEST(Analyse, AliasedProbeAnglesReportTheAmbiguity) {
     EXPECT_NE(std::find(orders.begin(), orders.end(), 5u), orders.end());
     EXPECT_NE(std::find(orders.begin(), orders.end(), 7u), orders.end());
   }
+}
+
+// The "resonances" list of `cdt analyse --json` without the fit's timing,
+// which differs from run to run.
+std::string resonancesWithoutTiming(const std::string& json) {
+  std::string list = json.substr(json.find("\"resonances\":"));
+  list = list.substr(0, list.find("\"rejected_windows\""));
+  std::string out;
+  for (std::size_t at = 0; at < list.size();) {
+    const std::size_t timing = list.find("\"fit_ms\":", at);
+    if (timing == std::string::npos) {
+      out += list.substr(at);
+      break;
+    }
+    out += list.substr(at, timing - at);
+    at = list.find('}', timing);
+  }
+  return out;
+}
+
+TEST(Analyse, SetOfTwoHostsFindsTheTruthOfOneFile) {
+  TempDir dir;
+  // The same four probes at the same uneven angles: in one file, and two on
+  // each of two hosts.
+  SynthOptions o;
+  o.resonances = {{8, 360, 0.005, 0.5}};
+  const std::vector<std::string> common{
+      "--revolutions",   "12000",          "--blades",         "3", "--extras", "0", "--resonance",
+      "8:360:0.005:0.5", "--probe-angles", "0,37.3,98.6,161.9"};
+  std::vector<std::string> one = common, two = common;
+  one.insert(one.end(), {"--hosts", "1", "--probes", "4"});
+  two.insert(two.end(), {"--hosts", "2", "--probes", "2"});
+  const std::vector<std::string> file = testing::synthRecording(dir.path() + "/one", one);
+  const std::vector<std::string> set = testing::synthRecording(dir.path() + "/two", two);
+  ASSERT_EQ(file.size(), 1u);
+  ASSERT_EQ(set.size(), 2u);
+  expectTruth(analyse(file[0]), o, 3);
+
+  // The set: every probe on the same revolution, the truth found as in one file.
+  DataFileReport report;
+  std::unique_ptr<DataFile> a = openDataFile(set[0].c_str(), report);
+  std::unique_ptr<DataFile> b = openDataFile(set[1].c_str(), report);
+  ASSERT_TRUE(a && b);
+  Analysed joined;
+  joined.geometry = geometryOf(a->configuration());
+  SetDeflectionReport setReport;
+  const std::vector<StageDeflections> stages = readSetDeflections(
+      {a.get(), b.get()}, 0, joined.geometry, LineWindow{}, joined.counts, setReport);
+  ASSERT_EQ(stages.size(), 1u);
+  EXPECT_EQ(stages[0].probeNumbers.size(), 4u);
+  EXPECT_EQ(setReport.setLines, 12000u);
+  EXPECT_EQ(setReport.hostLinesOff + setReport.hostLinesMissing[0] + setReport.hostLinesMissing[1],
+            0u);
+  for (const Resonance& r : findResonances(stages[0], {})) {
+    if (r.accepted) joined.accepted.push_back(r);
+  }
+  expectTruth(joined, o, 3);
+
+  // The command: a one-host set gives exactly the file's table.
+  const testing::RunResult whole = testing::runCdt({"analyse", "--json", file[0]});
+  const testing::RunResult asSet = testing::runCdt({"analyse", "--set", "--json", file[0]});
+  EXPECT_EQ(asSet.status, 0) << asSet.err;
+  EXPECT_EQ(resonancesWithoutTiming(asSet.out), resonancesWithoutTiming(whole.out));
+  const testing::RunResult both = testing::runCdt({"analyse", "--set", "--json", set[1]});
+  EXPECT_EQ(both.status, 0) << both.err;
+  EXPECT_EQ(testing::jsonNumber(both.out, "set_lines"), 12000);
+  EXPECT_NE(both.out.find("\"engine_order\":8"), std::string::npos) << both.out;
+  // The table as files: CSV and Parquet, named after the set, nothing staged
+  // left; the Parquet file holds the CSV's numbers.
+  const std::string out = dir.path() + "/tables";
+  std::vector<double> csvFrequencies;
+  for (const char* format : {"csv", "parquet"}) {
+    const testing::RunResult r =
+        testing::runCdt({"analyse", "--set", "-o", out, "--format", format, set[0]});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string table =
+        testing::readFile(out + "/Rig1.0000.2011-05-06.12-30-00.resonances." + format);
+    if (std::string(format) == "csv") {
+      EXPECT_EQ(
+          table.rfind("path,stage,stage_number,blade,engine_order,speed_rpm,frequency_hz,", 0), 0u);
+      for (const std::string& line : testing::splitLines(table)) {
+        // The seventh field of each resonance's line.
+        std::size_t at = 0;
+        for (int field = 0; field < 6 && at != std::string::npos; ++field) {
+          at = line.find(',', at) + 1;
+        }
+        if (line.rfind("path,", 0) != 0) csvFrequencies.push_back(std::stod(line.substr(at)));
+      }
+      EXPECT_EQ(csvFrequencies.size(), 3u) << table;
+    } else {
+      parquet::testing::ReadFile file;
+      std::string error;
+      ASSERT_TRUE(parquet::testing::readFooter(table, file, error)) << error;
+      EXPECT_EQ(file.numRows, 3);
+      ASSERT_EQ(file.columns.size(), 16u);
+      EXPECT_EQ(file.columns[6].name, "frequency_hz");
+      std::vector<std::optional<std::string>> values;
+      ASSERT_TRUE(parquet::testing::readColumn(table, file, 6, values, error)) << error;
+      ASSERT_EQ(values.size(), csvFrequencies.size());
+      for (std::size_t i = 0; i < values.size(); ++i) {
+        ASSERT_TRUE(values[i].has_value());
+        EXPECT_NEAR(parquet::testing::plainValue<double>(*values[i]), csvFrequencies[i], 1e-6);
+      }
+    }
+  }
+  std::size_t tables = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path() + "/tables")) {
+    (void)entry;
+    ++tables;
+  }
+  EXPECT_EQ(tables, 2u);
+
+  // One host's file alone has two probes of the stage: its windows come
+  // without an engine order, saying why.
+  const Analysed alone = analyse(set[0]);
+  EXPECT_TRUE(alone.accepted.empty());
+  const testing::RunResult half = testing::runCdt({"analyse", "--json", set[0]});
+  EXPECT_EQ(half.status, 0) << half.err;
+  EXPECT_NE(half.out.find("fewer than 3 probes on the stage: no engine order"), std::string::npos)
+      << half.out;
+
+  // A host missing from the set: named, its probes left out, no invented order.
+  ASSERT_EQ(std::remove(set[1].c_str()), 0);
+  const testing::RunResult missing = testing::runCdt({"analyse", "--set", "--json", set[0]});
+  EXPECT_EQ(missing.status, 0) << missing.err;
+  EXPECT_NE(missing.err.find("no file of host 'Daq2'"), std::string::npos) << missing.err;
+  EXPECT_NE(missing.out.find("\"missing_hosts\":[\"Daq2\"]"), std::string::npos) << missing.out;
+  EXPECT_EQ(missing.out.find("\"engine_order\""), std::string::npos) << missing.out;
 }
 
 TEST(Analyse, BadArgumentsAndFiles) {

@@ -10,6 +10,13 @@
 #include <thread>
 #include <vector>
 
+#ifndef _WIN32
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include "csv/csv_test_support.h"
 #include "datafile/data_file.h"
 #include "tools/tool_test_support.h"
@@ -300,6 +307,51 @@ TEST(InfoFollow, PlainLinesUntilTheRecordingIsFinished) {
             "2011-05-06T12:30:00.442128Z, blade records by channel 20 20 0 0: finished\n");
   EXPECT_EQ(runCdt({"info", "--idle", "2", kDaq1}, dir.path()).status, 2);
 }
+
+#ifndef _WIN32
+// On a terminal of 80 columns the status is one line rewritten in place:
+// no update may be wider than 79 characters, or the terminal would wrap it
+// into a new row each time.
+TEST(InfoFollow, OnATerminalEveryUpdateFitsItsWidth) {
+  TempDir dir;
+  ASSERT_EQ(runCdt({"synth", "--revolutions", "20", "--probes", "2", "rec"}, dir.path()).status, 0);
+  int terminal = -1, side = -1;
+  struct winsize size {};
+  size.ws_row = 24;
+  size.ws_col = 80;
+  ASSERT_EQ(openpty(&terminal, &side, nullptr, nullptr, &size), 0);
+  const std::string program = testing::builtProgram("tools/cdt");
+  const std::string input = dir.file(kDaq1);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::dup2(side, 1);
+    ::execl(program.c_str(), "cdt", "info", "--follow", input.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(side);
+  std::string shown;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(terminal, buffer, sizeof buffer)) > 0;) shown.append(buffer, n);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ::close(terminal);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << shown;
+  std::size_t updates = 0, widest = 0, start = 0;
+  for (std::size_t i = 0; i <= shown.size(); ++i) {
+    if (i < shown.size() && shown[i] != '\r' && shown[i] != '\n') continue;
+    if (i > start) ++updates;
+    widest = std::max(widest, i - start);
+    start = i + 1;
+  }
+  EXPECT_GE(updates, 1u);
+  EXPECT_LE(widest, 79u) << shown;
+  EXPECT_NE(shown.find("\rRig1.0000.D...2-30-00.cdt: 20 revs (last 20), 2996.1 rpm, "
+                       "12:30:00.44: finished\r\n"),
+            std::string::npos)
+      << shown;
+}
+#endif
 
 // When each line reaches the output: a writer puts one revolution (two
 // records) into the file every 10 ms; the record that opens revolution k+1

@@ -15,6 +15,7 @@ Examples
 
 from __future__ import annotations
 
+from . import analysis  # noqa: F401  (deflections and resonances: cdt.analysis)
 from . import _sets as sets  # noqa: F401  (cdt.sets.MISSING, ... as before cdt.status)
 from . import status  # noqa: F401  (the status bits of set lines: cdt.status.MISSING, ...)
 from ._args import PathLike, TimeLike  # noqa: F401  (the types of the arguments)

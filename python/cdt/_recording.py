@@ -46,8 +46,13 @@ class Recording:
     configuration_text : str
         The configuration block as the file holds it, decoded.
     configuration : dict
-        ``name``; ``stages`` (name, blades); ``hosts`` (name, and per channel
-        its ``probe`` and ``stage``, None where the channel has no probe).
+        ``name``; ``counter_clockwise`` (the rotation direction); ``stages``
+        (``name``, ``blades``, ``diameter``, ``opr_to_blade0``: radians from
+        the once-per-revolution mark to blade 0); ``hosts`` (name, and per
+        channel its ``probe`` and ``stage``, None where the channel has no
+        probe, and for a probe its ``radial_position``
+        (radians, in the direction of rotation), ``axial_position`` and
+        ``set_back``).
     stopped : dict or None
         After a read: why and at which offset reading stopped.
     """
@@ -141,6 +146,25 @@ class Recording:
                                  f"{self.encoding!r}")
             encoding = self.encoding
         return _json.loads(_cdt.info_json(self._path, encoding))
+
+    def deflections(self, *, probes: Optional[Probes] = None, start: Optional[TimeLike] = None,
+                    stop: Optional[TimeLike] = None,
+                    revolutions: Optional[Revolutions] = None) -> "pandas.DataFrame":
+        """The tip deflections of the recording's stages as a tidy frame
+        (Stage, Blade, Probe, Start Rev, Time, Speed, Deflection): see
+        :func:`cdt.analysis.deflections`."""
+        from .analysis import deflections
+        return deflections(self, probes=probes, start=start, stop=stop, revolutions=revolutions)
+
+    def resonances(self, *, stage: Any = None, orders: Any = None,
+                   start: Optional[TimeLike] = None, stop: Optional[TimeLike] = None,
+                   revolutions: Optional[Revolutions] = None,
+                   rejected: bool = False) -> "pandas.DataFrame":
+        """The blade resonances, as ``cdt analyse --json`` lists them (the
+        same numbers): see :func:`cdt.analysis.resonances`."""
+        from .analysis import resonances
+        return resonances(self, stage=stage, orders=orders, start=start, stop=stop,
+                          revolutions=revolutions, rejected=rejected)
 
     def columns(self, *, probes: Optional[Probes] = None,
                 blades: Optional[Blades] = None) -> List[str]:

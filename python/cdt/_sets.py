@@ -128,6 +128,11 @@ class RecordingSet:
             raise _cdt.FormatError(f"{_os.fsdecode(_args.path_bytes(path))}: no file of the "
                                    "set can be read: " + "; ".join(self.left_out.values()))
         self._paths = [found["paths"][i] for i in present]
+        # Per host of the configuration its file, None where it has none or
+        # it cannot be read (the analysis joins them as the configuration
+        # numbers its hosts), and each present host's position.
+        self._host_paths = [p if i in present else None for i, p in enumerate(found["paths"])]
+        self._host_position = {h: i for i, h in enumerate(present)}
         self.hosts = [text(found["hosts"][i]) for i in present]
         self.files = [_os.fsdecode(p) for p in self._paths]
         # The configured master where its file is there and readable, else
@@ -135,6 +140,7 @@ class RecordingSet:
         readable = [p if i in present else None for i, p in enumerate(found["paths"])]
         self._master = present.index(_cdt.set_master(readable))
         self.master = self.hosts[self._master]
+        self._host_master = present[self._master]
         self.time: int = found["time"]
         # What the set's outputs are named after (as the file system names it).
         self.name: str = _os.fsdecode(found["name"])
@@ -152,9 +158,33 @@ class RecordingSet:
                          for rec in self.recordings])
 
     @property
+    def configuration(self) -> Dict[str, Any]:
+        """The set's configuration with its geometry, as
+        :attr:`Recording.configuration` has it (the master's file's)."""
+        return self.recordings[self._master].configuration
+
+    @property
     def probe_keys(self) -> List[str]:
         """The key of every probe of the set, host after host."""
         return [key for _, _, _, key in self._probes]
+
+    def deflections(self, *, probes: Optional[Probes] = None, start: Optional[TimeLike] = None,
+                    stop: Optional[TimeLike] = None,
+                    revolutions: Optional[Revolutions] = None) -> "pandas.DataFrame":
+        """The tip deflections of the set's stages, every host's probes on
+        the same revolution: see :func:`cdt.analysis.deflections`."""
+        from .analysis import deflections
+        return deflections(self, probes=probes, start=start, stop=stop, revolutions=revolutions)
+
+    def resonances(self, *, stage: Any = None, orders: Any = None,
+                   start: Optional[TimeLike] = None, stop: Optional[TimeLike] = None,
+                   revolutions: Optional[Revolutions] = None,
+                   rejected: bool = False) -> "pandas.DataFrame":
+        """The set's blade resonances, as ``cdt analyse --set --json`` lists
+        them: see :func:`cdt.analysis.resonances`."""
+        from .analysis import resonances
+        return resonances(self, stage=stage, orders=orders, start=start, stop=stop,
+                          revolutions=revolutions, rejected=rejected)
 
     def _host_probes(self, probes: Any) -> List[Optional[List[str]]]:
         """Per host the keys of its probes that `probes` names (None: all)."""

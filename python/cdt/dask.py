@@ -25,7 +25,7 @@ import pandas as _pd
 
 import cdt as _cdt
 
-__all__ = ["read_recordings", "read_sets", "convert_recordings"]
+__all__ = ["read_recordings", "read_sets", "convert_recordings", "analyse_recordings"]
 
 Paths = Union[str, bytes, "_os.PathLike", Iterable[Union[str, bytes, "_os.PathLike"]]]
 
@@ -116,15 +116,18 @@ def _meta(columns: Sequence[str], dtypes: Sequence[Any], by_time: bool) -> _pd.D
     return _frame(["File"] + list(columns[1:]), [data[0]] + data[2:], index)
 
 
-def _read_part(part: Dict[str, Any]) -> _pd.DataFrame:
-    """One (path, window) part as a frame with every column of the union."""
+def _read_part(part: Dict[str, Any], projected: Optional[List[str]] = None) -> _pd.DataFrame:
+    """One (path, window) part as a frame with every column of the union
+    (with `projected`, reading only the probes those columns need)."""
     rec = _cdt.open(part["path"], salvage=part["salvage"], encoding=part["encoding"])
-    lines = rec.read(part=part["part"], **part["selection"])
+    lines = rec.read(part=part["part"], **_projected_selection(part, projected))
     by_time = part["bounds"] is not None
     frame = lines._frame(file=part["path"], time_index=by_time)
     if by_time:
         _check_bounds(part, frame.index)
-    return _with_columns(frame, ["File"] + list(part["columns"]), [object] + list(part["dtypes"]))
+    columns, dtypes = _wanted(["File"] + list(part["columns"]), [object] + list(part["dtypes"]),
+                              projected)
+    return _with_columns(frame, columns, dtypes)
 
 
 def _with_columns(frame: _pd.DataFrame, columns: Sequence[str], dtypes: Sequence[Any],
@@ -143,6 +146,86 @@ def _with_columns(frame: _pd.DataFrame, columns: Sequence[str], dtypes: Sequence
         data.append(frame.iloc[:, i] if i is not None
                     else _pd.Series(_np.full(n, fill, dtype=dtype), index=frame.index))
     return _frame(columns, data, frame.index)
+
+
+class _PartReader:
+    """A task's function: reads one part, the whole frame or, once Dask has
+    projected the graph onto fewer columns, only those (the
+    ``DataFrameIOFunction`` protocol of ``dask.dataframe.from_map``). A
+    projected read keeps only the probes some wanted column belongs to, so
+    a computation on Speed decodes no probe's cells at all."""
+
+    def __init__(self, read, columns: Sequence[str], projected: Optional[List[str]] = None):
+        self._read = read
+        self._columns = list(columns)
+        self._projected = projected
+
+    @property
+    def columns(self) -> List[str]:
+        return list(self._projected if self._projected is not None else self._columns)
+
+    def project_columns(self, columns) -> "_PartReader":
+        columns = list(columns)
+        if columns == self._columns:
+            return self
+        return _PartReader(self._read, self._columns, columns)
+
+    def __call__(self, part: Dict[str, Any]) -> _pd.DataFrame:
+        return self._read(part, self._projected)
+
+
+def _probe_columns(source, selection: Dict[str, Any]) -> Optional[List[Tuple[str, List[str]]]]:
+    """Per probe key of a recording or set, the columns of it that a read
+    with `selection` keeps (probes without any are left out); None where a
+    column name repeats, so that a column cannot be told to one probe."""
+    blades = selection.get("blades")
+    base = set(source.columns(probes=[]))
+    kept = source.columns(probes=selection.get("probes"), blades=blades)
+    if len(set(kept)) != len(kept):
+        return None
+    kept_set = set(kept)
+    result = []
+    for key in source.probe_keys:
+        try:
+            own = [c for c in source.columns(probes=[key], blades=blades) if c not in base]
+        except ValueError:  # none of the selected blades on this probe's stage
+            continue
+        own = [c for c in own if c in kept_set]
+        if own:
+            result.append((key, own))
+    return result
+
+
+def _projected_selection(part: Dict[str, Any], projected: Optional[List[str]]) -> Dict[str, Any]:
+    """The part's selection narrowed to the probes the projected columns need."""
+    selection = dict(part["selection"])
+    probe_columns = part.get("probe_columns")
+    if projected is None or probe_columns is None:
+        return selection
+    wanted = set(projected)
+    keys = [key for key, own in probe_columns if wanted.intersection(own)]
+    selection["probes"] = keys
+    if not keys:
+        selection.pop("blades", None)
+    return selection
+
+
+def _wanted(columns: List[str], dtypes: List[Any],
+            projected: Optional[List[str]]) -> Tuple[List[str], List[Any]]:
+    """The columns (and their dtypes) a part's frame is made of: all of them,
+    or the projected ones in their order (names are unique there)."""
+    if projected is None:
+        return columns, dtypes
+    dtype_of = dict(zip(columns, dtypes))
+    return list(projected), [dtype_of[c] for c in projected]
+
+
+def _reader(read, parts: List[Dict[str, Any]], meta: _pd.DataFrame):
+    """The function of a from_map over `parts`: projectable where every part
+    can tell its columns to its probes."""
+    if all(part.get("probe_columns") is not None for part in parts):
+        return _PartReader(read, list(meta.columns))
+    return lambda part: read(part, None)
 
 
 def _in_bounds(index: _pd.Index, bounds: Tuple[Any, Any, bool]) -> bool:
@@ -286,8 +369,9 @@ def read_recordings(paths: Paths, *, rows_per_partition: int = 1_000_000, salvag
         per_file.append(names)
         for key, dtype in zip(_occurrences(names), _dtypes(names)):
             dtype_of.setdefault(key, dtype)
+        probe_columns = _probe_columns(rec, sel)
         file_parts = [{"path": path, "salvage": salvage, "encoding": encoding, "part": p,
-                       "selection": sel, "bounds": None}
+                       "selection": sel, "bounds": None, "probe_columns": probe_columns}
                       for p in rec.parts(rows=rows_per_partition)]
         parts += file_parts
         by_file.append((_time_bounds(rec) if index else None, file_parts))
@@ -300,8 +384,8 @@ def read_recordings(paths: Paths, *, rows_per_partition: int = 1_000_000, salvag
     meta = _meta(columns, dtypes, index is not None)
     if not parts:
         return dd.from_pandas(meta, npartitions=1)
-    return dd.from_map(_read_part, parts, meta=meta, divisions=divisions, label="cdt-read",
-                       enforce_metadata=False)
+    return dd.from_map(_reader(_read_part, parts, meta), parts, meta=meta, divisions=divisions,
+                       label="cdt-read", enforce_metadata=False)
 
 
 def _convert_one(path: str, out_dir: str, errors: str) -> Optional[str]:
@@ -344,6 +428,62 @@ def convert_recordings(paths: Paths, out_dir: Union[str, bytes, "_os.PathLike"],
         else:
             written.append(result)
     return written
+
+
+def _analyse_one(path: str, is_set: bool, options: Dict[str, Any], salvage: bool,
+                 encoding: Optional[str], errors: str) -> Any:
+    """The resonances of one recording (or the set of one of its files)
+    with a first column naming it; with "skip" a failure is returned as
+    text for the caller to warn of."""
+    from ._sets import RecordingSet
+
+    try:
+        source = (RecordingSet(path, encoding=encoding, salvage=salvage) if is_set
+                  else _cdt.open(path, salvage=salvage, encoding=encoding))
+        frame = source.resonances(**options)
+    except (_cdt.FormatError, OSError, ValueError) as e:
+        if errors == "raise":
+            raise
+        return f"{path}: {e}"
+    frame.insert(0, "source", path)
+    return frame
+
+
+def analyse_recordings(paths: Paths, *, sets: bool = False, stage: Any = None, orders: Any = None,
+                       salvage: bool = False, encoding: Optional[str] = None,
+                       errors: str = "raise") -> _pd.DataFrame:
+    """The resonances of a campaign: one task per recording (or, with
+    ``sets``, per recording set) on the current scheduler, gathered into one
+    table.
+
+    The columns are ``source`` (the recording's path; a set's, the path of
+    its master's file) and those of :func:`cdt.analysis.resonances`, whose
+    numbers each task computes as ``cdt analyse`` does. With ``sets`` a
+    directory names every set in it, a file its set. ``stage`` and
+    ``orders`` as for :func:`cdt.analysis.resonances`; with ``errors="skip"``
+    a recording that cannot be analysed is left out and named in a warning.
+    """
+    import dask
+
+    from .analysis import RESONANCE_COLUMNS, _orders
+
+    _check_errors(errors)
+    options = {"stage": stage, "orders": None if orders is None else _orders(orders)}
+    if sets:
+        sources = [s.files[s._master] for s in _expand_sets(paths, salvage, errors, encoding)]
+    else:
+        sources = _expand(paths)
+    tasks = [dask.delayed(_analyse_one, pure=True)(p, sets, options, salvage, encoding, errors)
+             for p in sources]
+    frames = []
+    for result in dask.compute(*tasks):
+        if isinstance(result, str):
+            _warnings.warn(f"cdt.dask: left out {result}", stacklevel=2)
+        else:
+            frames.append(result)
+    if not frames:
+        return _pd.DataFrame(columns=["source"] + RESONANCE_COLUMNS)
+    return _pd.concat(frames, ignore_index=True)
 
 
 def _expand_sets(paths: Paths, salvage: bool, errors: str, encoding) -> List[Any]:
@@ -406,18 +546,20 @@ def _set_divisions(s, parts: List[Dict[str, Any]], selection: Dict[str, Any]) ->
     return divisions
 
 
-def _read_set_part(part: Dict[str, Any]) -> _pd.DataFrame:
-    """One (set, window) part as a frame with every column of the union."""
+def _read_set_part(part: Dict[str, Any], projected: Optional[List[str]] = None) -> _pd.DataFrame:
+    """One (set, window) part as a frame with every column of the union
+    (with `projected`, reading only the probes those columns need)."""
     s = _cdt.open_set(part["path"], encoding=part["encoding"])
     s.salvage = part["salvage"]
-    lines = s.read(part=part["part"], **part["selection"])
+    lines = s.read(part=part["part"], **_projected_selection(part, projected))
     frame = lines._frame(file=part["path"], file_column="Set")
     if part["by_revolution"]:
         frame = frame.set_index("Start Rev")
         _check_revolutions(part, frame.index)
     # A host the set has no file of misses every line: its status says so,
     # its cells are NaN.
-    return _with_columns(frame, part["columns"], part["dtypes"], part["status"])
+    columns, dtypes = _wanted(part["columns"], part["dtypes"], projected)
+    return _with_columns(frame, columns, dtypes, part["status"])
 
 
 def _check_revolutions(part: Dict[str, Any], index: _pd.Index) -> None:
@@ -494,9 +636,11 @@ def read_sets(paths: Paths, *, rows_per_partition: int = 1_000_000, salvage: boo
         for key, dtype in zip(_occurrences(names), _set_dtypes(names, len(s.hosts))):
             dtype_of.setdefault(key, dtype)
         path = s.files[s.hosts.index(s.master)]
+        probe_columns = _probe_columns(s, selection)
         set_parts = [{"path": path, "salvage": s.salvage, "encoding": encoding, "part": p,
                       "selection": dict(selection), "by_revolution": by_revolution,
-                      "bounds": None} for p in s.parts(rows=rows_per_partition)]
+                      "bounds": None, "probe_columns": probe_columns}
+                     for p in s.parts(rows=rows_per_partition)]
         if by_revolution and divisions is not None:
             own = _set_divisions(s, set_parts, selection)
             if own is None or (divisions and divisions[-1] >= own[0]):
@@ -519,5 +663,5 @@ def read_sets(paths: Paths, *, rows_per_partition: int = 1_000_000, salvage: boo
                   if by_revolution else _pd.RangeIndex(0))
     if not parts:
         return dd.from_pandas(meta, npartitions=1)
-    return dd.from_map(_read_set_part, parts, meta=meta, divisions=known, label="cdt-read-set",
-                       enforce_metadata=False)
+    return dd.from_map(_reader(_read_set_part, parts, meta), parts, meta=meta, divisions=known,
+                       label="cdt-read-set", enforce_metadata=False)

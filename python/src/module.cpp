@@ -25,6 +25,7 @@
 #include "foundation/time_text.h"
 #include "info/info_json.h"
 #include "lines/line_reader.h"
+#include "python/src/analysis.h"
 #include "python/src/columns.h"
 #include "python/src/common.h"
 #include "python/src/follow.h"
@@ -59,11 +60,14 @@ py::bytes bytesOf(const CountedString& text) {
 py::dict configurationDict(const Configuration& c) {
   py::dict d;
   d["name"] = bytesOf(c.name);
+  d["counter_clockwise"] = c.engine.counterClockwise;
   py::list stages;
   for (const Stage& s : c.stages) {
     py::dict stage;
     stage["name"] = bytesOf(s.name);
     stage["blades"] = s.blades;
+    stage["diameter"] = s.diameter;
+    stage["opr_to_blade0"] = s.oprToBlade0;
     stages.append(stage);
   }
   d["stages"] = stages;
@@ -78,6 +82,11 @@ py::dict configurationDict(const Configuration& c) {
       channel["probe"] = p != nullptr ? py::object(bytesOf(p->name)) : py::object(py::none());
       channel["stage"] = p != nullptr && p->stage != nullptr ? py::object(bytesOf(p->stage->name))
                                                              : py::object(py::none());
+      if (p != nullptr) {
+        channel["radial_position"] = p->radialPosition;
+        channel["axial_position"] = p->axialPosition;
+        channel["set_back"] = p->setBack;
+      }
       channels.append(channel);
     }
     host["channels"] = channels;
@@ -370,6 +379,11 @@ PYBIND11_MODULE(_cdt, m) {
   m.def("index_times", &indexTimes, py::arg("path"), py::arg("salvage"));
   m.def("info_json", &infoJson, py::arg("path"), py::arg("encoding"));
   m.def("parse_time", &parseTime, py::arg("text"));
+  m.def("analysis_deflections", &analysisDeflections, py::arg("paths"), py::arg("master"),
+        py::arg("salvage"), py::arg("set"), py::arg("selection"));
+  m.def("analysis_resonances", &analysisResonances, py::arg("paths"), py::arg("master"),
+        py::arg("salvage"), py::arg("set"), py::arg("selection"), py::arg("orders"),
+        py::arg("stage"));
   m.def("format_time", &formatTimeText, py::arg("time"));
   m.def(
       "decode_name",

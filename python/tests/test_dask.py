@@ -198,3 +198,59 @@ def test_sets_on_the_cluster_equal_the_set_frames_and_divide_by_revolution(clien
     # A set whose counter restarts keeps unknown divisions under the same index.
     assert not cdt.dask.read_sets(sets[0].files[0], rows_per_partition=200,
                                   index="Start Rev").known_divisions
+
+
+def test_a_computation_reads_only_the_columns_it_uses(client, six, tmp_path, monkeypatch):
+    from dask.core import flatten
+    from dask.dataframe.optimize import optimize_dataframe_getitem
+    from dask.layers import DataFrameIOLayer
+
+    def io_columns(collection):
+        """The columns the graph's reading tasks receive once Dask projects it."""
+        graph = optimize_dataframe_getitem(collection.dask,
+                                           keys=list(flatten(collection.__dask_keys__())))
+        layers = [l for l in graph.layers.values() if isinstance(l, DataFrameIOLayer)]
+        return [sorted(l.io_func.columns) for l in layers]
+
+    frame = cdt.dask.read_recordings(six, rows_per_partition=25)
+    expected = pd.concat([cdt.open(p).to_pandas() for p in six], ignore_index=True)
+    # The tasks of a one-column computation receive that column alone, and
+    # read no probe for it.
+    assert io_columns(frame["Speed"]) == [["Speed"]]
+    probes_read = []
+    read = cdt.Recording.read
+
+    def spy(self, **selection):
+        probes_read.append(selection.get("probes"))
+        return read(self, **selection)
+
+    with monkeypatch.context() as m:
+        m.setattr(cdt.Recording, "read", spy)
+        mean = frame["Speed"].mean().compute(scheduler="sync")
+    assert len(probes_read) == frame.npartitions and all(p == [] for p in probes_read)
+    assert mean == pytest.approx(expected["Speed"].mean(), rel=1e-6)
+    # Columns of one probe (absent from one run): read with that probe alone.
+    wanted = ["Probe104 Blade2 TOA", "Start Rev"]
+    assert io_columns(frame[wanted]) == [sorted(wanted)]
+    got = frame[wanted].compute().reset_index(drop=True)
+    pd.testing.assert_frame_equal(got, expected[wanted].astype({"Start Rev": "uint64"}))
+    # A set: statuses and one probe's column, equal to the whole frame's.
+    synth(tmp_path / "s", "--hosts", "3", "--revolutions", "300", "--blades", "4", "--drop", "2:9")
+    sets = cdt.dask.read_sets(tmp_path / "s", rows_per_partition=70)
+    wanted = ["Daq2 Status", "Probe105 DNS"]
+    assert io_columns(sets[wanted]) == [sorted(wanted)]
+    pd.testing.assert_frame_equal(sets[wanted].compute(), sets.compute()[wanted])
+
+
+def test_a_campaign_analysed_on_the_cluster_is_each_recordings_table(client, tmp_path):
+    # A run-up through a resonance and one that never reaches its resonance.
+    loud = synth(tmp_path / "loud", "--revolutions", "8000", "--blades", "2", "--extras", "0",
+                 "--resonance", "5:200:0.008:0.3")[-1]
+    quiet = synth(tmp_path / "quiet", "--revolutions", "3000", "--blades", "2", "--extras", "0",
+                  "--resonance", "8:2000:0.005:0.5", "--start", "2011-05-06T13:00:00Z")[-1]
+    table = cdt.dask.analyse_recordings([loud, quiet])
+    own = cdt.open(loud).resonances()
+    assert len(own) == 2 and list(table.columns) == ["source"] + list(own.columns)
+    assert (table["source"] == loud).all()
+    pd.testing.assert_frame_equal(table.drop(columns=["source", "fit_ms"]),
+                                  own.drop(columns="fit_ms"))

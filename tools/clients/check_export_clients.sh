@@ -121,6 +121,24 @@ octave --no-gui --no-window-system --quiet --eval "
   printf('octave: %s loads, names outside ASCII as text, the second Same apart\\n', '$uni.mat');
 "
 
+# A name beyond U+FFFF: readers count a UTF-16 surrogate pair differently, so
+# the text must load in both as the one name it is.
+"$build/tools/cdt" synth --revolutions 20 --probes 1 --blades 3 --extras 0 --name Emoji \
+  --probe-names 'emoji🙂' --encoding utf-8 emoji >/dev/null
+"$build/tools/cdt" export -o out --format mat emoji/*.cdt >/dev/null
+emoji=$(basename emoji/*.cdt .cdt)
+octave --no-gui --no-window-system --quiet --eval "
+  s = load('out/$emoji.mat');
+  assert(strcmp(s.probes.emoji_.name, 'emoji🙂'));
+  printf('octave: %s loads, a name beyond U+FFFF as text\\n', '$emoji.mat');
+"
+/usr/bin/python3 -c "
+import scipy.io
+mat = scipy.io.loadmat('out/$emoji.mat')['probes'][0, 0]
+assert mat['emoji_'][0, 0]['name'][0] == 'emoji🙂', mat['emoji_'][0, 0]['name']
+print('scipy: $emoji.mat loads, a name beyond U+FFFF as text')
+"
+
 "$build/tools/cdt" synth --revolutions 20 --probes 2 --blades 3 --extras 0 --name Cp \
   --probe-names 'Sonde Süd,Prüf' cp >/dev/null
 input=$(ls cp/*.cdt)
