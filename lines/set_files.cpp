@@ -42,16 +42,43 @@ std::vector<std::string> pathsOf(const RecordingSet& set) {
 // Fills in the set's time and master from its paths.
 void completeSet(SetFiles& set) {
   set.time = setTime(set.paths);
-  const int32_t master = set.configuration.masterHostIndex();
-  set.master = set.paths.size();
-  if (master >= 0 && static_cast<std::size_t>(master) < set.paths.size() &&
-      !set.paths[static_cast<std::size_t>(master)].empty()) {
-    set.master = static_cast<std::size_t>(master);
-  } else {
-    for (std::size_t h = 0; h < set.paths.size() && set.master == set.paths.size(); ++h) {
-      if (!set.paths[h].empty()) set.master = h;
-    }
-  }
+  set.master = setMaster(set.configuration, set.paths);
+}
+
+std::string withoutTemporarySuffix(const std::string& path) {
+  return path.ends_with(kBeingWrittenSuffix)
+             ? path.substr(0, path.size() - kBeingWrittenSuffix.size())
+             : path;
+}
+
+// `text` with the first `from` replaced by `to` (unchanged without one).
+std::string replacedFirst(const std::string& text, const std::string& from, const std::string& to) {
+  const std::size_t at = text.find(from);
+  if (at == std::string::npos) return text;
+  std::string out = text;
+  out.replace(at, from.size(), to);
+  return out;
+}
+
+// The name a host's file has now: the final one, else the one being
+// written; empty when neither is readable.
+std::string existingName(const std::string& finalName) {
+  if (isReadable(finalName.c_str())) return finalName;
+  std::string temporary = finalName;
+  temporary += kBeingWrittenSuffix;
+  return isReadable(temporary.c_str()) ? temporary : std::string();
+}
+
+std::string hostMatchName(const CountedString& name) {
+  return std::string(name.view().substr(0, kMaxHostNameMatch));
+}
+
+// `text` between two `separator`s.
+std::string enclosed(char separator, const std::string& text) {
+  std::string out(1, separator);
+  out += text;
+  out += separator;
+  return out;
 }
 
 }  // namespace
@@ -69,6 +96,18 @@ std::optional<std::string> ambiguousHostNames(const Configuration& configuration
     }
   }
   return std::nullopt;
+}
+
+std::size_t setMaster(const Configuration& configuration, const std::vector<std::string>& paths) {
+  const int32_t master = configuration.masterHostIndex();
+  if (master >= 0 && static_cast<std::size_t>(master) < paths.size() &&
+      !paths[static_cast<std::size_t>(master)].empty()) {
+    return static_cast<std::size_t>(master);
+  }
+  for (std::size_t h = 0; h < paths.size(); ++h) {
+    if (!paths[h].empty()) return h;
+  }
+  return paths.size();
 }
 
 uint64_t setTime(const std::vector<std::string>& paths) {
@@ -159,6 +198,72 @@ bool findSetFiles(const std::string& path, std::optional<uint64_t> time, SetFile
   out.paths = *chosen;
   completeSet(out);
   return true;
+}
+
+std::optional<LiveSet> findLiveSet(const std::string& path, std::string& error, bool& absent) {
+  absent = false;
+  const std::string finalName = withoutTemporarySuffix(path);
+  const std::string named = isReadable(path.c_str()) ? path : existingName(finalName);
+  if (named.empty()) {
+    error = "no such file";
+    absent = true;
+    return std::nullopt;
+  }
+  std::unique_ptr<DataFile> file = openDataFile(named.c_str());
+  if (file == nullptr) {
+    error = "not a readable data file";
+    return std::nullopt;
+  }
+  LiveSet live;
+  SetFiles& set = live.files;
+  set.configuration = file->configuration();
+  const Configuration& configuration = set.configuration;
+  const uint32_t count = configuration.hosts.size();
+  if (count == 0) {
+    error = "its configuration has no hosts";
+    return std::nullopt;
+  }
+  if (std::optional<std::string> twice = ambiguousHostNames(configuration)) {
+    error = *twice;
+    return std::nullopt;
+  }
+  // The file's host: the first whose name followed by "." its path holds.
+  std::optional<uint32_t> own;
+  for (uint32_t k = 0; k < count && !own; ++k) {
+    const std::string name = hostMatchName(configuration.hosts[k].name);
+    if (!name.empty() && finalName.find(name + ".") != std::string::npos) own = k;
+  }
+  if (!own) {
+    error = "no host of its configuration is named in its file name";
+    return std::nullopt;
+  }
+  // The other hosts' files, by either name: the file's name with the host
+  // part (".HOST.") of each, else also its computer's directory.
+  const Host& leader = configuration.hosts[*own];
+  set.paths.assign(count, std::string());
+  live.found.assign(count, std::string());
+  set.paths[*own] = finalName;
+  live.found[*own] = named;
+  for (uint32_t k = 0; k < count; ++k) {
+    const Host& host = configuration.hosts[k];
+    if (k == *own || host.name.view().empty()) continue;
+    std::string candidate = replacedFirst(finalName, enclosed('.', hostMatchName(leader.name)),
+                                          enclosed('.', hostMatchName(host.name)));
+    std::string existing = candidate != finalName ? existingName(candidate) : std::string();
+    if (existing.empty() && !leader.hostName.view().empty() && !host.hostName.view().empty()) {
+      const std::string from(leader.hostName.view());
+      const std::string to(host.hostName.view());
+      candidate = replacedFirst(candidate, enclosed('/', from), enclosed('/', to));
+      candidate = replacedFirst(candidate, enclosed('\\', from), enclosed('\\', to));
+      if (candidate != finalName) existing = existingName(candidate);
+    }
+    if (!existing.empty()) {
+      set.paths[k] = candidate;
+      live.found[k] = existing;
+    }
+  }
+  completeSet(set);
+  return live;
 }
 
 bool findDirectorySets(const std::string& directory, std::vector<SetFiles>& out,

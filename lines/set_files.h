@@ -27,6 +27,11 @@ struct SetFiles {
 // out), naming them; none when every host's name is its own.
 std::optional<std::string> ambiguousHostNames(const Configuration& configuration);
 
+// The host whose file leads a set of these paths (one per host, "" where
+// none): the configuration's master where it has a file, else the first
+// host that has one; paths.size() when none has.
+std::size_t setMaster(const Configuration& configuration, const std::vector<std::string>& paths);
+
 // The moment of a recording: the name time of the first file it holds.
 uint64_t setTime(const std::vector<std::string>& paths);
 
@@ -43,6 +48,18 @@ bool findSetFiles(const std::string& path, std::optional<uint64_t> time, SetFile
 // recording of that configuration.
 bool findDirectorySets(const std::string& directory, std::vector<SetFiles>& out,
                        std::string& error);
+
+// A recording set being written.
+struct LiveSet {
+  SetFiles files;                  // paths: the files' final names ("" where none yet)
+  std::vector<std::string> found;  // per host the name its file has now ("" where none)
+};
+
+// The recording set being written that `path` names, a data file by its
+// ".temp" name or its final one (whichever exists): the hosts' files found
+// as the discovery finds a finished set's, each by either name. None with
+// `error` set (without the path), and `absent` when `path` names no file.
+std::optional<LiveSet> findLiveSet(const std::string& path, std::string& error, bool& absent);
 
 // The name of a set's outputs, without an extension: the converter's name
 // for its master's CSV with the master's host part (".HOST." in the file's

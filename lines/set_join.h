@@ -86,10 +86,22 @@ struct SetLine {
   std::size_t reference = 0;
 };
 
+// The host whose next line the join takes: of the hosts that have one at
+// hand (`ahead(h)`, an optional SetJoinLine), the lowest window time, the
+// first such host in host order; none when no host has one. Every merge of
+// a set's hosts (SetReader, the cut planning) offers lines in this order.
+template <class Ahead>
+std::optional<std::size_t> nextJoinHost(std::size_t hosts, Ahead&& ahead) {
+  std::optional<std::size_t> first;
+  for (std::size_t h = 0; h < hosts; ++h) {
+    const std::optional<SetJoinLine>& line = ahead(h);
+    if (line && (!first || line->windowTime < ahead(*first)->windowTime)) first = h;
+  }
+  return first;
+}
+
 // Joins the hosts' lines, offered one at a time in window-time order across
-// the hosts (the caller merges the hosts' streams: always the host whose
-// next line has the lowest window time), into set lines handed out once
-// complete.
+// the hosts (nextJoinHost), into set lines handed out once complete.
 class SetJoin {
  public:
   SetJoin(std::size_t hosts, std::size_t master);

@@ -16,16 +16,14 @@ std::vector<SetLine> joined(const Lines& hosts, std::size_t master = 0) {
   std::vector<std::size_t> next(hosts.size(), 0);
   std::vector<SetLine> out;
   for (;;) {
-    std::size_t pick = hosts.size();
+    std::vector<std::optional<SetJoinLine>> ahead(hosts.size());
     for (std::size_t h = 0; h < hosts.size(); ++h) {
-      if (next[h] < hosts[h].size() &&
-          (pick == hosts.size() ||
-           hosts[h][next[h]].windowTime < hosts[pick][next[pick]].windowTime)) {
-        pick = h;
-      }
+      if (next[h] < hosts[h].size()) ahead[h] = hosts[h][next[h]];
     }
-    if (pick == hosts.size()) break;
-    join.add(pick, hosts[pick][next[pick]++]);
+    const std::optional<std::size_t> pick = nextJoinHost(
+        hosts.size(), [&](std::size_t h) -> const std::optional<SetJoinLine>& { return ahead[h]; });
+    if (!pick) break;
+    join.add(*pick, hosts[*pick][next[*pick]++]);
     while (auto line = join.take()) out.push_back(*line);
   }
   join.finish();

@@ -78,11 +78,9 @@ std::vector<SetCut> planSetCuts(const std::vector<DataFile*>& files, std::size_t
   std::size_t next = 0;          // the next wanted cut
   std::optional<uint64_t> last;  // the window time of the line offered last
   for (;;) {
-    std::optional<std::size_t> first;
-    for (std::size_t h = 0; h < hosts.size(); ++h) {
-      const std::optional<SetJoinLine>& ahead = hosts[h]->ahead();
-      if (ahead && (!first || ahead->windowTime < hosts[*first]->ahead()->windowTime)) first = h;
-    }
+    const std::optional<std::size_t> first = nextJoinHost(
+        hosts.size(),
+        [&](std::size_t h) -> const std::optional<SetJoinLine>& { return hosts[h]->ahead(); });
     if (!first) break;
     const SetJoinLine line = *hosts[*first]->ahead();
     const uint64_t now = line.windowTime;

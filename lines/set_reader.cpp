@@ -38,63 +38,100 @@ ColumnPlan setBlocks(const SetPlan& plan) {
   return blocks;
 }
 
-SetReader::SetReader(const std::vector<Host>& hosts, std::size_t master, const SetPlan& plan)
+FollowBatch FileLineSource::next(const ColumnPlan& plan, const LineColumns& row,
+                                 uint64_t& windowTime, bool& empties, std::chrono::milliseconds) {
+  FollowBatch batch;
+  batch.lines = reader_->readEach(1, [&](const LineGroup& group, uint64_t time) {
+    empties = storeLine(plan, group, row, 0);
+    windowTime = time;
+  });
+  if (batch.lines == 0) batch.status = FollowStatus::Finished;
+  return batch;
+}
+
+FollowBatch FollowedLineSource::next(const ColumnPlan& plan, const LineColumns& row,
+                                     uint64_t& windowTime, bool& empties,
+                                     std::chrono::milliseconds timeout) {
+  return lines_.nextGroups(1, timeout, [&](const LineGroup& group, uint64_t time) {
+    empties = storeLine(plan, group, row, 0);
+    windowTime = time;
+  });
+}
+
+SetHostRing::SetHostRing(const ColumnPlan& plan, std::size_t rows)
     : plan_(plan),
-      join_(hosts.size(), master),
-      hosts_(hosts.size()),
-      ringRows_(setRingRows(plan)),
-      pendingRows_(hosts.size()) {
+      rows_(rows),
+      slotBytes_((columnBytes(plan, 1) + 7) / 8 * 8),
+      bytes_(std::make_unique<uint64_t[]>(slotBytes_ / 8 * rows)),
+      used_(rows, false),
+      empties_(rows, 0) {}
+
+LineColumns SetHostRing::row(std::size_t slot) const {
+  auto* at = reinterpret_cast<unsigned char*>(bytes_.get()) + slot * slotBytes_;
+  return layColumns(plan_, at, 1);
+}
+
+LineColumns SetHostRing::clear(std::size_t slot) {
+  const LineColumns r = row(slot);
+  if (empties_[slot] != 0) clearEmpties(plan_, r);
+  empties_[slot] = 0;
+  return r;
+}
+
+namespace {
+
+std::vector<std::unique_ptr<SetLineSource>> fileSources(const std::vector<SetReader::Host>& hosts,
+                                                        const SetPlan& plan) {
+  std::vector<std::unique_ptr<SetLineSource>> sources;
   for (std::size_t h = 0; h < hosts.size(); ++h) {
-    HostLines& lines = hosts_[h];
-    lines.reader = hosts[h].start ? std::make_unique<LineReader>(*hosts[h].file, plan_.hosts[h],
-                                                                 hosts[h].window, *hosts[h].start)
-                                  : std::make_unique<LineReader>(*hosts[h].file, plan_.hosts[h],
-                                                                 hosts[h].window);
-    // Each ring row holds one line's columns side by side (a stride of 1),
-    // so that storing a line writes one run of bytes.
-    lines.slotBytes = (columnBytes(plan_.hosts[h], 1) + 7) / 8 * 8;
-    lines.ring = std::make_unique<uint64_t[]>(lines.slotBytes / 8 * ringRows_);
-    lines.used.assign(ringRows_, false);
-    lines.empties.assign(ringRows_, 0);
-    readAhead(h);
+    const SetReader::Host& host = hosts[h];
+    sources.push_back(std::make_unique<FileLineSource>(
+        host.start
+            ? std::make_unique<LineReader>(*host.file, plan.hosts[h], host.window, *host.start)
+            : std::make_unique<LineReader>(*host.file, plan.hosts[h], host.window)));
+  }
+  return sources;
+}
+
+}  // namespace
+
+SetReader::SetReader(const std::vector<Host>& hosts, std::size_t master, const SetPlan& plan)
+    : SetReader(fileSources(hosts, plan), master, plan) {}
+
+SetReader::SetReader(std::vector<std::unique_ptr<SetLineSource>> sources, std::size_t master,
+                     const SetPlan& plan)
+    : plan_(plan),
+      join_(sources.size(), master),
+      hosts_(sources.size()),
+      ringRows_(setRingRows(plan)),
+      pendingRows_(sources.size()) {
+  for (std::size_t h = 0; h < sources.size(); ++h) {
+    hosts_[h].source = std::move(sources[h]);
+    hosts_[h].ring = std::make_unique<SetHostRing>(plan_.hosts[h], ringRows_);
   }
 }
 
-void SetReader::readAhead(std::size_t h) {
+// A host without a line at hand that has not ended has its next ring row
+// free: the merge checked it before it offered the host's previous line.
+void SetReader::readAhead(std::size_t h, std::chrono::milliseconds timeout) {
   HostLines& lines = hosts_[h];
-  lines.ahead.reset();
-  const std::size_t slot = static_cast<std::size_t>(lines.next % ringRows_);
-  const LineColumns ring = ringRow(h, slot);
-  // The row's masks are its earlier line's: dropped, so that a line without
-  // an empty cell writes none.
-  if (lines.empties[slot] != 0) clearEmpties(plan_.hosts[h], ring);
-  lines.reader->readEach(1, [&](const LineGroup& group, uint64_t windowTime) {
-    lines.empties[slot] = storeLine(plan_.hosts[h], group, ring, 0) ? 1 : 0;
-    lines.ahead = SetJoinLine{{*ring.startRevolution, *ring.endRevolution},
+  if (lines.ahead || followEnded(lines.status)) return;
+  const std::size_t slot = lines.ring->slot(lines.next);
+  const LineColumns row = lines.ring->clear(slot);
+  uint64_t windowTime = 0;
+  bool empties = false;
+  const FollowBatch batch = lines.source->next(plan_.hosts[h], row, windowTime, empties, timeout);
+  if (batch.lines > 0) {
+    lines.ring->setEmpties(slot, empties);
+    lines.ahead = SetJoinLine{{*row.startRevolution, *row.endRevolution},
                               windowTime,
-                              *ring.time,
-                              *ring.floats,
+                              *row.time,
+                              *row.floats,
                               static_cast<std::size_t>(lines.next)};
-  });
-  if (lines.ahead) {
-    lines.used[slot] = true;
+    lines.ring->take(slot);
     ++lines.next;
   }
-}
-
-LineColumns SetReader::ringRow(std::size_t h, std::size_t slot) const {
-  const HostLines& lines = hosts_[h];
-  auto* at = reinterpret_cast<unsigned char*>(lines.ring.get()) + slot * lines.slotBytes;
-  return layColumns(plan_.hosts[h], at, 1);
-}
-
-void SetReader::release(std::size_t h, uint64_t number) {
-  HostLines& lines = hosts_[h];
-  lines.used[static_cast<std::size_t>(number % ringRows_)] = false;
-  while (lines.oldest < lines.next &&
-         !lines.used[static_cast<std::size_t>(lines.oldest % ringRows_)]) {
-    ++lines.oldest;
-  }
+  lines.status = batch.status;
 }
 
 void SetReader::store(const SetLine& line, const SetColumns& columns, std::size_t row) {
@@ -102,11 +139,11 @@ void SetReader::store(const SetLine& line, const SetColumns& columns, std::size_
   const std::size_t stride = out.stride;
   const SetJoinLine& reference = *line.hosts[line.reference];
   {
-    const LineColumns ring =
-        ringRow(line.reference, static_cast<std::size_t>(reference.row % ringRows_));
-    out.time[row] = *ring.time;
-    out.sync[row] = *ring.sync;
-    out.floats[row] = *ring.floats;
+    const SetHostRing& ring = *hosts_[line.reference].ring;
+    const LineColumns from = ring.row(ring.slot(reference.row));
+    out.time[row] = *from.time;
+    out.sync[row] = *from.sync;
+    out.floats[row] = *from.floats;
   }
   out.startRevolution[row] = line.key.start;
   out.endRevolution[row] = line.key.end;
@@ -119,7 +156,7 @@ void SetReader::store(const SetLine& line, const SetColumns& columns, std::size_
   // rows at once rather than touching every column for every line.
   Pending pending{row, std::vector<std::optional<std::size_t>>(hosts_.size())};
   for (std::size_t h = 0; h < hosts_.size(); ++h) {
-    if (line.hosts[h]) pending.slots[h] = static_cast<std::size_t>(line.hosts[h]->row % ringRows_);
+    if (line.hosts[h]) pending.slots[h] = hosts_[h].ring->slot(line.hosts[h]->row);
   }
   pending_.push_back(std::move(pending));
   for (std::size_t h = 0; h < hosts_.size(); ++h) {
@@ -152,12 +189,12 @@ void SetReader::flush(const SetColumns& columns) {
         missing = true;
         continue;
       }
-      tile_[i] = reinterpret_cast<const unsigned char*>(lines.ring.get()) + *slot * lines.slotBytes;
-      state_[i] = lines.empties[*slot] != 0 ? kLineWithEmpties : kLine;
+      tile_[i] = lines.ring->values(*slot);
+      state_[i] = lines.ring->empties(*slot) ? kLineWithEmpties : kLine;
       full = full && state_[i] == kLine;
     }
-    // The ring row's values, where layColumns lays out one line.
-    const std::size_t doublesAt = 24;
+    // The ring row's values: its doubles, then its floats.
+    const std::size_t doublesAt = 0;
     const std::size_t floatsAt = doublesAt + 8 * std::size_t{plan.doubleRows};
     for (uint32_t r = 1; r < plan.floatRows; ++r) {
       const std::size_t to = std::size_t{plan_.floatRow[h]} + r - 1;
@@ -197,7 +234,7 @@ void SetReader::storeEmpties(const SetColumns& columns, std::size_t h, uint32_t 
   // empty cell on.
   const auto empty = [&](std::size_t i) -> uint8_t {
     if (state_[i] != kLineWithEmpties) return state_[i] == kNoLine ? 1 : 0;
-    const LineColumns ring = ringRow(h, *pending_[i].slots[h]);
+    const LineColumns ring = hosts_[h].ring->row(*pending_[i].slots[h]);
     const uint8_t* cells = isFloat ? floatEmpties(ring, r) : doubleEmpties(ring, r);
     return cells != nullptr ? *cells : 0;
   };
@@ -230,19 +267,40 @@ void SetReader::offer(const SetLine& line, const SetColumns& columns, std::size_
   store(line, columns, row + stored++);
 }
 
-std::size_t SetReader::read(const SetColumns& columns, std::size_t row, std::size_t rows) {
+std::size_t SetReader::read(const SetColumns& columns, std::size_t row, std::size_t rows,
+                            std::chrono::milliseconds wait) {
+  const auto deadline = std::chrono::steady_clock::now() + wait;
   std::size_t stored = 0;
   while (stored < rows && !ended_) {
     if (std::optional<SetLine> line = join_.take()) {
       offer(*line, columns, row, stored);
       continue;
     }
-    // The host whose next line comes first in window time.
-    std::optional<std::size_t> first;
+    // The join takes the earliest of the hosts' next lines: every host must
+    // have one at hand, or have ended.
+    std::optional<std::size_t> behind;
     for (std::size_t h = 0; h < hosts_.size(); ++h) {
-      const std::optional<SetJoinLine>& ahead = hosts_[h].ahead;
-      if (ahead && (!first || ahead->windowTime < hosts_[*first].ahead->windowTime)) first = h;
+      readAhead(h, std::chrono::milliseconds(0));
+      const FollowStatus status = hosts_[h].status;
+      if (status == FollowStatus::Stopped || status == FollowStatus::Failed) {
+        if (!halted_) halted_ = h;
+      }
+      if (!behind && !hosts_[h].ahead && !followEnded(status)) behind = h;
     }
+    if (halted_) {
+      ended_ = true;
+      break;
+    }
+    if (behind) {
+      const auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (stored > 0 || rest.count() <= 0) break;
+      readAhead(*behind, rest);
+      continue;
+    }
+    std::optional<std::size_t> first = nextJoinHost(
+        hosts_.size(),
+        [&](std::size_t h) -> const std::optional<SetJoinLine>& { return hosts_[h].ahead; });
     if (!first) {
       join_.finish();
       if (std::optional<SetLine> line = join_.take()) {
@@ -253,7 +311,7 @@ std::size_t SetReader::read(const SetColumns& columns, std::size_t row, std::siz
       continue;
     }
     HostLines& lines = hosts_[*first];
-    if (lines.used[static_cast<std::size_t>((lines.next) % ringRows_)]) {
+    if (lines.ring->used(lines.ring->slot(lines.next))) {
       // The host's ring is full: of lines stored but not yet copied, which
       // the copy frees, else of lines the join still holds, and the oldest
       // set line is stored as it stands.
@@ -265,7 +323,7 @@ std::size_t SetReader::read(const SetColumns& columns, std::size_t row, std::siz
       continue;
     }
     join_.add(*first, *lines.ahead);
-    readAhead(*first);
+    lines.ahead.reset();
   }
   flush(columns);
   return stored;

@@ -1,5 +1,8 @@
 // SetReader: the lines of a recording set (lines/set_join.h tells the
-// rule), read from the hosts' files at once and stored as columns.
+// rule), merged from the hosts' line sources and stored as columns. The one
+// merge of a set's hosts: a read of the finished files (each host a
+// LineReader) and a follow of the files being written (each host a
+// LineFollower, lines/set_follower.h) both run it.
 //
 // The set's columns: Time, Sync, Start Rev and End Rev of the set line; the
 // float block's row 0 its Speed, then each host's float rows but its speed,
@@ -9,12 +12,15 @@
 // every cell of a host without a line, and those its own line leaves empty.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <vector>
 
+#include "datafile/follower.h"
+#include "lines/line_follower.h"
 #include "lines/line_reader.h"
 #include "lines/set_join.h"
 
@@ -48,6 +54,77 @@ struct SetColumns {
   uint8_t* status = nullptr;  // one row of lines.stride per host
 };
 
+// One host's lines for the merge: its next line stored in `row` (the
+// columns of one line of `plan`, stride 1) with its window time, waiting at
+// most `timeout` for it. The batch holds 1 line or none; its status is
+// Waiting while more may come, else how the host's lines ended (a file read
+// to its end: Finished).
+class SetLineSource {
+ public:
+  virtual ~SetLineSource() = default;
+  // Stores the host's next line in `row` (its window time in `windowTime`,
+  // whether it has an empty cell in `empties`), waiting at most `timeout`.
+  virtual FollowBatch next(const ColumnPlan& plan, const LineColumns& row, uint64_t& windowTime,
+                           bool& empties, std::chrono::milliseconds timeout) = 0;
+};
+
+// A host's lines from a file (LineReader); never waits.
+class FileLineSource : public SetLineSource {
+ public:
+  explicit FileLineSource(std::unique_ptr<LineReader> reader) : reader_(std::move(reader)) {}
+  FollowBatch next(const ColumnPlan& plan, const LineColumns& row, uint64_t& windowTime,
+                   bool& empties, std::chrono::milliseconds timeout) override;
+
+ private:
+  std::unique_ptr<LineReader> reader_;
+};
+
+// A host's lines from a file being written (LineFollower), which must
+// outlive the source.
+class FollowedLineSource : public SetLineSource {
+ public:
+  explicit FollowedLineSource(LineFollower& lines) : lines_(lines) {}
+  FollowBatch next(const ColumnPlan& plan, const LineColumns& row, uint64_t& windowTime,
+                   bool& empties, std::chrono::milliseconds timeout) override;
+
+ private:
+  LineFollower& lines_;
+};
+
+// The lines a host has read and the set lines not yet stored still use: a
+// ring of rows, each line at its number modulo the ring's length, each row
+// one line's columns side by side (a stride of 1), so that storing a line
+// writes one run of bytes.
+class SetHostRing {
+ public:
+  SetHostRing(const ColumnPlan& plan, std::size_t rows);
+  std::size_t rows() const { return rows_; }
+  std::size_t slot(uint64_t number) const { return static_cast<std::size_t>(number % rows_); }
+  // The columns of ring row `slot`: one line, stride 1, with its masks.
+  LineColumns row(std::size_t slot) const;
+  // Where the row's values begin (its doubles, then its floats).
+  const unsigned char* values(std::size_t slot) const {
+    return reinterpret_cast<const unsigned char*>(bytes_.get()) + slot * slotBytes_ + 24;
+  }
+  bool used(std::size_t slot) const { return used_[slot]; }
+  void take(std::size_t slot) { used_[slot] = true; }
+  void release(std::size_t slot) { used_[slot] = false; }
+  // Whether the row's line has an empty cell (its masks then say which).
+  bool empties(std::size_t slot) const { return empties_[slot] != 0; }
+  // Ring row `slot` made ready for a new line: the masks of its earlier
+  // line dropped, so that a line without an empty cell writes none.
+  LineColumns clear(std::size_t slot);
+  void setEmpties(std::size_t slot, bool empties) { empties_[slot] = empties ? 1 : 0; }
+
+ private:
+  ColumnPlan plan_;
+  std::size_t rows_;
+  std::size_t slotBytes_;
+  std::unique_ptr<uint64_t[]> bytes_;
+  std::vector<bool> used_;
+  std::vector<uint8_t> empties_;
+};
+
 class SetReader {
  public:
   // The hosts' files, each read in its own window; the files must outlive
@@ -59,6 +136,9 @@ class SetReader {
     std::optional<PlannedLineStart> start;
   };
   SetReader(const std::vector<Host>& hosts, std::size_t master, const SetPlan& plan);
+  // The hosts' lines from sources of any kind (one per host of the plan).
+  SetReader(std::vector<std::unique_ptr<SetLineSource>> sources, std::size_t master,
+            const SetPlan& plan);
 
   // Stores only the set lines whose first line (the earliest of its hosts'
   // lines in window time) lies in [low, high), and ends at the first past
@@ -71,9 +151,19 @@ class SetReader {
   }
 
   // Stores up to `rows` more set lines from row `row` of `columns`; fewer
-  // only at the end.
-  std::size_t read(const SetColumns& columns, std::size_t row, std::size_t rows);
+  // only at the end, or, where a host's source waits for its next line
+  // (every host's next line must be at hand before the join takes one),
+  // when none is complete within `wait`, or some are and that host has
+  // none at hand now.
+  std::size_t read(const SetColumns& columns, std::size_t row, std::size_t rows,
+                   std::chrono::milliseconds wait = std::chrono::milliseconds(0));
+  // Every set line stored, or a host's source stopped or failed.
   bool ended() const { return ended_; }
+  // How host h's lines ended (Waiting until they have).
+  FollowStatus hostStatus(std::size_t h) const { return hosts_[h].status; }
+  // The first host whose source stopped or failed, if any: the read ended
+  // there without its last set lines.
+  std::optional<std::size_t> halted() const { return halted_; }
   // Lines the join could have joined otherwise had it begun elsewhere
   // (SetJoin::ambiguities): a read begun mid-set agrees with the whole
   // set's only where it met none.
@@ -83,22 +173,15 @@ class SetReader {
   std::size_t ringRows() const { return ringRows_; }
 
  private:
-  // The lines a host has read and the set lines not yet stored still use:
-  // a ring of rows, each line at its number modulo the ring's length.
   struct HostLines {
-    std::unique_ptr<LineReader> reader;
-    std::unique_ptr<uint64_t[]> ring;  // ring rows of slotBytes each
-    std::size_t slotBytes = 0;
-    std::vector<bool> used;
-    std::vector<uint8_t> empties;      // per ring row: its line has an empty cell
+    std::unique_ptr<SetLineSource> source;
+    std::unique_ptr<SetHostRing> ring;
     uint64_t next = 0;                 // the number of the next line read
-    uint64_t oldest = 0;               // the oldest line still used
     std::optional<SetJoinLine> ahead;  // read, not yet offered to the join
+    FollowStatus status = FollowStatus::Waiting;
   };
-  void readAhead(std::size_t h);
-  // The columns of host h's ring row `slot`: one line, stride 1, with its
-  // masks.
-  LineColumns ringRow(std::size_t h, std::size_t slot) const;
+  // Reads host h's next line into its ring, waiting at most `timeout`.
+  void readAhead(std::size_t h, std::chrono::milliseconds timeout);
   // Stores a set line the keep window holds; ends the reader at the first
   // beyond it.
   void offer(const SetLine& line, const SetColumns& columns, std::size_t row, std::size_t& stored);
@@ -110,7 +193,9 @@ class SetReader {
   // for the lines of the tile (`missing`: some lack the host's line).
   void storeEmpties(const SetColumns& columns, std::size_t h, uint32_t r, std::size_t to,
                     bool isFloat, bool missing);
-  void release(std::size_t h, uint64_t number);
+  void release(std::size_t h, uint64_t number) {
+    hosts_[h].ring->release(hosts_[h].ring->slot(number));
+  }
 
   SetPlan plan_;
   SetJoin join_;
@@ -125,8 +210,8 @@ class SetReader {
   };
   static constexpr std::size_t kTileLines = 64;
   std::vector<Pending> pending_;
-  // Per pending line, while a host's cells are copied: its ring row, and
-  // whether the host has a line there, one with an empty cell.
+  // Per pending line, while a host's cells are copied: its ring row's
+  // values, and whether the host has a line there, one with an empty cell.
   static constexpr uint8_t kLine = 0, kNoLine = 1, kLineWithEmpties = 2;
   std::vector<const unsigned char*> tile_;
   std::vector<uint8_t> state_;
@@ -134,6 +219,7 @@ class SetReader {
   std::optional<uint64_t> keepLow_;
   std::optional<uint64_t> keepHigh_;
   bool ended_ = false;
+  std::optional<std::size_t> halted_;
 };
 
 }  // namespace cdt

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "csv/csv_test_support.h"
+#include "lines/set_parts.h"
 #include "test/support.h"
 
 namespace cdt {
@@ -93,6 +94,137 @@ TEST(SetReader, HostsJoinRevolutionByRevolutionAndTellWhatTheyLack) {
     }
   }
   EXPECT_EQ(line, 80u);
+}
+
+// Every cell of a read's set lines, bit for bit (an empty cell's NaN
+// included), and every host's status, line after line.
+struct SetRead {
+  std::vector<std::vector<unsigned char>> lines;
+  bool operator==(const SetRead&) const = default;
+};
+
+void readInto(SetReader& reader, const SetPlan& plan, std::size_t hosts, SetRead& out) {
+  constexpr std::size_t kRows = 32;
+  ColumnStorage storage(setBlocks(plan), kRows);
+  std::vector<uint8_t> status(hosts * kRows);
+  const SetColumns columns{storage.columns(), status.data()};
+  const LineColumns& c = columns.lines;
+  while (!reader.ended()) {
+    const std::size_t n = reader.read(columns, 0, kRows);
+    for (std::size_t r = 0; r < n; ++r) {
+      std::vector<unsigned char> line;
+      const auto put = [&](const void* at, std::size_t bytes) {
+        const auto* p = static_cast<const unsigned char*>(at);
+        line.insert(line.end(), p, p + bytes);
+      };
+      put(&c.time[r], 8);
+      put(&c.sync[r], 1);
+      put(&c.startRevolution[r], 8);
+      put(&c.endRevolution[r], 8);
+      for (uint32_t f = 0; f < plan.floatRows; ++f) put(&c.floats[f * kRows + r], 4);
+      for (uint32_t d = 0; d < plan.doubleRows; ++d) put(&c.doubles[d * kRows + r], 8);
+      for (std::size_t h = 0; h < hosts; ++h) put(&status[h * kRows + r], 1);
+      out.lines.push_back(std::move(line));
+    }
+  }
+}
+
+// One host of a made-up set: a line per revolution, 20 ms apart from
+// kStart, the counter restarting at 1 every `every` revolutions.
+struct HostSpec {
+  uint64_t every;
+  uint64_t phase;  // revolutions into its first period at the start
+  int64_t offset;  // the clock, microseconds
+  uint64_t drop;   // every drop-th revolution missing (0: none)
+};
+
+// The set invariant: parts of a set, read one by one where planSetCuts puts
+// them and joined in order, are the read of the whole set, cell for cell
+// and status for status, for every part size, also where the hosts'
+// revolution counters restart every few revolutions (each at its own phase,
+// so that the same keys come again within the join's window), the hosts'
+// clocks lie apart and a host drops lines. (Parts cut at the wanted times
+// themselves, a margin read before each, lose and double lines of the
+// second set.)
+TEST(SetReader, PartsOfASetJoinedAreTheWholeSetForEveryPartSize) {
+  constexpr uint64_t kRevolutions = 500;
+  constexpr uint64_t kStart = 1'000'000'000;
+  const std::vector<std::vector<HostSpec>> sets = {
+      {{7, 0, 0, 0}, {7, 3, -350'000, 11}, {13, 5, 40, 0}}, {{33, 0, 0, 0}, {33, 1, 0, 11}}};
+  for (const std::vector<HostSpec>& specs : sets) {
+    testing::TempDir dir;
+    std::vector<std::string> paths;
+    for (std::size_t h = 0; h < specs.size(); ++h) {
+      const HostSpec& spec = specs[h];
+      Configuration config;
+      testing::addProbes(config, {{0, "P", 2}});
+      paths.push_back(dir.file("h" + std::to_string(h) + ".cdt"));
+      std::unique_ptr<DataFile> file = createDataFile(config, paths.back().c_str());
+      ASSERT_NE(file, nullptr);
+      for (uint64_t i = 0; i < kRevolutions; ++i) {
+        if (spec.drop != 0 && i % spec.drop == spec.drop - 1) continue;
+        testing::BladeRecordSpec blade;
+        blade.time = static_cast<uint64_t>(static_cast<int64_t>(kStart + i * 20'000) + spec.offset);
+        blade.startRevolution = (i + spec.phase) % spec.every + 1;
+        blade.speed = 3000.0f + static_cast<float>(i % 5);
+        blade.blades = {{static_cast<float>(i) + 0.25f * static_cast<float>(h), 0.25f},
+                        {static_cast<float>(h), 0.5f}};
+        ASSERT_TRUE(writeRecord(*file, *makeBladeRecord(blade)));
+      }
+      ASSERT_TRUE(closeDataFile(*file));
+    }
+    const std::size_t n = paths.size();
+    // Opens the hosts' files afresh, with each host's columns.
+    std::vector<std::unique_ptr<DataFile>> files;
+    std::vector<ColumnPlan> plans;
+    const auto open = [&] {
+      files.clear();
+      plans.clear();
+      for (const std::string& path : paths) {
+        files.push_back(openDataFile(path.c_str()));
+        ASSERT_NE(files.back(), nullptr);
+        plans.push_back(planAllColumns(hostColumns(files.back()->configuration(), 0, true).layout));
+      }
+    };
+    open();
+    const SetPlan plan = planSet(plans);
+    SetRead whole;
+    {
+      std::vector<SetReader::Host> hosts;
+      for (auto& file : files) hosts.push_back({file.get(), {}, std::nullopt});
+      SetReader reader(hosts, 0, plan);
+      readInto(reader, plan, n, whole);
+    }
+    ASSERT_GE(whole.lines.size(), kRevolutions);
+
+    for (uint64_t size : {uint64_t{1}, uint64_t{3}, uint64_t{31}, uint64_t{97}, kRevolutions}) {
+      open();
+      std::vector<uint64_t> wanted;
+      for (uint64_t i = size; i < kRevolutions; i += size) wanted.push_back(kStart + i * 20'000);
+      std::vector<DataFile*> pointers;
+      for (auto& file : files) pointers.push_back(file.get());
+      const std::vector<SetCut> cuts =
+          planSetCuts(pointers, 0, wanted, kSetPartMargin, 4 * kSetPartMargin);
+      SetRead parts;
+      for (std::size_t i = 0; i <= cuts.size(); ++i) {
+        open();
+        std::vector<SetReader::Host> hosts;
+        for (auto& file : files) {
+          LineWindow window;
+          if (i > 0) window.start = cuts[i - 1].start;
+          hosts.push_back({file.get(), window, std::nullopt});
+        }
+        SetReader reader(hosts, 0, plan);
+        reader.keep(i > 0 ? std::optional<uint64_t>(cuts[i - 1].cut) : std::nullopt,
+                    i < cuts.size() ? std::optional<uint64_t>(cuts[i].cut) : std::nullopt);
+        readInto(reader, plan, n, parts);
+      }
+      ASSERT_EQ(parts.lines.size(), whole.lines.size()) << "part size " << size;
+      for (std::size_t l = 0; l < whole.lines.size(); ++l) {
+        ASSERT_TRUE(parts.lines[l] == whole.lines[l]) << "part size " << size << ", line " << l;
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -19,7 +19,7 @@
 #include "lines/set_files.h"
 #include "tools/cdt.h"
 #include "tools/commands.h"
-#include "tools/json_writer.h"
+#include "info/json_writer.h"
 #include "tools/selection_text.h"
 
 namespace cdt {

@@ -7,7 +7,7 @@
 #include "datafile/data_file.h"
 #include "foundation/file_system.h"
 #include "tools/commands.h"
-#include "tools/config_summary.h"
+#include "info/config_summary.h"
 #include "tools/data_file_copy.h"
 
 namespace cdt {

@@ -211,7 +211,13 @@ constexpr const char* kDescription =
     "recover keeps them. CSV (wide or long), netCDF (along its line dimension) and\n"
     "Parquet (wide or long, a row group as it fills; readable once finished), with\n"
     "any selection. Ctrl-C stops every follow (status 130) and removes the\n"
-    "unfinished outputs.\n";
+    "unfinished outputs.\n"
+    "With --follow --set, the one ARG names a recording set being written (one of its\n"
+    "files, or a directory: its newest recording being written): once every host's\n"
+    "file is there (or none is still written, or none appeared for --idle seconds),\n"
+    "the hosts' lines are joined as they come into the set's output, which once every\n"
+    "file is finished holds exactly what --set exports of them. A host's file that\n"
+    "cannot be followed fails the set (status 1, no output).\n";
 
 }  // namespace
 

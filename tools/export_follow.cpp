@@ -176,9 +176,6 @@ int parseFollowRequest(const CommandArgs& args, const ExportRequest& request, Fo
   if (!args.has("follow")) {
     return args.has("idle") ? usageError(args, err, "--idle is for --follow") : 0;
   }
-  if (request.sets) {
-    return usageError(args, err, "--follow follows files; a set's files are given one by one");
-  }
   if (request.format == ExportFormat::Mat) {
     return usageError(args, err,
                       "--follow writes CSV, netCDF or Parquet: a MATLAB file needs the count "
@@ -313,6 +310,7 @@ int runExportFollow(const CommandArgs& args, const ExportRequest& request, FILE*
   if (int status = parseFollowRequest(args, request, follow, err); status != 0) return status;
   // Ctrl-C stops the follows, whose unfinished outputs are then removed.
   catchInterrupts();
+  if (request.sets) return runExportFollowSet(args, request, follow, out, err);
   const std::vector<std::string>& inputs = args.positionals;
   if (std::any_of(inputs.begin(), inputs.end(),
                   [](const std::string& p) { return isDirectory(p.c_str()); })) {

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "tools/arguments.h"
 #include "tools/export_file.h"
@@ -46,5 +47,16 @@ int runExportFollow(const CommandArgs& args, const ExportRequest& request, FILE*
 int runExportFollowDirectory(const CommandArgs& args, const ExportRequest& request,
                              const FollowRequest& follow, const std::string& directory, FILE* out,
                              FILE* err);
+
+// cdt export --follow --set DIR_OR_FILE: the recording set being written,
+// its hosts' lines joined as they come into one output, which once the set
+// is finished holds exactly what `cdt export --set` gives of it
+// (tools/export_follow_set.cpp).
+int runExportFollowSet(const CommandArgs& args, const ExportRequest& request,
+                       const FollowRequest& follow, FILE* out, FILE* err);
+
+// The final names of the files being written in `directory`, newest
+// recording first.
+std::vector<std::string> filesBeingWritten(const std::string& directory);
 
 }  // namespace cdt

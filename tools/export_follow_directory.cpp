@@ -44,8 +44,12 @@ std::string joined(const std::string& directory, std::string_view name) {
   return directory + "/" + std::string(name);
 }
 
-// The final names of the files being written in `directory`, newest
-// recording first.
+bool isWrittenOrFinished(const std::string& path) {
+  return pathExists((path + std::string(kBeingWrittenSuffix)).c_str()) || pathExists(path.c_str());
+}
+
+}  // namespace
+
 std::vector<std::string> filesBeingWritten(const std::string& directory) {
   char** list = nullptr;
   const int32_t count = listDirectory(directory.c_str(), &list, nullptr, compareNames);
@@ -65,12 +69,6 @@ std::vector<std::string> filesBeingWritten(const std::string& directory) {
   for (auto& f : found) paths.push_back(std::move(f.second));
   return paths;
 }
-
-bool isWrittenOrFinished(const std::string& path) {
-  return pathExists((path + std::string(kBeingWrittenSuffix)).c_str()) || pathExists(path.c_str());
-}
-
-}  // namespace
 
 int runExportFollowDirectory(const CommandArgs& args, const ExportRequest& request,
                              const FollowRequest& follow, const std::string& directory, FILE* out,

@@ -170,13 +170,96 @@ TEST(ExportFollow, ADirectoryGivesTheSetItsHostsStartThere) {
   EXPECT_EQ(readFile(dir.file("fol/" + kCsv2)), readFile(dir.file("whole/" + kCsv2)));
 }
 
+// A set followed as it is written (counters restarting every few
+// revolutions, a host dropping lines, one starting late, one clock off,
+// more lines than a host's ring holds) gives exactly the export of the
+// finished set, in each format --follow writes; a host's file that cannot
+// be followed fails the set with its name and leaves no output.
+TEST(ExportFollow, AFollowedSetIsTheExportOfTheFinishedSet) {
+  TempDir dir;
+  std::filesystem::create_directory(testing::fileSystemPath(dir.file("rec")));
+  RunResult writer;
+  std::thread writing([&] {
+    std::this_thread::sleep_for(100ms);
+    writer = runCdt({"synth", "--live",         "50",      "--hosts",  "3",   "--revolutions",
+                     "5000",  "--probes",       "2",       "--blades", "6",   "--resync",
+                     "300/7", "--resync",       "2:40/13", "--drop",   "2:9", "--late",
+                     "3:25",  "--clock-offset", "3:40",    "rec"},
+                    dir.path());
+  });
+  // Parquet in the long layout, by the directory; netCDF, where this build
+  // has it, by a host's ".temp" name; wide CSV by the master's final name.
+  RunResult parquet;
+  std::thread rows([&] {
+    parquet = runCdt({"export", "--follow", "--set", "--format", "parquet", "--layout", "long",
+                      "-o", "pq", "rec"},
+                     dir.path());
+  });
+  RunResult netcdf;
+  std::thread columns([&] {
+    std::this_thread::sleep_for(300ms);
+    netcdf = runCdt({"export", "--follow", "--set", "--format", "netcdf", "--probes", "1,3", "-o",
+                     "nc", kDaq2 + ".temp"},
+                    dir.path());
+  });
+  const RunResult wide = runCdt({"export", "--follow", "--set", "-o", "fol", kDaq1}, dir.path());
+  writing.join();
+  rows.join();
+  columns.join();
+  ASSERT_EQ(writer.status, 0) << writer.err;
+  ASSERT_EQ(wide.status, 0) << wide.err;
+  const std::string stem = "Rig1.0000.2011-05-06.12-30-00";
+  EXPECT_EQ(wide.out, "cdt export: in=" + kDaq1 + ", out=fol/" + stem + ".csv\n");
+  {
+    const RunResult whole = runCdt({"export", "--set", "-o", "whole", "rec"}, dir.path());
+    ASSERT_EQ(whole.status, 0) << whole.err;
+    const std::string finished = readFile(dir.file("whole/" + stem + ".csv"));
+    EXPECT_GT(std::count(finished.begin(), finished.end(), '\n'), 5000);
+    EXPECT_TRUE(readFile(dir.file("fol/" + stem + ".csv")) == finished);
+  }
+  ASSERT_EQ(parquet.status, 0) << parquet.err;
+  ASSERT_EQ(runCdt({"export", "--set", "--format", "parquet", "--layout", "long", "-o", "pq-whole",
+                    "rec"},
+                   dir.path())
+                .status,
+            0);
+  EXPECT_TRUE(readFile(dir.file("pq/" + stem + ".parquet")) ==
+              readFile(dir.file("pq-whole/" + stem + ".parquet")));
+  if (netcdf.status != 2) {
+    ASSERT_EQ(netcdf.status, 0) << netcdf.err;
+    ASSERT_EQ(runCdt({"export", "--set", "--format", "netcdf", "--probes", "1,3", "-o", "nc-whole",
+                      "rec"},
+                     dir.path())
+                  .status,
+              0);
+    EXPECT_TRUE(readFile(dir.file("nc/" + stem + ".nc")) ==
+                readFile(dir.file("nc-whole/" + stem + ".nc")));
+  }
+
+  // A host's file that is no data file: the set is not exported.
+  std::filesystem::create_directory(testing::fileSystemPath(dir.file("bad")));
+  std::filesystem::copy_file(
+      testing::fileSystemPath(dir.file(kDaq1)),
+      testing::fileSystemPath(dir.file("bad/Rig1.0000.Daq1.2011-05-06.12-30-00.cdt")));
+  testing::writeFile(dir.file("bad/Rig1.0000.Daq2.2011-05-06.12-30-00.cdt"), "not a data file");
+  const RunResult bad = runCdt({"export", "--follow", "--set", "--idle", "2", "-o", "out",
+                                "bad/Rig1.0000.Daq1.2011-05-06.12-30-00.cdt"},
+                               dir.path());
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.err.find("cannot follow 'bad/Rig1.0000.Daq2.2011-05-06.12-30-00.cdt'"),
+            std::string::npos)
+      << bad.err;
+  EXPECT_FALSE(std::filesystem::exists(testing::fileSystemPath(dir.file("out"))) &&
+               !std::filesystem::is_empty(testing::fileSystemPath(dir.file("out"))));
+}
+
 TEST(ExportFollow, UsageAndFailures) {
   TempDir dir;
   RunResult r = runCdt({"export", "--follow", "--format", "mat", "x.cdt"}, dir.path());
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("--follow writes CSV, netCDF or Parquet"), std::string::npos) << r.err;
   EXPECT_EQ(runCdt({"export", "--idle", "3", "x.cdt"}, dir.path()).status, 2);
-  EXPECT_EQ(runCdt({"export", "--follow", "--set", "x.cdt"}, dir.path()).status, 2);
+  EXPECT_EQ(runCdt({"export", "--follow", "--set", "x.cdt", "y.cdt"}, dir.path()).status, 2);
   // Nothing appears: given up after the idle time, nothing written.
   r = runCdt({"export", "--follow", "--idle", "0.2", "missing.cdt"}, dir.path());
   EXPECT_EQ(r.status, 1);

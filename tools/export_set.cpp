@@ -16,18 +16,6 @@ namespace cdt {
 
 namespace {
 
-// One host's file of the set, open, and its view.
-struct SetHost {
-  std::unique_ptr<DataFile> file;
-  std::string path;
-  uint32_t index = 0;  // the configuration's host
-  LinePlan view;
-  // By slot: the probe's key in the set (lines/line_selection.h), and
-  // whether it names the host and the channel.
-  std::string keys[kChannelsPerHost];
-  bool shared[kChannelsPerHost] = {};
-};
-
 // The set's hosts whose files open, in host order; a warning for each that
 // does not.
 std::vector<SetHost> openHosts(const SetFiles& set, const std::string& leader, FileResult& result) {
@@ -45,28 +33,29 @@ std::vector<SetHost> openHosts(const SetFiles& set, const std::string& leader, F
     }
     host.path = set.paths[h];
     host.index = static_cast<uint32_t>(h);
+    host.configuration = &host.file->configuration();
+    // The host of the first line record, as the converter takes it.
+    host.linesHost = firstLineHost(*host.file);
+    if (!seekToTime(*host.file, 0).positioned) {
+      say(result.err, "cdt export: cannot read '%s': %s; the set of '%s' is exported without it\n",
+          set.paths[h].c_str(), dataFileStatusText(DataFileStatus::IoError), leader.c_str());
+      result.status = 1;
+      continue;
+    }
     result.bytes += host.file->recordsEnd();
     hosts.push_back(std::move(host));
   }
   return hosts;
 }
 
-// Resolves `selection` against host `h`'s file; false, with the result
-// set (status 2, or 1 when the file cannot be read), when it cannot be.
+// Resolves `selection` against the host's configuration; false, with the
+// result set (status 2), when it cannot be.
 bool resolveHost(const ExportRequest& request, const LineSelection& selection, SetHost& host,
                  FileResult& result) {
-  // The host of the first line record, as the converter takes it.
-  const std::optional<uint32_t> linesHost = firstLineHost(*host.file);
-  if (!seekToTime(*host.file, 0).positioned) {
-    say(result.err, "cdt export: cannot read '%s': %s\n", host.path.c_str(),
-        dataFileStatusText(DataFileStatus::IoError));
-    result.status = 1;
-    return false;
-  }
   const TextEncoding encoding = request.encoding;
   SelectionError error;
   if (!resolveSelection(
-          host.file->configuration(), linesHost, selection,
+          *host.configuration, host.linesHost, selection,
           [encoding](std::string_view name) { return decodeName(name, encoding); }, host.view,
           error)) {
     say(result.err, "cdt export: '%s' has %s\n", host.path.c_str(), error.message.c_str());
@@ -86,11 +75,9 @@ std::string setKey(const SetFiles&, const SetHost& host, uint32_t slot, TextEnco
   return host.keys[slot];
 }
 
-// Resolves the request's selection for every host, as a set read applies
-// it: the probes named are looked up among the set's keys, then its names;
-// each host keeps those of its own (none when none is named).
-bool resolveHosts(const ExportRequest& request, const SetFiles& set, const std::string& leader,
-                  std::vector<SetHost>& hosts, FileResult& result) {
+// Resolves the request's selection for every host (prepareSetHosts).
+bool resolveSetHosts(const ExportRequest& request, const SetFiles& set, const std::string& leader,
+                     std::vector<SetHost>& hosts, FileResult& result) {
   LineSelection every = request.selection;
   every.probes.reset();
   every.blades.reset();
@@ -154,6 +141,68 @@ bool resolveHosts(const ExportRequest& request, const SetFiles& set, const std::
   return true;
 }
 
+}  // namespace
+
+bool prepareSetHosts(const ExportRequest& request, const SetFiles& set, const std::string& leader,
+                     const std::string& output, std::vector<SetHost>& hosts, FileResult& result) {
+  for (const SetHost& host : hosts) {
+    if (sameFile(host.path.c_str(), output.c_str())) {
+      say(result.err, "cdt export: the output '%s' is the input file\n", output.c_str());
+      result.status = 1;
+      return false;
+    }
+  }
+  return resolveSetHosts(request, set, leader, hosts, result);
+}
+
+std::vector<SetCsvHost> setCsvHosts(const SetFiles& set, const std::vector<SetHost>& hosts) {
+  std::vector<SetCsvHost> described;
+  for (const SetHost& host : hosts) {
+    SetCsvHost d;
+    d.plan = host.view.plan;
+    d.name = hostName(set, host);
+    for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
+      const Probe* probe = host.view.columns.probes[slot];
+      if (probe == nullptr) continue;
+      d.names[slot] = std::string(probe->name.view());
+      d.probeCells[slot] = d.names[slot];
+      if (host.shared[slot]) {
+        d.probeCells[slot] += " (" + d.name + " channel " + std::to_string(slot) + ")";
+      }
+    }
+    described.push_back(std::move(d));
+  }
+  return described;
+}
+
+SinkDescription setSinkDescription(const ExportRequest& request, const SetFiles& set,
+                                   const std::vector<SetHost>& hosts, std::size_t master,
+                                   const SetPlan& plan) {
+  const TextEncoding encoding = request.encoding;
+  SinkDescription description;
+  description.plan = setBlocks(plan);
+  description.plan.quantities = hosts[master].view.plan.quantities;
+  description.sourcePath = decodeName(hosts[master].path);
+  description.configurationText =
+      decodeName(configToText(*hosts[master].configuration, 0).view(), encoding);
+  for (std::size_t h = 0; h < hosts.size(); ++h) {
+    const SetHost& host = hosts[h];
+    std::vector<SinkProbe> probes = sinkProbes(host.view, *host.configuration, encoding,
+                                               plan.floatRow[h] - 1, plan.doubleRow[h]);
+    for (SinkProbe& probe : probes) {
+      probe.name = host.keys[probe.slot];
+      probe.key = probe.name;
+      probe.host = static_cast<uint32_t>(h);
+    }
+    description.probes.insert(description.probes.end(), probes.begin(), probes.end());
+    description.sourcePaths.push_back(decodeName(host.path));
+    description.statusHosts.push_back(decodeName(hostName(set, host), encoding));
+  }
+  return description;
+}
+
+namespace {
+
 // A reader of the set's lines from the files' starts.
 std::unique_ptr<SetReader> setReader(std::vector<SetHost>& hosts, std::size_t master,
                                      const SetPlan& plan) {
@@ -187,23 +236,7 @@ struct SetMeter {
 bool exportSetCsv(const ExportRequest& request, const SetFiles& set, std::vector<SetHost>& hosts,
                   std::size_t master, const SetPlan& plan, StagedOutput& staged, uint64_t& lines,
                   FileResult& result) {
-  std::vector<SetCsvHost> described;
-  for (const SetHost& host : hosts) {
-    SetCsvHost d;
-    d.plan = host.view.plan;
-    d.name = hostName(set, host);
-    for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
-      const Probe* probe = host.view.columns.probes[slot];
-      if (probe == nullptr) continue;
-      d.names[slot] = std::string(probe->name.view());
-      d.probeCells[slot] = d.names[slot];
-      if (host.shared[slot]) {
-        d.probeCells[slot] += " (" + d.name + " channel " + std::to_string(slot) + ")";
-      }
-    }
-    described.push_back(std::move(d));
-  }
-  SetCsvWriter writer(staged.stream(), plan, std::move(described), request.layout);
+  SetCsvWriter writer(staged.stream(), plan, setCsvHosts(set, hosts), request.layout);
   writer.writeHeader();
   const std::unique_ptr<SetReader> reader = setReader(hosts, master, plan);
   SetBatch batch(plan, hosts.size());
@@ -227,26 +260,7 @@ bool exportSetColumns(const ExportRequest& request, const SetFiles& set,
                       StagedOutput& staged, uint64_t& lines, FileResult& result) {
   std::unique_ptr<ColumnSink> sink = makeRequestSink(request, result);
   if (sink == nullptr) return false;
-  const TextEncoding encoding = request.encoding;
-  SinkDescription description;
-  description.plan = setBlocks(plan);
-  description.plan.quantities = hosts[master].view.plan.quantities;
-  description.sourcePath = decodeName(hosts[master].path);
-  description.configurationText =
-      decodeName(configToText(hosts[master].file->configuration(), 0).view(), encoding);
-  for (std::size_t h = 0; h < hosts.size(); ++h) {
-    const SetHost& host = hosts[h];
-    std::vector<SinkProbe> probes = sinkProbes(host.view, host.file->configuration(), encoding,
-                                               plan.floatRow[h] - 1, plan.doubleRow[h]);
-    for (SinkProbe& probe : probes) {
-      probe.name = setKey(set, host, probe.slot, encoding);
-      probe.key = probe.name;
-      probe.host = static_cast<uint32_t>(h);
-    }
-    description.probes.insert(description.probes.end(), probes.begin(), probes.end());
-    description.sourcePaths.push_back(decodeName(host.path));
-    description.statusHosts.push_back(decodeName(hostName(set, host), encoding));
-  }
+  SinkDescription description = setSinkDescription(request, set, hosts, master, plan);
   if (sink->needsLineCount()) {
     // A pass that only counts the set's lines, then back to the starts.
     uint64_t count = 0;
@@ -336,20 +350,17 @@ FileResult exportSet(const ExportRequest& request, const SetFiles& set) {
     result.status = 1;
     return result;
   }
-  // The master leads; without its file, the first host that has one.
+  // The master leads; without its file (or one that cannot be read), the
+  // first host that has one.
+  std::vector<std::string> readable(set.paths.size());
+  for (const SetHost& host : hosts) readable[host.index] = host.path;
+  const std::size_t leading = setMaster(set.configuration, readable);
   std::size_t master = 0;
   for (std::size_t h = 0; h < hosts.size(); ++h) {
-    if (hosts[h].index == set.master) master = h;
+    if (hosts[h].index == leading) master = h;
   }
   const std::string output = exportSetOutputPath(request, set);
-  for (const SetHost& host : hosts) {
-    if (sameFile(host.path.c_str(), output.c_str())) {
-      say(result.err, "cdt export: the output '%s' is the input file\n", output.c_str());
-      result.status = 1;
-      return result;
-    }
-  }
-  if (!resolveHosts(request, set, leader, hosts, result)) return result;
+  if (!prepareSetHosts(request, set, leader, output, hosts, result)) return result;
   std::vector<ColumnPlan> plans;
   for (const SetHost& host : hosts) plans.push_back(host.view.plan);
   const SetPlan plan = planSet(std::move(plans));

@@ -11,10 +11,15 @@
 // and the set exported without it (status 1).
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "csv/set_csv.h"
+#include "datafile/data_file.h"
+#include "export/column_sink.h"
+#include "lines/line_selection.h"
 #include "lines/set_files.h"
 #include "tools/export_file.h"
 #include "tools/export_request.h"
@@ -36,5 +41,35 @@ NamedSets findExportSets(const std::vector<std::string>& arguments, std::optiona
 std::string exportSetOutputPath(const ExportRequest& request, const SetFiles& set);
 
 FileResult exportSet(const ExportRequest& request, const SetFiles& set);
+
+// One host of a set being exported (a finished file's or a followed one's)
+// and its view.
+struct SetHost {
+  std::unique_ptr<DataFile> file;  // a finished file's (none when followed)
+  std::string path;
+  uint32_t index = 0;  // the configuration's host
+  const Configuration* configuration = nullptr;
+  std::optional<uint32_t> linesHost;  // the host of its first line record
+  LinePlan view;
+  // By slot: the probe's key in the set (lines/line_selection.h), and
+  // whether it names the host and the channel.
+  std::string keys[kChannelsPerHost];
+  bool shared[kChannelsPerHost] = {};
+};
+
+// Refuses an output that is one of the hosts' files (status 1), then
+// resolves the request's selection for every host, as a set read applies
+// it: the probes named are looked up among the set's keys, then its names;
+// each host keeps those of its own (none when none is named). False, with
+// the result set (status 2), when it cannot be.
+bool prepareSetHosts(const ExportRequest& request, const SetFiles& set, const std::string& leader,
+                     const std::string& output, std::vector<SetHost>& hosts, FileResult& result);
+
+// The wide or long CSV's hosts, and a column sink's description, of a set
+// whose hosts are resolved (`master`: the position of the leading host).
+std::vector<SetCsvHost> setCsvHosts(const SetFiles& set, const std::vector<SetHost>& hosts);
+SinkDescription setSinkDescription(const ExportRequest& request, const SetFiles& set,
+                                   const std::vector<SetHost>& hosts, std::size_t master,
+                                   const SetPlan& plan);
 
 }  // namespace cdt

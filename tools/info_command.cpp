@@ -5,10 +5,10 @@
 #include "foundation/name_text.h"
 #include "foundation/time_text.h"
 #include "tools/commands.h"
-#include "tools/config_summary.h"
+#include "info/config_summary.h"
 #include "tools/info_follow.h"
-#include "tools/info_json.h"
-#include "tools/info_scan.h"
+#include "info/info_json.h"
+#include "info/info_scan.h"
 #include "tools/progress.h"
 
 namespace cdt {

@@ -9,7 +9,7 @@
 #include "foundation/byte_order.h"
 #include "foundation/name_text.h"
 #include "foundation/time_text.h"
-#include "tools/json_writer.h"
+#include "info/json_writer.h"
 #include "tools/tool_test_support.h"
 
 namespace cdt {

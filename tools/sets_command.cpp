@@ -13,7 +13,7 @@
 #include "lines/set_summary.h"
 #include "platform/directory_listing.h"
 #include "tools/commands.h"
-#include "tools/json_writer.h"
+#include "info/json_writer.h"
 
 namespace cdt {
 

@@ -136,8 +136,9 @@ class RecordingSet:
         self.hosts = [text(found["hosts"][i]) for i in present]
         self.files = [_os.fsdecode(p) for p in self._paths]
         # The configured master where its file is there and readable, else
-        # the first host that has one.
-        self._master = present.index(found["master"]) if found["master"] in present else 0
+        # the first host that has one (the rule of the set's files).
+        readable = [p if i in present else None for i, p in enumerate(found["paths"])]
+        self._master = present.index(_cdt.set_master(readable))
         self.master = self.hosts[self._master]
         self._host_master = present[self._master]
         self.time: int = found["time"]

@@ -9,8 +9,8 @@
 
 #include "csv/csv_header.h"
 #include "foundation/name_text.h"
+#include "lines/two_halves.h"
 #include "python/src/common.h"
-#include "python/src/two_halves.h"
 
 namespace py = pybind11;
 

@@ -23,6 +23,7 @@
 #include "foundation/name_text.h"
 #include "foundation/staged_output.h"
 #include "foundation/time_text.h"
+#include "info/info_json.h"
 #include "lines/line_reader.h"
 #include "python/src/analysis.h"
 #include "python/src/columns.h"
@@ -31,7 +32,6 @@
 #include "python/src/follow_set.h"
 #include "python/src/profiles.h"
 #include "python/src/sets.h"
-#include "tools/info_json.h"
 
 namespace py = pybind11;
 
@@ -314,6 +314,7 @@ PYBIND11_MODULE(_cdt, m) {
         py::arg("decode"), py::arg("planned") = py::none(), py::arg("middle") = py::none(),
         py::arg("counted") = py::none());
   m.def("find_set", &findSet, py::arg("path"), py::arg("time") = py::none());
+  m.def("set_master", &setMasterOf, py::arg("paths"));
   m.def("set_times", &findSetTimesOf, py::arg("directory"));
   m.def("read_set", &readSet, py::arg("paths"), py::arg("master"), py::arg("salvage"),
         py::arg("selections"), py::arg("decode"), py::arg("planned") = py::none(),
@@ -350,15 +351,15 @@ PYBIND11_MODULE(_cdt, m) {
       .def("next", &FileFollower::next, py::arg("timeout"))
       .def("stop", &FileFollower::stop)
       .def("state", &FileFollower::state);
-  py::class_<SetFollower>(m, "SetFollower")
+  py::class_<SetFollow>(m, "SetFollower")
       .def(py::init<const py::list&, std::size_t, double, const py::object&>(), py::arg("paths"),
            py::arg("master"), py::arg("idle"), py::arg("decode"))
-      .def("hosts", &SetFollower::hosts, py::arg("timeout"))
-      .def("begin", &SetFollower::begin, py::arg("selections"))
-      .def("next", &SetFollower::next, py::arg("most"), py::arg("timeout"))
-      .def("stop", &SetFollower::stop)
-      .def("state", &SetFollower::state);
-  m.def("find_live_set", &findLiveSet, py::arg("path"));
+      .def("hosts", &SetFollow::hosts, py::arg("timeout"))
+      .def("begin", &SetFollow::begin, py::arg("selections"))
+      .def("next", &SetFollow::next, py::arg("most"), py::arg("timeout"))
+      .def("stop", &SetFollow::stop)
+      .def("state", &SetFollow::state);
+  m.def("find_live_set", &findLiveSetOf, py::arg("path"));
   m.def(
       "host_probes",
       [](const std::string& path, uint32_t host, const py::object& decode) {

@@ -8,12 +8,12 @@
 
 #include "foundation/paths.h"
 #include "lines/set_files.h"
+#include "lines/set_halves.h"
 #include "lines/set_parts.h"
 #include "lines/set_reader.h"
 #include "lines/set_summary.h"
 #include "python/src/columns.h"
 #include "python/src/common.h"
-#include "python/src/set_halves.h"
 
 namespace py = pybind11;
 
@@ -206,6 +206,17 @@ py::object SetBatchReader::next(std::optional<std::size_t> most) {
   }
   d["hosts"] = hosts_;
   return d;
+}
+
+std::size_t setMasterOf(const py::list& paths) {
+  std::vector<std::string> files;
+  std::unique_ptr<DataFile> first;
+  for (const py::handle& p : paths) {
+    files.push_back(p.is_none() ? std::string() : p.cast<std::string>());
+    if (!first && !files.back().empty()) first = openOrRaise(files.back(), true);
+  }
+  if (!first) throw py::value_error("no file of the set");
+  return setMaster(first->configuration(), files);
 }
 
 py::list findSetTimesOf(const std::string& directory) {

@@ -46,6 +46,11 @@ struct SetArrays {
 // "time"; raises FileNotFoundError or ValueError naming the path.
 pybind11::dict findSet(const std::string& path, std::optional<uint64_t> time);
 
+// The host that leads a set whose hosts have the files `paths` (bytes, or
+// None per host without a readable file): setMaster (lines/set_files.h) by
+// the configuration of the first of them.
+std::size_t setMasterOf(const pybind11::list& paths);
+
 // The times of the directory's recordings (lines/set_files.h); raises
 // NotADirectoryError or ValueError naming it.
 pybind11::list findSetTimesOf(const std::string& directory);

@@ -19,7 +19,7 @@
 #include "foundation/text_building.h"
 #include "foundation/time_text.h"
 #include "tools/commands.h"
-#include "tools/json_writer.h"
+#include "info/json_writer.h"
 #include "tools/progress.h"
 #include "tools/selection_text.h"
 #include "tools/synth/synth_config.h"

@@ -1,4 +1,4 @@
-#include "tools/info_scan.h"
+#include "info/info_scan.h"
 
 #include <algorithm>
 #include <cmath>

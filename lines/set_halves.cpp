@@ -2,18 +2,13 @@
 // set lines that begin before the master's middle index time, the second
 // those from it on, each read from planned starts a margin beyond its edge
 // (SetReader::keep), so that together they are exactly the one read.
-#include <pybind11/numpy.h>
+#include "lines/set_halves.h"
 
 #include <algorithm>
 #include <cstring>
 #include <thread>
 
 #include "lines/set_reader.h"
-#include "python/src/columns.h"
-#include "python/src/common.h"
-#include "python/src/set_halves.h"
-
-namespace py = pybind11;
 
 namespace cdt {
 

@@ -1,4 +1,4 @@
-#include "tools/json_writer.h"
+#include "info/json_writer.h"
 
 #include <cmath>
 #include <cstdio>

@@ -9,7 +9,7 @@
 
 #include "config/model.h"
 #include "foundation/name_text.h"
-#include "tools/json_writer.h"
+#include "info/json_writer.h"
 
 namespace cdt {
 

@@ -1,4 +1,4 @@
-#include "tools/config_summary.h"
+#include "info/config_summary.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "python/src/two_halves.h"
+#include "lines/two_halves.h"
 
 #include <algorithm>
 #include <thread>

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "foundation/name_text.h"
-#include "tools/info_scan.h"
+#include "info/info_scan.h"
 
 namespace cdt {
 

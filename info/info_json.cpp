@@ -1,8 +1,8 @@
-#include "tools/info_json.h"
+#include "info/info_json.h"
 
 #include "foundation/time_text.h"
-#include "tools/config_summary.h"
-#include "tools/json_writer.h"
+#include "info/config_summary.h"
+#include "info/json_writer.h"
 
 namespace cdt {
 
