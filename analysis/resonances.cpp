@@ -306,6 +306,36 @@ struct SdofProblem {
   }
 };
 
+// A slow sweep gives windows of many thousand revolutions, and the fit's
+// cost grows with its rows. The response hardly moves from one revolution
+// to the next, so consecutive rows are averaged in groups, at most
+// kFitRows rows left: the fit sees the same curve with less noise.
+constexpr std::size_t kFitRows = 2000;
+
+void averageRows(SdofProblem& problem) {
+  const std::size_t n = problem.q.size();
+  if (n <= kFitRows) return;
+  const std::size_t group = (n + kFitRows - 1) / kFitRows;
+  std::size_t out = 0;
+  for (std::size_t begin = 0; begin < n; begin += group, ++out) {
+    const std::size_t end = std::min(n, begin + group);
+    double drive = 0, s = 0;
+    Complex q = 0;
+    for (std::size_t i = begin; i < end; ++i) {
+      drive += problem.drive[i];
+      s += problem.s[i];
+      q += problem.q[i];
+    }
+    const double count = static_cast<double>(end - begin);
+    problem.drive[out] = drive / count;
+    problem.s[out] = s / count;
+    problem.q[out] = q / count;
+  }
+  problem.drive.resize(out);
+  problem.s.resize(out);
+  problem.q.resize(out);
+}
+
 struct SdofResult {
   double frequency = 0, damping = 0, amplitude = 0, phase = 0, residualRms = kNaN;
 };
@@ -418,6 +448,7 @@ Resonance analyseWindow(const StageDeflections& d, uint32_t b, const std::vector
   }
   const double zeta0 = std::clamp((bandHigh - bandLow) / (2.0 * topSpeed), 2e-4, 0.1);
   problem.f0 = best * topSpeed / 60.0;
+  averageRows(problem);
   // Both senses of the phase: the one that fits better stands.
   SdofResult fit = fitSdof(problem, zeta0, false);
   const SdofResult other = fitSdof(problem, zeta0, true);
