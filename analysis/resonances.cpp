@@ -1,6 +1,7 @@
 // From one stage's deflections to its resonances: zeroing, windows, engine
 // order by circumferential Fourier fit, single-degree-of-freedom fit.
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <complex>
@@ -67,33 +68,47 @@ std::vector<double> bladeDeflections(const StageDeflections& d, uint32_t b) {
 }
 
 // The quadratic in speed of each probe fitted to the rows not `excluded`,
-// subtracted: the zeroed deflections of one blade, [row][probe], from its
-// deflections `xb` ([row][probe]).
-std::vector<double> zeroed(const std::vector<double>& xb, std::size_t np,
-                           const std::vector<char>& excluded, const std::vector<double>& speed) {
+// subtracted: the zeroed deflections `z` of one blade, [row][probe], from
+// its deflections `xb` ([row][probe]). The normal equations of
+// x ≈ c0 + c1·s + c2·s² need only the sums of s⁰ to s⁴ and of x·s⁰ to x·s²,
+// gathered for every probe in one pass over the rows.
+void zeroed(const std::vector<double>& xb, std::size_t np, const std::vector<char>& excluded,
+            const std::vector<double>& speed, std::vector<double>& z) {
   const std::size_t n = speed.size();
-  std::vector<double> z(n * np, kNaN);
-  for (std::size_t p = 0; p < np; ++p) {
-    Eigen::Matrix3d ata = Eigen::Matrix3d::Zero();
-    Eigen::Vector3d atb = Eigen::Vector3d::Zero();
-    std::size_t used = 0;
-    for (std::size_t r = 0; r < n; ++r) {
-      const double x = xb[r * np + p];
-      if (excluded[r] || !std::isfinite(x)) continue;
-      const Eigen::Vector3d row(1.0, speed[r], speed[r] * speed[r]);
-      ata += row * row.transpose();
-      atb += row * x;
-      ++used;
-    }
-    if (used < 3) continue;
-    const Eigen::Vector3d c = ata.ldlt().solve(atb);
-    for (std::size_t r = 0; r < n; ++r) {
+  std::vector<std::array<double, 8>> sums(np, std::array<double, 8>{});
+  for (std::size_t r = 0; r < n; ++r) {
+    if (excluded[r]) continue;
+    const double s1 = speed[r], s2 = s1 * s1;
+    for (std::size_t p = 0; p < np; ++p) {
       const double x = xb[r * np + p];
       if (!std::isfinite(x)) continue;
-      z[r * np + p] = x - (c[0] + c[1] * speed[r] + c[2] * speed[r] * speed[r]);
+      std::array<double, 8>& a = sums[p];
+      a[0] += 1.0;
+      a[1] += s1;
+      a[2] += s2;
+      a[3] += s2 * s1;
+      a[4] += s2 * s2;
+      a[5] += x;
+      a[6] += x * s1;
+      a[7] += x * s2;
     }
   }
-  return z;
+  std::vector<Eigen::Vector3d> c(np, Eigen::Vector3d::Constant(kNaN));
+  for (std::size_t p = 0; p < np; ++p) {
+    const std::array<double, 8>& a = sums[p];
+    if (a[0] < 3) continue;
+    Eigen::Matrix3d ata;
+    ata << a[0], a[1], a[2], a[1], a[2], a[3], a[2], a[3], a[4];
+    c[p] = ata.ldlt().solve(Eigen::Vector3d(a[5], a[6], a[7]));
+  }
+  z.resize(n * np);
+  for (std::size_t r = 0; r < n; ++r) {
+    const double s1 = speed[r], s2 = s1 * s1;
+    for (std::size_t p = 0; p < np; ++p) {
+      const double x = xb[r * np + p];
+      z[r * np + p] = std::isfinite(x) ? x - (c[p][0] + c[p][1] * s1 + c[p][2] * s2) : kNaN;
+    }
+  }
 }
 
 // The moving mean of the per-row RMS over the probes.
@@ -480,6 +495,10 @@ Resonance analyseWindow(const StageDeflections& d, uint32_t b, const std::vector
     res.note = "the fitted resonance is narrower than its revolutions can resolve";
   } else if (!(fit.amplitude > 4.0 * fit.residualRms)) {
     res.note = "the fitted amplitude does not stand above the residual";
+  } else if (!(fit.amplitude <= 2.0 * *std::max_element(magnitudes.begin(), magnitudes.end()))) {
+    // At its peak a crossing shows about its amplitude; a fit far above
+    // every deflection of the window extrapolates from a piece of a tail.
+    res.note = "the fitted amplitude is far above any deflection of its window";
   } else {
     res.accepted = true;
   }
@@ -533,7 +552,7 @@ std::vector<Resonance> findResonances(const StageDeflections& d, const AnalysisO
     std::vector<double> z, smooth;
     std::vector<Window> windows;
     for (int pass = 0; pass < kZeroingPasses; ++pass) {
-      z = zeroed(xb, np, excluded, speed);
+      zeroed(xb, np, excluded, speed, z);
       smooth = envelope(z, n, np);
       windows = findWindows(smooth, excluded);
       std::vector<char> next(n, 0);
