@@ -136,7 +136,7 @@ void readInto(SetReader& reader, const SetPlan& plan, std::size_t hosts, SetRead
 
 // One host of a made-up set: a line per revolution, 20 ms apart from
 // kStart, the counter restarting at 1 every `every` revolutions.
-struct HostSpec {
+struct HostCounter {
   uint64_t every;
   uint64_t phase;  // revolutions into its first period at the start
   int64_t offset;  // the clock, microseconds
@@ -154,13 +154,13 @@ struct HostSpec {
 TEST(SetReader, PartsOfASetJoinedAreTheWholeSetForEveryPartSize) {
   constexpr uint64_t kRevolutions = 500;
   constexpr uint64_t kStart = 1'000'000'000;
-  const std::vector<std::vector<HostSpec>> sets = {
+  const std::vector<std::vector<HostCounter>> sets = {
       {{7, 0, 0, 0}, {7, 3, -350'000, 11}, {13, 5, 40, 0}}, {{33, 0, 0, 0}, {33, 1, 0, 11}}};
-  for (const std::vector<HostSpec>& specs : sets) {
+  for (const std::vector<HostCounter>& counters : sets) {
     testing::TempDir dir;
     std::vector<std::string> paths;
-    for (std::size_t h = 0; h < specs.size(); ++h) {
-      const HostSpec& spec = specs[h];
+    for (std::size_t h = 0; h < counters.size(); ++h) {
+      const HostCounter& host = counters[h];
       Configuration config;
       testing::addProbes(config, {{0, "P", 2}});
       std::string name = std::to_string(h);
@@ -170,10 +170,10 @@ TEST(SetReader, PartsOfASetJoinedAreTheWholeSetForEveryPartSize) {
       std::unique_ptr<DataFile> file = createDataFile(config, paths.back().c_str());
       ASSERT_NE(file, nullptr);
       for (uint64_t i = 0; i < kRevolutions; ++i) {
-        if (spec.drop != 0 && i % spec.drop == spec.drop - 1) continue;
+        if (host.drop != 0 && i % host.drop == host.drop - 1) continue;
         testing::BladeRecordSpec blade;
-        blade.time = static_cast<uint64_t>(static_cast<int64_t>(kStart + i * 20'000) + spec.offset);
-        blade.startRevolution = (i + spec.phase) % spec.every + 1;
+        blade.time = static_cast<uint64_t>(static_cast<int64_t>(kStart + i * 20'000) + host.offset);
+        blade.startRevolution = (i + host.phase) % host.every + 1;
         blade.speed = 3000.0f + static_cast<float>(i % 5);
         blade.blades = {{static_cast<float>(i) + 0.25f * static_cast<float>(h), 0.25f},
                         {static_cast<float>(h), 0.5f}};
