@@ -115,17 +115,6 @@ std::optional<LiveSet> settledSet(const std::string& input, const FollowRequest&
   return live;
 }
 
-// Room for kBatchRows set lines.
-struct FollowedBatch {
-  FollowedBatch(const SetPlan& plan, std::size_t hosts)
-      : storage(setBlocks(plan), kBatchRows), status(hosts * kBatchRows) {
-    columns = {storage.columns(), status.data()};
-  }
-  ColumnStorage storage;
-  std::vector<uint8_t> status;
-  SetColumns columns;
-};
-
 // The set lines into a netCDF or Parquet file in batches of kBatchRows (as
 // the export of the finished set writes them); false with the result set
 // when the output failed.
@@ -141,7 +130,7 @@ bool followSetColumns(const ExportRequest& request, const SetFiles& set,
     (void)sink->finish();
     return sinkFailed(*sink, staged, "cannot create", result);
   }
-  const FollowedBatch batch(plan, hosts.size());
+  const SetBatch batch(plan, hosts.size());
   std::size_t rows = 0;
   bool written = true;
   bool ended = false;
@@ -165,7 +154,7 @@ bool followSetCsv(const ExportRequest& request, const FollowRequest& follow, con
                   uint64_t& lines, FileResult& result) {
   SetCsvWriter writer(staged.stream(), follower.plan(), setCsvHosts(set, hosts), request.layout);
   writer.writeHeader();
-  const FollowedBatch batch(follower.plan(), hosts.size());
+  const SetBatch batch(follower.plan(), hosts.size());
   bool pending = true;
   auto flushed = std::chrono::steady_clock::now();
   bool ended = false;

@@ -210,30 +210,26 @@ TEST(ExportFollow, AFollowedSetIsTheExportOfTheFinishedSet) {
   ASSERT_EQ(wide.status, 0) << wide.err;
   const std::string stem = "Rig1.0000.2011-05-06.12-30-00";
   EXPECT_EQ(wide.out, "cdt export: in=" + kDaq1 + ", out=fol/" + stem + ".csv\n");
-  {
-    const RunResult whole = runCdt({"export", "--set", "-o", "whole", "rec"}, dir.path());
+  // Each followed output equals the export of the finished set with the
+  // same options.
+  const auto expectFinished = [&](std::vector<std::string> options, const std::string& out,
+                                  const std::string& extension) {
+    options.insert(options.begin(), {"export", "--set"});
+    options.insert(options.end(), {"-o", out + "-whole", "rec"});
+    const RunResult whole = runCdt(options, dir.path());
     ASSERT_EQ(whole.status, 0) << whole.err;
-    const std::string finished = readFile(dir.file("whole/" + stem + ".csv"));
-    EXPECT_GT(std::count(finished.begin(), finished.end(), '\n'), 5000);
-    EXPECT_TRUE(readFile(dir.file("fol/" + stem + ".csv")) == finished);
-  }
+    const std::string finished = readFile(dir.file(out + "-whole/" + stem + extension));
+    EXPECT_FALSE(finished.empty()) << out;
+    EXPECT_TRUE(readFile(dir.file(out + "/" + stem + extension)) == finished) << out;
+  };
+  expectFinished({}, "fol", ".csv");
+  const std::string csv = readFile(dir.file("fol/" + stem + ".csv"));
+  EXPECT_GT(std::count(csv.begin(), csv.end(), '\n'), 5000);
   ASSERT_EQ(parquet.status, 0) << parquet.err;
-  ASSERT_EQ(runCdt({"export", "--set", "--format", "parquet", "--layout", "long", "-o", "pq-whole",
-                    "rec"},
-                   dir.path())
-                .status,
-            0);
-  EXPECT_TRUE(readFile(dir.file("pq/" + stem + ".parquet")) ==
-              readFile(dir.file("pq-whole/" + stem + ".parquet")));
+  expectFinished({"--format", "parquet", "--layout", "long"}, "pq", ".parquet");
   if (netcdf.status != 2) {
     ASSERT_EQ(netcdf.status, 0) << netcdf.err;
-    ASSERT_EQ(runCdt({"export", "--set", "--format", "netcdf", "--probes", "1,3", "-o", "nc-whole",
-                      "rec"},
-                     dir.path())
-                  .status,
-              0);
-    EXPECT_TRUE(readFile(dir.file("nc/" + stem + ".nc")) ==
-                readFile(dir.file("nc-whole/" + stem + ".nc")));
+    expectFinished({"--format", "netcdf", "--probes", "1,3"}, "nc", ".nc");
   }
 
   // A host's file that is no data file: the set is not exported.

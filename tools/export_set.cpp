@@ -211,17 +211,6 @@ std::unique_ptr<SetReader> setReader(std::vector<SetHost>& hosts, std::size_t ma
   return std::make_unique<SetReader>(files, master, plan);
 }
 
-// Room for kBatchRows set lines.
-struct SetBatch {
-  SetBatch(const SetPlan& plan, std::size_t hosts)
-      : storage(setBlocks(plan), kBatchRows), status(hosts * kBatchRows) {
-    columns = {storage.columns(), status.data()};
-  }
-  ColumnStorage storage;
-  std::vector<uint8_t> status;
-  SetColumns columns;
-};
-
 // Adds every host's reading to the progress count.
 struct SetMeter {
   SetMeter(const ExportRequest& request, const std::vector<SetHost>& hosts) {

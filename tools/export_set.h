@@ -11,6 +11,7 @@
 // and the set exported without it (status 1).
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,8 +22,10 @@
 #include "export/column_sink.h"
 #include "lines/line_selection.h"
 #include "lines/set_files.h"
+#include "lines/set_reader.h"
 #include "tools/export_file.h"
 #include "tools/export_request.h"
+#include "tools/export_steps.h"
 
 namespace cdt {
 
@@ -41,6 +44,18 @@ NamedSets findExportSets(const std::vector<std::string>& arguments, std::optiona
 std::string exportSetOutputPath(const ExportRequest& request, const SetFiles& set);
 
 FileResult exportSet(const ExportRequest& request, const SetFiles& set);
+
+// Room for kBatchRows set lines: the batches of a set export, finished or
+// followed.
+struct SetBatch {
+  SetBatch(const SetPlan& plan, std::size_t hosts)
+      : storage(setBlocks(plan), kBatchRows), status(hosts * kBatchRows) {
+    columns = {storage.columns(), status.data()};
+  }
+  ColumnStorage storage;
+  std::vector<uint8_t> status;
+  SetColumns columns;
+};
 
 // One host of a set being exported (a finished file's or a followed one's)
 // and its view.
