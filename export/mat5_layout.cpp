@@ -151,22 +151,18 @@ class Builder {
         characters.push_back(u);
       }
     }
-    if (!pairs) {
-      const Open m = matrix(kMxChar, 0, 1, units.size(), name);
-      std::string data(units.size() * 2, '\0');
-      for (std::size_t i = 0; i < units.size(); ++i) {
-        storeU16(data.data() + 2 * i, static_cast<uint16_t>(units[i]));
-      }
-      element(kMiUtf16, data.data(), data.size());
-      close(m);
-      return;
-    }
+    // Without a pair the characters are the units, as UTF-16 stores them.
+    const std::size_t width = pairs ? 4 : 2;
     const Open m = matrix(kMxChar, 0, 1, characters.size(), name);
-    std::string data(characters.size() * 4, '\0');
+    std::string data(characters.size() * width, '\0');
     for (std::size_t i = 0; i < characters.size(); ++i) {
-      storeU32(data.data() + 4 * i, static_cast<uint32_t>(characters[i]));
+      if (pairs) {
+        storeU32(data.data() + 4 * i, static_cast<uint32_t>(characters[i]));
+      } else {
+        storeU16(data.data() + 2 * i, static_cast<uint16_t>(characters[i]));
+      }
     }
-    element(kMiUtf32, data.data(), data.size());
+    element(pairs ? kMiUtf32 : kMiUtf16, data.data(), data.size());
     close(m);
   }
 
