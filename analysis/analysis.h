@@ -41,6 +41,7 @@
 
 #include "config/model.h"
 #include "datafile/data_file.h"
+#include "lines/tip_deflection.h"
 
 namespace cdt {
 
@@ -69,15 +70,6 @@ struct Geometry {
 };
 
 Geometry geometryOf(const Configuration& configuration);
-
-// `angle` reduced into [−π, π); NaN stays NaN.
-double wrapAngle(double angle);
-
-// The tip deflection of a blade whose undeflected arrival angle is `alpha`
-// on a stage of radius `radius`, timed `toaUs` after the mark of a
-// revolution at `speedRpm`; NaN when the speed is not positive or a value is
-// not finite.
-double tipDeflection(double radius, double alpha, double speedRpm, double toaUs);
 
 // What reading deflections left out.
 struct DeflectionCounts {

@@ -7,7 +7,6 @@
 #include <cmath>
 #include <limits>
 #include <memory>
-#include <numbers>
 
 #include "lines/line_columns.h"
 #include "lines/line_layout.h"
@@ -18,7 +17,6 @@ namespace cdt {
 
 namespace {
 
-constexpr double kTwoPi = 2.0 * std::numbers::pi;
 constexpr std::size_t kBatchRows = 4096;
 
 // Turns batches of lines into the stages' deflections. Each host's probes
@@ -55,9 +53,10 @@ class DeflectionBuilder {
       Slot s;
       s.target = stageTarget_[stage];
       s.column = d.probeNumbers.size();
-      s.radius = sg.diameter / 2.0;
-      s.alpha0 = probe->radialPosition + sg.oprToBlade0;
-      s.blades = sg.blades;
+      s.deflection.valid = true;
+      s.deflection.radius = sg.diameter / 2.0;
+      s.deflection.alpha0 = probe->radialPosition + sg.oprToBlade0;
+      s.deflection.blades = sg.blades;
       s.toaRow = toaRow[slot];
       s.host = host;
       s.reported = reported;
@@ -112,8 +111,7 @@ class DeflectionBuilder {
             ++counts_.missing;
             continue;
           }
-          const double alpha = s.alpha0 + kTwoPi * b / s.blades;
-          d.at(row, b, s.column) = tipDeflection(s.radius, alpha, speed, toa);
+          d.at(row, b, s.column) = s.deflection.at(b, speed, toa);
         }
       }
     }
@@ -126,9 +124,7 @@ class DeflectionBuilder {
   struct Slot {
     int32_t target = -1;
     std::size_t column = 0;
-    double radius = 0;
-    double alpha0 = 0;
-    uint32_t blades = 0;
+    ProbeDeflection deflection;
     uint32_t toaRow = 0;
     std::size_t host = 0;
     std::size_t reported = 0;

@@ -11,6 +11,7 @@ void eachColumnName(const ColumnPlan& plan, const std::string_view (&names)[kCha
     emit("Blade");
     if (shown.bladeDns) emit("DNS");
     if (shown.bladeToa) emit("TOA");
+    if (shown.deflection) emit("Deflection");
     return;
   }
   std::string name;

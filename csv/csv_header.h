@@ -6,8 +6,8 @@
 // "NAME RMS", "NAME DNS", "NAME BladeJ DNS" per kept blade J and
 // "NAME BladeJ TOA" likewise, each quantity only where the plan shows it.
 // Long: Time,Speed,Sync,Start Rev,End Rev,Probe,Blade,DNS,TOA (DNS and TOA as
-// shown). In the line, a name holding a comma, a quote or a line end is one
-// quoted cell, its quotes doubled.
+// shown), then Deflection where the plan shows it. In the line, a name holding a comma, a quote or
+// a line end is one quoted cell, its quotes doubled.
 #pragma once
 
 #include <functional>

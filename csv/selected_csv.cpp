@@ -1,6 +1,8 @@
 #include "csv/selected_csv.h"
 
 #include <cerrno>
+#include <cmath>
+#include <limits>
 
 #include "csv/csv_header.h"
 #include "csv/number_format.h"
@@ -47,6 +49,13 @@ void SelectedCsvWriter::floatCell(float value) {
   text_.append(cell, formatG8(cell, value));
 }
 
+void SelectedCsvWriter::deflectionCell(double value) {
+  text_ += ',';
+  if (std::isnan(value)) return;
+  char cell[kNumberRoom];
+  text_.append(cell, formatDoubleG8(cell, value));
+}
+
 void SelectedCsvWriter::writeLine(const LineGroup& group) {
   if (layout_ == TextLayout::Long) {
     for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
@@ -73,6 +82,14 @@ void SelectedCsvWriter::writeLine(const LineGroup& group) {
           } else {
             text_ += ',';
           }
+        }
+        if (quantities_.deflection) {
+          // Only a line locked to the shaft places its blades.
+          const bool synchronised = bladeSync(*group.first) != 0;
+          deflectionCell(
+              present && synchronised
+                  ? plan_.deflection[slot].at(j, bladeSpeed(*group.first), bladeToa(*record, j))
+                  : std::numeric_limits<double>::quiet_NaN());
         }
         text_ += '\n';
       }

@@ -2,8 +2,11 @@
 // selection of probes, blades and quantities, in the converter's wide layout
 // or in a long layout with one row per line, probe and blade:
 //
-//   Time,Speed,Sync,Start Rev,End Rev,Probe,Blade,DNS,TOA
+//   Time,Speed,Sync,Start Rev,End Rev,Probe,Blade,DNS,TOA[,Deflection]
 //
+// (Deflection, the tip's in the stage diameter's units, when the plan asks
+// for it: empty where the line is not synchronised, the TOA is missing or
+// the probe's stage has no usable geometry.)
 // Every cell is the converter's cell for the same value, byte for byte (the
 // same formats, the same empty cells, the same quoting of probe names), so a
 // selection only leaves columns out. The writer is handed complete groups
@@ -35,6 +38,8 @@ class SelectedCsvWriter : public BufferedText {
  private:
   void lead(const LineGroup& group);
   void floatCell(float value);
+  // A tip deflection, empty where there is none (NaN).
+  void deflectionCell(double value);
 
   ColumnPlan plan_;
   const Probe* probes_[kChannelsPerHost] = {};

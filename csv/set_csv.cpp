@@ -1,6 +1,7 @@
 #include "csv/set_csv.h"
 
 #include <cerrno>
+#include <cmath>
 
 #include "csv/number_format.h"
 
@@ -135,6 +136,14 @@ void SetCsvWriter::longHost(const LineColumns& c, std::size_t h, std::size_t row
       text_ += std::to_string(blades[k] + 1);
       if (shown.bladeDns) floatAt(floatBase + plan.bladeDnsRow[slot] + k);
       if (shown.bladeToa) floatAt(floatBase + plan.bladeToaRow[slot] + k);
+      if (shown.deflection) {
+        // The host's line must agree with the set line whose speed it takes.
+        const std::size_t r = floatBase + plan.bladeToaRow[slot] + k;
+        const bool toa = !(masks && empty(floatEmpties(c, r, row)));
+        const double x =
+            plan.deflection[slot].at(blades[k], c.floats[row], c.floats[r * c.stride + row]);
+        doubleCell(x, !(toa && status == 0 && c.sync[row] != 0) || std::isnan(x));
+      }
       text_ += tail;
       flushIfFull();
     }

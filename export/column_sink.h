@@ -36,6 +36,8 @@ struct SinkProbe {
   uint32_t bladeDnsRow = 0;  // then one row per kept blade
   uint32_t bladeToaRow = 0;  // likewise
   uint32_t dnsRow = 0;       // in the double block
+  // What its blades' tip deflections need, where the plan shows them.
+  ProbeDeflection deflection;
   // A set's probe: its host's place in the description's statusHosts.
   uint32_t host = 0;
 };

@@ -11,6 +11,7 @@
 // length.
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <limits>
 #include <optional>
@@ -104,7 +105,7 @@ class ParquetSink : public ColumnSink {
   std::unique_ptr<ParquetWriter> writer_;
   std::vector<WideColumn> wide_;
   // The long layout's columns past the five of the line (none: not shown).
-  std::optional<std::size_t> dnsColumn_, toaColumn_, statusColumn_;
+  std::optional<std::size_t> dnsColumn_, toaColumn_, deflectionColumn_, statusColumn_;
 };
 
 std::vector<std::string> ParquetSink::probeNames() const {
@@ -166,6 +167,10 @@ void ParquetSink::longColumns(std::vector<ParquetColumn>& columns) {
   if (shown.bladeToa) {
     toaColumn_ = columns.size();
     columns.push_back({"TOA", ParquetKind::Float, true});
+  }
+  if (shown.deflection) {
+    deflectionColumn_ = columns.size();
+    columns.push_back({"Deflection", ParquetKind::Double, true});
   }
   if (!description_.statusHosts.empty()) {
     statusColumn_ = columns.size();
@@ -289,6 +294,22 @@ bool ParquetSink::writeLong(const LineColumns& c, std::size_t rows) {
         if (toaColumn_) {
           const std::size_t r = probe.bladeToaRow + k;
           addCell(w.column(*toaColumn_), c.floats[r * c.stride + row], floatEmpties(c, r, row));
+        }
+        if (deflectionColumn_) {
+          // From the TOA, as every view computes it: only on a synchronised
+          // line whose host agrees with the set line's speed.
+          const std::size_t r = probe.bladeToaRow + k;
+          const uint8_t* empties = floatEmpties(c, r, row);
+          const bool toa = empties == nullptr || *empties == 0;
+          const double x = toa && status == 0 && c.sync[row] != 0
+                               ? probe.deflection.at(probe.blades[k] - 1, c.floats[row],
+                                                     c.floats[r * c.stride + row])
+                               : std::numeric_limits<double>::quiet_NaN();
+          if (std::isnan(x)) {
+            w.column(*deflectionColumn_).addNull();
+          } else {
+            w.column(*deflectionColumn_).addDouble(x);
+          }
         }
         if (statusColumn_) w.column(*statusColumn_).addUnsigned(status);
         if (!w.endRows(1)) return fail(w.error());

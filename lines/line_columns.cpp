@@ -22,7 +22,7 @@ ColumnPlan planColumns(const LineLayout& layout, const bool (&kept)[kChannelsPer
   ColumnPlan plan;
   plan.layout = layout;
   plan.quantities = quantities;
-  if (!layout.withTimeOfArrival) plan.quantities.bladeToa = false;
+  if (!layout.withTimeOfArrival) plan.quantities.bladeToa = plan.quantities.deflection = false;
   for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
     if (!layout.hasProbe[slot] || !kept[slot]) continue;
     plan.kept[slot] = true;

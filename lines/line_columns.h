@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "lines/line_layout.h"
+#include "lines/tip_deflection.h"
 
 namespace cdt {
 
@@ -36,7 +37,11 @@ struct Quantities {
   bool dns = true;  // the line's DNS mean
   bool bladeDns = true;
   bool bladeToa = true;
-  bool all() const { return rms && dns && bladeDns && bladeToa; }
+  // Each blade's tip deflection (lines/tip_deflection.h), from its TOA:
+  // shown in the long layout when asked for, never by the converter.
+  bool deflection = false;
+  // Whether it shows what the converter's CSV shows.
+  bool all() const { return rms && dns && bladeDns && bladeToa && !deflection; }
 };
 
 // Where the kept columns live.
@@ -55,6 +60,8 @@ struct ColumnPlan {
   uint32_t bladeDnsRow[kChannelsPerHost] = {};  // then one row per kept blade
   uint32_t bladeToaRow[kChannelsPerHost] = {};  // likewise
   uint32_t dnsRow[kChannelsPerHost] = {};       // in the double block
+  // Per kept slot, what its blades' deflections need (when shown).
+  ProbeDeflection deflection[kChannelsPerHost];
 };
 
 // The plan of the slots `kept` (a slot without a probe has no columns) and,

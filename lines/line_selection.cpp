@@ -198,6 +198,13 @@ bool resolveSelection(const Configuration& configuration, std::optional<uint32_t
     }
   }
   out.plan = planColumns(out.columns.layout, kept, blades, selection.quantities);
+  if (out.plan.quantities.deflection) {
+    for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
+      if (out.plan.kept[slot]) {
+        out.plan.deflection[slot] = probeDeflection(configuration, *out.columns.probes[slot]);
+      }
+    }
+  }
   out.window.start = selection.start;
   out.window.stop = selection.stop;
   out.window.firstRevolution = selection.firstRevolution;

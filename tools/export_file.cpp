@@ -181,6 +181,7 @@ FileResult exportFile(const ExportRequest& request, const std::string& input) {
     return result;
   }
   const ColumnPlan& plan = view.plan;
+  noteDeflections(view, file->configuration(), input, result);
   if (!stage(request, input, output, staged, result)) return result;
   if (request.format != ExportFormat::Csv) {
     if (!exportColumns(request, *file, view, input, staged, result)) return result;

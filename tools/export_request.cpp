@@ -123,8 +123,11 @@ int parseExportRequest(const CommandArgs& args, ExportRequest& request, unsigned
         selection.quantities.bladeDns = true;
       } else if (q == "blade-toa") {
         selection.quantities.bladeToa = true;
+      } else if (q == "deflection") {
+        selection.quantities.deflection = true;
       } else {
-        return usageError(args, err, "unknown quantity '%s' (rms, dns, blade-dns, blade-toa)",
+        return usageError(args, err,
+                          "unknown quantity '%s' (rms, dns, blade-dns, blade-toa, deflection)",
                           q.c_str());
       }
     }
@@ -191,6 +194,10 @@ int parseExportRequest(const CommandArgs& args, ExportRequest& request, unsigned
       return usageError(args, err,
                         "--compress is for --format netcdf, parquet and level-5 --format mat");
     }
+  }
+  // A deflection is a blade's at one probe: a cell of the long layout's rows.
+  if (request.selection.quantities.deflection && request.layout != TextLayout::Long) {
+    return usageError(args, err, "the deflection quantity is for --layout long");
   }
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
   const std::optional<int64_t> n = integerOption(args, "jobs", cores, 1, 256, err);

@@ -366,7 +366,10 @@ FileResult exportSet(const ExportRequest& request, const SetFiles& set) {
     return result;
   }
   say(result.out, "cdt export: in=%s, out=%s\n", leader.c_str(), output.c_str());
-  for (const SetHost& host : hosts) noteStop(*host.file, host.path, result);
+  for (const SetHost& host : hosts) {
+    noteStop(*host.file, host.path, result);
+    noteDeflections(host.view, *host.configuration, host.path, result);
+  }
   noteEmptyWindow(request, lines, leader, result);
   return result;
 }

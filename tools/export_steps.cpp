@@ -46,6 +46,26 @@ void noteEmptyWindow(const ExportRequest& request, uint64_t lines, const std::st
   }
 }
 
+void noteDeflections(const LinePlan& view, const Configuration& configuration,
+                     const std::string& input, FileResult& result) {
+  if (!view.plan.quantities.deflection) return;
+  for (uint32_t slot = 0; slot < kChannelsPerHost; ++slot) {
+    if (!view.plan.kept[slot] || view.plan.deflection[slot].valid) continue;
+    const Probe& probe = *view.columns.probes[slot];
+    std::string why = "its radial position is not a number";
+    if (probe.stageIndex < 0 ||
+        static_cast<std::size_t>(probe.stageIndex) >= configuration.stages.size()) {
+      why = "it watches no stage";
+    } else if (std::string problem = stageDeflectionProblem(
+                   configuration.stages[static_cast<std::size_t>(probe.stageIndex)]);
+               !problem.empty()) {
+      why = "its stage has " + problem;
+    }
+    say(result.err, "cdt export: note: probe '%s' of '%s' has no tip deflection: %s\n",
+        view.keys[slot].c_str(), input.c_str(), why.c_str());
+  }
+}
+
 namespace {
 
 // "cdt export version 0.1.0 (build g1234abc)", as Parquet's created_by has
@@ -112,6 +132,7 @@ std::vector<SinkProbe> sinkProbes(const LinePlan& view, const Configuration& con
     p.bladeDnsRow = plan.bladeDnsRow[slot] + floatShift;
     p.bladeToaRow = plan.bladeToaRow[slot] + floatShift;
     p.dnsRow = plan.dnsRow[slot] + doubleShift;
+    p.deflection = plan.deflection[slot];
     probes.push_back(std::move(p));
   }
   return probes;

@@ -64,6 +64,12 @@ void noteStop(const DataFile& file, const std::string& input, FileResult& result
 void noteEmptyWindow(const ExportRequest& request, uint64_t lines, const std::string& input,
                      FileResult& result);
 
+// Notes, where the plan shows deflections, each kept probe that cannot
+// have any (no stage, or a stage without blades or diameter): its cells
+// stay empty.
+void noteDeflections(const LinePlan& view, const Configuration& configuration,
+                     const std::string& input, FileResult& result);
+
 // Lines per batch handed to a column sink.
 inline constexpr std::size_t kBatchRows = 4096;
 
