@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cmath>
 #include <complex>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <numbers>
 
@@ -20,8 +22,20 @@ namespace {
 
 constexpr double kTwoPi = 2.0 * std::numbers::pi;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-// Rows each side of the moving mean of the amplitude envelope.
-constexpr std::size_t kSmoothing = 10;
+// The envelope is found against speed, on a grid of speed bins: a crossing
+// swept slowly (thousands of revolutions), quickly (a few) or several times
+// (run-up and run-down, repeated runs) is the same curve of speed there, so
+// what detects it does not depend on the sweep rate, and every crossing of
+// one resonance pools its revolutions into one fit. Bins hold about
+// kRowsPerBin revolutions on average, within kMinBins..kMaxBins.
+constexpr std::size_t kRowsPerBin = 8;
+constexpr std::size_t kMinBins = 16;
+constexpr std::size_t kMaxBins = 2000;
+// Bins each side of the moving mean of the envelope.
+constexpr std::size_t kSmoothing = 3;
+// Rows each side of the moving mean of a window's magnitudes (sorted by
+// speed), for the fit's starting point.
+constexpr std::size_t kStartSmoothing = 10;
 constexpr int kZeroingPasses = 4;
 // Rows a fitted resonance's half-power band must hold at least.
 constexpr std::size_t kMinBandRows = 5;
@@ -47,12 +61,39 @@ Eigen::MatrixXd design(const std::vector<double>& angles, uint32_t k) {
   return a;
 }
 
-// A window of rows: where the envelope stands above the floor (core), and
-// the rows the fit takes (with a margin each side).
+// A window of speed bins: where the envelope stands above the floor (core),
+// and the bins whose rows the fit takes (with a margin each side).
 struct Window {
   std::size_t begin = 0, end = 0;        // core, [begin, end)
   std::size_t fitBegin = 0, fitEnd = 0;  // fit range
 };
+
+// Each row's speed bin.
+struct SpeedGrid {
+  double low = 0, width = 1;
+  std::size_t bins = 0;
+  std::vector<uint32_t> bin;  // per row
+
+  double centre(std::size_t b) const { return low + (static_cast<double>(b) + 0.5) * width; }
+};
+
+SpeedGrid speedGrid(const std::vector<double>& speeds) {
+  SpeedGrid g;
+  const std::size_t n = speeds.size();
+  double low = speeds[0], high = low;
+  for (double v : speeds) low = std::min(low, v), high = std::max(high, v);
+  g.bins = std::clamp(n / kRowsPerBin, kMinBins, kMaxBins);
+  g.low = low;
+  g.width = std::max((high - low) / static_cast<double>(g.bins), 1e-9 * std::max(1.0, high));
+  g.bin.resize(n);
+  for (std::size_t r = 0; r < n; ++r) {
+    // A speed that is not a number (none reaches here from a recording)
+    // falls into the first bin rather than out of the grid.
+    const double at = std::floor((speeds[r] - low) / g.width);
+    g.bin[r] = at >= 0 ? static_cast<uint32_t>(std::min(at, static_cast<double>(g.bins - 1))) : 0;
+  }
+  return g;
+}
 
 // One blade's deflections, [row][probe], copied out of the stage's
 // [row][blade][probe] once, so that the passes over them run through
@@ -111,35 +152,39 @@ void zeroed(const std::vector<double>& xb, std::size_t np, const std::vector<cha
   }
 }
 
-// The moving mean of the per-row RMS over the probes.
-std::vector<double> envelope(const std::vector<double>& z, std::size_t n, std::size_t np) {
-  std::vector<double> e(n, kNaN);
-  for (std::size_t r = 0; r < n; ++r) {
-    double sum = 0;
-    std::size_t count = 0;
+// The RMS over the probes and the rows of each speed bin and its
+// kSmoothing neighbours each side (each row weighing the same): NaN where
+// no row has a value.
+std::vector<double> envelope(const std::vector<double>& z, std::size_t np, const SpeedGrid& grid) {
+  std::vector<double> power(grid.bins, 0.0), count(grid.bins, 0.0);
+  for (std::size_t r = 0; r < grid.bin.size(); ++r) {
     for (std::size_t p = 0; p < np; ++p) {
       const double x = z[r * np + p];
-      if (std::isfinite(x)) sum += x * x, ++count;
+      if (std::isfinite(x)) power[grid.bin[r]] += x * x, count[grid.bin[r]] += 1;
     }
-    if (count > 0) e[r] = std::sqrt(sum / count);
   }
-  std::vector<double> smooth(n, kNaN);
-  double sum = 0;
-  std::size_t count = 0;
-  // A running sum over [r - kSmoothing, r + kSmoothing].
-  for (std::size_t r = 0; r < n + kSmoothing; ++r) {
-    if (r < n && std::isfinite(e[r])) sum += e[r], ++count;
-    if (r >= 2 * kSmoothing + 1) {
-      const std::size_t out = r - 2 * kSmoothing - 1;
-      if (std::isfinite(e[out])) sum -= e[out], --count;
+  std::vector<double> smooth(grid.bins, kNaN);
+  double sum = 0, counted = 0;
+  // A running sum over [b - kSmoothing, b + kSmoothing].
+  for (std::size_t b = 0; b < grid.bins + kSmoothing; ++b) {
+    if (b < grid.bins) sum += power[b], counted += count[b];
+    if (b >= 2 * kSmoothing + 1) {
+      const std::size_t out = b - 2 * kSmoothing - 1;
+      sum -= power[out], counted -= count[out];
     }
-    if (r >= kSmoothing && count > 0) smooth[r - kSmoothing] = sum / count;
+    if (b >= kSmoothing && counted > 0.5)
+      smooth[b - kSmoothing] = std::sqrt(std::max(sum, 0.0) / counted);
   }
   return smooth;
 }
 
-// Windows where `smooth` stands clearly above its floor, the floor taken
-// over the rows not `excluded`.
+// Windows of bins where `smooth` stands clearly above its floor, the floor
+// taken over the bins not `excluded`. Each window is the core of one peak:
+// the bins around it down to half its height. Two peaks are two windows
+// when the envelope between them falls below half of the lower one (the
+// envelope of one crossing wavers by less as its phase moves the probes
+// over its pattern); the flank of a window found is never a window of its
+// own.
 std::vector<Window> findWindows(const std::vector<double>& smooth,
                                 const std::vector<char>& excluded) {
   std::vector<double> quiet;
@@ -147,53 +192,70 @@ std::vector<Window> findWindows(const std::vector<double>& smooth,
     if (!excluded[r] && std::isfinite(smooth[r])) quiet.push_back(smooth[r]);
   }
   std::vector<Window> windows;
-  if (quiet.size() < 4 * kSmoothing) return windows;
-  const double floor = median(quiet);
-  // The spread from the rows below the floor alone: the tails of crossings
-  // not yet found lie above it and would inflate it.
-  std::vector<double> below;
-  for (double q : quiet) {
-    if (q <= floor) below.push_back(floor - q);
-  }
-  const double spread = 1.4826 * median(below);
-  const double threshold = floor + std::max(10.0 * spread, floor);
-  std::size_t r = 0;
+  if (quiet.size() < 2 * kSmoothing + 2) return windows;
+  // Twice the floor's RMS (four times its power). Each bin's value pools
+  // the squares of its neighbours' rows and probes, so noise alone keeps
+  // within a few per cent of the floor; what varies more is structure (the
+  // broad flanks of a well-damped resonance), which a spread measured from
+  // the bins would take for noise and hide the crossing under.
+  const double threshold = 2.0 * median(quiet);
+  // Bins without rows take their left neighbour's value (the first ones
+  // their first right neighbour's), so that a gap in the speeds does not
+  // cut a window.
   const std::size_t n = smooth.size();
-  while (r < n) {
-    if (!(smooth[r] > threshold)) {
-      ++r;
-      continue;
-    }
-    Window w;
-    w.begin = r;
-    // A dip of a few rows below the threshold does not end a window.
-    std::size_t last = r;
-    while (r < n && r <= last + 2 * kSmoothing) {
-      if (smooth[r] > threshold) last = r;
-      ++r;
-    }
-    w.end = last + 1;
-    r = w.end;
-    windows.push_back(w);
+  std::vector<double> v(smooth);
+  std::size_t known = 0;
+  while (known < n && !std::isfinite(v[known])) ++known;
+  if (known == n) return windows;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!std::isfinite(v[i])) v[i] = i < known ? v[known] : v[i - 1];
   }
-  // The envelope of one crossing can dip where its phase puts the probes
-  // near its nodes: runs closer than the shorter of the two are one.
-  std::vector<Window> merged;
-  for (const Window& w : windows) {
-    if (!merged.empty()) {
-      Window& before = merged.back();
-      const std::size_t gap = w.begin - before.end;
-      if (gap <= std::min(before.end - before.begin, w.end - w.begin)) {
-        before.end = w.end;
-        continue;
+  struct Segment {
+    std::size_t begin, end;
+    bool flankAtBegin, flankAtEnd;  // the end borders a window's core
+  };
+  std::vector<Segment> todo{{0, n, false, false}};
+  while (!todo.empty()) {
+    Segment g = todo.back();
+    todo.pop_back();
+    // From a bordering core's flank on to its valley: the least value
+    // before the envelope rises to twice it. No such rise: no other peak.
+    bool peak = true;
+    if (g.flankAtBegin && g.begin < g.end) {
+      std::size_t valley = g.begin;
+      peak = false;
+      for (std::size_t i = g.begin; i < g.end && !peak; ++i) {
+        if (v[i] < v[valley]) valley = i;
+        peak = v[i] > 2.0 * v[valley];
       }
+      g.begin = valley;
     }
-    merged.push_back(w);
+    if (peak && g.flankAtEnd && g.begin < g.end) {
+      std::size_t valley = g.end - 1;
+      peak = false;
+      for (std::size_t i = g.end; i-- > g.begin && !peak;) {
+        if (v[i] < v[valley]) valley = i;
+        peak = v[i] > 2.0 * v[valley];
+      }
+      g.end = valley + 1;
+    }
+    if (!peak || g.end <= g.begin) continue;
+    std::size_t top = g.begin;
+    for (std::size_t i = g.begin; i < g.end; ++i) {
+      if (v[i] > v[top]) top = i;
+    }
+    if (!(v[top] > threshold)) continue;
+    Window w;
+    w.begin = top;
+    while (w.begin > g.begin && v[w.begin - 1] >= 0.5 * v[top]) --w.begin;
+    w.end = top + 1;
+    while (w.end < g.end && v[w.end] >= 0.5 * v[top]) ++w.end;
+    if (w.end - w.begin >= 2) windows.push_back(w);
+    todo.push_back({g.begin, w.begin, false, true});
+    todo.push_back({w.end, g.end, true, false});
   }
-  windows.clear();
-  for (const Window& w : merged) {
-    if (w.end - w.begin >= kSmoothing) windows.push_back(w);
-  }
+  std::sort(windows.begin(), windows.end(),
+            [](const Window& x, const Window& y) { return x.begin < y.begin; });
   // Margins of half the window each side, up to halfway to the neighbours.
   for (std::size_t i = 0; i < windows.size(); ++i) {
     Window& w = windows[i];
@@ -321,10 +383,11 @@ struct SdofProblem {
   }
 };
 
-// A slow sweep gives windows of many thousand revolutions, and the fit's
-// cost grows with its rows. The response hardly moves from one revolution
-// to the next, so consecutive rows are averaged in groups, at most
-// kFitRows rows left: the fit sees the same curve with less noise.
+// A slow sweep, or many crossings, give windows of many thousand
+// revolutions, and the fit's cost grows with its rows. The rows come in the
+// order of their speeds and the response is a curve of speed, so rows
+// neighbouring in speed are averaged in groups, at most kFitRows rows
+// left: the fit sees the same curve with less noise.
 constexpr std::size_t kFitRows = 2000;
 
 void averageRows(SdofProblem& problem) {
@@ -378,23 +441,35 @@ SdofResult fitSdof(SdofProblem problem, double zeta0, bool conjugate) {
   return r;
 }
 
-// Order, fit and verdict of one window of blade `b`.
+// Order, fit and verdict of one window of blade `b`: the rows whose speed
+// lies in its bins, from every crossing of them.
 Resonance analyseWindow(const StageDeflections& d, uint32_t b, const std::vector<double>& z,
-                        const std::vector<double>& smooth, const Window& w,
+                        const SpeedGrid& grid, const std::vector<double>& smooth, const Window& w,
                         const std::vector<uint32_t>& orders) {
   const std::size_t np = d.probeNumbers.size();
   Resonance res;
   res.stage = d.stage;
   res.blade = b;
   res.probes = static_cast<uint32_t>(np);
-  res.firstRevolution = d.revolutions[w.fitBegin];
-  res.lastRevolution = d.revolutions[w.fitEnd - 1];
-  res.revolutions = static_cast<uint32_t>(w.fitEnd - w.fitBegin);
   std::size_t peak = w.begin;
-  for (std::size_t r = w.begin; r < w.end; ++r) {
-    if (smooth[r] > smooth[peak]) peak = r;
+  for (std::size_t i = w.begin; i < w.end; ++i) {
+    if (smooth[i] > smooth[peak]) peak = i;
   }
-  res.speedRpm = d.speeds[peak];
+  // The fit's rows, in the order of their speeds.
+  std::vector<std::size_t> rows;
+  uint64_t first = UINT64_MAX, last = 0;
+  for (std::size_t r = 0; r < grid.bin.size(); ++r) {
+    if (grid.bin[r] < w.fitBegin || grid.bin[r] >= w.fitEnd) continue;
+    rows.push_back(r);
+    first = std::min(first, d.revolutions[r]);
+    last = std::max(last, d.revolutions[r]);
+  }
+  std::stable_sort(rows.begin(), rows.end(),
+                   [&d](std::size_t x, std::size_t y) { return d.speeds[x] < d.speeds[y]; });
+  res.firstRevolution = rows.empty() ? 0 : first;
+  res.lastRevolution = last;
+  res.revolutions = static_cast<uint32_t>(rows.size());
+  res.speedRpm = grid.centre(peak);
   res.amplitude = smooth[peak] * std::sqrt(2.0);
   if (np < 3) {
     res.note = "fewer than 3 probes on the stage: no engine order";
@@ -407,8 +482,9 @@ Resonance analyseWindow(const StageDeflections& d, uint32_t b, const std::vector
   for (uint32_t k : orders) {
     const OrderFit order(d.angles, k);
     double sum = 0;
-    for (std::size_t r = w.begin; r < w.end; ++r) {
-      if (!(smooth[r] >= 0.3 * smooth[peak])) continue;
+    for (std::size_t r : rows) {
+      const std::size_t bin = grid.bin[r];
+      if (bin < w.begin || bin >= w.end || !(smooth[bin] >= 0.3 * smooth[peak])) continue;
       sum += fitRow(&z[r * np], d.angles, order).residual;
     }
     if (sum < bestResidual * (1.0 - 1e-9)) bestResidual = sum, best = k;
@@ -419,20 +495,29 @@ Resonance analyseWindow(const StageDeflections& d, uint32_t b, const std::vector
   }
   res.engineOrder = best;
   res.aliases = aliasOrders(d.angles, best, orders);
+  if (np == 3 && !res.aliases.empty()) {
+    // Three values, three unknowns: every order the angles resolve fits
+    // them exactly; all are candidates.
+    res.aliases.push_back(best);
+    std::sort(res.aliases.begin(), res.aliases.end());
+    res.engineOrder = 0;
+    res.note = "3 probes on the stage fit every engine order exactly: no engine order";
+    return res;
+  }
 
   const auto started = std::chrono::steady_clock::now();
   SdofProblem problem;
-  double low = d.speeds[w.fitBegin], high = low;
-  for (std::size_t r = w.fitBegin; r < w.fitEnd; ++r) {
-    low = std::min(low, d.speeds[r]);
-    high = std::max(high, d.speeds[r]);
+  if (rows.empty()) {
+    res.note = "too few revolutions with 3 probes for a fit";
+    return res;
   }
+  const double low = d.speeds[rows.front()], high = d.speeds[rows.back()];
   const double middle = (low + high) / 2, half = std::max((high - low) / 2, 1e-9);
   double top = 0;
   double topSpeed = res.speedRpm;
   std::vector<double> magnitudes;
   const OrderFit order(d.angles, best);
-  for (std::size_t r = w.fitBegin; r < w.fitEnd; ++r) {
+  for (std::size_t r : rows) {
     const RowFit f = fitRow(&z[r * np], d.angles, order);
     if (f.probes < 3) continue;
     problem.drive.push_back(best * kTwoPi * d.speeds[r] / 60.0);
@@ -447,8 +532,8 @@ Resonance analyseWindow(const StageDeflections& d, uint32_t b, const std::vector
   // Start: the peak of the smoothed magnitude, and its half-power width.
   std::vector<double> smoothed(magnitudes.size());
   for (std::size_t i = 0; i < magnitudes.size(); ++i) {
-    const std::size_t a = i >= kSmoothing ? i - kSmoothing : 0;
-    const std::size_t e = std::min(magnitudes.size(), i + kSmoothing + 1);
+    const std::size_t a = i >= kStartSmoothing ? i - kStartSmoothing : 0;
+    const std::size_t e = std::min(magnitudes.size(), i + kStartSmoothing + 1);
     double sum = 0;
     for (std::size_t j = a; j < e; ++j) sum += magnitudes[j];
     smoothed[i] = sum / static_cast<double>(e - a);
@@ -486,7 +571,7 @@ Resonance analyseWindow(const StageDeflections& d, uint32_t b, const std::vector
   // band, ±ζ of its speed, holding hardly a row) is no fit of the data: the
   // tail of a crossing, or noise, fitted with a vanishing damping.
   std::size_t inBand = 0;
-  for (std::size_t r = w.fitBegin; r < w.fitEnd; ++r) {
+  for (std::size_t r : rows) {
     if (std::abs(d.speeds[r] - res.speedRpm) <= fit.damping * res.speedRpm) ++inBand;
   }
   if (!(res.speedRpm >= low && res.speedRpm <= high)) {
@@ -531,7 +616,8 @@ std::vector<Resonance> findResonances(const StageDeflections& d, const AnalysisO
   std::vector<Resonance> result;
   const std::size_t n = d.rows();
   const std::size_t np = d.probeNumbers.size();
-  if (n < 8 * kSmoothing || np == 0 || d.blades == 0 || d.values.size() != n * d.blades * np) {
+  if (n < kMinBins * kRowsPerBin || np == 0 || d.blades == 0 ||
+      d.values.size() != n * d.blades * np) {
     return result;
   }
   std::vector<uint32_t> orders = options.orders;
@@ -544,27 +630,29 @@ std::vector<Resonance> findResonances(const StageDeflections& d, const AnalysisO
   const double middle = (low + high) / 2, half = std::max((high - low) / 2, 1e-9);
   std::vector<double> speed(n);
   for (std::size_t r = 0; r < n; ++r) speed[r] = (d.speeds[r] - middle) / half;
+  const SpeedGrid grid = speedGrid(d.speeds);
 
   for (uint32_t b = 0; b < d.blades; ++b) {
     const std::vector<double> xb = bladeDeflections(d, b);
     // Detect, exclude, refit: until the windows stand still.
-    std::vector<char> excluded(n, 0);
+    std::vector<char> excludedBins(grid.bins, 0), excludedRows(n, 0);
     std::vector<double> z, smooth;
     std::vector<Window> windows;
     for (int pass = 0; pass < kZeroingPasses; ++pass) {
-      zeroed(xb, np, excluded, speed, z);
-      smooth = envelope(z, n, np);
-      windows = findWindows(smooth, excluded);
-      std::vector<char> next(n, 0);
+      zeroed(xb, np, excludedRows, speed, z);
+      smooth = envelope(z, np, grid);
+      windows = findWindows(smooth, excludedBins);
+      std::vector<char> next(grid.bins, 0);
       for (const Window& w : windows) {
         std::fill(next.begin() + static_cast<std::ptrdiff_t>(w.fitBegin),
                   next.begin() + static_cast<std::ptrdiff_t>(w.fitEnd), 1);
       }
-      if (next == excluded) break;
-      excluded = std::move(next);
+      if (next == excludedBins) break;
+      excludedBins = std::move(next);
+      for (std::size_t r = 0; r < n; ++r) excludedRows[r] = excludedBins[grid.bin[r]];
     }
     for (const Window& w : windows) {
-      result.push_back(analyseWindow(d, b, z, smooth, w, orders));
+      result.push_back(analyseWindow(d, b, z, grid, smooth, w, orders));
     }
   }
   return result;

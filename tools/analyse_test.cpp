@@ -95,13 +95,17 @@ TEST(Analyse, RunUpAndRunDownWithTwoOrders) {
   TempDir dir;
   SynthOptions o;
   o.resonances = {{8, 360, 0.005, 0.5}, {5, 200, 0.008, 0.3}};
-  for (const bool down : {false, true}) {
-    SCOPED_TRACE(down ? "run-down" : "run-up");
-    const std::string sub = dir.path() + (down ? "/down" : "/up");
+  // Up, down, and down-up-down: the three crossings of each resonance are
+  // one resonance, their revolutions fitted together.
+  for (const char* run : {"up", "down", "swept"}) {
+    SCOPED_TRACE(run);
+    const bool down = run[0] != 'u';
+    const std::string sub = dir.path() + "/" + run;
     std::vector<std::string> options{
         "--revolutions",   "20000",       "--blades",       "3", "--extras", "0", "--resonance",
         "8:360:0.005:0.5", "--resonance", "5:200:0.008:0.3"};
     if (down) options.push_back("--run-down");
+    if (run[0] == 's') options.insert(options.end(), {"--sweeps", "3"});
     const std::vector<std::string> paths = testing::synthRecording(sub, options);
     ASSERT_EQ(paths.size(), 1u);
     EXPECT_TRUE(testing::fileExists(sub + "/Rig1.truth.json"));
@@ -294,6 +298,119 @@ TEST(Analyse, SetOfTwoHostsFindsTheTruthOfOneFile) {
   EXPECT_NE(missing.err.find("no file of host 'Daq2'"), std::string::npos) << missing.err;
   EXPECT_NE(missing.out.find("\"missing_hosts\":[\"Daq2\"]"), std::string::npos) << missing.out;
   EXPECT_EQ(missing.out.find("\"engine_order\""), std::string::npos) << missing.out;
+}
+
+// The non-empty cells of column `field` of a CSV's rows after its header.
+std::vector<std::string> filledCells(const std::string& csv, std::size_t field) {
+  std::vector<std::string> cells;
+  const std::vector<std::string> lines = testing::splitLines(csv);
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    std::size_t at = 0;
+    for (std::size_t f = 0; f < field && at != std::string::npos; ++f) {
+      at = lines[i].find(',', at);
+      if (at != std::string::npos) ++at;
+    }
+    if (at == std::string::npos) continue;
+    std::string cell = lines[i].substr(at, lines[i].find(',', at) - at);
+    if (!cell.empty()) cells.push_back(std::move(cell));
+  }
+  return cells;
+}
+
+// The analysis's deflections as the CSV prints them, row by row, probe
+// after probe, blade after blade: the order of the long layout's rows.
+std::vector<std::string> printedDeflections(const StageDeflections& d) {
+  std::vector<std::string> cells;
+  for (std::size_t r = 0; r < d.rows(); ++r) {
+    for (std::size_t p = 0; p < d.probeNumbers.size(); ++p) {
+      for (uint32_t b = 0; b < d.blades; ++b) {
+        const double x = d.at(r, b, p);
+        if (std::isnan(x)) continue;
+        char text[64];
+        std::snprintf(text, sizeof text, "%.8g", x);
+        cells.emplace_back(text);
+      }
+    }
+  }
+  return cells;
+}
+
+TEST(Analyse, DeflectionExportShowsTheAnalysisNumbers) {
+  TempDir dir;
+  const std::vector<std::string> common{
+      "--revolutions",   "1500",           "--blades",         "3", "--extras", "0", "--resonance",
+      "8:360:0.005:0.5", "--probe-angles", "0,37.3,98.6,161.9"};
+  std::vector<std::string> one = common, two = common;
+  one.insert(one.end(), {"--hosts", "1", "--probes", "4"});
+  two.insert(two.end(), {"--hosts", "2", "--probes", "2"});
+  const std::vector<std::string> file = testing::synthRecording(dir.path() + "/one", one);
+  const std::vector<std::string> set = testing::synthRecording(dir.path() + "/two", two);
+  ASSERT_EQ(file.size(), 1u);
+  ASSERT_EQ(set.size(), 2u);
+  DataFileReport report;
+  std::unique_ptr<DataFile> f = openDataFile(file[0].c_str(), report);
+  std::unique_ptr<DataFile> a = openDataFile(set[0].c_str(), report);
+  std::unique_ptr<DataFile> b = openDataFile(set[1].c_str(), report);
+  ASSERT_TRUE(f && a && b);
+  DeflectionCounts counts;
+  const Geometry geometry = geometryOf(f->configuration());
+  const std::vector<StageDeflections> alone = readDeflections(*f, geometry, counts);
+  SetDeflectionReport setReport;
+  const std::vector<StageDeflections> joined =
+      readSetDeflections({a.get(), b.get()}, 0, geometry, LineWindow{}, counts, setReport);
+  ASSERT_EQ(alone.size(), 1u);
+  ASSERT_EQ(joined.size(), 1u);
+  const std::vector<std::string> expected = printedDeflections(alone[0]);
+  EXPECT_EQ(expected.size(), (1500u - 3) * 4 * 3);  // the first 3 lines are not synchronised
+
+  // Time,Speed,Sync,Start Rev,End Rev,Probe,Blade,TOA,Deflection[,Status]
+  const std::string out = dir.path() + "/out";
+  const std::vector<std::string> options{
+      "export", "-o", out, "--layout", "long", "--quantities", "blade-toa,deflection"};
+  std::vector<std::string> args = options;
+  args.push_back(file[0]);
+  testing::RunResult r = testing::runCdt(args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  // The outputs are named after the file's stem.
+  const std::string stem = out + file[0].substr(file[0].find_last_of('/'),
+                                                file[0].size() - file[0].find_last_of('/') - 3);
+  const std::string csv = testing::readFile(stem + "csv");
+  EXPECT_EQ(csv.rfind("Time,Speed,Sync,Start Rev,End Rev,Probe,Blade,TOA,Deflection\n", 0), 0u);
+  EXPECT_EQ(filledCells(csv, 8), expected);
+
+  args = options;
+  args.insert(args.end(), {"--set", set[0]});
+  r = testing::runCdt(args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string setCsv = testing::readFile(out + "/Rig1.0000.2011-05-06.12-30-00.csv");
+  EXPECT_EQ(filledCells(setCsv, 8), printedDeflections(joined[0]));
+
+  // Parquet holds the doubles that print as the CSV's cells.
+  args = options;
+  args.insert(args.end(), {"--format", "parquet", file[0]});
+  r = testing::runCdt(args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string parquet = testing::readFile(stem + "parquet");
+  parquet::testing::ReadFile footer;
+  std::string error;
+  ASSERT_TRUE(parquet::testing::readFooter(parquet, footer, error)) << error;
+  ASSERT_EQ(footer.columns.size(), 9u);
+  EXPECT_EQ(footer.columns[8].name, "Deflection");
+  std::vector<std::optional<std::string>> values;
+  ASSERT_TRUE(parquet::testing::readColumn(parquet, footer, 8, values, error)) << error;
+  std::vector<std::string> printed;
+  for (const std::optional<std::string>& v : values) {
+    if (!v) continue;
+    char text[64];
+    std::snprintf(text, sizeof text, "%.8g", parquet::testing::plainValue<double>(*v));
+    printed.emplace_back(text);
+  }
+  EXPECT_EQ(printed, expected);
+
+  // A deflection is a cell of the long layout only.
+  r = testing::runCdt({"export", "--quantities", "deflection", file[0]});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("the deflection quantity is for --layout long"), std::string::npos) << r.err;
 }
 
 TEST(Analyse, BadArgumentsAndFiles) {

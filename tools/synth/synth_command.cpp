@@ -18,8 +18,8 @@
 #include "foundation/name_text.h"
 #include "foundation/text_building.h"
 #include "foundation/time_text.h"
-#include "tools/commands.h"
 #include "info/json_writer.h"
+#include "tools/commands.h"
 #include "tools/progress.h"
 #include "tools/selection_text.h"
 #include "tools/synth/synth_config.h"
@@ -73,6 +73,8 @@ constexpr OptionSpec kOptions[] = {
     {"probe-angles", "DEG[,DEG...]",
      "radial positions of the probes in degrees, host after host, channel after channel"},
     {"run-down", nullptr, "with --resonance: the speed falls from --rpm to 60 % of it"},
+    {"sweeps", "N",
+     "with --resonance: sweep the speed range N times, up and down in turn (default 1)"},
     {"truth", "FILE",
      "with --resonance: where the resonances' truth goes as JSON (default: NAME.truth.json in "
      "DIR)"},
@@ -283,8 +285,11 @@ int readOptions(const CommandArgs& args, FILE* err, SynthOptions& o) {
   }
   o.runDown = args.has("run-down");
   o.truthPath = args.value("truth").value_or("");
-  if (o.resonances.empty() && (o.runDown || !o.truthPath.empty())) {
-    return usageError(args, err, "--run-down and --truth go with --resonance");
+  auto sweeps = integerOption(args, "sweeps", 1, 1, 1000000, err);
+  if (!sweeps) return 2;
+  o.sweeps = static_cast<uint32_t>(*sweeps);
+  if (o.resonances.empty() && (o.runDown || !o.truthPath.empty() || args.has("sweeps"))) {
+    return usageError(args, err, "--run-down, --sweeps and --truth go with --resonance");
   }
   auto nanEvery = integerOption(args, "nan-cells", 0, 1, 4000000000LL, err);
   if (!nanEvery) return 2;
@@ -482,8 +487,11 @@ std::string truthText(const Configuration& configuration, const SynthOptions& o)
   JsonWriter json;
   json.beginObject();
   json.key("run").value(o.runDown ? "down" : "up");
+  json.key("sweeps").value(o.sweeps);
+  // Where the last sweep ends: an even number of sweeps comes back.
+  const bool endsLow = o.runDown == (o.sweeps % 2 == 1);
   json.key("rpm_from").value(o.rpm * (o.runDown ? 1.0 : 0.6));
-  json.key("rpm_to").value(o.rpm * (o.runDown ? 0.6 : 1.0));
+  json.key("rpm_to").value(o.rpm * (endsLow ? 0.6 : 1.0));
   json.key("resonances").beginArray();
   for (uint32_t s = 0; s < o.stages; ++s) {
     const Stage& stage = configuration.stages[s];

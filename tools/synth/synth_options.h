@@ -69,6 +69,9 @@ struct SynthOptions {
   // rest keep their default places); with resonances the defaults are uneven.
   std::vector<double> probeAngles;
   bool runDown = false;  // with resonances: the speed falls from rpm to 60 %
+  // With resonances: the ramp is swept this many times, up and down in turn
+  // (down first with runDown), each crossing of a resonance repeated.
+  uint32_t sweeps = 1;
   // Where the truth of the resonances goes (JSON); empty: beside the files.
   std::string truthPath;
   // --live: times real time (0: as fast as possible); none: not live.

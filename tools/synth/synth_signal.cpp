@@ -61,6 +61,7 @@ SynthShaft::SynthShaft(const SynthOptions& options, uint64_t plannedRevolutions)
       rampRevolutions_(std::max<double>(1.0, static_cast<double>(plannedRevolutions) / 2.0)),
       vibration_(!options.resonances.empty()),
       runDown_(options.runDown),
+      sweeps_(std::max<uint32_t>(1, options.sweeps)),
       time_(static_cast<double>(options.start)) {}
 
 Revolution SynthShaft::next() {
@@ -70,8 +71,12 @@ Revolution SynthShaft::next() {
   if (vibration_) {
     // A run-up (or run-down) over the whole run, so every order's crossing
     // between 60 % and 100 % of the speed is in it.
-    progress = std::min(1.0, static_cast<double>(r.number - 1) / (2.0 * rampRevolutions_));
-    if (runDown_) progress = 1.0 - progress;
+    // Swept sweeps_ times, up and down in turn.
+    const double phase =
+        std::min(1.0, static_cast<double>(r.number - 1) / (2.0 * rampRevolutions_)) * sweeps_;
+    const double sweep = std::min(std::floor(phase), static_cast<double>(sweeps_ - 1));
+    progress = phase - sweep;
+    if ((static_cast<uint64_t>(sweep) % 2 == 1) != runDown_) progress = 1.0 - progress;
   }
   r.speed = rpm_ * (0.6 + 0.4 * progress) * (1.0 + 0.0005 * random_.normal());
   r.periodUs = 60.0e6 / r.speed;

@@ -52,6 +52,7 @@ class SynthShaft {
   double rampRevolutions_;
   bool vibration_;  // with resonances: the ramp spans the whole run
   bool runDown_;
+  uint32_t sweeps_;
   uint64_t number_ = 0;
   double time_;  // microseconds, kept in double to carry fractions
 };
