@@ -21,7 +21,7 @@ import base64
 import csv
 import gzip
 import hashlib
-import importlib.util
+import importlib
 import io
 import os
 import re
@@ -164,11 +164,20 @@ def _imports(python, module):
                           cwd=tempfile.gettempdir()).returncode == 0
 
 
+def _importable(module):
+    """Whether this process, which sees what the interpreter sees, can import `module`."""
+    try:
+        importlib.import_module(module)
+    except ImportError:
+        return False
+    return True
+
+
 def _pybind11_found():
     """Whether CMake will find pybind11: Debian's pybind11-dev, or the interpreter's own
     package (which tells CMake where it is)."""
     return (Path("/usr/lib/cmake/pybind11").is_dir() or Path("/usr/share/cmake/pybind11").is_dir()
-            or importlib.util.find_spec("pybind11") is not None)
+            or _importable("pybind11"))
 
 
 def _check_interpreter():
@@ -178,8 +187,7 @@ def _check_interpreter():
     # an interpreter that is not the system's (pyenv, conda), or one made without
     # --system-site-packages, or a frontend's isolated build environment sees no NumPy;
     # pip would then go to an index for it and end with its own message.
-    # Found, not imported: this process sees what the interpreter sees, and stays quick.
-    lacking = [m for m, ok in (("numpy", importlib.util.find_spec("numpy") is not None),
+    lacking = [m for m, ok in (("numpy", _importable("numpy")),
                                ("pybind11", _pybind11_found())) if not ok]
     if not lacking:
         return
