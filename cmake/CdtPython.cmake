@@ -9,8 +9,22 @@ if(CDT_PYTHON STREQUAL "OFF" OR CDT_FUZZ OR CMAKE_CROSSCOMPILING)
   return()
 endif()
 
-if(NOT CDT_PYTHON_EXECUTABLE)
-  find_program(cdt_path_python3 python3)
+find_program(cdt_path_python3 python3)
+if(CDT_PYTHON_EXECUTABLE)
+  # One named that cannot import NumPy would fail later, in find_package,
+  # without saying which interpreter can.
+  execute_process(COMMAND ${CDT_PYTHON_EXECUTABLE} -c "import numpy"
+    RESULT_VARIABLE imports OUTPUT_QUIET ERROR_QUIET)
+  if(NOT imports EQUAL 0)
+    set(cdt_python_lacking "CDT_PYTHON_EXECUTABLE ${CDT_PYTHON_EXECUTABLE} cannot import NumPy")
+    execute_process(COMMAND /usr/bin/python3 -c "import numpy"
+      RESULT_VARIABLE imports OUTPUT_QUIET ERROR_QUIET)
+    if(imports EQUAL 0)
+      string(APPEND cdt_python_lacking "; /usr/bin/python3 can: "
+        "configure with -DCDT_PYTHON_EXECUTABLE=/usr/bin/python3")
+    endif()
+  endif()
+else()
   foreach(candidate /usr/bin/python3 ${cdt_path_python3})
     if(EXISTS ${candidate})
       execute_process(COMMAND ${candidate} -c "import numpy"
@@ -25,27 +39,34 @@ if(NOT CDT_PYTHON_EXECUTABLE)
 endif()
 
 set(cdt_python_missing "")
-if(CDT_PYTHON_EXECUTABLE)
+if(cdt_python_lacking)
+  set(cdt_python_missing "${cdt_python_lacking}")
+elseif(CDT_PYTHON_EXECUTABLE)
   set(Python3_EXECUTABLE ${CDT_PYTHON_EXECUTABLE})
   find_package(Python3 COMPONENTS Interpreter Development.Module NumPy)
   if(Python3_FOUND AND Python3_NumPy_FOUND)
     find_package(pybind11 CONFIG QUIET)
     if(NOT pybind11_FOUND)
-      set(cdt_python_missing "pybind11 (pybind11-dev)")
+      set(cdt_python_missing "pybind11 (pybind11-dev) was not found")
     endif()
   else()
-    set(cdt_python_missing "Python's headers or NumPy (python3-dev, python3-numpy)")
+    set(cdt_python_missing "Python's headers or NumPy (python3-dev, python3-numpy) were not found "
+      "for ${CDT_PYTHON_EXECUTABLE}")
   endif()
 else()
-  set(cdt_python_missing "a python3 that can import NumPy (python3-numpy)")
+  set(cdt_python_missing "no python3 can import NumPy (python3-numpy for /usr/bin/python3")
+  if(cdt_path_python3 AND NOT cdt_path_python3 STREQUAL "/usr/bin/python3")
+    string(APPEND cdt_python_missing "; ${cdt_path_python3}, first on PATH, cannot either")
+  endif()
+  string(APPEND cdt_python_missing ")")
 endif()
 
 if(cdt_python_missing)
   if(CDT_PYTHON STREQUAL "ON")
-    message(FATAL_ERROR "CDT_PYTHON is ON but ${cdt_python_missing} was not found; "
-      "scripts/check-prereqs.sh --python installs it")
+    message(FATAL_ERROR "CDT_PYTHON is ON but ${cdt_python_missing} "
+      "(scripts/check-prereqs.sh --python installs what the package needs)")
   endif()
-  message(STATUS "Python package not built: ${cdt_python_missing} not found")
+  message(STATUS "Python package not built: ${cdt_python_missing}")
   return()
 endif()
 

@@ -7,6 +7,7 @@ need_bench=0
 need_fuzz=0
 need_memcheck=0
 need_clients=0
+need_duckdb=0
 need_python=0
 need_browser=0
 need_install=0
@@ -19,6 +20,8 @@ for option in "$@"; do
     --fuzz) need_fuzz=1 ;;
     --memcheck) need_memcheck=1 ;;
     --clients) need_clients=1 ;;
+    # DuckDB from npm alone, for scripts/duckdb-query.sh.
+    --duckdb) need_duckdb=1 ;;
     --python) need_python=1 ;;
     --browser) need_browser=1 ;;
     --install) need_install=1 ;;
@@ -102,11 +105,13 @@ if [ "$need_python" = 1 ]; then
   done
 fi
 
-if [ "${need_clients:-0}" = 1 ]; then
+if [ "$need_clients" = 1 ]; then
   # Real clients of cdt export's files: GNU Octave and xarray (with netCDF4).
   command -v octave >/dev/null 2>&1 || missing+=(octave)
   /usr/bin/python3 -c "import xarray" >/dev/null 2>&1 || missing+=(python3-xarray)
   /usr/bin/python3 -c "import netCDF4" >/dev/null 2>&1 || missing+=(python3-netcdf4)
+fi
+if [ "$need_clients" = 1 ] || [ "$need_duckdb" = 1 ]; then
   # Parquet's: DuckDB and hyparquet from npm, run with Node.js.
   command -v node >/dev/null 2>&1 || missing+=(nodejs)
   command -v npm >/dev/null 2>&1 || missing+=(npm)
@@ -136,7 +141,7 @@ install_node_modules() {
 }
 
 if [ ${#missing[@]} -eq 0 ]; then
-  if [ "$need_clients" = 1 ]; then install_node_modules; fi
+  if [ "$need_clients" = 1 ] || [ "$need_duckdb" = 1 ]; then install_node_modules; fi
   exit 0
 fi
 
@@ -144,7 +149,7 @@ if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then
   echo "Installing missing prerequisites: ${missing[*]}"
   apt-get update -qq
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
-  if [ "$need_clients" = 1 ]; then install_node_modules; fi
+  if [ "$need_clients" = 1 ] || [ "$need_duckdb" = 1 ]; then install_node_modules; fi
 else
   echo "Missing prerequisites: ${missing[*]}" >&2
   echo "Install them with:  sudo apt-get install ${missing[*]}" >&2

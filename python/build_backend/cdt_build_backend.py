@@ -21,6 +21,7 @@ import base64
 import csv
 import gzip
 import hashlib
+import importlib
 import io
 import os
 import re
@@ -153,17 +154,55 @@ def _build_dir_setting(config_settings):
     return Path(value).absolute() if value else None
 
 
+# Where Debian's python3-numpy and pybind11-dev are seen; an interpreter first on PATH
+# (pyenv, conda) sees neither.
+_SYSTEM_PYTHON = "/usr/bin/python3"
+
+
+def _imports(python, module):
+    return subprocess.run([python, "-c", f"import {module}"], capture_output=True,
+                          cwd=tempfile.gettempdir()).returncode == 0
+
+
+def _importable(module):
+    """Whether this process, which sees what the interpreter sees, can import `module`."""
+    try:
+        importlib.import_module(module)
+    except ImportError:
+        return False
+    return True
+
+
+def _pybind11_found():
+    """Whether CMake will find pybind11: Debian's pybind11-dev, or the interpreter's own
+    package (which tells CMake where it is)."""
+    return (Path("/usr/lib/cmake/pybind11").is_dir() or Path("/usr/share/cmake/pybind11").is_dir()
+            or _importable("pybind11"))
+
+
 def _check_interpreter():
-    # The module is built against the interpreter's own NumPy; in a frontend's isolated
-    # build environment the interpreter sees only what the (empty) build requirements
-    # installed, and CMake would say no more than that NumPy is missing.
-    if subprocess.run([sys.executable, "-c", "import numpy"], capture_output=True).returncode:
-        raise BuildError(
-            f"{sys.executable} cannot import numpy here. The extension module is built for "
-            "this interpreter and its own NumPy and pybind11: build without isolation "
-            "(pip install --no-build-isolation ., python -m build --no-isolation), in a "
-            "virtual environment made with --system-site-packages for Debian's python3-numpy "
-            "(scripts/check-prereqs.sh --python installs what the build needs)")
+    """Stops at once, before a frontend looks for NumPy in a package index, when this
+    interpreter cannot build the extension module, naming the one that can."""
+    # The module is built against the interpreter's own NumPy. A virtual environment of
+    # an interpreter that is not the system's (pyenv, conda), or one made without
+    # --system-site-packages, or a frontend's isolated build environment sees no NumPy;
+    # pip would then go to an index for it and end with its own message.
+    lacking = [m for m, ok in (("numpy", _importable("numpy")),
+                               ("pybind11", _pybind11_found())) if not ok]
+    if not lacking:
+        return
+    recipe = (f"{_SYSTEM_PYTHON} -m venv --system-site-packages venv && "
+              "venv/bin/pip install --no-build-isolation .")
+    if lacking == ["numpy"] and Path(_SYSTEM_PYTHON).exists() and _imports(_SYSTEM_PYTHON, "numpy"):
+        advice = (f"{_SYSTEM_PYTHON} can: install from an environment made with it, `{recipe}` "
+                  "(without build isolation: a frontend's isolated environment sees no NumPy "
+                  "either; python -m build --no-isolation)")
+    else:
+        advice = ("scripts/check-prereqs.sh --python installs Debian's python3-numpy and "
+                  f"pybind11-dev for {_SYSTEM_PYTHON}; then `{recipe}`")
+    # Our message alone, not a traceback around it.
+    raise SystemExit(f"cdt: {sys.executable} cannot import {' or '.join(lacking)}, which the "
+                     f"extension module is built with. {advice}")
 
 
 def _cmake_build(root, build_dir):
@@ -240,6 +279,8 @@ def get_requires_for_build_sdist(config_settings=None):
 
 def prepare_metadata_for_build_wheel(metadata_directory, config_settings=None):
     project = _Project(Path.cwd())
+    # pip resolves the requirements of these metadata (NumPy) before it builds.
+    _check_interpreter()
     folder = Path(metadata_directory) / project.dist_info
     folder.mkdir(parents=True, exist_ok=True)
     (folder / "METADATA").write_text(project.metadata(), encoding="utf-8")

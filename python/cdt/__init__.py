@@ -20,6 +20,7 @@ from . import _sets as sets  # noqa: F401  (cdt.sets.MISSING, ... as before cdt.
 from . import status  # noqa: F401  (the status bits of set lines: cdt.status.MISSING, ...)
 from ._args import PathLike, TimeLike  # noqa: F401  (the types of the arguments)
 from ._cdt import FormatError, UnknownProbeError
+from ._cdt import __version__  # noqa: F401  (project()'s version)
 from ._follow import Follow, FollowWarning, SetFollow
 from ._lines import Lines, ProbeLines
 from ._open import convert, follow, open

@@ -20,7 +20,7 @@ from . import _cdt
 
 TimeLike = Union[_dt.datetime, str, int, _np.datetime64]
 PathLike = Union[str, bytes, "_os.PathLike[str]", "_os.PathLike[bytes]"]
-Blades = Union[int, Iterable[int], range]
+Blades = Union[int, Iterable[int], range, str]
 Probes = Union[str, int, Iterable[Union[str, int]]]
 Revolutions = Tuple[Optional[int], Optional[int]]
 
@@ -139,12 +139,45 @@ def microseconds(value: TimeLike, name: str) -> int:
     return int(us)
 
 
+# The largest number a blade list text may name, as the command line's
+# --blades takes it (a stage has at most that many blades).
+_BLADE_TEXT_LIMIT = 65535
+
+
+def blade_list(text: str) -> List[int]:
+    """The ascending distinct blade numbers of a list text such as "1-10,15",
+    as ``cdt export --blades`` reads it: items of decimal digits, single
+    numbers or ranges FIRST-LAST, from 1 to 65535, none empty, no range
+    ending before its start."""
+    named = set()
+    for item in text.split(","):
+        first, dash, last = item.partition("-")
+        if not dash:
+            last = first
+        bounds = []
+        for part in (first, last):
+            # Only ASCII digits (str.isdigit also takes other scripts'), at
+            # most 19 of them, as the command line takes them.
+            if not part or len(part) > 19 or any(c not in "0123456789" for c in part):
+                break
+            bounds.append(int(part))
+        if (len(bounds) != 2 or bounds[0] < 1 or bounds[1] > _BLADE_TEXT_LIMIT
+                or bounds[1] < bounds[0]):
+            raise ValueError(f"blades: '{text}' is not a blade list such as 1-10,15")
+        named.update(range(bounds[0], bounds[1] + 1))
+    return sorted(named)
+
+
 def blade_numbers(blades: Any) -> List[int]:
-    """Checked 1-based blade numbers; an empty iterable selects no blade."""
-    form = "an int, an iterable of ints or a range of 1-based blade numbers"
+    """Checked 1-based blade numbers; an empty iterable selects no blade, a
+    str is a blade list such as "1-10,15" (:func:`blade_list`)."""
+    form = ("an int, an iterable of ints, a range of 1-based blade numbers or a blade list "
+            "such as '1-10,15'")
+    if isinstance(blades, str):
+        return blade_list(blades)
     if is_int(blades):
         blades = [blades]
-    elif isinstance(blades, (str, bytes, bool, float, _np.bool_, _np.floating)) or not hasattr(
+    elif isinstance(blades, (bytes, bool, float, _np.bool_, _np.floating)) or not hasattr(
             blades, "__iter__"):
         raise TypeError(f"blades: {form}, not {type(blades).__name__}")
     numbers = []
@@ -224,6 +257,12 @@ def selection(probes: Any = None, blades: Any = None, start: Any = None, stop: A
         s.start = microseconds(start, "start")
     if stop is not None:
         s.stop = microseconds(stop, "stop")
+    if s.start is not None and s.stop is not None and s.stop < s.start:
+        # A mistake (the bounds swapped), as the command line's --from and
+        # --to take it, not a request for no lines; an empty window [t, t)
+        # stays one, as windows that tile a recording may be.
+        raise ValueError(f"stop: the window's stop lies before its start "
+                         f"({_cdt.format_time(s.stop)} is before {_cdt.format_time(s.start)})")
     if revolutions is not None:
         s.first_revolution, s.last_revolution = revolution_window(revolutions)
     return s

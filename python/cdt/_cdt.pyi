@@ -5,6 +5,8 @@ from typing import Any, Callable, Dict, List, Optional, Tuple, Union
 import numpy as np
 import numpy.typing as npt
 
+__version__: str
+
 class FormatError(ValueError): ...
 class UnknownProbeError(KeyError, ValueError): ...
 

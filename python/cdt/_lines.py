@@ -166,7 +166,7 @@ class Lines:
             where += [("f", p["blade_toa_row"] + j) for j in range(k)]
         return values, where
 
-    def to_pandas(self):
+    def to_pandas(self, layout: str = "wide"):
         """These lines as a pandas DataFrame with the CSV header's column names.
 
         Time is datetime64[ns] (UTC), exact to the microsecond; a time after
@@ -176,8 +176,52 @@ class Lines:
         float32 and the DNS means float64. Probes that share a name give
         columns of the same names, as in the CSV. The measurement columns
         share the memory of these Lines.
+
+        ``layout="long"`` gives the rows of ``cdt export --layout long``
+        instead, one per line, probe and blade in that order: Time, Speed,
+        Sync, Start Rev, End Rev, Probe (the probe's key, a categorical),
+        Blade (uint16, 1-based), DNS and TOA (float32, NaN where the CSV's
+        cell is empty).
         """
+        if layout == "long":
+            return self._long_frame()
+        if layout != "wide":
+            raise ValueError(f"layout: 'wide' or 'long', not {layout!r}")
         return self._frame()
+
+    def _long_frame(self):
+        """The frame of to_pandas(layout="long")."""
+        import pandas as pd
+
+        self._check_times(NS_LIMIT, "datetime64[ns]")
+        keys: List[str] = []
+        probe_of: List[int] = []
+        blades: List[int] = []
+        for i, probe in enumerate(self.probes.values()):
+            keys.append(probe.key)
+            probe_of += [i] * len(probe.blades)
+            blades += probe.blades.tolist()
+        per_line = len(blades)
+        if per_line:
+            # (lines, blades of every probe) in the CSV's order, then row by row.
+            dns = _np.concatenate([p.blade_dns for p in self.probes.values()], axis=1).reshape(-1)
+            toa = _np.concatenate([p.blade_toa for p in self.probes.values()], axis=1).reshape(-1)
+        else:
+            dns = toa = _np.empty(0, dtype=_np.float32)
+        ns = self.time_us.view(_np.int64).astype("datetime64[us]").astype("datetime64[ns]")
+        time = pd.DatetimeIndex(_np.repeat(ns, per_line), tz="UTC")
+        codes = _np.tile(_np.asarray(probe_of, dtype=_np.int32), self._n)
+        return pd.DataFrame({
+            "Time": time,
+            "Speed": _np.repeat(self.speed, per_line),
+            "Sync": _np.repeat(self.sync, per_line),
+            "Start Rev": _np.repeat(self.start_rev, per_line),
+            "End Rev": _np.repeat(self.end_rev, per_line),
+            "Probe": pd.Categorical.from_codes(codes, categories=pd.Index(keys, dtype=object)),
+            "Blade": _np.tile(_np.asarray(blades, dtype=_np.uint16), self._n),
+            "DNS": dns,
+            "TOA": toa,
+        })
 
     def _frame(self, *, file: Optional[str] = None, time_index: bool = False,
                file_column: str = "File"):

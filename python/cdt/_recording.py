@@ -199,9 +199,10 @@ class Recording:
             digits. Columns stay in the CSV's order. One that names no probe
             raises :class:`UnknownProbeError` (a KeyError and a ValueError)
             listing the keys there are.
-        blades : int, iterable of int or range, optional
+        blades : int, iterable of int, range or str, optional
             1-based blade numbers whose columns are kept (an empty one keeps
-            none). Numbers beyond a probe's stage are left out for that
+            none), or a list text as ``cdt export --blades`` takes it
+            (``"1-10,15"``). Numbers beyond a probe's stage are left out for that
             probe; a number beyond the stage of every kept probe raises
             ValueError naming the blades there are. The DNS means stay the
             means over all blades.
@@ -243,7 +244,11 @@ class Recording:
         Raises
         ------
         TypeError, ValueError
-            A wrong type or value, naming the argument.
+            A wrong type or value, naming the argument. A ``stop`` not after
+            ``start`` and a window that keeps no line because it lies wholly
+            before the recording's first line or after its last raise
+            ValueError (a window within the recording that holds no line
+            gives no lines).
         UnknownProbeError
             A probe the recording's host does not have.
 
@@ -253,6 +258,16 @@ class Recording:
         ...                  start="2011-05-06T12:30:00Z", stop="2011-05-06T12:31:00Z")
         >>> lines.probes["Probe101"].blade_dns.shape      # (lines, 10)
         """
+        lines, selection = self._read(probes, blades, start, stop, revolutions, part)
+        if part is None and len(lines) == 0:
+            self._check_window(selection.start, selection.stop)
+        return lines
+
+    def _read(self, probes: Any, blades: Any, start: Any, stop: Any, revolutions: Any,
+              part: Optional[Part]) -> Tuple[Lines, Any]:
+        """The lines of read() and the checked selection, without the check
+        of a window outside the recording (for windows of the package's own
+        making, which may lie past the last line)."""
         self._check_open()
         start, stop, planned = self._part_window(part, start, stop)
         selection = _args.selection(probes, blades, start, stop, revolutions)
@@ -262,7 +277,34 @@ class Recording:
         raw = _cdt.read(self._path, self.salvage, selection, self._decoder, planned, middle,
                         counted)
         windowed = start is not None or revolutions is not None
-        return self._lines(raw, 1, windowed)
+        return self._lines(raw, 1, windowed), selection
+
+    def _any_line(self, start: Optional[int], stop: Optional[int]) -> Optional[int]:
+        """The window time of the first line in [start, stop), None when there is none."""
+        s = _cdt.Selection()
+        s.probes = []
+        s.start, s.stop = start, stop
+        planned = None if start is None else self._planned_start(start)
+        raw = _cdt.BatchReader(self._path, self.salvage, s, 1, self._decoder, planned).next()
+        return None if raw is None or raw["rows"] == 0 else int(raw["time"][0])
+
+    def _check_window(self, start: Optional[int], stop: Optional[int]) -> None:
+        """Raises ValueError for a time window that lies wholly before the
+        recording's first line or after its last (another day, another time
+        zone): that is a mistake, not a stretch without lines. A recording
+        without lines has none to be outside of."""
+        if start is None and stop is None:
+            return
+        first = self._any_line(None, None)
+        if first is None:
+            return
+        shown = _cdt.format_time
+        if stop is not None and self._any_line(None, stop) is None:
+            raise ValueError(f"{self.path}: the window ends before the recording's first line: "
+                             f"stop {shown(stop)}, first line at {shown(first)}")
+        if start is not None and self._any_line(start, None) is None:
+            raise ValueError(f"{self.path}: the window begins after the recording's last line: "
+                             f"start {shown(start)}, first line at {shown(first)}")
 
     def _planned_start(self, start: int) -> Any:
         """Where a read from `start` begins: kept from an earlier walk of
@@ -292,13 +334,17 @@ class Recording:
     def to_pandas(self, *, probes: Optional[Probes] = None, blades: Optional[Blades] = None,
                   start: Optional[TimeLike] = None, stop: Optional[TimeLike] = None,
                   revolutions: Optional[Revolutions] = None,
-                  part: Optional[Part] = None) -> "pandas.DataFrame":
+                  part: Optional[Part] = None, layout: str = "wide") -> "pandas.DataFrame":
         """The selected lines as a pandas DataFrame with the CSV header's names.
 
         Parameters
         ----------
         probes, blades, start, stop, revolutions, part
             The selection, as for :meth:`read`.
+        layout : {"wide", "long"}
+            ``"long"``: the rows of ``cdt export --layout long``, one per
+            line, probe and blade (see :meth:`Lines.to_pandas`), ready for
+            pivoting and grouping.
 
         Returns
         -------
@@ -314,8 +360,10 @@ class Recording:
         >>> frame = rec.to_pandas(probes="Probe101", revolutions=(1000, 2000))
         >>> frame[["Time", "Speed", "Probe101 Blade1 DNS"]].head()
         """
+        if layout not in ("wide", "long"):
+            raise ValueError(f"layout: 'wide' or 'long', not {layout!r}")
         return self.read(probes=probes, blades=blades, start=start, stop=stop,
-                         revolutions=revolutions, part=part).to_pandas()
+                         revolutions=revolutions, part=part).to_pandas(layout)
 
     def iter_batches(self, rows: int = 65536, *, probes: Optional[Probes] = None,
                      blades: Optional[Blades] = None, start: Optional[TimeLike] = None,

@@ -191,7 +191,8 @@ class RecordingSet:
         return _host_probes(probes, self._probes, len(self.hosts), self.files[self._master])
 
     def __repr__(self) -> str:
-        return f"<RecordingSet {self.time}: hosts {self.hosts}, master {self.master}>"
+        return (f"<RecordingSet {_cdt.format_time(self.time)}: hosts {self.hosts}, "
+                f"master {self.master}>")
 
     def _selections(self, probes, blades, start, stop, revolutions) -> List[Any]:
         return [_args.selection(p, blades, start, stop, revolutions)

@@ -527,7 +527,8 @@ def _last_revolution(s) -> Optional[int]:
         t = t[t < _np.uint64(_cdt._args.US_LIMIT)]
         if t.size == 0:
             continue
-        tail = rec.read(start=int(t.max()), probes=[])
+        # An index time may lie past the last line: no lines, not an error.
+        tail, _ = rec._read([], None, int(t.max()), None, None, None)
         if len(tail):
             last = max(last or 0, int(tail.start_rev.max()))
     return last

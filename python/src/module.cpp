@@ -243,6 +243,7 @@ std::optional<uint64_t> parseTime(const py::str& text) {
 PYBIND11_MODULE(_cdt, m) {
   using namespace cdt;
   m.doc() = "Data files of the blade monitoring installation as numpy arrays (internal).";
+  m.attr("__version__") = CDT_PACKAGE_VERSION;
   static py::exception<FormatError> formatError(m, "FormatError", PyExc_ValueError);
   // A KeyError (no such key) and a ValueError (a wrong value) at once.
   static PyObject* unknownProbe = [] {

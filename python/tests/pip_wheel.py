@@ -8,8 +8,10 @@ there without build isolation (the backend of pyproject.toml compiles the extens
 Release), and must leave that tree as it was. The wheel goes into a virtual environment made
 with --system-site-packages (Debian's NumPy, pandas, Dask and pytest) by pip with no index.
 The tests get the programs cdt and cdt2csv from BUILD_DIR (CDT_BUILD_DIR); the slow tests of
-the report pages are left to python.pytest. VERSION is project()'s, which the installed
-package must have. Exits with 77 (skipped) when venv, pip or python -m build is missing.
+the report pages are left to python.pytest. On the unpacked tree the README's install recipe
+is run as written, with a python3 first on PATH that cannot import NumPy (readme_recipe).
+VERSION is project()'s, which the installed package must have. Exits with 77 (skipped) when
+venv, pip or python -m build is missing.
 """
 
 import os
@@ -74,6 +76,8 @@ def main(source, build, version, work):
     after = listing(tree)
     assert after == before, f"the build left files in the source tree: {sorted(after - before)}"
 
+    readme_recipe(env, work, tree, work / "wheel-build", version)
+
     wheels = list(dist.glob("*.whl"))
     assert len(wheels) == 1, wheels
     wheel = wheels[0]
@@ -111,6 +115,61 @@ def main(source, build, version, work):
     print(f"wheel {wheel.name}: built in {built - started:.0f} s, installed and tested in "
           f"{time.monotonic() - built:.0f} s")
     return 0
+
+
+def readme_recipe(env, work, tree, kept, version):
+    """The README's Python install, as written, on a workstation whose python3 first on
+    PATH cannot import NumPy (pyenv, conda; here a plain virtual environment): it works.
+    And an environment of that python3 stops at once with the build backend's message
+    naming the interpreter that can, before pip would look for NumPy in an index. No
+    index is reachable: a contact would fail rather than wait."""
+    lines = tree.joinpath("README.md").read_text(encoding="utf-8").split("\n## Python\n", 1)[1]
+    commands = []
+    for line in lines.lstrip("\n").splitlines():
+        if not line.startswith("    "):
+            break
+        command = line.split("  #", 1)[0].strip()
+        if not command.startswith("scripts/check-prereqs.sh"):  # the machine has them
+            commands.append(command)
+    assert any("pip install" in c for c in commands), commands
+    plain = work / "plain-python"
+    step(env, work, "/usr/bin/python3", "-m", "venv", "--without-pip", plain)
+    env = dict(env, PATH=f"{plain / 'bin'}:{env['PATH']}", PIP_NO_INDEX="1",
+               PIP_INDEX_URL="http://127.0.0.1:9/simple", PIP_DISABLE_PIP_VERSION_CHECK="1")
+    assert run_quiet(["env", f"PATH={env['PATH']}", "python3", "-c", "import numpy"]) != 0
+
+    # As written, with the kept build folder of the wheel's build (the same tree), so
+    # that it recompiles nothing.
+    for command in commands:
+        step(dict(env, CDT_WHEEL_BUILD_DIR=str(kept)), tree, "bash", "-c", command)
+    shown = subprocess.run([tree / "venv" / "bin" / "python", "-c",
+                            "import cdt; print(cdt.__file__, cdt.__version__)"],
+                           cwd=work, env=env, check=True, capture_output=True, text=True)
+    where, installed = shown.stdout.split()
+    assert Path(where).is_relative_to(tree / "venv") and installed == version, shown.stdout
+
+    # The environment a pyenv or conda python3 makes cannot see Debian's NumPy.
+    step(env, work, "python3", "-m", "venv", work / "pyenv-venv")
+    started = time.monotonic()
+    out = subprocess.run([work / "pyenv-venv" / "bin" / "pip", "install",
+                          "--no-build-isolation", "."], cwd=tree, env=env,
+                         capture_output=True, text=True)
+    took = time.monotonic() - started
+    said = out.stdout + out.stderr
+    assert out.returncode != 0 and took < 10, (took, said)
+    assert "cannot import numpy" in said and \
+        "/usr/bin/python3 -m venv --system-site-packages venv" in said, said
+    assert "No matching distribution" not in said, said
+    # The build without pip, for that python3, says the same before it compiles anything.
+    out = subprocess.run(["cmake", "-S", tree, "-B", work / "configure-plain",
+                          "-DCDT_PYTHON=ON", "-DCDT_TESTS=OFF",
+                          f"-DCDT_PYTHON_EXECUTABLE={plain / 'bin' / 'python3'}"],
+                         cwd=work, env=env, capture_output=True, text=True)
+    said = " ".join((out.stdout + out.stderr).split())
+    assert out.returncode != 0 and "cannot import NumPy; /usr/bin/python3 can" in said, said
+    print(f"the README's recipe works with a python3 that cannot import NumPy first on PATH; "
+          f"an environment of that python3 stops in {took:.1f} s with the backend's message, "
+          "and CMake names /usr/bin/python3 too")
 
 
 def run_quiet(command):

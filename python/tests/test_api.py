@@ -12,7 +12,7 @@ import numpy as np
 import cdt
 import cdt.dask
 import cdt.status
-from conftest import synth
+from conftest import CDT, run, synth
 
 SELECTION = ["probes", "blades", "start", "stop", "revolutions"]
 
@@ -44,6 +44,10 @@ def test_type_hints_of_every_public_function_resolve():
             raise AssertionError(f"{name}: {e!r}") from e
         checked += 1
     assert checked > 40
+
+
+def test_the_version_is_the_programs():
+    assert run(CDT, "--version")[0].split()[1] == cdt.__version__
 
 
 def test_selections_are_spelled_out_as_a_recording_spells_them():

@@ -67,6 +67,49 @@ def test_to_pandas_equals_the_csv(recordings, shape, tmp_path):
         assert rec.stopped["reason"] == "record cut short"
 
 
+@pytest.mark.parametrize("shape, options, selection", [
+    ("damaged", [], {}),
+    ("cp1252_names", [], {}),  # the keys of probes that share a name tell them apart
+    ("three_probes", ["--probes", "Probe102,Probe103", "--blades", "2-6"],
+     {"probes": ["Probe102", "Probe103"], "blades": "2-6"}),
+])
+def test_the_long_frame_equals_cdt_exports_long_csv(recordings, shape, options, selection,
+                                                    tmp_path):
+    path = recordings[shape]
+    rec = cdt.open(path)
+    run(CDT, "export", "-o", tmp_path, "--layout", "long", *options, path)
+    csv = tmp_path / (path.rsplit("/", 1)[-1].rsplit(".", 1)[0] + ".csv")
+    header, body = csv.read_bytes().split(b"\n", 1)
+    expected = pd.read_csv(io.BytesIO(body), header=None, float_precision="round_trip",
+                           encoding="cp1252")
+    expected.columns = header.decode().split(",")
+    frame = rec.to_pandas(layout="long", **selection)
+    assert list(frame.columns) == list(expected.columns) and len(frame) == len(expected) > 0
+    assert frame["Blade"].dtype == np.uint16 and frame["TOA"].dtype == np.float32
+    names = dict(zip(rec.probe_keys, rec.probe_names))
+    assert list(frame["Probe"].astype(str).map(names)) == list(expected["Probe"])
+    assert list(frame["Probe"].cat.categories) == list(rec.read(**selection).probes)
+    assert (frame["Blade"].values == expected["Blade"].values).all()
+    values = ["Time", "Speed", "Sync", "Start Rev", "End Rev", "DNS", "TOA"]
+    pd.testing.assert_frame_equal(as_csv_text(frame[values]), expected[values],
+                                  check_dtype=False, check_exact=True)
+
+
+def test_windows_outside_the_recording_raise(recordings):
+    rec = cdt.open(recordings["plain"])
+    times = rec.read().time_us
+    first, last = int(times[0]), int(times[-1])
+    with pytest.raises(ValueError, match="stop: the window's stop lies before its start"):
+        rec.read(start=last, stop=first)
+    with pytest.raises(ValueError, match="the window ends before the recording's first line"):
+        rec.to_pandas(start="2011-05-05", stop=first)
+    with pytest.raises(ValueError, match="the window begins after the recording's last line"):
+        rec.to_pandas(start=last + 1, stop="2030-01-01")
+    # A window within the recording that holds no line is no mistake.
+    assert len(rec.read(start=first + 1, stop=first + 2)) == 0
+    assert len(rec.read(start=last)) == 1
+
+
 def test_salvaged_unfinished_file_equals_its_recovered_copy(tmp_path):
     temp = synth(tmp_path / "crash", "--revolutions", "60", "--unfinished", "--blades", "5")[0]
     assert len(cdt.open(temp).read()) == 0  # a file being written shows no records

@@ -16,7 +16,7 @@ import pytest
 
 import cdt
 from cdt.report.figures import _blade_ticks
-from conftest import synth
+from conftest import BUILD, synth
 
 SHAPES = {
     # A run-up with profile records and the resonance the blades cross at 0.8
@@ -77,6 +77,18 @@ def test_the_resonance_table_is_the_analysis(pages):
     assert len(own) == 3 and set(own["engine_order"]) == {8}
     assert [(int(b), int(k), float(f)) for _, b, k, _, f in rows] == [
         (b, k, round(f, 2)) for b, k, f in zip(own["blade"], own["engine_order"], own["frequency_hz"])]
+
+
+def test_the_demo_shows_the_samples_resonance_and_writes_its_page(tmp_path):
+    root = Path(__file__).resolve().parents[2]
+    shown = subprocess.run([root / "scripts" / "demo.sh", BUILD, tmp_path], check=True,
+                           capture_output=True, text=True).stdout
+    # The sample's eight blades cross engine order 8 at 360 Hz, about 2700 rpm.
+    table = shown.split("The blade resonances of the sample", 1)[1]
+    assert len(re.findall(r"^ *\S+ +\d+ +8 +2[67]\d\d\.\d +3[56]\d\.", table, re.M)) == 8, shown
+    assert shown.rstrip().endswith(f"resonance table included: {tmp_path}/sample.html"), shown
+    page = (tmp_path / "sample.html").read_text(encoding="utf-8")
+    assert '<h2 id="resonances">' in page and (tmp_path / "sample.csv").is_file()
 
 
 def test_runup_marks_the_resonance_and_the_unsynchronised_start(pages):

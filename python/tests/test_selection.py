@@ -1,10 +1,14 @@
 """Selection arguments: probes by name, key or channel; wrong ones named in the message."""
 
+import subprocess
+from pathlib import Path
+
 import numpy as np
 import pandas as pd
 import pytest
 
 import cdt
+from conftest import CDT
 
 BASE = ["Time", "Speed", "Sync", "Start Rev", "End Rev"]
 
@@ -12,7 +16,7 @@ BASE = ["Time", "Speed", "Sync", "Start Rev", "End Rev"]
 @pytest.mark.parametrize("selection, error, argument", [
     ({"blades": [1.9]}, TypeError, "blades"),
     ({"blades": True}, TypeError, "blades"),
-    ({"blades": "12"}, TypeError, "blades"),
+    ({"blades": b"12"}, TypeError, "blades"),
     ({"blades": np.array([1.0])}, TypeError, "blades"),
     ({"blades": [2**32]}, ValueError, "blades"),
     ({"blades": [0]}, ValueError, "blades"),
@@ -56,6 +60,22 @@ def test_wrong_calls_raise(recordings, call, error):
     rec = cdt.open(recordings["ranges"])
     with pytest.raises(error):
         call(rec)
+
+
+def test_blade_lists_are_taken_as_cdt_export_takes_them(recordings, tmp_path):
+    rec = cdt.open(recordings["ranges"])  # 13 blades
+    csv = tmp_path / (Path(rec.path).stem + ".csv")
+    for text in ["1-3", "1-10,13", "3,1-2,2", "0", "3-1", "1,,2", "", "1-", "-3", " 1", "+1",
+                 "\u0663", "1-65536", "00000000000000000001"]:
+        out = subprocess.run([CDT, "export", "-o", tmp_path, "--blades", text, rec.path],
+                             capture_output=True, text=True)
+        if out.returncode == 0:
+            assert rec.columns(blades=text) == csv.read_text().split("\n", 1)[0].split(","), text
+            continue
+        assert out.returncode == 2, (text, out.stderr)
+        with pytest.raises(ValueError) as caught:
+            rec.columns(blades=text)
+        assert str(caught.value) == "blades: " + out.stderr.splitlines()[0].split(": ", 1)[1]
 
 
 def test_unknown_probes_are_key_and_value_errors(recordings):

@@ -76,6 +76,7 @@ def test_a_set_of_one_host_is_that_hosts_file(tmp_path):
     got = s.to_pandas()
     pd.testing.assert_frame_equal(got.drop(columns=["Daq1 Status"]), own)
     assert (got["Daq1 Status"] == 0).all()
+    assert repr(s) == "<RecordingSet 2011-05-06T12:30:00Z: hosts ['Daq1'], master Daq1>"
 
 
 def test_sets_are_found_or_refused_by_name(tmp_path):
