@@ -414,6 +414,38 @@ void averageRows(SdofProblem& problem) {
   problem.q.resize(out);
 }
 
+// The sense in which the coefficients turn about their offset as the speed
+// rises through the window: a single-degree-of-freedom crossing traces a
+// circle through it, counterclockwise in the model's convention (its
+// mirror image when the data's phase runs the other way). The signed area
+// the path sweeps about the offset, over kTurnGroups means of the rows (so
+// that noise hardly adds to it), relative to the square of its largest
+// distance from the offset: about 0.85 for a crossing's circle, its sign the
+// sense; near 0 the data leave the sense open. The offset is the mean of
+// the first and last groups, the flanks far from the peak.
+constexpr std::size_t kTurnGroups = 48;
+constexpr double kClearTurn = 0.1;
+
+double turning(const SdofProblem& problem) {
+  const std::size_t n = problem.q.size();
+  if (n < 2 * kTurnGroups) return 0;
+  std::vector<Complex> means(kTurnGroups);
+  for (std::size_t g = 0; g < kTurnGroups; ++g) {
+    const std::size_t begin = g * n / kTurnGroups, end = (g + 1) * n / kTurnGroups;
+    Complex sum = 0;
+    for (std::size_t i = begin; i < end; ++i) sum += problem.q[i];
+    means[g] = sum / static_cast<double>(end - begin);
+  }
+  const Complex offset = (means.front() + means.back()) / 2.0;
+  double area = 0, reach = 0;
+  for (std::size_t g = 1; g < kTurnGroups; ++g) {
+    const Complex u = means[g - 1] - offset, v = means[g] - offset;
+    area += 0.5 * std::imag(std::conj(u) * v);
+    reach = std::max(reach, std::norm(v));
+  }
+  return reach > 0 ? area / reach : 0;
+}
+
 struct SdofResult {
   double frequency = 0, damping = 0, amplitude = 0, phase = 0, residualRms = kNaN;
 };
@@ -549,11 +581,19 @@ Resonance analyseWindow(const StageDeflections& d, uint32_t b, const std::vector
   const double zeta0 = std::clamp((bandHigh - bandLow) / (2.0 * topSpeed), 2e-4, 0.1);
   problem.f0 = best * topSpeed / 60.0;
   averageRows(problem);
-  // Both senses of the phase: the one that fits better stands.
-  SdofResult fit = fitSdof(problem, zeta0, false);
-  const SdofResult other = fitSdof(problem, zeta0, true);
-  if (std::isfinite(other.residualRms) && !(fit.residualRms <= other.residualRms)) {
-    fit = other;
+  // The sense in which the response turns decides which of the model and
+  // its mirror image fits; where the data leave it open, both are fitted
+  // and the better stands.
+  const double turned = turning(problem);
+  SdofResult fit;
+  if (std::abs(turned) >= kClearTurn) {
+    fit = fitSdof(problem, zeta0, turned < 0);
+  } else {
+    fit = fitSdof(problem, zeta0, false);
+    const SdofResult other = fitSdof(problem, zeta0, true);
+    if (std::isfinite(other.residualRms) && !(fit.residualRms <= other.residualRms)) {
+      fit = other;
+    }
   }
   res.fitMilliseconds =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
