@@ -111,6 +111,9 @@ def _stage_amplitudes(source, table, speed_range: Tuple[float, float], totals: D
     per_line *= max(1, len(getattr(source, "hosts", [None])))
     pieces = max(1, min(4096, -(-totals["lines"] * per_line // _CHUNK_VALUES)))
     first, last = totals["first_time"], totals["last_time"]
+    if last <= first:  # a clock that went back: one window of all the lines
+        pieces = 1
+    # The first and last windows are open, so that every line is in one.
     bounds = [None] + [first + (last + 1 - first) * k // pieces for k in range(1, pieces)] + [None]
     try:
         paths, master, is_set, _ = _source(source)
@@ -284,7 +287,8 @@ def _amplitude_picture(plt, name: str, edges: np.ndarray, amplitude: np.ndarray,
     for a, b in windows:
         heat.axvline(a, color="tab:cyan", linewidth=0.6, alpha=0.8)
         heat.axvline(b, color="tab:cyan", linewidth=0.6, alpha=0.8)
-    heat.set_title(f"{_picture_text(name)}: blade x speed (resonance windows between cyan lines)")
+    heat.set_title(f"{_picture_text(name)}: blade x speed"
+                   + (" (resonance windows between cyan lines)" if windows else ""))
     heat.set_xlabel(_label("speed", "Shaft speed"))
     fig.tight_layout()
     return _png(fig)
