@@ -106,6 +106,12 @@ units = {v: ds[v].attrs.get("units") for v in ("speed", "Probe102_blade_toa", "P
 assert units == {"speed": "rpm", "Probe102_blade_toa": "us", "Probe102_blade_dns": "mm"}, units
 assert raw["time"].attrs["units"] == "microseconds since 1970-01-01"
 assert all("long_name" in ds[v].attrs for v in ds.variables)
+# The CF rules a reader leans on: every coordinate a variable names exists,
+# along the variable's own dimensions.
+plain = xr.open_dataset(f"out/{name}.nc", decode_coords=False)
+for v in plain.variables.values():
+    for c in v.attrs.get("coordinates", "").split():
+        assert set(plain[c].dims) <= set(v.dims), (v.name, c)
 print(f"xarray: {name}.nc opens, {ds.sizes['line']} lines, values equal to the CSV")
 PY
 
