@@ -200,6 +200,9 @@ def _solve(moments: np.ndarray, rhs: np.ndarray) -> np.ndarray:
 
 def _campbell_picture(plt, name: str, rows, speed_range: Tuple[float, float]) -> str:
     lo, hi = speed_range
+    if len(rows):  # a crossing without an order has no speed to draw
+        rows = rows[np.isfinite(rows["speed_rpm"]) & np.isfinite(rows["frequency_hz"])
+                    & (rows["engine_order"] > 0)]
     fig, ax = plt.subplots(figsize=(10, 4.2))
     speeds = np.asarray(rows["speed_rpm"], dtype=np.float64) if len(rows) else np.empty(0)
     freqs = np.asarray(rows["frequency_hz"], dtype=np.float64) if len(rows) else np.empty(0)
@@ -228,7 +231,7 @@ def _campbell_picture(plt, name: str, rows, speed_range: Tuple[float, float]) ->
         for k, group in rows.groupby("engine_order"):
             s, f = float(np.median(group["speed_rpm"])), float(np.median(group["frequency_hz"]))
             count = len(group)
-            said = f"EO {k}: {count} blade{'s' if count != 1 else ''}" if k else f"{count} unordered"
+            said = f"EO {k}: {count} blade{'s' if count != 1 else ''}"
             ax.annotate(f"{said}\nmax {np.nanmax(group['amplitude']):.3g} {_units()['amplitude']['symbol']}",
                         xy=(s, f), xytext=(8, 8), textcoords="offset points", fontsize=8,
                         bbox={"boxstyle": "round,pad=0.2", "fc": "white", "ec": "0.6"}, zorder=4)
