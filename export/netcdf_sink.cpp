@@ -151,6 +151,9 @@ int NetCdfSink::defineLineVariable(const std::string& name, nc_type type, int bl
   if (unit.installation) {
     (void)text(variable, "comment",
                "in the installation's clearance unit (mm on real installations), as recorded");
+  } else if (quantity == Quantity::Rms) {
+    // No unit the file could name: the comment says so.
+    (void)text(variable, "comment", unit.description);
   }
   if (quantity != Quantity::Time && quantity != Quantity::StartRevolution) {
     (void)text(variable, "coordinates", "time start_rev");
