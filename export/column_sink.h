@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "export/parquet_codec.h"
@@ -150,5 +151,9 @@ std::vector<std::string> probeFieldNames(const std::vector<SinkProbe>& probes);
 // The status variables' names: "HOST_Status" of each host's valid name,
 // with "_2" and so on after a name already taken.
 std::vector<std::string> statusNames(const std::vector<std::string>& hosts);
+// The MATLAB files' `units` struct: per field (the line variables' and the
+// probe fields' names) the unit and what the quantity is, from the table of
+// units; `time` says how it becomes a MATLAB datetime.
+std::vector<std::pair<std::string, std::string>> matUnitTexts();
 
 }  // namespace cdt

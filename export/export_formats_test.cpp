@@ -233,7 +233,7 @@ TEST_F(ExportTest, MatlabVersion73HoldsWhatLevel5Holds) {
       ASSERT_NE(files.back(), nullptr);
     }
     for (const char* name :
-         {"time", "speed", "sync", "start_rev", "end_rev", "configuration", "probes"}) {
+         {"time", "speed", "sync", "start_rev", "end_rev", "configuration", "units", "probes"}) {
       matvar_t* five = Mat_VarRead(files[0], name);
       matvar_t* v73 = Mat_VarRead(files[1], name);
       expectSame(five, v73, name);

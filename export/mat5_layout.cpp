@@ -265,6 +265,15 @@ Mat5Layout planMat5File(const SinkDescription& description, uint64_t lines) {
   b.text("configuration", description.configurationText);
   b.endVariable();
 
+  b.beginVariable("units");
+  const std::vector<std::pair<std::string, std::string>> units = matUnitTexts();
+  std::vector<std::string> unitFields;
+  for (const auto& field : units) unitFields.push_back(field.first);
+  const Builder::Open unitStruct = b.structure("units", unitFields);
+  for (const auto& field : units) b.text("", field.second);
+  b.close(unitStruct);
+  b.endVariable();
+
   b.beginVariable("probes");
   const Builder::Open probes = b.structure("probes", probeFieldNames(description.probes));
   const Quantities& q = description.plan.quantities;

@@ -299,6 +299,17 @@ bool Mat73Sink::begin(const std::string& path, const SinkDescription& descriptio
   }
   bool good = ok(writeText(root, "configuration", description.configurationText),
                  "cannot write the configuration");
+  {
+    const std::vector<std::pair<std::string, std::string>> units = matUnitTexts();
+    std::vector<std::string> unitFields;
+    for (const auto& field : units) unitFields.push_back(field.first);
+    const Handle group = createStruct(root, "units", unitFields);
+    good = good && ok(group.valid(), "cannot write units");
+    for (const auto& field : units) {
+      good = good &&
+             ok(writeText(group.get(), field.first.c_str(), field.second), "cannot write units");
+    }
+  }
 
   // probes: a struct with one field per probe.
   const std::vector<std::string> fieldNames = probeFieldNames(description.probes);

@@ -1,6 +1,17 @@
-// The netCDF-4 sink: dimensions `line` (unlimited) and one blade dimension
-// per stage, a variable per column group, written batch by batch as the
-// lines come, so memory stays at one batch whatever the recording's length.
+// The netCDF-4 sink: dimensions `line` (unlimited) and a blade dimension
+// (`blade`, or one per stage, `blade_STAGE`, where the probes watch several
+// stages), a variable per column group, written batch by batch as the lines
+// come, so memory stays at one batch whatever the recording's length.
+//
+// The variables follow the CF conventions as far as they reach: each says
+// its unit and what it is (units, long_name) from the table of units; `time`
+// counts microseconds since 1970 UTC as a CF time, and it and `start_rev`
+// are the coordinates of every line variable (a `coordinates` attribute), so
+// that xarray opens `time` as a datetime coordinate. `line` stays the
+// dimension: a recording's times need not rise strictly, as a dimension's
+// coordinate must. Lengths are in the installation's clearance unit, which
+// the files call "mm" (as on real installations) with a comment that says
+// so; no number is scaled.
 //
 // A probe's variables hold netCDF's default fill value (their _FillValue)
 // exactly where the CSV's cell is empty, so that readers mask those cells
@@ -15,6 +26,7 @@
 #include <map>
 #include <set>
 
+#include "csv/quantity_units.h"
 #include "export/column_sink.h"
 
 namespace cdt {
@@ -56,7 +68,7 @@ class NetCdfSink : public ColumnSink {
     if (errorCode_ == 0) errorCode_ = code;
     return false;
   }
-  int defineLineVariable(const std::string& name, nc_type type, int blades, const char* units);
+  int defineLineVariable(const std::string& name, nc_type type, int blades, Quantity quantity);
   bool text(int variable, const char* name, const std::string& value) {
     return ok(nc_put_att_text(id_, variable, name, value.size(), value.data()), name);
   }
@@ -111,7 +123,7 @@ bool NetCdfSink::fill(const T* values, const uint8_t* empty, std::size_t rows, T
 }
 
 int NetCdfSink::defineLineVariable(const std::string& name, nc_type type, int bladeDim,
-                                   const char* units) {
+                                   Quantity quantity) {
   int dims[2] = {lineDim_, bladeDim};
   const int rank = bladeDim >= 0 ? 2 : 1;
   int variable = -1;
@@ -133,7 +145,19 @@ int NetCdfSink::defineLineVariable(const std::string& name, nc_type type, int bl
   if (options_.compressionLevel > 0) {
     (void)ok(nc_def_var_deflate(id_, variable, 1, 1, options_.compressionLevel), "compression");
   }
-  if (units != nullptr) (void)text(variable, "units", units);
+  const QuantityUnit& unit = quantityUnit(quantity);
+  if (*unit.unit != '\0') (void)text(variable, "units", unit.unit);
+  (void)text(variable, "long_name", unit.longName);
+  if (unit.installation) {
+    (void)text(variable, "comment",
+               "in the installation's clearance unit (mm on real installations), as recorded");
+  } else if (quantity == Quantity::Rms) {
+    // No unit the file could name: the comment says so.
+    (void)text(variable, "comment", unit.description);
+  }
+  if (quantity != Quantity::Time && quantity != Quantity::StartRevolution) {
+    (void)text(variable, "coordinates", "time start_rev");
+  }
   return variable;
 }
 
@@ -160,9 +184,14 @@ bool NetCdfSink::begin(const std::string& path, const SinkDescription& descripti
     return name;
   };
   std::map<uint32_t, std::pair<int, std::vector<uint32_t>>> stageBlades;
+  std::set<uint32_t> bladeStages;
+  for (const SinkProbe& probe : description.probes) {
+    if (!probe.blades.empty()) bladeStages.insert(probe.stageIndex);
+  }
   for (const SinkProbe& probe : description.probes) {
     if (probe.blades.empty() || stageDims.count(probe.stageIndex) != 0) continue;
-    const std::string name = unique("blade_" + validName(probe.stage));
+    const std::string name =
+        unique(bladeStages.size() == 1 ? std::string("blade") : "blade_" + validName(probe.stage));
     int dim = -1;
     int coordinate = -1;
     if (!ok(nc_def_dim(id_, name.c_str(), probe.blades.size(), &dim),
@@ -175,15 +204,18 @@ bool NetCdfSink::begin(const std::string& path, const SinkDescription& descripti
     stageBlades[probe.stageIndex] = {coordinate, probe.blades};
   }
 
-  time_ = defineLineVariable("time", NC_INT64, -1, "microseconds since 1970-01-01 00:00:00");
+  time_ = defineLineVariable("time", NC_INT64, -1, Quantity::Time);
+  (void)text(time_, "standard_name", "time");
   (void)text(time_, "calendar", "proleptic_gregorian");
-  (void)text(time_, "long_name", "time of the line's first record, UTC");
-  speed_ = defineLineVariable("speed", NC_FLOAT, -1, nullptr);
-  (void)text(speed_, "long_name", "shaft speed");
-  sync_ = defineLineVariable("sync", NC_UBYTE, -1, nullptr);
-  (void)text(sync_, "long_name", "synchronised (1) or not (0)");
-  startRev_ = defineLineVariable("start_rev", NC_UINT64, -1, nullptr);
-  endRev_ = defineLineVariable("end_rev", NC_UINT64, -1, nullptr);
+  speed_ = defineLineVariable("speed", NC_FLOAT, -1, Quantity::Speed);
+  sync_ = defineLineVariable("sync", NC_UBYTE, -1, Quantity::Sync);
+  {
+    const unsigned char flags[2] = {0, 1};
+    (void)ok(nc_put_att_uchar(id_, sync_, "flag_values", NC_UBYTE, 2, flags), "flag values");
+    (void)text(sync_, "flag_meanings", "not_synchronised synchronised");
+  }
+  startRev_ = defineLineVariable("start_rev", NC_UINT64, -1, Quantity::StartRevolution);
+  endRev_ = defineLineVariable("end_rev", NC_UINT64, -1, Quantity::EndRevolution);
 
   // A probe's variables begin with its MATLAB field name: probes of the same
   // name stay apart as NAME, NAME_2 and so on.
@@ -193,8 +225,8 @@ bool NetCdfSink::begin(const std::string& path, const SinkDescription& descripti
     ProbeVars vars;
     vars.blades = probe.blades.size();
     const std::string& base = bases[p];
-    const auto define = [&](const char* suffix, nc_type type, int dim, const char* what) {
-      const int variable = defineLineVariable(unique(base + suffix), type, dim, nullptr);
+    const auto define = [&](const char* suffix, nc_type type, int dim, Quantity quantity) {
+      const int variable = defineLineVariable(unique(base + suffix), type, dim, quantity);
       if (type == NC_FLOAT) {
         const float fill = NC_FILL_FLOAT;
         (void)ok(nc_put_att_float(id_, variable, "_FillValue", NC_FLOAT, 1, &fill), "fill value");
@@ -204,30 +236,35 @@ bool NetCdfSink::begin(const std::string& path, const SinkDescription& descripti
       }
       (void)text(variable, "probe", probe.name);
       (void)text(variable, "stage", probe.stage);
-      (void)text(variable, "long_name", probe.name + " " + what);
+      std::string what = probe.name;
+      what += ": ";
+      what += quantityUnit(quantity).longName;
+      (void)text(variable, "long_name", what);
       return variable;
     };
-    if (description.plan.quantities.rms) vars.rms = define("_rms", NC_FLOAT, -1, "RMS");
+    if (description.plan.quantities.rms) vars.rms = define("_rms", NC_FLOAT, -1, Quantity::Rms);
     if (description.plan.quantities.dns)
-      vars.dns = define("_dns", NC_DOUBLE, -1, "DNS mean over the blades");
+      vars.dns = define("_dns", NC_DOUBLE, -1, Quantity::DnsMean);
     if (vars.blades > 0) {
       const int dim = stageDims[probe.stageIndex];
       if (description.plan.quantities.bladeDns)
-        vars.bladeDns = define("_blade_dns", NC_FLOAT, dim, "blade DNS");
+        vars.bladeDns = define("_blade_dns", NC_FLOAT, dim, Quantity::BladeDns);
       if (description.plan.quantities.bladeToa) {
-        vars.bladeToa = define("_blade_toa", NC_FLOAT, dim, "blade time of arrival");
+        vars.bladeToa = define("_blade_toa", NC_FLOAT, dim, Quantity::BladeToa);
       }
     }
     probeVars_.push_back(vars);
   }
   const std::vector<std::string> statuses = statusNames(description.statusHosts);
   for (std::size_t h = 0; h < statuses.size(); ++h) {
-    const int variable = defineLineVariable(unique(statuses[h]), NC_UBYTE, -1, nullptr);
+    const int variable =
+        defineLineVariable(unique(statuses[h]), NC_UBYTE, -1, Quantity::HostStatus);
     const std::string& host = description.statusHosts[h];
     (void)text(variable, "host", host);
-    (void)text(
-        variable, "long_name",
-        "status of host " + host + ": 0, or a sum of 1 (no line), 2 (time off), 4 (speed off)");
+    std::string what = "status of host ";
+    what += host;
+    what += ": 0, or a sum of 1 (no line), 2 (time off), 4 (speed off)";
+    (void)text(variable, "long_name", what);
     statusVars_.push_back(variable);
   }
   (void)text(NC_GLOBAL, "source", description.sourcePath);
@@ -239,6 +276,7 @@ bool NetCdfSink::begin(const std::string& path, const SinkDescription& descripti
   }
   (void)text(NC_GLOBAL, "configuration", description.configurationText);
   (void)text(NC_GLOBAL, "history", "written by cdt export");
+  (void)text(NC_GLOBAL, "Conventions", "CF-1.8");
   if (!error_.empty() || !ok(nc_enddef(id_), "ending the definitions")) return false;
   for (const auto& [stage, coordinate] : stageBlades) {
     std::vector<int> numbers(coordinate.second.begin(), coordinate.second.end());

@@ -215,6 +215,13 @@ TEST_F(ParquetExportTest, WideFilesHoldTheCsvsCells) {
   EXPECT_EQ(group[13].statistics->nullCount, 1);  // channel 1's RMS: the line without it
   EXPECT_EQ(metadata(back.file, "cdt.source"), input);
   EXPECT_NE(metadata(back.file, "cdt.configuration").find("Dup"), std::string::npos);
+  // Each column's quantity, and each quantity's unit.
+  const std::string units = metadata(back.file, "cdt.units");
+  for (const char* part :
+       {"{\"columns\":{\"Time\":\"time\",\"Speed\":\"speed\",", "\"quantities\":{",
+        "\"speed\":{\"unit\":\"rpm\",", "\"blade_toa\":{\"unit\":\"us\","}) {
+    EXPECT_NE(units.find(part), std::string::npos) << part << "\n" << units;
+  }
   EXPECT_EQ(back.file.createdBy.rfind("cdt export version ", 0), 0u) << back.file.createdBy;
 }
 

@@ -4,7 +4,10 @@
 // timestamp in microseconds, Speed and the measurements 32-bit floats, the
 // DNS means doubles, Sync a boolean, Start Rev and End Rev unsigned 64-bit
 // integers, a set's statuses unsigned 8-bit ones. A cell the CSV leaves
-// empty is a null; a NaN of the recording stays NaN.
+// empty is a null; a NaN of the recording stays NaN. The key-value metadata
+// `cdt.units` says, from the table of units, each column's quantity and each
+// quantity's unit and meaning (Parquet's schema has no place of its own for
+// them).
 //
 // Rows are gathered into row groups of a bounded size (ParquetWriter), each
 // written once full, so memory stays at one group whatever the recording's
@@ -18,6 +21,7 @@
 #include <set>
 
 #include "csv/csv_header.h"
+#include "csv/quantity_units.h"
 #include "export/column_sink.h"
 #include "export/parquet_writer.h"
 #include "foundation/file_system.h"
@@ -106,7 +110,63 @@ class ParquetSink : public ColumnSink {
   std::vector<WideColumn> wide_;
   // The long layout's columns past the five of the line (none: not shown).
   std::optional<std::size_t> dnsColumn_, toaColumn_, deflectionColumn_, statusColumn_;
+  // The quantity of each column, and the metadata `cdt.units` made of them.
+  std::vector<Quantity> quantities_;
+  std::string units_;
 };
+
+// `text` as a JSON string.
+std::string jsonText(std::string_view text) {
+  std::string quoted = "\"";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      quoted += '\\';
+      quoted += c;
+    } else if (byte < 0x20) {
+      const char hex[] = "0123456789abcdef";
+      quoted += "\\u00";
+      quoted += hex[byte >> 4];
+      quoted += hex[byte & 15];
+    } else {
+      quoted += c;
+    }
+  }
+  quoted += '"';
+  return quoted;
+}
+
+// {"columns":{NAME:KEY,...},"quantities":{KEY:{"unit":..,"description":..,
+// "long_name":..},...}} of the columns and their quantities.
+std::string unitsJson(const std::vector<ParquetColumn>& columns,
+                      const std::vector<Quantity>& quantities) {
+  std::string json = "{\"columns\":{";
+  std::set<Quantity> used;
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    if (i > 0) json += ',';
+    json += jsonText(columns[i].name);
+    json += ':';
+    json += jsonText(quantityUnit(quantities[i]).key);
+    used.insert(quantities[i]);
+  }
+  json += "},\"quantities\":{";
+  bool first = true;
+  for (const Quantity quantity : used) {
+    const QuantityUnit& unit = quantityUnit(quantity);
+    if (!first) json += ',';
+    first = false;
+    json += jsonText(unit.key);
+    json += ":{\"unit\":";
+    json += jsonText(unit.unit);
+    json += ",\"description\":";
+    json += jsonText(unit.description);
+    json += ",\"long_name\":";
+    json += jsonText(unit.longName);
+    json += '}';
+  }
+  json += "}}";
+  return json;
+}
 
 std::vector<std::string> ParquetSink::probeNames() const {
   // The probes' keys, as Python names them: distinct wherever names are
@@ -133,26 +193,28 @@ void ParquetSink::wideColumns(std::vector<ParquetColumn>& columns) {
     std::vector<std::string> header = columnNames(plan, slotNames);
     header.erase(header.begin(), header.begin() + 5);
     std::size_t at = 0;
-    const auto add = [&](ParquetKind kind, Source source, std::size_t row) {
+    const auto add = [&](ParquetKind kind, Source source, std::size_t row, Quantity quantity) {
       columns.push_back({header.at(at++), kind, true});
       wide_.push_back({source, row});
+      quantities_.push_back(quantity);
     };
-    if (shown.rms) add(ParquetKind::Float, Source::Float, probe.rmsRow);
-    if (shown.dns) add(ParquetKind::Double, Source::Double, probe.dnsRow);
+    if (shown.rms) add(ParquetKind::Float, Source::Float, probe.rmsRow, Quantity::Rms);
+    if (shown.dns) add(ParquetKind::Double, Source::Double, probe.dnsRow, Quantity::DnsMean);
     if (shown.bladeDns) {
       for (std::size_t k = 0; k < probe.blades.size(); ++k) {
-        add(ParquetKind::Float, Source::Float, probe.bladeDnsRow + k);
+        add(ParquetKind::Float, Source::Float, probe.bladeDnsRow + k, Quantity::BladeDns);
       }
     }
     if (shown.bladeToa) {
       for (std::size_t k = 0; k < probe.blades.size(); ++k) {
-        add(ParquetKind::Float, Source::Float, probe.bladeToaRow + k);
+        add(ParquetKind::Float, Source::Float, probe.bladeToaRow + k, Quantity::BladeToa);
       }
     }
   }
   for (std::size_t h = 0; h < description_.statusHosts.size(); ++h) {
     columns.push_back({description_.statusHosts[h] + " Status", ParquetKind::UInt8, false});
     wide_.push_back({Source::Status, h});
+    quantities_.push_back(Quantity::HostStatus);
   }
 }
 
@@ -160,21 +222,27 @@ void ParquetSink::longColumns(std::vector<ParquetColumn>& columns) {
   const Quantities& shown = description_.plan.quantities;
   columns.push_back({"Probe", ParquetKind::String, false});
   columns.push_back({"Blade", ParquetKind::UInt16, false});
+  quantities_.push_back(Quantity::Probe);
+  quantities_.push_back(Quantity::Blade);
   if (shown.bladeDns) {
     dnsColumn_ = columns.size();
     columns.push_back({"DNS", ParquetKind::Float, true});
+    quantities_.push_back(Quantity::BladeDns);
   }
   if (shown.bladeToa) {
     toaColumn_ = columns.size();
     columns.push_back({"TOA", ParquetKind::Float, true});
+    quantities_.push_back(Quantity::BladeToa);
   }
   if (shown.deflection) {
     deflectionColumn_ = columns.size();
     columns.push_back({"Deflection", ParquetKind::Double, true});
+    quantities_.push_back(Quantity::Deflection);
   }
   if (!description_.statusHosts.empty()) {
     statusColumn_ = columns.size();
     columns.push_back({"Status", ParquetKind::UInt8, false});
+    quantities_.push_back(Quantity::HostStatus);
   }
 }
 
@@ -195,6 +263,8 @@ bool ParquetSink::begin(const std::string& path, const SinkDescription& descript
                                         {"End Rev", ParquetKind::UInt64, false}};
   std::size_t longest = 0;
   for (const SinkProbe& probe : description.probes) longest = std::max(longest, probe.name.size());
+  quantities_ = {Quantity::Time, Quantity::Speed, Quantity::Sync, Quantity::StartRevolution,
+                 Quantity::EndRevolution};
   if (options_.longLayout) {
     longColumns(columns);
   } else {
@@ -208,6 +278,7 @@ bool ParquetSink::begin(const std::string& path, const SinkDescription& descript
       column.name = base + "_" + std::to_string(n);
     }
   }
+  units_ = unitsJson(columns, quantities_);
   std::size_t bytes = 0;
   for (const ParquetColumn& column : columns) bytes += rowBytes(column, longest);
 
@@ -332,7 +403,8 @@ bool ParquetSink::finish() {
   if (writer_ != nullptr && error_.empty()) {
     std::vector<std::pair<std::string, std::string>> metadata = {
         {"cdt.configuration", description_.configurationText},
-        {"cdt.source", description_.sourcePath}};
+        {"cdt.source", description_.sourcePath},
+        {"cdt.units", units_}};
     if (!description_.sourcePaths.empty()) {
       std::string sources;
       for (const std::string& path : description_.sourcePaths) sources += path + "\n";

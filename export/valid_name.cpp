@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "csv/quantity_units.h"
 #include "export/column_sink.h"
 
 namespace cdt {
@@ -55,6 +56,32 @@ std::vector<std::string> statusNames(const std::vector<std::string>& hosts) {
     addUnique(names, name + "_Status");
   }
   return names;
+}
+
+std::vector<std::pair<std::string, std::string>> matUnitTexts() {
+  const std::pair<const char*, Quantity> fields[] = {{"speed", Quantity::Speed},
+                                                     {"sync", Quantity::Sync},
+                                                     {"start_rev", Quantity::StartRevolution},
+                                                     {"end_rev", Quantity::EndRevolution},
+                                                     {"rms", Quantity::Rms},
+                                                     {"dns", Quantity::DnsMean},
+                                                     {"blade_dns", Quantity::BladeDns},
+                                                     {"blade_toa", Quantity::BladeToa}};
+  std::vector<std::pair<std::string, std::string>> texts;
+  texts.reserve(std::size(fields) + 1);
+  // MATLAB's datetime takes POSIX seconds as they are.
+  texts.emplace_back("time",
+                     "s since 1970-01-01 00:00:00 UTC (POSIX time, exact to the microsecond): "
+                     "datetime(time, 'ConvertFrom', 'posixtime', 'TimeZone', 'UTC'); "
+                     "time of the line's revolution (its first record)");
+  for (const auto& [name, quantity] : fields) {
+    const QuantityUnit& unit = quantityUnit(quantity);
+    std::string text = unit.description;
+    text += "; ";
+    text += unit.longName;
+    texts.emplace_back(name, std::move(text));
+  }
+  return texts;
 }
 
 }  // namespace cdt

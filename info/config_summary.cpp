@@ -2,11 +2,18 @@
 
 #include <string>
 
+#include "csv/quantity_units.h"
 #include "foundation/time_text.h"
 
 namespace cdt {
 
 namespace {
+
+// The quantities whose units a summary names: the CSV's numbers and the
+// configuration's geometry.
+constexpr Quantity kSummaryQuantities[] = {
+    Quantity::Time,     Quantity::Speed,    Quantity::Rms,       Quantity::BladeDns,
+    Quantity::BladeToa, Quantity::Diameter, Quantity::ProbeAngle};
 
 // A name as the summary prints it: its bytes, or decoded.
 struct NameText {
@@ -136,6 +143,28 @@ void writeConfigSummaryJson(const Configuration& c, JsonWriter& json, TextEncodi
     json.endObject();
   }
   json.endArray();
+}
+
+void writeUnitsSummary(FILE* out, const char* indent) {
+  std::fprintf(out, "%sunits:\n", indent);
+  for (const Quantity quantity : kSummaryQuantities) {
+    const QuantityUnit& entry = quantityUnit(quantity);
+    std::fprintf(out, "%s  %s: %s\n", indent, entry.longName, entry.description);
+  }
+}
+
+void writeUnitsJson(JsonWriter& json) {
+  json.key("units").beginObject();
+  for (const Quantity quantity : kSummaryQuantities) {
+    const QuantityUnit& entry = quantityUnit(quantity);
+    json.key(entry.key).beginObject();
+    json.key("unit").value(entry.unit);
+    json.key("description").value(entry.description);
+    json.key("longName").value(entry.longName);
+    json.key("installation").value(entry.installation);
+    json.endObject();
+  }
+  json.endObject();
 }
 
 }  // namespace cdt

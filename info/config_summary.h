@@ -24,4 +24,14 @@ void writeConfigSummary(const Configuration& configuration, FILE* out, const cha
 void writeConfigSummaryJson(const Configuration& configuration, JsonWriter& json,
                             TextEncoding encoding = TextEncoding::Auto);
 
+// The units of a recording's numbers (the CSV's columns and the
+// configuration's geometry), from the table of units: a line "units:" and
+// one line per quantity, "WHAT: UNIT", indented as above.
+void writeUnitsSummary(FILE* out, const char* indent);
+
+// The same as a member "units" of the JSON object the caller has opened:
+// per quantity key, its unit (UDUNITS text, empty where it has none), its
+// description and what it is.
+void writeUnitsJson(JsonWriter& json);
+
 }  // namespace cdt

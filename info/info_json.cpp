@@ -143,6 +143,7 @@ std::string infoJsonText(const RecordingInfo& info, TextEncoding encoding) {
   json.key("offset").value(info.stop.offset);
   json.key("damaged").value(info.stop.status != DataFileStatus::EndOfRecords);
   json.endObject();
+  writeUnitsJson(json);
   json.endObject();
   return json.text();
 }

@@ -9,6 +9,7 @@
 
 #include "analysis/analysis.h"
 #include "analysis/sources.h"
+#include "csv/quantity_units.h"
 #include "datafile/data_file.h"
 #include "datafile/file_names.h"
 #include "export/parquet_writer.h"
@@ -16,10 +17,10 @@
 #include "foundation/name_text.h"
 #include "foundation/paths.h"
 #include "foundation/staged_output.h"
+#include "info/json_writer.h"
 #include "lines/set_files.h"
 #include "tools/cdt.h"
 #include "tools/commands.h"
-#include "info/json_writer.h"
 #include "tools/selection_text.h"
 
 namespace cdt {
@@ -103,11 +104,18 @@ std::string stageName(const Geometry& g, uint32_t stage) {
 void writeJson(const std::vector<FileAnalysis>& files, FILE* out) {
   JsonWriter json;
   json.beginObject();
+  // The units of the numbers, from the table of units.
   json.key("contract").beginObject();
-  json.key("speed").value("rpm");
-  json.key("toa").value("microseconds after the revolution's once-per-revolution mark");
-  json.key("amplitude").value("zero-to-peak tip deflection, units of the stage diameter");
+  json.key("speed").value(quantityUnit(Quantity::Speed).unit);
+  json.key("toa").value(quantityUnit(Quantity::BladeToa).description);
+  std::string amplitude = quantityUnit(Quantity::Amplitude).longName;
+  amplitude += "; ";
+  amplitude += quantityUnit(Quantity::Amplitude).description;
+  json.key("amplitude").value(amplitude);
   json.key("deflection_sign").value("positive when the tip arrives early");
+  json.key("frequency").value(quantityUnit(Quantity::Frequency).unit);
+  json.key("damping_ratio").value(quantityUnit(Quantity::DampingRatio).description);
+  json.key("phase").value(quantityUnit(Quantity::Phase).description);
   json.endObject();
   json.key("files").beginArray();
   for (const FileAnalysis& f : files) {

@@ -4,11 +4,11 @@
 
 #include "foundation/name_text.h"
 #include "foundation/time_text.h"
-#include "tools/commands.h"
 #include "info/config_summary.h"
-#include "tools/info_follow.h"
 #include "info/info_json.h"
 #include "info/info_scan.h"
+#include "tools/commands.h"
+#include "tools/info_follow.h"
 #include "tools/progress.h"
 
 namespace cdt {
@@ -152,7 +152,7 @@ void printText(const RecordingInfo& info, std::optional<TextEncoding> decodeAs, 
     std::fprintf(out, "  revolutions: -\n");
   }
   if (info.speedMin) {
-    std::fprintf(out, "  speed: %.6g to %.6g\n", *info.speedMin, *info.speedMax);
+    std::fprintf(out, "  speed: %.6g to %.6g rpm\n", *info.speedMin, *info.speedMax);
   } else {
     std::fprintf(out, "  speed: -\n");
   }
@@ -172,6 +172,7 @@ void printText(const RecordingInfo& info, std::optional<TextEncoding> decodeAs, 
   }
   std::fputc('\n', out);
   std::fprintf(out, "  reading stopped: %s\n", stopText(info).c_str());
+  writeUnitsSummary(out, "  ");
 }
 
 void showProgress(void* context, uint64_t bytes) {

@@ -68,6 +68,9 @@ TEST(CdtInfo, DescribesAFinishedRecording) {
       "      channel 0: 120 one-revolution, 0 revolution-range; 60 blades",
       "      channel 1: 120 one-revolution, 0 revolution-range; 60 blades",
       "  revolutions: 1 to 120",
+      "  units:",
+      "    shaft speed: revolutions per minute",
+      "    blade tip clearance (DNS): clearance unit, mm on real installations",
   };
   for (const char* line : expected) EXPECT_TRUE(hasLine(out, line)) << line << "\n" << out;
   EXPECT_NE(out.find("\n  time: 2011-05-06T12:30:00Z to 2011-05-06T12:30:0"), std::string::npos);

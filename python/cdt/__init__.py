@@ -15,6 +15,8 @@ Examples
 
 from __future__ import annotations
 
+from typing import Any, Dict
+
 from . import analysis  # noqa: F401  (deflections and resonances: cdt.analysis)
 from . import _sets as sets  # noqa: F401  (cdt.sets.MISSING, ... as before cdt.status)
 from . import status  # noqa: F401  (the status bits of set lines: cdt.status.MISSING, ...)
@@ -27,10 +29,12 @@ from ._open import convert, follow, open
 from ._recording import Part, Recording
 from ._sets import RecordingSet, SetLines, SetPart, SetWarning, find_sets, open_set
 from .report import report, report_set
+from . import _cdt
 
 __all__ = ["open", "open_set", "find_sets", "convert", "follow", "Follow", "SetFollow",
            "FollowWarning", "Recording", "RecordingSet", "Part",
-           "SetPart", "SetWarning", "Lines", "SetLines", "ProbeLines", "FormatError", "UnknownProbeError"]
+           "SetPart", "SetWarning", "Lines", "SetLines", "ProbeLines", "FormatError", "UnknownProbeError",
+           "units"]
 
 FormatError.__doc__ = """A file that cannot be read as a data file (a ValueError).
 
@@ -48,5 +52,20 @@ for _class in (Follow, FollowWarning, Lines, Part, ProbeLines, Recording, Record
     _class.__module__ = "cdt"
 
 
-for _function in (open, follow, convert):
+def units() -> Dict[str, Dict[str, Any]]:
+    """What each number is and its unit, by quantity (``"time"``, ``"speed"``,
+    ``"blade_toa"``, ``"deflection"``, ...): the table every output of the
+    package and of ``cdt`` takes its units from.
+
+    Each entry holds ``unit`` (as UDUNITS and netCDF's CF conventions write
+    it; empty where the number has none, or the recorder fixes none),
+    ``symbol`` (as an axis label shows it), ``description`` (the unit in
+    words, with what it counts from), ``long_name`` (what the quantity is)
+    and ``installation``: True where the unit is the installation's
+    clearance unit (mm on real installations); numbers are as recorded,
+    never scaled."""
+    return _cdt.quantity_units()
+
+
+for _function in (open, follow, convert, units):
     _function.__module__ = "cdt"

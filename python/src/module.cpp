@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "csv/csv_exporter.h"
+#include "csv/quantity_units.h"
 #include "datafile/data_file.h"
 #include "datafile/discovery.h"
 #include "datafile/file_names.h"
@@ -386,6 +387,20 @@ PYBIND11_MODULE(_cdt, m) {
         py::arg("salvage"), py::arg("set"), py::arg("selection"), py::arg("orders"),
         py::arg("stage"));
   m.def("format_time", &formatTimeText, py::arg("time"));
+  // The table of quantities and their units, by key.
+  m.def("quantity_units", [] {
+    py::dict table;
+    for (const QuantityUnit& entry : quantityUnits()) {
+      py::dict row;
+      row["unit"] = entry.unit;
+      row["symbol"] = entry.symbol;
+      row["description"] = entry.description;
+      row["long_name"] = entry.longName;
+      row["installation"] = entry.installation;
+      table[entry.key] = row;
+    }
+    return table;
+  });
   m.def(
       "decode_name",
       [](const py::bytes& data) {

@@ -81,14 +81,18 @@ def main() -> int:
     out.mkdir(parents=True, exist_ok=True)
     work = Path(tempfile.mkdtemp(prefix="cdt-report-browser-"))
     try:
-        recording = synth(work / "rec", "--revolutions", "3000", "--probes", "2", "--blades", "24",
-                          "--profiles", "500")[-1]
+        # A run-up whose blades cross a resonance: the page's resonance
+        # table, Campbell diagram and amplitude pictures.
+        recording = synth(work / "rec", "--revolutions", "3000", "--probes", "4", "--blades", "24",
+                          "--profiles", "500", "--resonance", "8:360:0.005:0.5")[-1]
         # A recording set of two hosts, one of them starting late.
         synth(work / "set", "--hosts", "2", "--revolutions", "1000", "--probes", "1", "--blades",
               "12", "--late", "Daq2:100")
         problems = []
         for page in (cdt.report(recording, out), cdt.report_set(work / "set", out / "set")):
             problems += check(Path(page), out, work)
+            if 'alt="Stage1 Campbell diagram' not in Path(page).read_text(encoding="utf-8"):
+                problems.append(f"{page}: no Campbell diagram")
         for p in problems:
             print(p, file=sys.stderr)
         return 1 if problems else 0

@@ -2,6 +2,7 @@
 
 import base64
 import io
+import json
 import re
 import resource
 import signal
@@ -91,9 +92,44 @@ def test_the_demo_shows_the_samples_resonance_and_writes_its_page(tmp_path):
     assert '<h2 id="resonances">' in page and (tmp_path / "sample.csv").is_file()
 
 
+def test_campbell_diagram_marks_the_truth_and_every_axis_has_its_unit(tmp_path, monkeypatch):
+    """A `cdt synth --resonance` run-up: its stage's Campbell diagram has a
+    dot at each blade's true crossing (speed, frequency), the amplitude
+    picture draws every blade, and every axis of every picture says its
+    unit (a blade number has none)."""
+    from cdt.report import figures, stages
+    drawn = {}
+
+    def keep(fig, png=figures._png):
+        title = next((ax.get_title() for ax in fig.axes if ax.get_title()), "")
+        drawn[title] = fig.axes
+        return png(fig)
+
+    monkeypatch.setattr(figures, "_png", keep)
+    monkeypatch.setattr(stages, "_png", keep)
+    recording = synth(tmp_path / "rec", *SHAPES["vibrating"][0])[-1]
+    truth = json.loads((tmp_path / "rec" / "Rig1.truth.json").read_text())["resonances"]
+    text = open(cdt.report(recording, tmp_path / "pages"), encoding="utf-8").read()
+    assert {"campbell-Stage1", "amplitude-Stage1"} <= set(re.findall(r'<h2 id="([^"]+)"', text))
+    campbell = drawn["Stage1: Campbell diagram"][0]
+    dots = np.vstack([c.get_offsets() for c in campbell.collections if len(c.get_offsets())])
+    for t in truth:
+        near = np.abs(dots[:, 0] - t["speed_rpm"]) / t["speed_rpm"] + np.abs(
+            dots[:, 1] - t["frequency_hz"]) / t["frequency_hz"]
+        assert near.min() < 0.02, (t, dots)
+    amplitude = drawn["Stage1: tip deflection amplitude against speed, every blade"][0]
+    assert len(amplitude.lines) == 3 and "(mm)" in amplitude.get_ylabel()
+    for title, axes in drawn.items():
+        for ax in axes:
+            for label in (ax.get_xlabel(), ax.get_ylabel()):
+                assert label in ("", "Blade") or re.search(r"\(.+\)", label), (title, label)
+    assert "clearance unit" in text and "µs after the revolution" in text
+
+
 def test_runup_marks_the_resonance_and_the_unsynchronised_start(pages):
     recording, text, _ = pages["runup"]
-    peaks = [(int(b), float(s)) for b, s in re.findall(r"<li>blade (\d+) at speed ([\d.]+)", text)]
+    peaks = [(int(b), float(s)) for s, b in re.findall(r"<li>at ([\d.]+) rpm: \d+ of \d+ blades; "
+                                                        r"the largest, blade (\d+)", text)]
     assert peaks, "no resonance peak marked"
     # The synthetic blades resonate at 0.8 of the final 3000.
     assert abs(peaks[0][1] - 2400) < 120

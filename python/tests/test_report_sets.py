@@ -53,7 +53,11 @@ def test_a_set_with_departing_hosts_gets_one_page_that_counts_them(tmp_path):
     for key in s.probe_keys:
         assert {f"probe-{key}", f"toa-{key}"} <= sections
     images = re.findall(r'alt="([^"]+)" src="data:image/png;base64,', text)
-    assert images[0] == "coverage of the hosts against time" and len(images) == 2 + 2 * 6
+    # The stage's Campbell diagram and amplitude against speed, then the
+    # coverage, the speed and two pictures per probe.
+    assert images[:3] == ["Stage1 Campbell diagram: frequency against speed",
+                          "Stage1 tip deflection amplitude against speed, every blade",
+                          "coverage of the hosts against time"] and len(images) == 2 + 2 + 2 * 6
 
 
 def test_a_directory_gives_every_set_and_a_line_for_each_that_gets_none(tmp_path):

@@ -95,6 +95,23 @@ assert np.array_equal(ds["start_rev"].values, csv["Start Rev"].to_numpy())
 micros = ds["time"].values.astype("datetime64[us]").astype(np.int64)
 cells = pd.to_datetime(csv["Time"]).values.astype("datetime64[us]").astype(np.int64)
 assert np.array_equal((micros + 5000) // 10000 * 10000, cells)
+# Read as its readers read it: time a decoded datetime coordinate of every
+# line variable, exactly the recording's microseconds (the values the
+# file holds), the blades a dimension, each variable with its unit.
+assert "time" in ds.coords and ds["time"].dtype.kind == "M" and "time" in ds["speed"].coords
+raw = xr.open_dataset(f"out/{name}.nc", decode_times=False)
+assert np.array_equal(raw["time"].values, micros) and raw["time"].dtype == np.int64
+assert ds["Probe102_blade_dns"].dims == ("line", "blade") and list(ds["blade"].values) == list(range(1, 7))
+units = {v: ds[v].attrs.get("units") for v in ("speed", "Probe102_blade_toa", "Probe102_blade_dns")}
+assert units == {"speed": "rpm", "Probe102_blade_toa": "us", "Probe102_blade_dns": "mm"}, units
+assert raw["time"].attrs["units"] == "microseconds since 1970-01-01"
+assert all("long_name" in ds[v].attrs for v in ds.variables)
+# The CF rules a reader leans on: every coordinate a variable names exists,
+# along the variable's own dimensions.
+plain = xr.open_dataset(f"out/{name}.nc", decode_coords=False)
+for v in plain.variables.values():
+    for c in v.attrs.get("coordinates", "").split():
+        assert set(plain[c].dims) <= set(v.dims), (v.name, c)
 print(f"xarray: {name}.nc opens, {ds.sizes['line']} lines, values equal to the CSV")
 PY
 
@@ -220,7 +237,11 @@ def same(found, cells):
 def check(path, rows):
     m = scipy.io.loadmat(path)
     assert sorted(k for k in m if not k.startswith("__")) == sorted(
-        ["time", "speed", "sync", "start_rev", "end_rev", "configuration", "probes"])
+        ["time", "speed", "sync", "start_rev", "end_rev", "configuration", "units", "probes"])
+    units = m["units"][0, 0]
+    assert units["speed"][0].startswith("revolutions per minute"), units["speed"]
+    assert units["blade_toa"][0].startswith("µs after"), units["blade_toa"]
+    assert "posixtime" in units["time"][0], units["time"]
     n = len(rows)
     # scipy gives a logical array as its uint8 values.
     kinds = {"time": np.float64, "speed": np.float32, "sync": np.uint8, "start_rev": np.uint64,
@@ -352,6 +373,8 @@ assert ds.sizes["line"] == len(csv) == 30, (ds.sizes, len(csv))
 for host in ("Daq1", "Daq2"):
     assert [str(v) for v in ds[f"{host}_Status"].values] == list(csv[f"{host} Status"]), host
 assert (csv["Daq2 Status"] == "1").sum() == 6
+assert ds["time"].dtype.kind == "M" and "time" in ds["Probe101_blade_dns"].coords
+assert ds["Probe101_blade_dns"].dims == ("line", "blade")
 for probe in ("Probe101", "Probe103"):
     cells = ["" if v != v else "%.8g" % v for v in ds[f"{probe}_blade_dns"].values[:, 1]]
     assert cells == list(csv[f"{probe} Blade2 DNS"]), probe

@@ -176,6 +176,9 @@ assert "UINT_64" in str(schema["Start Rev"][3]), schema["Start Rev"]
 config = open(f"{odd}.cfg", encoding="cp1252", newline="").read()
 assert meta["kv"]["cdt.configuration"] == config
 assert meta["kv"]["cdt.source"].endswith(f"{odd}.cdt")
+units = json.loads(meta["kv"]["cdt.units"])
+assert [units["columns"][c] for c in ("Time", "Speed")] == ["time", "speed"], units["columns"]
+assert units["quantities"]["speed"]["unit"] == "rpm" and units["quantities"]["blade_toa"]["unit"] == "us"
 print(f"duckdb, hyparquet: {odd}.parquet ({', '.join(codecs)}; wide and long) and the set "
       f"{setname}.parquet hold the CSVs' values; {len(groups)} row groups with their statistics")
 PY

@@ -1,15 +1,18 @@
 """A quick look at a recording: one self-contained HTML page of pictures.
 
 :func:`report` reads a data file once through the package's own reader and
-writes ``NAME.html``: a summary table, the shaft speed with the unsynchronised
-stretches shaded, per probe the blade DNS and the RMS, per probe the blades'
-time-of-arrival deviations and where their amplitude peaks against the speed,
-and a few profile (waveform) records. The pictures are PNG images embedded in
-the page, so it needs nothing but a browser to be read.
+writes ``NAME.html``: a summary table, the blade resonances of the analysis
+with per stage its Campbell diagram and the blades' tip deflection amplitude
+against speed, the units of every number, the shaft speed with the
+unsynchronised stretches shaded, per probe the blade DNS and the RMS, per
+probe the blades' time-of-arrival deviations and where their amplitude peaks
+against the speed, and a few profile (waveform) records. Every axis says its
+unit. The pictures are PNG images embedded in the page, so it needs nothing
+but a browser to be read.
 
 The package's modules: :mod:`.reduction` (the one pass over the lines, reduced
-to what the pictures show), :mod:`.figures` (matplotlib), :mod:`.page` (the
-HTML), :mod:`.command` (``python3 -m cdt report``); this one opens the file,
+to what the pictures show), :mod:`.figures` (matplotlib), :mod:`.stages` (the
+resonances' pictures, from the analysis), :mod:`.page` (the HTML), :mod:`.command` (``python3 -m cdt report``); this one opens the file,
 runs the reads and writes the page.
 """
 

@@ -14,6 +14,7 @@ from typing import Dict, List, Tuple
 
 import numpy as np
 
+from .. import _cdt
 from .reduction import _MEAN_LINES, _PTP_LINES, _Bins, _ProbeReduction, _runs
 from .texts import _microseconds_of, _time_text
 
@@ -26,6 +27,12 @@ _HEAT_ROWS_MAX = 600
 _CURVES_MAX = 120
 # The profile records drawn.
 _PROFILES_SHOWN = 6
+
+
+def _symbol(key: str) -> str:
+    """The unit of a quantity as axis labels show it (the table of units);
+    "as recorded" where the recorder fixes none."""
+    return _cdt.quantity_units()[key]["symbol"] or "as recorded"
 
 
 def _pyplot():
@@ -95,7 +102,7 @@ def _speed_picture(plt, bins: _Bins, start_text: str) -> str:
                    label=None if shaded else "not synchronised")
         shaded = True
     _label_time(ax, x, unit, start_text)
-    ax.set_ylabel("Shaft speed")
+    ax.set_ylabel(f"Shaft speed ({_symbol('speed')})")
     ax.legend(loc="lower right", fontsize=8)
     ax.set_title("Shaft speed")
     return _png(fig)
@@ -172,14 +179,15 @@ def _probe_picture(plt, bins: _Bins, pr: _ProbeReduction, start_text: str) -> st
                              gridspec_kw={"height_ratios": [3, 2][:rows]} if with_blades else None)
     axes = axes[:, 0]
     if with_blades:
-        _blade_heat(plt, axes[0], x, bins.mean(key + ".dns"), blades, "DNS (mean per pixel)",
+        _blade_heat(plt, axes[0], x, bins.mean(key + ".dns"), blades,
+                    f"DNS ({_symbol('blade_dns')}, mean per pixel)",
                     "viridis")
         axes[0].set_title(f"{label}: blade DNS")
     ax = axes[-1]
     ax.fill_between(mid, bins.get(key + ".rms.min"), bins.get(key + ".rms.max"),
                     color="tab:green", alpha=0.35, linewidth=0, label="min to max")
     ax.plot(mid, bins.mean(key + ".rms"), color="tab:green", linewidth=1, label="mean")
-    ax.set_ylabel("RMS")
+    ax.set_ylabel(f"RMS ({_symbol('rms')})")
     ax.legend(loc="upper left", fontsize=8)
     if not with_blades:
         ax.set_title(f"{label}: RMS")
@@ -199,7 +207,7 @@ def _toa_picture(plt, bins: _Bins, pr: _ProbeReduction, start_text: str,
     x, unit = _time_axis(bins)
     fig, axes = plt.subplots(2, 1, figsize=(10, 6.4), gridspec_kw={"height_ratios": [3, 3]})
     _blade_heat(plt, axes[0], x, bins.get(pr.key + ".dev"), pr.blades,
-                "|TOA − running mean| (max per pixel)", "magma", reduce=np.nanmax)
+                f"|TOA − running mean| ({_symbol('blade_toa')}, max per pixel)", "magma", reduce=np.nanmax)
     axes[0].set_title(f"{label}: each blade's TOA deviation from its mean over the previous "
                       f"{_MEAN_LINES} lines")
     _label_time(axes[0], x, unit, start_text)
@@ -211,8 +219,9 @@ def _toa_picture(plt, bins: _Bins, pr: _ProbeReduction, start_text: str,
         colours = plt.get_cmap("turbo")(np.linspace(0, 1, max(curves.shape[1], 2)))
         for j in range(curves.shape[1]):
             ax.plot(speed[order], curves[order, j], color=colours[j], linewidth=0.6, alpha=0.7)
-        for s, blade, amplitude in peaks:
-            ax.annotate(f"blade {blade}\nat speed {s:.0f}", xy=(s, amplitude),
+        for s, blade, amplitude, count in peaks:
+            said = f"blade {blade}" if count == 1 else f"{count} blades"
+            ax.annotate(f"{said}\nat {s:.0f} {_symbol('speed')}", xy=(s, amplitude),
                         xytext=(0, 12), textcoords="offset points", ha="center", fontsize=8,
                         arrowprops={"arrowstyle": "-", "color": "black", "linewidth": 0.6},
                         bbox={"boxstyle": "round,pad=0.2", "fc": "white", "ec": "0.6"})
@@ -221,8 +230,8 @@ def _toa_picture(plt, bins: _Bins, pr: _ProbeReduction, start_text: str,
         ax.set_ylim(0, top * 1.35 if top > 0 else 1.0)
         sm = plt.cm.ScalarMappable(cmap="turbo", norm=plt.Normalize(int(pr.blades[0]), int(pr.blades[-1])))
         plt.colorbar(sm, ax=ax, pad=0.01).set_label("Blade")
-    ax.set_xlabel("Shaft speed")
-    ax.set_ylabel(f"TOA peak to peak\nover {_PTP_LINES} lines")
+    ax.set_xlabel(f"Shaft speed ({_symbol('speed')})")
+    ax.set_ylabel(f"TOA peak to peak ({_symbol('blade_toa')})\nover {_PTP_LINES} lines")
     ax.set_title(f"{label}: each blade's TOA deviation amplitude against speed")
     fig.tight_layout()
     return _png(fig)
@@ -239,7 +248,7 @@ def _profiles_picture(plt, profiles: Dict[str, np.ndarray]) -> Tuple[str, List[s
     near = max(points // 16, 2)
     for c, i in zip(colours, chosen):
         when = _time_text(_microseconds_of(profiles["time"][i]))
-        label = f"{when}, speed {float(profiles['speed'][i]):.0f}"
+        label = f"{when}, speed {float(profiles['speed'][i]):.0f} {_symbol('speed')}"
         ax.plot(profiles["values"][i], color=c, linewidth=0.7, label=label)
         zoom.plot(np.arange(near), profiles["values"][i][:near], color=c, linewidth=1)
         described.append(f"{when} (revolution {int(profiles['start_rev'][i])}, speed "

@@ -18,6 +18,7 @@ from .._args import decode as _decode
 from .figures import (_curves_text, _probe_picture, _profiles_picture, _pyplot, _speed_picture,
                       _toa_picture)
 from .reduction import _MEAN_LINES, _PTP_LINES, _peaks, _ProbeReduction, _Reduction
+from .stages import _stage_pictures, _units_rows
 from .texts import _duration_text, _size_text, _time_text
 
 _STYLE = """
@@ -132,7 +133,7 @@ def _compose(rec, path: str, encoding: Optional[str], state: str, stopped: Dict[
         page.note(f"This recording is {state_text}. The pictures show the {totals['lines']} lines "
                   f"read before reading stopped ({stop_text}).")
     if state != "following" and totals["lines"]:
-        _resonance_section(page, rec)
+        _resonance_section(page, rec, plt, reduction)
     _units_text(page, bins)
 
     if totals["lines"] == 0:
@@ -144,10 +145,11 @@ def _compose(rec, path: str, encoding: Optional[str], state: str, stopped: Dict[
     return page.html()
 
 
-def _resonance_section(page: "_Page", source) -> None:
+def _resonance_section(page: "_Page", source, plt, reduction: _Reduction) -> None:
     """The table of blade resonances that ``cdt analyse`` finds in the
-    recording (or set) `source`, at the top of the page: the answer the
-    recording is opened for. A recording the analysis cannot take (no
+    recording (or set) `source`, at the top of the page, and per stage its
+    Campbell diagram and tip deflection amplitude against speed: the answer
+    the recording is opened for. A recording the analysis cannot take (no
     times of arrival, no stage geometry) says why instead."""
     page.section("resonances", "Blade resonances")
     try:
@@ -158,9 +160,16 @@ def _resonance_section(page: "_Page", source) -> None:
     if len(table) == 0:
         page.text("No blade resonance found: no blade's tip deflection rises clearly above "
                   "its own noise in this recording.")
-        return
+    else:
+        _resonance_table(page, table)
+    bins = reduction.bins
+    speed_range = (float(np.nanmin(bins.get("speed.min"))), float(np.nanmax(bins.get("speed.max"))))
+    _stage_pictures(page, plt, source, table, speed_range, reduction.totals)
+
+
+def _resonance_table(page: "_Page", table) -> None:
     head = ("Stage", "Blade", "Engine order", "Speed (rpm)", "f<sub>n</sub> (Hz)",
-            "Amplitude (diameter's unit, 0-peak)", "Damping ζ", "Orders the probes cannot tell apart")
+            "Amplitude (mm, 0-peak)", "Damping ratio ζ", "Orders the probes cannot tell apart")
     rows = []
     for r in table.itertuples(index=False):
         aliases = ", ".join(str(k) for k in r.alias_candidates) or "none"
@@ -170,11 +179,12 @@ def _resonance_section(page: "_Page", source) -> None:
         rows.append("<tr>" + "".join(f"<td>{c}</td>" for c in cells) + "</tr>")
     page.add("<table><tr>" + "".join(f"<th>{h}</th>" for h in head) + "</tr>" + "".join(rows)
              + "</table>")
-    page.text("From the tip deflections: x = R·wrap(α − Ω·TOA), R half the stage's diameter "
-              "(millimetres on real installations), each blade zeroed by a quadratic in speed; "
-              "the engine order by a circumferential fit over the stage's probes, f<sub>n</sub>, "
-              "ζ and the amplitude by a single-degree-of-freedom fit; the speed is "
-              "60·f<sub>n</sub>/EO (as <code>cdt analyse</code>).", "small")
+    page.add('<p class="small">From the tip deflections: x = R·wrap(α − Ω·TOA), R half the '
+             "stage's diameter, each blade zeroed by a quadratic in speed; the engine order by a "
+             "circumferential fit over the stage's probes, f<sub>n</sub>, ζ and the amplitude by "
+             "a single-degree-of-freedom fit; the speed is 60·f<sub>n</sub>/EO (as "
+             "<code>cdt analyse</code>). Amplitudes are in the stage diameter's unit, the "
+             "installation's clearance unit: millimetres on real installations.</p>")
 
 
 def _span_rows(reduction: _Reduction) -> List[Tuple[str, str]]:
@@ -190,12 +200,16 @@ def _span_rows(reduction: _Reduction) -> List[Tuple[str, str]]:
                                       f"{_time_text(totals['last_time'])}")),
             ("Duration", html.escape(_duration_text(float(span)))),
             ("Revolutions", html.escape(f"{totals['first_rev']} to {totals['last_rev']} ({count})")),
-            ("Speed range", html.escape(f"{lo:.1f} to {hi:.1f}"))]
+            ("Speed range", html.escape(f"{lo:.1f} to {hi:.1f} rpm"))]
 
 
 def _units_text(page: "_Page", bins) -> None:
-    page.text("The configuration names no units: speed, DNS, RMS and TOA are shown as "
-              "recorded. Each picture reduces the lines to what its pixels can show: "
+    """Where the numbers come from: the recorder's units, as every output
+    of cdt says them, and how the pictures reduce the lines."""
+    page.add('<details class="small" open><summary>Units: every number is shown as recorded, '
+             "never scaled; lengths are in the installation's clearance unit (mm on real "
+             "installations)</summary>" + _units_rows() + "</details>")
+    page.text("Each picture against time reduces the lines to what its pixels can show: "
               f"bins of {bins.width} consecutive line(s), drawn as their minimum to maximum "
               "(band) and mean (line).", "small")
 
@@ -250,9 +264,11 @@ def _toa_section(page: _Page, plt, bins, pr: _ProbeReduction, start_text: str) -
               f"{_curves_text(len(pr.blades))}. Blank at the start: the first "
               f"{_MEAN_LINES // 2} lines, before a blade has a mean.", "small")
     if peaks:
-        items = "".join(f"<li>blade {b} at speed {s:.0f} (peak to peak {a:.3g})</li>"
-                        for s, b, a in peaks)
-        page.add(f"<p>Strongest peaks (where resonances cross):</p><ul class=\"peaks\">{items}</ul>")
+        items = "".join(f"<li>at {s:.0f} rpm: {n} of {len(pr.blades)} blades; the largest, blade "
+                        f"{b}, {a:.3g} µs of TOA peak to peak</li>" for s, b, a, n in peaks)
+        page.add("<p>Where the TOA deviations peak (the blades' vibration crossing a resonance; "
+                 "the amplitudes in mm are in the resonance table and the stage pictures):</p>"
+                 f"<ul class=\"peaks\">{items}</ul>")
     else:
         page.text("No peak stands out of the deviation amplitude.", "small")
 

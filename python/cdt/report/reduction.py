@@ -14,6 +14,7 @@ reads a set's lines, which add ``status`` per host.
 
 from __future__ import annotations
 
+import warnings
 from typing import Any, Dict, Iterable, List, Tuple
 
 import numpy as np
@@ -335,11 +336,15 @@ def _runs(flags: np.ndarray) -> List[Tuple[int, int]]:
 
 
 def _peaks(speed: np.ndarray, ptp: np.ndarray, blades: np.ndarray, count: int = 3):
-    """The strongest resonance peaks: (speed, blade, amplitude).
+    """The strongest resonance peaks: (speed, blade, amplitude, blades).
 
     A peak is a stretch of speeds (in speed order) where the largest blade
     amplitude stands above 1.5 times its median; each stretch gives its
     highest point, so the flanks of one resonance are not counted again.
+    `blade` is the one with the largest amplitude there, and `blades` how
+    many blades stand above their own floor (the same rule, each blade's
+    amplitude against its own median) within the stretch: a stage's blades
+    often resonate together, each at a speed of its own close by.
     """
     order = np.argsort(speed, kind="stable")
     speed, ptp = speed[order], ptp[order]
@@ -360,10 +365,17 @@ def _peaks(speed: np.ndarray, ptp: np.ndarray, blades: np.ndarray, count: int = 
             merged[-1][1] = b
         else:
             merged.append([a, b])
+    with np.errstate(invalid="ignore"), warnings.catch_warnings():
+        warnings.simplefilter("ignore", RuntimeWarning)  # blades without a value
+        own = np.nanmedian(ptp[valid], axis=0)
+        own_floor = np.fmax(1.5 * own, own + 0.25 * (np.nanmax(ptp[valid], axis=0) - own))
     found = []
     for a, b in merged:
         i = a + int(np.nanargmax(np.where(above[a:b], envelope[a:b], -np.inf)))
         blade = int(blades[int(np.nanargmax(np.where(np.isnan(ptp[i]), -np.inf, ptp[i])))])
-        found.append((float(speed[i]), blade, float(envelope[i])))
+        with np.errstate(invalid="ignore"):
+            stretch = ptp[a:b]
+            together = int(np.count_nonzero(((stretch > own_floor) & (stretch > 0)).any(axis=0)))
+        found.append((float(speed[i]), blade, float(envelope[i]), max(together, 1)))
     found.sort(key=lambda peak: -peak[2])
     return found[:count]

@@ -115,7 +115,7 @@ def _compose_set(s, name: str, encoding: Optional[str], states: List[str],
         page.note("Not every file of the set is finished: the pictures show the lines read "
                   "before each host's reading stopped.")
     if "following" not in states and totals["lines"]:
-        _resonance_section(page, s)
+        _resonance_section(page, s, plt, reduction)
     _units_text(page, bins)
 
     page.section("coverage", "Coverage of the hosts")
