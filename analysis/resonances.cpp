@@ -36,6 +36,8 @@ constexpr std::size_t kSmoothing = 3;
 // Rows each side of the moving mean of a window's magnitudes (sorted by
 // speed), for the fit's starting point.
 constexpr std::size_t kStartSmoothing = 10;
+// Rows of a crossing the engine order is chosen on, at most.
+constexpr std::size_t kOrderRows = 2000;
 constexpr int kZeroingPasses = 4;
 // Rows a fitted resonance's half-power band must hold at least.
 constexpr std::size_t kMinBandRows = 5;
@@ -96,16 +98,17 @@ SpeedGrid speedGrid(const std::vector<double>& speeds) {
 }
 
 // One blade's deflections, [row][probe], copied out of the stage's
-// [row][blade][probe] once, so that the passes over them run through
-// contiguous memory instead of striding over every other blade.
-std::vector<double> bladeDeflections(const StageDeflections& d, uint32_t b) {
+// [row][blade][probe] once into `x` (the same buffer blade after blade, so
+// that a long recording's pages are not mapped anew for each), so that the
+// passes over them run through contiguous memory instead of striding over
+// every other blade.
+void bladeDeflections(const StageDeflections& d, uint32_t b, std::vector<double>& x) {
   const std::size_t n = d.rows();
   const std::size_t np = d.probeNumbers.size();
-  std::vector<double> x(n * np);
+  x.resize(n * np);
   for (std::size_t r = 0; r < n; ++r) {
     for (std::size_t p = 0; p < np; ++p) x[r * np + p] = d.at(r, b, p);
   }
-  return x;
 }
 
 // The quadratic in speed of each probe fitted to the rows not `excluded`,
@@ -277,28 +280,49 @@ struct RowFit {
 };
 
 // The least-squares solution of the circumferential fit at order k when
-// every probe has a value, computed once per order.
+// every probe has a value, computed once per order: the pseudo-inverse's
+// sin and cos rows and the residual maker I − A·A⁺, so that a row's fit is
+// a few sums over its probes.
 struct OrderFit {
   uint32_t k = 0;
-  Eigen::MatrixXd design;   // P x 3
-  Eigen::MatrixXd inverse;  // 3 x P, the pseudo-inverse
+  std::size_t probes = 0;
+  std::vector<double> sinRow, cosRow;  // P each
+  std::vector<double> residual;        // P x P, row-major
   explicit OrderFit(const std::vector<double>& angles, uint32_t order)
-      : k(order), design(cdt::design(angles, order)) {
-    inverse = design.completeOrthogonalDecomposition().pseudoInverse();
+      : k(order), probes(angles.size()) {
+    const Eigen::MatrixXd a = design(angles, order);
+    const Eigen::MatrixXd inverse = a.completeOrthogonalDecomposition().pseudoInverse();
+    const Eigen::MatrixXd maker = Eigen::MatrixXd::Identity(a.rows(), a.rows()) - a * inverse;
+    for (std::size_t p = 0; p < probes; ++p) {
+      const auto i = static_cast<Eigen::Index>(p);
+      sinRow.push_back(inverse(0, i));
+      cosRow.push_back(inverse(1, i));
+      for (std::size_t q = 0; q < probes; ++q) {
+        residual.push_back(maker(i, static_cast<Eigen::Index>(q)));
+      }
+    }
   }
 };
 
 RowFit fitRow(const double* x, const std::vector<double>& angles, uint32_t k);
 
 RowFit fitRow(const double* x, const std::vector<double>& angles, const OrderFit& order) {
-  const auto np = static_cast<Eigen::Index>(angles.size());
-  const Eigen::Map<const Eigen::VectorXd> y(x, np);
-  if (!y.allFinite()) return fitRow(x, angles, order.k);
+  const std::size_t np = order.probes;
+  for (std::size_t p = 0; p < np; ++p) {
+    if (!std::isfinite(x[p])) return fitRow(x, angles, order.k);
+  }
   RowFit f;
-  const Eigen::Vector3d c = order.inverse * y;
-  f.q = Complex(c[1], c[0]);
-  f.residual = (order.design * c - y).squaredNorm();
-  f.probes = angles.size();
+  double a = 0, b = 0, r = 0;
+  for (std::size_t p = 0; p < np; ++p) {
+    a += order.sinRow[p] * x[p];
+    b += order.cosRow[p] * x[p];
+    double m = 0;
+    for (std::size_t q = 0; q < np; ++q) m += order.residual[p * np + q] * x[q];
+    r += m * m;
+  }
+  f.q = Complex(b, a);
+  f.residual = r;
+  f.probes = np;
   return f;
 }
 
@@ -509,16 +533,25 @@ Resonance analyseWindow(const StageDeflections& d, uint32_t b, const std::vector
   }
   // The order: least residual over the rows of the crossing that stand a
   // good part of the way up to the peak, not over the peak alone.
+  // A long window's rows are taken evenly, kOrderRows at most: the
+  // residuals' comparison needs no more.
+  std::vector<std::size_t> crossing;
+  for (std::size_t r : rows) {
+    const std::size_t bin = grid.bin[r];
+    if (bin >= w.begin && bin < w.end && smooth[bin] >= 0.3 * smooth[peak]) crossing.push_back(r);
+  }
+  if (crossing.size() > kOrderRows) {
+    std::vector<std::size_t> taken(kOrderRows);
+    for (std::size_t i = 0; i < kOrderRows; ++i)
+      taken[i] = crossing[i * crossing.size() / kOrderRows];
+    crossing = std::move(taken);
+  }
   uint32_t best = 0;
   double bestResidual = std::numeric_limits<double>::infinity();
   for (uint32_t k : orders) {
     const OrderFit order(d.angles, k);
     double sum = 0;
-    for (std::size_t r : rows) {
-      const std::size_t bin = grid.bin[r];
-      if (bin < w.begin || bin >= w.end || !(smooth[bin] >= 0.3 * smooth[peak])) continue;
-      sum += fitRow(&z[r * np], d.angles, order).residual;
-    }
+    for (std::size_t r : crossing) sum += fitRow(&z[r * np], d.angles, order).residual;
     if (sum < bestResidual * (1.0 - 1e-9)) bestResidual = sum, best = k;
   }
   if (best == 0) {
@@ -672,11 +705,14 @@ std::vector<Resonance> findResonances(const StageDeflections& d, const AnalysisO
   for (std::size_t r = 0; r < n; ++r) speed[r] = (d.speeds[r] - middle) / half;
   const SpeedGrid grid = speedGrid(d.speeds);
 
+  std::vector<double> xb, z;
+  std::vector<char> excludedRows;
   for (uint32_t b = 0; b < d.blades; ++b) {
-    const std::vector<double> xb = bladeDeflections(d, b);
+    bladeDeflections(d, b, xb);
     // Detect, exclude, refit: until the windows stand still.
-    std::vector<char> excludedBins(grid.bins, 0), excludedRows(n, 0);
-    std::vector<double> z, smooth;
+    std::vector<char> excludedBins(grid.bins, 0);
+    excludedRows.assign(n, 0);
+    std::vector<double> smooth;
     std::vector<Window> windows;
     for (int pass = 0; pass < kZeroingPasses; ++pass) {
       zeroed(xb, np, excludedRows, speed, z);

@@ -117,6 +117,17 @@ class DeflectionBuilder {
     }
   }
 
+  // Room for `rows` rows in every stage, so that a long recording's
+  // deflections are not copied as they grow.
+  void reserve(std::size_t rows) {
+    for (StageDeflections& d : result_) {
+      d.speeds.reserve(rows);
+      d.revolutions.reserve(rows);
+      d.times.reserve(rows);
+      d.values.reserve(rows * d.blades * d.probeNumbers.size());
+    }
+  }
+
   bool empty() const { return result_.empty(); }
   std::vector<StageDeflections> take() { return std::move(result_); }
 
@@ -164,8 +175,24 @@ std::vector<StageDeflections> readDeflections(DataFile& file, const Geometry& ge
   builder.addHost(columns, plan.bladeToaRow, 0, 0);
   LineReader reader(file, plan, window);
   const ColumnStorage storage(plan, kBatchRows);
-  while (!reader.ended()) {
+  const uint64_t begin = file.lastReadStatus().offset;
+  const bool whole =
+      !window.start && !window.stop && !window.firstRevolution && !window.lastRevolution;
+  uint64_t lines = 0;
+  for (bool first = true; !reader.ended(); first = false) {
     const std::size_t rows = reader.read(storage.columns(), 0, kBatchRows);
+    lines += rows;
+    if (first && whole && rows == kBatchRows) {
+      // The rows of the whole file, estimated from the bytes the first
+      // batch took: no more than the file's bytes can hold.
+      const uint64_t at = file.lastReadStatus().offset;
+      if (at > begin && file.recordsEnd() > at) {
+        const double share =
+            static_cast<double>(file.recordsEnd() - begin) / static_cast<double>(at - begin);
+        builder.reserve(static_cast<std::size_t>(static_cast<double>(lines) * share * 1.02) +
+                        kBatchRows);
+      }
+    }
     builder.addRows(storage.columns(), rows, nullptr, nullptr);
     if (rows == 0) break;
   }
