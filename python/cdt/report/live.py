@@ -259,7 +259,8 @@ class _LivePage:
                         break
                     target, lines = self._target, self._lines
                     reduction = copy.deepcopy(self._reduction)
-                pieces = _set_live_pieces(target, reduction) if self.is_set else _file_pieces(reduction)
+                pieces = (_set_live_pieces(target, reduction) if self.is_set
+                          else _file_pieces(reduction))
                 stale = [key for key, _ in pieces if drawn.get(key, ("", -1))[1] < lines]
                 if not stale:
                     break

@@ -269,8 +269,8 @@ def _units_text(page: "_Page", widths: Tuple[int, int]) -> None:
              "never scaled; lengths are in the installation's clearance unit (mm on real "
              "installations)</summary>" + _units_rows() + "</details>")
     page.text("Each picture against time reduces the lines to what its pixels can show: "
-              f"bins of {_widths_text(widths)} consecutive line(s), drawn as their minimum to maximum "
-              "(band) and mean (line).", "small")
+              f"bins of {_widths_text(widths)} consecutive line(s), drawn as their minimum to "
+              "maximum (band) and mean (line).", "small")
 
 
 def _widths_text(widths: Tuple[int, int]) -> str:
