@@ -1,7 +1,8 @@
 """The live report page in headless Chromium: `python3 -m cdt report --follow DIR`
 serves the page of the recording set that a `cdt synth --live` writer starts in
 DIR; Chromium must see the page change at least twice while the files grow and
-show the finished recording at the end, with no console errors. The page's
+show the finished recording at the end, with no console errors, and the
+final page must be written to the server's -o directory. The page's
 title carries its lines and state; Chromium's DevTools list (plain HTTP) tells
 the title it shows.
 
@@ -53,7 +54,7 @@ def main() -> int:
         directory = work / "live"
         directory.mkdir()
         server = subprocess.Popen([sys.executable, "-m", "cdt", "report", "--follow", str(directory),
-                                   "--exit-when-done", "--idle", "60"],
+                                   "--exit-when-done", "--idle", "60", "-o", str(out)],
                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         processes.append(server)
         url = server.stdout.readline().split()[-1]
@@ -104,6 +105,9 @@ def main() -> int:
         status = server.wait(timeout=TIMEOUT)
         if status != 0:
             problems.append(f"the server exited with {status}: {server.stderr.read()[-2000:]}")
+        written = server.stdout.read().split()
+        if len(written) != 1 or not Path(written[0]).is_file() or Path(written[0]).parent != out:
+            problems.append(f"the final page was not written to {out}: {written}")
         for p in problems:
             print(p, file=sys.stderr)
         return 1 if problems else 0

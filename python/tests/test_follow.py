@@ -3,11 +3,15 @@ are the finished recording's read, a dying writer's are what `cdt recover` keeps
 
 import _thread
 import os
+import re
 import signal
 import subprocess
+import sys
 import threading
 import time
+import urllib.request
 import warnings
+from pathlib import Path
 
 import pandas as pd
 import pytest
@@ -188,3 +192,35 @@ def test_follow_errors_name_the_file(tmp_path, recordings):
     # A finished file is followed to its end at once.
     with cdt.open(recordings["ranges"]) as rec:
         pd.testing.assert_frame_equal(joined(rec.follow()), rec.to_pandas())
+
+
+def test_the_live_report_says_how_far_the_file_has_come_and_writes_its_final_page(tmp_path):
+    # About 10 s of writing: the page is seen while the file grows.
+    writer, (temp,) = live_writer(tmp_path / "rec", "4", "--revolutions", "2000", "--blades", "6")
+    server = subprocess.Popen([sys.executable, "-m", "cdt", "report", "--follow", temp, "--idle",
+                               "30", "--exit-when-done", "-o", str(tmp_path / "pages")],
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    url = server.stdout.readline().split()[-1]
+    growing = []
+    while writer.poll() is None:
+        with urllib.request.urlopen(url + "page", timeout=30) as reply:
+            text = reply.read().decode("utf-8")
+        if re.search(r"being written: [1-9]\d* lines so far", text):
+            growing.append(text)
+        time.sleep(0.3)
+    out, err = server.communicate(timeout=300)
+    assert writer.wait() == 0 and server.returncode == 0, err
+    # While it grew, the page said how far it had been read, not where reading stopped.
+    assert growing
+    for text in growing:
+        assert "Reading stopped" not in text and "whole records so far, to byte" in text
+        assert "counted when finished" in text and "Blade resonances" not in text
+    # The page written at the end is the one report writes of the finished file.
+    (written,) = out.splitlines()
+    again = cdt.report(temp[:-5], tmp_path / "again")
+    assert os.path.basename(written) == os.path.basename(again)
+
+    def page(path):
+        return re.sub(r"Written by .* UTC\.", "", Path(path).read_text(encoding="utf-8"))
+
+    assert page(written) == page(again)

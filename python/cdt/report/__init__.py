@@ -217,18 +217,35 @@ def report(path, out_dir=".", *, encoding=None):
         # and the page's own name keeps the input's bytes.
         path = os.fsdecode(path)
     out_dir = os.fsdecode(os.fspath(out_dir)) if out_dir else "."
+    return _write_page(_file_page(path, encoding), _page_path(path, out_dir))
+
+
+def _file_page(path: str, encoding, followed=None) -> str:
+    """The page of the file as HTML text. `followed`: the reduction and the
+    reading's stop of a follow that has read all of the file's lines, which
+    are then not read again."""
     rec, opened = _open_for_report(path, encoding)
-    reduction, stopped, info, profiles = _read(rec, path, encoding)
+    if followed is None:
+        reduction, stopped, info, profiles = _read(rec, path, encoding)
+    else:
+        reduction, stopped = followed
+        info, profiles = _side_reads(path, rec.salvage, encoding)
     info_error = info if isinstance(info, str) else None
     info = None if info_error else info
     state = _state_after_reading(opened, stopped, info)
-    text = _compose(rec, path, encoding, state, stopped, reduction, info, info_error, profiles)
+    return _compose(rec, path, encoding, state, stopped, reduction, info, info_error, profiles)
 
+
+def _page_path(path: str, out_dir: str) -> str:
+    """Where the page of the file goes: NAME.html in out_dir."""
     file_name = os.path.basename(path)
     stem = file_name[:-5] if file_name.endswith(".temp") else file_name
     stem = stem[:-4] if stem.lower().endswith(".cdt") else stem
-    os.makedirs(out_dir, exist_ok=True)
-    out = os.path.join(out_dir, stem + ".html")
+    return os.path.join(out_dir, stem + ".html")
+
+
+def _write_page(text: str, out: str) -> str:
+    os.makedirs(os.path.dirname(out) or ".", exist_ok=True)
     _write_staged(out, text.encode("utf-8"))
     return out
 

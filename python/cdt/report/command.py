@@ -45,7 +45,8 @@ def main(argv: List[str]) -> int:
     parser.add_argument("--time", metavar="TIME", default=None,
                         help="with --set: of a directory, only the recording of that time")
     parser.add_argument("-o", "--output", metavar="DIR", default=".",
-                        help="where the pages go (default: the current directory)")
+                        help="where the pages go (default: the current directory); with "
+                             "--follow the recording's final page, once it ends")
     parser.add_argument("--encoding", metavar="NAME", default=None,
                         help="the installation's code page for the names (default: UTF-8 where "
                              "a name is valid UTF-8, else windows-1252)")
@@ -58,7 +59,7 @@ def main(argv: List[str]) -> int:
         from .live import serve
 
         return serve(args.files[0], port=args.port, encoding=args.encoding, idle=args.idle,
-                     exit_when_done=args.exit_when_done)
+                     exit_when_done=args.exit_when_done, out_dir=args.output)
     if args.port or args.exit_when_done:
         parser.error("--port and --exit-when-done are for --follow")
     if args.set:

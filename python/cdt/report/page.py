@@ -39,10 +39,38 @@ img { max-width: 100%; display: block; margin: 0.5em 0; }
 # The summary's words for the recording's state.
 _STATE_TEXT = {
     "finished": "finished",
-    "following": "being written: the pictures show the lines so far, redrawn as it grows",
+    "following": "being written",
     "unfinished": "being written (never finished): read to its last whole record",
     "damaged": "damaged: reading stopped before the end of the records",
 }
+
+
+class _Pictures:
+    """The picture sections of a live page, drawn beforehand and apart: their
+    HTML, the fewest lines one of them shows (0: one is not drawn yet) and
+    the least and greatest width of their bins."""
+
+    def __init__(self, text: str = "", lines: int = 0, widths: Tuple[int, int] = (1, 1)):
+        self.html, self.lines, self.widths = text, lines, widths
+
+
+def _state_words(state: str, lines: int) -> str:
+    """The summary's words for a recording's state; one being written says
+    how far it has come."""
+    if state == "following":
+        return f"being written: {lines} lines so far"
+    return _STATE_TEXT[state]
+
+
+def _reading_text(state: str, where: Dict[str, Any]) -> str:
+    """Where reading stopped, or for a file being written how far it has been
+    read (`where`: its follow's state)."""
+    if state == "following":
+        return (f"{where.get('records', 0)} whole records so far, to byte "
+                f"{where.get('position', 0)}")
+    reason = where.get("reason", "unknown")
+    offset = where.get("offset")
+    return f"{reason}, at byte {offset}" if offset is not None else reason
 
 
 class _Page:
@@ -91,13 +119,15 @@ def _table(rows: List[Tuple[str, str]]) -> str:
 
 def _compose(rec, path: str, encoding: Optional[str], state: str, stopped: Dict[str, Any],
              reduction: _Reduction, info: Optional[Dict[str, Any]], info_error: Optional[str],
-             profiles) -> str:
+             profiles, pictures: Optional[_Pictures] = None) -> str:
     """The page of a recording as HTML text.
 
-    ``state`` is "finished", "unfinished" or "damaged"; ``stopped`` the
-    reason and offset where reading stopped; ``info`` what ``cdt info`` tells
-    (None when it could not, with ``info_error`` saying why); ``profiles``
-    the profile records to draw, a text why they are left out, or None.
+    ``state`` is "finished", "unfinished", "damaged" or "following" (being
+    written); ``stopped`` the reason and offset where reading stopped (while
+    following: the follow's state); ``info`` what ``cdt info`` tells (None
+    when it could not, with ``info_error`` saying why); ``profiles`` the
+    profile records to draw, a text why they are left out, or None;
+    ``pictures`` the picture sections drawn beforehand (None: drawn now).
     """
     bins, probes, totals = reduction.bins, reduction.probes, reduction.totals
     plt = _pyplot()
@@ -110,7 +140,7 @@ def _compose(rec, path: str, encoding: Optional[str], state: str, stopped: Dict[
     start_text = _time_text(totals["first_time"]) if totals["lines"] else ""
 
     page.section("summary", "Summary")
-    state_text = _STATE_TEXT[state]
+    state_text = _state_words(state, totals["lines"])
     rows: List[Tuple[str, str]] = [("State", f'<span class="state {state}">{html.escape(state_text)}</span>')]
     rows.append(("File", html.escape(f"{shown_path} ({_size_text(os.path.getsize(path))})")))
     rows += _span_rows(reduction)
@@ -119,30 +149,59 @@ def _compose(rec, path: str, encoding: Optional[str], state: str, stopped: Dict[
     host_text = ", ".join(f"<b>{html.escape(h)}</b> (this file)" if i == rec.host_index else html.escape(h)
                           for i, h in enumerate(hosts))
     rows.append(("Hosts", host_text or "none"))
-    rows.append(("Probes", _probe_table(rec, info, probes)))
+    rows.append(("Probes", _probe_table(rec, info, probes, state)))
     if info is not None:
         rows.append(("Records", html.escape(_records_text(info.get("records", {})))))
     if info_error:
         rows.append(("Records", html.escape(f"not counted: {info_error}")))
-    reason = stopped.get("reason", "unknown")
-    where = stopped.get("offset")
-    stop_text = f"{reason}, at byte {where}" if where is not None else reason
-    rows.append(("Reading stopped", html.escape(stop_text)))
+    stop_text = _reading_text(state, stopped)
+    rows.append(("Read so far" if state == "following" else "Reading stopped",
+                 html.escape(stop_text)))
     page.add(_table(rows))
-    if state != "finished":
+    if state == "following":
+        page.note(_following_text(totals["lines"], pictures))
+    elif state != "finished":
         page.note(f"This recording is {state_text}. The pictures show the {totals['lines']} lines "
                   f"read before reading stopped ({stop_text}).")
     if state != "following" and totals["lines"]:
         _resonance_section(page, rec, plt, reduction)
-    _units_text(page, bins)
+    _units_text(page, (bins.width, bins.width) if pictures is None else pictures.widths)
 
     if totals["lines"] == 0:
         page.note("No lines could be read, so there are no pictures.")
     else:
-        _picture_sections(page, plt, reduction, start_text, "file")
+        _add_pictures(page, pictures, lambda p: _picture_sections(p, plt, reduction, start_text,
+                                                                 "file"))
         _profiles_section(page, plt, profiles)
     _footer(page)
     return page.html()
+
+
+def _following_text(lines: int, pictures: Optional[_Pictures]) -> str:
+    shown = pictures.lines if pictures is not None else lines
+    text = (f"This recording is being written: {lines} lines so far. Its pictures are drawn "
+            "one at a time as it grows, each of the lines there are when it is drawn")
+    if shown:
+        text += f" (the oldest of its first {shown} lines)"
+    else:
+        text += " (not all of them are drawn yet)"
+    return text + ". The resonances are analysed once it is finished."
+
+
+def _add_pictures(page: "_Page", pictures: Optional[_Pictures], draw) -> None:
+    """The picture sections: those drawn beforehand, else drawn now by
+    `draw` (given the page)."""
+    if pictures is None:
+        draw(page)
+    else:
+        page.add(pictures.html)
+
+
+def _file_pieces(reduction: _Reduction) -> List[Tuple[str, Any]]:
+    """A recording's picture sections, for a live page (see :func:`_picture_pieces`)."""
+    totals = reduction.totals
+    start_text = _time_text(totals["first_time"]) if totals["lines"] else ""
+    return _picture_pieces(_Page(""), _pyplot(), reduction, start_text, "file")
 
 
 def _resonance_section(page: "_Page", source, plt, reduction: _Reduction) -> None:
@@ -203,34 +262,64 @@ def _span_rows(reduction: _Reduction) -> List[Tuple[str, str]]:
             ("Speed range", html.escape(f"{lo:.1f} to {hi:.1f} rpm"))]
 
 
-def _units_text(page: "_Page", bins) -> None:
+def _units_text(page: "_Page", widths: Tuple[int, int]) -> None:
     """Where the numbers come from: the recorder's units, as every output
     of cdt says them, and how the pictures reduce the lines."""
     page.add('<details class="small" open><summary>Units: every number is shown as recorded, '
              "never scaled; lengths are in the installation's clearance unit (mm on real "
              "installations)</summary>" + _units_rows() + "</details>")
     page.text("Each picture against time reduces the lines to what its pixels can show: "
-              f"bins of {bins.width} consecutive line(s), drawn as their minimum to maximum "
-              "(band) and mean (line).", "small")
+              f"bins of {_widths_text(widths)} consecutive line(s), drawn as their minimum to "
+              "maximum (band) and mean (line).", "small")
+
+
+def _widths_text(widths: Tuple[int, int]) -> str:
+    lo, hi = widths
+    return str(lo) if lo == hi else f"{lo} to {hi}"
 
 
 def _picture_sections(page: "_Page", plt, reduction: _Reduction, start_text: str, source: str) -> None:
     """The speed, every probe's DNS and RMS, and every probe's TOA sections
     (`source` names where a probe without records has none: "file", "set")."""
+    for _, draw in _picture_pieces(page, plt, reduction, start_text, source):
+        draw(page)
+
+
+def _picture_pieces(page: "_Page", plt, reduction: _Reduction, start_text: str,
+                    source: str) -> List[Tuple[str, Any]]:
+    """The sections of :func:`_picture_sections`, each a picture, as (its
+    element id on `page`, a function that adds it to a page), so that a
+    live page can redraw them one at a time."""
     bins, probes = reduction.bins, reduction.probes
-    page.section("speed", "Shaft speed")
-    page.image(_speed_picture(plt, bins, start_text), "shaft speed against time")
-    page.text("Shaded red: stretches with lines that are not synchronised to the shaft.", "small")
+
+    def speed(part: "_Page") -> None:
+        part.section("speed", "Shaft speed")
+        part.image(_speed_picture(plt, bins, start_text), "shaft speed against time")
+        part.text("Shaded red: stretches with lines that are not synchronised to the shaft.",
+                  "small")
+
+    def probe(ident: str, pr: _ProbeReduction):
+        def draw(part: "_Page") -> None:
+            part.section(ident, f"Probe {pr.key}")
+            if pr.lines_seen == 0:
+                part.note(f"{pr.key} has no records in this {source}: its columns are empty.")
+            else:
+                part.image(_probe_picture(plt, bins, pr, start_text), f"{pr.key} blade DNS and RMS")
+        return draw
+
+    def toa(ident: str, pr: _ProbeReduction):
+        return lambda part: _toa_section(part, ident, plt, bins, pr, start_text)
+
+    pieces: List[Tuple[str, Any]] = [("speed", speed)]
     for pr in probes.values():
-        page.section(page.ident(f"probe-{pr.key}"), f"Probe {pr.key}")
-        if pr.lines_seen == 0:
-            page.note(f"{pr.key} has no records in this {source}: its columns are empty.")
-            continue
-        page.image(_probe_picture(plt, bins, pr, start_text), f"{pr.key} blade DNS and RMS")
+        ident = page.ident(f"probe-{pr.key}")
+        pieces.append((ident, probe(ident, pr)))
     for pr in probes.values():
         if pr.lines_seen == 0 or not len(pr.blades) or not pr.toa_seen:
             continue
-        _toa_section(page, plt, bins, pr, start_text)
+        ident = page.ident(f"toa-{pr.key}")
+        pieces.append((ident, toa(ident, pr)))
+    return pieces
 
 
 def _footer(page: "_Page") -> None:
@@ -251,10 +340,10 @@ def _records_text(r: Dict[str, Any]) -> str:
     return "; ".join(parts)
 
 
-def _toa_section(page: _Page, plt, bins, pr: _ProbeReduction, start_text: str) -> None:
+def _toa_section(page: _Page, ident: str, plt, bins, pr: _ProbeReduction, start_text: str) -> None:
     speed, ptp = pr.deviation.amplitude()
     peaks = _peaks(speed, ptp, pr.blades) if len(speed) else []
-    page.section(page.ident(f"toa-{pr.key}"), f"Time of arrival: {pr.key}")
+    page.section(ident, f"Time of arrival: {pr.key}")
     page.image(_toa_picture(plt, bins, pr, start_text, peaks),
                f"{pr.key} TOA deviations and their amplitude against speed")
     page.text(f"Deviation: the blade's TOA less its mean over the previous {_MEAN_LINES} lines, "
@@ -273,7 +362,7 @@ def _toa_section(page: _Page, plt, bins, pr: _ProbeReduction, start_text: str) -
         page.text("No peak stands out of the deviation amplitude.", "small")
 
 
-def _probe_table(rec, info, probes: Dict[str, _ProbeReduction]) -> str:
+def _probe_table(rec, info, probes: Dict[str, _ProbeReduction], state: str = "") -> str:
     records: Dict[int, int] = {}
     if info is not None:
         for h in info.get("records", {}).get("hosts", []):
@@ -292,7 +381,9 @@ def _probe_table(rec, info, probes: Dict[str, _ProbeReduction]) -> str:
             continue
         stage = c.get("stage")
         blades = stages.get(stage, "") if stage else ""
-        count = records.get(channel, 0 if info is not None else "?")
+        # A file being written has its records counted once it is finished.
+        unknown = "counted when finished" if state == "following" else "?"
+        count = records.get(channel, 0 if info is not None else unknown)
         missing = " <b>(no records)</b>" if count == 0 else ""
         rows.append(f"<tr><td>{channel}</td><td>{html.escape(probe)}</td><td>{html.escape(stage or '')}"
                     f"</td><td>{blades}</td><td>{count}{missing}</td></tr>")

@@ -12,8 +12,9 @@ from typing import Any, Dict, List, Optional, Tuple
 
 from .._args import decode as _decode
 from .figures import _coverage_picture, _pyplot
-from .page import (_STATE_TEXT, _Page, _footer, _picture_sections, _probe_table,
-                   _resonance_section, _span_rows, _table, _units_text)
+from .page import (_Page, _Pictures, _add_pictures, _footer, _following_text, _picture_pieces,
+                   _probe_table, _reading_text, _resonance_section, _span_rows, _state_words,
+                   _table, _units_text)
 from .reduction import _SetReduction
 from .texts import _size_text, _time_text
 
@@ -51,23 +52,23 @@ def _hosts_table(s, encoding, states: List[str], stopped: Dict[str, Dict[str, An
         shown = html.escape(name) + (" (master)" if name == s.master else "")
         file_text = f"{_decode(os.fsencode(path), encoding)} ({_size_text(os.path.getsize(path))})"
         where = stopped.get(name, {})
-        stop_text = where.get("reason", "unknown")
-        if where.get("offset") is not None:
-            stop_text += f", at byte {where['offset']}"
+        stop_text = _reading_text(state, where)
+        state_text = _state_words(state, where.get("lines", 0))
         rows.append(f'<tr><td>{shown}</td><td>{html.escape(file_text)}</td><td><span class="state '
-                    f'{state}">{html.escape(_STATE_TEXT[state])}</span></td>'
+                    f'{state}">{html.escape(state_text)}</span></td>'
                     f"<td>{html.escape(stop_text)}</td></tr>")
     return f"<table>{''.join(rows)}</table>"
 
 
-def _probes_text(s, info: Optional[Dict[str, Any]], reduction: _SetReduction) -> str:
+def _probes_text(s, info: Optional[Dict[str, Any]], reduction: _SetReduction,
+                 state: str = "") -> str:
     """Per host its channels' probes (as a recording's page lists them)
     and the set's keys of its probes."""
     parts = []
     for i, (name, rec) in enumerate(zip(s.hosts, s.recordings)):
         host_info = info["hosts"][i].get("info") if info is not None else None
         parts.append(f"<p><b>{html.escape(name)}</b></p>"
-                     + _probe_table(rec, host_info, reduction.probes))
+                     + _probe_table(rec, host_info, reduction.probes, state))
     keys = ", ".join(html.escape(k) for k in s.probe_keys) or "none"
     parts.append(f'<p class="small">The set\'s probe keys: {keys}</p>')
     return "".join(parts)
@@ -75,20 +76,22 @@ def _probes_text(s, info: Optional[Dict[str, Any]], reduction: _SetReduction) ->
 
 def _compose_set(s, name: str, encoding: Optional[str], states: List[str],
                  stopped: Dict[str, Dict[str, Any]], reduction: _SetReduction,
-                 info: Optional[Dict[str, Any]], info_error: Optional[str]) -> str:
+                 info: Optional[Dict[str, Any]], info_error: Optional[str],
+                 pictures: Optional[_Pictures] = None) -> str:
     """The page of an opened recording set `s` as HTML text.
 
     ``name`` is the set's name (the page's); ``states`` per host "finished",
-    "unfinished" or "damaged"; ``stopped`` per host name the reason and
-    offset where its reading stopped; ``info`` the set's info() (None when
-    it could not be had, with ``info_error`` saying why).
+    "unfinished", "damaged" or "following" (being written); ``stopped`` per
+    host name the reason and offset where its reading stopped (while
+    following: its follow's state); ``info`` the set's info() (None when it
+    could not be had, with ``info_error`` saying why); ``pictures`` the
+    picture sections drawn beforehand (None: drawn now).
     """
     bins, totals = reduction.bins, reduction.totals
     plt = _pyplot()
     name = _decode(os.fsencode(name), encoding)
     page = _Page(f"{name}: quick look at a recording set")
     page.add(f"<h1>{html.escape(name)}</h1>")
-    start_text = _time_text(totals["first_time"]) if totals["lines"] else ""
     counts = _host_counts(reduction, info)
     agree = info["agree"] if info is not None else all(
         not (c["missing"] or c["time_off"] or c["speed_off"]) for c in counts)
@@ -109,14 +112,17 @@ def _compose_set(s, name: str, encoding: Optional[str], states: List[str],
     if info_error:
         rows.append(("Counts", html.escape(f"not from the set's info ({info_error}): counted "
                                            "from the lines read, restarts unknown")))
-    rows.append(("Probes", _probes_text(s, info, reduction)))
+    following = "following" in states
+    rows.append(("Probes", _probes_text(s, info, reduction, "following" if following else "")))
     page.add(_table(rows))
-    if any(state != "finished" for state in states):
+    if following:
+        page.note(_following_text(totals["lines"], pictures))
+    elif any(state != "finished" for state in states):
         page.note("Not every file of the set is finished: the pictures show the lines read "
                   "before each host's reading stopped.")
-    if "following" not in states and totals["lines"]:
+    if not following and totals["lines"]:
         _resonance_section(page, s, plt, reduction)
-    _units_text(page, bins)
+    _units_text(page, (bins.width, bins.width) if pictures is None else pictures.widths)
 
     page.section("coverage", "Coverage of the hosts")
     page.add(_coverage_table(s.hosts, s.master, counts))
@@ -127,12 +133,35 @@ def _compose_set(s, name: str, encoding: Optional[str], states: List[str],
     if totals["lines"] == 0:
         page.note("No lines could be read, so there are no pictures.")
     else:
-        page.image(_coverage_picture(plt, reduction, s.hosts, s.master, start_text),
+        _add_pictures(page, pictures, lambda p: _set_picture_sections(p, plt, s, reduction))
+    _footer(page)
+    return page.html()
+
+
+def _set_picture_sections(page: _Page, plt, s, reduction: _SetReduction) -> None:
+    """The coverage picture and the pictures of every probe."""
+    for _, draw in _set_pieces(page, plt, s, reduction):
+        draw(page)
+
+
+def _set_pieces(page: _Page, plt, s, reduction: _SetReduction) -> List[Tuple[str, Any]]:
+    """The sections of :func:`_set_picture_sections`, each a picture, as
+    (its element id on `page`, a function that adds it to a page)."""
+    totals = reduction.totals
+    start_text = _time_text(totals["first_time"]) if totals["lines"] else ""
+
+    def coverage(part: _Page) -> None:
+        part.image(_coverage_picture(plt, reduction, s.hosts, s.master, start_text),
                    "coverage of the hosts against time")
-        page.text("Per host, each row is shaded by the share of a bin's set lines where its line "
+        part.text("Per host, each row is shaded by the share of a bin's set lines where its line "
                   "is missing, or its time or speed is off (white: none, darkest: all); the top "
                   "row marks the stretches that the master's Sync says are not synchronised.",
                   "small")
-        _picture_sections(page, plt, reduction, start_text, "set")
-    _footer(page)
-    return page.html()
+
+    return [("coverage-picture", coverage)] + _picture_pieces(page, plt, reduction, start_text,
+                                                               "set")
+
+
+def _set_live_pieces(s, reduction: _SetReduction) -> List[Tuple[str, Any]]:
+    """A set's picture sections, for a live page."""
+    return _set_pieces(_Page(""), _pyplot(), s, reduction)

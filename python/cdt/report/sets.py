@@ -17,7 +17,7 @@ from typing import Any, Dict, List, Optional, Tuple, Union
 from .. import _args
 from .._cdt import FormatError
 from .._sets import RecordingSet, open_set
-from . import _open_for_report, _prefetched, _state_after_reading, _write_staged
+from . import _open_for_report, _prefetched, _state_after_reading, _write_page
 from .reduction import _SetReduction, _batch_rows, _reduce
 from .set_page import _compose_set
 from .texts import _time_text
@@ -139,24 +139,32 @@ def report_set(path, out_dir=".", *, time=None, encoding=None):
 def _report_opened(s: RecordingSet, states: List[str], out_dir) -> str:
     """The page of a set that :func:`_opened_set` opened (see :func:`report_set`)."""
     out_dir = os.fsdecode(os.fspath(out_dir)) if out_dir else "."
-    reduction = _SetReduction(len(s.hosts))
-    with ThreadPoolExecutor(max_workers=1) as pool:
-        side = pool.submit(_info, s)
-        _reduce(_prefetched(s.iter_batches(rows=_batch_rows(len(s.columns())))), reduction=reduction)
-        info = side.result()
+    text = _set_page(s, states)
+    return _write_page(text, os.path.join(out_dir, _set_name(s) + ".html"))
+
+
+def _set_page(s: RecordingSet, states: List[str], followed=None) -> str:
+    """The page of a set that :func:`_opened_set` opened, as HTML text.
+    `followed`: the reduction and per host the reading's stop of a follow
+    that has read all of the set's lines, which are then not read again."""
+    if followed is None:
+        reduction = _SetReduction(len(s.hosts))
+        with ThreadPoolExecutor(max_workers=1) as pool:
+            side = pool.submit(_info, s)
+            _reduce(_prefetched(s.iter_batches(rows=_batch_rows(len(s.columns())))),
+                    reduction=reduction)
+            info = side.result()
+        if s.stopped is None:
+            # No batch came back, so none said where reading stopped: a read of
+            # no columns does.
+            s.read(probes=[])
+        stopped = s.stopped or {}
+    else:
+        reduction, stopped = followed
+        info = _info(s)
     info_error = info if isinstance(info, str) else None
     info = None if info_error else info
-    if s.stopped is None:
-        # No batch came back, so none said where reading stopped: a read of
-        # no columns does.
-        s.read(probes=[])
-    stopped = s.stopped or {}
     for i, name in enumerate(s.hosts):
         host_info = info["hosts"][i].get("info") if info is not None else None
         states[i] = _state_after_reading(states[i], stopped.get(name, {}), host_info)
-    name = _set_name(s)
-    text = _compose_set(s, name, s.encoding, states, stopped, reduction, info, info_error)
-    os.makedirs(out_dir, exist_ok=True)
-    out = os.path.join(out_dir, name + ".html")
-    _write_staged(out, text.encode("utf-8"))
-    return out
+    return _compose_set(s, _set_name(s), s.encoding, states, stopped, reduction, info, info_error)
