@@ -408,35 +408,9 @@ struct SdofProblem {
 };
 
 // A slow sweep, or many crossings, give windows of many thousand
-// revolutions, and the fit's cost grows with its rows. The rows come in the
-// order of their speeds and the response is a curve of speed, so rows
-// neighbouring in speed are averaged in groups, at most kFitRows rows
-// left: the fit sees the same curve with less noise.
+// revolutions, and the fit's cost grows with its rows: at most kFitRows
+// rows (groups of rows neighbouring in speed, averaged) go into it.
 constexpr std::size_t kFitRows = 2000;
-
-void averageRows(SdofProblem& problem) {
-  const std::size_t n = problem.q.size();
-  if (n <= kFitRows) return;
-  const std::size_t group = (n + kFitRows - 1) / kFitRows;
-  std::size_t out = 0;
-  for (std::size_t begin = 0; begin < n; begin += group, ++out) {
-    const std::size_t end = std::min(n, begin + group);
-    double drive = 0, s = 0;
-    Complex q = 0;
-    for (std::size_t i = begin; i < end; ++i) {
-      drive += problem.drive[i];
-      s += problem.s[i];
-      q += problem.q[i];
-    }
-    const double count = static_cast<double>(end - begin);
-    problem.drive[out] = drive / count;
-    problem.s[out] = s / count;
-    problem.q[out] = q / count;
-  }
-  problem.drive.resize(out);
-  problem.s.resize(out);
-  problem.q.resize(out);
-}
 
 // The sense in which the coefficients turn about their offset as the speed
 // rises through the window: a single-degree-of-freedom crossing traces a
@@ -511,17 +485,23 @@ Resonance analyseWindow(const StageDeflections& d, uint32_t b, const std::vector
   for (std::size_t i = w.begin; i < w.end; ++i) {
     if (smooth[i] > smooth[peak]) peak = i;
   }
-  // The fit's rows, in the order of their speeds.
-  std::vector<std::size_t> rows;
+  // The fit's rows in the order of their speeds to within a bin, each bin's
+  // rows in their own order (a counting sort: a long window's rows are
+  // visited nearly in the order memory holds them, not at random).
+  std::vector<std::size_t> rows, next(w.fitEnd - w.fitBegin + 1, 0);
   uint64_t first = UINT64_MAX, last = 0;
   for (std::size_t r = 0; r < grid.bin.size(); ++r) {
     if (grid.bin[r] < w.fitBegin || grid.bin[r] >= w.fitEnd) continue;
-    rows.push_back(r);
+    ++next[grid.bin[r] - w.fitBegin + 1];
     first = std::min(first, d.revolutions[r]);
     last = std::max(last, d.revolutions[r]);
   }
-  std::stable_sort(rows.begin(), rows.end(),
-                   [&d](std::size_t x, std::size_t y) { return d.speeds[x] < d.speeds[y]; });
+  for (std::size_t i = 1; i < next.size(); ++i) next[i] += next[i - 1];
+  rows.resize(next.back());
+  for (std::size_t r = 0; r < grid.bin.size(); ++r) {
+    if (grid.bin[r] >= w.fitBegin && grid.bin[r] < w.fitEnd)
+      rows[next[grid.bin[r] - w.fitBegin]++] = r;
+  }
   res.firstRevolution = rows.empty() ? 0 : first;
   res.lastRevolution = last;
   res.revolutions = static_cast<uint32_t>(rows.size());
@@ -576,19 +556,39 @@ Resonance analyseWindow(const StageDeflections& d, uint32_t b, const std::vector
     res.note = "too few revolutions with 3 probes for a fit";
     return res;
   }
-  const double low = d.speeds[rows.front()], high = d.speeds[rows.back()];
+  double low = d.speeds[rows.front()], high = low;
+  for (std::size_t r : rows) low = std::min(low, d.speeds[r]), high = std::max(high, d.speeds[r]);
   const double middle = (low + high) / 2, half = std::max((high - low) / 2, 1e-9);
   double top = 0;
   double topSpeed = res.speedRpm;
+  // A long window's rows, neighbours in speed, are averaged in groups as
+  // they are fitted, kFitRows groups at most: the fit sees the same curve
+  // with less noise, and no array of every row is kept.
+  const std::size_t group = std::max<std::size_t>(1, (rows.size() + kFitRows - 1) / kFitRows);
   std::vector<double> magnitudes;
   const OrderFit order(d.angles, best);
-  for (std::size_t r : rows) {
+  double drive = 0, scaled = 0;
+  Complex q = 0;
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const std::size_t r = rows[i];
     const RowFit f = fitRow(&z[r * np], d.angles, order);
-    if (f.probes < 3) continue;
-    problem.drive.push_back(best * kTwoPi * d.speeds[r] / 60.0);
-    problem.s.push_back((d.speeds[r] - middle) / half);
-    problem.q.push_back(f.q);
-    magnitudes.push_back(std::abs(f.q));
+    if (f.probes >= 3) {
+      drive += best * kTwoPi * d.speeds[r] / 60.0;
+      scaled += (d.speeds[r] - middle) / half;
+      q += f.q;
+      ++count;
+    }
+    if ((i + 1) % group == 0 || i + 1 == rows.size()) {
+      if (count > 0) {
+        const double n = static_cast<double>(count);
+        problem.drive.push_back(drive / n);
+        problem.s.push_back(scaled / n);
+        problem.q.push_back(q / n);
+        magnitudes.push_back(std::abs(q / n));
+      }
+      drive = scaled = 0, q = 0, count = 0;
+    }
   }
   if (problem.q.size() < 10) {
     res.note = "too few revolutions with 3 probes for a fit";
@@ -613,7 +613,6 @@ Resonance analyseWindow(const StageDeflections& d, uint32_t b, const std::vector
   }
   const double zeta0 = std::clamp((bandHigh - bandLow) / (2.0 * topSpeed), 2e-4, 0.1);
   problem.f0 = best * topSpeed / 60.0;
-  averageRows(problem);
   // The sense in which the response turns decides which of the model and
   // its mirror image fits; where the data leave it open, both are fitted
   // and the better stands.
