@@ -184,20 +184,26 @@ std::string resonancesWithoutTiming(const std::string& json) {
   return out;
 }
 
-TEST(Analyse, SetOfTwoHostsFindsTheTruthOfOneFile) {
-  TempDir dir;
-  // The same four probes at the same uneven angles: in one file, and two on
-  // each of two hosts.
-  SynthOptions o;
-  o.resonances = {{8, 360, 0.005, 0.5}};
+// The same four probes at the same uneven angles, vibrating at EO 8: in one
+// file, and two on each of two hosts.
+struct OneAndSplit {
+  std::vector<std::string> file, set;
+};
+OneAndSplit synthOneAndSplit(const std::string& dir, const char* revolutions) {
   const std::vector<std::string> common{
-      "--revolutions",   "12000",          "--blades",         "3", "--extras", "0", "--resonance",
+      "--revolutions",   revolutions,      "--blades",         "3", "--extras", "0", "--resonance",
       "8:360:0.005:0.5", "--probe-angles", "0,37.3,98.6,161.9"};
   std::vector<std::string> one = common, two = common;
   one.insert(one.end(), {"--hosts", "1", "--probes", "4"});
   two.insert(two.end(), {"--hosts", "2", "--probes", "2"});
-  const std::vector<std::string> file = testing::synthRecording(dir.path() + "/one", one);
-  const std::vector<std::string> set = testing::synthRecording(dir.path() + "/two", two);
+  return {testing::synthRecording(dir + "/one", one), testing::synthRecording(dir + "/two", two)};
+}
+
+TEST(Analyse, SetOfTwoHostsFindsTheTruthOfOneFile) {
+  TempDir dir;
+  SynthOptions o;
+  o.resonances = {{8, 360, 0.005, 0.5}};
+  const auto [file, set] = synthOneAndSplit(dir.path(), "12000");
   ASSERT_EQ(file.size(), 1u);
   ASSERT_EQ(set.size(), 2u);
   expectTruth(analyse(file[0]), o, 3);
@@ -337,14 +343,7 @@ std::vector<std::string> printedDeflections(const StageDeflections& d) {
 
 TEST(Analyse, DeflectionExportShowsTheAnalysisNumbers) {
   TempDir dir;
-  const std::vector<std::string> common{
-      "--revolutions",   "1500",           "--blades",         "3", "--extras", "0", "--resonance",
-      "8:360:0.005:0.5", "--probe-angles", "0,37.3,98.6,161.9"};
-  std::vector<std::string> one = common, two = common;
-  one.insert(one.end(), {"--hosts", "1", "--probes", "4"});
-  two.insert(two.end(), {"--hosts", "2", "--probes", "2"});
-  const std::vector<std::string> file = testing::synthRecording(dir.path() + "/one", one);
-  const std::vector<std::string> set = testing::synthRecording(dir.path() + "/two", two);
+  const auto [file, set] = synthOneAndSplit(dir.path(), "1500");
   ASSERT_EQ(file.size(), 1u);
   ASSERT_EQ(set.size(), 2u);
   DataFileReport report;
