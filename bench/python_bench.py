@@ -11,8 +11,9 @@ its arrays (target: 32 MiB at most); the parts of the 1 GB recording read
 one after another and a one-line window; the 1 GB recording in parts of
 50,000 lines on a two-worker distributed.LocalCluster against one
 to_pandas() (target: no slower; each worker's peak memory at most its
-largest part plus 64 MiB); then four 200 MB recordings on that cluster
-against one process.
+largest part plus 64 MiB) and the workers' CPU for the mean of Speed alone
+against read(probes=[]) (target: no more); then four 200 MB recordings on
+that cluster against one process.
 
 Environment: BENCH_DIR (default BUILD_DIR/python-bench), BENCH_RUNS (runs
 per measurement, median taken, default 3), BENCH_SMALL=1 (20 MB and 100 MB
@@ -166,6 +167,33 @@ def main():
         frame.map_partitions(len).compute()  # each task's peak: reading its part
         after = client.run(peak_rss)
         cluster_s = median_seconds(lambda: frame[blades].mean().compute())
+        # One column's mean: the graph is projected onto Speed, so the
+        # workers read the lines' own columns and no probe's.
+        speed = frame["Speed"].mean()
+        speed.compute()
+
+        def cpu_seconds():
+            import resource
+            used = resource.getrusage(resource.RUSAGE_SELF)
+            return used.ru_utime + used.ru_stime
+
+        spent = []
+        for _ in range(runs):
+            before_cpu = client.run(cpu_seconds)
+            speed.compute()
+            after_cpu = client.run(cpu_seconds)
+            spent.append(sum(after_cpu[w] - before_cpu[w] for w in after_cpu))
+        workers_cpu = statistics.median(spent)
+
+    def column_cpu():
+        began = time.process_time()
+        rec.read(probes=[])
+        return time.process_time() - began
+
+    speed_cpu = statistics.median(column_cpu() for _ in range(runs))
+    print(f"dask: Speed's mean of the {sizes[-1]} MB recording, the workers' CPU {workers_cpu:.2f}s "
+          f"against read(probes=[]) {speed_cpu:.2f}s ({workers_cpu / speed_cpu:.2f}x; target <= 1x: "
+          f"{verdict(workers_cpu <= speed_cpu)})")
     # A task's result: the part's frame and its File column.
     largest = max(rec.to_pandas(part=p).memory_usage().sum() + 8 * len(rec.read(part=p))
                   for p in parts)

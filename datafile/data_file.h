@@ -87,6 +87,11 @@ struct WindowSeek {
   // damaged record, or the end of the records) instead of at an entry.
   bool indexDisagrees = false;
   uint32_t firstBadEntry = 0;  // when indexDisagrees
+  // Reading resumes at `entry`, confirmed by the records of a short stretch
+  // before it (from a few entries back) rather than by every record from the
+  // start: the index is trusted for the records before that stretch, which
+  // were not read (a damaged record there goes unseen).
+  bool jumped = false;
 };
 
 // Why an open failed or where and why reading stopped.
@@ -230,6 +235,12 @@ class DataFile {
   bool moveTo(uint64_t position);
   // Both seekToTime; with an observer the walk starts afresh.
   WindowSeek seekWindow(uint64_t start, RecordHeadObserver* observer);
+  // A walk that has confirmed entry k from a few entries before it, for a
+  // window from `start`, with `observer` settled by the records it showed
+  // (when given); nullptr when the records there disagree with the index,
+  // the observer cannot settle, or a read fails (the observer then backed
+  // out). Only the header walk's stretch is read.
+  std::unique_ptr<IndexWalk> jumpWalk(uint32_t k, uint64_t start, RecordHeadObserver* observer);
   // `cut` for a read that met the end of the file, IoError for a failed one.
   DataFileStatus shortRead(DataFileStatus cut);
 
@@ -303,6 +314,18 @@ class DataFile {
 // confirmed entry before `start` (or at the start of the records when no
 // entry lies before it); when the index disagrees with the records, the
 // walk goes on by itself to the first record at or after `start`.
+//
+// A walk from the start costs a pass over every record header before the
+// window. Where the entry lies far into the file (WalkReading::jumpBytes),
+// the seek first jumps: it walks only from the entry a few entries before
+// (4, then 64 when the observer has not settled) to its own, and keeps the
+// jump when those records parse, chain from one entry's position to the
+// next and rebuild exactly the stored entries in between (times and
+// positions). The records before that stretch are then trusted to be what
+// the index says: a lying index is caught wherever its lie touches the
+// stretch, and any disagreement there falls back to the walk from the start;
+// a damaged record or a lie wholly before the stretch goes unseen
+// (WindowSeek::jumped says the seek jumped).
 // There is no bound for the end of a window: a later record may carry an
 // earlier time, so an exact window read goes on to the end of the records.
 [[nodiscard]] WindowSeek seekToTime(DataFile& file, uint64_t start);
@@ -316,12 +339,29 @@ class RecordHeadObserver {
  public:
   virtual ~RecordHeadObserver() = default;
   virtual void record(const unsigned char* head) = 0;
+
+  // A seek may jump: show only the records after a confirmed entry, a few
+  // entries before its own. It first calls jumped() with the latest record
+  // time before them (the entry's); an observer that cannot take up its
+  // state from such a stretch returns false (the default) and is shown
+  // every record from the start instead. After the stretch the seek keeps
+  // the jump only if settled() says the records shown fixed the observer's
+  // state; otherwise, or when it gives the jump up for any other reason, it
+  // calls backOut(), which puts back the state the observer had before
+  // jumped().
+  virtual bool jumped(uint64_t latestTime) {
+    (void)latestTime;
+    return false;
+  }
+  virtual bool settled() const { return false; }
+  virtual void backOut() {}
 };
 // seekToTime that shows `observer`, in file order, every record before the
-// position where reading resumes, from the start of the records. The records
-// are walked from there (their bodies stepped over) whatever earlier seeks
-// walked, so this costs a pass over the bytes before the window; the
-// records from the window on are read as usual.
+// position where reading resumes, from the start of the records, or, when
+// the seek jumps (see RecordHeadObserver), from a few index entries before
+// its entry. A walk from the start steps over the records' bodies whatever
+// earlier seeks walked, so it costs a pass over the bytes before the window;
+// the records from the window on are read as usual.
 [[nodiscard]] WindowSeek seekToTime(DataFile& file, uint64_t start, RecordHeadObserver& observer);
 
 // Where seekToTime(file, start, observer) resumes reading, found ahead of

@@ -26,6 +26,14 @@ class IndexCheck {
 
   // The next record in file order: its time and the position just past it.
   void add(uint64_t time, uint64_t end);
+  // Takes the stored entries up to `k` (< the stored count) as confirmed
+  // without their records: a walk that begins right after entry k's record
+  // goes on checking from there.
+  void trustThrough(uint32_t k) {
+    confirmed_ = k + 1;
+    made_ = uint64_t{k} + 1;
+    lastTime_ = stored_[k].time;
+  }
   // The records ended where the file says they end (not at a damaged
   // record): stored entries not yet confirmed name records that are not
   // there.

@@ -23,16 +23,22 @@ namespace {
 
 std::atomic<bool> mapForWalks{true};
 std::atomic<std::size_t> walkViewBytes{WalkReading{}.viewBytes};
+std::atomic<uint64_t> jumpBytes{WalkReading{}.jumpBytes};
+
+// How many entries before its own a jump's check begins: a few lines' worth,
+// and more when the line grouping has not settled by the entry.
+constexpr uint32_t kJumpBacks[] = {4, 64};
 
 }  // namespace
 
 void setWalkReading(const WalkReading& reading) {
   mapForWalks = reading.map;
   walkViewBytes = std::max<std::size_t>(reading.viewBytes, kRecordHeadBytes);
+  jumpBytes = reading.jumpBytes;
 }
 
 WalkReading walkReading() {
-  return {mapForWalks, walkViewBytes};
+  return {mapForWalks, walkViewBytes, jumpBytes};
 }
 
 const unsigned char* IndexWalk::headerAt(FileStream& stream, uint64_t position, uint64_t recordsEnd,
@@ -155,6 +161,30 @@ bool seekToIndexEntry(DataFile& file, uint32_t k) {
   return file.moveTo(file.index_[k].position);
 }
 
+std::unique_ptr<IndexWalk> DataFile::jumpWalk(uint32_t k, uint64_t start,
+                                              RecordHeadObserver* observer) {
+  const IndexArray& index = index_;
+  for (uint32_t back : kJumpBacks) {
+    if (k == 0) break;
+    const uint32_t j = k > back ? k - back : 0;
+    // The stretch must be a stretch of the records, in the index's order.
+    const IndexEntry& base = index[j];
+    if (base.position <= header_.dataOffset || base.position >= index[k].position ||
+        index[k].position > recordsEnd_ || base.time >= index[k].time) {
+      break;
+    }
+    if (observer != nullptr && !observer->jumped(base.time)) break;
+    std::unique_ptr<IndexWalk> walk = IndexWalk::after(index, j);
+    const bool walked = walk->walk(stream_, recordsEnd_, {start, k + 1, observer});
+    const bool confirmed = walked && walk->check().confirmed() > k;
+    if (confirmed && (observer == nullptr || observer->settled())) return walk;
+    if (observer != nullptr) observer->backOut();
+    // Only an observer that has not settled is worth a longer stretch.
+    if (!confirmed || j == 0) break;
+  }
+  return nullptr;
+}
+
 WindowSeek DataFile::seekWindow(uint64_t start, RecordHeadObserver* observer) {
   DataFile& file = *this;
   WindowSeek result;
@@ -183,6 +213,21 @@ WindowSeek DataFile::seekWindow(uint64_t start, RecordHeadObserver* observer) {
     (void)file.stream_.setPosition(file.position_);
     return result;
   };
+  // Far from where a walk would begin, a jump checks only the records just
+  // before the entry.
+  const uint64_t from = observer != nullptr ? file.header_.dataOffset : walk->position();
+  const uint64_t entryEnd = file.index_[*k].position;
+  const bool walkedPast = observer == nullptr && walk->check().confirmed() > *k;
+  if (!walkedPast && entryEnd >= from && entryEnd - from >= walkReading().jumpBytes) {
+    if (file.jumpWalk(*k, start, observer) != nullptr) {
+      result.positioned = file.moveTo(entryEnd);
+      if (result.positioned) {
+        result.entry = k;
+        result.jumped = true;
+      }
+      return result;
+    }
+  }
   // The walk goes on from where earlier seeks left it only while every record
   // it passed lies before `start` (the rebuilt index's last time is the
   // latest of them); it then stops before the first record of the window, so
@@ -241,6 +286,17 @@ bool planSeeks(DataFile& file, const std::vector<uint64_t>& starts, RecordHeadOb
     }
     PlannedSeek planned;
     planned.seek.positioned = true;
+    // The jump the start's own seek makes, where it makes one; the observer
+    // then takes up the walk's state again.
+    if (k && index[*k].position >= first && index[*k].position - first >= walkReading().jumpBytes &&
+        file.jumpWalk(*k, start, &observer) != nullptr) {
+      planned.offset = index[*k].position;
+      planned.seek.entry = k;
+      planned.seek.jumped = true;
+      at(i, planned);
+      observer.backOut();
+      continue;
+    }
     if (!k) {
       // The seek reads from the start of the records, having shown nothing.
       if (walk.position() != first) continue;

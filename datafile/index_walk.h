@@ -19,9 +19,14 @@ namespace cdt {
 // wherever the file cannot be mapped) in chunks read through the stream.
 // Both give the same results. Process-wide, taken by each walk when it is
 // made; tests and the benchmark compare the two.
+//
+// A window seek whose index entry lies at least `jumpBytes` past where its
+// walk would begin jumps instead: it checks only a short stretch of records
+// before the entry (DataFile::jumpWalk). Tests set 0 to make every seek try.
 struct WalkReading {
   bool map = true;
   std::size_t viewBytes = std::size_t{16} << 20;
+  uint64_t jumpBytes = uint64_t{4} << 20;
 };
 void setWalkReading(const WalkReading& reading);
 WalkReading walkReading();
@@ -30,6 +35,13 @@ class IndexWalk {
  public:
   IndexWalk(const IndexArray& index, uint64_t firstRecord)
       : check_(index.data(), index.size()), position_(firstRecord), reading_(walkReading()) {}
+  // A walk that begins after the record of entry `trusted` (< the index's
+  // size), taking the entries up to it as confirmed.
+  static std::unique_ptr<IndexWalk> after(const IndexArray& index, uint32_t trusted) {
+    auto walk = std::make_unique<IndexWalk>(index, index[trusted].position);
+    walk->check_.trustThrough(trusted);
+    return walk;
+  }
 
   // Every record before this position has a valid header.
   uint64_t position() const { return position_; }

@@ -138,74 +138,98 @@ void expectSame(const Read& got, const Read& expected, const std::string& what) 
   EXPECT_EQ(got.stop.offset, expected.stop.offset) << what;
 }
 
+// The walk from the start, and jumps (every seek tries one): a lie the jump
+// does not catch lies outside its stretch and changes no record.
 TEST_F(IndexWalkTest, ATrueIndexIsUsedAndALyingOneCostsNoRecord) {
   ASSERT_GT(entries, 20u);
-  for (uint32_t k : {0u, 1u, entries / 2, entries - 2, entries - 1}) {
-    const uint64_t time = entryField(k, kIndexEntryTime);
-    const uint64_t position = entryField(k, kIndexEntryPosition);
-    const uint64_t other = entryField(k == 0 ? 1 : k - 1, kIndexEntryPosition);
+  for (const bool jumps : {false, true}) {
+    setWalkReading({true, WalkReading{}.viewBytes, jumps ? 0 : UINT64_MAX});
+    for (uint32_t k : {0u, 1u, entries / 2, entries - 2, entries - 1}) {
+      const uint64_t time = entryField(k, kIndexEntryTime);
+      const uint64_t position = entryField(k, kIndexEntryPosition);
+      const uint64_t other = entryField(k == 0 ? 1 : k - 1, kIndexEntryPosition);
 
-    WindowSeek seek;
-    const auto [clean, cleanWhole] = window(bytes, time + 1, &seek);
-    EXPECT_EQ(cleanWhole.records.empty(), k + 1 == entries);
-    expectSame(clean, cleanWhole, "unchanged");
-    ASSERT_TRUE(seek.entry) << k;
-    EXPECT_EQ(*seek.entry, k);
-    EXPECT_FALSE(seek.indexDisagrees);
+      WindowSeek seek;
+      const auto [clean, cleanWhole] = window(bytes, time + 1, &seek);
+      EXPECT_EQ(cleanWhole.records.empty(), k + 1 == entries);
+      expectSame(clean, cleanWhole, "unchanged");
+      ASSERT_TRUE(seek.entry) << k;
+      EXPECT_EQ(*seek.entry, k);
+      EXPECT_FALSE(seek.indexDisagrees);
+      EXPECT_EQ(seek.jumped, jumps && k > 0);
 
-    struct Change {
-      const char* name;
-      uint32_t field;
-      uint64_t value;
-    };
-    const Change changes[] = {
-        {"position 0", kIndexEntryPosition, 0},
-        {"position at the header's end", kIndexEntryPosition, kFileHeaderSize},
-        {"position at the first record", kIndexEntryPosition, dataOffset},
-        {"position at the end of the records", kIndexEntryPosition, indexOffset},
-        {"position into a record", kIndexEntryPosition, position - 12},
-        {"position at another entry's", kIndexEntryPosition, other},
-        {"position far past the file", kIndexEntryPosition, uint64_t{1} << 62},
-        {"time earlier", kIndexEntryTime, time - 1},
-        {"time later", kIndexEntryTime, time + 1},
-        {"time far later", kIndexEntryTime, UINT64_MAX},
-    };
-    for (const Change& change : changes) {
-      std::string lying = bytes;
-      storeU64(lying.data() + indexOffset + k * kIndexEntrySize + change.field, change.value);
-      const std::string what = std::string(change.name) + ", entry " + std::to_string(k);
-      for (uint64_t start : {time + 1, time, kStart}) {
-        const auto [got, whole] = window(lying, start, &seek);
-        // The records themselves are untouched, so the whole read is too.
-        expectSame(whole, window(bytes, start).second, what);
-        expectSame(got, whole, what);
-        if (seek.entry) {
-          EXPECT_FALSE(seek.indexDisagrees) << what;
+      struct Change {
+        const char* name;
+        uint32_t field;
+        uint64_t value;
+      };
+      const Change changes[] = {
+          {"position 0", kIndexEntryPosition, 0},
+          {"position at the header's end", kIndexEntryPosition, kFileHeaderSize},
+          {"position at the first record", kIndexEntryPosition, dataOffset},
+          {"position at the end of the records", kIndexEntryPosition, indexOffset},
+          {"position into a record", kIndexEntryPosition, position - 12},
+          {"position at another entry's", kIndexEntryPosition, other},
+          {"position far past the file", kIndexEntryPosition, uint64_t{1} << 62},
+          {"time earlier", kIndexEntryTime, time - 1},
+          {"time later", kIndexEntryTime, time + 1},
+          {"time far later", kIndexEntryTime, UINT64_MAX},
+      };
+      for (const Change& change : changes) {
+        std::string lying = bytes;
+        storeU64(lying.data() + indexOffset + k * kIndexEntrySize + change.field, change.value);
+        const std::string what = std::string(change.name) + ", entry " + std::to_string(k);
+        for (uint64_t start : {time + 1, time, kStart}) {
+          const auto [got, whole] = window(lying, start, &seek);
+          // The records themselves are untouched, so the whole read is too.
+          expectSame(whole, window(bytes, start).second, what);
+          expectSame(got, whole, what);
+          if (seek.entry) {
+            EXPECT_FALSE(seek.indexDisagrees) << what;
+          }
+          if (seek.indexDisagrees) {
+            EXPECT_EQ(seek.firstBadEntry, k) << what;
+          }
+          // An earlier time makes the entry the one before the window: the
+          // seek walks to it and finds it false.
+          if (change.field == kIndexEntryTime && change.value < time && start == time + 1) {
+            EXPECT_TRUE(seek.indexDisagrees) << what;
+          }
         }
-        if (seek.indexDisagrees) {
-          EXPECT_EQ(seek.firstBadEntry, k) << what;
-        }
-        // An earlier time makes the entry the one before the window: the
-        // seek walks to it and finds it false.
-        if (change.field == kIndexEntryTime && change.value < time && start == time + 1) {
-          EXPECT_TRUE(seek.indexDisagrees) << what;
-        }
+        // Whatever the field, the lie is found and reported at its entry: a
+        // time 1 us off with the position right is as false as a wrong
+        // position.
+        if (change.value == entryField(k, change.field)) continue;  // no lie after all
+        writeFile(dir.file("w.cdt"), lying);
+        auto file = openDataFile(dir.file("w.cdt").c_str());
+        ASSERT_NE(file, nullptr);
+        EXPECT_FALSE(seekToIndexEntry(*file, k)) << what;
+        const std::optional<IndexDisagreement> bad = file->indexDisagreement();
+        ASSERT_TRUE(bad && bad->stored && bad->expected) << what;
+        EXPECT_EQ(bad->entry, k) << what;
+        EXPECT_EQ(bad->stored->time, change.field == kIndexEntryTime ? change.value : time) << what;
+        EXPECT_EQ(bad->expected->time, time) << what;
+        EXPECT_EQ(bad->expected->position, position) << what;
       }
-      // Whatever the field, the lie is found and reported at its entry: a
-      // time 1 us off with the position right is as false as a wrong
-      // position.
-      if (change.value == entryField(k, change.field)) continue;  // no lie after all
-      writeFile(dir.file("w.cdt"), lying);
-      auto file = openDataFile(dir.file("w.cdt").c_str());
-      ASSERT_NE(file, nullptr);
-      EXPECT_FALSE(seekToIndexEntry(*file, k)) << what;
-      const std::optional<IndexDisagreement> bad = file->indexDisagreement();
-      ASSERT_TRUE(bad && bad->stored && bad->expected) << what;
-      EXPECT_EQ(bad->entry, k) << what;
-      EXPECT_EQ(bad->stored->time, change.field == kIndexEntryTime ? change.value : time) << what;
-      EXPECT_EQ(bad->expected->time, time) << what;
-      EXPECT_EQ(bad->expected->position, position) << what;
     }
+  }
+}
+
+// A jump trusts the index before its stretch: past a damaged record the
+// window reads the records there, which a read from the start never reaches;
+// with the damage inside the stretch the seek walks from the start instead.
+TEST_F(IndexWalkTest, AJumpTrustsTheIndexBeforeItsStretch) {
+  setWalkReading({true, WalkReading{}.viewBytes, 0});
+  std::string damaged = bytes;
+  const uint32_t k = 8;
+  storeU16(damaged.data() + entryField(k, kIndexEntryPosition) + kRecordType, 7);
+  for (const uint32_t e : {k + 2, entries - 1}) {
+    const uint64_t start = entryField(e, kIndexEntryTime) + 1;
+    WindowSeek seek;
+    const auto [got, whole] = window(damaged, start, &seek);
+    EXPECT_EQ(whole.stop.status, DataFileStatus::BadType);
+    EXPECT_EQ(seek.jumped, e == entries - 1) << e;
+    expectSame(got, seek.jumped ? window(bytes, start).second : whole, std::to_string(e));
   }
 }
 

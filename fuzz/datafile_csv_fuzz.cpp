@@ -6,7 +6,9 @@
 // which must never change a record someone else holds, and reading resumes
 // from index entries (seekToIndexEntry). Window reads (seekToTime) must give
 // exactly the records of a read from the start whatever the index says: the
-// same records at or after the window's start, and the same stop. A header
+// same records at or after the window's start, and the same stop; a seek that
+// jumps near its entry must give them wherever a walk from the start confirms
+// that entry (what the jump trusts holds), and never fault. A header
 // without a usable index is read again in salvage mode, as cdt recover does.
 // The names of the configuration decode without loss, and the CSV header,
 // decoded cell by cell, gives the decoded probe names' columns
@@ -26,6 +28,7 @@
 #include "datafile/aggregation.h"
 #include "datafile/data_file.h"
 #include "datafile/data_record.h"
+#include "datafile/index_walk.h"
 #include "fuzz/name_checks.h"
 #include "fuzz/scratch_input.h"
 
@@ -235,7 +238,9 @@ void checkSeeks(DataFile& file, Aggregation& aggregation, const std::vector<Seen
 // record (and at the ends of the range), seekToTime and a read to the end
 // keep exactly the records from the start's read at or after the window's
 // start, and stop where it stopped, for the same reason.
-void checkWindows(DataFile& file, const std::vector<Seen>& all, DataFileReport stop) {
+void checkWindows(const char* path, DataFile& file, const std::vector<Seen>& all,
+                  DataFileReport stop, bool jumps) {
+  setWalkReading({true, WalkReading{}.viewBytes, jumps ? 0 : UINT64_MAX});
   std::vector<uint64_t> starts = {0, 1, UINT64_MAX};
   if (!all.empty()) {
     for (size_t i : {size_t{0}, all.size() / 2, all.size() - 1}) {
@@ -254,6 +259,10 @@ void checkWindows(DataFile& file, const std::vector<Seen>& all, DataFileReport s
     std::vector<Seen> expected;
     for (const Seen& s : all) {
       if (s.time >= start) expected.push_back(s);
+    }
+    if (seek.jumped) {
+      std::unique_ptr<DataFile> walked = openDataFile(path);
+      if (walked == nullptr || !seekToIndexEntry(*walked, *seek.entry)) continue;
     }
     check(got == expected);
     check(file.lastReadStatus().status == stop.status &&
@@ -298,7 +307,9 @@ bool convert(const char* path, ReadMode mode) {
   exporter.reset();
 
   const DataFileReport stop = file->lastReadStatus();
-  if (stop.status != DataFileStatus::IoError) checkWindows(*file, seen, stop);
+  if (stop.status != DataFileStatus::IoError) {
+    for (const bool jumps : {false, true}) checkWindows(path, *file, seen, stop, jumps);
+  }
   checkSeeks(*file, aggregation, seen);
   check(closeDataFile(*file));
   return file->header().indexOffset == 0;

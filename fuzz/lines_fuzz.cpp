@@ -4,7 +4,9 @@
 // windows gives the same rows as one read of the whole file, a window begun
 // at a start planned ahead gives the rows of its own seek, and every row
 // stays within the columns (the sanitizers watch the stores); and the set of
-// the file with itself is the file's lines, each joined with its twin.
+// the file with itself is the file's lines, each joined with its twin. Window
+// seeks that jump near their index entry keep the cut exact wherever a walk
+// from the start confirms that entry.
 //
 // The bytes are written to one scratch file (fuzz/scratch_input.h).
 #include <cstdint>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "datafile/data_file.h"
+#include "datafile/index_walk.h"
 #include "fuzz/scratch_input.h"
 #include "lines/line_reader.h"
 #include "lines/set_reader.h"
@@ -41,7 +44,8 @@ struct Row {
 // The rows of `window`; with `oneHost`, of the first line host's blade
 // records only.
 std::vector<Row> readRows(const std::string& path, LineWindow window, std::size_t batch,
-                          bool oneHost = false, const PlannedLineStart* planned = nullptr) {
+                          bool oneHost = false, const PlannedLineStart* planned = nullptr,
+                          WindowSeek* seek = nullptr) {
   std::vector<Row> rows;
   std::unique_ptr<DataFile> file = openDataFile(path.c_str());
   if (file == nullptr) return rows;
@@ -60,6 +64,7 @@ std::vector<Row> readRows(const std::string& path, LineWindow window, std::size_
       planned != nullptr ? std::make_unique<LineReader>(*file, plan, window, *planned)
                          : std::make_unique<LineReader>(*file, plan, window);
   LineReader& reader = *made;
+  if (seek != nullptr) *seek = reader.seek();
   while (!reader.ended()) {
     const std::size_t n = reader.read(columns, 0, batch);
     check(n <= batch);
@@ -113,11 +118,53 @@ void checkSetOfTwins(const std::string& path, const std::vector<Row>& whole) {
   check(line == whole.size());
 }
 
+// Whether a walk from the start of the records confirms index entry k.
+bool walkConfirms(const std::string& path, uint32_t k) {
+  std::unique_ptr<DataFile> file = openDataFile(path.c_str());
+  return file != nullptr && seekToIndexEntry(*file, k);
+}
+
+// The cuts again with every seek jumping where it can: a window that jumped
+// gives the rows of the whole read wherever a walk from the start confirms
+// its entry (what the jump trusts without reading holds), and a planned
+// start begins as its own seek does, jump or not.
+void checkJumps(const std::string& path, const std::vector<Row>& whole, uint64_t cut) {
+  setWalkReading({true, WalkReading{}.viewBytes, 0});
+  for (bool oneHost : {false, true}) {
+    const std::vector<Row> all = oneHost ? readRows(path, {}, 5, true) : whole;
+    std::vector<std::optional<PlannedLineStart>> planned;
+    if (std::unique_ptr<DataFile> file = openDataFile(path.c_str())) {
+      std::unique_ptr<DataFile> peek = openDataFile(path.c_str());
+      const std::optional<uint32_t> host =
+          oneHost ? std::optional<uint32_t>(firstLineHost(*peek).value_or(0)) : std::nullopt;
+      planned = planLineStarts(*file, host, {cut, cut + 1});
+    }
+    for (std::size_t i = 0; i < 2; ++i) {
+      LineWindow before;
+      before.stop = cut + i;
+      LineWindow after;
+      after.start = cut + i;
+      WindowSeek seek;
+      std::vector<Row> joined = readRows(path, before, 3, oneHost);
+      const std::vector<Row> rest = readRows(path, after, 7, oneHost, nullptr, &seek);
+      if (i < planned.size() && planned[i]) {
+        check(readRows(path, after, 4, oneHost, &*planned[i]) == rest);
+      }
+      if (seek.jumped && !walkConfirms(path, *seek.entry)) continue;
+      joined.insert(joined.end(), rest.begin(), rest.end());
+      check(joined == all);
+    }
+  }
+  setWalkReading({true, WalkReading{}.viewBytes, UINT64_MAX});
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string& path = cdt::fuzzing::scratchInputPath("cdt-lines-fuzz");
   cdt::fuzzing::writeScratchInput(path, data, size);
+  // Seeks walk from the start of the records until checkJumps.
+  setWalkReading({true, WalkReading{}.viewBytes, UINT64_MAX});
 
   const std::vector<Row> whole = readRows(path, {}, 5);
   check(readRows(path, {}, 64) == whole);
@@ -154,5 +201,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       check(joined == all);
     }
   }
+  checkJumps(path, whole, cut);
   return 0;
 }

@@ -58,6 +58,10 @@ class LineTrack : public RecordHeadObserver {
     started_ = true;
     if (!isLineRecordHead(head)) return;
     const auto slot = static_cast<uint8_t>(1u << head[kRecordBody + kBladesChannel]);
+    if (jumping_) {
+      jumpedRecord(hostIndex, slot);
+      return;
+    }
     if (!open_) {
       open_ = true;
       hostIndex_ = hostIndex;
@@ -69,7 +73,55 @@ class LineTrack : public RecordHeadObserver {
     occupied_ |= slot;
   }
 
+  // After a jump the slots the group in progress held are unknown: the
+  // track follows every one of the 16 possible sets through the records it
+  // is shown and has settled once all agree (two sets that agree also agree
+  // on the record that opened the group, since a group's slots are
+  // distinct). The latest time is the entry's: a track that leaves out other
+  // hosts' records may know a smaller one, but both lie before the window,
+  // so every line of the window gets the same window time either way.
+  bool jumped(uint64_t latestTime) override {
+    saved_ = state();
+    started_ = true;
+    open_ = false;
+    latestTime_ = latestTime;
+    jumping_ = true;
+    for (uint8_t s = 0; s < kSets; ++s) {
+      possible_[s] = s;
+      possibleWindowTime_[s] = latestTime;
+    }
+    return true;
+  }
+  bool settled() const override { return !jumping_; }
+  void backOut() override {
+    jumping_ = false;
+    restore(saved_);
+  }
+
  private:
+  static constexpr uint8_t kSets = 16;
+
+  void jumpedRecord(uint16_t hostIndex, uint8_t slot) {
+    if (!open_) {
+      open_ = true;
+      hostIndex_ = hostIndex;
+    }
+    bool agree = true;
+    for (uint8_t s = 0; s < kSets; ++s) {
+      // No slot held: no line yet, and this record opens the first.
+      if (possible_[s] == 0 || (possible_[s] & slot) != 0) {
+        possible_[s] = 0;
+        possibleWindowTime_[s] = latestTime_;
+      }
+      possible_[s] |= slot;
+      agree = agree && possible_[s] == possible_[0];
+    }
+    if (!agree) return;
+    jumping_ = false;
+    occupied_ = possible_[0];
+    windowTime_ = possibleWindowTime_[0];
+  }
+
   friend class LineGrouper;
   std::optional<uint32_t> host_;
   bool started_ = false;
@@ -78,6 +130,13 @@ class LineTrack : public RecordHeadObserver {
   uint32_t hostIndex_ = 0;
   uint64_t latestTime_ = 0;
   uint64_t windowTime_ = 0;
+  // While a jump's records are shown: the possible sets of slots and the
+  // window time each would give the group in progress, and the state to go
+  // back to.
+  bool jumping_ = false;
+  uint8_t possible_[kSets] = {};
+  uint64_t possibleWindowTime_[kSets] = {};
+  State saved_;
 };
 
 class LineGrouper {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "csv/csv_test_support.h"
+#include "datafile/index_walk.h"
 #include "test/support.h"
 
 namespace cdt {
@@ -213,34 +214,43 @@ TEST(LineReaderTest, WindowsJoinToTheWholeRead) {
   rec.write(records);
   const auto all = rec.read({});
   ASSERT_GT(all.size(), 100u);
-  for (uint64_t cut = 995; cut < time + 3; cut += 7) {
-    for (uint64_t width : {1u, 5u, 40u}) {
-      auto joined = rec.read(timeWindow(std::nullopt, cut));
-      auto middle = rec.read(timeWindow(cut, cut + width));
-      auto rest = rec.read(timeWindow(cut + width, std::nullopt));
-      joined.insert(joined.end(), middle.begin(), middle.end());
-      joined.insert(joined.end(), rest.begin(), rest.end());
-      ASSERT_EQ(joined, all) << "cut " << cut << " width " << width;
+  // With a walk from the start and with jumps near the entry (tried by every
+  // seek here): the grouping a jump rebuilds is the walk's.
+  for (const bool jumps : {false, true}) {
+    setWalkReading({true, WalkReading{}.viewBytes, jumps ? 0 : UINT64_MAX});
+    for (uint64_t cut = 995; cut < time + 3; cut += 7) {
+      for (uint64_t width : {1u, 5u, 40u}) {
+        auto joined = rec.read(timeWindow(std::nullopt, cut));
+        auto middle = rec.read(timeWindow(cut, cut + width));
+        auto rest = rec.read(timeWindow(cut + width, std::nullopt));
+        joined.insert(joined.end(), middle.begin(), middle.end());
+        joined.insert(joined.end(), rest.begin(), rest.end());
+        ASSERT_EQ(joined, all) << "cut " << cut << " width " << width;
+      }
     }
-  }
-  // Starts planned by one walk begin exactly where each window's own seek
-  // would, in the same grouping state, whatever the order they are read in.
-  std::vector<uint64_t> cuts;
-  for (uint64_t cut = 995; cut < time + 3; cut += 7) cuts.push_back(cut);
-  std::vector<std::optional<PlannedLineStart>> planned;
-  {
-    std::unique_ptr<DataFile> file = openDataFile(rec.path.c_str());
-    planned = planLineStarts(*file, std::nullopt, cuts);
-  }
-  ASSERT_EQ(planned.size(), cuts.size());
-  for (std::size_t i = cuts.size(); i-- > 0;) {
-    ASSERT_TRUE(planned[i].has_value()) << cuts[i];
-    for (std::size_t batch : {1u, 64u}) {
-      EXPECT_EQ(rec.read(timeWindow(cuts[i], cuts[i] + 20), batch, &*planned[i]),
-                rec.read(timeWindow(cuts[i], cuts[i] + 20), batch))
-          << "cut " << cuts[i];
+    // Starts planned by one walk begin exactly where each window's own seek
+    // would, in the same grouping state, whatever the order they are read in.
+    std::vector<uint64_t> cuts;
+    for (uint64_t cut = 995; cut < time + 3; cut += 7) cuts.push_back(cut);
+    std::vector<std::optional<PlannedLineStart>> planned;
+    {
+      std::unique_ptr<DataFile> file = openDataFile(rec.path.c_str());
+      planned = planLineStarts(*file, std::nullopt, cuts);
     }
+    ASSERT_EQ(planned.size(), cuts.size());
+    std::size_t jumped = 0;
+    for (std::size_t i = cuts.size(); i-- > 0;) {
+      ASSERT_TRUE(planned[i].has_value()) << cuts[i];
+      jumped += planned[i]->seek.seek.jumped;
+      for (std::size_t batch : {1u, 64u}) {
+        EXPECT_EQ(rec.read(timeWindow(cuts[i], cuts[i] + 20), batch, &*planned[i]),
+                  rec.read(timeWindow(cuts[i], cuts[i] + 20), batch))
+            << "cut " << cuts[i];
+      }
+    }
+    EXPECT_EQ(jumped > cuts.size() / 2, jumps) << jumped << " of " << cuts.size();
   }
+  setWalkReading(WalkReading{});
 
   // A window with a start is read from the confirmed index entry before it,
   // with the grouping the records before it give: the first record is

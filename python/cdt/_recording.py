@@ -216,12 +216,19 @@ class Recording:
             the lines into consecutive runs and joining them gives exactly
             the unwindowed read, however the groups of records fall across a
             boundary. A read with a start goes to the index entry before it,
-            once the record headers before the entry have confirmed it (they
-            also give the grouping of the records there); the Recording
-            keeps what that walk found, so a later read from the same start
-            (or from a start of :meth:`parts`) begins there at once, while
-            the file is unchanged. A read ends once the window time has
-            passed ``stop``.
+            once records have confirmed the entry: far into the file (4 MiB
+            or more), the records from a few entries before it, which must
+            parse, follow one another from entry to entry and agree with
+            those entries' times and positions, and which also give the
+            grouping of the records there; the index is trusted for the
+            records before that stretch, which are not read (a damaged
+            record there is not seen). Any disagreement, and every start
+            nearer the file's beginning, walks the record headers from the
+            start instead, trusting nothing. The Recording keeps where a read
+            from a start begins, so a later read from the same start (or
+            from a start of :meth:`parts`) begins there at once, while the
+            file is unchanged. A read ends once the window time has passed
+            ``stop``.
         revolutions : (first, last), optional
             Keeps the lines whose Start Rev lies in [first, last]; either may
             be None.

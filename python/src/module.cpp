@@ -20,6 +20,7 @@
 #include "datafile/data_file.h"
 #include "datafile/discovery.h"
 #include "datafile/file_names.h"
+#include "datafile/index_walk.h"
 #include "foundation/file_system.h"
 #include "foundation/name_text.h"
 #include "foundation/staged_output.h"
@@ -335,6 +336,16 @@ PYBIND11_MODULE(_cdt, m) {
         py::arg("wanted"));
   m.def("set_probe_keys", &setProbeKeysOf, py::arg("hosts"), py::arg("probes"));
   m.def("_set_split_bytes", &setSplitBytes, py::arg("bytes"));
+  // How far into a file a window's seek jumps near its index entry instead
+  // of walking from the start (tests make every seek try).
+  m.def(
+      "_set_jump_bytes",
+      [](uint64_t bytes) {
+        WalkReading reading = walkReading();
+        reading.jumpBytes = bytes;
+        setWalkReading(reading);
+      },
+      py::arg("bytes"));
   m.def("plan_starts", &planStarts, py::arg("path"), py::arg("salvage"), py::arg("starts"));
   m.def("columns", &columnsOf, py::arg("path"), py::arg("salvage"), py::arg("selection"),
         py::arg("decode"));

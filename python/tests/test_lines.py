@@ -401,18 +401,30 @@ def test_times_pandas_or_datetime64_cannot_hold_raise_naming_the_line(tmp_path):
         bad.profiles()
 
 
-def test_parts_leave_out_lying_index_times(recordings, tmp_path):
+@pytest.mark.parametrize("jump_bytes", [2**62, 0])
+def test_parts_leave_out_lying_index_times(recordings, tmp_path, jump_bytes):
+    from cdt import _cdt
+
     source = recordings["plain"]
-    entries = index_entries(open(source, "rb").read())
+    data = open(source, "rb").read()
+    entries = index_entries(data)
+    position_79 = int.from_bytes(data[entries[79] + 8:entries[79] + 16], "little")
     lying = patched(source, tmp_path / "lying.cdt",
-                    {entries[20]: 2**63 + 1, entries[40]: 2**64 - 1, entries[60]: 1})
+                    {entries[20]: 2**63 + 1, entries[40]: 2**64 - 1, entries[60]: 1,
+                     entries[80] + 8: position_79})
     rec = cdt.open(lying)
     parts = rec.parts(rows=10)
     bounds = [b for part in parts for b in part if b is not None]
     assert len(parts) > 3 and all(0 <= b < 2**63 for b in bounds)
     assert all(a < b for (a, _), (b, _) in zip(parts[1:], parts[2:]))
     whole = rec.to_pandas()
-    joined = pd.concat([rec.to_pandas(start=a, stop=b) for a, b in parts], ignore_index=True)
+    try:
+        # 0: every window's own seek jumps near its entry where the records
+        # there agree with the index, and walks from the start where not.
+        _cdt._set_jump_bytes(jump_bytes)
+        joined = pd.concat([rec.to_pandas(start=a, stop=b) for a, b in parts], ignore_index=True)
+    finally:
+        _cdt._set_jump_bytes(4 << 20)
     pd.testing.assert_frame_equal(joined, whole)
 
 
