@@ -16,7 +16,6 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <limits>
 #include <optional>
 #include <set>
 
@@ -367,15 +366,7 @@ bool ParquetSink::writeLong(const LineColumns& c, std::size_t rows) {
           addCell(w.column(*toaColumn_), c.floats[r * c.stride + row], floatEmpties(c, r, row));
         }
         if (deflectionColumn_) {
-          // From the TOA, as every view computes it: only on a synchronised
-          // line whose host agrees with the set line's speed.
-          const std::size_t r = probe.bladeToaRow + k;
-          const uint8_t* empties = floatEmpties(c, r, row);
-          const bool toa = empties == nullptr || *empties == 0;
-          const double x = toa && status == 0 && c.sync[row] != 0
-                               ? probe.deflection.at(probe.blades[k] - 1, c.floats[row],
-                                                     c.floats[r * c.stride + row])
-                               : std::numeric_limits<double>::quiet_NaN();
+          const double x = sinkDeflection(probe, k, c, row, status);
           if (std::isnan(x)) {
             w.column(*deflectionColumn_).addNull();
           } else {
