@@ -114,59 +114,6 @@ class ParquetSink : public ColumnSink {
   std::string units_;
 };
 
-// `text` as a JSON string.
-std::string jsonText(std::string_view text) {
-  std::string quoted = "\"";
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      quoted += '\\';
-      quoted += c;
-    } else if (byte < 0x20) {
-      const char hex[] = "0123456789abcdef";
-      quoted += "\\u00";
-      quoted += hex[byte >> 4];
-      quoted += hex[byte & 15];
-    } else {
-      quoted += c;
-    }
-  }
-  quoted += '"';
-  return quoted;
-}
-
-// {"columns":{NAME:KEY,...},"quantities":{KEY:{"unit":..,"description":..,
-// "long_name":..},...}} of the columns and their quantities.
-std::string unitsJson(const std::vector<ParquetColumn>& columns,
-                      const std::vector<Quantity>& quantities) {
-  std::string json = "{\"columns\":{";
-  std::set<Quantity> used;
-  for (std::size_t i = 0; i < columns.size(); ++i) {
-    if (i > 0) json += ',';
-    json += jsonText(columns[i].name);
-    json += ':';
-    json += jsonText(quantityUnit(quantities[i]).key);
-    used.insert(quantities[i]);
-  }
-  json += "},\"quantities\":{";
-  bool first = true;
-  for (const Quantity quantity : used) {
-    const QuantityUnit& unit = quantityUnit(quantity);
-    if (!first) json += ',';
-    first = false;
-    json += jsonText(unit.key);
-    json += ":{\"unit\":";
-    json += jsonText(unit.unit);
-    json += ",\"description\":";
-    json += jsonText(unit.description);
-    json += ",\"long_name\":";
-    json += jsonText(unit.longName);
-    json += '}';
-  }
-  json += "}}";
-  return json;
-}
-
 std::vector<std::string> ParquetSink::probeNames() const {
   // The probes' keys, as Python names them: distinct wherever names are
   // shared, so that no column needs a suffix of its own.
@@ -277,7 +224,9 @@ bool ParquetSink::begin(const std::string& path, const SinkDescription& descript
       column.name = base + "_" + std::to_string(n);
     }
   }
-  units_ = unitsJson(columns, quantities_);
+  std::vector<std::string> names;
+  for (const ParquetColumn& column : columns) names.push_back(column.name);
+  units_ = unitsJson(names, quantities_);
   std::size_t bytes = 0;
   for (const ParquetColumn& column : columns) bytes += rowBytes(column, longest);
 
