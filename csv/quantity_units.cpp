@@ -1,5 +1,7 @@
 #include "csv/quantity_units.h"
 
+#include <set>
+
 namespace cdt {
 
 namespace {
@@ -51,11 +53,47 @@ constexpr QuantityUnit kUnits[] = {
     {Quantity::ProbeAngle, "probe_angle", "rad", "rad",
      "radians from the once-per-revolution mark, in the direction of rotation",
      "probe's angular position", false},
+    {Quantity::Path, "path", "", "", "file name, as given",
+     "the recording's file (a set's: the file of its first host)", false},
+    {Quantity::Stage, "stage", "", "", "name", "stage name", false},
+    {Quantity::StageNumber, "stage_number", "", "", "number, from 1",
+     "stage number in the configuration", false},
+    {Quantity::AliasOrders, "alias_candidates", "", "", "engine orders, separated by commas",
+     "engine orders that the probe angles cannot tell from the one found", false},
+    {Quantity::FitProbes, "fit_probes", "", "", "count", "probes whose deflections the fit took",
+     false},
+    {Quantity::Revolution, "revolution", "", "", "revolution number",
+     "revolution by the recorder's revolution counter", false},
+    {Quantity::FitRevolutions, "fit_revolutions", "", "", "count", "revolutions the fit took",
+     false},
+    {Quantity::ResidualRms, "residual_rms", "mm", "mm", kClearance,
+     "RMS of the tip deflections less the fitted resonance", true},
 };
 
 #undef CDT_MICRO
 
-static_assert(std::size(kUnits) == static_cast<std::size_t>(Quantity::ProbeAngle) + 1);
+static_assert(std::size(kUnits) == static_cast<std::size_t>(Quantity::ResidualRms) + 1);
+
+// `text` as a JSON string.
+std::string jsonText(std::string_view text) {
+  std::string quoted = "\"";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      quoted += '\\';
+      quoted += c;
+    } else if (byte < 0x20) {
+      const char hex[] = "0123456789abcdef";
+      quoted += "\\u00";
+      quoted += hex[byte >> 4];
+      quoted += hex[byte & 15];
+    } else {
+      quoted += c;
+    }
+  }
+  quoted += '"';
+  return quoted;
+}
 
 }  // namespace
 
@@ -91,6 +129,35 @@ std::vector<Quantity> columnQuantities(const ColumnPlan& plan, TextLayout layout
     if (shown.bladeToa) quantities.insert(quantities.end(), blades, Quantity::BladeToa);
   }
   return quantities;
+}
+
+std::string unitsJson(std::span<const std::string> names, std::span<const Quantity> quantities) {
+  std::string json = "{\"columns\":{";
+  std::set<Quantity> used;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) json += ',';
+    json += jsonText(names[i]);
+    json += ':';
+    json += jsonText(quantityUnit(quantities[i]).key);
+    used.insert(quantities[i]);
+  }
+  json += "},\"quantities\":{";
+  bool first = true;
+  for (const Quantity quantity : used) {
+    const QuantityUnit& unit = quantityUnit(quantity);
+    if (!first) json += ',';
+    first = false;
+    json += jsonText(unit.key);
+    json += ":{\"unit\":";
+    json += jsonText(unit.unit);
+    json += ",\"description\":";
+    json += jsonText(unit.description);
+    json += ",\"long_name\":";
+    json += jsonText(unit.longName);
+    json += '}';
+  }
+  json += "}}";
+  return json;
 }
 
 }  // namespace cdt

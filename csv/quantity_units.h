@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -42,6 +43,15 @@ enum class Quantity : uint8_t {
   EngineOrder,
   Diameter,
   ProbeAngle,
+  // The resonance tables' own columns (cdt analyse).
+  Path,
+  Stage,
+  StageNumber,
+  AliasOrders,
+  FitProbes,
+  Revolution,
+  FitRevolutions,
+  ResidualRms,
 };
 
 struct QuantityUnit {
@@ -73,5 +83,11 @@ const QuantityUnit& quantityUnit(Quantity quantity);
 // The quantity of each column name eachColumnName gives for the same plan
 // and layout, in the same order.
 std::vector<Quantity> columnQuantities(const ColumnPlan& plan, TextLayout layout);
+
+// The JSON that a Parquet file's key-value metadata `cdt.units` holds of its
+// columns `names`, of quantities `quantities` (in the same order):
+// {"columns":{NAME:KEY,...},"quantities":{KEY:{"unit":..,"description":..,
+// "long_name":..},...}}, each quantity that a column has once.
+std::string unitsJson(std::span<const std::string> names, std::span<const Quantity> quantities);
 
 }  // namespace cdt

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -42,6 +43,21 @@ struct SinkProbe {
   // A set's probe: its host's place in the description's statusHosts.
   uint32_t host = 0;
 };
+
+// The tip deflection of the probe's kept blade `k` on row `row` of a batch,
+// as every output shows it: only on a line locked to the shaft whose TOA
+// cell holds a value and, for a set, whose host's line agrees with the set
+// line whose speed it takes (`status`: the host's status, 0 for one file).
+// NaN where the cell is empty.
+inline double sinkDeflection(const SinkProbe& probe, std::size_t k, const LineColumns& c,
+                             std::size_t row, uint8_t status) {
+  const std::size_t r = probe.bladeToaRow + k;
+  const uint8_t* empty = floatEmpties(c, r, row);
+  if ((empty != nullptr && *empty != 0) || status != 0 || c.sync[row] == 0) {
+    return std::numeric_limits<double>::quiet_NaN();
+  }
+  return probe.deflection.at(probe.blades[k] - 1, c.floats[row], c.floats[r * c.stride + row]);
+}
 
 // What a sink writes besides the lines.
 struct SinkDescription {

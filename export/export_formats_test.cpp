@@ -5,6 +5,7 @@
 #include <matio.h>
 #include <netcdf.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -420,6 +421,93 @@ TEST_F(ExportTest, NamesOutsideAsciiInEveryFormat) {
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("unknown encoding 'ebcdic' (auto, utf-8, windows-1252"), std::string::npos)
       << r.err;
+}
+
+// Deflections, asked for in the wide files, are the long CSV's Deflection
+// cells: per probe a lines x blades variable, empty (netCDF's fill value,
+// MATLAB's NaN) exactly where the cell is, with its unit.
+TEST_F(ExportTest, NetCdfAndMatlabDeflectionsAreTheLongCsvCells) {
+  RunResult r =
+      runCdt({"export", "-o", "long", "--layout", "long", "--quantities", "deflection", input},
+             dir.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  // Line after line, probe after probe, blade after blade.
+  const std::vector<Row> rows = testing::table(dir.file("long/" + name + ".csv"));
+  ASSERT_EQ(rows.size(), 1u + 60 * 3 * 5);
+  ASSERT_EQ(rows[0].back(), "Deflection");
+  std::vector<std::string> expected;
+  for (size_t i = 1; i < rows.size(); ++i) expected.push_back(rows[i].back());
+  const auto empty = std::count(expected.begin(), expected.end(), "");
+  EXPECT_GT(empty, 0);  // lines not locked to the shaft
+  EXPECT_LT(empty, static_cast<std::ptrdiff_t>(expected.size()));
+  const char* probes[] = {"Probe101", "Probe102", "Probe103"};
+  // The cells of read-back deflections, `lineMajor` as netCDF holds them,
+  // else as MATLAB does; `none` (netCDF's fill value) and NaN are empty.
+  const auto cellsOf = [](const std::vector<std::vector<double>>& values, bool lineMajor,
+                          double none) {
+    std::vector<std::string> cells;
+    for (size_t i = 0; i < 60; ++i) {
+      for (const std::vector<double>& probe : values) {
+        for (size_t b = 0; b < 5; ++b) {
+          const double x = probe[lineMajor ? i * 5 + b : b * 60 + i];
+          cells.push_back(x == none ? "" : cellDouble(x));
+        }
+      }
+    }
+    return cells;
+  };
+
+  r = runCdt({"export", "-o", "nc", "--format", "netcdf", "--quantities", "deflection", input},
+             dir.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  int nc = -1;
+  ASSERT_EQ(nc_open(dir.file("nc/" + name + ".nc").c_str(), NC_NOWRITE, &nc), NC_NOERR);
+  std::vector<std::vector<double>> values(3, std::vector<double>(300));
+  for (size_t p = 0; p < 3; ++p) {
+    const std::string variable = std::string(probes[p]) + "_deflection";
+    int id = -1;
+    ASSERT_EQ(nc_inq_varid(nc, variable.c_str(), &id), NC_NOERR) << variable;
+    ASSERT_EQ(nc_get_var_double(nc, id, values[p].data()), NC_NOERR);
+    EXPECT_EQ(attribute(nc, variable, "units"), "mm");
+    EXPECT_EQ(
+        attribute(nc, variable, "long_name"),
+        std::string(probes[p]) + ": blade tip deflection, positive when the tip arrives early");
+  }
+  nc_close(nc);
+  EXPECT_EQ(cellsOf(values, true, NC_FILL_DOUBLE), expected);
+
+  for (const bool v73 : {false, true}) {
+    std::vector<std::string> args = {"export", "-o",           "mat",        "--format",
+                                     "mat",    "--quantities", "deflection", input};
+    if (v73) args.push_back("--mat73");
+    r = runCdt(args, dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    mat_t* mat = Mat_Open(dir.file("mat/" + name + ".mat").c_str(), MAT_ACC_RDONLY);
+    ASSERT_NE(mat, nullptr);
+    matvar_t* structure = Mat_VarRead(mat, "probes");
+    matvar_t* units = Mat_VarRead(mat, "units");
+    ASSERT_TRUE(structure != nullptr && units != nullptr);
+    const matvar_t* unit = Mat_VarGetStructFieldByName(units, "deflection", 0);
+    ASSERT_NE(unit, nullptr);
+    EXPECT_NE(textOf(unit).find(u"mm on real installations; blade tip deflection"),
+              std::u16string::npos);
+    for (size_t p = 0; p < 3; ++p) {
+      matvar_t* probe = Mat_VarGetStructFieldByName(structure, probes[p], 0);
+      ASSERT_NE(probe, nullptr);
+      const matvar_t* field = Mat_VarGetStructFieldByName(probe, "deflection", 0);
+      ASSERT_TRUE(field != nullptr && field->class_type == MAT_C_DOUBLE && field->nbytes == 2400)
+          << probes[p];
+      const auto* x = static_cast<const double*>(field->data);
+      values[p].assign(x, x + 300);
+    }
+    EXPECT_EQ(cellsOf(values, false, NAN), expected) << (v73 ? "7.3" : "level 5");
+    Mat_VarFree(structure);
+    Mat_VarFree(units);
+    Mat_Close(mat);
+  }
+  // The wide CSV keeps the converter's columns.
+  r = runCdt({"export", "-o", "csv", "--quantities", "deflection", input}, dir.path());
+  EXPECT_EQ(r.status, 2);
 }
 
 }  // namespace

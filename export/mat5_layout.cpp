@@ -20,6 +20,7 @@ std::size_t mat5ValueBytes(Mat5Source source) {
     case Mat5Source::StartRevolution:
     case Mat5Source::EndRevolution:
     case Mat5Source::Doubles:
+    case Mat5Source::Deflection:
       break;
   }
   return 8;
@@ -47,6 +48,7 @@ ColumnKind kindOf(Mat5Source source) {
       return {kMxSingle, 0, kMiSingle};
     case Mat5Source::Seconds:
     case Mat5Source::Doubles:
+    case Mat5Source::Deflection:
       break;
   }
   return {kMxDouble, 0, kMiDouble};
@@ -80,8 +82,8 @@ class Builder {
     if (at_ % 8 != 0) bytes(zeros, 8 - at_ % 8);
   }
   // A line column of `lines` values.
-  void column(Mat5Source source, uint32_t row, uint64_t lines) {
-    layout_.columns.push_back({source, row, at_});
+  void column(Mat5Source source, uint32_t row, uint64_t lines, uint32_t probe) {
+    layout_.columns.push_back({source, row, at_, probe});
     at_ += lines * mat5ValueBytes(source);
   }
 
@@ -187,11 +189,11 @@ class Builder {
 
   // A lines x count matrix of the columns from `row` on of `source`.
   void lineMatrix(const std::string& name, Mat5Source source, uint32_t row, uint32_t count,
-                  uint64_t lines) {
+                  uint64_t lines, uint32_t probe = 0) {
     const ColumnKind kind = kindOf(source);
     const Open m = matrix(kind.arrayClass, kind.flags, lines, count, name);
     const Open data = open(kind.dataType);
-    for (uint32_t c = 0; c < count; ++c) column(source, row + c, lines);
+    for (uint32_t c = 0; c < count; ++c) column(source, row + c, lines, probe);
     close(data);
     close(m);
   }
@@ -277,9 +279,10 @@ Mat5Layout planMat5File(const SinkDescription& description, uint64_t lines) {
   b.beginVariable("probes");
   const Builder::Open probes = b.structure("probes", probeFieldNames(description.probes));
   const Quantities& q = description.plan.quantities;
-  for (const SinkProbe& probe : description.probes) {
-    const Builder::Open field =
-        b.structure("", {"name", "stage", "blades", "rms", "dns", "blade_dns", "blade_toa"});
+  for (uint32_t p = 0; p < description.probes.size(); ++p) {
+    const SinkProbe& probe = description.probes[p];
+    const Builder::Open field = b.structure(
+        "", {"name", "stage", "blades", "rms", "dns", "blade_dns", "blade_toa", "deflection"});
     b.text("", probe.name);
     b.text("", probe.stage);
     b.doubles("", {probe.blades.begin(), probe.blades.end()});
@@ -292,10 +295,11 @@ Mat5Layout planMat5File(const SinkDescription& description, uint64_t lines) {
     } quantities[] = {{q.rms, Mat5Source::Floats, probe.rmsRow, 1},
                       {q.dns, Mat5Source::Doubles, probe.dnsRow, 1},
                       {q.bladeDns, Mat5Source::Floats, probe.bladeDnsRow, blades},
-                      {q.bladeToa, Mat5Source::Floats, probe.bladeToaRow, blades}};
+                      {q.bladeToa, Mat5Source::Floats, probe.bladeToaRow, blades},
+                      {q.deflection, Mat5Source::Deflection, 0, blades}};
     for (const auto& quantity : quantities) {
       if (quantity.kept) {
-        b.lineMatrix("", quantity.source, quantity.row, quantity.count, lines);
+        b.lineMatrix("", quantity.source, quantity.row, quantity.count, lines, p);
       } else {
         b.empty("");
       }

@@ -49,6 +49,7 @@ inline constexpr uint64_t kMat5MostElementBytes = 0xFFFFFFFFu;
 
 // Where a batch of lines (lines/line_columns.h) holds a column's values.
 // Status: a set's status rows (ColumnSink::writeSet), one per host.
+// Deflection: doubles computed from a probe's blade TOA (sinkDeflection).
 enum class Mat5Source : uint8_t {
   Seconds,
   Sync,
@@ -56,7 +57,8 @@ enum class Mat5Source : uint8_t {
   EndRevolution,
   Floats,
   Doubles,
-  Status
+  Status,
+  Deflection
 };
 // Bytes per value of a column from `source` in the file.
 std::size_t mat5ValueBytes(Mat5Source source);
@@ -64,8 +66,11 @@ std::size_t mat5ValueBytes(Mat5Source source);
 // Row r of a line column goes to offset + r * mat5ValueBytes(source).
 struct Mat5Column {
   Mat5Source source;
-  uint32_t row = 0;  // of the float or double block, or the host of a status
+  // Of the float or double block, the host of a status, or the kept blade
+  // (from 0) of a deflection.
+  uint32_t row = 0;
   uint64_t offset = 0;
+  uint32_t probe = 0;  // a deflection's: its place in the description's probes
 };
 
 // Bytes fixed by the layout, at their offset.
@@ -95,8 +100,8 @@ struct Mat5Layout {
 // The file of `lines` lines of `description`: time (double seconds), speed
 // (single), sync (logical), start_rev and end_rev (uint64), configuration
 // (UTF-16 text) and the struct probes, one field per probe holding name,
-// stage, blades, and rms, dns, blade_dns and blade_toa (lines x blades), or
-// an empty double for a quantity left out; for a set, then sources (the
+// stage, blades, and rms, dns, blade_dns, blade_toa and deflection (lines x
+// blades), or an empty double for a quantity left out; for a set, then sources (the
 // hosts' files, a line each) and per host HOST_Status (uint8).
 Mat5Layout planMat5File(const SinkDescription& description, uint64_t lines);
 

@@ -162,7 +162,8 @@ Handle createStruct(hid_t parent, const char* name, const std::vector<std::strin
 }
 
 // Where a batch holds a line variable's values, which also gives its class
-// (Status: a set's status rows, ColumnSink::writeSet).
+// (Status: a set's status rows, ColumnSink::writeSet; Deflection: doubles
+// computed from a probe's blade TOA, sinkDeflection).
 enum class Source : uint8_t {
   Seconds,
   Sync,
@@ -170,7 +171,8 @@ enum class Source : uint8_t {
   EndRevolution,
   Floats,
   Doubles,
-  Status
+  Status,
+  Deflection
 };
 
 struct Kind {
@@ -192,6 +194,7 @@ Kind kindOf(Source source) {
       return {"single", H5T_IEEE_F32LE, H5T_NATIVE_FLOAT};
     case Source::Seconds:
     case Source::Doubles:
+    case Source::Deflection:
       break;
   }
   return {"double", H5T_IEEE_F64LE, H5T_NATIVE_DOUBLE};
@@ -206,6 +209,7 @@ struct LineVariable {
   uint32_t row = 0;  // of the float or double block (the blades follow it), or the host
   hsize_t columns = 1;
   Handle dataset;
+  uint32_t probe = 0;  // a deflection's: its place in the description's probes
 };
 
 class Mat73Sink : public ColumnSink {
@@ -228,12 +232,17 @@ class Mat73Sink : public ColumnSink {
   bool create(LineVariable& variable);
   bool append(LineVariable& variable, const void* values, hsize_t stride, hsize_t rows);
   const void* valuesOf(const LineVariable& variable, const LineColumns& c) const;
+  // A deflection variable's values, its blades' columns one after another
+  // (`rows` apart), NaN where there is none.
+  const double* deflections(const LineVariable& variable, const LineColumns& c, std::size_t rows);
 
   std::string path_;
   Handle file_;                 // closed last
   std::vector<Handle> groups_;  // probes, then one per probe
   std::vector<LineVariable> variables_;
   std::vector<double> seconds_;
+  std::vector<SinkProbe> probes_;
+  std::vector<double> deflections_;
   hsize_t lines_ = 0;
   bool statuses_ = false;  // a set's status variables are written
 };
@@ -315,8 +324,9 @@ bool Mat73Sink::begin(const std::string& path, const SinkDescription& descriptio
   const std::vector<std::string> fieldNames = probeFieldNames(description.probes);
   groups_.push_back(createStruct(root, "probes", fieldNames));
   good = good && ok(groups_.back().valid(), "cannot write probes");
-  const std::vector<std::string> probeFields = {"name", "stage",     "blades",   "rms",
-                                                "dns",  "blade_dns", "blade_toa"};
+  const std::vector<std::string> probeFields = {"name", "stage",     "blades",    "rms",
+                                                "dns",  "blade_dns", "blade_toa", "deflection"};
+  probes_ = description.probes;
   for (std::size_t p = 0; good && p < description.probes.size(); ++p) {
     const SinkProbe& probe = description.probes[p];
     groups_.push_back(createStruct(groups_[0].get(), fieldNames[p].c_str(), probeFields));
@@ -338,10 +348,12 @@ bool Mat73Sink::begin(const std::string& path, const SinkDescription& descriptio
         {"rms", shown.rms, Source::Floats, probe.rmsRow, 1},
         {"dns", shown.dns, Source::Doubles, probe.dnsRow, 1},
         {"blade_dns", shown.bladeDns, Source::Floats, probe.bladeDnsRow, blades.size()},
-        {"blade_toa", shown.bladeToa, Source::Floats, probe.bladeToaRow, blades.size()}};
+        {"blade_toa", shown.bladeToa, Source::Floats, probe.bladeToaRow, blades.size()},
+        {"deflection", shown.deflection, Source::Deflection, 0, blades.size()}};
     for (const auto& q : quantities) {
       if (q.kept) {
-        variables_.push_back({group, q.name, q.source, q.row, q.columns, {}});
+        variables_.push_back(
+            {group, q.name, q.source, q.row, q.columns, {}, static_cast<uint32_t>(p)});
       } else {
         // Left out: an empty double, as an unset struct field is.
         good = good && ok(writeEmpty(group, q.name, "double", 0, 0),
@@ -425,8 +437,24 @@ const void* Mat73Sink::valuesOf(const LineVariable& v, const LineColumns& c) con
       return c.doubles + std::size_t{v.row} * c.stride;
     case Source::Status:
       return status_ + std::size_t{v.row} * c.stride;
+    case Source::Deflection:
+      break;
   }
   return nullptr;
+}
+
+const double* Mat73Sink::deflections(const LineVariable& v, const LineColumns& c,
+                                     std::size_t rows) {
+  const SinkProbe& probe = probes_[v.probe];
+  const uint8_t* status = statuses_ ? status_ + std::size_t{probe.host} * c.stride : nullptr;
+  deflections_.resize(rows * v.columns);
+  for (std::size_t k = 0; k < v.columns; ++k) {
+    for (std::size_t r = 0; r < rows; ++r) {
+      deflections_[k * rows + r] =
+          sinkDeflection(probe, k, c, r, status != nullptr ? status[r] : 0);
+    }
+  }
+  return deflections_.data();
 }
 
 bool Mat73Sink::write(const LineColumns& c, std::size_t rows) {
@@ -444,8 +472,10 @@ bool Mat73Sink::write(const LineColumns& c, std::size_t rows) {
   for (std::size_t r = 0; r < rows; ++r) seconds_[r] = static_cast<double>(c.time[r]) / 1e6;
   for (LineVariable& v : variables_) {
     if (v.columns == 0) continue;  // no blades: stays empty
-    const hsize_t stride = v.source == Source::Seconds ? rows : c.stride;
-    if (!ok(append(v, valuesOf(v, c), stride, rows), "cannot write " + v.name)) return false;
+    const bool computed = v.source == Source::Seconds || v.source == Source::Deflection;
+    const hsize_t stride = computed ? rows : c.stride;
+    const void* values = v.source == Source::Deflection ? deflections(v, c, rows) : valuesOf(v, c);
+    if (!ok(append(v, values, stride, rows), "cannot write " + v.name)) return false;
   }
   lines_ += rows;
   return true;

@@ -49,6 +49,8 @@ class MatSink : public ColumnSink {
   // Writes `n` bytes at `offset` of the layout's file.
   bool put(uint64_t offset, const void* data, std::size_t n);
   const void* valuesOf(const Mat5Column& column, const LineColumns& c) const;
+  // A deflection column's `rows` values, NaN where there is none.
+  const double* deflections(const Mat5Column& column, const LineColumns& c, std::size_t rows);
   bool compress();
 
   MatOptions options_;
@@ -62,6 +64,8 @@ class MatSink : public ColumnSink {
   std::FILE* file_ = nullptr;
   StagedOutput raw_;
   std::vector<double> seconds_;
+  std::vector<SinkProbe> probes_;
+  std::vector<double> deflections_;
 };
 
 bool MatSink::fail(const std::string& what, int code) {
@@ -86,6 +90,7 @@ bool MatSink::begin(const std::string& path, const SinkDescription& description)
   if (!description.lines) return fail("the lines were not counted", 0);
   expected_ = *description.lines;
   statuses_ = !description.statusHosts.empty();
+  probes_ = description.probes;
   layout_ = planMat5File(description, expected_);
   if (!layout_.tooLarge.empty()) {
     return fail("'" + layout_.tooLarge +
@@ -130,8 +135,21 @@ const void* MatSink::valuesOf(const Mat5Column& column, const LineColumns& c) co
       return c.doubles + std::size_t{column.row} * c.stride;
     case Mat5Source::Status:
       return status_ + std::size_t{column.row} * c.stride;
+    case Mat5Source::Deflection:
+      break;
   }
   return nullptr;
+}
+
+const double* MatSink::deflections(const Mat5Column& column, const LineColumns& c,
+                                   std::size_t rows) {
+  const SinkProbe& probe = probes_[column.probe];
+  const uint8_t* status = statuses_ ? status_ + std::size_t{probe.host} * c.stride : nullptr;
+  deflections_.resize(rows);
+  for (std::size_t r = 0; r < rows; ++r) {
+    deflections_[r] = sinkDeflection(probe, column.row, c, r, status != nullptr ? status[r] : 0);
+  }
+  return deflections_.data();
 }
 
 bool MatSink::write(const LineColumns& c, std::size_t rows) {
@@ -144,7 +162,9 @@ bool MatSink::write(const LineColumns& c, std::size_t rows) {
   // little-endian), each column's rows contiguous.
   for (const Mat5Column& column : layout_.columns) {
     const std::size_t bytes = mat5ValueBytes(column.source);
-    if (!put(column.offset + lines_ * bytes, valuesOf(column, c), rows * bytes)) return false;
+    const void* values = column.source == Mat5Source::Deflection ? deflections(column, c, rows)
+                                                                 : valuesOf(column, c);
+    if (!put(column.offset + lines_ * bytes, values, rows * bytes)) return false;
   }
   lines_ += rows;
   return true;

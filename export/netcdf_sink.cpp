@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 #include <set>
 
@@ -54,6 +55,7 @@ class NetCdfSink : public ColumnSink {
     int dns = -1;
     int bladeDns = -1;
     int bladeToa = -1;
+    int deflection = -1;
     std::size_t blades = 0;
   };
 
@@ -252,6 +254,9 @@ bool NetCdfSink::begin(const std::string& path, const SinkDescription& descripti
       if (description.plan.quantities.bladeToa) {
         vars.bladeToa = define("_blade_toa", NC_FLOAT, dim, Quantity::BladeToa);
       }
+      if (description.plan.quantities.deflection) {
+        vars.deflection = define("_deflection", NC_DOUBLE, dim, Quantity::Deflection);
+      }
     }
     probeVars_.push_back(vars);
   }
@@ -366,6 +371,24 @@ bool NetCdfSink::write(const LineColumns& c, std::size_t rows) {
       const int id = variable;  // a structured binding cannot be captured
       good = put("writing blade values",
                  [&] { return nc_put_vara_float(id_, id, start, count2, transposed_.data()); });
+    }
+    if (good && vars.deflection >= 0) {
+      // Computed from the TOA, line by blade; the fill value where there
+      // is none.
+      const std::size_t blades = vars.blades;
+      const uint8_t* status =
+          status_ != nullptr ? status_ + std::size_t{probe.host} * c.stride : nullptr;
+      doubles_.resize(rows * blades);
+      for (std::size_t r = 0; r < rows; ++r) {
+        for (std::size_t b = 0; b < blades; ++b) {
+          const double x = sinkDeflection(probe, b, c, r, status != nullptr ? status[r] : 0);
+          doubles_[r * blades + b] = std::isnan(x) ? NC_FILL_DOUBLE : x;
+        }
+      }
+      const std::size_t count2[2] = {rows, blades};
+      good = put("writing deflections", [&] {
+        return nc_put_vara_double(id_, vars.deflection, start, count2, doubles_.data());
+      });
     }
   }
   if (good) lines_ += rows;

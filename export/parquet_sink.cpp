@@ -16,7 +16,6 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <limits>
 #include <optional>
 #include <set>
 
@@ -114,59 +113,6 @@ class ParquetSink : public ColumnSink {
   std::vector<Quantity> quantities_;
   std::string units_;
 };
-
-// `text` as a JSON string.
-std::string jsonText(std::string_view text) {
-  std::string quoted = "\"";
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      quoted += '\\';
-      quoted += c;
-    } else if (byte < 0x20) {
-      const char hex[] = "0123456789abcdef";
-      quoted += "\\u00";
-      quoted += hex[byte >> 4];
-      quoted += hex[byte & 15];
-    } else {
-      quoted += c;
-    }
-  }
-  quoted += '"';
-  return quoted;
-}
-
-// {"columns":{NAME:KEY,...},"quantities":{KEY:{"unit":..,"description":..,
-// "long_name":..},...}} of the columns and their quantities.
-std::string unitsJson(const std::vector<ParquetColumn>& columns,
-                      const std::vector<Quantity>& quantities) {
-  std::string json = "{\"columns\":{";
-  std::set<Quantity> used;
-  for (std::size_t i = 0; i < columns.size(); ++i) {
-    if (i > 0) json += ',';
-    json += jsonText(columns[i].name);
-    json += ':';
-    json += jsonText(quantityUnit(quantities[i]).key);
-    used.insert(quantities[i]);
-  }
-  json += "},\"quantities\":{";
-  bool first = true;
-  for (const Quantity quantity : used) {
-    const QuantityUnit& unit = quantityUnit(quantity);
-    if (!first) json += ',';
-    first = false;
-    json += jsonText(unit.key);
-    json += ":{\"unit\":";
-    json += jsonText(unit.unit);
-    json += ",\"description\":";
-    json += jsonText(unit.description);
-    json += ",\"long_name\":";
-    json += jsonText(unit.longName);
-    json += '}';
-  }
-  json += "}}";
-  return json;
-}
 
 std::vector<std::string> ParquetSink::probeNames() const {
   // The probes' keys, as Python names them: distinct wherever names are
@@ -278,7 +224,9 @@ bool ParquetSink::begin(const std::string& path, const SinkDescription& descript
       column.name = base + "_" + std::to_string(n);
     }
   }
-  units_ = unitsJson(columns, quantities_);
+  std::vector<std::string> names;
+  for (const ParquetColumn& column : columns) names.push_back(column.name);
+  units_ = unitsJson(names, quantities_);
   std::size_t bytes = 0;
   for (const ParquetColumn& column : columns) bytes += rowBytes(column, longest);
 
@@ -367,15 +315,7 @@ bool ParquetSink::writeLong(const LineColumns& c, std::size_t rows) {
           addCell(w.column(*toaColumn_), c.floats[r * c.stride + row], floatEmpties(c, r, row));
         }
         if (deflectionColumn_) {
-          // From the TOA, as every view computes it: only on a synchronised
-          // line whose host agrees with the set line's speed.
-          const std::size_t r = probe.bladeToaRow + k;
-          const uint8_t* empties = floatEmpties(c, r, row);
-          const bool toa = empties == nullptr || *empties == 0;
-          const double x = toa && status == 0 && c.sync[row] != 0
-                               ? probe.deflection.at(probe.blades[k] - 1, c.floats[row],
-                                                     c.floats[r * c.stride + row])
-                               : std::numeric_limits<double>::quiet_NaN();
+          const double x = sinkDeflection(probe, k, c, row, status);
           if (std::isnan(x)) {
             w.column(*deflectionColumn_).addNull();
           } else {

@@ -66,7 +66,8 @@ std::vector<std::pair<std::string, std::string>> matUnitTexts() {
                                                      {"rms", Quantity::Rms},
                                                      {"dns", Quantity::DnsMean},
                                                      {"blade_dns", Quantity::BladeDns},
-                                                     {"blade_toa", Quantity::BladeToa}};
+                                                     {"blade_toa", Quantity::BladeToa},
+                                                     {"deflection", Quantity::Deflection}};
   std::vector<std::pair<std::string, std::string>> texts;
   texts.reserve(std::size(fields) + 1);
   // MATLAB's datetime takes POSIX seconds as they are.

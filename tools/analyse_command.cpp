@@ -60,7 +60,8 @@ constexpr const char* kDescription =
     "With --output each recording's (or set's) resonances are also written as a\n"
     "table, DIR/NAME.resonances.csv or .parquet (NAME: the file's name without\n"
     "its extension, a set's without its host), with the columns of the JSON's\n"
-    "resonances but the fit's timing; written under a staging name and renamed\n"
+    "resonances but the fit's timing (a Parquet file's metadata cdt.units says\n"
+    "each column's quantity and unit); written under a staging name and renamed\n"
     "once complete.\n"
     "\n"
     "Example: cdt synth --revolutions 20000 --resonance 8:360:0.005:0.5 run/\n"
@@ -293,6 +294,15 @@ const ParquetColumn kTableColumns[] = {
     {"revolutions", ParquetKind::UInt64, false},
     {"residual_rms", ParquetKind::Double, false},
 };
+// What each column of the table is, from the table of units: a Parquet
+// file says so in its metadata `cdt.units`, as the export's files do.
+constexpr Quantity kTableQuantities[] = {
+    Quantity::Path,         Quantity::Stage,      Quantity::StageNumber,    Quantity::Blade,
+    Quantity::EngineOrder,  Quantity::Speed,      Quantity::Frequency,      Quantity::Amplitude,
+    Quantity::DampingRatio, Quantity::Phase,      Quantity::AliasOrders,    Quantity::FitProbes,
+    Quantity::Revolution,   Quantity::Revolution, Quantity::FitRevolutions, Quantity::ResidualRms,
+};
+static_assert(std::size(kTableQuantities) == std::size(kTableColumns));
 
 // A CSV field: quoted when it holds a comma, a quote or a line break.
 std::string csvField(const std::string& text) {
@@ -355,7 +365,10 @@ bool writeParquetTable(const FileAnalysis& f, std::FILE* out, std::string& error
     writer.column(15).addDouble(r.residualRms);
     ok = writer.endRows(1);
   }
-  ok = writer.finish({{"cdt.source", f.path}}) && ok;
+  std::vector<std::string> names;
+  for (const ParquetColumn& column : kTableColumns) names.push_back(column.name);
+  ok = writer.finish({{"cdt.source", f.path}, {"cdt.units", unitsJson(names, kTableQuantities)}}) &&
+       ok;
   if (!ok) error = writer.error();
   return ok;
 }

@@ -266,6 +266,18 @@ TEST(Analyse, SetOfTwoHostsFindsTheTruthOfOneFile) {
       EXPECT_EQ(file.numRows, 3);
       ASSERT_EQ(file.columns.size(), 16u);
       EXPECT_EQ(file.columns[6].name, "frequency_hz");
+      // Each column's quantity and unit, as the export's files say them.
+      std::string units;
+      for (const auto& [key, value] : file.keyValues) {
+        if (key == "cdt.units") units = value;
+      }
+      for (const char* part :
+           {"{\"columns\":{\"path\":\"path\",", "\"speed_rpm\":\"speed\",",
+            "\"residual_rms\":\"residual_rms\"}", "\"frequency\":{\"unit\":\"Hz\",",
+            "\"amplitude\":{\"unit\":\"mm\",\"description\":\"clearance unit, mm on real",
+            "\"damping\":{\"unit\":\"1\","}) {
+        EXPECT_NE(units.find(part), std::string::npos) << part << "\n" << units;
+      }
       std::vector<std::optional<std::string>> values;
       ASSERT_TRUE(parquet::testing::readColumn(table, file, 6, values, error)) << error;
       ASSERT_EQ(values.size(), csvFrequencies.size());

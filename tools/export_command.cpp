@@ -120,7 +120,8 @@ constexpr OptionSpec kOptions[] = {
     {"probes", "NAME[,NAME...]", "only these probes (names, or channel numbers 0-3)"},
     {"blades", "LIST", "only these blades, 1-based, ranges allowed: 1-10,15"},
     {"quantities", "LIST",
-     "rms,dns,blade-dns,blade-toa (default: all), and deflection with --layout long"},
+     "rms,dns,blade-dns,blade-toa (default: all), and deflection (with --layout long, or "
+     "--format netcdf or mat)"},
     {"from", "TIME", "only the lines from TIME on (UTC)"},
     {"to", "TIME", "only the lines before TIME (UTC)"},
     {"revolutions", "FIRST:LAST", "only the lines whose Start Rev lies in FIRST..LAST"},

@@ -195,9 +195,15 @@ int parseExportRequest(const CommandArgs& args, ExportRequest& request, unsigned
                         "--compress is for --format netcdf, parquet and level-5 --format mat");
     }
   }
-  // A deflection is a blade's at one probe: a cell of the long layout's rows.
-  if (request.selection.quantities.deflection && request.layout != TextLayout::Long) {
-    return usageError(args, err, "the deflection quantity is for --layout long");
+  // A deflection is a blade's at one probe: a cell of the long layout's rows,
+  // or a lines x blades variable per probe of a MATLAB or netCDF file. The
+  // wide CSV keeps the converter's columns.
+  const bool wideFile =
+      request.format == ExportFormat::NetCdf || request.format == ExportFormat::Mat;
+  if (request.selection.quantities.deflection && request.layout != TextLayout::Long && !wideFile) {
+    return usageError(args, err,
+                      "the deflection quantity is for --layout long (CSV, Parquet) and for "
+                      "--format netcdf and mat");
   }
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
   const std::optional<int64_t> n = integerOption(args, "jobs", cores, 1, 256, err);

@@ -262,7 +262,8 @@ def check(path, rows):
     for field, name, stage, blades in probes:
         p = s[field][0, 0]
         assert p.dtype.names == ("name", "stage", "blades", "rms", "dns", "blade_dns",
-                                 "blade_toa"), p.dtype.names
+                                 "blade_toa", "deflection"), p.dtype.names
+        assert p["deflection"].size == 0, (path, field)  # not asked for: empty
         assert p["name"][0] == name and p["stage"][0] == stage, (path, field)
         assert p["blades"].dtype == np.float64
         assert np.array_equal(p["blades"], np.arange(1, blades + 1, dtype=float)[None, :])
