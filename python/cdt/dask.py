@@ -122,7 +122,9 @@ def _read_part(part: Dict[str, Any], projected: Optional[List[str]] = None) -> _
     rec = _cdt.open(part["path"], salvage=part["salvage"], encoding=part["encoding"])
     lines = rec.read(part=part["part"], **_projected_selection(part, projected))
     by_time = part["bounds"] is not None
-    frame = lines._frame(file=part["path"], time_index=by_time)
+    # The File column (an object per line) only where it is wanted.
+    wants_file = projected is None or "File" in projected
+    frame = lines._frame(file=part["path"] if wants_file else None, time_index=by_time)
     if by_time:
         _check_bounds(part, frame.index)
     columns, dtypes = _wanted(["File"] + list(part["columns"]), [object] + list(part["dtypes"]),
