@@ -219,12 +219,14 @@ class Recording:
             once records have confirmed the entry: far into the file (4 MiB
             or more), the records from a few entries before it, which must
             parse, follow one another from entry to entry and agree with
-            those entries' times and positions, and which also give the
-            grouping of the records there; the index is trusted for the
-            records before that stretch, which are not read (a damaged
-            record there is not seen). Any disagreement, and every start
-            nearer the file's beginning, walks the record headers from the
-            start instead, trusting nothing. The Recording keeps where a read
+            those entries' times and positions, and must fix how the records
+            there group into lines; the index is trusted for the records
+            before that stretch, which are not read (a damaged record there
+            is not seen). Any disagreement, a grouping those records leave
+            open (channels that come round in the same order throughout group
+            alike from any start, so only the records from the file's start
+            tell), and every start nearer the file's beginning walk the
+            record headers from the start instead, trusting nothing. The Recording keeps where a read
             from a start begins, so a later read from the same start (or
             from a start of :meth:`parts`) begins there at once, while the
             file is unchanged. A read ends once the window time has passed
