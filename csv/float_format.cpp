@@ -608,164 +608,194 @@ CDT_AVX2 inline bool allWide(__m256i bits, const WideConstants& c) {
   return _mm256_movemask_epi8(inside) == -1;
 }
 
-// Writes cells `first` to 7 of eight floats whose biased exponents all lie in
-// the wide run and returns their end.
-CDT_AVX2 inline char* makeEightCells(__m256i bits, char* out, int first, const WideConstants& c) {
-  const __m256i negative = _mm256_srli_epi32(bits, 31);
-  const __m256i magnitude = _mm256_and_si256(bits, load(c.magnitude));
-  const __m256i biased = _mm256_srli_epi32(magnitude, 23);
+// The texts of eight cells, two to a vector: cells i and i + 4 in text[i];
+// byte i of `ends` is where cell i ends, counted from the first.
+struct EightCells {
+  __m256i text[4];
+  uint64_t ends;
+};
 
-  // The decimal exponent: x0 from the binary one, plus one where the value
-  // reaches 10^(x0 + 1). Tables of eight lanes, the upper entries in a second.
-  const __m256i x0 = _mm256_srai_epi32(
-      _mm256_mullo_epi32(_mm256_sub_epi32(biased, load(c.bias)), load(c.log10Of2)), 18);
-  const __m256i seven = load(c.seven);
-  const __m256i reachIndex = _mm256_add_epi32(x0, load(c.three));  // 10^(x0+1), -2..7
-  const __m256i reachLow = load(c.reach[0]);
-  const __m256i reachHigh = load(c.reach[1]);
-  const __m256i reach = _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(reachLow, reachIndex),
-                                           _mm256_permutevar8x32_epi32(reachHigh, reachIndex),
-                                           _mm256_cmpgt_epi32(reachIndex, seven));
-  const __m256i x = _mm256_sub_epi32(x0, _mm256_cmpgt_epi32(magnitude, reach));
-
-  // value * 10^(7 - x), in [10^7, 10^8).
-  const __m256i k = _mm256_sub_epi32(seven, x);
-  const __m256i powLow = load(c.pow10[0]);
-  const __m256i powHigh = load(c.pow10[1]);
-  const __m256 scale = _mm256_castsi256_ps(
-      _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(powLow, k),
-                         _mm256_permutevar8x32_epi32(powHigh, k), _mm256_cmpgt_epi32(k, seven)));
-  const __m256 value = _mm256_castsi256_ps(magnitude);
+// The cells of N blocks of eight floats whose biased exponents all lie in the
+// wide run. The blocks go through each step together: the steps form one long
+// chain of dependent instructions, and N independent chains side by side keep
+// the processor busy while each waits.
+template <int N>
+CDT_AVX2 inline void makeEightCells(const __m256i (&bits)[N], EightCells (&cells)[N],
+                                    const WideConstants& c) {
+  __m256i negative[N];
+  __m256i magnitude[N];
+  __m256i x[N];
+  __m256 scale[N];
+  for (int j = 0; j < N; ++j) {
+    negative[j] = _mm256_srli_epi32(bits[j], 31);
+    magnitude[j] = _mm256_and_si256(bits[j], load(c.magnitude));
+    const __m256i biased = _mm256_srli_epi32(magnitude[j], 23);
+    // The decimal exponent: x0 from the binary one, plus one where the value
+    // reaches 10^(x0 + 1). Tables of eight lanes, the upper entries in a
+    // second.
+    const __m256i x0 = _mm256_srai_epi32(
+        _mm256_mullo_epi32(_mm256_sub_epi32(biased, load(c.bias)), load(c.log10Of2)), 18);
+    const __m256i seven = load(c.seven);
+    const __m256i reachIndex = _mm256_add_epi32(x0, load(c.three));  // 10^(x0+1), -2..7
+    const __m256i reach =
+        _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(load(c.reach[0]), reachIndex),
+                           _mm256_permutevar8x32_epi32(load(c.reach[1]), reachIndex),
+                           _mm256_cmpgt_epi32(reachIndex, seven));
+    x[j] = _mm256_sub_epi32(x0, _mm256_cmpgt_epi32(magnitude[j], reach));
+    // value * 10^(7 - x), in [10^7, 10^8).
+    const __m256i k = _mm256_sub_epi32(seven, x[j]);
+    scale[j] = _mm256_castsi256_ps(_mm256_blendv_epi8(
+        _mm256_permutevar8x32_epi32(load(c.pow10[0]), k),
+        _mm256_permutevar8x32_epi32(load(c.pow10[1]), k), _mm256_cmpgt_epi32(k, seven)));
+  }
 
   // Round half up, then ties to even: the scaled value has at most 48
   // significant bits from 2^26 down, so adding one half is exact, truncation
   // is its floor, and an exact half leaves the sum an integer. All of it is
   // exact, whatever the floating-point environment's rounding mode.
-  const __m256d half = _mm256_castsi256_pd(load(c.half));
-  const __m256d sumLow =
-      _mm256_add_pd(_mm256_mul_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(value)),
-                                  _mm256_cvtps_pd(_mm256_castps256_ps128(scale))),
-                    half);
-  const __m256d sumHigh =
-      _mm256_add_pd(_mm256_mul_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(value, 1)),
-                                  _mm256_cvtps_pd(_mm256_extractf128_ps(scale, 1))),
-                    half);
-  const __m128i upLow = _mm256_cvttpd_epi32(sumLow);
-  const __m128i upHigh = _mm256_cvttpd_epi32(sumHigh);
-  const __m256i up = _mm256_inserti128_si256(_mm256_castsi128_si256(upLow), upHigh, 1);
-  // At a tie an odd half-up result is one more than the even neighbour.
-  const __m256 tieLanes = _mm256_shuffle_ps(
-      _mm256_castpd_ps(_mm256_cmp_pd(sumLow, _mm256_cvtepi32_pd(upLow), _CMP_EQ_OQ)),
-      _mm256_castpd_ps(_mm256_cmp_pd(sumHigh, _mm256_cvtepi32_pd(upHigh), _CMP_EQ_OQ)), 0x88);
-  const __m256i ties = _mm256_castpd_si256(_mm256_permute4x64_pd(_mm256_castps_pd(tieLanes), 0xd8));
-  // No value rounds up to 10^8 (which would be 10^7 of the next exponent):
-  // that needs it within 5 * 10^-9 of a power of ten, relative to it, and
-  // floats of the wide run are at least 1.2 * 10^-8 from 10^j for j >= -1
-  // (24-bit mantissas) and further than 2 * 10^-8 below 0.01.
-  const __m256i digits =
-      _mm256_sub_epi32(up, _mm256_and_si256(ties, _mm256_and_si256(up, load(c.one))));
+  __m256i digits[N];
+  for (int j = 0; j < N; ++j) {
+    const __m256 value = _mm256_castsi256_ps(magnitude[j]);
+    const __m256d half = _mm256_castsi256_pd(load(c.half));
+    const __m256d sumLow =
+        _mm256_add_pd(_mm256_mul_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(value)),
+                                    _mm256_cvtps_pd(_mm256_castps256_ps128(scale[j]))),
+                      half);
+    const __m256d sumHigh =
+        _mm256_add_pd(_mm256_mul_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(value, 1)),
+                                    _mm256_cvtps_pd(_mm256_extractf128_ps(scale[j], 1))),
+                      half);
+    const __m128i upLow = _mm256_cvttpd_epi32(sumLow);
+    const __m128i upHigh = _mm256_cvttpd_epi32(sumHigh);
+    const __m256i up = _mm256_inserti128_si256(_mm256_castsi128_si256(upLow), upHigh, 1);
+    // At a tie an odd half-up result is one more than the even neighbour.
+    const __m256 tieLanes = _mm256_shuffle_ps(
+        _mm256_castpd_ps(_mm256_cmp_pd(sumLow, _mm256_cvtepi32_pd(upLow), _CMP_EQ_OQ)),
+        _mm256_castpd_ps(_mm256_cmp_pd(sumHigh, _mm256_cvtepi32_pd(upHigh), _CMP_EQ_OQ)), 0x88);
+    const __m256i ties =
+        _mm256_castpd_si256(_mm256_permute4x64_pd(_mm256_castps_pd(tieLanes), 0xd8));
+    // No value rounds up to 10^8 (which would be 10^7 of the next exponent):
+    // that needs it within 5 * 10^-9 of a power of ten, relative to it, and
+    // floats of the wide run are at least 1.2 * 10^-8 from 10^j for j >= -1
+    // (24-bit mantissas) and further than 2 * 10^-8 below 0.01.
+    digits[j] = _mm256_sub_epi32(up, _mm256_and_si256(ties, _mm256_and_si256(up, load(c.one))));
+  }
 
   // Digits to characters: each number into halves of four digits (d / 10^4
   // = d * 0xd1b71759 >> 45, for the even and the odd lanes), each half into
   // two pairs, each pair into two digits, in 16-bit lanes (x / 100 = x * 5243
-  // >> 19 for x < 10^4, x / 10 = x * 6554 >> 16 for x < 100).
-  const __m256i magic = load(c.byTenThousand);
-  const __m256i highEven = _mm256_srli_epi64(_mm256_mul_epu32(digits, magic), 45);
-  const __m256i highOdd =
-      _mm256_srli_epi64(_mm256_mul_epu32(_mm256_srli_epi64(digits, 32), magic), 13);
-  const __m256i high = _mm256_blend_epi32(highEven, highOdd, 0xaa);
-  const __m256i low = _mm256_sub_epi32(digits, _mm256_madd_epi16(high, load(c.tenThousand)));
-  const __m256i halves = _mm256_or_si256(high, _mm256_slli_epi32(low, 16));
-  const __m256i hundreds = _mm256_srli_epi16(_mm256_mulhi_epu16(halves, load(c.byHundred)), 3);
-  const __m256i pairs = _mm256_or_si256(
-      hundreds, _mm256_slli_epi16(
-                    _mm256_sub_epi16(halves, _mm256_mullo_epi16(hundreds, load(c.hundred))), 8));
-  const __m256i zero = _mm256_setzero_si256();
-  const __m256i ten = load(c.ten);
-  const __m256i tenth = load(c.byTen);
-  // Numbers 0, 1 | 4, 5 and 2, 3 | 6, 7, eight digits each, first digit in
-  // the lowest byte.
-  const __m256i pairsA = _mm256_unpacklo_epi8(pairs, zero);
-  const __m256i pairsB = _mm256_unpackhi_epi8(pairs, zero);
-  const __m256i tensA = _mm256_mulhi_epu16(pairsA, tenth);
-  const __m256i tensB = _mm256_mulhi_epu16(pairsB, tenth);
-  const __m256i digitsA = _mm256_or_si256(
-      tensA, _mm256_slli_epi16(_mm256_sub_epi16(pairsA, _mm256_mullo_epi16(tensA, ten)), 8));
-  const __m256i digitsB = _mm256_or_si256(
-      tensB, _mm256_slli_epi16(_mm256_sub_epi16(pairsB, _mm256_mullo_epi16(tensB, ten)), 8));
+  // >> 19 for x < 10^4, x / 10 = x * 6554 >> 16 for x < 100). Numbers 0, 1 |
+  // 4, 5 in A and 2, 3 | 6, 7 in B, eight digits each, the first digit in the
+  // lowest byte.
+  __m256i digitsA[N];
+  __m256i digitsB[N];
+  for (int j = 0; j < N; ++j) {
+    const __m256i magic = load(c.byTenThousand);
+    const __m256i highEven = _mm256_srli_epi64(_mm256_mul_epu32(digits[j], magic), 45);
+    const __m256i highOdd =
+        _mm256_srli_epi64(_mm256_mul_epu32(_mm256_srli_epi64(digits[j], 32), magic), 13);
+    const __m256i high = _mm256_blend_epi32(highEven, highOdd, 0xaa);
+    const __m256i low = _mm256_sub_epi32(digits[j], _mm256_madd_epi16(high, load(c.tenThousand)));
+    const __m256i halves = _mm256_or_si256(high, _mm256_slli_epi32(low, 16));
+    const __m256i hundreds = _mm256_srli_epi16(_mm256_mulhi_epu16(halves, load(c.byHundred)), 3);
+    const __m256i pairs = _mm256_or_si256(
+        hundreds, _mm256_slli_epi16(
+                      _mm256_sub_epi16(halves, _mm256_mullo_epi16(hundreds, load(c.hundred))), 8));
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i pairsA = _mm256_unpacklo_epi8(pairs, zero);
+    const __m256i pairsB = _mm256_unpackhi_epi8(pairs, zero);
+    const __m256i tensA = _mm256_mulhi_epu16(pairsA, load(c.byTen));
+    const __m256i tensB = _mm256_mulhi_epu16(pairsB, load(c.byTen));
+    digitsA[j] = _mm256_or_si256(
+        tensA,
+        _mm256_slli_epi16(_mm256_sub_epi16(pairsA, _mm256_mullo_epi16(tensA, load(c.ten))), 8));
+    digitsB[j] = _mm256_or_si256(
+        tensB,
+        _mm256_slli_epi16(_mm256_sub_epi16(pairsB, _mm256_mullo_epi16(tensB, load(c.ten))), 8));
+  }
 
   // The index of each number's last nonzero digit: per 32-bit half of its
   // eight, the highest set bit from the exponent of the half converted to
   // float (exact enough: digits are at most 9, so no half rounds up to the
   // next power of two), over 8, plus 4 for the upper half; a zero half gives
   // a negative index.
-  const __m256i exponentBias = load(c.halfExponentBias);
   const auto lastIndex = [&](__m256i d) CDT_AVX2 {
     const __m256i top = _mm256_srai_epi32(
         _mm256_sub_epi32(_mm256_srli_epi32(_mm256_castps_si256(_mm256_cvtepi32_ps(d)), 23),
-                         exponentBias),
+                         load(c.halfExponentBias)),
         3);
     return _mm256_max_epi32(top, _mm256_shuffle_epi32(top, 0xb1));
   };
-  const __m256i last = _mm256_castps_si256(_mm256_shuffle_ps(
-      _mm256_castsi256_ps(lastIndex(digitsA)), _mm256_castsi256_ps(lastIndex(digitsB)), 0x88));
-  // The length with the separator: 2 + sign + the integer part's x + 1 digits,
-  // or the digits through the last nonzero one and the point when more, plus
-  // the zeros "0." and 1 - x - 2 zeros for x < 0:
-  // 2 + s + max(last + (last > x), x) + max(-x, 0).
-  const __m256i through = _mm256_sub_epi32(last, _mm256_cmpgt_epi32(last, x));
-  const __m256i length =
-      _mm256_add_epi32(_mm256_add_epi32(_mm256_max_epi32(through, x),
-                                        _mm256_max_epi32(_mm256_sub_epi32(zero, x), zero)),
-                       _mm256_add_epi32(negative, load(c.two)));
-  // The eight lengths (at most 15) as the bytes of a word, then summed up:
-  // byte i of `ends` is where cell i ends (at most 120).
-  const __m256i lengthBytes = _mm256_permutevar8x32_epi32(
-      _mm256_shuffle_epi8(length, load(c.lengthBytes)), load(c.lengthWords));
-  const uint64_t ends =
-      static_cast<uint64_t>(_mm_cvtsi128_si64(_mm256_castsi256_si128(lengthBytes))) *
-      0x0101010101010101ull;
-  const uint64_t starts = ends << 8;
-  alignas(32) uint32_t shuffleOffset[8];
-  _mm256_store_si256(reinterpret_cast<__m256i*>(shuffleOffset),
-                     _mm256_or_si256(_mm256_slli_epi32(_mm256_add_epi32(x, load(c.three)), 4),
-                                     _mm256_slli_epi32(negative, 8)));
-
-  // Each cell in a 128-bit lane: its digits, then the palette.
-  const __m256i zeroChars = load(c.zeroChars);
-  const __m256i charsA = _mm256_or_si256(digitsA, zeroChars);
-  const __m256i charsB = _mm256_or_si256(digitsB, zeroChars);
-  const __m256i palette = load(c.palette);
-  const __m256i source[4] = {
-      _mm256_unpacklo_epi64(charsA, palette), _mm256_unpackhi_epi64(charsA, palette),
-      _mm256_unpacklo_epi64(charsB, palette), _mm256_unpackhi_epi64(charsB, palette)};
-  const auto* shuffles = reinterpret_cast<const unsigned char*>(kCellShuffles.data());
-  __m256i text[4];
-  for (int i = 0; i < 4; ++i) {
-    const __m256i shuffle = _mm256_inserti128_si256(
-        _mm256_castsi128_si256(
-            _mm_load_si128(reinterpret_cast<const __m128i*>(shuffles + shuffleOffset[i]))),
-        _mm_load_si128(reinterpret_cast<const __m128i*>(shuffles + shuffleOffset[i + 4])), 1);
-    text[i] = _mm256_shuffle_epi8(source[i], shuffle);
+  alignas(32) uint32_t shuffleOffset[N][8];
+  for (int j = 0; j < N; ++j) {
+    const __m256i last =
+        _mm256_castps_si256(_mm256_shuffle_ps(_mm256_castsi256_ps(lastIndex(digitsA[j])),
+                                              _mm256_castsi256_ps(lastIndex(digitsB[j])), 0x88));
+    // The length with the separator: 2 + sign + the integer part's x + 1
+    // digits, or the digits through the last nonzero one and the point when
+    // more, plus the zeros "0." and 1 - x - 2 zeros for x < 0:
+    // 2 + s + max(last + (last > x), x) + max(-x, 0).
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i through = _mm256_sub_epi32(last, _mm256_cmpgt_epi32(last, x[j]));
+    const __m256i length =
+        _mm256_add_epi32(_mm256_add_epi32(_mm256_max_epi32(through, x[j]),
+                                          _mm256_max_epi32(_mm256_sub_epi32(zero, x[j]), zero)),
+                         _mm256_add_epi32(negative[j], load(c.two)));
+    // The eight lengths (at most 15) as the bytes of a word, then summed up
+    // (at most 120).
+    const __m256i lengthBytes = _mm256_permutevar8x32_epi32(
+        _mm256_shuffle_epi8(length, load(c.lengthBytes)), load(c.lengthWords));
+    cells[j].ends = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm256_castsi256_si128(lengthBytes))) *
+                    0x0101010101010101ull;
+    _mm256_store_si256(reinterpret_cast<__m256i*>(shuffleOffset[j]),
+                       _mm256_or_si256(_mm256_slli_epi32(_mm256_add_epi32(x[j], load(c.three)), 4),
+                                       _mm256_slli_epi32(negative[j], 8)));
   }
-  // Whole 16-byte texts are stored, in order, so that each next cell
-  // overwrites the scratch bytes of the one before.
+
+  // Each cell in a 128-bit lane: its digits, then the palette, shuffled.
+  const auto* shuffles = reinterpret_cast<const unsigned char*>(kCellShuffles.data());
+  for (int j = 0; j < N; ++j) {
+    const __m256i charsA = _mm256_or_si256(digitsA[j], load(c.zeroChars));
+    const __m256i charsB = _mm256_or_si256(digitsB[j], load(c.zeroChars));
+    const __m256i palette = load(c.palette);
+    const __m256i source[4] = {
+        _mm256_unpacklo_epi64(charsA, palette), _mm256_unpackhi_epi64(charsA, palette),
+        _mm256_unpacklo_epi64(charsB, palette), _mm256_unpackhi_epi64(charsB, palette)};
+    for (int i = 0; i < 4; ++i) {
+      const __m256i shuffle = _mm256_inserti128_si256(
+          _mm256_castsi128_si256(
+              _mm_load_si128(reinterpret_cast<const __m128i*>(shuffles + shuffleOffset[j][i]))),
+          _mm_load_si128(reinterpret_cast<const __m128i*>(shuffles + shuffleOffset[j][i + 4])), 1);
+      cells[j].text[i] = _mm256_shuffle_epi8(source[i], shuffle);
+    }
+  }
+}
+
+// Writes cells `first` to 7 and returns their end. Whole 16-byte texts are
+// stored, in order, so that each next cell overwrites the scratch bytes of
+// the one before.
+CDT_AVX2 inline char* putEightCells(char* out, const EightCells& cells, int first) {
+  const uint64_t starts = cells.ends << 8;
   char* const base = out - ((starts >> (8 * first)) & 0xff);
   const auto put = [&](int i, __m128i cell) CDT_AVX2 {
     if (i >= first) {
       _mm_storeu_si128(reinterpret_cast<__m128i*>(base + ((starts >> (8 * i)) & 0xff)), cell);
     }
   };
-  for (int i = 0; i < 4; ++i) put(i, _mm256_castsi256_si128(text[i]));
-  for (int i = 0; i < 4; ++i) put(i + 4, _mm256_extracti128_si256(text[i], 1));
-  return base + (ends >> 56);
+  for (int i = 0; i < 4; ++i) put(i, _mm256_castsi256_si128(cells.text[i]));
+  for (int i = 0; i < 4; ++i) put(i + 4, _mm256_extracti128_si256(cells.text[i], 1));
+  return base + (cells.ends >> 56);
 }
 
 // Cells `first` to 7 of the eight floats at `values`.
 CDT_AVX2 inline char* formatEightCells(char* out, const unsigned char* values, std::size_t stride,
                                        int first, const WideConstants& c) {
-  const __m256i bits = loadEight(values, stride);
-  if (allWide(bits, c)) return makeEightCells(bits, out, first, c);
+  const __m256i bits[1] = {loadEight(values, stride)};
+  if (allWide(bits[0], c)) {
+    EightCells cells[1];
+    makeEightCells<1>(bits, cells, c);
+    return putEightCells(out, cells[0], first);
+  }
   values += static_cast<std::size_t>(first) * stride;
   for (int i = first; i < 8; ++i, values += stride) {
     float value;
@@ -776,19 +806,34 @@ CDT_AVX2 inline char* formatEightCells(char* out, const unsigned char* values, s
   return out;
 }
 
-// At least eight floats: eight at a time, the last eight overlapping the
-// ones before when the count is no multiple of eight.
+// At least eight floats: sixteen at a time, then eight, the last eight
+// overlapping the ones before when the count is no multiple of eight.
 CDT_AVX2 char* formatCellsAvx2(char* out, const unsigned char* values, uint32_t count,
                                std::size_t stride) {
   const WideConstants* constants = &kWideConstants;
   asm("" : "+r"(constants));
+  const WideConstants& c = *constants;
   uint32_t i = 0;
-  for (; i + 8 <= count; i += 8, values += 8 * stride) {
-    out = formatEightCells(out, values, stride, 0, *constants);
+  for (; i + 16 <= count; i += 16, values += 16 * stride) {
+    const __m256i bits[2] = {loadEight(values, stride), loadEight(values + 8 * stride, stride)};
+    if (allWide(bits[0], c) && allWide(bits[1], c)) {
+      EightCells cells[2];
+      makeEightCells<2>(bits, cells, c);
+      out = putEightCells(out, cells[0], 0);
+      out = putEightCells(out, cells[1], 0);
+    } else {
+      out = formatEightCells(out, values, stride, 0, c);
+      out = formatEightCells(out, values + 8 * stride, stride, 0, c);
+    }
+  }
+  if (i + 8 <= count) {
+    out = formatEightCells(out, values, stride, 0, c);
+    i += 8;
+    values += 8 * stride;
   }
   if (i < count) {
     const uint32_t back = 8 - (count - i);
-    out = formatEightCells(out, values - back * stride, stride, static_cast<int>(back), *constants);
+    out = formatEightCells(out, values - back * stride, stride, static_cast<int>(back), c);
   }
   return out;
 }
