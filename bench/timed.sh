@@ -13,6 +13,19 @@ timed() {
     'BEGIN { printf "%.3f %d\n", (e - s) / 1e9, r }'
 }
 
+# timed_cpu DIR COMMAND...: as timed, then the command's CPU seconds (user
+# and system) as a third figure.
+timed_cpu() {
+  local dir=$1 start end
+  shift
+  sync
+  start=$(date +%s%N)
+  (cd "$dir" && /usr/bin/time -f '%M %U %S' -o "$rss_file" "$@" >/dev/null)
+  end=$(date +%s%N)
+  tail -n 1 "$rss_file" | awk -v s="$start" -v e="$end" \
+    '{ printf "%.3f %d %.3f\n", (e - s) / 1e9, $1, $2 + $3 }'
+}
+
 # Write-back on a shared machine makes single runs of a second or so vary by a
 # third, so the runs that enter a speed target keep the best of three.
 best_of() {  # RUNS OUT_DIR COMMAND... -> best seconds and the peak RSS of that run

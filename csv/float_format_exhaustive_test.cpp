@@ -1,4 +1,5 @@
-// Every float bit pattern through the CSV number formatters, against printf.
+// Every float bit pattern through the CSV number formatters, against printf,
+// and through the cell formatter, runs of consecutive patterns at a time.
 // Takes many minutes, so the test carries the CTest label `exhaustive` (which
 // `make test` leaves out) and runs only with CDT_EXHAUSTIVE=1: `make
 // exhaustive` does both in a Release build. CDT_EXHAUSTIVE_THREADS sets the
@@ -12,9 +13,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
+#include "csv/float_format.h"
 #include "csv/number_format.h"
 
 namespace cdt {
@@ -28,10 +31,15 @@ struct Case {
 constexpr Case kCases[] = {{"%.8g", formatG8}, {"%.6g", formatG6}};
 
 // The first format on which the formatter and printf disagree, or nullptr.
-const Case* disagreement(float v) {
+// Appends ',' and printf's "%.8g" text to `cells`.
+const Case* disagreement(float v, std::string& cells) {
   for (const Case& c : kCases) {
     char expected[64];
     const int length = std::snprintf(expected, sizeof expected, c.format, static_cast<double>(v));
+    if (&c == &kCases[0]) {
+      cells += ',';
+      cells.append(expected, static_cast<size_t>(length));
+    }
     char got[kNumberRoom];
     const char* end = c.formatter(got, v);
     if (end - got != length || std::memcmp(got, expected, static_cast<size_t>(length)) != 0) {
@@ -65,13 +73,31 @@ TEST(FloatFormatExhaustive, AllBitPatterns) {
   std::atomic<uint64_t> failures{0};
   std::vector<std::string> reports(threads);
   std::vector<std::thread> workers;
+  constexpr uint32_t kRun = 4096;
+  static_assert(kChunk % kRun == 0);
   for (unsigned t = 0; t < threads; ++t) {
     workers.emplace_back([&, t] {
+      std::vector<float> values(kRun);
+      std::string expected;
+      std::vector<char> cells(floatCellsRoom(kRun));
       for (uint64_t start; (start = next.fetch_add(kChunk)) < (uint64_t{1} << 32);) {
-        for (uint64_t b = start; b < start + kChunk; ++b) {
-          const float v = std::bit_cast<float>(static_cast<uint32_t>(b));
-          const Case* bad = disagreement(v);
-          if (bad != nullptr && failures.fetch_add(1) < 20) reports[t] += describe(v, *bad);
+        for (uint64_t run = start; run < start + kChunk; run += kRun) {
+          expected.clear();
+          for (uint32_t i = 0; i < kRun; ++i) {
+            const float v = std::bit_cast<float>(static_cast<uint32_t>(run + i));
+            values[i] = v;
+            const Case* bad = disagreement(v, expected);
+            if (bad != nullptr && failures.fetch_add(1) < 20) reports[t] += describe(v, *bad);
+          }
+          const char* end = formatFloatCellsG8(
+              cells.data(), reinterpret_cast<const unsigned char*>(values.data()), kRun, 4);
+          if (std::string_view(cells.data(), static_cast<size_t>(end - cells.data())) != expected &&
+              failures.fetch_add(1) < 20) {
+            char line[80];
+            std::snprintf(line, sizeof line, "cells of 0x%08x to 0x%08x differ from printf\n",
+                          static_cast<uint32_t>(run), static_cast<uint32_t>(run + kRun - 1));
+            reports[t] += line;
+          }
         }
       }
     });
