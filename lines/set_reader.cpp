@@ -179,8 +179,8 @@ void SetReader::store(const SetLine& line, const SetColumns& columns, std::size_
     columns.status[h * stride + row] = setLineStatus(own ? &*own : nullptr, reference);
   }
   // The probe cells go in a tile of lines at a time (flush): a line's cells
-  // lie a column's length apart, and the tile's lines fill each column's
-  // run of rows while it is in the cache.
+  // lie a column's length apart, and a tile writes each column's run of
+  // rows at once rather than touching every column for every line.
   Pending pending{row, std::vector<std::optional<std::size_t>>(hosts_.size())};
   for (std::size_t h = 0; h < hosts_.size(); ++h) {
     if (line.hosts[h]) pending.slots[h] = hosts_[h].ring->slot(line.hosts[h]->row);
