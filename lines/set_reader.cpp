@@ -62,19 +62,36 @@ SetHostRing::SetHostRing(const ColumnPlan& plan, std::size_t rows)
     : plan_(plan),
       rows_(rows),
       slotBytes_((columnBytes(plan, 1) + 7) / 8 * 8),
-      bytes_(std::make_unique<uint64_t[]>(slotBytes_ / 8 * rows)),
-      used_(rows, false),
-      empties_(rows, 0) {}
+      at_(rows, kNoRow),
+      used_(rows, false) {}
 
 LineColumns SetHostRing::row(std::size_t slot) const {
-  auto* at = reinterpret_cast<unsigned char*>(bytes_.get()) + slot * slotBytes_;
-  return layColumns(plan_, at, 1);
+  return layColumns(plan_, storage(slot), 1);
+}
+
+void SetHostRing::release(std::size_t slot) {
+  used_[slot] = false;
+  if (at_[slot] == kNoRow) return;
+  free_.push_back(at_[slot]);
+  at_[slot] = kNoRow;
 }
 
 LineColumns SetHostRing::clear(std::size_t slot) {
+  if (at_[slot] == kNoRow) {
+    if (free_.empty()) {
+      // A chunk of new rows, zeroed: no mask of theirs is in use.
+      const auto first = static_cast<uint32_t>(chunks_.size() * kChunkRows);
+      chunks_.push_back(std::make_unique<uint64_t[]>(slotBytes_ / 8 * kChunkRows));
+      empties_.resize(empties_.size() + kChunkRows, 0);
+      for (std::size_t r = kChunkRows; r-- > 0;) free_.push_back(first + static_cast<uint32_t>(r));
+    }
+    at_[slot] = free_.back();
+    free_.pop_back();
+  }
   const LineColumns r = row(slot);
-  if (empties_[slot] != 0) clearEmpties(plan_, r);
-  empties_[slot] = 0;
+  uint8_t& empties = empties_[at_[slot]];
+  if (empties != 0) clearEmpties(plan_, r);
+  empties = 0;
   return r;
 }
 
@@ -108,6 +125,16 @@ SetReader::SetReader(std::vector<std::unique_ptr<SetLineSource>> sources, std::s
   for (std::size_t h = 0; h < sources.size(); ++h) {
     hosts_[h].source = std::move(sources[h]);
     hosts_[h].ring = std::make_unique<SetHostRing>(plan_.hosts[h], ringRows_);
+    // The values of a ring row (its doubles, then its floats) all NaN.
+    const ColumnPlan& plan = plan_.hosts[h];
+    std::vector<unsigned char>& noLine = hosts_[h].noLine;
+    noLine.resize(8 * std::size_t{plan.doubleRows} + 4 * std::size_t{plan.floatRows});
+    constexpr double noDouble = std::numeric_limits<double>::quiet_NaN();
+    constexpr float noFloat = std::numeric_limits<float>::quiet_NaN();
+    for (uint32_t r = 0; r < plan.doubleRows; ++r) std::memcpy(&noLine[8 * r], &noDouble, 8);
+    for (uint32_t r = 0; r < plan.floatRows; ++r) {
+      std::memcpy(&noLine[8 * std::size_t{plan.doubleRows} + 4 * r], &noFloat, 4);
+    }
   }
 }
 
@@ -165,26 +192,63 @@ void SetReader::store(const SetLine& line, const SetColumns& columns, std::size_
   if (pending_.size() >= kTileLines) flush(columns);
 }
 
+namespace {
+
+// Copies block rows [from, to) of the ring rows `tile` (the row's values at
+// `at`, one ring row per line) into the set's columns `column` (`stride`
+// apart, the tile's lines at rows `first` on), a run of the tile's rows of
+// a column at a time: whatever the stride, each write fills whole cache
+// lines. Four columns go at once, from one read of each ring row.
+template <typename T>
+void copyTile(const std::vector<const unsigned char*>& tile, std::size_t at, uint32_t from,
+              uint32_t to, T* column, std::size_t stride, std::size_t first) {
+  const std::size_t n = tile.size();
+  uint32_t r = from;
+  for (; r + 4 <= to; r += 4) {
+    T* out = column + (r - from) * stride + first;
+    const std::size_t offset = at + sizeof(T) * std::size_t{r};
+    for (std::size_t i = 0; i < n; ++i) {
+      T v[4];
+      std::memcpy(v, tile[i] + offset, sizeof v);
+      out[i] = v[0];
+      out[stride + i] = v[1];
+      out[2 * stride + i] = v[2];
+      out[3 * stride + i] = v[3];
+    }
+  }
+  for (; r < to; ++r) {
+    T* out = column + (r - from) * stride + first;
+    const std::size_t offset = at + sizeof(T) * std::size_t{r};
+    for (std::size_t i = 0; i < n; ++i) std::memcpy(out + i, tile[i] + offset, sizeof(T));
+  }
+}
+
+}  // namespace
+
 void SetReader::flush(const SetColumns& columns) {
+  if (pending_.empty()) return;
   const LineColumns& out = columns.lines;
   const std::size_t stride = out.stride;
   const bool masks = out.floatMasked != nullptr;
-  constexpr float noFloat = std::numeric_limits<float>::quiet_NaN();
-  constexpr double noDouble = std::numeric_limits<double>::quiet_NaN();
-  tile_.resize(pending_.size());
-  state_.resize(pending_.size());
+  const std::size_t n = pending_.size();
+  // The lines of a tile lie in consecutive rows: a read stores its lines one
+  // after another, and copies every tile before it returns.
+  const std::size_t first = pending_.front().row;
+  tile_.resize(n);
+  state_.resize(n);
   for (std::size_t h = 0; h < hosts_.size(); ++h) {
     const ColumnPlan& plan = plan_.hosts[h];
     const HostLines& lines = hosts_[h];
     // Whether every line of the tile has this host's line, none of them
     // with an empty cell: then the set's columns get no empty cell here.
+    // A line without the host's line takes its cells from a row of NaN.
     bool full = true;
     bool missing = false;
-    for (std::size_t i = 0; i < pending_.size(); ++i) {
+    for (std::size_t i = 0; i < n; ++i) {
       const std::optional<std::size_t>& slot = pending_[i].slots[h];
-      tile_[i] = nullptr;
-      state_[i] = kNoLine;
       if (!slot) {
+        tile_[i] = lines.noLine.data();
+        state_[i] = kNoLine;
         full = false;
         missing = true;
         continue;
@@ -196,27 +260,20 @@ void SetReader::flush(const SetColumns& columns) {
     // The ring row's values: its doubles, then its floats.
     const std::size_t doublesAt = 0;
     const std::size_t floatsAt = doublesAt + 8 * std::size_t{plan.doubleRows};
-    for (uint32_t r = 1; r < plan.floatRows; ++r) {
-      const std::size_t to = std::size_t{plan_.floatRow[h]} + r - 1;
-      float* column = out.floats + to * stride;
-      for (std::size_t i = 0; i < pending_.size(); ++i) {
-        float value = noFloat;
-        if (tile_[i] != nullptr) std::memcpy(&value, tile_[i] + floatsAt + 4 * std::size_t{r}, 4);
-        column[pending_[i].row] = value;
+    float* floats = out.floats + std::size_t{plan_.floatRow[h]} * stride;
+    double* doubles = out.doubles + std::size_t{plan_.doubleRow[h]} * stride;
+    // The host's float rows but its speed (row 0), and its double rows.
+    copyTile(tile_, floatsAt, 1, plan.floatRows, floats, stride, first);
+    copyTile(tile_, doublesAt, 0, plan.doubleRows, doubles, stride, first);
+    if (masks) {
+      for (uint32_t r = 1; r < plan.floatRows; ++r) {
+        const std::size_t to = std::size_t{plan_.floatRow[h]} + r - 1;
+        if (!full || out.floatMasked[to] != 0) storeEmpties(columns, h, r, to, true, missing);
       }
-      if (masks && (!full || out.floatMasked[to] != 0))
-        storeEmpties(columns, h, r, to, true, missing);
-    }
-    for (uint32_t r = 0; r < plan.doubleRows; ++r) {
-      const std::size_t to = std::size_t{plan_.doubleRow[h]} + r;
-      double* column = out.doubles + to * stride;
-      for (std::size_t i = 0; i < pending_.size(); ++i) {
-        double value = noDouble;
-        if (tile_[i] != nullptr) std::memcpy(&value, tile_[i] + doublesAt + 8 * std::size_t{r}, 8);
-        column[pending_[i].row] = value;
+      for (uint32_t r = 0; r < plan.doubleRows; ++r) {
+        const std::size_t to = std::size_t{plan_.doubleRow[h]} + r;
+        if (!full || out.doubleMasked[to] != 0) storeEmpties(columns, h, r, to, false, missing);
       }
-      if (masks && (!full || out.doubleMasked[to] != 0))
-        storeEmpties(columns, h, r, to, false, missing);
     }
     for (uint64_t number : pendingRows_[h]) release(h, number);
     pendingRows_[h].clear();

@@ -95,34 +95,53 @@ class FollowedLineSource : public SetLineSource {
 // ring of rows, each line at its number modulo the ring's length, each row
 // one line's columns side by side (a stride of 1), so that storing a line
 // writes one run of bytes.
+//
+// The ring's length bounds the lines held; the memory behind it is only
+// what the lines held at once take. A slot gets a row of storage when a
+// line is stored there and gives it back when released, the row last given
+// back first (it is still in the cache). A join holds a few seconds of
+// lines, far fewer than the ring's length, so that most of the ring never
+// takes memory, and the rows in use stay few and warm.
 class SetHostRing {
  public:
   SetHostRing(const ColumnPlan& plan, std::size_t rows);
   std::size_t rows() const { return rows_; }
   std::size_t slot(uint64_t number) const { return static_cast<std::size_t>(number % rows_); }
   // The columns of ring row `slot`: one line, stride 1, with its masks.
+  // The slot must have its storage (clear, until released).
   LineColumns row(std::size_t slot) const;
   // Where the row's values begin (its doubles, then its floats).
-  const unsigned char* values(std::size_t slot) const {
-    return reinterpret_cast<const unsigned char*>(bytes_.get()) + slot * slotBytes_ + 24;
-  }
+  const unsigned char* values(std::size_t slot) const { return storage(slot) + 24; }
   bool used(std::size_t slot) const { return used_[slot]; }
   void take(std::size_t slot) { used_[slot] = true; }
-  void release(std::size_t slot) { used_[slot] = false; }
+  // The slot free again, its storage given back.
+  void release(std::size_t slot);
   // Whether the row's line has an empty cell (its masks then say which).
-  bool empties(std::size_t slot) const { return empties_[slot] != 0; }
-  // Ring row `slot` made ready for a new line: the masks of its earlier
-  // line dropped, so that a line without an empty cell writes none.
+  bool empties(std::size_t slot) const { return empties_[at_[slot]] != 0; }
+  // Ring row `slot` made ready for a new line, with storage of its own:
+  // the masks of its storage's earlier line dropped, so that a line without
+  // an empty cell writes none.
   LineColumns clear(std::size_t slot);
-  void setEmpties(std::size_t slot, bool empties) { empties_[slot] = empties ? 1 : 0; }
+  void setEmpties(std::size_t slot, bool empties) { empties_[at_[slot]] = empties ? 1 : 0; }
 
  private:
+  static constexpr uint32_t kNoRow = UINT32_MAX;
+  // Rows of storage are made this many at a time.
+  static constexpr std::size_t kChunkRows = 16;
+  unsigned char* storage(std::size_t slot) const {
+    const uint32_t r = at_[slot];
+    return reinterpret_cast<unsigned char*>(chunks_[r / kChunkRows].get()) +
+           (r % kChunkRows) * slotBytes_;
+  }
+
   ColumnPlan plan_;
   std::size_t rows_;
   std::size_t slotBytes_;
-  std::unique_ptr<uint64_t[]> bytes_;
+  std::vector<std::unique_ptr<uint64_t[]>> chunks_;
+  std::vector<uint32_t> at_;    // per slot its row of storage, or kNoRow
+  std::vector<uint32_t> free_;  // rows of storage no slot has, the latest last
   std::vector<bool> used_;
-  std::vector<uint8_t> empties_;
+  std::vector<uint8_t> empties_;  // per row of storage
 };
 
 class SetReader {
@@ -176,8 +195,9 @@ class SetReader {
   struct HostLines {
     std::unique_ptr<SetLineSource> source;
     std::unique_ptr<SetHostRing> ring;
-    uint64_t next = 0;                 // the number of the next line read
-    std::optional<SetJoinLine> ahead;  // read, not yet offered to the join
+    uint64_t next = 0;                  // the number of the next line read
+    std::optional<SetJoinLine> ahead;   // read, not yet offered to the join
+    std::vector<unsigned char> noLine;  // a ring row's values, all NaN
     FollowStatus status = FollowStatus::Waiting;
   };
   // Reads host h's next line into its ring, waiting at most `timeout`.

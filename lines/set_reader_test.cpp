@@ -97,6 +97,33 @@ TEST(SetReader, HostsJoinRevolutionByRevolutionAndTellWhatTheyLack) {
   EXPECT_EQ(line, 80u);
 }
 
+// A ring's slots share rows of storage, each slot given a row as a line is
+// stored there: a line's empty cells never show in the next line stored in
+// that row, whichever slot it is.
+TEST(SetHostRing, ARowOfStorageComesBackWithoutTheMasksOfItsLastLine) {
+  Configuration config;
+  testing::addProbes(config, {{0, "P", 2}});
+  const ColumnPlan plan = planAllColumns(hostColumns(config, 0, true).layout);
+  SetHostRing ring(plan, 16);
+  for (std::size_t slot = 0; slot < 40; ++slot) {
+    const std::size_t s = ring.slot(slot);
+    const LineColumns row = ring.clear(s);
+    ASSERT_EQ(floatEmpties(row, 1), nullptr) << slot;
+    ASSERT_FALSE(ring.empties(s)) << slot;
+    row.floats[1] = static_cast<float>(slot);
+    if (slot % 3 == 0) {
+      maskFloatRow(row, 1);
+      row.floatEmpty[1] = 1;
+      ring.setEmpties(s, true);
+    }
+    ring.take(s);
+    EXPECT_EQ(ring.row(s).floats[1], static_cast<float>(slot));
+    // Two lines held at once, released out of turn now and then.
+    if (slot > 0 && slot % 2 == 0) ring.release(ring.slot(slot - 1));
+    if (slot % 2 == 0) ring.release(s);
+  }
+}
+
 // Every cell of a read's set lines, bit for bit (an empty cell's NaN
 // included), and every host's status, line after line.
 struct SetRead {

@@ -115,7 +115,7 @@ std::optional<LiveSet> settledSet(const std::string& input, const FollowRequest&
   return live;
 }
 
-// The set lines into a netCDF or Parquet file in batches of kBatchRows (as
+// The set lines into a netCDF or Parquet file in batches of setBatchRows (as
 // the export of the finished set writes them); false with the result set
 // when the output failed.
 bool followSetColumns(const ExportRequest& request, const SetFiles& set,
@@ -135,9 +135,9 @@ bool followSetColumns(const ExportRequest& request, const SetFiles& set,
   bool written = true;
   bool ended = false;
   do {
-    rows += follower.next(batch.columns, rows, kBatchRows - rows, kLongestWait);
+    rows += follower.next(batch.columns, rows, batch.rows - rows, kLongestWait);
     ended = follower.status() != FollowStatus::Waiting;
-    if (rows == kBatchRows || (ended && rows > 0)) {
+    if (rows == batch.rows || (ended && rows > 0)) {
       written = written && sink->writeSet(batch.columns.lines, batch.columns.status, rows);
       lines += rows;
       rows = 0;
@@ -160,7 +160,7 @@ bool followSetCsv(const ExportRequest& request, const FollowRequest& follow, con
   bool ended = false;
   do {
     const std::size_t rows =
-        follower.next(batch.columns, 0, kBatchRows, pending ? follow.flushEvery : kLongestWait);
+        follower.next(batch.columns, 0, batch.rows, pending ? follow.flushEvery : kLongestWait);
     writer.writeLines(batch.columns, rows);
     lines += rows;
     ended = follower.status() != FollowStatus::Waiting;

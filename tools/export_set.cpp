@@ -1,5 +1,6 @@
 #include "tools/export_set.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "config/config_text.h"
@@ -143,6 +144,15 @@ bool resolveSetHosts(const ExportRequest& request, const SetFiles& set, const st
 
 }  // namespace
 
+std::size_t setBatchRows(const SetPlan& plan) {
+  std::size_t widest = 1;
+  for (const ColumnPlan& host : plan.hosts) widest = std::max(widest, columnBytes(host, 1));
+  const std::size_t line = columnBytes(setBlocks(plan), 1);
+  std::size_t rows = kBatchRows;
+  while (rows > 256 && rows * line > kBatchRows * widest) rows /= 2;
+  return rows;
+}
+
 bool prepareSetHosts(const ExportRequest& request, const SetFiles& set, const std::string& leader,
                      const std::string& output, std::vector<SetHost>& hosts, FileResult& result) {
   for (const SetHost& host : hosts) {
@@ -232,7 +242,7 @@ bool exportSetCsv(const ExportRequest& request, const SetFiles& set, std::vector
   SetMeter meter(request, hosts);
   while (!reader->ended()) {
     clearEmpties(setBlocks(plan), batch.columns.lines);
-    const std::size_t rows = reader->read(batch.columns, 0, kBatchRows);
+    const std::size_t rows = reader->read(batch.columns, 0, batch.rows);
     writer.writeLines(batch.columns, rows);
     lines += rows;
     meter.update();
@@ -256,7 +266,7 @@ bool exportSetColumns(const ExportRequest& request, const SetFiles& set,
     {
       const std::unique_ptr<SetReader> counter = setReader(hosts, master, plan);
       SetBatch batch(plan, hosts.size());
-      while (!counter->ended()) count += counter->read(batch.columns, 0, kBatchRows);
+      while (!counter->ended()) count += counter->read(batch.columns, 0, batch.rows);
     }
     for (SetHost& host : hosts) {
       if (!seekToTime(*host.file, 0).positioned) {
@@ -280,7 +290,7 @@ bool exportSetColumns(const ExportRequest& request, const SetFiles& set,
       request,
       [&](int b) {
         clearEmpties(setBlocks(plan), batches[b].columns.lines);
-        const std::size_t rows = reader->read(batches[b].columns, 0, kBatchRows);
+        const std::size_t rows = reader->read(batches[b].columns, 0, batches[b].rows);
         meter.update();
         return rows;
       },

@@ -45,13 +45,20 @@ std::string exportSetOutputPath(const ExportRequest& request, const SetFiles& se
 
 FileResult exportSet(const ExportRequest& request, const SetFiles& set);
 
-// Room for kBatchRows set lines: the batches of a set export, finished or
-// followed.
+// The lines of a set export's batch: kBatchRows, fewer for a set whose
+// lines are wider than its widest host's (a power of two, so that batches
+// still fill the outputs' chunks of kBatchRows lines), so that a batch
+// takes about what a batch of one file of the set takes.
+std::size_t setBatchRows(const SetPlan& plan);
+
+// Room for setBatchRows set lines: the batches of a set export, finished
+// or followed.
 struct SetBatch {
   SetBatch(const SetPlan& plan, std::size_t hosts)
-      : storage(setBlocks(plan), kBatchRows), status(hosts * kBatchRows) {
+      : rows(setBatchRows(plan)), storage(setBlocks(plan), rows), status(hosts * rows) {
     columns = {storage.columns(), status.data()};
   }
+  std::size_t rows;
   ColumnStorage storage;
   std::vector<uint8_t> status;
   SetColumns columns;

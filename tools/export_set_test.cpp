@@ -265,6 +265,54 @@ TEST_F(ExportSetTest, NetCdfHoldsTheSetsValuesAndStatuses) {
   EXPECT_EQ(sources, relative[0] + "\n" + relative[1] + "\n" + relative[2]);
   nc_close(nc);
 }
+
+// A set of more lines than a batch of the export holds (a set's batches are
+// shorter than a file's): every line of the netCDF file is the set CSV's,
+// across the batches' edges, where hosts lack lines.
+TEST(ExportSet, NetCdfOfManyBatchesHoldsEveryLine) {
+  testing::TempDir dir;
+  ASSERT_EQ(synthRecording(dir.file("rec"), {"--hosts", "3", "--revolutions", "2600", "--probes",
+                                             "1", "--blades", "2", "--extras", "0", "--drop", "2:7",
+                                             "--late", "3:1500", "--probe-names", "P1,P2,P3"})
+                .size(),
+            3u);
+  ASSERT_EQ(runCdt({"export", "--set", "-o", "set", "rec"}, dir.path()).status, 0);
+  const RunResult r =
+      runCdt({"export", "--set", "-o", "nc", "--format", "netcdf", "rec"}, dir.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<Row> set = table(dir.file(std::string("set/") + kSetName + ".csv"));
+  const size_t lines = set.size() - 1;
+  ASSERT_EQ(lines, 2600u);
+  int nc = -1;
+  ASSERT_EQ(nc_open(dir.file(std::string("nc/") + kSetName + ".nc").c_str(), NC_NOWRITE, &nc),
+            NC_NOERR);
+  for (size_t c = 0; c < set[0].size(); ++c) {
+    const std::string& header = set[0][c];
+    std::string variable;
+    bool status = false;
+    if (header.size() > 4 && header.compare(header.size() - 4, 4, " RMS") == 0) {
+      variable = header.substr(0, header.size() - 4) + "_rms";
+    } else if (header.size() > 7 && header.compare(header.size() - 7, 7, " Status") == 0) {
+      variable = header.substr(0, header.size() - 7) + "_Status";
+      status = true;
+    } else {
+      continue;
+    }
+    int id = -1;
+    ASSERT_EQ(nc_inq_varid(nc, variable.c_str(), &id), NC_NOERR) << variable;
+    std::vector<float> values(lines);
+    ASSERT_EQ(nc_get_var_float(nc, id, values.data()), NC_NOERR) << variable;
+    for (size_t i = 0; i < lines; ++i) {
+      char text[kNumberRoom];
+      const std::string cell = status ? std::to_string(static_cast<int>(values[i]))
+                               : values[i] == NC_FILL_FLOAT
+                                   ? std::string()
+                                   : std::string(text, formatG8(text, values[i]));
+      ASSERT_EQ(cell, set[i + 1][c]) << variable << " line " << i;
+    }
+  }
+  nc_close(nc);
+}
 #endif
 
 }  // namespace
