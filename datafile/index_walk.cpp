@@ -29,6 +29,12 @@ std::atomic<uint64_t> jumpBytes{WalkReading{}.jumpBytes};
 // and more when the line grouping has not settled by the entry.
 constexpr uint32_t kJumpBacks[] = {4, 64};
 
+// Whether an entry ending at `entryEnd` lies far enough past `from`, where a
+// walk would begin, for a seek to try a jump.
+bool worthAJump(uint64_t entryEnd, uint64_t from) {
+  return entryEnd >= from && entryEnd - from >= jumpBytes;
+}
+
 }  // namespace
 
 void setWalkReading(const WalkReading& reading) {
@@ -218,7 +224,7 @@ WindowSeek DataFile::seekWindow(uint64_t start, RecordHeadObserver* observer) {
   const uint64_t from = observer != nullptr ? file.header_.dataOffset : walk->position();
   const uint64_t entryEnd = file.index_[*k].position;
   const bool walkedPast = observer == nullptr && walk->check().confirmed() > *k;
-  if (!walkedPast && entryEnd >= from && entryEnd - from >= walkReading().jumpBytes) {
+  if (!walkedPast && worthAJump(entryEnd, from)) {
     if (file.jumpWalk(*k, start, observer) != nullptr) {
       result.positioned = file.moveTo(entryEnd);
       if (result.positioned) {
@@ -288,7 +294,7 @@ bool planSeeks(DataFile& file, const std::vector<uint64_t>& starts, RecordHeadOb
     planned.seek.positioned = true;
     // The jump the start's own seek makes, where it makes one; the observer
     // then takes up the walk's state again.
-    if (k && index[*k].position >= first && index[*k].position - first >= walkReading().jumpBytes &&
+    if (k && worthAJump(index[*k].position, first) &&
         file.jumpWalk(*k, start, &observer) != nullptr) {
       planned.offset = index[*k].position;
       planned.seek.entry = k;

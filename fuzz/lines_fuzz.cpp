@@ -118,6 +118,19 @@ void checkSetOfTwins(const std::string& path, const std::vector<Row>& whole) {
   check(line == whole.size());
 }
 
+// Starts at `cut` and just after it, planned by one walk; with `oneHost`,
+// for the first line host's blade records only. Empty when the file cannot
+// be opened.
+std::vector<std::optional<PlannedLineStart>> planCut(const std::string& path, bool oneHost,
+                                                     uint64_t cut) {
+  std::unique_ptr<DataFile> file = openDataFile(path.c_str());
+  if (file == nullptr) return {};
+  std::unique_ptr<DataFile> peek = openDataFile(path.c_str());
+  const std::optional<uint32_t> host =
+      oneHost ? std::optional<uint32_t>(firstLineHost(*peek).value_or(0)) : std::nullopt;
+  return planLineStarts(*file, host, {cut, cut + 1});
+}
+
 // Whether a walk from the start of the records confirms index entry k.
 bool walkConfirms(const std::string& path, uint32_t k) {
   std::unique_ptr<DataFile> file = openDataFile(path.c_str());
@@ -133,13 +146,7 @@ void checkJumps(const std::string& path, const std::vector<Row>& whole,
   setWalkReading({true, WalkReading{}.viewBytes, 0});
   for (bool oneHost : {false, true}) {
     const std::vector<Row>& all = oneHost ? wholeOfOneHost : whole;
-    std::vector<std::optional<PlannedLineStart>> planned;
-    if (std::unique_ptr<DataFile> file = openDataFile(path.c_str())) {
-      std::unique_ptr<DataFile> peek = openDataFile(path.c_str());
-      const std::optional<uint32_t> host =
-          oneHost ? std::optional<uint32_t>(firstLineHost(*peek).value_or(0)) : std::nullopt;
-      planned = planLineStarts(*file, host, {cut, cut + 1});
-    }
+    const std::vector<std::optional<PlannedLineStart>> planned = planCut(path, oneHost, cut);
     // One start per track (each open parses the configuration again, which
     // dominates a unit's time): the cut for all hosts, just after it for one.
     {
@@ -182,13 +189,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (bool oneHost : {false, true}) {
     const std::vector<Row>& all = oneHost ? wholeOfOneHost : whole;
     // Both starts planned by one walk begin as their own seeks would.
-    std::vector<std::optional<PlannedLineStart>> planned;
-    if (std::unique_ptr<DataFile> file = openDataFile(path.c_str())) {
-      std::unique_ptr<DataFile> peek = openDataFile(path.c_str());
-      const std::optional<uint32_t> host =
-          oneHost ? std::optional<uint32_t>(firstLineHost(*peek).value_or(0)) : std::nullopt;
-      planned = planLineStarts(*file, host, {cut, cut + 1});
-    }
+    const std::vector<std::optional<PlannedLineStart>> planned = planCut(path, oneHost, cut);
     for (std::size_t i = 0; i < planned.size(); ++i) {
       if (!planned[i]) continue;
       LineWindow after;
