@@ -15,6 +15,7 @@
 // reference-counted and may outlive it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -92,6 +93,9 @@ struct WindowSeek {
   // start: the index is trusted for the records before that stretch, which
   // were not read (a damaged record there goes unseen).
   bool jumped = false;
+  // The walk with an observer began where an earlier walk of the file (in
+  // this process) kept the observer's state, not at the first record.
+  bool resumedWalk = false;
 };
 
 // Why an open failed or where and why reading stopped.
@@ -355,13 +359,28 @@ class RecordHeadObserver {
   }
   virtual bool settled() const { return false; }
   virtual void backOut() {}
+
+  // A walk shown from the start of the records keeps the observer's state
+  // after the records of some of the index entries it confirms (one per
+  // WalkReading::jumpBytes of records), process-wide, for the file as it is
+  // now (device, file number, size, modification time and header). A later
+  // walk of that file, in any DataFile of the process, with an observer of
+  // the same key, begins at the nearest kept state before its goal instead
+  // of at the first record: resumeFrom() is called with it, and the observer
+  // must then stand exactly where it would after seeing every record before.
+  // An observer without a key (the default) is always shown every record.
+  using Checkpoint = std::array<uint64_t, 4>;
+  virtual std::optional<uint64_t> checkpointKey() const { return std::nullopt; }
+  virtual Checkpoint checkpoint() const { return {}; }
+  virtual void resumeFrom(const Checkpoint& state) { (void)state; }
 };
 // seekToTime that shows `observer`, in file order, every record before the
-// position where reading resumes, from the start of the records, or, when
-// the seek jumps (see RecordHeadObserver), from a few index entries before
-// its entry. A walk from the start steps over the records' bodies whatever
-// earlier seeks walked, so it costs a pass over the bytes before the window;
-// the records from the window on are read as usual.
+// position where reading resumes, from the start of the records, or from a
+// state kept by an earlier walk of the file (see RecordHeadObserver), or,
+// when the seek jumps, from a few index entries before its entry. A walk
+// from the start steps over the records' bodies whatever earlier seeks
+// walked, so the first such seek of a file costs a pass over the bytes
+// before the window; the records from the window on are read as usual.
 [[nodiscard]] WindowSeek seekToTime(DataFile& file, uint64_t start, RecordHeadObserver& observer);
 
 // Where seekToTime(file, start, observer) resumes reading, found ahead of

@@ -1,6 +1,6 @@
 // Index seeks confirmed by the records. The walk reads the record headers
-// from views of the file mapped a bounded range at a time (or in large
-// chunks through the stream where the file cannot be mapped) and checks each
+// in large chunks through the stream (or from views of the file mapped a
+// bounded range at a time, see WalkReading) and checks each
 // exactly as readNextRecord does before it allocates, so it ends at the same
 // damaged record; bodies are stepped over.
 //
@@ -21,7 +21,7 @@ namespace cdt {
 
 namespace {
 
-std::atomic<bool> mapForWalks{true};
+std::atomic<bool> mapForWalks{WalkReading{}.map};
 std::atomic<std::size_t> walkViewBytes{WalkReading{}.viewBytes};
 std::atomic<uint64_t> jumpBytes{WalkReading{}.jumpBytes};
 
@@ -127,7 +127,15 @@ bool IndexWalk::walkRecords(FileStream& stream, uint64_t recordsEnd, const Goal&
       goal.observer->record(head);
     }
     position_ = start + (size - kRecordCountSize);
+    const uint32_t confirmed = check_.confirmed();
     check_.add(time, position_);
+    if (keeping_ && goal.observer != nullptr && check_.confirmed() > confirmed &&
+        position_ - keeping_->keptAt >= reading_.jumpBytes) {
+      // The record just added made the entry confirmed last: it ends here.
+      keepCheckpoint(keeping_->file, keeping_->observerKey,
+                     {check_.confirmed() - 1, {time, position_}, goal.observer->checkpoint()});
+      keeping_->keptAt = position_;
+    }
   }
   return true;
 }
@@ -239,10 +247,28 @@ WindowSeek DataFile::seekWindow(uint64_t start, RecordHeadObserver* observer) {
   // latest of them); it then stops before the first record of the window, so
   // its position is where reading resumes when entry k turns out wrong.
   const std::optional<uint64_t> latest = walk->check().latestTime();
-  IndexWalk fresh(file.index_, file.header_.dataOffset);
+  // A walk with an observer begins at the first record, or where an earlier
+  // walk of this file kept the state of an observer of this kind.
+  std::optional<WalkFileKey> fileKey;
+  std::optional<uint64_t> observerKey;
+  std::optional<WalkCheckpoint> checkpoint;
+  if (observer != nullptr) {
+    observerKey = observer->checkpointKey();
+    if (observerKey) fileKey = walkFileKey(file.stream_.stdioStream(), file.header_, file.index_);
+    if (fileKey) checkpoint = nearestCheckpoint(*fileKey, *observerKey, *k, start);
+  }
+  std::unique_ptr<IndexWalk> fresh;
+  if (checkpoint) {
+    fresh = IndexWalk::after(file.index_, checkpoint->entry);
+    observer->resumeFrom(checkpoint->state);
+    result.resumedWalk = true;
+  } else {
+    fresh = std::make_unique<IndexWalk>(file.index_, file.header_.dataOffset);
+  }
+  if (fileKey) fresh->keepCheckpoints(*fileKey, *observerKey);
   IndexWalk* finder = walk;
   if (observer != nullptr || (walk->check().confirmed() <= *k && latest && *latest >= start)) {
-    finder = &fresh;
+    finder = fresh.get();
   }
   if (!finder->walk(file.stream_, file.recordsEnd_, {start, *k + 1, observer})) return fail();
   if (finder->check().confirmed() > *k) {
@@ -281,7 +307,13 @@ bool planSeeks(DataFile& file, const std::vector<uint64_t>& starts, RecordHeadOb
   // lies before the earlier start and so before this one, and the entries it
   // confirmed lie before this start's entry: a walk from the start of the
   // records would pass the same records and stop at the same place.
-  IndexWalk walk(index, first);
+  auto walk = std::make_unique<IndexWalk>(index, first);
+  // Walks keep the observer's states, and the first walk may begin at one
+  // kept before; the file's key is made once a walk is needed.
+  const std::optional<uint64_t> observerKey = observer.checkpointKey();
+  std::optional<WalkFileKey> fileKey;
+  bool keyed = false;
+  bool resumed = false;
   for (std::size_t i = 0; i < starts.size(); ++i) {
     const uint64_t start = starts[i];
     std::optional<uint32_t> k;
@@ -305,27 +337,44 @@ bool planSeeks(DataFile& file, const std::vector<uint64_t>& starts, RecordHeadOb
     }
     if (!k) {
       // The seek reads from the start of the records, having shown nothing.
-      if (walk.position() != first) continue;
+      if (walk->position() != first) continue;
       planned.offset = first;
       at(i, planned);
       continue;
     }
-    if (walk.check().confirmed() > *k) {
+    if (!keyed && indexed && observerKey) {
+      keyed = true;
+      fileKey = walkFileKey(file.stream_.stdioStream(), file.header_, index);
+      if (fileKey) walk->keepCheckpoints(*fileKey, *observerKey);
+    }
+    if (walk->position() == first && fileKey) {
+      // Not walked yet: begin where an earlier walk of the file kept the
+      // observer's state, if one did.
+      if (const std::optional<WalkCheckpoint> checkpoint =
+              nearestCheckpoint(*fileKey, *observerKey, *k, start)) {
+        walk = IndexWalk::after(index, checkpoint->entry);
+        walk->keepCheckpoints(*fileKey, *observerKey);
+        observer.resumeFrom(checkpoint->state);
+        resumed = true;
+      }
+    }
+    planned.seek.resumedWalk = resumed;
+    if (walk->check().confirmed() > *k) {
       // Confirmed already: only where the walk stands is its state known.
-      if (walk.position() != index[*k].position) continue;
-    } else if (!walk.walk(file.stream_, file.recordsEnd_, {start, *k + 1, &observer})) {
+      if (walk->position() != index[*k].position) continue;
+    } else if (!walk->walk(file.stream_, file.recordsEnd_, {start, *k + 1, &observer})) {
       (void)file.stream_.setPosition(file.position_);
       return false;
     }
-    if (walk.check().confirmed() > *k) {
+    if (walk->check().confirmed() > *k) {
       planned.offset = index[*k].position;
       planned.seek.entry = k;
     } else {
-      if (const std::optional<IndexDisagreement>& bad = walk.check().disagreement()) {
+      if (const std::optional<IndexDisagreement>& bad = walk->check().disagreement()) {
         planned.seek.indexDisagrees = true;
         planned.seek.firstBadEntry = bad->entry;
       }
-      planned.offset = walk.position();
+      planned.offset = walk->position();
     }
     at(i, planned);
   }

@@ -32,6 +32,18 @@ struct FileStatus {
 // is not counted.
 [[nodiscard]] bool fileStatus(std::FILE* file, FileStatus& info);
 
+// What tells an open stream's file from another, or from itself changed:
+// which file it is (device or volume, and file number), its size and its last
+// modification to the finest the system keeps.
+struct FileIdentity {
+  uint64_t device = 0;
+  uint64_t file = 0;
+  int64_t size = 0;
+  int64_t modified = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+[[nodiscard]] bool fileIdentity(std::FILE* file, FileIdentity& identity);
+
 // Whether something exists at `path`; a dangling link counts.
 [[nodiscard]] bool pathExists(const char* path);
 

@@ -47,6 +47,17 @@ bool fileStatus(std::FILE* file, FileStatus& info) {
   return true;
 }
 
+bool fileIdentity(std::FILE* file, FileIdentity& identity) {
+  struct stat status {};
+  if (file == nullptr || ::fstat(fileno(file), &status) != 0) return false;
+  identity.device = static_cast<uint64_t>(status.st_dev);
+  identity.file = static_cast<uint64_t>(status.st_ino);
+  identity.size = static_cast<int64_t>(status.st_size);
+  identity.modified =
+      static_cast<int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
+  return true;
+}
+
 bool pathExists(const char* path) {
   struct stat status {};
   return path != nullptr && ::lstat(path, &status) == 0;

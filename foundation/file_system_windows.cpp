@@ -158,6 +158,21 @@ bool fileStatus(std::FILE* file, FileStatus& info) {
   return true;
 }
 
+bool fileIdentity(std::FILE* file, FileIdentity& identity) {
+  if (file == nullptr) return false;
+  const intptr_t handle = _get_osfhandle(_fileno(file));
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (handle == -1 || !GetFileInformationByHandle(reinterpret_cast<HANDLE>(handle), &info)) {
+    return false;
+  }
+  identity.device = info.dwVolumeSerialNumber;
+  identity.file = (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  identity.size = static_cast<int64_t>((uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow);
+  identity.modified = static_cast<int64_t>((uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
+                                           info.ftLastWriteTime.dwLowDateTime);
+  return true;
+}
+
 bool pathExists(const char* path) {
   return path != nullptr && GetFileAttributesW(statusPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }

@@ -98,8 +98,23 @@ class LineTrack : public RecordHeadObserver {
     restore(saved_);
   }
 
+  // Tracks that leave out the same hosts' records share kept states.
+  std::optional<uint64_t> checkpointKey() const override {
+    return kCheckpointKind | (host_ ? uint64_t{*host_} + 1 : 0);
+  }
+  Checkpoint checkpoint() const override {
+    return {uint64_t{started_} | uint64_t{open_} << 1 | uint64_t{occupied_} << 2, hostIndex_,
+            latestTime_, windowTime_};
+  }
+  void resumeFrom(const Checkpoint& state) override {
+    jumping_ = false;
+    restore({(state[0] & 1) != 0, (state[0] & 2) != 0, static_cast<uint8_t>(state[0] >> 2),
+             static_cast<uint32_t>(state[1]), state[2], state[3]});
+  }
+
  private:
   static constexpr uint8_t kSets = 16;
+  static constexpr uint64_t kCheckpointKind = uint64_t{0x4C54} << 48;  // "LT"
 
   void jumpedRecord(uint16_t hostIndex, uint8_t slot) {
     if (!open_) {

@@ -226,7 +226,12 @@ class Recording:
             open (channels that come round in the same order throughout group
             alike from any start, so only the records from the file's start
             tell), and every start nearer the file's beginning walk the
-            record headers from the start instead, trusting nothing. The Recording keeps where a read
+            record headers instead, trusting nothing: from the start, or
+            from a state of the grouping that an earlier walk of this file
+            in this process kept (one every 4 MiB), so only the first such
+            read of a file costs a pass over the bytes before it. Kept
+            states are used while the file's size, modification time,
+            header and index are unchanged. The Recording keeps where a read
             from a start begins, so a later read from the same start (or
             from a start of :meth:`parts`) begins there at once, while the
             file is unchanged. A read ends once the window time has passed

@@ -21,6 +21,7 @@
 #include "datafile/discovery.h"
 #include "datafile/file_names.h"
 #include "datafile/index_walk.h"
+#include "datafile/walk_checkpoints.h"
 #include "foundation/file_system.h"
 #include "foundation/name_text.h"
 #include "foundation/staged_output.h"
@@ -346,6 +347,9 @@ PYBIND11_MODULE(_cdt, m) {
         setWalkReading(reading);
       },
       py::arg("bytes"));
+  // Forgets the grouping states earlier walks kept (a benchmark's first
+  // window of a file, as a new process reads it).
+  m.def("_forget_walk_states", &forgetCheckpoints);
   m.def("plan_starts", &planStarts, py::arg("path"), py::arg("salvage"), py::arg("starts"));
   m.def("columns", &columnsOf, py::arg("path"), py::arg("salvage"), py::arg("selection"),
         py::arg("decode"));
