@@ -37,13 +37,23 @@ FileCheckpoints* find(const WalkFileKey& file, bool make) {
   return &files.front();
 }
 
+// A hash of the index: of every entry up to kHashedEntries of them, and of
+// kHashedEntries evenly spread ones and the last beyond, so that a key costs
+// the same for any file (entries hold absolute times: another recording's
+// index differs in nearly all of them).
+constexpr std::size_t kHashedEntries = std::size_t{1} << 16;
+
 uint64_t hashIndex(const IndexArray& index) {
   constexpr uint64_t kPrime = 0x100000001B3;
-  uint64_t h = 0xCBF29CE484222325;
-  for (const IndexEntry& e : index) {
+  uint64_t h = 0xCBF29CE484222325 ^ index.size();
+  const auto add = [&](const IndexEntry& e) {
     h = (h ^ e.time) * kPrime;
     h = (h ^ e.position) * kPrime;
-  }
+  };
+  const std::size_t n = index.size();
+  const std::size_t stride = n <= kHashedEntries ? 1 : n / kHashedEntries;
+  for (std::size_t i = 0; i < n; i += stride) add(index[i]);
+  if (n != 0) add(index[n - 1]);
   return h ^ (h >> 29);
 }
 

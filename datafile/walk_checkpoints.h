@@ -5,9 +5,10 @@
 // reader (datafile/index_walk.cpp).
 //
 // A file is known by its identity (device, file number, size, modification
-// time), its header and a hash of its whole index: a file rewritten in place
-// between two walks (a copy that keeps the old size and time, say) is still
-// told apart by its index. Bounded: a few files, and at most kMaxCheckpoints
+// time), its header and a hash of its index (all of it, or 65,536 entries
+// spread over a larger one): a file rewritten in place between two walks (a
+// copy that keeps the old size and time, say) is still told apart by its
+// index. Bounded: a few files, and at most kMaxCheckpoints
 // states per file and kind.
 #pragma once
 
