@@ -133,7 +133,7 @@ bool IndexWalk::walkRecords(FileStream& stream, uint64_t recordsEnd, const Goal&
         position_ - keeping_->keptAt >= reading_.jumpBytes) {
       // The record just added made the entry confirmed last: it ends here.
       keepCheckpoint(keeping_->file, keeping_->observerKey,
-                     {check_.confirmed() - 1, {time, position_}, goal.observer->checkpoint()});
+                     {check_.confirmed() - 1, time, goal.observer->checkpoint()});
       keeping_->keptAt = position_;
     }
   }

@@ -90,7 +90,7 @@ std::optional<WalkCheckpoint> nearestCheckpoint(const WalkFileKey& file, uint64_
                              [](uint32_t k, const WalkCheckpoint& c) { return k < c.entry; });
   while (it != v.begin()) {
     --it;
-    if (it->at.time < beforeTime) return *it;
+    if (it->time < beforeTime) return *it;
   }
   return std::nullopt;
 }

@@ -34,7 +34,7 @@ std::optional<WalkFileKey> walkFileKey(std::FILE* stream, const DataFileHeader& 
 
 struct WalkCheckpoint {
   uint32_t entry = 0;
-  IndexEntry at;  // entry `entry` as the index had it
+  uint64_t time = 0;  // entry `entry`'s time
   RecordHeadObserver::Checkpoint state{};
 };
 
